@@ -1,0 +1,21 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+// A triangle mesh: vertices in millimetres, faces as three vertex indices (winding = order),
+// per-vertex normals either empty or one per vertex.
+struct MeshData
+{
+    std::vector<std::array<double, 3>> vertices;
+    std::vector<std::array<int32_t, 3>> faces;
+    std::vector<std::array<double, 3>> normals;
+
+    // Matrices are 4x4, column by column: element (row r, column c) at index 4c + r.
+    static void clear(MeshData& m);
+    static void appendMesh(MeshData& dst, const MeshData& src);
+    static void transform(const MeshData& src, const double matrix[16], MeshData& out);
+    static void computeNormals(MeshData& m);
+    static void sortFaces(MeshData& m);
+};
