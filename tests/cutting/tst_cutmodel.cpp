@@ -125,8 +125,8 @@ private slots:
         const double cd = testmesh::planeArea(*r.down, axis, planeUm * 0.001, +1);
         QVERIFY(cu > 0.0);
         if (upCap >= 0) {
-            QVERIFY2(std::fabs(cu - upCap) < 0.01, qPrintable(QString("up cap %1 vs %2").arg(cu).arg(upCap)));
-            QVERIFY2(std::fabs(cd - downCap) < 0.01, qPrintable(QString("down cap %1 vs %2").arg(cd).arg(downCap)));
+            QVERIFY2(std::fabs(cu - upCap) < 0.05, qPrintable(QString("up cap %1 vs %2").arg(cu).arg(upCap)));
+            QVERIFY2(std::fabs(cd - downCap) < 0.05, qPrintable(QString("down cap %1 vs %2").arg(cd).arg(downCap)));
         } else {
             QVERIFY2(std::fabs(cu - cd) < 0.01, qPrintable(QString("caps %1 vs %2").arg(cu).arg(cd)));
         }
