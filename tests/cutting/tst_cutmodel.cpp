@@ -70,10 +70,10 @@ private slots:
         QTest::newRow("cylinder z") << cyl << plain << 2 << 7.0 << disc * 13 << disc * 7 << disc << disc;
         QTest::newRow("cylinder x") << cyl << plain << 0 << 3.0 << -1.0 << -1.0 << -1.0 << -1.0;
         QTest::newRow("cylinder y") << cyl << plain << 1 << -2.5 << -1.0 << -1.0 << -1.0 << -1.0;
-        // 20 x 10 x 15 after scaling (z from -2.5 to 12.5), turned 45 degrees about Z.
+        // 20 x 10 x 15 after scaling (footprint centre and bottom kept), turned 45 degrees about Z.
         const MeshData one = testmesh::box(1, 1, 1, 10.0);
         const QVector<double> turned{2, 1, 1.5, 0, 0, 45};
-        QTest::newRow("turned scaled z") << one << turned << 2 << 6.0 << 1300.0 << 1700.0 << 200.0 << 200.0;
+        QTest::newRow("turned scaled z") << one << turned << 2 << 6.0 << 1800.0 << 1200.0 << 200.0 << 200.0;
         QTest::newRow("turned scaled x") << one << turned << 0 << 5.0 << 1500.0 << 1500.0 << -1.0 << -1.0;
         QTest::newRow("turned scaled y") << one << turned << 1 << 7.0 << -1.0 << -1.0 << -1.0 << -1.0;
         const QVector<double> tilted{1.3, 0.7, 1.1, 20, 35, 10};
