@@ -157,7 +157,7 @@ bool FileReaderWriter::loadMesh(const QString& path, MeshData* mesh)
     setProgress(0);
     fileName = path;
     target = mesh;
-    std::vector<CornerRecord>().swap(corners);
+    CornerList().swap(corners);
     if (!mesh)
         return false;
     bool ok = false;
@@ -176,7 +176,7 @@ bool FileReaderWriter::loadMesh(const QString& path, MeshData* mesh)
         QLOG_INFO() << "FileRW\\FileReaderWriter @" << __LINE__ << "out of memory loading" << path;
         ok = false;
     }
-    std::vector<CornerRecord>().swap(corners);
+    CornerList().swap(corners);
     return ok;
 }
 
@@ -213,7 +213,7 @@ bool FileReaderWriter::loadModel(const QString& path, LoadedModel& out)
 bool FileReaderWriter::loadBinaryStl()
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
     const qint64 fileSize = file.size();
     if (fileSize < StlHeader)
@@ -228,7 +228,7 @@ bool FileReaderWriter::loadBinaryStl()
         QLOG_INFO() << "FileRW\\FileReaderWriter @" << __LINE__ << "too many triangles" << count;
         return false;
     }
-    std::vector<CornerRecord> read;
+    CornerList read;
     read.reserve(size_t(count) * 3);
     // Read in blocks of whole records: one bulk read per block, parsed from memory.
     constexpr qint64 BlockRecords = 20000;
@@ -258,10 +258,10 @@ bool FileReaderWriter::loadBinaryStl()
 bool FileReaderWriter::loadAsciiStl()
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return false;
     const qint64 fileSize = std::max<qint64>(1, file.size());
-    std::vector<CornerRecord> read;
+    CornerList read;
     // The corners of the facet being read; it counts only when it ends with exactly three good ones.
     CornerRecord pending[3];
     int pendingCount = 0;
@@ -437,12 +437,12 @@ bool FileReaderWriter::weldVertices()
     welded.faces.resize(faceCount);
     setProgress(9300);
 
-    parallelSort(corners.begin(), corners.end(), lessXyz);
+    parallelSort(corners, lessXyz);
     setProgress(9600);
 
     // Exactly equal positions first: one distinct point per run.
     std::vector<Point> points;
-    std::vector<int32_t> pointOf(n);
+    std::vector<int32_t, BigAllocator<int32_t>> pointOf(n);
     for (size_t i = 0; i < n; ++i) {
         const CornerRecord& c = corners[i];
         if (points.empty() || c.x != points.back().x || c.y != points.back().y || c.z != points.back().z)
@@ -470,9 +470,9 @@ bool FileReaderWriter::weldVertices()
         if (c / 3 < faceCount)
             welded.faces[c / 3][c % 3] = vertexOf[size_t(pointOf[i])];
     }
-    std::vector<CornerRecord>().swap(corners);
+    CornerList().swap(corners);
     std::vector<Point>().swap(points);
-    std::vector<int32_t>().swap(pointOf);
+    decltype(pointOf)().swap(pointOf);
 
     setProgress(9700);
     MeshData::sortFaces(welded);

@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include "scene/BigAllocator.h"
+
 struct MeshData;
 class MeshModel;
 struct LoadedModel;
@@ -19,6 +21,7 @@ struct CornerRecord
     double z;
     int32_t corner;
 };
+using CornerList = std::vector<CornerRecord, BigAllocator<CornerRecord>>;
 
 // Reads and writes model files for the workers. One operation at a time; every operation
 // runs on the calling worker's thread and touches no scene object.
@@ -54,7 +57,7 @@ public:
     MeshData* source = nullptr;
     // 0 to 10000, written by the running operation and polled by the worker's timer.
     std::atomic<int> progress{0};
-    std::vector<CornerRecord> corners;
+    CornerList corners;
     std::vector<MeshModel*> models;
 
 signals:
