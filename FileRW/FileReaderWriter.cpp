@@ -427,10 +427,12 @@ bool FileReaderWriter::saveBinaryStl()
 
 bool FileReaderWriter::weldVertices()
 {
-    const size_t n = corners.size();
-    if (n < 3 || !target)
+    if (corners.size() < 3 || !target)
         return false;
-    const size_t faceCount = n / 3;
+    // Trailing corners that make no whole triangle belong to no face and no vertex.
+    const size_t faceCount = corners.size() / 3;
+    corners.resize(faceCount * 3);
+    const size_t n = corners.size();
     for (size_t i = 0; i < n; ++i)
         corners[i].corner = int32_t(i);
     MeshData welded;
@@ -466,9 +468,7 @@ bool FileReaderWriter::weldVertices()
     }
     for (size_t i = 0; i < n; ++i) {
         const size_t c = size_t(corners[i].corner);
-        // Trailing corners that make no whole triangle belong to no face.
-        if (c / 3 < faceCount)
-            welded.faces[c / 3][c % 3] = vertexOf[size_t(pointOf[i])];
+        welded.faces[c / 3][c % 3] = vertexOf[size_t(pointOf[i])];
     }
     CornerList().swap(corners);
     std::vector<Point>().swap(points);
