@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <thread>
 
 #include "app/QsLog.h"
 #include "scene/LoadedModel.h"
@@ -53,14 +54,17 @@ bool parseNumber(const char* b, const char* e, double& out)
     return r.ec == std::errc() && r.ptr == e && std::isfinite(out);
 }
 
-bool lessXyz(const CornerRecord& a, const CornerRecord& b)
+struct LessXyz
 {
-    if (a.x != b.x)
-        return a.x < b.x;
-    if (a.y != b.y)
-        return a.y < b.y;
-    return a.z < b.z;
-}
+    bool operator()(const CornerRecord& a, const CornerRecord& b) const
+    {
+        if (a.x != b.x)
+            return a.x < b.x;
+        if (a.y != b.y)
+            return a.y < b.y;
+        return a.z < b.z;
+    }
+};
 
 struct Point
 {
@@ -229,25 +233,41 @@ bool FileReaderWriter::loadBinaryStl()
         return false;
     }
     CornerList read;
-    read.reserve(size_t(count) * 3);
-    // Read in blocks of whole records: one bulk read per block, parsed from memory.
-    constexpr qint64 BlockRecords = 20000;
-    std::vector<char> buffer(size_t(BlockRecords * StlRecord));
+    read.resize(size_t(count) * 3); // left uninitialised by the allocator; every record is written below
+    // Read in large blocks of whole records; each block is parsed from memory by several threads.
+    constexpr qint64 BlockRecords = 160000;
+    std::vector<char> buffer(size_t(std::min(count, BlockRecords) * StlRecord));
+    const unsigned threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+    std::atomic<bool> finite{true};
     qint64 done = 0;
     while (done < count) {
         const qint64 records = std::min(BlockRecords, count - done);
         const qint64 bytes = records * StlRecord;
         if (file.read(buffer.data(), bytes) != bytes)
             return false;
-        for (qint64 r = 0; r < records; ++r) {
-            const char* p = buffer.data() + r * StlRecord + 12;
-            for (int c = 0; c < 3; ++c, p += 12) {
-                const double x = readFloat(p), y = readFloat(p + 4), z = readFloat(p + 8);
-                if (!finite3(x, y, z))
-                    return false;
-                read.push_back({x, y, z, int32_t(read.size())});
+        auto parse = [&, done](qint64 from, qint64 to) {
+            CornerRecord* out = read.data() + (done + from) * 3;
+            for (qint64 r = from; r < to; ++r) {
+                const char* p = buffer.data() + r * StlRecord + 12;
+                for (int c = 0; c < 3; ++c, p += 12, ++out) {
+                    const double x = readFloat(p), y = readFloat(p + 4), z = readFloat(p + 8);
+                    if (!finite3(x, y, z))
+                        finite.store(false, std::memory_order_relaxed);
+                    *out = {x, y, z, int32_t(out - read.data())};
+                }
             }
+        };
+        if (threads < 2 || records < 20000) {
+            parse(0, records);
+        } else {
+            std::vector<std::thread> pool;
+            for (unsigned t = 0; t < threads; ++t)
+                pool.emplace_back(parse, records * t / threads, records * (t + 1) / threads);
+            for (auto& t : pool)
+                t.join();
         }
+        if (!finite.load())
+            return false;
         done += records;
         setProgress(int(done * 9200.0 / double(count)));
     }
@@ -439,7 +459,7 @@ bool FileReaderWriter::weldVertices()
     welded.faces.resize(faceCount);
     setProgress(9300);
 
-    parallelSort(corners, lessXyz);
+    parallelSort(corners, LessXyz());
     setProgress(9600);
 
     // Exactly equal positions first: one distinct point per run.

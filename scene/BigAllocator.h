@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <utility>
 
 #ifdef __linux__
 #include <sys/mman.h>
@@ -42,6 +43,18 @@ struct BigAllocator
         return static_cast<T*>(p);
     }
     void deallocate(T* p, std::size_t) noexcept { std::free(p); }
+
+    // resize() leaves plain records uninitialised: the readers write every one of them.
+    template <typename U>
+    void construct(U* p) noexcept
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
 
     template <typename U>
     bool operator==(const BigAllocator<U>&) const noexcept
