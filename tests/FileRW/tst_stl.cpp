@@ -311,6 +311,27 @@ private slots:
         QCOMPARE(loaded.model->position, (std::array<double, 3>{2, 2, 2}));
     }
 
+    void largeGridThreadedRead()
+    {
+        // Enough triangles for the threaded parse; a bad corner in the very last one fails all.
+        std::vector<Tri> tris;
+        const int nx = 100, ny = 150;
+        for (int i = 0; i < nx; ++i)
+            for (int j = 0; j < ny; ++j) {
+                const float x0 = i * 0.5f, x1 = x0 + 0.5f, y0 = j * 0.5f, y1 = y0 + 0.5f;
+                tris.push_back({{{x0, y0, 0}, {x1, y0, 0}, {x1, y1, 0}}});
+                tris.push_back({{{x0, y0, 0}, {x1, y1, 0}, {x0, y1, 0}}});
+            }
+        FileReaderWriter rw;
+        MeshData mesh;
+        QVERIFY(rw.loadMesh(write("grid.stl", binaryStl(tris)), &mesh));
+        QCOMPARE(int(mesh.faces.size()), 2 * nx * ny);
+        QCOMPARE(int(mesh.vertices.size()), (nx + 1) * (ny + 1));
+        tris.back()[2][1] = std::nanf("");
+        QVERIFY(!rw.loadMesh(write("gridnan.stl", binaryStl(tris)), &mesh));
+        QCOMPARE(int(mesh.faces.size()), 2 * nx * ny);
+    }
+
     void admeshAgrees()
     {
         // A sphere-like closed mesh, written by us and measured by admesh.
