@@ -54,11 +54,11 @@ bool ImageRelief::readCorners(const QString& path, const std::array<double, 4>& 
     const double base = params[1] * kCellsPerMm + (sign == -1 ? params[3] * kCellsPerMm : 0.0);
 
     const qint64 points = qint64(columns) * rows;
-    std::vector<double> height(size_t(points));
+    std::vector<double> height(static_cast<size_t>(points));
     for (int r = 0; r < rows; ++r) {
         const QRgb* line = reinterpret_cast<const QRgb*>(image.constScanLine(r));
         for (int c = 0; c < columns; ++c)
-            height[size_t(qint64(r) * columns + c)] = double(qGray(line[c]) * sign) * unit + base;
+            height[static_cast<size_t>(qint64(r) * columns + c)] = double(qGray(line[c]) * sign) * unit + base;
         progress = int(3000LL * (qint64(r) + 1) * columns / points);
     }
     image = QImage();

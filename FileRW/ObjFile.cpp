@@ -191,9 +191,10 @@ bool ObjFile::readCorners(const QString& path, std::vector<CornerRecord>& corner
         if (total > 0)
             progress = int(std::min<qint64>(done, total) * 9200 / total);
     }
-    if (parser.droppedFaces)
+    if (parser.droppedFaces) {
         QLOG_INFO() << "FileRW\\ObjFile@" << __LINE__ << path << ":" << parser.droppedFaces
                     << "faces referred to missing vertices";
+    }
     const int32_t base = int32_t(corners.size());
     if (corners.empty()) {
         corners.swap(parser.corners);

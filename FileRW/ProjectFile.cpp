@@ -115,7 +115,7 @@ public:
         const void* zero = std::memchr(f, 0, sizeof f);
         if (!zero)
             return false;
-        out.assign(f, static_cast<const char*>(zero));
+        out.assign(static_cast<const char*>(f), static_cast<const char*>(zero));
         return true;
     }
 
@@ -384,6 +384,22 @@ bool ProjectFile::read(const QString& path, ProjectData& out, std::atomic<int>& 
             data.supports.push_back(std::move(s));
         }
     }
+    // The models' trees are built here, off the GUI thread; the factor shapes the tree's frame.
+    for (const auto& m : data.models) {
+        if (cancelled.load(std::memory_order_relaxed))
+            return refuse("cancelled");
+        auto model = std::make_unique<MeshModel>();
+        model->setName(m.name);
+        model->factor = {m.factor, m.factor, m.factor};
+        model->prepareMesh(*data.meshSlots[size_t(m.meshSlot)]);
+        if (m.scale > 1e-6)
+            model->scale = {m.scale, m.scale, m.scale};
+        model->visible = m.visible;
+        model->position = m.position;
+        model->rotationAngles = m.rotationAngles;
+        model->orientation = Eigen::Quaterniond(m.orientation[3], m.orientation[0], m.orientation[1], m.orientation[2]);
+        data.prepared.push_back(std::move(model));
+    }
     out = std::move(data);
     progress = 10000;
     return true;
@@ -409,26 +425,25 @@ void ProjectFile::commit(ProjectData& data, std::vector<MeshModel*>* added)
             slotOf[s] = list->add(mesh);
         }
     }
-    for (const auto& r : data.models) {
-        auto* m = new MeshModel;
-        m->setName(r.name);
-        m->setMeshSlot(slotOf[size_t(r.meshSlot)]);
+    for (size_t i = 0; i < data.models.size() && i < data.prepared.size(); ++i) {
+        const auto& r = data.models[i];
+        MeshModel* m = data.prepared[i].release();
+        // Scale, position, angles and orientation are as stored; only the world box and
+        // centroid need the mesh in its slot.
+        m->meshSlot = slotOf[size_t(r.meshSlot)];
         m->supportSlot = r.supportSlot >= 0 ? slotOf[size_t(r.supportSlot)] : -1;
-        m->visible = r.visible;
-        m->factor = {r.factor, r.factor, r.factor};
-        m->updateBounds();
-        m->setScale(r.scale);
-        if (m->exceedsVolume())
-            m->fitPending = 1;
-        m->moveTo(r.position.data());
-        m->setRotation(r.rotationAngles.data(), false);
-        m->orientation = Eigen::Quaterniond(r.orientation[3], r.orientation[0], r.orientation[1], r.orientation[2]);
         m->updateBounds();
         m->updateCentroid();
+        m->updateRadius();
+        if (m->supportSlot >= 0)
+            m->buildBoundsTree(); // the tree covers the support mesh as well
+        if (m->exceedsVolume())
+            m->fitPending = 1;
         app->addModel(m);
         if (added)
             added->push_back(m);
     }
+    data.prepared.clear();
     app->selectModel(data.selectedIndex + modelsBefore, 1);
     if (data.supports.empty())
         return;

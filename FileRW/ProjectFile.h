@@ -38,6 +38,8 @@ struct ProjectData
     int32_t selectedIndex = 0;
     double supportSize = 2.0;
     std::vector<Support> supports;
+    // One detached model per record, built by the reader (bounds and face tree included).
+    std::vector<std::unique_ptr<MeshModel>> prepared;
 
     ProjectData();
     ~ProjectData();
