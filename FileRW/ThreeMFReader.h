@@ -47,7 +47,7 @@ public:
 
     static constexpr qint64 kMaxModelBytes = 512LL * 1024 * 1024;
     static constexpr qint64 kMaxTotalVertices = 20LL * 1000 * 1000;
-    static constexpr qint64 kMaxExpansions = 1000LL * 1000;
+    static constexpr qint64 kMaxExpansions = 100LL * 1000;
 
 private:
     struct Component
