@@ -7,6 +7,7 @@
 
 #include "FileRW/FileReaderWriter.h"
 #include "Thread/FileRWThread.h"
+#include "platform/Platform.h"
 #include "scene/AppData.h"
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
@@ -238,15 +239,18 @@ private slots:
 
     void progressReports()
     {
-        // A relief big enough to be polled at least once between start and finish.
+        // A relief big enough to be polled at least once between start and finish, with the
+        // poll interval scaled down.
+        Platform::setTimeoutScale(0.02);
         QImage img(400, 400, QImage::Format_RGB32);
         img.fill(qRgb(10, 200, 30));
         const QString path = dir.filePath("big.png");
         QVERIFY(img.save(path));
-        AppData::instance()->setReliefParameters(1.0, 2.0, 150.0, 1.28);
+        AppData::instance()->setReliefParameters(1.0, 2.0, 40.0, 1.28);
         QSignalSpy spy(worker, &FileRWThread::StatusChanged);
         worker->loadFile(path);
         QVERIFY(waitFinished(spy, 1));
+        Platform::setTimeoutScale(1.0);
         AppData::instance()->setReliefParameters(1.0, 2.0, 75.0, 1.28);
         int last = -1;
         for (const auto& args : spy) {
