@@ -143,8 +143,12 @@ void ProjectFile::snapshot(ProjectData& out)
     MeshList* list = MeshList::instance();
     out.meshSlots.resize(size_t(list->size()));
     for (int s = 0; s < list->size(); ++s)
-        if (const MeshData* m = list->at(s))
-            out.meshSlots[size_t(s)].reset(new MeshData{m->vertices, m->faces, {}});
+        if (const MeshData* m = list->at(s)) {
+            auto copy = std::make_unique<MeshData>();
+            copy->vertices = m->vertices;
+            copy->faces = m->faces;
+            out.meshSlots[size_t(s)] = std::move(copy);
+        }
     AppData* app = AppData::instance();
     for (int i = 0; i < app->modelCount(); ++i) {
         const MeshModel* m = app->getModel(i);

@@ -127,7 +127,9 @@ quint64 FileRWThread::saveFile(const QString& path, quint64 mesh)
         ProjectFile::snapshot(*r.project);
     } else if (mesh) {
         const auto* m = reinterpret_cast<const MeshData*>(mesh);
-        r.mesh = std::make_shared<MeshData>(MeshData{m->vertices, m->faces, {}});
+        r.mesh = std::make_shared<MeshData>();
+        r.mesh->vertices = m->vertices;
+        r.mesh->faces = m->faces;
     }
     return enqueue(std::move(r));
 }
