@@ -21,7 +21,7 @@ bool ImageRelief::gridSize(qint64 width, qint64 height, double length, int& colu
 }
 
 bool ImageRelief::readCorners(const QString& path, const std::array<double, 4>& params,
-                              std::vector<CornerRecord>& corners, std::atomic<int>& progress,
+                              CornerList& corners, std::atomic<int>& progress,
                               const std::atomic<bool>& cancelled)
 {
     progress = 0;
@@ -66,7 +66,7 @@ bool ImageRelief::readCorners(const QString& path, const std::array<double, 4>& 
 
     const qint64 cells = qint64(rows - 1) * (columns - 1);
     const qint64 cornerCount = cells * 12 + (qint64(columns - 1) + (rows - 1)) * 12;
-    std::vector<CornerRecord> out;
+    CornerList out;
     out.reserve(size_t(cornerCount));
     const double* h = height.data();
     auto P = [&](int r, int c) { out.push_back({double(r), double(c), h[qint64(r) * columns + c], int32_t(out.size())}); };

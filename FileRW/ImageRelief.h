@@ -16,7 +16,7 @@ public:
     // params: mode sign (+1 lighter is thicker, -1 darker is thicker), base thickness (mm),
     // length along the picture's width (mm), datum thickness (mm).
     static bool readCorners(const QString& path, const std::array<double, 4>& params,
-                            std::vector<CornerRecord>& corners, std::atomic<int>& progress,
+                            CornerList& corners, std::atomic<int>& progress,
                             const std::atomic<bool>& cancelled);
 
     // The resampled grid for a picture of width x height pixels; false when it is too small,

@@ -61,7 +61,7 @@ struct ObjParser
 {
     std::vector<std::array<double, 3>> vertices;
     std::vector<char> valid; // a "v" line without three finite numbers keeps its number
-    std::vector<CornerRecord> corners;
+    CornerList corners;
     std::vector<long long> refs;
     std::vector<PolygonTriangulator::Point3> polygon;
     std::vector<PolygonTriangulator::Triangle> triangles;
@@ -144,7 +144,7 @@ struct ObjParser
 
 } // namespace
 
-bool ObjFile::readCorners(const QString& path, std::vector<CornerRecord>& corners,
+bool ObjFile::readCorners(const QString& path, CornerList& corners,
                           std::atomic<int>& progress, const std::atomic<bool>& cancelled)
 {
     QFile file(path);

@@ -82,7 +82,7 @@ private slots:
         QFETCH(int, format);
         QFETCH(double, height);
         const QString path = picture("h.png", 20, 20, colour, QImage::Format(format));
-        std::vector<CornerRecord> corners;
+        CornerList corners;
         std::atomic<int> progress{0};
         std::atomic<bool> cancelled{false};
         QVERIFY(ImageRelief::readCorners(path, {sign, 2.0, 4.0, 1.28}, corners, progress, cancelled));
