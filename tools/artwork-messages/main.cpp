@@ -137,14 +137,14 @@ QImage waitSpinner()
 
 QImage playSprite()
 {
-    // Frames 52 px apart: 0 play, 1 stop, 2 play disabled, 3 stop disabled.
+    // Frames 52 px apart: 0 play, 1 play disabled, 2 stop, 3 stop disabled.
     return sprite(52, 52, [](QPainter& p, int f) {
-        const bool disabled = f >= 2;
+        const bool disabled = f == 1 || f == 3;
         p.setPen(Qt::NoPen);
         p.setBrush(disabled ? QColor(0x9a, 0x9a, 0x9a) : QColor(0x29, 0xc2, 0xf5));
         p.drawEllipse(QRectF(2, 2, 48, 48));
         p.setBrush(Qt::white);
-        if (f == 0 || f == 2) {
+        if (f < 2) {
             QPainterPath tri;
             tri.moveTo(20, 15);
             tri.lineTo(37, 26);
