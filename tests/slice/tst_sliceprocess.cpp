@@ -42,7 +42,8 @@ private:
     {
         QDir().mkpath(appDir() + "/BrevEngine");
         QFile::remove(engine());
-        QByteArray script = readFile(QString(TEST_SOURCE_DIR) + "/fake_engine.py");
+        QFile::remove(appDir() + "/BrevEngine/args.txt");
+        QByteArray script = readFile(QString(TEST_SOURCE_DIR) + "/fake_engine.sh");
         QVERIFY(!script.isEmpty());
         if (!firstLine.isEmpty())
             script.replace(0, script.indexOf('\n'), firstLine);
