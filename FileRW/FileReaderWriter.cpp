@@ -167,9 +167,15 @@ bool FileReaderWriter::loadMesh(const QString& path, MeshData* mesh)
     bool ok = false;
     try {
         switch (getFileType(path)) {
+        case 1:
+            loadObj();
+            break;
         case 2:
             if (!loadBinaryStl())
                 loadAsciiStl();
+            break;
+        case 3:
+            loadImageRelief();
             break;
         // Further mesh formats hook in here by their type.
         default:
@@ -189,6 +195,8 @@ bool FileReaderWriter::saveMesh(const QString& path, MeshData* mesh)
     fileName = path;
     source = mesh;
     switch (getFileType(path)) {
+    case 1:
+        return saveObj();
     case 2:
         return saveBinaryStl();
     case 3:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <vector>
@@ -12,6 +13,7 @@
 struct MeshData;
 class MeshModel;
 struct LoadedModel;
+struct ProjectData;
 
 // One corner of one triangle as read from a file; corners 3k, 3k+1, 3k+2 form triangle k.
 struct CornerRecord
@@ -50,6 +52,15 @@ public:
     // Turns corners into target's vertex and face tables; false when no face is left.
     bool weldVertices();
 
+    // OBJ, picture relief, 3MF and project files (FileReaderWriterFormats.cpp).
+    bool loadObj();
+    bool saveObj();
+    bool loadImageRelief();
+    // The 3MF's meshes as detached models named "model", not welded.
+    bool load3mf(const QString& path, std::vector<LoadedModel>& out);
+    bool loadProject(const QString& path, ProjectData& out);
+    bool saveProject(const QString& path, const ProjectData& data);
+
     int getProgress() const { return progress.load(std::memory_order_relaxed); }
 
     QString fileName;
@@ -59,6 +70,10 @@ public:
     std::atomic<int> progress{0};
     CornerList corners;
     std::vector<MeshModel*> models;
+    // Set by another thread to stop a running load early; the load then fails.
+    std::atomic<bool> cancelled{false};
+    // Picture-relief parameters for the next relief load (sign, base, length, datum).
+    std::array<double, 4> reliefParams{1.0, 2.0, 75.0, 1.28};
 
 signals:
     void signPrintMessage(QString time, QString length);
