@@ -33,6 +33,10 @@ public:
     MeshModel* copy() const;
 
     void setMeshSlot(int slot);
+    // The work of setMeshSlot on a mesh that is not in the MeshList yet (a reader's detached
+    // result, on the reader's thread): raw bounds, offset, position, box, face tree, centroid,
+    // radius. Afterwards only meshSlot needs setting, which changes none of these.
+    void prepareMesh(const MeshData& mesh);
     MeshData* getMesh() const;
     MeshData* getSupportMesh() const;
     std::string getName() const { return name; }
@@ -76,6 +80,15 @@ public:
     void updateRadius();
     void buildBoundsTree();
 
+private:
+    void updateBoundsWith(const MeshData* mesh, const MeshData* support);
+    void updateCentroidWith(const MeshData* mesh);
+    void updateRadiusWith(const MeshData* mesh);
+    void buildTreeWith(const MeshData* mesh, const MeshData* support);
+    void keepBottomCentre(const std::array<float, 3>& old);
+    void keepCentroid(const std::array<float, 3>& old);
+
+public:
     // Fields are public: the readers, the view, the panels and the project file work on them.
     std::string name;
     std::string ownerName;

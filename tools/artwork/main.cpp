@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -57,6 +58,216 @@ QImage splash()
     return img;
 }
 
+
+// Four frames side by side: normal, hover, pressed or checked, disabled.
+using IconPainter = void (*)(QPainter&, const QRectF&, const QColor&);
+
+QImage sprite(int w, int h, IconPainter icon, const QString& label = QString())
+{
+    QImage img(w * 4, h, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor backs[4] = {QColor(0, 0, 0, 0), QColor(255, 255, 255, 40), QColor(0, 0, 0, 60), QColor(0, 0, 0, 0)};
+    const QColor fores[4] = {QColor(240, 244, 246), QColor(255, 255, 255), QColor(85, 199, 235), QColor(120, 130, 138)};
+    for (int f = 0; f < 4; ++f) {
+        const QRectF frame(f * w, 0, w, h);
+        p.setPen(Qt::NoPen);
+        p.setBrush(backs[f]);
+        p.drawRoundedRect(frame.adjusted(2, 2, -2, -2), 6, 6);
+        const qreal side = qMin<qreal>(w, label.isEmpty() ? h : h - 18) * 0.55;
+        const QRectF box(frame.center().x() - side / 2, (label.isEmpty() ? frame.center().y() : (h - 18) / 2.0) - side / 2, side, side);
+        icon(p, box, fores[f]);
+        if (!label.isEmpty()) {
+            p.setPen(fores[f]);
+            QFont font("DejaVu Sans", 8);
+            p.setFont(font);
+            p.drawText(QRectF(frame.left(), h - 20, w, 16), Qt::AlignCenter, label);
+        }
+    }
+    return img;
+}
+
+void penFor(QPainter& p, const QColor& c, qreal width = 2.5)
+{
+    p.setPen(QPen(c, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+}
+
+void iconOpen(QPainter& p, const QRectF& r, const QColor& c)
+{
+    penFor(p, c);
+    QPainterPath path;
+    path.moveTo(r.left(), r.bottom());
+    path.lineTo(r.left(), r.top() + r.height() * 0.15);
+    path.lineTo(r.left() + r.width() * 0.4, r.top() + r.height() * 0.15);
+    path.lineTo(r.left() + r.width() * 0.5, r.top() + r.height() * 0.3);
+    path.lineTo(r.right(), r.top() + r.height() * 0.3);
+    path.lineTo(r.right(), r.bottom());
+    path.closeSubpath();
+    p.drawPath(path);
+}
+
+void iconSave(QPainter& p, const QRectF& r, const QColor& c)
+{
+    penFor(p, c);
+    p.drawRoundedRect(r, 3, 3);
+    p.drawRect(QRectF(r.left() + r.width() * 0.25, r.top(), r.width() * 0.5, r.height() * 0.3));
+    p.drawRect(QRectF(r.left() + r.width() * 0.2, r.top() + r.height() * 0.55, r.width() * 0.6, r.height() * 0.45));
+}
+
+void iconExport(QPainter& p, const QRectF& r, const QColor& c)
+{
+    penFor(p, c);
+    const qreal cx = r.center().x();
+    p.drawLine(QPointF(cx, r.top()), QPointF(cx, r.top() + r.height() * 0.65));
+    p.drawLine(QPointF(cx - r.width() * 0.2, r.top() + r.height() * 0.45), QPointF(cx, r.top() + r.height() * 0.65));
+    p.drawLine(QPointF(cx + r.width() * 0.2, r.top() + r.height() * 0.45), QPointF(cx, r.top() + r.height() * 0.65));
+    p.drawLine(QPointF(r.left(), r.bottom()), QPointF(r.right(), r.bottom()));
+}
+
+void iconSlice(QPainter& p, const QRectF& r, const QColor& c)
+{
+    penFor(p, c);
+    for (int i = 0; i < 4; ++i) {
+        const qreal y = r.top() + r.height() * (0.15 + 0.25 * i);
+        const qreal inset = r.width() * 0.08 * (3 - i);
+        p.drawLine(QPointF(r.left() + inset, y), QPointF(r.right() - inset, y));
+    }
+}
+
+void iconSliceIn(QPainter& p, const QRectF& r, const QColor& c)
+{
+    penFor(p, c);
+    p.drawRect(r.adjusted(r.width() * 0.15, r.height() * 0.15, -r.width() * 0.15, -r.height() * 0.15));
+    p.drawLine(QPointF(r.left(), r.center().y()), QPointF(r.right(), r.center().y()));
+}
+
+void iconGear(QPainter& p, const QRectF& r, const QColor& c)
+{
+    penFor(p, c);
+    const QPointF o = r.center();
+    const qreal R = r.width() * 0.45, rIn = r.width() * 0.18;
+    for (int i = 0; i < 8; ++i) {
+        const qreal a = i * M_PI / 4;
+        p.drawLine(QPointF(o.x() + std::cos(a) * R * 0.65, o.y() + std::sin(a) * R * 0.65),
+                   QPointF(o.x() + std::cos(a) * R, o.y() + std::sin(a) * R));
+    }
+    p.drawEllipse(o, R * 0.65, R * 0.65);
+    p.drawEllipse(o, rIn, rIn);
+}
+
+void iconDropdown(QPainter& p, const QRectF& r, const QColor& c)
+{
+    penFor(p, c, 2);
+    p.drawLine(QPointF(r.left(), r.top() + r.height() * 0.3), QPointF(r.center().x(), r.top() + r.height() * 0.7));
+    p.drawLine(QPointF(r.right(), r.top() + r.height() * 0.3), QPointF(r.center().x(), r.top() + r.height() * 0.7));
+}
+
+void iconMin(QPainter& p, const QRectF& r, const QColor& c)
+{
+    penFor(p, c, 2);
+    p.drawLine(QPointF(r.left(), r.center().y()), QPointF(r.right(), r.center().y()));
+}
+
+void iconMax(QPainter& p, const QRectF& r, const QColor& c)
+{
+    penFor(p, c, 2);
+    p.drawRect(r);
+}
+
+void iconClose(QPainter& p, const QRectF& r, const QColor& c)
+{
+    penFor(p, c, 2);
+    p.drawLine(r.topLeft(), r.bottomRight());
+    p.drawLine(r.topRight(), r.bottomLeft());
+}
+
+void iconLetters(QPainter& p, const QRectF& r, const QColor& c, const QString& text)
+{
+    p.setPen(c);
+    QFont f("DejaVu Sans", 1, QFont::Bold);
+    f.setPixelSize(int(r.height() * 0.7));
+    p.setFont(f);
+    p.drawText(r.adjusted(-r.width(), 0, r.width(), 0), Qt::AlignCenter, text);
+}
+void iconEnglish(QPainter& p, const QRectF& r, const QColor& c) { iconLetters(p, r, c, "EN"); }
+void iconChinese(QPainter& p, const QRectF& r, const QColor& c) { iconLetters(p, r, c, QString::fromUtf8("\u4e2d")); }
+
+QImage titleBack()
+{
+    QImage img(1200, 78, QImage::Format_RGB32);
+    QPainter p(&img);
+    QLinearGradient g(0, 0, 0, 78);
+    g.setColorAt(0, QColor(0x2a, 0x3a, 0x46));
+    g.setColorAt(1, QColor(0x1c, 0x2c, 0x36));
+    p.fillRect(img.rect(), g);
+    p.setPen(QColor(0x54, 0xc8, 0xea));
+    p.drawLine(0, 77, 1200, 77);
+    return img;
+}
+
+QImage logo()
+{
+    QImage img(160, 60, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(84, 200, 234));
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(QRectF(6, 12, 36, 36));
+    p.setPen(QColor(255, 255, 255));
+    QFont f("DejaVu Sans", 1, QFont::Bold);
+    f.setPixelSize(22);
+    p.setFont(f);
+    p.drawText(QRectF(6, 12, 36, 36), Qt::AlignCenter, "B");
+    f.setPixelSize(20);
+    p.setFont(f);
+    p.drawText(QRectF(48, 0, 112, 60), Qt::AlignVCenter | Qt::AlignLeft, "Brevant");
+    return img;
+}
+
+QImage light(bool on)
+{
+    QImage img(24, 24, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    QRadialGradient g(12, 12, 11);
+    g.setColorAt(0, on ? QColor(140, 255, 140) : QColor(255, 150, 150));
+    g.setColorAt(1, on ? QColor(20, 160, 40) : QColor(170, 30, 30));
+    p.setBrush(g);
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(QRectF(2, 2, 20, 20));
+    return img;
+}
+
+QImage menuBack()
+{
+    QImage img(142, 200, QImage::Format_ARGB32);
+    img.fill(QColor(0x41, 0x50, 0x5e));
+    QPainter p(&img);
+    p.setPen(QColor(0x54, 0xc8, 0xea));
+    p.drawRect(0, 0, 141, 199);
+    return img;
+}
+
+QImage printSprite()
+{
+    // Two frames stacked: enabled on top, disabled below (52 x 52 each).
+    QImage img(52, 104, QImage::Format_ARGB32);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    for (int f = 0; f < 2; ++f) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(f == 0 ? QColor(84, 200, 234) : QColor(150, 150, 150));
+        p.drawEllipse(QRectF(2, 2 + f * 52, 48, 48));
+        iconSave(p, QRectF(15, 15 + f * 52, 22, 22), QColor(255, 255, 255));
+    }
+    return img;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -65,5 +276,24 @@ int main(int argc, char** argv)
     QGuiApplication app(argc, argv);
     const QString root = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("resources");
     bool ok = save(splash(), root + "/Resources/splashscreen.png");
+    const QString n = root + "/Resources/new/";
+    ok &= save(titleBack(), n + "titleback.png");
+    ok &= save(logo(), n + "logo.png");
+    ok &= save(sprite(84, 76, iconOpen), n + "open.png");
+    ok &= save(sprite(84, 76, iconSave), n + "save.png");
+    ok &= save(sprite(79, 76, iconExport), n + "export.png");
+    ok &= save(sprite(78, 76, iconSlice), n + "slice.png");
+    ok &= save(sprite(78, 76, iconSliceIn), n + "slice_in.png");
+    ok &= save(sprite(82, 76, iconGear), n + "setting.png");
+    ok &= save(sprite(80, 76, iconEnglish), n + "english.png");
+    ok &= save(sprite(80, 76, iconChinese), n + "chinese.png");
+    ok &= save(sprite(36, 22, iconDropdown), n + "dropdown.png");
+    ok &= save(sprite(36, 22, iconMin), n + "min.png");
+    ok &= save(sprite(36, 22, iconMax), n + "max1.png");
+    ok &= save(sprite(40, 22, iconClose), n + "close.png");
+    ok &= save(light(true), n + "connect.png");
+    ok &= save(light(false), n + "disconnect.png");
+    ok &= save(menuBack(), n + "menubg.png");
+    ok &= save(printSprite(), root + "/Resources/new/add/print.png");
     return ok ? 0 : 1;
 }

@@ -1,0 +1,147 @@
+#include <QtTest>
+
+#include <QDataStream>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "app/QtLocalPeer.h"
+#include "app/QtLockedFile.h"
+
+using QtLP_Private::QtLockedFile;
+
+class TestSingleInstance : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir tmp;
+    QString helper = QStringLiteral(TEST_HELPER_DIR "/helper_single");
+
+    QProcessEnvironment env() const
+    {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert("TMPDIR", tmp.path());
+        return e;
+    }
+
+    // Starts the first instance and waits until it listens.
+    bool startFirst(QProcess& first)
+    {
+        first.setProcessEnvironment(env());
+        first.start(helper, QStringList());
+        if (!first.waitForStarted(5000) || !first.waitForReadyRead(5000))
+            return false;
+        return first.readLine().trimmed() == "listening";
+    }
+
+    int runSecond(const QStringList& args, const QString& workDir = QString())
+    {
+        QProcess second;
+        second.setProcessEnvironment(env());
+        if (!workDir.isEmpty())
+            second.setWorkingDirectory(workDir);
+        second.start(helper, args);
+        if (!second.waitForFinished(15000))
+            return -1;
+        return second.exitCode();
+    }
+
+    QString nextMessage(QProcess& first)
+    {
+        if (!first.canReadLine() && !first.waitForReadyRead(5000))
+            return QString();
+        return QString::fromUtf8(first.readLine()).trimmed();
+    }
+
+    void stop(QProcess& first)
+    {
+        runSecond({"quit"});
+        if (!first.waitForFinished(5000))
+            first.kill();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(tmp.isValid());
+        // Local sockets live in the temporary folder: share the helpers' private one.
+        qputenv("TMPDIR", tmp.path().toLocal8Bit());
+        QVERIFY2(QFileInfo::exists(helper), "helper program missing");
+    }
+
+    void socketNameFromId()
+    {
+        QtLocalPeer peer(nullptr, QStringLiteral("BrevAnt"));
+        QVERIFY2(peer.socketName().startsWith("qtsingleapp-BrevAn-"), qPrintable(peer.socketName()));
+        QVERIFY(peer.lockFilePath().endsWith(peer.socketName() + "-lockfile"));
+    }
+
+    void lockConflictsWithinOneProcess()
+    {
+        const QString path = tmp.filePath("lock-test");
+        QtLockedFile a(path), b(path);
+        QVERIFY(a.open(QIODevice::ReadWrite));
+        QVERIFY(b.open(QIODevice::ReadWrite));
+        QVERIFY(a.lock(QtLockedFile::WriteLock, false));
+        QVERIFY(!b.lock(QtLockedFile::WriteLock, false));
+        QVERIFY(!b.lock(QtLockedFile::ReadLock, false));
+        QVERIFY(a.unlock());
+        QVERIFY(b.lock(QtLockedFile::ReadLock, false));
+        QVERIFY(a.lock(QtLockedFile::ReadLock, false));
+        QCOMPARE(b.lockMode(), QtLockedFile::ReadLock);
+        QtLockedFile c(path);
+        QVERIFY(!c.open(QIODevice::ReadWrite | QIODevice::Truncate));
+    }
+
+    void secondInstanceForwardsAbsolutePath()
+    {
+        QProcess first;
+        QVERIFY(startFirst(first));
+        QTemporaryDir elsewhere;
+        QFile model(elsewhere.filePath("cube.stl"));
+        QVERIFY(model.open(QIODevice::WriteOnly));
+        model.close();
+        QCOMPARE(runSecond({"cube.stl"}, elsewhere.path()), 0);
+        QCOMPARE(nextMessage(first), QFileInfo(model).absoluteFilePath());
+        QCOMPARE(runSecond({}), 0);
+        QCOMPARE(nextMessage(first), QStringLiteral("raise_window_noop"));
+        stop(first);
+    }
+
+    void oversizedMessageIsRefused()
+    {
+        QProcess first;
+        QVERIFY(startFirst(first));
+        QtLocalPeer probe(nullptr, QStringLiteral("BrevAntTest"));
+        QLocalSocket s;
+        s.connectToServer(probe.socketName());
+        QVERIFY(s.waitForConnected(3000));
+        QDataStream ds(&s);
+        ds << quint32(0x7fffffff);
+        s.write("abc");
+        QVERIFY(s.waitForBytesWritten(3000));
+        // The receiver drops the connection instead of allocating 2 GiB; no ack comes back.
+        QVERIFY(!s.waitForReadyRead(1500) || s.read(3) != "ack");
+        // It still serves later instances.
+        QCOMPARE(runSecond({"after"}), 0);
+        QCOMPARE(nextMessage(first), QStringLiteral("after"));
+        stop(first);
+    }
+
+    void staleLockAfterCrashIsTakenOver()
+    {
+        QProcess first;
+        QVERIFY(startFirst(first));
+        first.kill();
+        first.waitForFinished(3000);
+        // The lock died with the process; the socket file is stale and gets replaced.
+        QProcess next;
+        QVERIFY(startFirst(next));
+        QCOMPARE(runSecond({"again"}), 0);
+        QCOMPARE(nextMessage(next), QStringLiteral("again"));
+        stop(next);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+#include "tst_singleinstance.moc"
