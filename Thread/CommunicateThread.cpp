@@ -78,8 +78,9 @@ bool CommunicateThread::isIdle() const
 void CommunicateThread::sendCommand(int code, const QByteArray& data)
 {
     const QByteArray frame = SerialFrame::packFrame(SerialFrame::commandPayload(code, data));
-    if (frame.size() < 20)
+    if (frame.size() < 20) {
         LINK_LOG << "send:" << SerialFrame::hex(frame);
+    }
     if (m_port->isOpen())
         m_port->write(frame);
 }
@@ -375,7 +376,7 @@ void CommunicateThread::handleStatusReply(const QByteArray& data)
                 m_levelingPhase = 1;
             } else if (m_machineType == ChoicePX6A || m_machineType == ChoicePX6B) {
                 startOperationTimer(LongMs);
-                emit signPX6LevelingStatus(PX6Leveling);
+                emit signPX6LevelingStatus(PX6LevelingStatus::PX6Leveling);
                 m_levelingPhase = 3;
             }
             setState(StateLeveling);
