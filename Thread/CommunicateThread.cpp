@@ -291,6 +291,7 @@ void CommunicateThread::sendQuery()
     m_RecvMsg.retryTime = 0;
     m_chunkRetry = 0;
     m_statusArrived = false;
+    m_awaitingPrinter = false;
     setState(StateReady);
     m_heartTimer->start(Platform::scaledMs(HeartbeatMs));
     sendCommand(SerialFrame::ReqStatus);
@@ -348,6 +349,8 @@ void CommunicateThread::handleStatusReply(const QByteArray& data)
 
     m_prevPrinterState = m_printerState;
     const int state = m_state.load();
+    if (s.printerState >= 1 && s.printerState <= 4)
+        m_awaitingPrinter = false;
     switch (s.printerState) {
     case 1:
         m_printerState = StatePrinting;
@@ -433,7 +436,7 @@ void CommunicateThread::handleStatusReply(const QByteArray& data)
         // reply to a query sent just before the transfer may arrive late: not an end.
         const bool transferStarting = state == StateSending
             && (m_transferPhase == PhaseFreeSpace || m_transferPhase == PhaseAnnounce);
-        if (state != StateReady && !transferStarting)
+        if (state != StateReady && !transferStarting && !m_awaitingPrinter)
             sendQuery();
         break;
     }
@@ -538,7 +541,7 @@ void CommunicateThread::closePort()
     m_progress = -1;
     m_RecvMsg.retryTime = 0;
     m_chunkRetry = 0;
-    m_statusArrived = m_repeatLinkRequest = false;
+    m_statusArrived = m_repeatLinkRequest = m_awaitingPrinter = false;
     m_machineType = 0;
     m_freeSpace = 0;
     m_resultFlag = m_chunkAckFlag = m_levelingAckFlag = 0;
@@ -704,6 +707,7 @@ void CommunicateThread::beginPrint(QString printName)
         return;
     setState(StatePrinting);
     m_printRequest = ReqBegin;
+    m_awaitingPrinter = true;
     m_heartTimer->stop();
     startOperationTimer(RequestMs);
     if (m_machineType >= ChoicePX5 && m_machineType <= ChoicePX6B)
@@ -718,6 +722,7 @@ void CommunicateThread::stopPrint()
     } else if (state == StateReady) {
         m_state.store(StatePrinting); // keeps the last error
         m_printRequest = ReqStop;
+        m_awaitingPrinter = true;
     } else {
         return;
     }
@@ -744,6 +749,7 @@ void CommunicateThread::restorePrint()
     startOperationTimer(LongMs);
     m_state.store(StatePrinting); // keeps the last error
     m_printRequest = ReqResume;
+    m_awaitingPrinter = true;
     sendCommand(SerialFrame::ReqControl, QByteArray(1, char(SerialFrame::CtlResume)));
 }
 
@@ -809,6 +815,7 @@ void CommunicateThread::beginLeveling()
     }
     setState(StateLeveling);
     m_levelingPhase = 0;
+    m_awaitingPrinter = true;
     m_heartTimer->stop();
     startOperationTimer(LevelingMs);
     sendCommand(SerialFrame::ReqControl, QByteArray(1, char(SerialFrame::CtlBeginLeveling)));
@@ -843,6 +850,7 @@ void CommunicateThread::PX6Leveling(QString z)
     }
     setState(StateLeveling);
     m_levelingPhase = 3;
+    m_awaitingPrinter = true;
     m_heartTimer->stop();
     startOperationTimer(PX6LevelingMs);
     sendCommand(SerialFrame::ReqPX6Leveling, z.toLocal8Bit());
@@ -912,6 +920,7 @@ void CommunicateThread::inTray()
     }
     setState(StateFeeding);
     m_trayRequest = 0;
+    m_awaitingPrinter = true;
     startOperationTimer(LongMs);
     sendCommand(SerialFrame::ReqControl, QByteArray(1, char(SerialFrame::CtlFeed)));
 }
@@ -924,6 +933,7 @@ void CommunicateThread::outTray()
     }
     setState(StateReturning);
     m_trayRequest = 0;
+    m_awaitingPrinter = true;
     startOperationTimer(LongMs);
     sendCommand(SerialFrame::ReqControl, QByteArray(1, char(SerialFrame::CtlReturn)));
 }

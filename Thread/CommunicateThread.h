@@ -133,6 +133,9 @@ private:
     int m_chunkRetry = 0; // failed attempts on the current chunk
     bool m_statusArrived = false;
     bool m_repeatLinkRequest = false;
+    // A request has moved the link out of ready and the printer has not yet reported the
+    // new activity: an idle status now answers an older query and ends nothing.
+    bool m_awaitingPrinter = false;
     int m_machineType = 0;
     qint64 m_freeSpace = -1; // KiB; -1 when the batch held no 0x14 reply
     int m_resultFlag = 0;
