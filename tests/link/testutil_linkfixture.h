@@ -61,3 +61,10 @@ QList<T> spyValues(const QSignalSpy& spy)
         out << args.at(0).value<T>();
     return out;
 }
+
+// The first argument of the last emission; a default value before any.
+template <typename T>
+T lastValue(const QSignalSpy& spy)
+{
+    return spy.isEmpty() ? T() : spy.last().at(0).value<T>();
+}

@@ -38,7 +38,7 @@ void TestLeveling::firstModelRun()
     QTRY_COMPARE(fx.px5->size(), 3);
     QCOMPARE(fx.sent(ReqJog), QList<QByteArray>{QByteArray(" G0 X10")});
     fx.call([&fx] { fx.link->stopLeveling(-250); });
-    QTRY_COMPARE(spyValues<PX5_1LevelingStatus>(*fx.px5).last(), PX5_1Ended);
+    QTRY_COMPARE(lastValue<PX5_1LevelingStatus>(*fx.px5), PX5_1Ended);
     QCOMPARE(fx.sent(ReqControl).last(), QByteArray::fromHex("0001 0000fa"));
     QTRY_COMPARE(fx.state(), int(CommunicateThread::StateReady));
     QVERIFY(fx.errors->isEmpty());
@@ -83,7 +83,7 @@ void TestLeveling::firstModelFailures()
     fx.sync();
     if (runEnds) {
         // The run is reported as ended so the pages and the pool leave their busy state.
-        QTRY_COMPARE(spyValues<PX5_1LevelingStatus>(*fx.px5).last(), PX5_1Idle);
+        QTRY_COMPARE(lastValue<PX5_1LevelingStatus>(*fx.px5), PX5_1Idle);
         QTRY_COMPARE(fx.state(), int(CommunicateThread::StateReady));
     } else {
         QCOMPARE(fx.state(), int(CommunicateThread::StateLeveling));
@@ -116,7 +116,7 @@ void TestLeveling::printerStartsLeveling()
         QCOMPARE(spyValues<PX6LevelingStatus>(*fx.px6), QList<PX6LevelingStatus>{PX6LevelingStatus::PX6Leveling});
         fx.sim.printerState = PrinterSim::Idle;
         fx.sim.sendReply(RepLevelingResult, QByteArray(1, '\0'));
-        QTRY_COMPARE(spyValues<PX6LevelingStatus>(*fx.px6).last(), PX6EndedFirst);
+        QTRY_COMPARE(lastValue<PX6LevelingStatus>(*fx.px6), PX6EndedFirst);
     }
 }
 

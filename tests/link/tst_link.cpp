@@ -117,7 +117,7 @@ void TestLink::portVanishes()
     LinkFixture fx;
     QVERIFY(fx.linkUp());
     fx.sim.vanish();
-    QTRY_COMPARE(spyValues<bool>(*fx.linkStatus).last(), false);
+    QTRY_COMPARE(lastValue<bool>(*fx.linkStatus), false);
     QCOMPARE(fx.state(), int(CommunicateThread::StateNone));
     // It comes back: the link is set up again.
     fx.linkStatus->clear();
@@ -170,7 +170,7 @@ void TestLink::statusValues()
     fx.sim.printerState = PrinterSim::Printing;
     QVERIFY(fx.linkUp());
     QTRY_VERIFY(fx.state() == CommunicateThread::StatePrinting && fx.printStatus->size() >= 2);
-    const SendPrintStatus s = fx.printStatus->last().at(0).value<SendPrintStatus>();
+    const SendPrintStatus s = lastValue<SendPrintStatus>(*fx.printStatus);
     QCOMPARE(s.nozzleTemp, nozzleOut);
     QCOMPARE(s.bedTemp, bedOut);
     QCOMPARE(s.progress, progressOut);
@@ -228,7 +228,7 @@ void TestLink::pauseReasons()
     fx.sim.paused = true;
     QTRY_COMPARE(fx.state(), int(CommunicateThread::StateReady));
     fx.sync();
-    const SendPrintStatus s = fx.printStatus->last().at(0).value<SendPrintStatus>();
+    const SendPrintStatus s = lastValue<SendPrintStatus>(*fx.printStatus);
     QCOMPARE(s.paused, paused);
     QCOMPARE(fx.link->isIdle(), !paused);
     // The pause is reported on the change; the state change after it allows one repeat.
