@@ -1,23 +1,901 @@
 #include "UI/MainWindow.h"
 
-#include "app/QsLog.h"
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopWidget>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QPropertyAnimation>
+#include <QScreen>
+#include <QTimer>
+#include <QTranslator>
 
-MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent)
+#include "Thread/FileRWThread.h"
+#include "Thread/CommunicateThread.h"
+#include "Thread/ThreadPool.h"
+#include "UI/BVSettingWindow.h"
+#include "UI/BVStateButton.h"
+#include "UI/BVViewPort.h"
+#include "UI/BVWaitDialog.h"
+#include "UI/BrevMessageBox.h"
+#include "UI/EditTreeWidget.h"
+#include "UI/IconHelper.h"
+#include "UI/PictureSetting.h"
+#include "UI/PrintMessageForm.h"
+#include "UI/PrintingForm.h"
+#include "UI/UpdateFirmware.h"
+#include "app/QsLog.h"
+#include "cutting/CutEngine.h"
+#include "cutting/CutWorkData.h"
+#include "platform/Platform.h"
+#include "render/BVGLWidget.h"
+#include "render/GLWidget.h"
+#include "render/GcodePreviewData.h"
+#include "scene/AppData.h"
+#include "scene/MeshList.h"
+#include "scene/MeshModel.h"
+
+namespace {
+
+ThreadPool* pool()
 {
-    setWindowTitle(QStringLiteral("Brevant"));
-    resize(1280, 800);
+    return ThreadPool::instance();
 }
 
-MainWindow::~MainWindow() = default;
+const QStringList modelSuffixes{"stl", "obj", "3mf", "brev", "bvt", "bmp", "png", "jpg", "jpeg"};
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QWidget(parent)
+{
+    // 1. Widget and form; frameless.
+    ui.setupUi(this);
+    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowMaximizeButtonHint);
+    setMouseTracking(true);
+
+    // 2. A fresh worker pool, which keeps this window as the parent of its boxes.
+    delete ThreadPool::instance();
+    new ThreadPool(this);
+
+    // 3. The floating controls, then centre the window.
+    createOverlays();
+    centerOnScreen();
+
+    // 4. Drops, frame state.
+    setAcceptDrops(true);
+    maximised = false;
+    leftHeld = false;
+    pressOffset = QPoint();
+    normalGeometry = geometry();
+    updateRegion(mapFromGlobal(QCursor::pos()));
+
+    // 5. The view spans the grid; the layer column and the edit panel lie over it.
+    ui.gridLayout->removeWidget(ui.glwMain_show);
+    ui.gridLayout->addWidget(ui.glwMain_show, 0, 0, 1, 3);
+    ui.wgtMain_layer->raise();
+    ui.wgtMain_ctrl->raise();
+    view()->setHost(this);
+
+    // 6. Layer slider at the top; nothing to print yet.
+    ui.vsdMain_layer->setValue(100);
+    btnMain_print->setEnabled(false);
+    // The slice switch has nothing to switch to until a print-task file is read.
+    ui.btnMain_Slice->setChecked(false);
+    ui.btnMain_Slice->setEnabled(false);
+
+    // 7. The Chinese translation, installed only by the language switch.
+    translator = new QTranslator(this);
+    translator->load(":/brevant_zh.qm");
+
+    // 8-10.
+    ui.wgtMain_upMenu->installEventFilter(this);
+    ui.twtMain_edit->initPanels();
+    settingWindow = new BVSettingWindow(this);
+    firmwareDialog = new UpdateFirmware(this);
+    pictureDialog = new PictureSetting(this);
+
+    // 11. The language button shows the stored language.
+    ui.cbbMain_language->setChecked(AppData::instance()->getLanguage() == 1);
+    on_cbbMain_language_clicked();
+
+    // 12. Play glyph on the print button.
+    IconHelper::instance()->setIcon(btnMain_print, QChar(0xF04B), 20);
+
+    // 13. Connections.
+    ThreadPool* p = pool();
+    connect(p, &ThreadPool::ThreadStatusChanged, this, &MainWindow::updateStatus, Qt::QueuedConnection);
+    connect(ui.twtMain_edit, &EditTreeWidget::ItemExpandStateChanged, this, &MainWindow::resizeEditPanel);
+    connect(ui.twtMain_edit, &EditTreeWidget::changeStyle, this, &MainWindow::ChangeStyleSheet);
+    connect(p, &ThreadPool::SliceViewSign, this, &MainWindow::SliceViewChange);
+    connect(ui.twtMain_edit, &EditTreeWidget::sendMousePress, this, &MainWindow::slot_mouse_press);
+    connect(ui.twtMain_edit, &EditTreeWidget::sendMouseRelease, this, &MainWindow::slot_mouse_Release);
+    connect(ui.twtMain_edit, &EditTreeWidget::sendMouseMove, this, &MainWindow::slot_mouse_Move);
+    CommunicateThread* link = p->linkWorker();
+    connect(this, &MainWindow::signSendGcode, link, &CommunicateThread::BVTProcessing, Qt::QueuedConnection);
+    connect(this, &MainWindow::signStopSendGcode, link, &CommunicateThread::stopSendGcode, Qt::QueuedConnection);
+    connect(link, &CommunicateThread::signMachineType, this,
+            [this](ChoiceType t) { onMachineTypeReported(t); }, Qt::QueuedConnection);
+    connect(this, &MainWindow::startSerialdetection, link, &CommunicateThread::startSerialdetection,
+            Qt::QueuedConnection);
+    setAttribute(Qt::WA_AlwaysShowToolTips);
+    cutTimer = new QTimer(this);
+    cutTimer->setSingleShot(true);
+    connect(cutTimer, &QTimer::timeout, this, &MainWindow::on_Fail_CutingFun);
+    connect(p->fileWorker(), &FileRWThread::signSendGcodeReady, this, &MainWindow::on_initGcodeData);
+    connect(view(), &GLWidget::sendNewMdTip, this, &MainWindow::slot_new_md_tip, Qt::QueuedConnection);
+    // The long jobs' wait dialog: 1 opens it for a cut, 0 ends the job.
+    connect(p, &ThreadPool::signWaitDialogHide, this,
+            [this](int show) {
+                if (show)
+                    startCutting();
+                else
+                    onJobTimer();
+            },
+            Qt::QueuedConnection);
+    connect(p, &ThreadPool::signSupportSzie, this,
+            [this](double size) {
+                if (size > 0)
+                    setSupportSize(size);
+            },
+            Qt::QueuedConnection);
+}
+
+MainWindow::~MainWindow()
+{
+    shutDown();
+}
+
+GLWidget* MainWindow::view() const
+{
+    return ui.glwMain_show->view();
+}
+
+void MainWindow::createOverlays()
+{
+    const int W = width() - 1, H = height() - 1;
+    btnMain_print = new BVStateButton(this);
+    btnMain_print->setObjectName("btnMain_print");
+    btnMain_print->setGeometry(QRect(QPoint(W - 123, H - 125), QPoint(W - 72, H - 74)));
+    btnMain_print->setMouseTracking(true);
+
+    btnSD_print = new QPushButton(this);
+    btnSD_print->setObjectName("btnSD_print");
+    btnSD_print->setGeometry(QRect(QPoint(W - 123, H - 208), QPoint(W - 72, H - 157)));
+    btnSD_print->setStyleSheet(
+        "QPushButton{border-image: url(:/add/Resources/new/add/print.png) 0 52 0 0; border:none;}"
+        "QPushButton:disabled{border-image: url(:/add/Resources/new/add/print.png) 0 0 0 52;}");
+    btnSD_print->setMouseTracking(true);
+
+    cbbMain_view = new BVViewPort(this);
+    cbbMain_view->setObjectName("cbbMain_view");
+    cbbMain_view->setMouseTracking(true);
+
+    for (QWidget* w : {static_cast<QWidget*>(btnMain_print), static_cast<QWidget*>(btnSD_print),
+                       static_cast<QWidget*>(cbbMain_view)})
+        w->installEventFilter(this);
+
+    printMessage = new PrintMessageForm(this);
+    printMessage->move(W - 234, 230);
+    printMessage->hide();
+    printing = new PrintingForm(this);
+    printing->move(W - 234, height() - printing->height() - 210);
+    printing->hide();
+
+    settingsMenu = new QMenu(this);
+    settingsMenu->setWindowFlag(Qt::NoDropShadowWindowHint);
+    settingsMenu->setStyleSheet(
+        "QMenu{width: 142px; height: 200px;font: 9pt \"微软雅黑\";border-image: url(:/new/menubg);border:2px}"
+        "QMenu::item{width: 106px; height: 28px;padding-left: 32px;margin-right:2px;color:white;}"
+        "QMenu::item:selected{background: #29c2f5;}");
+    recentMenu = settingsMenu->addMenu(tr("Recent file"));
+    for (QAction* a : {ui.actionTarni, ui.actionFirmware, ui.actionChoiceType, ui.actionModelLibrary,
+                       ui.actionHelp, ui.actionAbout})
+        settingsMenu->addAction(a);
+    ui.btnMain_setting->setMenu(settingsMenu);
+
+    connect(btnMain_print, &QPushButton::clicked, this, [this] { emit signStopSendGcode(); });
+    connect(cbbMain_view, &BVViewPort::sendView, this, &MainWindow::on_cbbMain_view_send);
+}
+
+void MainWindow::layoutOverlays(int w, int h)
+{
+    resize(std::max(w, 800), std::max(h, 720));
+    const int W = width() - 1, H = height() - 1;
+    btnMain_print->setGeometry(QRect(QPoint(W - 123, H - 125), QPoint(W - 72, H - 74)));
+    btnSD_print->setGeometry(QRect(QPoint(W - 123, H - 205), QPoint(W - 72, H - 154)));
+    cbbMain_view->setGeometry(QRect(QPoint(W - 175, 94), QPoint(W - 26, 243)));
+    printMessage->move(W - 234, 230);
+    printing->move(W - 234, height() - printing->height() - 65);
+    update();
+}
+
+void MainWindow::resizeEditPanel()
+{
+    const int h = std::min(ui.twtMain_edit->contentHeight() + 40, ui.glwMain_show->height());
+    ui.wgtMain_ctrl->resize(250, h);
+    const int expanded = ui.twtMain_edit->updateItemStyles();
+    if (expanded == 5)
+        IconHelper::instance()->setIcon(ui.btnMain_ctrl, QChar(0xF102), 20);
+    else if (expanded == 0)
+        IconHelper::instance()->setIcon(ui.btnMain_ctrl, QChar(0xF103), 20);
+}
+
+void MainWindow::ChangeStyleSheet(bool style)
+{
+    const QString slider = "QSlider::groove:horizontal{height:4px; background:#1c2c36;}"
+                           "QSlider::handle:horizontal{width:12px; margin:-4px 0; background:#54c8ea;}";
+    const QString background = style
+        ? QStringLiteral("background:#41505e;")
+        : QStringLiteral("background:qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0.96 #41505e, stop:1 #1c2c36);");
+    ui.twtMain_edit->setStyleSheet(QString("QTreeWidget{%1 color:white; border:none; font: bold 16px \"微软雅黑\";}%2")
+                                       .arg(background, slider));
+}
+
+void MainWindow::on_cbbMain_language_clicked()
+{
+    const bool chinese = ui.cbbMain_language->isChecked();
+    if (chinese)
+        QCoreApplication::installTranslator(translator);
+    else
+        QCoreApplication::removeTranslator(translator);
+    AppData::instance()->setLanguage(chinese ? 1 : 0);
+    retranslate();
+    updateStatus();
+}
+
+void MainWindow::retranslate()
+{
+    ui.retranslateUi(this);
+    ui.twtMain_edit->retranslatePanels();
+    const char* items[6] = {QT_TR_NOOP("   Model     ◢"), QT_TR_NOOP("   Move      ◢"), QT_TR_NOOP("   Rotate    ◢"),
+                            QT_TR_NOOP("   Scale      ◢"), QT_TR_NOOP("   Cut          ◢"), QT_TR_NOOP("   Support  ◢")};
+    for (int i = 0; i < ui.twtMain_edit->topLevelItemCount() && i < 6; ++i)
+        ui.twtMain_edit->topLevelItem(i)->setText(0, tr(items[i]));
+    btnMain_print->setToolTip(tr("Print Slice"));
+    btnSD_print->setToolTip(tr("Print local file"));
+    recentMenu->setTitle(tr("Recent file"));
+    cbbMain_view->retranslate();
+    updateMachineLabel();
+}
+
+void MainWindow::updateStatus()
+{
+    ThreadPool* p = pool();
+    AppData* data = AppData::instance();
+
+    // 1. Layer column.
+    const int layers = ui.btnMain_Slice->isChecked() ? g_gcodeLayerCount.load() : 100;
+    ui.TotalLayer->setText(QString::number(layers));
+    if (ui.vsdMain_layer->maximum() != layers) {
+        ui.vsdMain_layer->setMaximum(layers);
+        ui.vsdMain_layer->setValue(layers);
+    }
+
+    // 2. Size of the selected model.
+    if (const MeshModel* m = data->getSelectedModel()) {
+        ui.letMain_size->setText(QString("%1 x %2 x %3mm")
+                                     .arg(m->size[0], 0, 'f', 2)
+                                     .arg(m->size[1], 0, 'f', 2)
+                                     .arg(m->size[2], 0, 'f', 2));
+    } else {
+        ui.letMain_size->setText("-");
+    }
+    ui.letMain_size->setCursorPosition(0);
+
+    // 3. Link light.
+    if (p->isLinked()) {
+        ui.actionChoiceType->setEnabled(false);
+        ui.labMain_light->setStyleSheet("border-image: url(:/new/connect);font: 9pt \"微软雅黑\";");
+        ui.labMain_light->setText(tr("Connected"));
+    } else {
+        ui.actionChoiceType->setEnabled(true);
+        ui.labMain_light->setStyleSheet("border-image: url(:/new/disconnect);font: 9pt \"微软雅黑\";");
+        ui.labMain_light->setText(tr("Not Connected"));
+    }
+    // The light image sits left of its text.
+    ui.labMain_light->setStyleSheet(ui.labMain_light->styleSheet().replace("border-image", "background-repeat:no-repeat; background-position:left center; background-image"));
+
+    // 4. Task text.
+    switch (p->taskState()) {
+    case 1: ui.labMain_Status->setText(tr("Loading Model")); break;
+    case 2: ui.labMain_Status->setText(tr("Analyzing Model")); break;
+    case 3: ui.labMain_Status->setText(tr("Slicing")); break;
+    case 4: ui.labMain_Status->setText(tr("Importing to SD card")); break;
+    case 5: ui.labMain_Status->setText(tr("Wait for completing")); break;
+    default: ui.labMain_Status->setText(tr("No Task")); break;
+    }
+
+    // 5. Layer column visibility.
+    if (p->hasPrintFile() == 1 && p->taskState() != 2) {
+        for (QWidget* w : {static_cast<QWidget*>(ui.vsdMain_layer), static_cast<QWidget*>(ui.TotalLayer),
+                           static_cast<QWidget*>(ui.label_3), static_cast<QWidget*>(ui.NowLayer)})
+            w->show();
+    } else if (p->hasPrintFile() == 0) {
+        ui.vsdMain_layer->show();
+        ui.TotalLayer->hide();
+        ui.label_3->hide();
+        ui.NowLayer->hide();
+    }
+
+    // 6.
+    updateButtons();
+    updateGLView();
+
+    // 7.
+    if (!p->isBusy()) {
+        data->refresh();
+        ui.twtMain_edit->updatePanels();
+        // Offer to fit models that were loaded too large: on the GUI thread, after painting.
+        for (MeshModel* m : data->getModels()) {
+            if (m->fitPending) {
+                QTimer::singleShot(0, this, &MainWindow::slot_new_md_tip);
+                break;
+            }
+        }
+    }
+}
+
+void MainWindow::animateProgress(int to)
+{
+    auto* anim = new QPropertyAnimation(ui.pgbMain_progress, "value", this);
+    anim->setDuration(100);
+    anim->setEasingCurve(QEasingCurve::Linear);
+    anim->setStartValue(ui.pgbMain_progress->value());
+    anim->setEndValue(to);
+    anim->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void MainWindow::updateButtons()
+{
+    ThreadPool* p = pool();
+    AppData* data = AppData::instance();
+    if (p->isBusy()) {
+        ui.actionFirmware->setEnabled(false);
+        ui.twtMain_edit->setPanelsDisabled(true);
+        for (QWidget* w : {ui.btnMain_open, ui.btnMain_setting, ui.btnMain_save, ui.btnMain_export,
+                           ui.btnMain_setcura, ui.cbbMain_language})
+            w->setEnabled(false);
+        if (p->taskState() == 3 || p->taskState() == 4) {
+            IconHelper::instance()->setIcon(btnMain_print, QChar(0xF04D), 20);
+            btnMain_print->setEnabled(true);
+        } else {
+            btnMain_print->setEnabled(false);
+        }
+        btnSD_print->setEnabled(false);
+        data->setSelectionEnabled(false);
+        if (p->progress() <= ui.pgbMain_progress->value())
+            ui.pgbMain_progress->setValue(p->progress());
+        else
+            animateProgress(p->progress());
+        return;
+    }
+
+    ui.actionFirmware->setEnabled(true);
+    ui.twtMain_edit->setPanelsDisabled(data->modelCount() == 0 || p->hasPrintFile() == 1);
+    ui.btnMain_open->setEnabled(true);
+    ui.btnMain_setting->setEnabled(true);
+    ui.cbbMain_language->setEnabled(printing->isHidden());
+    if (p->hasPrintFile() == 1) {
+        if (ui.twtMain_edit->isReadyCutting())
+            ui.twtMain_edit->setCuttingDisabled(false);
+        view()->SendCuttingCMD(5);
+    }
+    if (data->countVisibleModels() > 0 && view()->showMode() != 2) {
+        ui.btnMain_save->setEnabled(true);
+        ui.btnMain_export->setEnabled(true);
+        btnMain_print->setEnabled(p->isLinked());
+        btnSD_print->setEnabled(p->isLinked());
+    } else {
+        if (ui.twtMain_edit->isReadyCutting())
+            ui.twtMain_edit->setCuttingDisabled(false);
+        view()->SendCuttingCMD(5);
+        ui.btnMain_save->setEnabled(false);
+        ui.btnMain_export->setEnabled(false);
+        btnMain_print->setEnabled(p->isLinked() && p->hasPrintFile() == 1);
+        btnSD_print->setEnabled(p->isLinked());
+    }
+    ui.btnMain_setcura->setEnabled(true);
+    IconHelper::instance()->setIcon(btnMain_print, QChar(0xF04B), 20);
+    data->setSelectionEnabled(true);
+    animateProgress(ui.pgbMain_progress->maximum());
+}
+
+void MainWindow::updateGLView()
+{
+    ui.glwMain_show->update();
+    view()->update();
+}
+
+void MainWindow::updateMachineLabel()
+{
+    switch (AppData::instance()->getChoiceType()) {
+    case 1: ui.labMain_type->setText("PX5"); break;
+    case 2: ui.labMain_type->setText("PX6"); break;
+    case 3: ui.labMain_type->setText("PX6-H"); break;
+    default: ui.labMain_type->setText(tr("Error")); break;
+    }
+    view()->SendCuttingCMD(6);
+    updateGLView();
+    ui.twtMain_edit->updatePanels();
+}
+
+void MainWindow::updateSupportButtons()
+{
+    ui.twtMain_edit->setSupportDisabled(!AppData::instance()->hasSupports());
+}
+
+void MainWindow::setLanguageButtonEnabled(bool on)
+{
+    ui.cbbMain_language->setEnabled(on);
+}
 
 bool MainWindow::startUp()
 {
     show();
+    if (!view()->isInitialised()) {
+        BrevMessageBox box(0, this);
+        box.exec();
+        return false;
+    }
+    updateStatus();
+    emit startSerialdetection();
+    if (AppData::instance()->getChoiceType() != 0)
+        updateMachineLabel();
     return true;
 }
 
+void MainWindow::onMachineTypeReported(ChoiceType type)
+{
+    if (int(type) == AppData::instance()->getChoiceType())
+        return;
+    AppData::instance()->setChoiceType(int(type));
+    updateMachineLabel();
+    BrevMessageBox box(3, this);
+    if (box.exec() == 1)
+        on_btnMain_Slice_clear();
+}
+
+void MainWindow::SliceViewChange()
+{
+    ui.btnMain_Slice->setEnabled(true);
+    ui.btnMain_Slice->setChecked(true);
+    printMessage->show();
+}
+
+void MainWindow::on_initGcodeData(bool isover)
+{
+    if (isover) {
+        view()->refreshGcodeView(true);
+        updateStatus();
+    }
+}
+
+void MainWindow::on_vsdMain_layer_valueChanged(int value)
+{
+    view()->setShowLayer(value);
+    updateGLView();
+    ui.NowLayer->setText(QString::number(value));
+}
+
+void MainWindow::on_cbbMain_view_send(int index)
+{
+    view()->setViewDirect(index);
+    updateGLView();
+}
+
+void MainWindow::on_btnMain_Slice_clicked()
+{
+    // The switch between the model view and the tool-path preview.
+    view()->setSliceView(ui.btnMain_Slice->isChecked());
+    updateStatus();
+}
+
+void MainWindow::on_btnMain_Slice_clear()
+{
+    // Leave the tool-path preview: the print-task data is dropped.
+    pool()->setHasPrintFile(0);
+    g_gcodeLayerCount.store(100);
+    view()->clearSliceView();
+    ui.btnMain_Slice->setChecked(false);
+    ui.btnMain_Slice->setEnabled(false);
+    printMessage->hide();
+    updateStatus();
+}
+
+void MainWindow::slot_new_md_tip()
+{
+    AppData* data = AppData::instance();
+    // Each marked model is asked about once; the mark goes either way.
+    for (MeshModel* m : data->getModels()) {
+        if (!m->fitPending)
+            continue;
+        m->fitPending = 0;
+        update();
+        updateGLView();
+        BrevMessageBox box(42, this);
+        if (box.exec() == 1)
+            m->scaleToFit();
+    }
+    updateGLView();
+    ui.twtMain_edit->updatePanels();
+    QTimer::singleShot(100, this, &MainWindow::slot_update);
+}
+
+void MainWindow::slot_update()
+{
+    ui.twtMain_edit->updatePanels();
+}
+
+// ---- ViewHost ----
+
+int MainWindow::taskState() const
+{
+    return pool()->taskState();
+}
+
+bool MainWindow::confirmQuitSupportMode()
+{
+    AppData* data = AppData::instance();
+    if (!data->isSupportEditing() && !data->isSupportDeleting())
+        return true;
+    BrevMessageBox box(18, this);
+    if (box.exec() == 1)
+        emit ui.twtMain_edit->signExitSupportWork();
+    return false;
+}
+
+bool MainWindow::confirmEraseSliceData()
+{
+    if (view()->showMode() != 0)
+        return true;
+    BrevMessageBox box(19, this);
+    if (box.exec() != 1)
+        return false;
+    on_btnMain_Slice_clear();
+    return true;
+}
+
+bool MainWindow::confirmClearSlicePreview()
+{
+    const int mode = view()->showMode();
+    if (mode != 0 && mode != 2)
+        return true;
+    BrevMessageBox box(19, this);
+    if (box.exec() != 1)
+        return false;
+    on_btnMain_Slice_clear();
+    return true;
+}
+
+bool MainWindow::confirmDeleteSupports()
+{
+    BrevMessageBox box(20, this);
+    return box.exec() == 1;
+}
+
+void MainWindow::previewCutSection(int positionUm, int axis)
+{
+    computeCutSection(positionUm, axis, false);
+}
+
+void MainWindow::startCut(double positionUm, int axis)
+{
+    // The wait dialog opens first (queued); the job reports its end the same way.
+    emit pool()->signWaitDialogHide(1);
+    startCutJob(int(positionUm), axis, this, [](bool) { emit ThreadPool::instance()->signWaitDialogHide(0); });
+}
+
+void MainWindow::setJobState(int state)
+{
+    g_jobState.store(state);
+}
+
+void MainWindow::startCutting()
+{
+    if (waitDialog)
+        return;
+    waitDialog = new BVWaitDialog(this);
+    ui.labMain_Status->setText(tr("Cutting"));
+    cutTimer->setSingleShot(true);
+    cutTimer->start(Platform::scaledMs(18000));
+    view()->SendCuttingCMD(8);
+    connect(this, &MainWindow::signWaitClose, waitDialog, &BVWaitDialog::DoneClose);
+    waitDialog->exec();
+    delete waitDialog;
+    waitDialog = nullptr;
+}
+
+void MainWindow::onJobTimer()
+{
+    emit signWaitClose();
+    ui.labMain_Status->setText(tr("No Task"));
+    const int state = g_jobState.load();
+    if (state < 2) {
+        cutTimer->stop();
+        g_jobState.store(0);
+    } else if (state == 2) {
+        cutTimer->stop();
+        g_jobState.store(0);
+        BrevMessageBox box(31, this);
+        box.exec();
+    } else if (state == 3) {
+        AppData::instance()->removeAllSupports();
+        cutTimer->stop();
+        g_jobState.store(0);
+        BrevMessageBox box(33, this);
+        box.exec();
+    }
+    updateStatus();
+}
+
+void MainWindow::on_Fail_CutingFun()
+{
+    view()->SendCuttingCMD(7);
+    cutTimer->stop();
+}
+
+void MainWindow::setSupportSize(double size)
+{
+    ui.twtMain_edit->setSupportSize(size);
+}
+
+// ---- Files ----
+
 void MainWindow::openFile(const QString& path)
 {
-    QLOG_INFO() << "UI\\MainWindow @" << __LINE__ << "open" << path;
+    if (waitingFlag)
+        return;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (!modelSuffixes.contains(suffix))
+        return;
+    if (!confirmQuitSupportMode() || !confirmClearSlicePreview())
+        return;
+    if (suffix == "bvt")
+        pool()->setPrintFile(0, path);
+    currentFile = path;
+    pool()->fileWorker()->loadFile(path);
+}
+
+void MainWindow::on_btnMain_open_clicked()
+{
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("Open File"), QString(),
+        tr("Model files (*.stl *.obj *.3mf *.brev *.BVT *.bmp *.png *.jpg)"));
+    if (!path.isEmpty())
+        openFile(path);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* e)
+{
+    if (waitingFlag || !e->mimeData()->hasUrls())
+        return;
+    for (const QUrl& url : e->mimeData()->urls()) {
+        if (modelSuffixes.contains(QFileInfo(url.toLocalFile()).suffix().toLower())) {
+            e->acceptProposedAction();
+            return;
+        }
+    }
+}
+
+void MainWindow::dropEvent(QDropEvent* e)
+{
+    if (waitingFlag)
+        return;
+    for (const QUrl& url : e->mimeData()->urls())
+        openFile(url.toLocalFile());
+}
+
+// ---- Frameless window ----
+
+void MainWindow::centerOnScreen()
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    layoutOverlays(std::max(int(screen.width() * 0.8), 800), std::max(int(screen.height() * 0.8), 720));
+    move((screen.width() - width()) / 2, (screen.height() - height()) / 2 - 15);
+}
+
+int MainWindow::hitRegion(const QPoint& p) const
+{
+    if (maximised)
+        return 0;
+    const int row = p.y() <= 5 ? 10 : (p.y() >= height() - 5 ? 30 : 20);
+    const int col = p.x() <= 5 ? 1 : (p.x() >= width() - 5 ? 3 : 2);
+    const int r = row + col;
+    if (r == 22)
+        return p.y() < 78 ? 221 : 222;
+    return r;
+}
+
+void MainWindow::setRegionCursor(int r)
+{
+    switch (r) {
+    case 11: case 33: setCursor(Qt::SizeFDiagCursor); break;
+    case 12: case 32: setCursor(Qt::SizeVerCursor); break;
+    case 13: case 31: setCursor(Qt::SizeBDiagCursor); break;
+    case 21: case 23: setCursor(Qt::SizeHorCursor); break;
+    default: setCursor(Qt::ArrowCursor); break;
+    }
+}
+
+void MainWindow::updateRegion(const QPoint& p)
+{
+    region = hitRegion(p);
+    setRegionCursor(region);
+}
+
+void MainWindow::slot_mouse_press(QMouseEvent* event) { mousePressEvent(event); }
+void MainWindow::slot_mouse_Release(QMouseEvent* event) { mouseReleaseEvent(event); }
+void MainWindow::slot_mouse_Move(QMouseEvent* event) { mouseMoveEvent(event); }
+
+void MainWindow::mousePressEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton) {
+        leftHeld = true;
+        pressOffset = e->globalPos() - pos();
+    }
+}
+
+void MainWindow::mouseReleaseEvent(QMouseEvent*)
+{
+    setCursor(Qt::ArrowCursor);
+    leftHeld = false;
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent* e)
+{
+    if (maximised)
+        return;
+    if (!leftHeld) {
+        updateRegion(mapFromGlobal(e->globalPos()));
+        return;
+    }
+    if (region < 101) {
+        QRect r = geometry();
+        int left = r.left(), top = r.top();
+        int right = r.left() + r.width(), bottom = r.top() + r.height();
+        int w = r.width(), h = r.height();
+        const QPoint g = e->globalPos();
+        if (region / 10 == 1) {
+            h = std::max(720, bottom - g.y());
+            top = bottom - h;
+        } else if (region / 10 == 3) {
+            h = std::max(720, g.y() - top);
+        }
+        if (region % 10 == 1) {
+            w = std::max(800, right - g.x());
+            left = right - w;
+        } else if (region % 10 == 3) {
+            w = std::max(800, g.x() - left);
+        }
+        move(left, top);
+        layoutOverlays(w, h);
+    } else if (region == 221 && !waitingFlag) {
+        move(e->globalPos() - pressOffset);
+    }
+}
+
+bool MainWindow::event(QEvent* e)
+{
+    if (e->type() == QEvent::MouseMove) {
+        auto* me = static_cast<QMouseEvent*>(e);
+        if (me->pos().x() < 5) {
+            mouseMoveEvent(me);
+            return true;
+        }
+    }
+    return QWidget::event(e);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* e)
+{
+    const QString name = watched->objectName();
+    if ((name == "btnMain_print" || name == "btnSD_print" || name == "cbbMain_view")
+        && e->type() == QEvent::MouseMove) {
+        setCursor(Qt::ArrowCursor);
+    } else if (watched == ui.wgtMain_upMenu && e->type() == QEvent::MouseButtonDblClick) {
+        if (cursor().shape() == Qt::ArrowCursor && static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton)
+            on_btnMain_max_clicked();
+        return true;
+    }
+    return QWidget::eventFilter(watched, e);
+}
+
+bool MainWindow::on_btnMain_max_clicked()
+{
+    if (maximised) {
+        move(normalGeometry.topLeft());
+        layoutOverlays(normalGeometry.width(), normalGeometry.height());
+        ui.btnMain_max->setStyleSheet(ui.btnMain_max->styleSheet().replace(":/new/max2", ":/new/max1"));
+    } else {
+        normalGeometry = geometry();
+        const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+        move(avail.topLeft());
+        layoutOverlays(avail.width(), avail.height());
+        ui.btnMain_max->setStyleSheet(ui.btnMain_max->styleSheet().replace(":/new/max1", ":/new/max2"));
+    }
+    maximised = !maximised;
+    return maximised;
+}
+
+void MainWindow::on_btnMain_min_clicked()
+{
+    showMinimized();
+}
+
+void MainWindow::on_btnMain_close_clicked()
+{
+    close();
+}
+
+void MainWindow::paintEvent(QPaintEvent* e)
+{
+    resizeEditPanel();
+    QWidget::paintEvent(e);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* e)
+{
+    ThreadPool* p = pool();
+    AppData* data = AppData::instance();
+    if (e->matches(QKeySequence::Paste)) {
+        emit signPaste();
+    } else if (e->key() == Qt::Key_Delete && !waitingFlag && p->hasPrintFile() != 1 && p->taskState() != 3
+               && p->taskState() != 1) {
+        if (data->isSupportEditing() || data->isSupportDeleting()) {
+            ui.twtMain_edit->stopSupportWork();
+            updateGLView();
+        } else if (data->getSelectedModel() && confirmEraseSliceData()) {
+            data->removeModel(data->getSelectedIndex());
+            data->refresh();
+            ui.twtMain_edit->updatePanels();
+            emit CutSign(data->modelCount());
+            updateStatus();
+        }
+    } else if (e->key() == Qt::Key_Escape) {
+        ui.twtMain_edit->exitCutting();
+        ui.twtMain_edit->stopSupportWork();
+    }
+    QWidget::keyPressEvent(e);
+}
+
+void MainWindow::closeEvent(QCloseEvent* e)
+{
+    ThreadPool* p = pool();
+    if (MeshList::instance()->size() > 0) {
+        QLOG_INFO() << "UI\\MainWindow @" << __LINE__ << "close, task state" << p->taskState();
+        if (p->taskState() == 4) {
+            BrevMessageBox box(22, this);
+            box.exec();
+            e->ignore();
+            return;
+        }
+    } else if (p->taskState() == 4) {
+        BrevMessageBox box(23, this);
+        if (box.exec() == 2) {
+            e->ignore();
+            return;
+        }
+    }
+    shutDown();
+    e->accept();
+}
+
+void MainWindow::shutDown()
+{
+    if (shutDownDone)
+        return;
+    shutDownDone = true;
+    // Workers first: they may still read the scene.
+    if (ThreadPool* p = ThreadPool::instance()) {
+        p->stopThreads();
+        delete p;
+    }
+    AppData::instance()->clearModels(true);
+    MeshList::clear(true);
 }

@@ -1,10 +1,30 @@
 #pragma once
 
-#include <QMainWindow>
+#include <QPoint>
+#include <QRect>
 #include <QString>
+#include <QWidget>
 
-// The program's main window.
-class MainWindow : public QMainWindow
+#include "Thread/SignalTypes.h"
+#include "UI/MainWindowForm.h"
+#include "render/ViewHost.h"
+
+class QMenu;
+class QTimer;
+class QTranslator;
+class BVStateButton;
+class BVViewPort;
+class BVSettingWindow;
+class BVWaitDialog;
+class GLWidget;
+class PictureSetting;
+class PrintMessageForm;
+class PrintingForm;
+class UpdateFirmware;
+
+// The program's one top-level window: a frameless widget with the title strip, the 3D view,
+// the layer column, the edit panel, the floating print buttons and the bottom status bar.
+class MainWindow : public QWidget, public ViewHost
 {
     Q_OBJECT
 public:
@@ -14,7 +34,103 @@ public:
     // Shows the window and continues the start; false when the 3D view cannot start.
     bool startUp();
 
+    GLWidget* view() const;
+    Ui_MainWindow& form() { return ui; }
+
+    // ViewHost: what the view asks of the window.
+    int taskState() const override;
+    bool confirmEraseSliceData() override;
+    bool confirmClearSlicePreview() override;
+    bool confirmQuitSupportMode() override;
+    bool confirmDeleteSupports() override;
+    void updateStatus() override;
+    void updateSupportButtons() override;
+    void previewCutSection(int positionUm, int axis) override;
+    void startCut(double positionUm, int axis) override;
+    void setJobState(int state) override;
+
+    void updateGLView();
+    void updateMachineLabel();
+    void setLanguageButtonEnabled(bool on);
+    void layoutOverlays(int width, int height);
+    void resizeEditPanel();
+    void retranslate();
+    void centerOnScreen();
+    int hitRegion(const QPoint& p) const;
+    void startCutting();
+    void onJobTimer();
+    void setSupportSize(double size);
+    void onMachineTypeReported(ChoiceType type);
+
+signals:
+    void signPaste();
+    void signWaitClose();
+    void signSendGcode(QString path);
+    void startSerialdetection();
+    void signStopSendGcode();
+    void CutSign(int size);
+
 public slots:
-    // Opens a file handed over by the command line or a second instance.
+    // Opens a file handed over by the command line, a drop or a second instance.
     void openFile(const QString& path);
+    void slot_new_md_tip();
+    void slot_update();
+    void on_Fail_CutingFun();
+    void slot_mouse_press(QMouseEvent* event);
+    void slot_mouse_Release(QMouseEvent* event);
+    void slot_mouse_Move(QMouseEvent* event);
+    void on_btnMain_close_clicked();
+    bool on_btnMain_max_clicked();
+    void on_btnMain_min_clicked();
+    void on_btnMain_Slice_clicked();
+    void on_btnMain_Slice_clear();
+    void on_btnMain_open_clicked();
+    void on_vsdMain_layer_valueChanged(int value);
+    void on_cbbMain_language_clicked();
+    void on_cbbMain_view_send(int index);
+    void ChangeStyleSheet(bool style);
+    void SliceViewChange();
+    void on_initGcodeData(bool isover);
+
+protected:
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
+
+private:
+    void createOverlays();
+    void updateButtons();
+    void setRegionCursor(int region);
+    void updateRegion(const QPoint& p);
+    void animateProgress(int to);
+    void shutDown();
+
+    Ui_MainWindow ui;
+    QString currentFile;
+    QRect normalGeometry;
+    QPoint pressOffset;
+    int region = 0;
+    bool maximised = false;
+    bool leftHeld = false;
+    BVWaitDialog* waitDialog = nullptr;
+    QTimer* cutTimer = nullptr;
+    BVStateButton* btnMain_print = nullptr;
+    QPushButton* btnSD_print = nullptr;
+    BVViewPort* cbbMain_view = nullptr;
+    BVSettingWindow* settingWindow = nullptr;
+    PictureSetting* pictureDialog = nullptr;
+    PrintMessageForm* printMessage = nullptr;
+    PrintingForm* printing = nullptr;
+    QTranslator* translator = nullptr;
+    UpdateFirmware* firmwareDialog = nullptr;
+    QMenu* settingsMenu = nullptr;
+    QMenu* recentMenu = nullptr;
+    bool shutDownDone = false;
 };

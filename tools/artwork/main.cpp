@@ -176,6 +176,16 @@ void iconMax(QPainter& p, const QRectF& r, const QColor& c)
     p.drawRect(r);
 }
 
+void iconRestore(QPainter& p, const QRectF& r, const QColor& c)
+{
+    penFor(p, c, 2);
+    p.drawRect(r.adjusted(0, r.height() * 0.3, -r.width() * 0.3, 0));
+    p.drawLine(QPointF(r.left() + r.width() * 0.3, r.top() + r.height() * 0.3), QPointF(r.left() + r.width() * 0.3, r.top()));
+    p.drawLine(QPointF(r.left() + r.width() * 0.3, r.top()), QPointF(r.right(), r.top()));
+    p.drawLine(QPointF(r.right(), r.top()), QPointF(r.right(), r.top() + r.height() * 0.7));
+    p.drawLine(QPointF(r.right(), r.top() + r.height() * 0.7), QPointF(r.right() - r.width() * 0.3, r.top() + r.height() * 0.7));
+}
+
 void iconClose(QPainter& p, const QRectF& r, const QColor& c)
 {
     penFor(p, c, 2);
@@ -290,6 +300,7 @@ int main(int argc, char** argv)
     ok &= save(sprite(36, 22, iconDropdown), n + "dropdown.png");
     ok &= save(sprite(36, 22, iconMin), n + "min.png");
     ok &= save(sprite(36, 22, iconMax), n + "max1.png");
+    ok &= save(sprite(36, 22, iconRestore), n + "max2.png");
     ok &= save(sprite(40, 22, iconClose), n + "close.png");
     ok &= save(light(true), n + "connect.png");
     ok &= save(light(false), n + "disconnect.png");

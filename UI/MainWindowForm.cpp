@@ -214,6 +214,7 @@ void Ui_MainWindow::setupUi(QWidget* MainWindow)
     cbbMain_language->setChecked(true);
 
     retranslateUi(MainWindow);
+    QMetaObject::connectSlotsByName(MainWindow);
 }
 
 void Ui_MainWindow::retranslateUi(QWidget* MainWindow)

@@ -1,0 +1,3 @@
+#include "render/GcodePreviewData.h"
+
+std::atomic<int> g_gcodeLayerCount{100};
