@@ -30,6 +30,8 @@ public:
     // Raised by another thread to give up the wait for the renderer (and the load).
     std::atomic<bool>* cancel = &ownCancel;
 
+    GcodePreviewData& previewData() const { return preview; }
+
     // What the last load found.
     QString modelName;
     QString printTime;

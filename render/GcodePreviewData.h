@@ -68,6 +68,7 @@ public:
     std::vector<double> layerHeightList() const;
     size_t pointCount() const { return points.size(); }
     const std::vector<Point>& pathPoints() const { return points; }
+    const std::vector<int32_t>& pathLineTypes() const { return lineTypes; }
     const std::vector<double>& layerZList() const { return layerZ; }
 
 private:
