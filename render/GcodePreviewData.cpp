@@ -5,6 +5,10 @@
 #include <cmath>
 #include <condition_variable>
 
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
 #include "platform/Platform.h"
 #include "scene/MeshData.h"
 
@@ -15,6 +19,22 @@ std::atomic<int> layerStep{1};
 namespace {
 
 constexpr double kEps = 1e-6;
+
+// A batch's storage runs to hundreds of megabytes; on Linux large pages spare most of the
+// page faults of filling it.
+template <typename T>
+void preferLargePages(std::vector<T>& v)
+{
+#ifdef __linux__
+    const size_t page = 2u << 20;
+    const uintptr_t b = (reinterpret_cast<uintptr_t>(v.data()) + page - 1) & ~uintptr_t(page - 1);
+    const uintptr_t e = (reinterpret_cast<uintptr_t>(v.data() + v.capacity())) & ~uintptr_t(page - 1);
+    if (e > b)
+        madvise(reinterpret_cast<void*>(b), e - b, MADV_HUGEPAGE);
+#else
+    (void)v;
+#endif
+}
 
 // Wakes the reader as soon as the renderer let go of a batch; the reader still looks at its
 // cancel flag at least every 100 ms.
@@ -72,6 +92,19 @@ void GcodePreviewData::resetBuilder()
     points.clear();
     lineTypes.clear();
     layerZ.clear();
+    if (batchHint > 0) {
+        // Most bars follow another bar: 8 corners and 8 side triangles each.
+        points.reserve(batchHint + 2);
+        lineTypes.reserve(batchHint + 2);
+        preferLargePages(points);
+        preferLargePages(lineTypes);
+        chunk->vertices.reserve(batchHint * 24);
+        chunk->normals.reserve(batchHint * 24);
+        chunk->triangles.reserve(batchHint * 24);
+        preferLargePages(chunk->vertices);
+        preferLargePages(chunk->normals);
+        preferLargePages(chunk->triangles);
+    }
     if (carryLayerCount > 0)
         layerZ.assign(carryLayers.begin(), carryLayers.begin() + carryLayerCount);
     else
@@ -150,26 +183,37 @@ void GcodePreviewData::appendBar(const Point& from, const Point& to, double side
     const double hs = side * 0.5;
     const double su[4] = {-1, 1, 1, -1}, sv[4] = {-1, -1, 1, 1};
     ToolPathMesh& m = *chunk;
-    const uint32_t base = uint32_t(m.vertices.size() / 3);
+    const size_t vAt = m.vertices.size();
+    const uint32_t base = uint32_t(vAt / 3);
+    m.vertices.resize(vAt + 24);
+    m.normals.resize(vAt + 24);
+    float* pv = m.vertices.data() + vAt;
+    float* pn = m.normals.data() + vAt;
+    // Corner offsets across the bar; normals point from the bar's axis to its corners.
+    double off[4][3];
+    const double r = 1.0 / std::sqrt(2.0);
+    for (int i = 0; i < 4; ++i)
+        for (int a = 0; a < 3; ++a)
+            off[i][a] = su[i] * u[a] + sv[i] * v[a];
     const Point* ends[2] = {&from, &to};
     for (const Point* c : ends)
         for (int i = 0; i < 4; ++i) {
-            m.vertices.push_back(float(c->x + hs * (su[i] * u[0] + sv[i] * v[0])));
-            m.vertices.push_back(float(c->y + hs * (su[i] * u[1] + sv[i] * v[1])));
-            m.vertices.push_back(float(c->z + hs * (su[i] * u[2] + sv[i] * v[2])));
+            *pv++ = float(c->x + hs * off[i][0]);
+            *pv++ = float(c->y + hs * off[i][1]);
+            *pv++ = float(c->z + hs * off[i][2]);
+            *pn++ = float(off[i][0] * r);
+            *pn++ = float(off[i][1] * r);
+            *pn++ = float(off[i][2] * r);
         }
-    // Normals point from the bar's axis to its corners.
-    const double r = 1.0 / std::sqrt(2.0);
-    for (int e = 0; e < 2; ++e)
-        for (int i = 0; i < 4; ++i)
-            for (int a = 0; a < 3; ++a)
-                m.normals.push_back(float((su[i] * u[a] + sv[i] * v[a]) * r));
     static const uint32_t tris[12][3] = {{0, 2, 1}, {0, 3, 2}, {0, 1, 4}, {1, 5, 4}, {1, 2, 5}, {2, 6, 5},
                                          {2, 3, 6}, {3, 7, 6}, {3, 0, 7}, {0, 4, 7}, {4, 6, 7}, {4, 5, 6}};
     const int first = withCaps ? 0 : 2, last = withCaps ? 12 : 10;
+    const size_t tAt = m.triangles.size();
+    m.triangles.resize(tAt + size_t(last - first) * 3);
+    uint32_t* pt = m.triangles.data() + tAt;
     for (int t = first; t < last; ++t)
         for (int a = 0; a < 3; ++a)
-            m.triangles.push_back(base + tris[t][a]);
+            *pt++ = base + tris[t][a];
 }
 
 bool GcodePreviewData::appendSolidMesh(const MeshData& mesh, bool withCaps)

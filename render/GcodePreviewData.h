@@ -39,6 +39,9 @@ public:
 
     // Drops the chunk, the points and the layer heights; the builder starts afresh.
     void clear();
+    // How many points the next batch may bring; its storage is set aside at once, so a
+    // batch of millions of bars is not copied while it grows.
+    void setBatchHint(size_t points) { batchHint = points; }
     // lineType 1 extruding move, 0 travel, -1 end of a batch; any other G number is kept as a
     // point but builds no bar.
     void addPathPoint(int lineType, double x, double y, double z);
@@ -69,6 +72,8 @@ public:
     size_t pointCount() const { return points.size(); }
     const std::vector<Point>& pathPoints() const { return points; }
     const std::vector<int32_t>& pathLineTypes() const { return lineTypes; }
+    // 1 when the first point is the previous batch's last move, carried over.
+    size_t carriedPointCount() const { return hasCarry && !points.empty() ? 1 : 0; }
     const std::vector<double>& layerZList() const { return layerZ; }
 
 private:
@@ -86,6 +91,7 @@ private:
     int32_t chunkReady = 0;
     std::unique_ptr<ToolPathMesh> chunk;
 
+    size_t batchHint = 0;
     int nextPoint = 1;
     int layerIndex = -1;
     // How many leading layerZ entries were carried over from the previous batch, and whether

@@ -84,6 +84,35 @@ QByteArray plainPrintTask(const QByteArray& engineText, qint64 engineLines, cons
     return t;
 }
 
+QByteArray boxStl(float x0, float y0, float z0, float x1, float y1, float z1)
+{
+    const float c[8][3] = {{x0, y0, z0}, {x1, y0, z0}, {x1, y1, z0}, {x0, y1, z0},
+                           {x0, y0, z1}, {x1, y0, z1}, {x1, y1, z1}, {x0, y1, z1}};
+    const int f[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
+                          {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
+    QByteArray out(80, '\0');
+    const quint32 n = 12;
+    out.append(reinterpret_cast<const char*>(&n), 4);
+    for (const auto& t : f) {
+        const float zero[3] = {0, 0, 0};
+        out.append(reinterpret_cast<const char*>(zero), 12);
+        for (int k : t)
+            out.append(reinterpret_cast<const char*>(c[k]), 12);
+        out.append(2, '\0');
+    }
+    return out;
+}
+
+QByteArray engineIni()
+{
+    QStringList start = engineHead().mid(5);
+    QByteArray ini = "layerThickness = 200\ninsetCount = 2\nupSkinCount = 3\nextrusionWidth = 400\n"
+                     "sparseInfillLineDistance = 2000\nplatformx=145000\nplatformy=145000\n";
+    ini += "startCode = \"\"\"\n" + start.join('\n').toLatin1() + "\n\"\"\"\n";
+    ini += "endCode = \"\"\"\n;End GCode\nM25\n\"\"\"\n";
+    return ini;
+}
+
 LoadRun load(BVTReader& reader, const QString& path, bool takeBatches)
 {
     LoadRun run;
@@ -112,7 +141,7 @@ LoadRun load(BVTReader& reader, const QString& path, bool takeBatches)
             std::vector<PointRec> pts;
             const auto& p = data.pathPoints();
             const auto& t = data.pathLineTypes();
-            for (size_t i = 0; i < p.size(); ++i)
+            for (size_t i = data.carriedPointCount(); i < p.size(); ++i)
                 pts.push_back({t[i], p[i].x, p[i].y, p[i].z});
             run.batches.push_back(std::move(pts));
             data.takeChunk([&](const ToolPathMesh& m) { run.chunkTriangles.push_back(m.triangleCount()); });

@@ -32,6 +32,10 @@ bool writePrintTask(const QString& dir, const QString& target, QStringList engin
 // writer (for files too large or too odd for it): line 1, M102 with the right count, M300.
 QByteArray plainPrintTask(const QByteArray& engineText, qint64 engineLines, const char* model = "PX5");
 
+// A binary STL of an axis-aligned box, and an engine ini whose start code matches engineHead.
+QByteArray boxStl(float x0, float y0, float z0, float x1, float y1, float z1);
+QByteArray engineIni();
+
 // What a load gave, seen from the "GUI" side.
 struct PointRec
 {
