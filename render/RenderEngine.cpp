@@ -111,19 +111,6 @@ bool RenderEngine::initialize()
 
     remakeGcodeSlots();
 
-    lighting->bind();
-    lighting->setUniformValue("light.Ambient", lightAmbient);
-    lighting->setUniformValue("light.Diffuse", lightDiffuse);
-    lighting->setUniformValue("light.Specular", lightSpecular);
-    lighting->setUniformValue("light.Direction", lightDirection);
-    lighting->setUniformValue("eyePos", QVector3D(0, 0, 0));
-    gcode->bind();
-    gcode->setUniformValue("light.Ambient", gcodeAmbient);
-    gcode->setUniformValue("light.Diffuse", gcodeDiffuse);
-    gcode->setUniformValue("light.Specular", gcodeSpecular);
-    gcode->setUniformValue("light.Direction", gcodeDirection);
-    gcode->setUniformValue("eyePos", QVector3D(0, 0, 0));
-    gcode->release();
     initialised = true;
     return true;
 }
@@ -151,6 +138,20 @@ bool RenderEngine::loadShaders()
         }
         *s.program = std::move(p);
     }
+    // The lights belong to the programs: new programs need them again.
+    lighting->bind();
+    lighting->setUniformValue("light.Ambient", lightAmbient);
+    lighting->setUniformValue("light.Diffuse", lightDiffuse);
+    lighting->setUniformValue("light.Specular", lightSpecular);
+    lighting->setUniformValue("light.Direction", lightDirection);
+    lighting->setUniformValue("eyePos", QVector3D(0, 0, 0));
+    gcode->bind();
+    gcode->setUniformValue("light.Ambient", gcodeAmbient);
+    gcode->setUniformValue("light.Diffuse", gcodeDiffuse);
+    gcode->setUniformValue("light.Specular", gcodeSpecular);
+    gcode->setUniformValue("light.Direction", gcodeDirection);
+    gcode->setUniformValue("eyePos", QVector3D(0, 0, 0));
+    gcode->release();
     return true;
 }
 
