@@ -5,11 +5,12 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QRegExp>
-#include <QSaveFile>
 #include <QTimer>
 
+#include <algorithm>
 #include <exception>
 
+#include "FileRW/FileReaderWriter.h"
 #include "FileRW/PrintTaskWriter.h"
 #include "app/QsLog.h"
 #include "platform/Platform.h"
@@ -24,43 +25,6 @@ constexpr int kKillWaitMs = 30000;
 QString folderOf(const QString& path)
 {
     return path.left(path.lastIndexOf('/'));
-}
-
-// Binary STL of the merged scene for the engine.
-bool writeBinaryStl(const QString& path, const MeshData& mesh)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const qint64 vertexCount = qint64(mesh.vertices.size());
-    QByteArray out(84, '\0');
-    quint32 count = 0;
-    out.reserve(int(std::min<qint64>(qint64(mesh.faces.size()) * 50 + 84, 64 << 20)));
-    bool ok = file.write(out) == 84;
-    out.clear();
-    for (const auto& f : mesh.faces) {
-        if (f[0] < 0 || f[1] < 0 || f[2] < 0 || f[0] >= vertexCount || f[1] >= vertexCount || f[2] >= vertexCount)
-            continue;
-        float record[12] = {0.f, 0.f, 0.f};
-        for (int c = 0; c < 3; ++c)
-            for (int a = 0; a < 3; ++a)
-                record[3 + 3 * c + a] = float(mesh.vertices[size_t(f[c])][size_t(a)]);
-        out.append(reinterpret_cast<const char*>(record), sizeof record);
-        out.append(2, '\0');
-        ++count;
-        if (out.size() >= (32 << 20)) {
-            ok = ok && file.write(out) == out.size();
-            out.clear();
-        }
-    }
-    ok = ok && file.write(out) == out.size();
-    const uchar le[4] = {uchar(count), uchar(count >> 8), uchar(count >> 16), uchar(count >> 24)};
-    ok = ok && file.seek(80) && file.write(reinterpret_cast<const char*>(le), 4) == 4;
-    if (!ok) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
 }
 
 } // namespace
@@ -181,8 +145,9 @@ void FDMSliceProcess::slice()
 bool FDMSliceProcess::writeEngineStl()
 {
     QDir().mkpath(folderOf(stlFile));
-    const MeshData empty;
-    const bool ok = writeBinaryStl(stlFile, current.mesh ? *current.mesh : empty);
+    MeshData empty;
+    FileReaderWriter writer;
+    const bool ok = writer.saveMesh(stlFile, current.mesh ? current.mesh.get() : &empty);
     current.mesh.reset(); // the engine has it now; free the copy during the slice
     return ok;
 }

@@ -29,8 +29,7 @@ def decipher(y, z):
     return y, z
 
 
-def main():
-    mode, src, dst = sys.argv[1:4]
+def run(mode, src, dst):
     data = open(src, 'rb').read()
     if mode == 'encipher':
         data += b'\0' * (-len(data) % 8)
@@ -44,6 +43,13 @@ def main():
         y, z = struct.unpack_from('<2I', data, i)
         out += struct.pack('<2I', *fn(y, z))
     open(dst, 'wb').write(bytes(out))
+
+
+def main():
+    # Jobs of three arguments each: mode (encipher or decipher), source, destination.
+    args = sys.argv[1:]
+    for i in range(0, len(args) - 2, 3):
+        run(*args[i:i + 3])
 
 
 if __name__ == '__main__':

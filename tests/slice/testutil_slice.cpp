@@ -8,10 +8,10 @@
 
 namespace SliceTest {
 
-bool runReferenceCipher(const QString& mode, const QString& src, const QString& dst)
+bool runReferenceCipher(const QStringList& jobs)
 {
     QProcess p;
-    p.start("python3", {QString(TEST_SOURCE_DIR) + "/tea_reference.py", mode, src, dst});
+    p.start("python3", QStringList{QString(TEST_SOURCE_DIR) + "/tea_reference.py"} + jobs);
     if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         qWarning() << "python3 reference cipher failed:" << p.errorString() << p.readAllStandardError();
         return false;

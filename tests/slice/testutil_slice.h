@@ -6,9 +6,9 @@
 
 namespace SliceTest {
 
-// Runs tests/slice/tea_reference.py (mode "encipher" or "decipher") on src into dst.
-// Fails the calling test when python3 cannot run it.
-bool runReferenceCipher(const QString& mode, const QString& src, const QString& dst);
+// Runs tests/slice/tea_reference.py on jobs of three: mode ("encipher" or "decipher"),
+// source, destination. False when python3 cannot run it.
+bool runReferenceCipher(const QStringList& jobs);
 
 QByteArray readFile(const QString& path);
 bool writeFile(const QString& path, const QByteArray& data);

@@ -49,7 +49,6 @@ private slots:
         appended.removeAll("\n");
         appended.append("platformy = 0\n");
         QTest::newRow("no anchor line: appended") << "platformy" << QVariant(0) << "noSuchAnchor" << appended;
-        QTest::newRow("empty anchor: appended") << "platformy" << QVariant(0) << QString() << appended;
     }
 
     void setValueMatchesWholeKeys()

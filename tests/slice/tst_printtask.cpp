@@ -49,11 +49,6 @@ private slots:
         QCOMPARE(stored.size() % 8, 0);
         QCOMPARE(stored.size(), (expected.size() + 7) / 8 * 8);
 
-        // Deciphered by an independent implementation.
-        QVERIFY(runReferenceCipher("decipher", target(), dir.filePath("plain.txt")));
-        QByteArray plain = readFile(dir.filePath("plain.txt"));
-        QCOMPARE(plain, expected + QByteArray(stored.size() - expected.size(), '\0'));
-        QCOMPARE(plain.left(16), QByteArray(";Brevant 1.0.00\n"));
         QCOMPARE(decipherPrintTask(target()), expected);
     }
 
@@ -180,7 +175,18 @@ private slots:
         for (char& c : data)
             c = char(rng.generate());
         QVERIFY(writeFile(dir.filePath("rand.bin"), data));
-        QVERIFY(runReferenceCipher("encipher", dir.filePath("rand.bin"), dir.filePath("rand.enc")));
+        QVERIFY(writeFile(gcode(), engineGcode(startCode())));
+        PrintTaskWriter writer(1, 210, 0);
+        QVERIFY(writer.postProcess(gcode(), dir.filePath("task.BVT")));
+        QVERIFY(runReferenceCipher({"encipher", dir.filePath("rand.bin"), dir.filePath("rand.enc"),
+                                    "decipher", dir.filePath("task.BVT"), dir.filePath("task.txt")}));
+        // A whole print-task file deciphered by the reference: the text and its zero padding.
+        const QByteArray text = decipherPrintTask(dir.filePath("task.BVT"));
+        QVERIFY(text.startsWith(";Brevant 1.0.00\nM102 L15\n"));
+        const QByteArray plain = readFile(dir.filePath("task.txt"));
+        QCOMPARE(plain, text + QByteArray(plain.size() - text.size(), '\0'));
+        QCOMPARE(plain.size(), (text.size() + 7) / 8 * 8);
+
         const QByteArray reference = readFile(dir.filePath("rand.enc"));
         QCOMPARE(reference.size(), 6008);
 
