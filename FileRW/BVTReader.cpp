@@ -12,9 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include "FileRW/FileReaderWriter.h"
 #include "FileRW/TeaCipher.h"
 #include "app/QsLog.h"
 #include "render/GcodePreviewData.h"
+#include "scene/AppData.h"
 
 namespace {
 
@@ -167,6 +169,17 @@ BVTReader::BVTReader(GcodePreviewData& p, int type, double boxLength, double box
     }
 }
 
+bool BVTReader::loadForFileWorker(FileReaderWriter& rw, const QString& path)
+{
+    const AppData* app = AppData::instance();
+    BVTReader reader(*app->getGcodePreview(), app->getChoiceType(), app->getBoxLength(), app->getBoxWidth());
+    reader.progress = &rw.progress;
+    reader.cancel = &rw.cancelled;
+    reader.onPrintMessage = [&rw](const QString& time, const QString& length) { emit rw.signPrintMessage(time, length); };
+    reader.onGcodeReady = [&rw](bool over) { emit rw.signSendGcodeReady(over); };
+    return reader.LoadGCO(path);
+}
+
 bool BVTReader::fail(const QString& why)
 {
     refusal = why;
@@ -177,7 +190,8 @@ bool BVTReader::fail(const QString& why)
 
 bool BVTReader::LoadGCO(const QString& path)
 {
-    cancel->store(false);
+    if (cancel == &ownCancel)
+        ownCancel.store(false);
     QLOG_INFO() << "FileRW\\BVTReader@" << __LINE__ << "/n LoadGCO start";
     setProgress(0);
     refusal.clear();

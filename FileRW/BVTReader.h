@@ -7,6 +7,7 @@
 
 #include <QString>
 
+class FileReaderWriter;
 class GcodePreviewData;
 
 // Reads a print-task file back for the tool-path preview: deciphers it, checks its header
@@ -19,8 +20,13 @@ class BVTReader
 public:
     BVTReader(GcodePreviewData& preview, int machineType, double boxLength, double boxWidth);
 
-    // The whole load; true when every line was read into the preview. Resets *cancel first.
+    // The whole load; true when every line was read into the preview. The caller resets
+    // an outside cancel flag for each load (the reader's own flag is reset here).
     bool LoadGCO(const QString& path);
+
+    // The file worker's entry for ".bvt" loads (FileRWThread::setPrintTaskReader): reads into
+    // AppData's preview for its machine, with the worker's progress, cancel flag and signals.
+    static bool loadForFileWorker(FileReaderWriter& rw, const QString& path);
 
     // Wiring of the caller (the file worker's reader relays them as its signals).
     std::function<void(const QString& time, const QString& length)> onPrintMessage;
