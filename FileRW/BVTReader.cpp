@@ -334,9 +334,10 @@ bool BVTReader::replay()
         p = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p))) + 1;
 
     for (;;) {
-        // Room for every line of the batch as a point (fewer when thinned), within reason.
+        // Room for every line of the batch as a point: a thinned batch keeps fewer, but how
+        // many depends on its layers' sizes. Untouched room costs no memory.
         const qint64 batchLines = std::min(limit, lineCount - 1) - index + 1;
-        preview.setBatchHint(size_t(std::clamp<qint64>(batchLines / step, 0, kBatchLines)));
+        preview.setBatchHint(size_t(std::clamp<qint64>(batchLines, 0, kBatchLines + 1)));
         for (; index < lineCount && index <= limit; ++index) {
             int g = -1;
             bool horizontal = false;

@@ -93,14 +93,14 @@ void GcodePreviewData::resetBuilder()
     lineTypes.clear();
     layerZ.clear();
     if (batchHint > 0) {
-        // Most bars follow another bar: 8 corners and 8 side triangles each.
+        // At most one bar per point: 8 corners, up to 12 triangles.
         points.reserve(batchHint + 2);
         lineTypes.reserve(batchHint + 2);
         preferLargePages(points);
         preferLargePages(lineTypes);
         chunk->vertices.reserve(batchHint * 24);
         chunk->normals.reserve(batchHint * 24);
-        chunk->triangles.reserve(batchHint * 24);
+        chunk->triangles.reserve(batchHint * 36);
         preferLargePages(chunk->vertices);
         preferLargePages(chunk->normals);
         preferLargePages(chunk->triangles);
