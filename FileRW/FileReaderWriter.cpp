@@ -241,7 +241,9 @@ bool FileReaderWriter::loadBinaryStl()
         return false;
     }
     CornerList read;
-    read.resize(size_t(count) * 3); // left uninitialised by the allocator; every record is written below
+    read.reserve(size_t(count) * 3);
+    adviseHugePages(read.data(), read.capacity() * sizeof(CornerRecord));
+    read.resize(size_t(count) * 3); // records stay uninitialised; every one is written below
     // Read in large blocks of whole records; each block is parsed from memory by several threads.
     constexpr qint64 BlockRecords = 160000;
     std::vector<char> buffer(size_t(std::min(count, BlockRecords) * StlRecord));
@@ -261,7 +263,7 @@ bool FileReaderWriter::loadBinaryStl()
                     const double x = readFloat(p), y = readFloat(p + 4), z = readFloat(p + 8);
                     if (!finite3(x, y, z))
                         finite.store(false, std::memory_order_relaxed);
-                    *out = {x, y, z, int32_t(out - read.data())};
+                    *out = CornerRecord(x, y, z, int32_t(out - read.data()));
                 }
             }
         };

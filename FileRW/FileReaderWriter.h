@@ -18,12 +18,18 @@ struct ProjectData;
 // One corner of one triangle as read from a file; corners 3k, 3k+1, 3k+2 form triangle k.
 struct CornerRecord
 {
+    // Left uninitialised, so that a reader can size a large list without clearing it first.
+    CornerRecord() {}
+    CornerRecord(double px, double py, double pz, int32_t c)
+        : x(px), y(py), z(pz), corner(c)
+    {
+    }
     double x;
     double y;
     double z;
     int32_t corner;
 };
-using CornerList = std::vector<CornerRecord, BigAllocator<CornerRecord>>;
+using CornerList = std::vector<CornerRecord>;
 
 // Reads and writes model files for the workers. One operation at a time; every operation
 // runs on the calling worker's thread and touches no scene object.

@@ -1,5 +1,7 @@
 #include "Thread/ThreadPool.h"
 
+#include "Thread/SliceSnapshot.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -122,6 +124,8 @@ void ThreadPool::startSlice(int kind, QString path)
         path = QStringLiteral("%1/%2.BVT").arg(gco, name);
     }
     setPrintFilePath(path);
+    // The worker slices what the scene is now, never the live scene.
+    m_sliceWorker->setSnapshot(SliceSnapshot::take(path));
     emit signSlice();
 }
 

@@ -67,3 +67,18 @@ struct BigAllocator
         return false;
     }
 };
+
+// Marks the whole 2 MB pages inside [p, p + bytes) for huge pages, before they are first touched.
+inline void adviseHugePages(void* p, std::size_t bytes)
+{
+#ifdef __linux__
+    constexpr std::size_t Huge = std::size_t(2) << 20;
+    const std::size_t begin = (reinterpret_cast<std::size_t>(p) + Huge - 1) / Huge * Huge;
+    const std::size_t end = (reinterpret_cast<std::size_t>(p) + bytes) / Huge * Huge;
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
