@@ -1,5 +1,6 @@
 #include "Thread/ThreadPool.h"
 
+#include "FileRW/BVTReader.h"
 #include "Thread/SliceSnapshot.h"
 
 #include <QDir>
@@ -44,6 +45,8 @@ ThreadPool::ThreadPool(QWidget* mainWindow)
 {
     g_threadPool = this;
 
+    // Print-task files are read back for the preview by the print-task reader.
+    FileRWThread::setPrintTaskReader(&BVTReader::loadForFileWorker);
     m_fileWorker = new FileRWThread(mainWindow);
 
     m_sliceThread = new QThread(this);

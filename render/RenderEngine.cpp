@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "app/QsLog.h"
+#include "render/GcodePreviewData.h"
 #include "render/ToolPathMesh.h"
 #include "render/ViewHost.h"
 #include "scene/AppData.h"
@@ -755,15 +756,15 @@ bool RenderEngine::uploadGcodeChunk(const ToolPathMesh& chunk)
 
 void RenderEngine::refreshGcodeChunk()
 {
-    // The preview data hands its finished chunk to uploadGcodeChunk here, then releases it
-    // and clears its pending flag; until it exists there is nothing to take.
+    // Takes the reader's finished batch (if one is pending), releases it and wakes the reader.
+    if (GcodePreviewData* preview = AppData::instance()->getGcodePreview())
+        preview->takeChunk([this](const ToolPathMesh& chunk) { uploadGcodeChunk(chunk); });
 }
 
 double RenderEngine::toolPathClipHeight(int sliderValue) const
 {
-    // Without layer heights from the preview data nothing is clipped.
-    Q_UNUSED(sliderValue);
-    return 1000.0;
+    const GcodePreviewData* preview = AppData::instance()->getGcodePreview();
+    return preview ? preview->clipHeightForLayer(sliderValue) : 1000.0;
 }
 
 int RenderEngine::gcodeChunkCount() const
