@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "scene/MeshStamp.h"
+
 // A triangle mesh: vertices in millimetres, faces as three vertex indices (winding = order),
 // per-vertex normals either empty or one per vertex.
 struct MeshData
@@ -11,6 +13,7 @@ struct MeshData
     std::vector<std::array<double, 3>> vertices;
     std::vector<std::array<int32_t, 3>> faces;
     std::vector<std::array<double, 3>> normals;
+    MeshStamp stamp;
 
     // Matrices are 4x4, column by column: element (row r, column c) at index 4c + r.
     static void clear(MeshData& m);

@@ -1,0 +1,427 @@
+#include "cutting/CapTriangulator.h"
+
+#include <algorithm>
+#include <deque>
+
+namespace {
+
+using i128 = __int128;
+
+struct Node
+{
+    int64_t x = 0, y = 0;
+    int32_t id = -1;
+    Node* prev = nullptr;
+    Node* next = nullptr;
+    // Outline points dropped from the straight edge to next; they still get triangle corners.
+    std::vector<Node*> mids;
+};
+
+// Negative cross product: below 0 is a left turn (convex in a counter-clockwise ring).
+inline i128 area(const Node* p, const Node* q, const Node* r)
+{
+    return i128(q->y - p->y) * (r->x - q->x) - i128(q->x - p->x) * (r->y - q->y);
+}
+
+inline bool equals(const Node* a, const Node* b) { return a->x == b->x && a->y == b->y; }
+
+inline int sign(i128 v) { return (v > 0) - (v < 0); }
+
+bool pointInTriangle(const Node* a, const Node* b, const Node* c, const Node* p)
+{
+    return i128(c->x - p->x) * (a->y - p->y) >= i128(a->x - p->x) * (c->y - p->y)
+        && i128(a->x - p->x) * (b->y - p->y) >= i128(b->x - p->x) * (a->y - p->y)
+        && i128(b->x - p->x) * (c->y - p->y) >= i128(c->x - p->x) * (b->y - p->y);
+}
+
+bool onSegment(const Node* p, const Node* q, const Node* r)
+{
+    return q->x <= std::max(p->x, r->x) && q->x >= std::min(p->x, r->x)
+        && q->y <= std::max(p->y, r->y) && q->y >= std::min(p->y, r->y);
+}
+
+bool intersects(const Node* p1, const Node* q1, const Node* p2, const Node* q2)
+{
+    int o1 = sign(area(p1, q1, p2)), o2 = sign(area(p1, q1, q2));
+    int o3 = sign(area(p2, q2, p1)), o4 = sign(area(p2, q2, q1));
+    if (o1 != o2 && o3 != o4)
+        return true;
+    if (o1 == 0 && onSegment(p1, p2, q1)) return true;
+    if (o2 == 0 && onSegment(p1, q2, q1)) return true;
+    if (o3 == 0 && onSegment(p2, p1, q2)) return true;
+    if (o4 == 0 && onSegment(p2, q1, q2)) return true;
+    return false;
+}
+
+bool locallyInside(const Node* a, const Node* b)
+{
+    return area(a->prev, a, a->next) < 0
+        ? area(a, b, a->next) >= 0 && area(a, a->prev, b) >= 0
+        : area(a, b, a->prev) < 0 || area(a, a->next, b) < 0;
+}
+
+bool middleInside(const Node* a, const Node* b)
+{
+    // Doubled coordinates keep the midpoint exact.
+    const Node* p = a;
+    bool inside = false;
+    const i128 px = i128(a->x) + b->x, py = i128(a->y) + b->y;
+    do {
+        const i128 y1 = 2 * i128(p->y), y2 = 2 * i128(p->next->y);
+        if ((y1 > py) != (y2 > py) && p->next->y != p->y) {
+            // px < x-intersection, compared without division
+            const i128 dx = 2 * i128(p->next->x - p->x), dy = y2 - y1;
+            const i128 lhs = (px - 2 * i128(p->x)) * dy;
+            const i128 rhs = (py - y1) * dx;
+            if (dy > 0 ? lhs < rhs : lhs > rhs)
+                inside = !inside;
+        }
+        p = p->next;
+    } while (p != a);
+    return inside;
+}
+
+bool intersectsPolygon(const Node* a, const Node* b)
+{
+    const Node* p = a;
+    do {
+        if (p->id != a->id && p->next->id != a->id && p->id != b->id && p->next->id != b->id
+            && intersects(p, p->next, a, b))
+            return true;
+        p = p->next;
+    } while (p != a);
+    return false;
+}
+
+bool isValidDiagonal(const Node* a, const Node* b)
+{
+    return a->next->id != b->id && a->prev->id != b->id && !intersectsPolygon(a, b)
+        && ((locallyInside(a, b) && locallyInside(b, a) && middleInside(a, b)
+             && (area(a->prev, a, b->prev) != 0 || area(a, b->prev, b) != 0))
+            || (equals(a, b) && area(a->prev, a, a->next) > 0 && area(b->prev, b, b->next) > 0));
+}
+
+bool sectorContainsSector(const Node* m, const Node* p)
+{
+    return area(m->prev, m, p->prev) < 0 && area(p->next, m, m->next) < 0;
+}
+
+class Cutter
+{
+public:
+    Cutter(std::vector<std::array<int32_t, 3>>& out, const std::atomic<int>* stop) : out(out), stop(stop) {}
+
+    Node* ring(const CapTriangulator::Ring& pts)
+    {
+        Node* last = nullptr;
+        for (const auto& p : pts) {
+            nodes.emplace_back();
+            Node* n = &nodes.back();
+            n->x = p.x;
+            n->y = p.y;
+            n->id = p.id;
+            if (!last) {
+                n->prev = n->next = n;
+            } else {
+                n->next = last->next;
+                n->prev = last;
+                last->next->prev = n;
+                last->next = n;
+            }
+            last = n;
+        }
+        if (last && equals(last, last->next)) {
+            Node* n = last->next;
+            removeNode(last);
+            last = n;
+        }
+        return last;
+    }
+
+    Node* eliminateHoles(const std::vector<CapTriangulator::Ring>& holes, Node* outer)
+    {
+        std::vector<Node*> lefts;
+        for (const auto& h : holes) {
+            Node* list = ring(h);
+            if (!list)
+                continue;
+            Node* left = list;
+            Node* p = list;
+            do {
+                if (p->x < left->x || (p->x == left->x && p->y < left->y))
+                    left = p;
+                p = p->next;
+            } while (p != list);
+            lefts.push_back(left);
+        }
+        std::sort(lefts.begin(), lefts.end(), [](const Node* a, const Node* b) {
+            return a->x != b->x ? a->x < b->x : a->y < b->y;
+        });
+        for (Node* h : lefts) {
+            Node* bridge = findHoleBridge(h, outer);
+            if (!bridge) {
+                failed = true;
+                return outer;
+            }
+            Node* reverse = splitPolygon(bridge, h);
+            filterPoints(reverse, reverse->next);
+            outer = filterPoints(bridge, bridge->next);
+        }
+        return outer;
+    }
+
+    void earcutLinked(Node* ear, int pass)
+    {
+        if (!ear || failed)
+            return;
+        Node* stopNode = ear;
+        while (ear->prev != ear->next) {
+            if (stop && (++checks & 1023) == 0 && stop->load(std::memory_order_relaxed) != 0) {
+                failed = true;
+                return;
+            }
+            Node* prev = ear->prev;
+            Node* next = ear->next;
+            if (isEar(ear)) {
+                emit(prev, ear, next);
+                removeNode(ear);
+                prev->mids.clear();
+                ear = next->next;
+                stopNode = next->next;
+                continue;
+            }
+            ear = next;
+            if (ear == stopNode) {
+                if (pass == 0)
+                    earcutLinked(filterPoints(ear, nullptr), 1);
+                else
+                    splitEarcut(ear);
+                return;
+            }
+        }
+        // Two points left: a zero-area remainder; its edges cancel only when both are plain.
+        if (!ear->mids.empty() || !ear->next->mids.empty())
+            failed = true;
+    }
+
+    bool failed = false;
+
+private:
+    bool isEar(Node* ear)
+    {
+        const Node* a = ear->prev;
+        const Node* b = ear;
+        const Node* c = ear->next;
+        if (area(a, b, c) >= 0)
+            return false;
+        const int64_t x0 = std::min({a->x, b->x, c->x}), y0 = std::min({a->y, b->y, c->y});
+        const int64_t x1 = std::max({a->x, b->x, c->x}), y1 = std::max({a->y, b->y, c->y});
+        for (const Node* p = c->next; p != a; p = p->next) {
+            if (p->x < x0 || p->x > x1 || p->y < y0 || p->y > y1)
+                continue;
+            if (equals(p, a) || equals(p, b) || equals(p, c))
+                continue;
+            if (pointInTriangle(a, b, c, p) && area(p->prev, p, p->next) >= 0)
+                return false;
+        }
+        // Dropped points of the new diagonal's neighbours count as well.
+        for (const Node* m : a->prev->mids)
+            if (pointInTriangle(a, b, c, m) && !equals(m, a))
+                return false;
+        for (const Node* m : c->mids)
+            if (pointInTriangle(a, b, c, m) && !equals(m, c))
+                return false;
+        return true;
+    }
+
+    // Triangle a, b, c with the dropped points of a-b and b-c as extra corners.
+    void emit(const Node* a, const Node* b, const Node* c)
+    {
+        const Node* x = a;
+        for (const Node* m : a->mids) {
+            out.push_back({x->id, m->id, c->id});
+            x = m;
+        }
+        const Node* y = b;
+        for (const Node* m : b->mids) {
+            out.push_back({x->id, y->id, m->id});
+            y = m;
+        }
+        out.push_back({x->id, y->id, c->id});
+    }
+
+    void removeNode(Node* p)
+    {
+        p->next->prev = p->prev;
+        p->prev->next = p->next;
+    }
+
+    // Carries the dropped points of p's two edges onto prev's new edge, keeping only those
+    // strictly inside it (a spike's points fall away with the spike).
+    void mergeMids(Node* p)
+    {
+        Node* a = p->prev;
+        Node* b = p->next;
+        std::vector<Node*> all = a->mids;
+        all.push_back(p);
+        all.insert(all.end(), p->mids.begin(), p->mids.end());
+        std::vector<Node*> kept;
+        const i128 dx = b->x - a->x, dy = b->y - a->y;
+        const i128 len = dx * dx + dy * dy;
+        for (Node* m : all) {
+            const i128 mx = m->x - a->x, my = m->y - a->y;
+            if (mx * dy - my * dx != 0)
+                continue;
+            const i128 t = mx * dx + my * dy;
+            if (t > 0 && t < len)
+                kept.push_back(m);
+        }
+        std::sort(kept.begin(), kept.end(), [&](const Node* m, const Node* n) {
+            return i128(m->x - a->x) * dx + i128(m->y - a->y) * dy
+                 < i128(n->x - a->x) * dx + i128(n->y - a->y) * dy;
+        });
+        a->mids = std::move(kept);
+    }
+
+    Node* filterPoints(Node* start, Node* end)
+    {
+        if (!start)
+            return start;
+        if (!end)
+            end = start;
+        Node* p = start;
+        bool again;
+        do {
+            again = false;
+            if (equals(p, p->next) || area(p->prev, p, p->next) == 0) {
+                mergeMids(p);
+                removeNode(p);
+                p = end = p->prev;
+                if (p == p->next)
+                    return nullptr;
+                again = true;
+            } else {
+                p = p->next;
+            }
+        } while (again || p != end);
+        return end;
+    }
+
+    Node* splitPolygon(Node* a, Node* b)
+    {
+        nodes.emplace_back();
+        Node* a2 = &nodes.back();
+        nodes.emplace_back();
+        Node* b2 = &nodes.back();
+        a2->x = a->x; a2->y = a->y; a2->id = a->id;
+        b2->x = b->x; b2->y = b->y; b2->id = b->id;
+        Node* an = a->next;
+        Node* bp = b->prev;
+        a2->mids = std::move(a->mids);
+        a->mids.clear();
+        a->next = b;
+        b->prev = a;
+        a2->next = an;
+        an->prev = a2;
+        b2->next = a2;
+        a2->prev = b2;
+        bp->next = b2;
+        b2->prev = bp;
+        return b2;
+    }
+
+    void splitEarcut(Node* start)
+    {
+        Node* a = start;
+        do {
+            Node* b = a->next->next;
+            while (b != a->prev) {
+                if (a->id != b->id && isValidDiagonal(a, b)) {
+                    Node* c = splitPolygon(a, b);
+                    a = filterPoints(a, a->next);
+                    c = filterPoints(c, c->next);
+                    earcutLinked(a, 0);
+                    earcutLinked(c, 0);
+                    return;
+                }
+                b = b->next;
+            }
+            a = a->next;
+        } while (a != start);
+        failed = true; // no diagonal left: give up at once
+    }
+
+    Node* findHoleBridge(Node* hole, Node* outer)
+    {
+        Node* p = outer;
+        const int64_t hx = hole->x, hy = hole->y;
+        long double qx = -1e300L;
+        Node* m = nullptr;
+        do {
+            const Node* n = p->next;
+            if (hy <= p->y && hy >= n->y && n->y != p->y) {
+                const i128 num = i128(hy - p->y) * (n->x - p->x);
+                const i128 den = n->y - p->y;
+                const long double x = (long double)p->x + (long double)num / (long double)den;
+                const bool atHole = num == i128(hx - p->x) * den;
+                if ((x <= hx || atHole) && x > qx) {
+                    qx = atHole ? (long double)hx : x;
+                    m = p->x < n->x ? p : p->next;
+                    if (atHole)
+                        return m;
+                }
+            }
+            p = p->next;
+        } while (p != outer);
+        if (!m)
+            return nullptr;
+        Node* stopNode = m;
+        const int64_t mx = m->x, my = m->y;
+        long double tanMin = 1e300L;
+        p = m;
+        // Triangle (hole point, ray hit, m) as nodes for the inside test; the ray hit may lie
+        // between grid points, so it is compared in long double.
+        do {
+            if (hx >= p->x && p->x >= mx && hx != p->x) {
+                const long double ax = hy < my ? hx : qx, cx = hy < my ? qx : hx;
+                const long double px = p->x, py = p->y;
+                const bool in = (cx - px) * (hy - py) >= (ax - px) * (hy - py) - 0.0L
+                    && (ax - px) * (my - py) >= (mx - px) * (hy - py)
+                    && (mx - px) * (hy - py) >= (cx - px) * (my - py);
+                if (in) {
+                    const long double tan = std::abs((long double)(hy - p->y)) / (long double)(hx - p->x);
+                    if (locallyInside(p, hole)
+                        && (tan < tanMin
+                            || (tan == tanMin && (p->x > m->x || (p->x == m->x && sectorContainsSector(m, p)))))) {
+                        m = p;
+                        tanMin = tan;
+                    }
+                }
+            }
+            p = p->next;
+        } while (p != stopNode);
+        return m;
+    }
+
+    std::deque<Node> nodes;
+    std::vector<std::array<int32_t, 3>>& out;
+    const std::atomic<int>* stop;
+    unsigned checks = 0;
+};
+
+} // namespace
+
+bool CapTriangulator::triangulate(const Ring& outer, const std::vector<Ring>& holes,
+                                  std::vector<std::array<int32_t, 3>>& out, const std::atomic<int>* stop)
+{
+    Cutter cutter(out, stop);
+    Node* list = cutter.ring(outer);
+    if (!list || list->next == list->prev)
+        return false;
+    if (!holes.empty())
+        list = cutter.eliminateHoles(holes, list);
+    if (cutter.failed)
+        return false;
+    cutter.earcutLinked(list, 0);
+    return !cutter.failed;
+}

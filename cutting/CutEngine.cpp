@@ -1,0 +1,745 @@
+#include "cutting/CutEngine.h"
+
+#include <QObject>
+#include <QtConcurrent/QtConcurrent>
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+#include "cutting/CapTriangulator.h"
+#include "scene/AppData.h"
+#include "scene/MeshData.h"
+#include "scene/MeshList.h"
+#include "scene/MeshModel.h"
+
+namespace {
+
+using i128 = __int128;
+using Pt3 = std::array<int64_t, 3>;
+
+inline bool stopRequested() { return g_jobState.load(std::memory_order_relaxed) == 1; }
+
+inline int64_t toUm(double mm) { return std::llround(mm * 1000.0); }
+
+struct PairHash
+{
+    size_t operator()(const std::pair<int64_t, int64_t>& p) const
+    {
+        return size_t(p.first) * 0x9E3779B97F4A7C15ull ^ (size_t(p.second) + 0x632BE59BD9B4E019ull + (size_t(p.first) << 6));
+    }
+};
+
+struct Pt3Hash
+{
+    size_t operator()(const Pt3& p) const
+    {
+        size_t h = size_t(p[0]) * 0x9E3779B97F4A7C15ull;
+        h ^= size_t(p[1]) * 0xC2B2AE3D27D4EB4Full + (h << 6) + (h >> 2);
+        h ^= size_t(p[2]) * 0x165667B19E3779F9ull + (h << 6) + (h >> 2);
+        return h;
+    }
+};
+
+// In-plane coordinates of the section: X (z, y); Y (x, z); Z (x, y).
+inline ClipperLib::IntPoint sectionPoint(const Pt3& p, int axis)
+{
+    switch (axis) {
+    case CutX: return {p[2], p[1]};
+    case CutY: return {p[0], p[2]};
+    default: return {p[0], p[1]};
+    }
+}
+
+inline void pushRecord(std::vector<CutVertex>& list, const Pt3& p)
+{
+    CutVertex r;
+    r.x = double(p[0]) * 0.001;
+    r.y = double(p[1]) * 0.001;
+    r.z = double(p[2]) * 0.001;
+    r.index = int32_t(list.size());
+    list.push_back(r);
+}
+
+inline bool zeroArea(const Pt3& a, const Pt3& b, const Pt3& c)
+{
+    const i128 ux = b[0] - a[0], uy = b[1] - a[1], uz = b[2] - a[2];
+    const i128 vx = c[0] - a[0], vy = c[1] - a[1], vz = c[2] - a[2];
+    return uy * vz - uz * vy == 0 && uz * vx - ux * vz == 0 && ux * vy - uy * vx == 0;
+}
+
+inline void pushTriangle(std::vector<CutVertex>& list, const Pt3& a, const Pt3& b, const Pt3& c)
+{
+    if (zeroArea(a, b, c))
+        return;
+    pushRecord(list, a);
+    pushRecord(list, b);
+    pushRecord(list, c);
+}
+
+// Where edge a-b crosses the plane. The ends are put in one fixed order first, so both faces
+// of an edge get the same point to the micrometre.
+Pt3 planeEdgeIntersection(Pt3 a, Pt3 b, int64_t plane, int axis)
+{
+    if (b < a)
+        std::swap(a, b);
+    Pt3 r;
+    const i128 num = plane - a[axis];
+    const i128 den = b[axis] - a[axis];
+    for (int k = 0; k < 3; ++k) {
+        if (k == axis) {
+            r[k] = plane;
+            continue;
+        }
+        i128 n = i128(b[k] - a[k]) * num;
+        // Round half away from zero; den may be negative.
+        i128 q = n / den, rem = n % den;
+        if (rem != 0) {
+            const bool neg = (n < 0) != (den < 0);
+            i128 twice = rem < 0 ? -2 * rem : 2 * rem;
+            i128 adenom = den < 0 ? -den : den;
+            if (twice >= adenom)
+                q += neg ? -1 : 1;
+        }
+        r[k] = a[k] + int64_t(q);
+    }
+    return r;
+}
+
+// Splits every face by the plane into the two lists. Faces in the plane go to the half they
+// close: facing +axis to the lower half, facing -axis to the upper half.
+bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_t, 3>>& faces,
+                  int64_t plane, int axis, CutWorkData& wd)
+{
+    const size_t nv = v.size();
+    for (size_t f = 0; f < faces.size(); ++f) {
+        if ((f & 4095) == 0 && stopRequested())
+            return false;
+        const auto& face = faces[f];
+        if (size_t(uint32_t(face[0])) >= nv || size_t(uint32_t(face[1])) >= nv || size_t(uint32_t(face[2])) >= nv)
+            continue;
+        Pt3 p[3] = {v[size_t(face[0])], v[size_t(face[1])], v[size_t(face[2])]};
+        int s[3];
+        int pos = 0, neg = 0;
+        for (int k = 0; k < 3; ++k) {
+            s[k] = (p[k][axis] > plane) - (p[k][axis] < plane);
+            pos += s[k] > 0;
+            neg += s[k] < 0;
+        }
+        if (neg == 0 && pos == 0) {
+            const i128 n = i128(p[1][(axis + 1) % 3] - p[0][(axis + 1) % 3]) * (p[2][(axis + 2) % 3] - p[0][(axis + 2) % 3])
+                - i128(p[1][(axis + 2) % 3] - p[0][(axis + 2) % 3]) * (p[2][(axis + 1) % 3] - p[0][(axis + 1) % 3]);
+            if (n > 0)
+                pushTriangle(wd.down, p[0], p[1], p[2]);
+            else if (n < 0)
+                pushTriangle(wd.up, p[0], p[1], p[2]);
+            continue;
+        }
+        if (neg == 0) {
+            pushTriangle(wd.up, p[0], p[1], p[2]);
+            continue;
+        }
+        if (pos == 0) {
+            pushTriangle(wd.down, p[0], p[1], p[2]);
+            continue;
+        }
+        if (pos + neg == 2) {
+            // One corner on the plane: two triangles, one each side.
+            int z = s[0] == 0 ? 0 : (s[1] == 0 ? 1 : 2);
+            const Pt3& Z = p[z];
+            const Pt3& A = p[(z + 1) % 3];
+            const Pt3& B = p[(z + 2) % 3];
+            const Pt3 I = planeEdgeIntersection(A, B, plane, axis);
+            auto& sideA = s[(z + 1) % 3] > 0 ? wd.up : wd.down;
+            auto& sideB = s[(z + 1) % 3] > 0 ? wd.down : wd.up;
+            pushTriangle(sideA, Z, A, I);
+            pushTriangle(sideB, Z, I, B);
+            continue;
+        }
+        // One corner alone on its side.
+        int l = 0;
+        for (int k = 0; k < 3; ++k)
+            if ((pos == 1 && s[k] > 0) || (neg == 1 && s[k] < 0))
+                l = k;
+        const Pt3& L = p[l];
+        const Pt3& P = p[(l + 1) % 3];
+        const Pt3& Q = p[(l + 2) % 3];
+        const Pt3 I1 = planeEdgeIntersection(L, P, plane, axis);
+        const Pt3 I2 = planeEdgeIntersection(L, Q, plane, axis);
+        auto& lone = s[l] > 0 ? wd.up : wd.down;
+        auto& other = s[l] > 0 ? wd.down : wd.up;
+        pushTriangle(lone, L, I1, I2);
+        pushTriangle(other, I1, P, Q);
+        pushTriangle(other, I1, Q, I2);
+    }
+    return true;
+}
+
+// The edges of a half that lie in the plane and have no partner running the other way:
+// the rim the cap has to close. Points are welded by their coordinates.
+struct PlaneRim
+{
+    std::vector<Pt3> points;
+    std::vector<std::pair<int32_t, int32_t>> edges; // directed as in the half's faces
+};
+
+bool planeRim(const std::vector<CutVertex>& recs, int64_t plane, int axis, PlaneRim& rim)
+{
+    std::unordered_map<Pt3, int32_t, Pt3Hash> ids;
+    std::unordered_map<std::pair<int64_t, int64_t>, int32_t, PairHash> net; // (min, max) -> count min->max
+    auto idOf = [&](const Pt3& p) {
+        auto it = ids.find(p);
+        if (it != ids.end())
+            return it->second;
+        const int32_t id = int32_t(rim.points.size());
+        rim.points.push_back(p);
+        ids.emplace(p, id);
+        return id;
+    };
+    for (size_t t = 0; t + 2 < recs.size(); t += 3) {
+        if ((t & 16383) == 0 && stopRequested())
+            return false;
+        Pt3 p[3];
+        bool on[3];
+        int count = 0;
+        for (int k = 0; k < 3; ++k) {
+            const CutVertex& r = recs[t + size_t(k)];
+            p[k] = {toUm(r.x), toUm(r.y), toUm(r.z)};
+            on[k] = p[k][axis] == plane;
+            count += on[k];
+        }
+        if (count < 2)
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            if (!on[k] || !on[(k + 1) % 3])
+                continue;
+            const int32_t a = idOf(p[k]), b = idOf(p[(k + 1) % 3]);
+            if (a == b)
+                continue;
+            if (a < b)
+                ++net[{a, b}];
+            else
+                --net[{b, a}];
+        }
+    }
+    for (const auto& e : net) {
+        for (int32_t c = 0; c < std::abs(e.second); ++c) {
+            if (e.second > 0)
+                rim.edges.push_back({int32_t(e.first.first), int32_t(e.first.second)});
+            else
+                rim.edges.push_back({int32_t(e.first.second), int32_t(e.first.first)});
+        }
+    }
+    // Deterministic order regardless of hashing.
+    std::sort(rim.edges.begin(), rim.edges.end());
+    return true;
+}
+
+// Links directed edges into closed loops; where several edges leave one point, the one
+// turning furthest left is taken, so touching loops come out as separate simple loops.
+std::vector<std::vector<int32_t>> linkLoops(const std::vector<std::pair<int32_t, int32_t>>& edges,
+                                            const std::vector<std::array<int64_t, 2>>& xy, bool& complete)
+{
+    std::unordered_map<int32_t, std::vector<size_t>> out;
+    for (size_t i = 0; i < edges.size(); ++i)
+        out[edges[i].first].push_back(i);
+    std::vector<bool> used(edges.size(), false);
+    std::vector<std::vector<int32_t>> loops;
+    complete = true;
+    for (size_t s = 0; s < edges.size(); ++s) {
+        if (used[s])
+            continue;
+        std::vector<int32_t> loop;
+        size_t e = s;
+        bool closed = false;
+        while (true) {
+            used[e] = true;
+            loop.push_back(edges[e].first);
+            const int32_t from = edges[e].first, at = edges[e].second;
+            if (at == edges[s].first) {
+                closed = true;
+                break;
+            }
+            const auto it = out.find(at);
+            size_t best = SIZE_MAX;
+            double bestAngle = -10.0;
+            if (it != out.end()) {
+                const double dx = double(xy[size_t(at)][0] - xy[size_t(from)][0]);
+                const double dy = double(xy[size_t(at)][1] - xy[size_t(from)][1]);
+                for (size_t cand : it->second) {
+                    if (used[cand])
+                        continue;
+                    const int32_t to = edges[cand].second;
+                    const double ex = double(xy[size_t(to)][0] - xy[size_t(at)][0]);
+                    const double ey = double(xy[size_t(to)][1] - xy[size_t(at)][1]);
+                    const double angle = std::atan2(dx * ey - dy * ex, dx * ex + dy * ey);
+                    if (angle > bestAngle) {
+                        bestAngle = angle;
+                        best = cand;
+                    }
+                }
+            }
+            if (best == SIZE_MAX)
+                break;
+            e = best;
+        }
+        if (closed)
+            loops.push_back(std::move(loop));
+        else
+            complete = false;
+    }
+    return loops;
+}
+
+i128 loopArea2(const std::vector<int32_t>& loop, const std::vector<std::array<int64_t, 2>>& xy)
+{
+    i128 a = 0;
+    for (size_t i = 0, j = loop.size() - 1; i < loop.size(); j = i++) {
+        const auto& p = xy[size_t(loop[j])];
+        const auto& q = xy[size_t(loop[i])];
+        a += i128(p[0]) * q[1] - i128(q[0]) * p[1];
+    }
+    return a;
+}
+
+// 1 inside, -1 outside, 0 on the outline.
+int pointInLoop(const std::array<int64_t, 2>& pt, const std::vector<int32_t>& loop,
+                const std::vector<std::array<int64_t, 2>>& xy)
+{
+    bool inside = false;
+    for (size_t i = 0, j = loop.size() - 1; i < loop.size(); j = i++) {
+        const auto& a = xy[size_t(loop[j])];
+        const auto& b = xy[size_t(loop[i])];
+        const i128 cross = i128(b[0] - a[0]) * (pt[1] - a[1]) - i128(b[1] - a[1]) * (pt[0] - a[0]);
+        if (cross == 0 && pt[0] >= std::min(a[0], b[0]) && pt[0] <= std::max(a[0], b[0])
+            && pt[1] >= std::min(a[1], b[1]) && pt[1] <= std::max(a[1], b[1]))
+            return 0;
+        if ((a[1] > pt[1]) != (b[1] > pt[1])) {
+            // pt left of the crossing: cross has the sign of the edge's direction
+            if ((b[1] > a[1]) ? cross > 0 : cross < 0)
+                inside = !inside;
+        }
+    }
+    return inside ? 1 : -1;
+}
+
+// Closes one half: the cap faces normal (+axis for the lower half, -axis for the upper).
+bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
+{
+    PlaneRim rim;
+    if (!planeRim(recs, plane, axis, rim))
+        return false;
+    if (rim.edges.empty())
+        return true;
+    // 2D frame whose cross product is the cap normal.
+    int pa = (axis + 1) % 3, qa = (axis + 2) % 3;
+    if (!lower)
+        std::swap(pa, qa);
+    std::vector<std::array<int64_t, 2>> xy(rim.points.size());
+    for (size_t i = 0; i < rim.points.size(); ++i)
+        xy[i] = {rim.points[i][pa], rim.points[i][qa]};
+    // The cap runs each rim edge the other way.
+    std::vector<std::pair<int32_t, int32_t>> capEdges;
+    capEdges.reserve(rim.edges.size());
+    for (const auto& e : rim.edges)
+        capEdges.push_back({e.second, e.first});
+    bool complete = true;
+    const auto loops = linkLoops(capEdges, xy, complete);
+    if (!complete)
+        return false; // an open rim cannot be closed exactly
+    std::vector<size_t> outers, holes;
+    std::vector<i128> areas(loops.size());
+    for (size_t i = 0; i < loops.size(); ++i) {
+        areas[i] = loopArea2(loops[i], xy);
+        if (areas[i] > 0)
+            outers.push_back(i);
+        else if (areas[i] < 0)
+            holes.push_back(i);
+    }
+    std::vector<std::vector<size_t>> holesOf(loops.size());
+    for (size_t h : holes) {
+        if (stopRequested())
+            return false;
+        size_t best = SIZE_MAX;
+        for (size_t o : outers) {
+            int side = 0;
+            for (int32_t id : loops[h]) {
+                side = pointInLoop(xy[size_t(id)], loops[o], xy);
+                if (side != 0)
+                    break;
+            }
+            if (side > 0 && (best == SIZE_MAX || areas[o] < areas[best]))
+                best = o;
+        }
+        if (best == SIZE_MAX)
+            return false;
+        holesOf[best].push_back(h);
+    }
+    auto ring = [&](size_t i) {
+        CapTriangulator::Ring r;
+        r.reserve(loops[i].size());
+        for (int32_t id : loops[i])
+            r.push_back({xy[size_t(id)][0], xy[size_t(id)][1], id});
+        return r;
+    };
+    std::vector<std::array<int32_t, 3>> tris;
+    for (size_t o : outers) {
+        std::vector<CapTriangulator::Ring> hr;
+        for (size_t h : holesOf[o])
+            hr.push_back(ring(h));
+        if (!CapTriangulator::triangulate(ring(o), hr, tris, &g_jobState))
+            return false;
+    }
+    for (const auto& t : tris)
+        pushTriangle(recs, rim.points[size_t(t[0])], rim.points[size_t(t[1])], rim.points[size_t(t[2])]);
+    return true;
+}
+
+// Section outlines for the preview: the upper half's rim, linked exactly, with the looser
+// joining passes for what an open mesh leaves unclosed.
+void chainSectionSegments(std::vector<SectionSegment>& segs, ClipperLib::Paths& closed, ClipperLib::Paths& open)
+{
+    std::unordered_map<std::pair<int64_t, int64_t>, std::vector<size_t>, PairHash> starts;
+    for (size_t i = 0; i < segs.size(); ++i)
+        starts[{segs[i].first.X, segs[i].first.Y}].push_back(i);
+    for (size_t s = 0; s < segs.size(); ++s) {
+        if (segs[s].used)
+            continue;
+        ClipperLib::Path chain{segs[s].first};
+        size_t cur = s;
+        bool isClosed = false;
+        while (true) {
+            segs[cur].used = true;
+            const ClipperLib::IntPoint end = segs[cur].second;
+            if (end == segs[s].first) {
+                isClosed = true;
+                break;
+            }
+            chain.push_back(end);
+            size_t next = SIZE_MAX;
+            const auto it = starts.find({end.X, end.Y});
+            if (it != starts.end())
+                for (size_t c : it->second)
+                    if (!segs[c].used) {
+                        next = c;
+                        break;
+                    }
+            if (next == SIZE_MAX)
+                break;
+            cur = next;
+        }
+        (isClosed ? closed : open).push_back(std::move(chain));
+    }
+    segs.clear();
+    auto dist2 = [](const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b) {
+        const double dx = double(a.X - b.X), dy = double(a.Y - b.Y);
+        return dx * dx + dy * dy;
+    };
+    // Joining: ends within 20 um.
+    for (size_t i = 0; i < open.size(); ++i) {
+        for (size_t j = 0; j < open.size() && !open[i].empty(); ++j) {
+            if (open[j].empty() || dist2(open[i].back(), open[j].front()) >= 400.0)
+                continue;
+            if (i == j) {
+                closed.push_back(std::move(open[i]));
+                open[i].clear();
+                break;
+            }
+            open[i].insert(open[i].end(), open[j].begin(), open[j].end());
+            open[j].clear();
+        }
+    }
+    // Nearest ends, up to 10 mm.
+    while (true) {
+        double best = 1e8;
+        size_t bi = SIZE_MAX, bj = SIZE_MAX;
+        bool endToEnd = false;
+        for (size_t i = 0; i < open.size(); ++i) {
+            if (open[i].empty())
+                continue;
+            for (size_t j = 0; j < open.size(); ++j) {
+                if (open[j].empty())
+                    continue;
+                double d = dist2(open[i].back(), open[j].front());
+                if (d < best) {
+                    best = d; bi = i; bj = j; endToEnd = false;
+                }
+                if (i != j) {
+                    d = dist2(open[i].back(), open[j].back());
+                    if (d < best) {
+                        best = d; bi = i; bj = j; endToEnd = true;
+                    }
+                }
+            }
+        }
+        if (bi == SIZE_MAX)
+            break;
+        if (bi == bj) {
+            closed.push_back(std::move(open[bi]));
+            open[bi].clear();
+        } else if (!endToEnd) {
+            open[bi].insert(open[bi].end(), open[bj].begin(), open[bj].end());
+            open[bj].clear();
+        } else {
+            size_t keep = bi, take = bj;
+            if (outlinePerimeter(open[bi]) < outlinePerimeter(open[bj]))
+                std::swap(keep, take);
+            open[keep].insert(open[keep].end(), open[take].rbegin(), open[take].rend());
+            open[take].clear();
+        }
+    }
+    open.erase(std::remove_if(open.begin(), open.end(), [](const ClipperLib::Path& p) { return p.empty(); }), open.end());
+}
+
+void collectRegions(const ClipperLib::PolyNode* outer, std::vector<SectionRegion>& regions)
+{
+    SectionRegion r;
+    r.outlines.push_back(outer->Contour);
+    for (const ClipperLib::PolyNode* hole : outer->Childs)
+        r.outlines.push_back(hole->Contour);
+    if (!outer->Contour.empty()) {
+        r.minU = r.maxU = outer->Contour.front().X;
+        r.minV = r.maxV = outer->Contour.front().Y;
+    }
+    for (const auto& pt : outer->Contour) {
+        r.minU = std::min<int64_t>(r.minU, pt.X);
+        r.minV = std::min<int64_t>(r.minV, pt.Y);
+        r.maxU = std::max<int64_t>(r.maxU, pt.X);
+        r.maxV = std::max<int64_t>(r.maxV, pt.Y);
+    }
+    regions.push_back(std::move(r));
+    for (const ClipperLib::PolyNode* hole : outer->Childs)
+        for (const ClipperLib::PolyNode* island : hole->Childs)
+            collectRegions(island, regions);
+}
+
+void uniteSectionOutlines(const ClipperLib::Paths& closed, std::vector<SectionRegion>& regions)
+{
+    regions.clear();
+    if (closed.empty())
+        return;
+    ClipperLib::Clipper clipper;
+    clipper.PreserveCollinear(true);
+    clipper.AddPaths(closed, ClipperLib::ptSubject, true);
+    ClipperLib::PolyTree tree;
+    clipper.Execute(ClipperLib::ctUnion, tree, ClipperLib::pftEvenOdd, ClipperLib::pftEvenOdd);
+    for (const ClipperLib::PolyNode* outer : tree.Childs)
+        collectRegions(outer, regions);
+}
+
+void clearWork(CutWorkData& wd)
+{
+    wd.up.clear();
+    wd.down.clear();
+    wd.regions.clear();
+    wd.model = nullptr;
+    wd.modelIndex = -1;
+}
+
+} // namespace
+
+int64_t outlinePerimeter(const ClipperLib::Path& outline)
+{
+    int64_t sum = 0;
+    for (size_t i = 0; i < outline.size(); ++i) {
+        const auto& a = outline[i];
+        const auto& b = outline[(i + 1) % outline.size()];
+        const double dx = double(b.X - a.X), dy = double(b.Y - a.Y);
+        sum += int64_t(std::sqrt(dx * dx + dy * dy));
+    }
+    return sum;
+}
+
+bool computeCutSection(const MeshModel* model, int modelIndex, int planeUm, int axis, bool force)
+{
+    CutWorkData& wd = cutWorkData();
+    clearWork(wd);
+    if (!model || axis < 0 || axis > 2)
+        return false;
+    const MeshData* mesh = model->getMesh();
+    if (!mesh || mesh->vertices.empty())
+        return false;
+    if (!force && mesh->vertices.size() > size_t(kPreviewVertexLimit))
+        return false;
+    const Eigen::Matrix4d m = model->getModelMatrix();
+    std::vector<Pt3> v(mesh->vertices.size());
+    for (size_t i = 0; i < v.size(); ++i) {
+        const auto& p = mesh->vertices[i];
+        const Eigen::Vector4d w = m * Eigen::Vector4d(p[0], p[1], p[2], 1.0);
+        v[i] = {toUm(w[0]), toUm(w[1]), toUm(w[2])};
+    }
+    wd.up.reserve(mesh->faces.size() * 2);
+    wd.down.reserve(mesh->faces.size() * 2);
+    if (!splitByPlane(v, mesh->faces, planeUm, axis, wd)) {
+        clearWork(wd);
+        return false;
+    }
+    // The section: the upper half's open rim, as the faces run it.
+    PlaneRim rim;
+    if (!planeRim(wd.up, planeUm, axis, rim)) {
+        clearWork(wd);
+        return false;
+    }
+    std::vector<SectionSegment> segs;
+    segs.reserve(rim.edges.size());
+    for (const auto& e : rim.edges) {
+        SectionSegment s;
+        s.first = sectionPoint(rim.points[size_t(e.first)], axis);
+        s.second = sectionPoint(rim.points[size_t(e.second)], axis);
+        segs.push_back(s);
+    }
+    ClipperLib::Paths closed, open;
+    chainSectionSegments(segs, closed, open);
+    uniteSectionOutlines(closed, wd.regions);
+    wd.model = model;
+    wd.modelIndex = modelIndex;
+    wd.axis = axis;
+    wd.planeUm = planeUm;
+    wd.position = model->position;
+    wd.axisPosition = model->position[size_t(axis)];
+    std::copy(m.data(), m.data() + 16, wd.matrix.begin());
+    return true;
+}
+
+bool computeCutSection(int planeUm, int axis, bool force)
+{
+    AppData* app = AppData::instance();
+    return computeCutSection(app->getSelectedModel(), app->getSelectedIndex(), planeUm, axis, force);
+}
+
+void resetCutSection()
+{
+    cutWorkData().up.clear();
+    cutWorkData().down.clear();
+}
+
+bool triangulateCaps(CutWorkData& wd, int planeUm, int axis)
+{
+    if (stopRequested()) {
+        g_jobState = 2;
+        return false;
+    }
+    const size_t upSize = wd.up.size(), downSize = wd.down.size();
+    const bool ok = capHalf(wd.down, planeUm, axis, true) && capHalf(wd.up, planeUm, axis, false);
+    if (!ok) {
+        if (stopRequested())
+            g_jobState = 2;
+        // The halves go back to uncapped; a later cut must not build on a half-done cap.
+        wd.up.resize(upSize);
+        wd.down.resize(downSize);
+        clearWork(wd);
+    }
+    return ok;
+}
+
+bool buildHalfMesh(const std::vector<CutVertex>& records, MeshData& out)
+{
+    MeshData::clear(out);
+    if (records.size() < 3)
+        return false;
+    std::unordered_map<Pt3, int32_t, Pt3Hash> ids;
+    ids.reserve(records.size() / 2);
+    out.faces.reserve(records.size() / 3);
+    for (size_t t = 0; t + 2 < records.size(); t += 3) {
+        std::array<int32_t, 3> f;
+        for (size_t k = 0; k < 3; ++k) {
+            const CutVertex& r = records[t + k];
+            const Pt3 p{toUm(r.x), toUm(r.y), toUm(r.z)};
+            auto it = ids.find(p);
+            if (it == ids.end()) {
+                it = ids.emplace(p, int32_t(out.vertices.size())).first;
+                out.vertices.push_back({double(p[0]) * 0.001, double(p[1]) * 0.001, double(p[2]) * 0.001});
+            }
+            f[k] = it->second;
+        }
+        if (f[0] != f[1] && f[1] != f[2] && f[0] != f[2])
+            out.faces.push_back(f);
+    }
+    MeshData::computeNormals(out);
+    return !out.faces.empty();
+}
+
+CutResult cutModel(const MeshModel* model, int modelIndex, int planeUm, int axis)
+{
+    CutResult result;
+    result.source = model;
+    if (!model || axis < 0 || axis > 2)
+        return result;
+    CutWorkData& wd = cutWorkData();
+    const Eigen::Matrix4d m = model->getModelMatrix();
+    const bool reuse = wd.down.size() >= 3 && wd.model == model && wd.modelIndex == modelIndex
+        && wd.axis == axis && wd.planeUm == planeUm && std::equal(m.data(), m.data() + 16, wd.matrix.begin());
+    if (!reuse && !computeCutSection(model, modelIndex, planeUm, axis, true)) {
+        if (stopRequested())
+            g_jobState = 2;
+        return result;
+    }
+    // An empty half means the plane misses the model: nothing to cut.
+    if (wd.up.empty() || wd.down.empty()) {
+        clearWork(wd);
+        return result;
+    }
+    if (!triangulateCaps(wd, planeUm, axis))
+        return result;
+    result.up = std::make_unique<MeshData>();
+    result.down = std::make_unique<MeshData>();
+    const bool ok = buildHalfMesh(wd.up, *result.up) && buildHalfMesh(wd.down, *result.down);
+    // The work lists now hold capped halves; the next preview or cut starts afresh.
+    clearWork(wd);
+    if (!ok || stopRequested()) {
+        if (stopRequested())
+            g_jobState = 2;
+        result.up.reset();
+        result.down.reset();
+        return result;
+    }
+    result.upName = model->getName() + "_up";
+    result.downName = model->getName() + "_down";
+    switch (axis) {
+    case CutX: result.upShift = {0.0, 10.0, 0.0}; break;
+    case CutY: result.upShift = {10.0, 0.0, 0.0}; break;
+    default: result.upShift = {10.0, 10.0, 0.0}; break;
+    }
+    result.ok = true;
+    return result;
+}
+
+bool commitCut(CutResult& result)
+{
+    if (!result.ok || !result.up || !result.down)
+        return false;
+    AppData* app = AppData::instance();
+    const auto& models = app->getModels();
+    const auto it = std::find(models.begin(), models.end(), result.source);
+    if (it == models.end())
+        return false;
+    const int index = int(it - models.begin());
+    auto addHalf = [&](std::unique_ptr<MeshData>& mesh, const std::string& name) {
+        MeshModel* half = new MeshModel();
+        half->setMeshSlot(MeshList::instance()->add(mesh.release()));
+        half->setName(name);
+        app->addModel(half);
+        return half;
+    };
+    MeshModel* up = addHalf(result.up, result.upName);
+    up->translate(result.upShift.data());
+    addHalf(result.down, result.downName);
+    app->removeModel(index);
+    app->refresh();
+    return true;
+}
+
+void startCutJob(int planeUm, int axis, QObject* context, std::function<void(bool)> done)
+{
+    AppData* app = AppData::instance();
+    const int index = app->getSelectedIndex();
+    const MeshModel* model = app->getModel(index);
+    QtConcurrent::run([=]() {
+        auto result = std::make_shared<CutResult>(cutModel(model, index, planeUm, axis));
+        QMetaObject::invokeMethod(context, [result, done]() {
+            const bool ok = commitCut(*result);
+            if (done)
+                done(ok);
+        }, Qt::QueuedConnection);
+    });
+}

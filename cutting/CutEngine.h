@@ -1,0 +1,55 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cutting/CutWorkData.h"
+
+class MeshModel;
+class QObject;
+struct MeshData;
+
+// What a cut job hands to the GUI thread: two detached halves and where they go.
+struct CutResult
+{
+    bool ok = false;
+    const MeshModel* source = nullptr; // the cut model, matched by identity when committing
+    std::string upName;
+    std::string downName;
+    std::unique_ptr<MeshData> up;
+    std::unique_ptr<MeshData> down;
+    std::array<double, 3> upShift{0.0, 0.0, 0.0};
+};
+
+// Meshes with more vertices than this are not previewed.
+constexpr int kPreviewVertexLimit = 40961;
+
+// Fills cutWorkData() with the halves and the section of model at the plane (micrometres).
+// Without force, large meshes are skipped. Returns false when nothing was computed.
+bool computeCutSection(const MeshModel* model, int modelIndex, int planeUm, int axis, bool force);
+// The same for the selected model (the live preview; GUI thread).
+bool computeCutSection(int planeUm, int axis, bool force);
+// Empties the halves so that the next cut computes its section anew.
+void resetCutSection();
+
+// Adds the caps to both halves of cutWorkData(). False on a stop request (g_jobState set
+// to 2) or when a region cannot be filled.
+bool triangulateCaps(CutWorkData& wd, int planeUm, int axis);
+
+// Welds a half exactly on the micrometre grid. False for an empty list.
+bool buildHalfMesh(const std::vector<CutVertex>& records, MeshData& out);
+
+// The cut job, run on a pool thread while the GUI leaves the model alone.
+CutResult cutModel(const MeshModel* model, int modelIndex, int planeUm, int axis);
+// Puts the halves in place of the cut model (GUI thread). False when the model is gone.
+bool commitCut(CutResult& result);
+
+// Runs the cut of the selected model on Qt's global pool, commits on context's thread and
+// then calls done(success). g_jobState tells a stop (2) from other failures.
+void startCutJob(int planeUm, int axis, QObject* context, std::function<void(bool)> done);
+
+// Sum of the outline's edge lengths (micrometres, each truncated), closing edge included.
+int64_t outlinePerimeter(const ClipperLib::Path& outline);

@@ -1,0 +1,189 @@
+#pragma once
+
+// Small closed meshes for the cut and support tests.
+
+#include <QString>
+
+#include <array>
+#include <cmath>
+#include <map>
+#include <set>
+#include <tuple>
+#include <vector>
+
+#include "scene/MeshData.h"
+
+namespace testmesh {
+
+// Union of grid cubes of side `size`; cells given as (i, j, k). Faces between filled cells
+// vanish, so the result is closed when no two cells touch only along an edge.
+inline MeshData voxels(const std::vector<std::array<int, 3>>& cells, double size)
+{
+    std::set<std::array<int, 3>> filled(cells.begin(), cells.end());
+    MeshData m;
+    std::map<std::array<int, 3>, int> ids;
+    auto vid = [&](int x, int y, int z) {
+        auto it = ids.find({x, y, z});
+        if (it != ids.end())
+            return it->second;
+        const int id = int(m.vertices.size());
+        m.vertices.push_back({x * size, y * size, z * size});
+        ids[{x, y, z}] = id;
+        return id;
+    };
+    for (const auto& c : filled) {
+        for (int axis = 0; axis < 3; ++axis) {
+            for (int dir = -1; dir <= 1; dir += 2) {
+                auto n = c;
+                n[size_t(axis)] += dir;
+                if (filled.count(n))
+                    continue;
+                // Square on the face, wound outward.
+                const int u = (axis + 1) % 3, v = (axis + 2) % 3;
+                std::array<int, 3> base = c;
+                if (dir > 0)
+                    base[size_t(axis)] += 1;
+                std::array<std::array<int, 3>, 4> q;
+                for (int k = 0; k < 4; ++k) {
+                    q[size_t(k)] = base;
+                    q[size_t(k)][size_t(u)] += (k == 1 || k == 2);
+                    q[size_t(k)][size_t(v)] += (k >= 2);
+                }
+                int id[4];
+                for (int k = 0; k < 4; ++k)
+                    id[k] = vid(q[size_t(k)][0], q[size_t(k)][1], q[size_t(k)][2]);
+                if (dir > 0) {
+                    m.faces.push_back({id[0], id[1], id[2]});
+                    m.faces.push_back({id[0], id[2], id[3]});
+                } else {
+                    m.faces.push_back({id[0], id[2], id[1]});
+                    m.faces.push_back({id[0], id[3], id[2]});
+                }
+            }
+        }
+    }
+    return m;
+}
+
+inline MeshData box(int nx, int ny, int nz, double size, bool holeZ = false)
+{
+    std::vector<std::array<int, 3>> cells;
+    for (int i = 0; i < nx; ++i)
+        for (int j = 0; j < ny; ++j)
+            for (int k = 0; k < nz; ++k)
+                if (!(holeZ && i == nx / 2 && j == ny / 2))
+                    cells.push_back({i, j, k});
+    return voxels(cells, size);
+}
+
+// Closed cylinder about Z: radius r, height h, n sides, base at z = 0.
+inline MeshData cylinder(double r, double h, int n)
+{
+    MeshData m;
+    for (int k = 0; k < n; ++k) {
+        const double a = 2.0 * M_PI * k / n;
+        m.vertices.push_back({r * std::cos(a), r * std::sin(a), 0.0});
+        m.vertices.push_back({r * std::cos(a), r * std::sin(a), h});
+    }
+    const int c0 = int(m.vertices.size());
+    m.vertices.push_back({0.0, 0.0, 0.0});
+    m.vertices.push_back({0.0, 0.0, h});
+    for (int k = 0; k < n; ++k) {
+        const int a0 = 2 * k, a1 = 2 * k + 1, b0 = 2 * ((k + 1) % n), b1 = b0 + 1;
+        m.faces.push_back({a0, b0, b1});
+        m.faces.push_back({a0, b1, a1});
+        m.faces.push_back({c0, b0, a0});
+        m.faces.push_back({c0 + 1, a1, b1});
+    }
+    return m;
+}
+
+// UV sphere with about 2 * rings * segments faces.
+inline MeshData sphere(double r, int rings, int segments)
+{
+    MeshData m;
+    m.vertices.push_back({0.0, 0.0, -r});
+    for (int i = 1; i < rings; ++i) {
+        const double t = M_PI * i / rings - M_PI / 2;
+        for (int j = 0; j < segments; ++j) {
+            const double a = 2.0 * M_PI * j / segments;
+            m.vertices.push_back({r * std::cos(t) * std::cos(a), r * std::cos(t) * std::sin(a), r * std::sin(t)});
+        }
+    }
+    m.vertices.push_back({0.0, 0.0, r});
+    const int top = int(m.vertices.size()) - 1;
+    auto at = [&](int i, int j) { return 1 + (i - 1) * segments + (j % segments); };
+    for (int j = 0; j < segments; ++j)
+        m.faces.push_back({0, at(1, j + 1), at(1, j)});
+    for (int i = 1; i < rings - 1; ++i)
+        for (int j = 0; j < segments; ++j) {
+            m.faces.push_back({at(i, j), at(i, j + 1), at(i + 1, j + 1)});
+            m.faces.push_back({at(i, j), at(i + 1, j + 1), at(i + 1, j)});
+        }
+    for (int j = 0; j < segments; ++j)
+        m.faces.push_back({top, at(rings - 1, j), at(rings - 1, j + 1)});
+    return m;
+}
+
+inline double volume(const MeshData& m)
+{
+    double v = 0.0;
+    for (const auto& f : m.faces) {
+        const auto& a = m.vertices[size_t(f[0])];
+        const auto& b = m.vertices[size_t(f[1])];
+        const auto& c = m.vertices[size_t(f[2])];
+        v += a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) + a[2] * (b[0] * c[1] - b[1] * c[0]);
+    }
+    return v / 6.0;
+}
+
+// Every edge used once in each direction, no face of zero area.
+inline bool closedAndClean(const MeshData& m, QString* why = nullptr)
+{
+    std::map<std::pair<int, int>, int> edges;
+    for (const auto& f : m.faces) {
+        for (int k = 0; k < 3; ++k)
+            ++edges[{f[size_t(k)], f[size_t((k + 1) % 3)]}];
+        const auto& a = m.vertices[size_t(f[0])];
+        const auto& b = m.vertices[size_t(f[1])];
+        const auto& c = m.vertices[size_t(f[2])];
+        const double ux = b[0] - a[0], uy = b[1] - a[1], uz = b[2] - a[2];
+        const double vx = c[0] - a[0], vy = c[1] - a[1], vz = c[2] - a[2];
+        const double n = std::fabs(uy * vz - uz * vy) + std::fabs(uz * vx - ux * vz) + std::fabs(ux * vy - uy * vx);
+        if (n < 1e-12) {
+            if (why) *why = "zero-area face";
+            return false;
+        }
+    }
+    for (const auto& e : edges) {
+        const auto it = edges.find({e.first.second, e.first.first});
+        if (e.second != 1 || it == edges.end() || it->second != 1) {
+            if (why) *why = QString("edge %1-%2 used %3 times").arg(e.first.first).arg(e.first.second).arg(e.second);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Area of the faces lying in the plane coordinate[axis] == value whose normal points along
+// sign (+1 or -1) of that axis.
+inline double planeArea(const MeshData& m, int axis, double value, int sign)
+{
+    double area = 0.0;
+    for (const auto& f : m.faces) {
+        const auto& a = m.vertices[size_t(f[0])];
+        const auto& b = m.vertices[size_t(f[1])];
+        const auto& c = m.vertices[size_t(f[2])];
+        if (std::fabs(a[size_t(axis)] - value) > 1e-6 || std::fabs(b[size_t(axis)] - value) > 1e-6
+            || std::fabs(c[size_t(axis)] - value) > 1e-6)
+            continue;
+        const int u = (axis + 1) % 3, v = (axis + 2) % 3;
+        const double n = ((b[size_t(u)] - a[size_t(u)]) * (c[size_t(v)] - a[size_t(v)])
+                          - (b[size_t(v)] - a[size_t(v)]) * (c[size_t(u)] - a[size_t(u)])) / 2.0;
+        if (n * sign > 0)
+            area += std::fabs(n);
+    }
+    return area;
+}
+
+} // namespace testmesh

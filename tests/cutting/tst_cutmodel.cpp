@@ -1,0 +1,249 @@
+#include <QtTest>
+
+#include "cutting/CutEngine.h"
+#include "cutting/testutil_meshes.h"
+#include "scene/AppData.h"
+#include "scene/MeshData.h"
+#include "scene/MeshList.h"
+#include "scene/MeshModel.h"
+
+Q_DECLARE_METATYPE(MeshData)
+
+namespace {
+
+MeshModel* makeModel(const MeshData& mesh, const char* name)
+{
+    MeshModel* m = new MeshModel();
+    m->setMeshSlot(MeshList::instance()->add(new MeshData(mesh)));
+    m->setName(name);
+    return m;
+}
+
+MeshData ringWithIsland()
+{
+    std::vector<std::array<int, 3>> cells;
+    for (int i = 0; i < 5; ++i)
+        for (int j = 0; j < 5; ++j)
+            if (i == 0 || i == 4 || j == 0 || j == 4 || (i == 2 && j == 2))
+                cells.push_back({i, j, 0});
+    return testmesh::voxels(cells, 10.0);
+}
+
+} // namespace
+
+class TestCutModel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { g_jobState = 0; }
+
+    void halves_data()
+    {
+        QTest::addColumn<MeshData>("mesh");
+        QTest::addColumn<QVector<double>>("transform"); // scale x, y, z, rotation x, y, z
+        QTest::addColumn<int>("axis");
+        QTest::addColumn<double>("plane");
+        QTest::addColumn<double>("upVolume");   // < 0: only the sum is checked
+        QTest::addColumn<double>("downVolume");
+        QTest::addColumn<double>("upCap");      // < 0: caps only compared with each other
+        QTest::addColumn<double>("downCap");
+
+        const QVector<double> plain{1, 1, 1, 0, 0, 0};
+        const MeshData cube = testmesh::box(3, 3, 3, 10.0);
+        QTest::newRow("cube x") << cube << plain << 0 << 12.5 << 17.5 * 900 << 12.5 * 900 << 900.0 << 900.0;
+        QTest::newRow("cube y") << cube << plain << 1 << 12.5 << 17.5 * 900 << 12.5 * 900 << 900.0 << 900.0;
+        QTest::newRow("cube z") << cube << plain << 2 << 12.5 << 17.5 * 900 << 12.5 * 900 << 900.0 << 900.0;
+        const MeshData holed = testmesh::box(3, 3, 3, 10.0, true);
+        QTest::newRow("hole z, cap with hole") << holed << plain << 2 << 15.0 << 12000.0 << 12000.0 << 800.0 << 800.0;
+        QTest::newRow("hole x, two islands") << holed << plain << 0 << 15.0 << 12000.0 << 12000.0 << 600.0 << 600.0;
+        QTest::newRow("hole y, two islands") << holed << plain << 1 << 15.0 << 12000.0 << 12000.0 << 600.0 << 600.0;
+        QTest::newRow("hole x, solid part") << holed << plain << 0 << 5.0 << 19500.0 << 4500.0 << 900.0 << 900.0;
+        // L: two cells on the plate, one on top of the left one; cut exactly at the step.
+        const MeshData ell = testmesh::voxels({{0, 0, 0}, {1, 0, 0}, {0, 0, 1}}, 10.0);
+        QTest::newRow("step z") << ell << plain << 2 << 10.0 << 1000.0 << 2000.0 << 100.0 << 200.0;
+        QTest::newRow("step x") << ell << plain << 0 << 10.0 << 1000.0 << 2000.0 << 100.0 << 200.0;
+        QTest::newRow("step y mid") << ell << plain << 1 << 4.0 << 1800.0 << 1200.0 << 300.0 << 300.0;
+        QTest::newRow("ring with island") << ringWithIsland() << plain << 2 << 5.0 << 8500.0 << 8500.0 << 1700.0 << 1700.0;
+        const MeshData cyl = testmesh::cylinder(10.0, 20.0, 64);
+        const double disc = 32.0 * 100.0 * std::sin(2.0 * M_PI / 64);
+        QTest::newRow("cylinder z") << cyl << plain << 2 << 7.0 << disc * 13 << disc * 7 << disc << disc;
+        QTest::newRow("cylinder x") << cyl << plain << 0 << 3.0 << -1.0 << -1.0 << -1.0 << -1.0;
+        QTest::newRow("cylinder y") << cyl << plain << 1 << -2.5 << -1.0 << -1.0 << -1.0 << -1.0;
+        // 20 x 10 x 15 after scaling (footprint centre and bottom kept), turned 45 degrees about Z.
+        const MeshData one = testmesh::box(1, 1, 1, 10.0);
+        const QVector<double> turned{2, 1, 1.5, 0, 0, 45};
+        QTest::newRow("turned scaled z") << one << turned << 2 << 6.0 << 1800.0 << 1200.0 << 200.0 << 200.0;
+        QTest::newRow("turned scaled x") << one << turned << 0 << 5.0 << 1500.0 << 1500.0 << -1.0 << -1.0;
+        QTest::newRow("turned scaled y") << one << turned << 1 << 7.0 << -1.0 << -1.0 << -1.0 << -1.0;
+        const QVector<double> tilted{1.3, 0.7, 1.1, 20, 35, 10};
+        QTest::newRow("tilted z") << cube << tilted << 2 << 18.0 << -1.0 << -1.0 << -1.0 << -1.0;
+    }
+
+    void halves()
+    {
+        QFETCH(MeshData, mesh);
+        QFETCH(QVector<double>, transform);
+        QFETCH(int, axis);
+        QFETCH(double, plane);
+        QFETCH(double, upVolume);
+        QFETCH(double, downVolume);
+        QFETCH(double, upCap);
+        QFETCH(double, downCap);
+
+        MeshModel* model = makeModel(mesh, "part");
+        for (int k = 0; k < 3; ++k)
+            model->setAxisScale(k, transform[k]);
+        const double angles[3] = {transform[3], transform[4], transform[5]};
+        model->setRotation(angles, true);
+        const Eigen::Matrix4d m = model->getModelMatrix();
+        MeshData world;
+        for (const auto& v : mesh.vertices) {
+            const Eigen::Vector4d w = m * Eigen::Vector4d(v[0], v[1], v[2], 1.0);
+            world.vertices.push_back({w[0], w[1], w[2]});
+        }
+        world.faces = mesh.faces;
+        const double total = testmesh::volume(world);
+
+        const int planeUm = int(plane * 1000.0);
+        CutResult r = cutModel(model, 0, planeUm, axis);
+        QVERIFY(r.ok);
+        QCOMPARE(r.upName, std::string("part_up"));
+        QCOMPARE(r.downName, std::string("part_down"));
+        QString why;
+        QVERIFY2(testmesh::closedAndClean(*r.up, &why), qPrintable("up: " + why));
+        QVERIFY2(testmesh::closedAndClean(*r.down, &why), qPrintable("down: " + why));
+
+        const double vu = testmesh::volume(*r.up), vd = testmesh::volume(*r.down);
+        const double tol = 0.05 + 2e-4 * std::fabs(total);
+        QVERIFY2(std::fabs(vu + vd - total) < tol, qPrintable(QString("%1 + %2 vs %3").arg(vu).arg(vd).arg(total)));
+        if (upVolume >= 0) {
+            QVERIFY2(std::fabs(vu - upVolume) < tol, qPrintable(QString("up %1 vs %2").arg(vu).arg(upVolume)));
+            QVERIFY2(std::fabs(vd - downVolume) < tol, qPrintable(QString("down %1 vs %2").arg(vd).arg(downVolume)));
+        }
+        const double cu = testmesh::planeArea(*r.up, axis, planeUm * 0.001, -1);
+        const double cd = testmesh::planeArea(*r.down, axis, planeUm * 0.001, +1);
+        QVERIFY(cu > 0.0);
+        if (upCap >= 0) {
+            QVERIFY2(std::fabs(cu - upCap) < 0.05, qPrintable(QString("up cap %1 vs %2").arg(cu).arg(upCap)));
+            QVERIFY2(std::fabs(cd - downCap) < 0.05, qPrintable(QString("down cap %1 vs %2").arg(cd).arg(downCap)));
+        } else {
+            QVERIFY2(std::fabs(cu - cd) < 0.01, qPrintable(QString("caps %1 vs %2").arg(cu).arg(cd)));
+        }
+        // Every vertex on the micrometre grid.
+        for (const auto& v : r.up->vertices)
+            for (double c : v)
+                QVERIFY(std::fabs(c * 1000.0 - std::round(c * 1000.0)) < 1e-6);
+        delete model;
+    }
+
+    void sectionRegions_data()
+    {
+        QTest::addColumn<MeshData>("mesh");
+        QTest::addColumn<int>("regions");
+        QTest::addColumn<int>("firstOutlines");
+        QTest::newRow("cube") << testmesh::box(3, 3, 3, 10.0) << 1 << 1;
+        QTest::newRow("hole") << testmesh::box(3, 3, 3, 10.0, true) << 1 << 2;
+        QTest::newRow("island in hole") << ringWithIsland() << 2 << 2;
+    }
+
+    void sectionRegions()
+    {
+        QFETCH(MeshData, mesh);
+        QFETCH(int, regions);
+        QFETCH(int, firstOutlines);
+        MeshModel* model = makeModel(mesh, "sec");
+        QVERIFY(computeCutSection(model, 0, 5000, 2, false));
+        const auto& wd = cutWorkData();
+        QCOMPARE(int(wd.regions.size()), regions);
+        QCOMPARE(int(wd.regions[0].outlines.size()), firstOutlines);
+        // Region bounds and points lie in micrometres.
+        QVERIFY(wd.regions[0].maxU > wd.regions[0].minU);
+        QCOMPARE(sectionPointTo3D(wd.regions[0].outlines[0][0], 5000, 2)[2], 5.0);
+        delete model;
+    }
+
+    void previewLimit()
+    {
+        // A sphere just above the preview limit is skipped unless forced.
+        MeshModel* model = makeModel(testmesh::sphere(10.0, 101, 410), "big");
+        QVERIFY(model->getMesh()->vertices.size() > size_t(kPreviewVertexLimit));
+        QVERIFY(!computeCutSection(model, 0, 0, 2, false));
+        QVERIFY(cutWorkData().up.empty());
+        QVERIFY(computeCutSection(model, 0, 0, 2, true));
+        QVERIFY(!cutWorkData().regions.empty());
+        delete model;
+    }
+
+    void failures()
+    {
+        MeshModel* model = makeModel(testmesh::box(1, 1, 1, 10.0), "f");
+        // Plane beside the model: one half would be empty.
+        CutResult r = cutModel(model, 0, 20000, 2);
+        QVERIFY(!r.ok);
+        QVERIFY(!r.up && !r.down);
+        // Plane on the top face: the top goes to the lower half, the upper is empty.
+        r = cutModel(model, 0, 10000, 2);
+        QVERIFY(!r.ok);
+        // A stop request gives no halves and reports the stopped cut.
+        g_jobState = 1;
+        r = cutModel(model, 0, 5000, 2);
+        QVERIFY(!r.ok);
+        QVERIFY(!r.up && !r.down);
+        QCOMPARE(g_jobState.load(), 2);
+        g_jobState = 0;
+        // A failed job leaves no half-done work behind: the next cut is sound.
+        r = cutModel(model, 0, 5000, 2);
+        QVERIFY(r.ok);
+        QVERIFY(testmesh::closedAndClean(*r.up));
+        delete model;
+    }
+
+    void commit_data()
+    {
+        QTest::addColumn<int>("axis");
+        QTest::addColumn<QVector<double>>("shift");
+        QTest::newRow("x") << 0 << QVector<double>{0, 10, 0};
+        QTest::newRow("y") << 1 << QVector<double>{10, 0, 0};
+        QTest::newRow("z") << 2 << QVector<double>{10, 10, 0};
+    }
+
+    void commit()
+    {
+        QFETCH(int, axis);
+        QFETCH(QVector<double>, shift);
+        AppData* app = AppData::instance();
+        app->clearModels(false);
+        MeshModel* other = makeModel(testmesh::box(1, 1, 1, 5.0), "other");
+        MeshModel* model = makeModel(testmesh::box(2, 2, 2, 10.0), "block");
+        app->addModel(other);
+        app->addModel(model);
+        app->selectModel(1, 1);
+        CutResult r = cutModel(model, 1, 8000, axis);
+        QVERIFY(r.ok);
+        const double lowUp = r.up->vertices[0][size_t(axis)];
+        Q_UNUSED(lowUp);
+        QVERIFY(commitCut(r));
+        QCOMPARE(app->modelCount(), 3);
+        QVERIFY(app->findModel("block") == nullptr);
+        MeshModel* up = app->findModel("block_up");
+        MeshModel* down = app->findModel("block_down");
+        QVERIFY(up && down);
+        // The lower half stays in place, the upper half moves aside.
+        QCOMPARE(down->box[size_t(axis)], 0.0);
+        QCOMPARE(up->box[size_t(axis)], 8.0 + shift[axis]);
+        for (int k = 0; k < 3; ++k)
+            if (k != axis)
+                QCOMPARE(up->box[size_t(k)], shift[k]);
+        // A result whose model has gone is not committed.
+        CutResult stale = cutModel(down, 2, 4000, 2);
+        QVERIFY(stale.ok);
+        app->removeModel(2);
+        QVERIFY(!commitCut(stale));
+        QCOMPARE(app->modelCount(), 2);
+        app->clearModels(false);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCutModel)
+#include "tst_cutmodel.moc"

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace brev {
+
+// One manual support column: foot x, foot y and top z, in micrometres.
+struct SupportPoint {
+    double xUm;
+    double yUm;
+    double topUm;
+};
+
+// The engine's settings: the ini's "key = value" lines and """ blocks, then the
+// command line's -s overrides, resolved into checked numbers with defaults.
+class EngineSettings {
+public:
+    bool loadIniFile(const std::string& path, std::string& error);
+    bool loadIniText(const std::string& text, std::string& error);
+    // "key=value" from the command line.
+    bool applyOverride(const std::string& keyValue, std::string& error);
+    // Fills the fields below; every key may be absent.
+    bool resolve(std::string& error);
+
+    bool has(const std::string& key) const { return values_.count(key) != 0; }
+    std::string raw(const std::string& key) const;
+
+    // Lengths in micrometres, speeds in mm/s.
+    int64_t layerThicknessUm = 140;
+    int64_t initialLayerThicknessUm = 140;
+    int64_t extrusionWidthUm = 400;
+    int64_t filamentDiameterUm = 1750;
+    double filamentFlowPercent = 100.0;
+    int insetCount = 3;
+    int upSkinCount = 5;
+    int downSkinCount = 5;
+    int64_t skinLineSpacingUm = 400;
+    int64_t sparseInfillLineDistanceUm = 2000;
+    int infillPattern = 1;
+    double infillOverlapPercent = 15.0;
+
+    double printSpeed = 50.0;
+    double initialLayerSpeed = 20.0;
+    double inset0Speed = 40.0;
+    double insetXSpeed = 50.0;
+    double infillSpeed = 60.0;
+    double skinSpeed = 50.0;
+    double supportSpeed = 50.0;
+    double moveSpeed = 100.0;
+
+    int64_t retractionAmountUm = 1000;
+    double retractionSpeed = 40.0;
+    int64_t retractionMinimalDistanceUm = 1500;
+
+    bool manualSupportEnable = false;
+    int64_t manualSupportSideLenUm = 2000;
+    int64_t supportLineDistanceUm = 2000;
+    int64_t supportXYDistanceUm = 700;
+    int64_t supportZDistanceTopUm = 280;
+    std::vector<SupportPoint> supportPoints;
+
+    int64_t posxUm = 0;
+    int64_t posyUm = 0;
+
+    std::vector<std::string> startCode;
+    std::vector<std::string> endCode;
+
+private:
+    bool number(const std::string& key, double fallback, double lo, double hi, double& out,
+                std::string& error) const;
+    bool lengthUm(const std::string& key, int64_t fallback, int64_t lo, int64_t hi, int64_t& out,
+                  std::string& error) const;
+    bool count(const std::string& key, int fallback, int lo, int hi, int& out,
+               std::string& error) const;
+
+    std::map<std::string, std::string> values_;
+};
+
+std::vector<std::string> splitLines(const std::string& text);
+std::string trimmed(const std::string& s);
+
+} // namespace brev
