@@ -248,6 +248,8 @@ void PrinterSim::handle(const Frame& f)
             sendReply(RepLevelingAck, QByteArray(1, char(behaviour.jogFails ? 1 : 0)));
         break;
     case ReqPX6Leveling:
+        if (behaviour.px6LevelingMs < 0)
+            return; // never answers
         printerState = Leveling;
         finishLater(behaviour.px6LevelingMs, RepLevelingResult, behaviour.px6LevelingResult);
         break;
@@ -275,6 +277,10 @@ void PrinterSim::handleControl(const QByteArray& data)
     switch (code) {
     case CtlStop:
         if (data.size() >= 5) { // stop levelling with a Z value
+            if (behaviour.refuseLeveling) {
+                result(1);
+                return;
+            }
             printerState = Idle;
             result(0);
         } else if (printerState == Tray) {

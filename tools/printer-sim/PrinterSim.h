@@ -48,7 +48,7 @@ public:
         bool jogFails = false;
         bool jogSilent = false;
         int px6LevelingResult = 0;    // byte of reply 0x18
-        int px6LevelingMs = 20;
+        int px6LevelingMs = 20;        // below 0: the request is ignored
         int trayMs = 20;              // how long a feed or return takes
         bool trayRefuse = false;
         bool traySilent = false;      // a feed or return never ends
