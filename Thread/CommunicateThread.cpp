@@ -7,6 +7,10 @@
 #include <QSerialPortInfo>
 #include <QTimer>
 
+#ifdef Q_OS_LINUX
+#include <sys/stat.h>
+#endif
+
 #include "app/QsLog.h"
 #include "platform/Platform.h"
 
@@ -29,6 +33,7 @@ constexpr int LevelingMs = 20000;
 constexpr int PX6LevelingMs = 120000;
 constexpr int TrayStopMs = 20000;
 constexpr int MaxRetries = 3;
+constexpr int RescanTicks = 30;
 constexpr int MissedHeartbeats = 3;
 // Printer replies are short; a longer length field is a false preamble, not a frame.
 constexpr int MaxReplyLength = 1024;
@@ -207,16 +212,30 @@ void CommunicateThread::stop()
     closePort();
 }
 
-void CommunicateThread::serialdetection()
+QString CommunicateThread::scannedMakerPort()
 {
-    QString found;
+#ifdef Q_OS_LINUX
+    struct stat st {};
+    const qint64 stamp = ::stat("/dev", &st) == 0 ? qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec : -2;
+    if (stamp != -2 && stamp == m_deviceStamp && ++m_ticksSinceScan < RescanTicks)
+        return m_scannedPort;
+    m_deviceStamp = stamp;
+    m_ticksSinceScan = 0;
+#endif
+    m_scannedPort.clear();
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo& info : ports) {
         if (info.manufacturer() == Manufacturer) {
-            found = info.portName();
+            m_scannedPort = info.portName();
             break;
         }
     }
+    return m_scannedPort;
+}
+
+void CommunicateThread::serialdetection()
+{
+    QString found = scannedMakerPort();
     if (found.isEmpty()) {
         for (const QString& path : Platform::extraSerialPorts()) {
             if (QFileInfo::exists(path)) {

@@ -152,4 +152,10 @@ private:
     SendPrintStatus m_printStatus;
     std::atomic<bool> m_paused{false};
     QString m_portName; // name of the open port as detection found it
+    // The system's port list is costly to build (udev); it is rebuilt when the device
+    // folder changed, and every few ticks in any case.
+    QString scannedMakerPort();
+    QString m_scannedPort;
+    qint64 m_deviceStamp = -1;
+    int m_ticksSinceScan = 0;
 };

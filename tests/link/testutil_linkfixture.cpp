@@ -1,5 +1,6 @@
 #include "testutil_linkfixture.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QMutex>
 #include <QTest>
@@ -44,20 +45,34 @@ LinkFixture::LinkFixture(double timeoutScale)
     qputenv("TARNI_SERIAL_PORTS", printerPath().toLocal8Bit());
 
     link = new CommunicateThread;
-    errors.reset(new QSignalSpy(link, &CommunicateThread::errorMessage));
-    linkStatus.reset(new QSignalSpy(link, &CommunicateThread::linkStatus));
-    update.reset(new QSignalSpy(link, &CommunicateThread::signUpdate));
-    printStatus.reset(new QSignalSpy(link, &CommunicateThread::signPrintStatus));
-    bvtStatus.reset(new QSignalSpy(link, &CommunicateThread::sendBVTStatusChanged));
-    tray.reset(new QSignalSpy(link, &CommunicateThread::signTrayStatus));
-    px6.reset(new QSignalSpy(link, &CommunicateThread::signPX6LevelingStatus));
-    px5.reset(new QSignalSpy(link, &CommunicateThread::signPX5_1LevelingStatus));
-    machineType.reset(new QSignalSpy(link, &CommunicateThread::signMachineType));
-    serial.reset(new QSignalSpy(link, &CommunicateThread::signSerialNumber));
-    trayTemp.reset(new QSignalSpy(link, &CommunicateThread::signTrayTemperature));
-    door.reset(new QSignalSpy(link, &CommunicateThread::signDoorActive));
-    levelingData.reset(new QSignalSpy(link, &CommunicateThread::signLevelingData));
-    success.reset(new QSignalSpy(link, &CommunicateThread::setSuccess));
+    QObject::connect(link, &CommunicateThread::errorMessage, &mirror, &CommunicateThread::errorMessage, Qt::QueuedConnection);
+    QObject::connect(link, &CommunicateThread::linkStatus, &mirror, &CommunicateThread::linkStatus, Qt::QueuedConnection);
+    QObject::connect(link, &CommunicateThread::signUpdate, &mirror, &CommunicateThread::signUpdate, Qt::QueuedConnection);
+    QObject::connect(link, &CommunicateThread::signPrintStatus, &mirror, &CommunicateThread::signPrintStatus, Qt::QueuedConnection);
+    QObject::connect(link, &CommunicateThread::sendBVTStatusChanged, &mirror, &CommunicateThread::sendBVTStatusChanged, Qt::QueuedConnection);
+    QObject::connect(link, &CommunicateThread::signTrayStatus, &mirror, &CommunicateThread::signTrayStatus, Qt::QueuedConnection);
+    QObject::connect(link, &CommunicateThread::signPX6LevelingStatus, &mirror, &CommunicateThread::signPX6LevelingStatus, Qt::QueuedConnection);
+    QObject::connect(link, &CommunicateThread::signPX5_1LevelingStatus, &mirror, &CommunicateThread::signPX5_1LevelingStatus, Qt::QueuedConnection);
+    QObject::connect(link, &CommunicateThread::signMachineType, &mirror, &CommunicateThread::signMachineType, Qt::QueuedConnection);
+    QObject::connect(link, &CommunicateThread::signSerialNumber, &mirror, &CommunicateThread::signSerialNumber, Qt::QueuedConnection);
+    QObject::connect(link, &CommunicateThread::signTrayTemperature, &mirror, &CommunicateThread::signTrayTemperature, Qt::QueuedConnection);
+    QObject::connect(link, &CommunicateThread::signDoorActive, &mirror, &CommunicateThread::signDoorActive, Qt::QueuedConnection);
+    QObject::connect(link, &CommunicateThread::signLevelingData, &mirror, &CommunicateThread::signLevelingData, Qt::QueuedConnection);
+    QObject::connect(link, &CommunicateThread::setSuccess, &mirror, &CommunicateThread::setSuccess, Qt::QueuedConnection);
+    errors.reset(new QSignalSpy(&mirror, &CommunicateThread::errorMessage));
+    linkStatus.reset(new QSignalSpy(&mirror, &CommunicateThread::linkStatus));
+    update.reset(new QSignalSpy(&mirror, &CommunicateThread::signUpdate));
+    printStatus.reset(new QSignalSpy(&mirror, &CommunicateThread::signPrintStatus));
+    bvtStatus.reset(new QSignalSpy(&mirror, &CommunicateThread::sendBVTStatusChanged));
+    tray.reset(new QSignalSpy(&mirror, &CommunicateThread::signTrayStatus));
+    px6.reset(new QSignalSpy(&mirror, &CommunicateThread::signPX6LevelingStatus));
+    px5.reset(new QSignalSpy(&mirror, &CommunicateThread::signPX5_1LevelingStatus));
+    machineType.reset(new QSignalSpy(&mirror, &CommunicateThread::signMachineType));
+    serial.reset(new QSignalSpy(&mirror, &CommunicateThread::signSerialNumber));
+    trayTemp.reset(new QSignalSpy(&mirror, &CommunicateThread::signTrayTemperature));
+    door.reset(new QSignalSpy(&mirror, &CommunicateThread::signDoorActive));
+    levelingData.reset(new QSignalSpy(&mirror, &CommunicateThread::signLevelingData));
+    success.reset(new QSignalSpy(&mirror, &CommunicateThread::setSuccess));
     link->moveToThread(&thread);
     thread.start();
 }
@@ -81,7 +96,7 @@ bool LinkFixture::linkUp()
     if (!sim.isRunning() && !startPrinter())
         return false;
     call([this] { link->startSerialdetection(); });
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 500; ++i) {
         for (const QList<QVariant>& args : *linkStatus)
             if (args.at(0).toBool())
                 return true;
@@ -93,6 +108,7 @@ bool LinkFixture::linkUp()
 void LinkFixture::sync()
 {
     QMetaObject::invokeMethod(link, [] {}, Qt::BlockingQueuedConnection);
+    QCoreApplication::processEvents();
 }
 
 QString LinkFixture::writeFile(const QString& name, const QByteArray& bytes)

@@ -15,7 +15,7 @@
 class LinkFixture
 {
 public:
-    explicit LinkFixture(double timeoutScale = 0.05);
+    explicit LinkFixture(double timeoutScale = 0.1);
     ~LinkFixture();
 
     // Starts the printer (published under the fixture's folder) and names it to the link.
@@ -41,6 +41,8 @@ public:
     PrinterSim sim;
     CommunicateThread* link = nullptr;
     QThread thread;
+    // Never started; its signals repeat the link's on the test thread, where the spies are.
+    CommunicateThread mirror;
 
     std::unique_ptr<QSignalSpy> errors, linkStatus, update, printStatus, bvtStatus, tray, px6, px5,
         machineType, serial, trayTemp, door, levelingData, success;
@@ -58,4 +60,11 @@ QList<T> spyValues(const QSignalSpy& spy)
     for (const QList<QVariant>& args : spy)
         out << args.at(0).value<T>();
     return out;
+}
+
+// The first argument of the last emission; a default value before any.
+template <typename T>
+T lastValue(const QSignalSpy& spy)
+{
+    return spy.isEmpty() ? T() : spy.last().at(0).value<T>();
 }

@@ -15,7 +15,7 @@ QByteArray pattern(int size)
 
 SendBVTStatus lastBvt(const LinkFixture& fx)
 {
-    return fx.bvtStatus->last().at(0).value<SendBVTStatus>();
+    return lastValue<SendBVTStatus>(*fx.bvtStatus);
 }
 
 bool transferEnded(const LinkFixture& fx)
@@ -221,7 +221,7 @@ void TestTransfer::printControl()
     fx.sim.behaviour.progressStep = 0;
     QVERIFY(fx.linkUp());
     fx.call([&fx] { fx.link->beginPrint(QStringLiteral("cube.BVT")); });
-    QTRY_COMPARE(fx.state(), int(CommunicateThread::StatePrinting));
+    QTRY_COMPARE(fx.sim.requestCount(ReqControl), 1);
     QCOMPARE(fx.sent(ReqControl).first(), QByteArray("\x01" "3DPRINT.BVT"));
     QTRY_COMPARE(fx.sim.printerState, int(PrinterSim::Printing));
     // The printer reports printing: no request pending, print status flows.
@@ -231,21 +231,21 @@ void TestTransfer::printControl()
     fx.printStatus->clear();
     fx.call([&fx] { fx.link->pausePrint(); });
     QTRY_VERIFY(fx.sim.paused);
-    QTRY_VERIFY(!fx.printStatus->isEmpty() && fx.printStatus->last().at(0).value<SendPrintStatus>().paused);
+    QTRY_VERIFY(!fx.printStatus->isEmpty() && lastValue<SendPrintStatus>(*fx.printStatus).paused);
     QTRY_COMPARE(fx.state(), int(CommunicateThread::StateReady));
     fx.sync();
     QVERIFY(!fx.link->isIdle());
 
     fx.call([&fx] { fx.link->restorePrint(); });
     QTRY_VERIFY(!fx.sim.paused);
-    QTRY_VERIFY(!fx.printStatus->last().at(0).value<SendPrintStatus>().paused);
+    QTRY_VERIFY(!lastValue<SendPrintStatus>(*fx.printStatus).paused);
     QTRY_COMPARE(fx.state(), int(CommunicateThread::StatePrinting));
 
     fx.sim.behaviour.progressStep = 2500;
     fx.printStatus->clear();
     QTRY_VERIFY(fx.sim.progress >= 5000);
     fx.call([&fx] { fx.link->stopPrint(); });
-    QTRY_VERIFY(!fx.printStatus->isEmpty() && fx.printStatus->last().at(0).value<SendPrintStatus>().ended);
+    QTRY_VERIFY(!fx.printStatus->isEmpty() && lastValue<SendPrintStatus>(*fx.printStatus).ended);
     QTRY_COMPARE(fx.sim.printerState, int(PrinterSim::Idle));
     QTRY_COMPARE(fx.state(), int(CommunicateThread::StateReady));
     QCOMPARE(fx.sent(ReqControl).last(), QByteArray(1, '\0'));
@@ -280,13 +280,13 @@ void TestTransfer::resumeWithDoorOpen()
     fx.sim.printerState = PrinterSim::Printing;
     fx.sim.paused = true;
     QVERIFY(fx.linkUp());
-    QTRY_VERIFY(!fx.printStatus->isEmpty() && fx.printStatus->last().at(0).value<SendPrintStatus>().paused);
+    QTRY_VERIFY(!fx.printStatus->isEmpty() && lastValue<SendPrintStatus>(*fx.printStatus).paused);
     fx.sim.behaviour.doorOpen = true;
     fx.call([&fx] { fx.link->restorePrint(); });
     QTRY_COMPARE(spyValues<Error>(*fx.errors), QList<Error>{ErrDoorOpen});
     QTRY_COMPARE(fx.state(), int(CommunicateThread::StateReady));
     fx.sync();
-    QVERIFY(fx.printStatus->last().at(0).value<SendPrintStatus>().paused);
+    QVERIFY(lastValue<SendPrintStatus>(*fx.printStatus).paused);
 }
 
 void TestTransfer::requestsOutOfTurn()

@@ -207,7 +207,7 @@ void PrinterSim::handle(const Frame& f)
     case ReqStatus:
         if (behaviour.statusSilent)
             return;
-        if (printerState == Printing && !paused) {
+        if (printerState == Printing && !paused && behaviour.progressStep > 0) {
             progress = qMin(10000, progress + behaviour.progressStep);
             if (progress >= 10000) {
                 sendReply(RepStatus, statusBlock());
