@@ -132,7 +132,7 @@ void TestFlasher::initTestCase()
 {
     qRegisterMetaType<BootLoaderSim::Behaviour>();
     QsLogging::Logger::instance().addDestination(QsLogging::DestinationFactory::MakeFunctorDestination(&captureLine));
-    Platform::setTimeoutScale(0.05);
+    Platform::setTimeoutScale(0.1);
 }
 
 void TestFlasher::flash_data()
@@ -279,7 +279,7 @@ void TestFlasher::failureModes()
     QVERIFY(waitUntil([&] { return rig.finished(); }, 15000));
     // Nothing more happens afterwards: no late resend, no second outcome.
     if (!succeeds)
-        runEvents(Platform::scaledMs(firmwareupdata::DataMs) * 3 / 2);
+        runEvents(Platform::scaledMs(firmwareupdata::DataMs) * 6 / 5);
 
     QCOMPARE(rig.boot->packetLog(), packets);
     QCOMPARE(rig.boot->startCount(), starts);
@@ -317,7 +317,7 @@ void TestFlasher::badImage()
     QVERIFY(rig.flasher.openPort(true));
     QCOMPARE(rig.errors.count(), 0);
     QVERIFY(waitUntil([&] { return !rig.errors.isEmpty(); }, 5000));
-    runEvents(Platform::scaledMs(firmwareupdata::BootResetMs));
+    runEvents(Platform::scaledMs(firmwareupdata::DataMs));
     // The printer never heard of it: it is not left waiting in its boot loader.
     QVERIFY(rig.printer.requests().isEmpty());
     QVERIFY(!rig.boot->inBootLoader());
