@@ -2,7 +2,10 @@
 
 #include <QOpenGLWidget>
 
+#include <QVector4D>
+
 #include <memory>
+#include <string>
 
 #include "render/ViewCamera.h"
 
@@ -46,6 +49,33 @@ public:
     // Height of the horizontal clip plane for a display mode; never infinite or NaN.
     static double clipHeightFor(int displayMode, double showLayer, double maxTop, double layerClipHeight);
 
+    // Picking. Indexes are AppData's; -1 when nothing is hit. Hidden objects are never hit.
+    int pickModel(const PickRay& ray) const;
+    int pickSupport(const PickRay& ray) const;
+    // The selected model's axis arrow under the ray (axis, -1 when none) and the coordinate
+    // plane a drag along it moves in.
+    void pickMoveAxis(const PickRay& ray, float& axis, float& plane) const;
+    // The ray's point on the plane through the selected model's centroid across axis k;
+    // w is k, or -1 without a selected model.
+    QVector4D intersectDragPlane(const PickRay& ray, int k) const;
+    // The rotate ring under the ray: its point and axis in w (-1 when none).
+    QVector4D pickRotateRing(const PickRay& ray) const;
+    // The ray's point on the cut plane {coordinate axis = position}; w is the drag plane.
+    QVector4D intersectCutPlane(const PickRay& ray, int axis, double position) const;
+    // Where a support column would start: the nearest model surface under the ray, else
+    // the plate inside the machine's footprint.
+    bool pickSupportBase(const PickRay& ray, double point[3]) const;
+    // The vertical column through a picked point: lower and upper end, the model it meets
+    // at its upper end (empty when none) and whether it ends on a model.
+    bool computeSupportColumn(const double point[3], double lower[3], double upper[3],
+                              std::string& owner, bool& onModel) const;
+
+    // Drag state, for tests.
+    bool isMoveDragging() const { return moveDrag; }
+    bool isRotateDragging() const { return rotateDrag; }
+    bool isScaleDragging() const { return scaleDrag; }
+    bool isCutPlaneDragging() const { return cutPlaneDrag; }
+
 signals:
     void sendNewMdTip();
 
@@ -65,6 +95,17 @@ protected:
 
 private:
     void releaseGL();
+    // The guard before a model edit from the mouse: slice data, support mode, the model's
+    // supports. False swallows the press.
+    bool editGuardAgrees();
+    void placeSupport(const PickRay& ray, bool commit);
+    void deleteSupport(const PickRay& ray);
+    void dragMove(const PickRay& ray);
+    void dragRotate(const PickRay& ray);
+    void dragScale(const PickRay& ray);
+    void dragCutPlane(const PickRay& ray);
+    void dragPlane(float dx, float dy);
+    void rightButtonDrag(float dx, float dy);
 
     std::unique_ptr<RenderEngine> renderer;
     ViewHost* host = nullptr;
@@ -75,4 +116,21 @@ private:
     // 100 shows every layer; 0 would clip every model away until the slider moves.
     double showLayer = 100.0;
     bool initialised = false;
+
+    // The last support column.
+    bool columnOnModel = false;
+    double pickPoint[3] = {0, 0, 0};
+    double columnEnd[3] = {0, 0, 0};
+
+    // Drag state of one press.
+    bool rotateDrag = false, moveDrag = false, scaleDrag = false, cutPlaneDrag = false;
+    int rotateAxis = -1;
+    float pickedAxis = -1, pickedPlane = -1;
+    double lastPoint[3] = {0, 0, 0};
+    double startPoint[3] = {0, 0, 0};
+    double startScale[3] = {1, 1, 1};
+    // A refused guard swallows the rest of the press (no orbit, no plane drag).
+    bool pressSwallowed = false;
+    // The right press passed its guard; the supports question is asked once per press.
+    bool rightDragAllowed = false;
 };

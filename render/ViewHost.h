@@ -15,6 +15,8 @@ public:
     virtual bool confirmEraseSliceData() = 0;
     virtual bool confirmClearSlicePreview() = 0;
     virtual bool confirmQuitSupportMode() = 0;
+    // "Before editing the model, delete the support?"; true on Ok.
+    virtual bool confirmDeleteSupports() = 0;
 
     // Refresh of the window's status and buttons after a scene change.
     virtual void updateStatus() = 0;

@@ -92,7 +92,7 @@ void MeshData::sortFaces(MeshData& m)
         else if (k == 2)
             f = {f[2], f[0], f[1]};
     }
-    parallelSort(m.faces.begin(), m.faces.end(),
+    parallelSort(m.faces,
                  [](const std::array<int32_t, 3>& a, const std::array<int32_t, 3>& b) { return a < b; });
     size_t out = 0;
     for (size_t i = 0; i < m.faces.size(); ++i) {

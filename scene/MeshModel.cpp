@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "scene/AppData.h"
 #include "scene/Constants.h"
@@ -22,6 +23,41 @@ Eigen::Quaterniond axisQuaternion(int axis, double degrees)
     q.coeffs()[axis] = std::sin(h); // coeffs() is x, y, z, w
     return q;
 }
+
+// Yields the box of each face in turn, from the face's vertex indices into the placed vertices.
+struct FaceBoxIterator
+{
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = FaceTree::Volume;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const value_type*;
+    using reference = value_type;
+
+    const FaceIndex* face;
+    const Eigen::Vector3d* vertices;
+
+    value_type operator*() const
+    {
+        value_type box(vertices[face->v[0]]);
+        box.extend(vertices[face->v[1]]);
+        box.extend(vertices[face->v[2]]);
+        return box;
+    }
+    FaceBoxIterator& operator++()
+    {
+        ++face;
+        return *this;
+    }
+    FaceBoxIterator operator++(int)
+    {
+        FaceBoxIterator old = *this;
+        ++face;
+        return old;
+    }
+    difference_type operator-(const FaceBoxIterator& o) const { return face - o.face; }
+    bool operator==(const FaceBoxIterator& o) const { return face == o.face; }
+    bool operator!=(const FaceBoxIterator& o) const { return face != o.face; }
+};
 
 int largestAxis(const std::array<double, 3>& s)
 {
@@ -497,31 +533,27 @@ void MeshModel::buildTreeWith(const MeshData* mesh, const MeshData* support)
 {
     const Eigen::Matrix4d frame = getOffsetMatrix();
     std::vector<FaceIndex> objects;
-    FaceTree::VolumeList volumes;
+    std::vector<Eigen::Vector3d> placed;
     const size_t total = (mesh ? mesh->faces.size() : 0) + (support ? support->faces.size() : 0);
     objects.reserve(total);
-    volumes.reserve(total);
-    auto addFaces = [&](const MeshData& d, int32_t base) {
+    placed.reserve((mesh ? mesh->vertices.size() : 0) + (support ? support->vertices.size() : 0));
+    auto addFaces = [&](const MeshData& d) {
+        const int32_t base = int32_t(placed.size());
         const size_t nv = d.vertices.size();
-        std::vector<Eigen::Vector3d> placed(nv);
-        for (size_t i = 0; i < nv; ++i)
-            placed[i] = transformed(frame, d.vertices[i]);
+        for (const auto& p : d.vertices)
+            placed.push_back(transformed(frame, p));
         for (const auto& f : d.faces) {
             if (f[0] < 0 || f[1] < 0 || f[2] < 0 || size_t(f[0]) >= nv || size_t(f[1]) >= nv || size_t(f[2]) >= nv)
                 continue;
-            FaceTree::Volume box(placed[size_t(f[0])]);
-            box.extend(placed[size_t(f[1])]);
-            box.extend(placed[size_t(f[2])]);
-            volumes.push_back(box);
             objects.push_back(FaceIndex{{f[0] + base, f[1] + base, f[2] + base}});
         }
     };
-    int32_t base = 0;
-    if (mesh) {
-        addFaces(*mesh, 0);
-        base = int32_t(mesh->vertices.size());
-    }
+    if (mesh)
+        addFaces(*mesh);
     if (support)
-        addFaces(*support, base);
-    faceTree.init(objects.begin(), objects.end(), volumes.begin(), volumes.end());
+        addFaces(*support);
+    // The boxes are made as the tree copies them in, so no second list of them is kept.
+    const FaceBoxIterator first{objects.data(), placed.data()};
+    const FaceBoxIterator last{objects.data() + objects.size(), placed.data()};
+    faceTree.init(objects.begin(), objects.end(), first, last);
 }

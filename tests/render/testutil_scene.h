@@ -23,16 +23,31 @@ class FakeViewHost : public ViewHost
 {
 public:
     int taskState() const override { return state; }
-    bool confirmEraseSliceData() override { return true; }
+    bool confirmEraseSliceData() override
+    {
+        ++eraseQuestions;
+        return eraseAnswer;
+    }
     bool confirmClearSlicePreview() override { return true; }
-    bool confirmQuitSupportMode() override { return true; }
+    bool confirmQuitSupportMode() override { return quitSupportAnswer; }
+    bool confirmDeleteSupports() override
+    {
+        ++supportQuestions;
+        return deleteSupportsAnswer;
+    }
     void updateStatus() override { ++statusUpdates; }
-    void updateSupportButtons() override {}
+    void updateSupportButtons() override { ++supportButtonUpdates; }
     void previewCutSection(int positionUm, int axis) override { previews.push_back({positionUm, axis}); }
     void startCut(double positionUm, int axis) override { cuts.push_back({int(positionUm), axis}); }
     void setJobState(int s) override { jobState = s; }
 
     int state = 0;
+    bool eraseAnswer = true;
+    int eraseQuestions = 0;
+    bool quitSupportAnswer = true;
+    bool deleteSupportsAnswer = true;
+    int supportQuestions = 0;
+    int supportButtonUpdates = 0;
     int statusUpdates = 0;
     int jobState = -1;
     struct Call

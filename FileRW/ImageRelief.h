@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <vector>
+
+#include "FileRW/FileReaderWriter.h"
+
+// Turns a picture into a closed relief block: the top follows the pixels' brightness on a grid
+// of 5 cells per millimetre (x = picture row, y = column, z = height, all in grid units).
+class ImageRelief
+{
+public:
+    // params: mode sign (+1 lighter is thicker, -1 darker is thicker), base thickness (mm),
+    // length along the picture's width (mm), datum thickness (mm).
+    static bool readCorners(const QString& path, const std::array<double, 4>& params,
+                            CornerList& corners, std::atomic<int>& progress,
+                            const std::atomic<bool>& cancelled);
+
+    // The resampled grid for a picture of width x height pixels; false when it is too small,
+    // too large or the parameters make no grid.
+    static bool gridSize(qint64 width, qint64 height, double length, int& columns, int& rows);
+
+    static constexpr int kCellsPerMm = 5;
+    static constexpr qint64 kMaxPicturePixels = 64LL * 1024 * 1024;
+    static constexpr qint64 kMaxGridPoints = 1000LL * 1000;
+};

@@ -1,0 +1,203 @@
+#include "FileRW/PolygonTriangulator.h"
+
+#include <cmath>
+
+namespace {
+constexpr double kEps = 1e-6;
+
+double cross2(const PolygonTriangulator::Point2& a, const PolygonTriangulator::Point2& b)
+{
+    return a[0] * b[1] - a[1] * b[0];
+}
+
+PolygonTriangulator::Point2 sub2(const PolygonTriangulator::Point2& a, const PolygonTriangulator::Point2& b)
+{
+    return {a[0] - b[0], a[1] - b[1]};
+}
+
+PolygonTriangulator::Point3 sub3(const PolygonTriangulator::Point3& a, const PolygonTriangulator::Point3& b)
+{
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
+
+PolygonTriangulator::Point3 cross3(const PolygonTriangulator::Point3& a, const PolygonTriangulator::Point3& b)
+{
+    return {a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+}
+
+double length3(const PolygonTriangulator::Point3& a)
+{
+    return std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+}
+
+// Newell's normal: the polygon's area vector, defined for any simple polygon even when
+// the corners around the extreme point are collinear.
+PolygonTriangulator::Point3 newellNormal(const std::vector<PolygonTriangulator::Point3>& p)
+{
+    PolygonTriangulator::Point3 n{0.0, 0.0, 0.0};
+    const size_t count = p.size();
+    for (size_t i = 0; i < count; ++i) {
+        const auto& a = p[i];
+        const auto& b = p[(i + 1) % count];
+        n[0] += (a[1] - b[1]) * (a[2] + b[2]);
+        n[1] += (a[2] - b[2]) * (a[0] + b[0]);
+        n[2] += (a[0] - b[0]) * (a[1] + b[1]);
+    }
+    return n;
+}
+} // namespace
+
+bool PolygonTriangulator::projectPolygon(const std::vector<Point3>& p)
+{
+    points2d.clear();
+    const int n = int(p.size());
+    if (n < 3)
+        return false;
+
+    // The extreme point (largest x, then y, then z) is convex.
+    int k = 0;
+    for (int i = 1; i < n; ++i) {
+        const Point3& q = p[i];
+        const Point3& b = p[k];
+        if (q[0] - b[0] > kEps
+            || (std::fabs(q[0] - b[0]) < kEps && q[1] - b[1] > kEps)
+            || (std::fabs(q[0] - b[0]) < kEps && std::fabs(q[1] - b[1]) < kEps && q[2] - b[2] > kEps))
+            k = i;
+    }
+    const int prev = (k + n - 1) % n;
+    const int next = (k + 1) % n;
+    Point3 normal = cross3(sub3(p[k], p[prev]), sub3(p[next], p[k]));
+    double len = length3(normal);
+    if (!(len > 1e-12)) {
+        normal = newellNormal(p);
+        len = length3(normal);
+        if (!(len > 1e-12) || !std::isfinite(len))
+            return false;
+    }
+    normal = {normal[0] / len, normal[1] / len, normal[2] / len};
+
+    // Rotate about X so the normal lies in the XZ plane, then about Y onto +Z.
+    double c1 = 1.0, s1 = 0.0;
+    if (std::fabs(normal[1]) >= kEps) {
+        const double r = std::sqrt(normal[1] * normal[1] + normal[2] * normal[2]);
+        c1 = normal[2] / r;
+        s1 = normal[1] / r;
+    }
+    const double w = s1 * normal[1] + c1 * normal[2];
+    double c2 = w, s2 = 0.0;
+    if (std::fabs(normal[0]) >= kEps) {
+        const double l = std::sqrt(w * w + normal[0] * normal[0]);
+        c2 = w / l;
+        s2 = -normal[0] / l;
+    }
+
+    points2d.reserve(p.size());
+    for (const Point3& q : p)
+        points2d.push_back({c2 * q[0] + s2 * (s1 * q[1] + c1 * q[2]), c1 * q[1] - s1 * q[2]});
+    return true;
+}
+
+bool PolygonTriangulator::pointInTriangle(int a, int b, int c, int p) const
+{
+    const Point2 e0 = sub2(points2d[c], points2d[a]);
+    const Point2 e1 = sub2(points2d[b], points2d[a]);
+    const Point2 e2 = sub2(points2d[p], points2d[a]);
+    const double d00 = e0[0] * e0[0] + e0[1] * e0[1];
+    const double d01 = e0[0] * e1[0] + e0[1] * e1[1];
+    const double d02 = e0[0] * e2[0] + e0[1] * e2[1];
+    const double d11 = e1[0] * e1[0] + e1[1] * e1[1];
+    const double d12 = e1[0] * e2[0] + e1[1] * e2[1];
+    const double det = d00 * d11 - d01 * d01;
+    if (det == 0.0)
+        return false; // a flat triangle covers nothing
+    const double inv = 1.0 / det;
+    const double u = (d11 * d02 - d01 * d12) * inv;
+    const double v = (d00 * d12 - d01 * d02) * inv;
+    if (u < -1e-10 || u > 1.0000000001 || v < -1e-10 || v > 1.0000000001)
+        return false;
+    const double s = u + v;
+    if ((std::fabs(s - 1.0) < 1e-10 || std::fabs(s) < 1e-10) && std::fabs(u * v) < 1e-10)
+        return false; // a corner of the triangle
+    return s <= 1.0000000001;
+}
+
+void PolygonTriangulator::earClip(std::vector<Triangle>& out) const
+{
+    out.clear();
+    const int n = int(points2d.size());
+    if (n < 3)
+        return;
+
+    std::vector<int> next(n), prev(n), live(n);
+    for (int i = 0; i < n; ++i) {
+        next[i] = (i + 1) % n;
+        prev[i] = (i + n - 1) % n;
+        live[i] = i;
+    }
+    std::vector<int> convex, reflex;
+    while (live.size() > 3) {
+        const int m = int(live.size());
+        auto turn = [&](int j) {
+            const Point2& a = points2d[live[(j + m - 1) % m]];
+            const Point2& b = points2d[live[j]];
+            const Point2& c = points2d[live[(j + 1) % m]];
+            return cross2(sub2(b, a), sub2(c, b));
+        };
+        int t = 0;
+        for (int j = 1; j < m; ++j) {
+            const Point2& q = points2d[live[j]];
+            const Point2& b = points2d[live[t]];
+            if (q[0] - b[0] > kEps || (std::fabs(q[0] - b[0]) < kEps && q[1] - b[1] > kEps))
+                t = j;
+        }
+        double s = turn(t);
+        if (s == 0.0) {
+            // Collinear at the extreme point: take the orientation from the signed area.
+            for (int j = 0; j < m; ++j)
+                s += cross2(points2d[live[j]], points2d[live[(j + 1) % m]]);
+            if (s == 0.0)
+                return;
+        }
+
+        convex.clear();
+        reflex.clear();
+        for (int j = 0; j < m; ++j)
+            (turn(j) * s > 0.0 ? convex : reflex).push_back(live[j]);
+
+        bool cut = false;
+        for (int c : convex) {
+            bool empty = true;
+            for (int r : reflex) {
+                if (pointInTriangle(prev[c], c, next[c], r)) {
+                    empty = false;
+                    break;
+                }
+            }
+            if (!empty)
+                continue;
+            out.push_back({prev[c], c, next[c]});
+            for (size_t j = 0; j < live.size(); ++j) {
+                if (live[j] == c) {
+                    live.erase(live.begin() + long(j));
+                    break;
+                }
+            }
+            next[prev[c]] = next[c];
+            prev[next[c]] = prev[c];
+            cut = true;
+            break;
+        }
+        if (!cut)
+            return; // no ear: the rest of the polygon gives no triangles
+    }
+    out.push_back({live[0], live[1], live[2]});
+}
+
+std::vector<PolygonTriangulator::Triangle> PolygonTriangulator::triangulate(const std::vector<Point3>& points)
+{
+    std::vector<Triangle> out;
+    PolygonTriangulator t;
+    if (t.projectPolygon(points))
+        t.earClip(out);
+    return out;
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <vector>
+
+struct MeshData;
+
+// Reads the geometry of a 3MF archive: meshes, components and build items with their transforms.
+// Only the model part is read, straight from the archive into memory.
+class ThreeMFReader
+{
+public:
+    // Row-vector affine transform: a point p becomes (p, 1) · M. Row 3 holds the translation.
+    using Matrix = std::array<float, 12>;
+
+    ThreeMFReader();
+    ~ThreeMFReader();
+    ThreeMFReader(const ThreeMFReader&) = delete;
+    ThreeMFReader& operator=(const ThreeMFReader&) = delete;
+
+    // Reads and parses the model part; false for anything that is not a sound 3MF model.
+    bool open(const QString& path, std::atomic<int>* progress = nullptr,
+              const std::atomic<bool>* cancelled = nullptr);
+    // Parses a model part given as bytes (open() ends here).
+    bool parseModel(const QByteArray& xml);
+
+    int itemCount() const { return int(items.size()); }
+    // The meshes one build item places, transformed; the caller owns them.
+    // False (and nothing in out) when the item's objects form a cycle or exceed the limits.
+    bool readItem(int item, std::vector<MeshData*>& out);
+
+    QString errorString() const { return error; }
+
+    // Every mesh of every item, in document order; false when any item is refused.
+    static bool load(const QString& path, std::vector<MeshData*>& meshes, std::atomic<int>& progress,
+                     const std::atomic<bool>& cancelled, QString* error = nullptr);
+
+    static bool parseTransform(const QString& text, Matrix& out);
+    static Matrix identity();
+    // a applied first, then b.
+    static Matrix multiply(const Matrix& a, const Matrix& b);
+
+    static constexpr qint64 kMaxModelBytes = 512LL * 1024 * 1024;
+    static constexpr qint64 kMaxTotalVertices = 20LL * 1000 * 1000;
+    static constexpr qint64 kMaxExpansions = 100LL * 1000;
+
+private:
+    struct Component
+    {
+        QString objectId;
+        Matrix transform;
+    };
+    struct Object
+    {
+        bool hasComponents = false;
+        std::vector<Component> components;
+        std::vector<float> vertices;   // x, y, z per vertex
+        std::vector<int32_t> triangles; // v1, v2, v3 per triangle, checked against vertices
+    };
+    struct Item
+    {
+        QString objectId;
+        Matrix transform;
+    };
+
+    bool readObject(const QString& id, const Matrix& m, std::vector<QString>& stack,
+                    std::vector<MeshData*>& out);
+    bool fail(const QString& why);
+
+    std::vector<Object> objects;           // in document order
+    QHash<QString, std::vector<int>> byId; // objects sharing an id are all used
+    std::vector<Item> items;
+    qint64 producedVertices = 0;
+    qint64 expansions = 0;
+    QString error;
+};

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <new>
+#include <utility>
+
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
+
+// Allocator for the large scratch arrays of mesh loading: blocks of 8 MB and more are aligned
+// to 2 MB and marked for huge pages, which saves most of the page faults of touching them.
+template <typename T>
+struct BigAllocator
+{
+    using value_type = T;
+    BigAllocator() = default;
+    template <typename U>
+    BigAllocator(const BigAllocator<U>&) noexcept
+    {
+    }
+
+    T* allocate(std::size_t n)
+    {
+        if (n > std::size_t(-1) / sizeof(T))
+            throw std::bad_alloc();
+        const std::size_t bytes = n * sizeof(T);
+        constexpr std::size_t Huge = std::size_t(2) << 20;
+        if (bytes >= 4 * Huge) {
+            const std::size_t rounded = (bytes + Huge - 1) / Huge * Huge;
+            void* p = std::aligned_alloc(Huge, rounded);
+            if (!p)
+                throw std::bad_alloc();
+#ifdef __linux__
+            madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+            return static_cast<T*>(p);
+        }
+        void* p = std::malloc(bytes ? bytes : 1);
+        if (!p)
+            throw std::bad_alloc();
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, std::size_t) noexcept { std::free(p); }
+
+    // resize() leaves plain records uninitialised: the readers write every one of them.
+    template <typename U>
+    void construct(U* p) noexcept
+    {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args)
+    {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+
+    template <typename U>
+    bool operator==(const BigAllocator<U>&) const noexcept
+    {
+        return true;
+    }
+    template <typename U>
+    bool operator!=(const BigAllocator<U>&) const noexcept
+    {
+        return false;
+    }
+};
+
+// Marks the whole 2 MB pages inside [p, p + bytes) for huge pages, before they are first touched.
+inline void adviseHugePages(void* p, std::size_t bytes)
+{
+#ifdef __linux__
+    constexpr std::size_t Huge = std::size_t(2) << 20;
+    const std::size_t begin = (reinterpret_cast<std::size_t>(p) + Huge - 1) / Huge * Huge;
+    const std::size_t end = (reinterpret_cast<std::size_t>(p) + bytes) / Huge * Huge;
+    if (end > begin)
+        madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}

@@ -1,0 +1,375 @@
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+#include <cmath>
+#include <cstring>
+
+#include "FileRW/FileReaderWriter.h"
+#include "scene/LoadedModel.h"
+#include "scene/MeshData.h"
+
+namespace {
+using Tri = std::array<std::array<float, 3>, 3>;
+
+QByteArray binaryStl(const std::vector<Tri>& tris, qint64 countOverride = -1)
+{
+    QByteArray out(80, '\0');
+    char n[4];
+    qToLittleEndian<quint32>(quint32(countOverride >= 0 ? countOverride : qint64(tris.size())), n);
+    out.append(n, 4);
+    for (const Tri& t : tris) {
+        out.append(QByteArray(12, '\0'));
+        for (const auto& p : t)
+            for (float v : p) {
+                char b[4];
+                quint32 bits;
+                std::memcpy(&bits, &v, 4);
+                qToLittleEndian<quint32>(bits, b);
+                out.append(b, 4);
+            }
+        out.append(QByteArray(2, '\0'));
+    }
+    return out;
+}
+
+// The 12 triangles of a cube of side s, outward.
+std::vector<Tri> cubeTriangles(float s)
+{
+    auto p = [s](int i) { return std::array<float, 3>{i & 1 ? s : 0.f, i & 2 ? s : 0.f, i & 4 ? s : 0.f}; };
+    const int f[12][3] = {{0, 2, 1}, {1, 2, 3}, {4, 5, 6}, {5, 7, 6}, {0, 1, 4}, {1, 5, 4},
+                          {2, 6, 3}, {3, 6, 7}, {0, 4, 2}, {2, 4, 6}, {1, 3, 5}, {3, 7, 5}};
+    std::vector<Tri> out;
+    for (const auto& t : f)
+        out.push_back({p(t[0]), p(t[1]), p(t[2])});
+    return out;
+}
+
+QByteArray asciiStl(const std::vector<Tri>& tris)
+{
+    QByteArray out = "solid cube\n";
+    for (const Tri& t : tris) {
+        out += "  facet normal 0 0 0\n    outer loop\n";
+        for (const auto& p : t)
+            out += QByteArray("      vertex ") + QByteArray::number(p[0]) + " " + QByteArray::number(p[1]) + " "
+                   + QByteArray::number(p[2]) + "\n";
+        out += "    endloop\n  endfacet\n";
+    }
+    return out + "endsolid cube\n";
+}
+
+double signedVolume(const MeshData& m)
+{
+    double v = 0;
+    for (const auto& f : m.faces) {
+        const auto& a = m.vertices[size_t(f[0])];
+        const auto& b = m.vertices[size_t(f[1])];
+        const auto& c = m.vertices[size_t(f[2])];
+        v += (a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) + a[2] * (b[0] * c[1] - b[1] * c[0])) / 6;
+    }
+    return v;
+}
+} // namespace
+
+class TestStl : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+    QString write(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            return QString();
+        return path;
+    }
+
+private slots:
+    void fileTypes_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("type");
+        QTest::newRow("obj") << "a/b.OBJ" << 1;
+        QTest::newRow("stl") << "x.y.stl" << 2;
+        QTest::newRow("png") << "p.png" << 3;
+        QTest::newRow("jpg") << "p.JPG" << 3;
+        QTest::newRow("3mf") << "m.3mf" << 0;
+        QTest::newRow("none") << "stl" << 0;
+    }
+    void fileTypes()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, type);
+        QCOMPARE(FileReaderWriter::getFileType(path), type);
+    }
+
+    void cubeWeldsToEightVertices_data()
+    {
+        QTest::addColumn<bool>("binary");
+        QTest::newRow("binary") << true;
+        QTest::newRow("ascii") << false;
+    }
+    void cubeWeldsToEightVertices()
+    {
+        QFETCH(bool, binary);
+        const auto tris = cubeTriangles(10.f);
+        const QString path = write("cube.stl", binary ? binaryStl(tris) : asciiStl(tris));
+        FileReaderWriter rw;
+        MeshData mesh;
+        QVERIFY(rw.loadMesh(path, &mesh));
+        QCOMPARE(mesh.vertices.size(), size_t(8));
+        QCOMPARE(mesh.faces.size(), size_t(12));
+        QCOMPARE(mesh.normals.size(), size_t(8));
+        QVERIFY(std::fabs(signedVolume(mesh) - 1000.0) < 1e-9);
+        QVERIFY(rw.corners.empty());
+        QCOMPARE(rw.getProgress(), 9900);
+    }
+
+    void weldTolerance_data()
+    {
+        QTest::addColumn<std::vector<double>>("points"); // x, y, z of each corner
+        QTest::addColumn<int>("vertices");
+        QTest::addColumn<int>("faces");
+        const std::vector<double> tri = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+        auto with = [&](std::vector<double> extra) {
+            std::vector<double> all = tri;
+            all.insert(all.end(), extra.begin(), extra.end());
+            return all;
+        };
+        QTest::newRow("5e-7 apart on every axis") << with({5e-7, 5e-7, 5e-7, 1, 0, 0, 0, 0, 1}) << 4 << 2;
+        QTest::newRow("2e-6 apart on one axis") << with({2e-6, 0, 0, 1, 0, 0, 0, 0, 1}) << 5 << 2;
+        // Near in space but not neighbours in sorted order: another point sorts between them.
+        QTest::newRow("near, apart in sorted order")
+            << std::vector<double>{0, 0, 0, 2e-7, 5, 5, 4e-7, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1} << 5 << 1;
+        QTest::newRow("triangle welded to an edge") << std::vector<double>{0, 0, 0, 1e-7, 0, 0, 1, 0, 0} << 2 << 0;
+        QTest::newRow("trailing corners") << with({7, 7, 7}) << 3 << 1;
+    }
+    void weldTolerance()
+    {
+        QFETCH(std::vector<double>, points);
+        QFETCH(int, vertices);
+        QFETCH(int, faces);
+        FileReaderWriter rw;
+        MeshData mesh;
+        rw.target = &mesh;
+        for (size_t i = 0; i + 2 < points.size(); i += 3)
+            rw.corners.push_back({points[i], points[i + 1], points[i + 2], 0});
+        const bool ok = rw.weldVertices();
+        QCOMPARE(ok, faces > 0);
+        if (ok) {
+            QCOMPARE(int(mesh.vertices.size()), vertices);
+            QCOMPARE(int(mesh.faces.size()), faces);
+            for (const auto& f : mesh.faces)
+                for (int k = 0; k < 3; ++k)
+                    QVERIFY(f[size_t(k)] >= 0 && f[size_t(k)] < vertices);
+        } else {
+            QVERIFY(mesh.faces.empty());
+        }
+    }
+
+    void binaryLayout_data()
+    {
+        QTest::addColumn<int>("delta");
+        QTest::addColumn<bool>("binary");
+        QTest::newRow("134 bytes") << 0 << true;
+        QTest::newRow("133 bytes") << -1 << false;
+        QTest::newRow("135 bytes") << 1 << false;
+    }
+    void binaryLayout()
+    {
+        QFETCH(int, delta);
+        QFETCH(bool, binary);
+        QByteArray bytes = binaryStl({{{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}}});
+        QCOMPARE(bytes.size(), 134);
+        bytes.resize(134 + delta);
+        const QString path = write("one.stl", bytes);
+        FileReaderWriter rw;
+        rw.fileName = path;
+        QCOMPARE(rw.loadBinaryStl(), binary);
+        QCOMPARE(rw.corners.size(), size_t(binary ? 3 : 0));
+        MeshData mesh;
+        QCOMPARE(rw.loadMesh(path, &mesh), binary);
+    }
+
+    void badFilesFail_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        const float nan = std::nanf("");
+        QTest::newRow("count 0") << binaryStl({});
+        QTest::newRow("truncated") << binaryStl(cubeTriangles(1)).left(84 + 50 * 5 + 20);
+        QTest::newRow("absurd count") << binaryStl(cubeTriangles(1), 0xffffffffLL);
+        QTest::newRow("NaN corner") << binaryStl({{{{0, 0, 0}, {nan, 0, 0}, {0, 1, 0}}}});
+        QTest::newRow("infinite corner") << binaryStl({{{{0, 0, 0}, {INFINITY, 0, 0}, {0, 1, 0}}}});
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("long line") << QByteArray("solid x\n") + QByteArray(300, 'v') + "\n";
+        QTest::newRow("only keywords") << QByteArray("solid x\nfacet normal 0 0 1\nouter loop\nendloop\nendfacet\n");
+        QTest::newRow("all degenerate") << asciiStl({{{{0, 0, 0}, {0, 0, 0}, {1, 1, 1}}}});
+        QTest::newRow("binary garbage") << QByteArray(1000, '\xff');
+    }
+    void badFilesFail()
+    {
+        QFETCH(QByteArray, bytes);
+        const QString path = write("bad.stl", bytes);
+        FileReaderWriter rw;
+        MeshData mesh;
+        mesh.vertices.push_back({1, 2, 3});
+        QVERIFY(!rw.loadMesh(path, &mesh));
+        // A failed load leaves the target as it was.
+        QCOMPARE(mesh.vertices.size(), size_t(1));
+        QVERIFY(mesh.faces.empty());
+        LoadedModel loaded;
+        QVERIFY(!rw.loadModel(path, loaded));
+        QVERIFY(!loaded.isValid());
+        QVERIFY(!rw.loadMesh(dir.filePath("missing.stl"), &mesh));
+    }
+
+    void asciiFacetsStayTogether()
+    {
+        // The second facet has a broken vertex line: only it is lost, the third stays whole.
+        QByteArray text = "solid t\n"
+                          "facet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\nendloop\nendfacet\n"
+                          "facet normal 0 0 1\nouter loop\nvertex 5 5 5\nvertex 1 2\nvertex 6 5 5\nendloop\nendfacet\n"
+                          "facet normal 0 0 1\nouter loop\nvertex 0 0 3\nvertex 1 0 3\nvertex 0 1 3\nendloop\nendfacet\n"
+                          "facet normal 0 0 1\nouter loop\nvertex 0 0 9\nvertex x 0 9\nvertex 0 1 9\nendloop\nendfacet\n"
+                          // No line feed at the very end: the last line still counts.
+                          "facet normal 0 0 1\nouter loop\nvertex 0 0 7\nvertex 1 0 7\nvertex 0 1 7";
+        const QString path = write("broken.stl", text);
+        FileReaderWriter rw;
+        MeshData mesh;
+        QVERIFY(rw.loadMesh(path, &mesh));
+        QCOMPARE(mesh.faces.size(), size_t(3));
+        QCOMPARE(mesh.vertices.size(), size_t(9));
+        for (const auto& v : mesh.vertices)
+            QVERIFY(v[2] == 0 || v[2] == 3 || v[2] == 7);
+    }
+
+    void writerRoundTrip()
+    {
+        MeshData mesh;
+        mesh.vertices = {{0, 0, 0}, {10, 0, 0}, {0, 10, 0}, {0, 0, 10}, {20, 0, 0}};
+        mesh.faces = {{0, 2, 1}, {0, 1, 3}, {0, 3, 2}, {1, 2, 3}, {0, 1, 4}};
+        FileReaderWriter rw;
+        const QString path = dir.filePath("out.stl");
+        QVERIFY(rw.saveMesh(path, &mesh));
+        QCOMPARE(rw.getProgress(), 10000);
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QCOMPARE(bytes.size(), 84 + 50 * 5);
+        QCOMPARE(qFromLittleEndian<quint32>(bytes.constData() + 80), quint32(5));
+        auto floatAt = [&](int offset) {
+            float v;
+            const quint32 bits = qFromLittleEndian<quint32>(bytes.constData() + offset);
+            std::memcpy(&v, &bits, 4);
+            return v;
+        };
+        // First face's normal points down; the zero-area last face gets (0, 0, 0).
+        QCOMPARE(floatAt(84 + 8), -1.f);
+        for (int k = 0; k < 3; ++k)
+            QCOMPARE(floatAt(84 + 4 * 50 + 4 * k), 0.f);
+        QCOMPARE(floatAt(84 + 50 + 12 + 12), 10.f);
+
+        MeshData back;
+        QVERIFY(rw.loadMesh(path, &back));
+        QCOMPARE(back.faces.size(), size_t(5));
+        QVERIFY(std::fabs(signedVolume(back) - 1000.0 / 6) < 1e-9);
+    }
+
+    void writerDispatchAndErrors()
+    {
+        MeshData mesh;
+        mesh.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+        mesh.faces = {{0, 1, 2}};
+        FileReaderWriter rw;
+        QVERIFY(rw.saveMesh(dir.filePath("x.png"), &mesh));
+        QVERIFY(!QFile::exists(dir.filePath("x.png")));
+        QVERIFY(!rw.saveMesh(dir.filePath("x.ply"), &mesh));
+        QVERIFY(!rw.saveMesh(dir.filePath("no/such/dir/x.stl"), &mesh));
+        mesh.faces = {{0, 1, 3}};
+        QVERIFY(!rw.saveMesh(dir.filePath("badindex.stl"), &mesh));
+        if (QFile::exists("/dev/full")) {
+            mesh.faces = {{0, 1, 2}};
+            rw.fileName = "/dev/full";
+            rw.source = &mesh;
+            QVERIFY(!rw.saveBinaryStl());
+        }
+    }
+
+    void loadModelNamesAndPrepares()
+    {
+        const QString path = write("my.part.stl", binaryStl(cubeTriangles(4.f)));
+        FileReaderWriter rw;
+        LoadedModel loaded;
+        QVERIFY(rw.loadModel(path, loaded));
+        QCOMPARE(loaded.model->name, std::string("my.part"));
+        QCOMPARE(loaded.model->meshSlot, -1);
+        QCOMPARE(loaded.model->size, (std::array<double, 3>{4, 4, 4}));
+        QCOMPARE(loaded.model->position, (std::array<double, 3>{2, 2, 2}));
+    }
+
+    void largeGridThreadedRead()
+    {
+        // Enough triangles for the threaded parse; a bad corner in the very last one fails all.
+        std::vector<Tri> tris;
+        const int nx = 100, ny = 150;
+        for (int i = 0; i < nx; ++i)
+            for (int j = 0; j < ny; ++j) {
+                const float x0 = i * 0.5f, x1 = x0 + 0.5f, y0 = j * 0.5f, y1 = y0 + 0.5f;
+                tris.push_back({{{x0, y0, 0}, {x1, y0, 0}, {x1, y1, 0}}});
+                tris.push_back({{{x0, y0, 0}, {x1, y1, 0}, {x0, y1, 0}}});
+            }
+        FileReaderWriter rw;
+        MeshData mesh;
+        QVERIFY(rw.loadMesh(write("grid.stl", binaryStl(tris)), &mesh));
+        QCOMPARE(int(mesh.faces.size()), 2 * nx * ny);
+        QCOMPARE(int(mesh.vertices.size()), (nx + 1) * (ny + 1));
+        tris.back()[2][1] = std::nanf("");
+        QVERIFY(!rw.loadMesh(write("gridnan.stl", binaryStl(tris)), &mesh));
+        QCOMPARE(int(mesh.faces.size()), 2 * nx * ny);
+    }
+
+    void admeshAgrees()
+    {
+        // A sphere-like closed mesh, written by us and measured by admesh.
+        MeshData mesh;
+        const int slices = 24, stacks = 12;
+        mesh.vertices.push_back({0, 0, 10});
+        for (int i = 1; i < stacks; ++i)
+            for (int j = 0; j < slices; ++j) {
+                const double t = M_PI * i / stacks, p = 2 * M_PI * j / slices;
+                mesh.vertices.push_back({10 * std::sin(t) * std::cos(p), 10 * std::sin(t) * std::sin(p), 10 * std::cos(t)});
+            }
+        mesh.vertices.push_back({0, 0, -10});
+        const int bottom = int(mesh.vertices.size()) - 1;
+        auto ring = [&](int i, int j) { return 1 + (i - 1) * slices + (j % slices); };
+        for (int j = 0; j < slices; ++j) {
+            mesh.faces.push_back({0, ring(1, j), ring(1, j + 1)});
+            mesh.faces.push_back({bottom, ring(stacks - 1, j + 1), ring(stacks - 1, j)});
+            for (int i = 1; i + 1 < stacks; ++i) {
+                mesh.faces.push_back({ring(i, j), ring(i + 1, j), ring(i + 1, j + 1)});
+                mesh.faces.push_back({ring(i, j), ring(i + 1, j + 1), ring(i, j + 1)});
+            }
+        }
+        FileReaderWriter rw;
+        const QString path = dir.filePath("sphere.stl");
+        QVERIFY(rw.saveMesh(path, &mesh));
+        const double volume = signedVolume(mesh);
+
+        QProcess admesh;
+        admesh.start("admesh", {path});
+        QVERIFY2(admesh.waitForFinished(30000), "admesh (Debian package admesh) must be installed");
+        const QString out = QString::fromLocal8Bit(admesh.readAllStandardOutput());
+        const auto facets = QRegularExpression(R"(Number of facets\s*:\s*(\d+))").match(out);
+        const auto vol = QRegularExpression(R"(Volume\s*:\s*([-0-9.eE+]+))").match(out);
+        QVERIFY2(facets.hasMatch() && vol.hasMatch(), qPrintable(out));
+        QCOMPARE(facets.captured(1).toInt(), int(mesh.faces.size()));
+        QVERIFY2(std::fabs(vol.captured(1).toDouble() - volume) < 1e-3 * volume, qPrintable(vol.captured(1)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStl)
+#include "tst_stl.moc"

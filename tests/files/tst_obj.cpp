@@ -1,0 +1,173 @@
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+#include "FileRW/FileReaderWriter.h"
+#include "FileRW/PolygonTriangulator.h"
+#include "scene/MeshData.h"
+#include "testutil_files.h"
+
+using P3 = PolygonTriangulator::Point3;
+
+class TestObj : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+
+    bool load(const QByteArray& text, MeshData& out)
+    {
+        FileReaderWriter rw;
+        return rw.loadMesh(testutil::writeFile(dir, "m.obj", text), &out);
+    }
+
+    // Area of the triangles and of the polygon, both measured in 3D.
+    static double triangleArea(const std::vector<P3>& p, const std::vector<PolygonTriangulator::Triangle>& t)
+    {
+        MeshData m;
+        m.vertices.assign(p.begin(), p.end());
+        m.faces.assign(t.begin(), t.end());
+        return testutil::surfaceArea(m);
+    }
+
+private slots:
+    void triangulation_data()
+    {
+        QTest::addColumn<QVector<double>>("coords");
+        QTest::addColumn<int>("triangles");
+        QTest::addColumn<double>("area");
+        QTest::addColumn<double>("normalZ"); // sign of every triangle's normal along Z
+
+        QTest::newRow("square") << QVector<double>{0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0} << 2 << 1.0 << 1.0;
+        // L-shaped hexagon: one reflex corner at (1,1).
+        QTest::newRow("L hexagon") << QVector<double>{0, 0, 0, 2, 0, 0, 2, 1, 0, 1, 1, 0, 1, 2, 0, 0, 2, 0} << 4 << 3.0 << 1.0;
+        // Pentagon in z = 5, clockwise seen from +Z.
+        QTest::newRow("clockwise pentagon z=5")
+            << QVector<double>{0, 0, 5, 0, 2, 5, 1, 3, 5, 2, 2, 5, 2, 0, 5} << 3 << 5.0 << -1.0;
+        // Collinear corners around the extreme point: the plane comes from Newell's normal.
+        QTest::newRow("collinear at extreme")
+            << QVector<double>{0, 0, 0, 2, 0, 0, 2, 1, 0, 2, 2, 0, 0, 2, 0} << 3 << 4.0 << 1.0;
+        // Comb with three notches (several reflex corners), tilted out of every axis plane.
+        QTest::newRow("comb")
+            << QVector<double>{0, 0, 0, 5, 0, 0, 5, 3, 0, 4, 3, 0, 4, 1, 0, 3, 1, 0, 3, 3, 0, 2, 3, 0, 2, 1, 0, 1, 1, 0, 1, 3, 0, 0, 3, 0}
+            << 10 << 11.0 << 1.0;
+        QTest::newRow("two points") << QVector<double>{0, 0, 0, 1, 0, 0} << 0 << 0.0 << 1.0;
+    }
+    void triangulation()
+    {
+        QFETCH(QVector<double>, coords);
+        QFETCH(int, triangles);
+        QFETCH(double, area);
+        QFETCH(double, normalZ);
+        std::vector<P3> p;
+        for (int i = 0; i + 2 < coords.size(); i += 3)
+            p.push_back({coords[i], coords[i + 1], coords[i + 2]});
+        const auto t = PolygonTriangulator::triangulate(p);
+        QCOMPARE(int(t.size()), triangles);
+        QVERIFY(std::fabs(triangleArea(p, t) - area) < 1e-9);
+        for (const auto& tri : t) {
+            const P3 &a = p[size_t(tri[0])], &b = p[size_t(tri[1])], &c = p[size_t(tri[2])];
+            const double nz = (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]);
+            QVERIFY2(nz * normalZ > 0, "a triangle lost the polygon's winding");
+        }
+    }
+
+    void tiltedPolygonKeepsArea()
+    {
+        // The comb turned about an oblique axis: the projection must not distort it.
+        std::vector<P3> flat = {{0, 0, 0}, {5, 0, 0}, {5, 3, 0}, {4, 3, 0}, {4, 1, 0}, {3, 1, 0}, {3, 3, 0}, {2, 3, 0}, {2, 1, 0}, {1, 1, 0}, {1, 3, 0}, {0, 3, 0}};
+        const double c = std::cos(0.7), s = std::sin(0.7);
+        std::vector<P3> tilted;
+        for (const auto& q : flat) {
+            const double y = c * q[1] - s * q[2], z = s * q[1] + c * q[2];
+            tilted.push_back({c * q[0] + s * z, y, -s * q[0] + c * z});
+        }
+        const auto t = PolygonTriangulator::triangulate(tilted);
+        QCOMPARE(int(t.size()), 10);
+        QVERIFY(std::fabs(triangleArea(tilted, t) - 11.0) < 1e-9);
+    }
+
+    void faceReferences_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("faces");
+        const QByteArray v = "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1\n";
+        QTest::newRow("plain") << v + "f 1 2 3\n" << 1;
+        QTest::newRow("v/vt/vn") << v + "f 1/1/1 2/2/2 3/3/3\n" << 1;
+        QTest::newRow("v//vn") << v + "f 1//1 2//2 3//3\n" << 1;
+        QTest::newRow("relative") << v + "f -4 -3 -2\n" << 1;
+        QTest::newRow("ignored lines") << v + "vt 0.5 0.5\nvn 0 0 1\n# face\no name\ng grp\nf 1 2 3\n" << 1;
+        QTest::newRow("CRLF and no final newline") << QByteArray("v 0 0 0\r\nv 1 0 0\r\nv 0 1 0\r\nf 1 2 3") << 1;
+        QTest::newRow("missing vertex dropped") << v + "f 1 2 3\nf 1 2 9\nf 0 1 2\nf 1 2 4\n" << 2;
+        QTest::newRow("two references") << v + "f 1 2\nf 1 2 3\n" << 1;
+        // A short "v" line still counts, so later references keep their meaning.
+        QTest::newRow("short v keeps numbering") << QByteArray("v 0 0\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 2 3 4\nf 1 3 4\n") << 1;
+        QTest::newRow("non-finite v") << QByteArray("v nan 0 0\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 3 4\nf 2 3 4\n") << 1;
+        QTest::newRow("quad") << v + "f 1 2 4 3\n" << 2;
+        QTest::newRow("no faces") << v << 0;
+    }
+    void faceReferences()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, faces);
+        MeshData m;
+        const bool ok = load(text, m);
+        QCOMPARE(ok, faces > 0);
+        QCOMPARE(int(m.faces.size()), faces);
+    }
+
+    void tooLongLineRefusesFile()
+    {
+        MeshData m;
+        QVERIFY(load("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n# " + QByteArray(253, 'x') + "\n", m) == false);
+        QVERIFY(load("v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n# " + QByteArray(252, 'x') + "\n", m));
+    }
+
+    void roundTrip()
+    {
+        // A cube written and read back keeps its vertices and faces.
+        MeshData cube;
+        cube.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 1}, {0, 1, 1}};
+        cube.faces = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
+                      {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
+        FileReaderWriter rw;
+        const QString path = dir.filePath("cube.obj");
+        QVERIFY(rw.saveMesh(path, &cube));
+        QCOMPARE(rw.getProgress(), 10000);
+        MeshData back;
+        QVERIFY(rw.loadMesh(path, &back));
+        QCOMPARE(back.vertices.size(), size_t(8));
+        QCOMPARE(back.faces.size(), size_t(12));
+        QVERIFY(std::fabs(testutil::signedVolume(back) - 1.0) < 1e-12);
+        QVERIFY(testutil::isClosedAndConsistent(back));
+    }
+
+    void writerNumberFormat()
+    {
+        MeshData m;
+        m.vertices = {{0.123456789, 1.5, 1e-7}, {-2, 0, 100000}, {1234567, 0, 0}};
+        m.faces = {{0, 1, 2}};
+        FileReaderWriter rw;
+        const QString path = dir.filePath("fmt.obj");
+        QVERIFY(rw.saveMesh(path, &m));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("v 0.123457 1.5 1e-07\nv -2 0 100000\nv 1.23457e+06 0 0\nf 1 2 3\n"));
+    }
+
+    void failedSaveKeepsOldFile()
+    {
+        // Saving into a missing folder fails and reports it.
+        MeshData m;
+        m.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+        m.faces = {{0, 1, 2}};
+        FileReaderWriter rw;
+        QVERIFY(!rw.saveMesh(dir.filePath("missing/x.obj"), &m));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestObj)
+#include "tst_obj.moc"

@@ -1,0 +1,268 @@
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+#include <cmath>
+#include <cstring>
+
+#include "FileRW/FileReaderWriter.h"
+#include "FileRW/ProjectFile.h"
+#include "scene/AppData.h"
+#include "scene/LoadedModel.h"
+#include "scene/MeshData.h"
+#include "scene/MeshList.h"
+#include "scene/MeshModel.h"
+
+namespace {
+std::unique_ptr<MeshData> cube(double size, double x0 = 0.0)
+{
+    auto m = std::make_unique<MeshData>();
+    const double s = size;
+    m->vertices = {{x0, 0, 0}, {x0 + s, 0, 0}, {x0 + s, s, 0}, {x0, s, 0}, {x0, 0, s}, {x0 + s, 0, s}, {x0 + s, s, s}, {x0, s, s}};
+    m->faces = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
+                {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
+    return m;
+}
+
+MeshModel* addCube(const std::string& name, double size, double x0 = 0.0)
+{
+    LoadedModel lm = LoadedModel::fromMesh(cube(size, x0), name);
+    return lm.commit();
+}
+
+void clearScene()
+{
+    AppData::instance()->clearModels(false);
+    MeshList::clear(false);
+}
+
+qint32 i32At(const QByteArray& b, int at) { return qFromLittleEndian<qint32>(b.constData() + at); }
+double f64At(const QByteArray& b, int at)
+{
+    const quint64 bits = qFromLittleEndian<quint64>(b.constData() + at);
+    double d;
+    std::memcpy(&d, &bits, 8);
+    return d;
+}
+} // namespace
+
+class TestProject : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    std::atomic<int> progress{0};
+    std::atomic<bool> cancelled{false};
+
+    QString saveScene(const QString& name)
+    {
+        ProjectData data;
+        ProjectFile::snapshot(data);
+        const QString path = dir.filePath(name);
+        return ProjectFile::write(path, data, progress) ? path : QString();
+    }
+    bool loadScene(const QString& path)
+    {
+        ProjectData data;
+        if (!ProjectFile::read(path, data, progress, cancelled))
+            return false;
+        ProjectFile::commit(data);
+        return true;
+    }
+
+private slots:
+    void init() { clearScene(); }
+
+    void byteLayout()
+    {
+        MeshModel* m = addCube("cube", 5.0);
+        QVERIFY(m);
+        const QString path = saveScene("one.brev");
+        QVERIFY(!path.isEmpty());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray b = f.readAll();
+        QCOMPARE(b.size(), 545);
+        QCOMPARE(b.left(32), QByteArray("Create By Brevant V1.0.2") + QByteArray(8, '\0'));
+        QCOMPARE(i32At(b, 32), 1);  // slots
+        QCOMPARE(i32At(b, 36), 8);  // vertices
+        QCOMPARE(i32At(b, 40), 12); // faces
+        QCOMPARE(i32At(b, 44), 8);
+        QCOMPARE(i32At(b, 48), 12);
+        QCOMPARE(f64At(b, 52 + 24 * 6 + 8), 5.0); // vertex 6, y
+        const int models = 52 + 192 + 144;
+        QCOMPARE(i32At(b, models), 1);
+        const int rec = models + 4;
+        QCOMPARE(b.mid(rec, 32), QByteArray("cube") + QByteArray(28, '\0'));
+        QCOMPARE(i32At(b, rec + 32), 0);
+        QCOMPARE(i32At(b, rec + 36), -1);
+        QCOMPARE(int(b[rec + 40]), 1);
+        QCOMPARE(f64At(b, rec + 41), 1.0);
+        QCOMPARE(f64At(b, rec + 49), 1.0);
+        QCOMPARE(f64At(b, rec + 57), 2.5); // position x: the mesh's centre
+        QCOMPARE(f64At(b, rec + 105 + 24), 1.0); // quaternion w
+        QCOMPARE(i32At(b, rec + 137), 0);         // selected
+        QCOMPARE(i32At(b, rec + 141), 0);         // supports
+        QCOMPARE(f64At(b, rec + 145), 2.0);       // support size
+    }
+
+    void roundTrip()
+    {
+        MeshModel* a = addCube("a", 10.0);
+        MeshModel* gap = addCube("gap", 1.0);
+        MeshModel* b = addCube("b", 4.0, 30.0);
+        QVERIFY(a && gap && b);
+        QCOMPARE(b->meshSlot, 2);
+        AppData::instance()->removeModel(1);
+        MeshList::instance()->remove(gap->meshSlot == 1 ? 1 : 1);
+        QCOMPARE(MeshList::instance()->size(), 3);
+        QVERIFY(MeshList::instance()->at(1) == nullptr);
+
+        b->setAxisScale(0, 2.0); // stored as uniform X scale
+        const double angles[3] = {30.0, 0.0, 45.0};
+        b->setRotation(angles, true);
+        b->visible = false;
+        AppData::instance()->selectModel(1, 1);
+        AppData::instance()->setSupportSize(3.0);
+        auto* support = new MeshModel;
+        support->isSupport = true;
+        const double foot[3] = {1.0, 2.0, 5.0};
+        support->buildSupportBox(foot, 15.0, false);
+        support->ownerName = "a";
+        AppData::instance()->commitSupport(support);
+
+        const auto orientation = b->orientation;
+        const auto position = b->position;
+        const QString path = saveScene("two.brev");
+        QVERIFY(!path.isEmpty());
+
+        clearScene();
+        QVERIFY(loadScene(path));
+        AppData* app = AppData::instance();
+        QCOMPARE(app->modelCount(), 2);
+        QCOMPARE(app->getSelectedIndex(), 1);
+        MeshModel* a2 = app->getModel(0);
+        MeshModel* b2 = app->getModel(1);
+        QCOMPARE(a2->getName(), std::string("a"));
+        QCOMPARE(b2->meshSlot, 2);
+        QCOMPARE(b2->getMesh()->vertices[0][0], 30.0);
+        QCOMPARE(b2->scale[0], 2.0);
+        QCOMPARE(b2->scale[1], 2.0);
+        QCOMPARE(b2->scale[2], 2.0);
+        QVERIFY(!b2->visible);
+        QVERIFY(b2->orientation.isApprox(orientation));
+        QCOMPARE(b2->rotationAngles[2], 45.0);
+        for (int k = 0; k < 3; ++k)
+            QCOMPARE(b2->position[size_t(k)], position[size_t(k)]);
+        // A later turn goes about the model's true centroid.
+        const auto before = b2->getCentroid();
+        b2->setAxisRotation(2, 90.0);
+        const auto after = b2->getCentroid();
+        for (int k = 0; k < 3; ++k)
+            QVERIFY(std::fabs(before[size_t(k)] - after[size_t(k)]) < 1e-3);
+
+        QCOMPARE(app->supportCount(), 1);
+        QCOMPARE(app->getSupportSize(), 3.0);
+        MeshModel* s2 = app->getSupport(0);
+        QCOMPARE(s2->getOwnerName(), std::string("a"));
+        QCOMPARE(a2->hasSupport, 1);
+        // The column now stands on the plate and reaches the stored top.
+        QVERIFY(std::fabs(s2->getBoundValue(2)) < 1e-9);
+        QVERIFY(std::fabs(s2->getBoundValue(5) - 20.0) < 1e-9);
+    }
+
+    void names_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("stored");
+        QTest::newRow("31 bytes") << QByteArray(31, 'n') << QByteArray(31, 'n');
+        QTest::newRow("40 bytes") << QByteArray(40, 'n') << QByteArray(31, 'n');
+        // A two-byte character across the 31-byte border goes whole.
+        QTest::newRow("utf-8 border") << QByteArray(30, 'n') + "\xc3\xa9" << QByteArray(30, 'n');
+        QTest::newRow("three-byte char") << QByteArray(29, 'n') + "\xe2\x82\xac" << QByteArray(29, 'n');
+        QTest::newRow("fits exactly") << QByteArray(29, 'n') + "\xc3\xa9" << QByteArray(29, 'n') + "\xc3\xa9";
+    }
+    void names()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, stored);
+        QVERIFY(addCube(name.toStdString(), 1.0));
+        const QString path = saveScene("name.brev");
+        clearScene();
+        QVERIFY(loadScene(path));
+        QCOMPARE(QByteArray::fromStdString(AppData::instance()->getModel(0)->getName()), stored);
+    }
+
+    void refused()
+    {
+        addCube("c", 2.0);
+        auto* support = new MeshModel;
+        support->isSupport = true;
+        const double foot[3] = {0.5, 0.5, 0.0};
+        support->buildSupportBox(foot, 4.0, false);
+        support->ownerName = "c";
+        AppData::instance()->commitSupport(support);
+        const QString path = saveScene("good.brev");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray good = f.readAll();
+        f.close();
+
+        auto rejects = [&](const QByteArray& bytes) {
+            QFile out(dir.filePath("bad.brev"));
+            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                return false;
+            out.write(bytes);
+            out.close();
+            ProjectData data;
+            const bool ok = ProjectFile::read(out.fileName(), data, progress, cancelled);
+            return !ok && data.models.empty() && data.meshSlots.empty();
+        };
+        // Truncations are refused (the scene section ends in the support record): every cut in
+        // the header and the last record, a sample in between.
+        for (int n = 0; n < good.size(); n += (n < 64 || n > good.size() - 64) ? 1 : 29)
+            QVERIFY2(rejects(good.left(n)), qPrintable(QString("cut at %1").arg(n)));
+
+        auto patched = [&](int at, const QByteArray& with) {
+            QByteArray b = good;
+            b.replace(at, with.size(), with);
+            return b;
+        };
+        auto le = [](qint32 v) {
+            QByteArray b(4, '\0');
+            qToLittleEndian<qint32>(v, b.data());
+            return b;
+        };
+        const int meshBlock = 44;
+        const int vertices = meshBlock + 8;
+        const int faces = vertices + 24 * 8;
+        // The support column's mesh sits in slot 1; the models follow both blocks.
+        const int models = faces + 12 * 12 + 8 + 24 * 8 + 12 * 12;
+        QVERIFY(i32At(good, models) == 1);
+        const double nan = qQNaN();
+        QByteArray nanBytes(8, '\0');
+        std::memcpy(nanBytes.data(), &nan, 8);
+        QVERIFY(rejects(patched(0, "Create By Brevant V1.0.3")));
+        QVERIFY(rejects(patched(32, le(-1))));
+        QVERIFY(rejects(patched(32, le(100000))));
+        QVERIFY(rejects(patched(36, le(9))));              // totals disagree
+        QVERIFY(rejects(patched(meshBlock, le(-8))));
+        QVERIFY(rejects(patched(meshBlock, le(0x7fffffff))));
+        QVERIFY(rejects(patched(vertices, nanBytes)));
+        QVERIFY(rejects(patched(faces, le(8))));           // index beyond the vertices
+        QVERIFY(rejects(patched(faces, le(-1))));
+        QVERIFY(rejects(patched(models, le(2))));
+        QVERIFY(rejects(patched(models + 4, QByteArray(32, 'x')))); // name without its zero
+        QVERIFY(rejects(patched(models + 4 + 32, le(5))));          // missing slot
+        QVERIFY(rejects(patched(models + 4 + 36, le(7))));
+        QVERIFY(rejects(patched(models + 4 + 41, QByteArray(8, '\0')))); // factor 0
+        QVERIFY(rejects(patched(models + 4 + 137 + 4, le(-3))));        // support count
+        QVERIFY(rejects(patched(models + 4 + 137 + 8, nanBytes)));     // support size
+        QVERIFY(!rejects(good));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProject)
+#include "tst_project.moc"

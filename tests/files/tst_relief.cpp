@@ -1,0 +1,134 @@
+#include <QImage>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+
+#include "FileRW/FileReaderWriter.h"
+#include "FileRW/ImageRelief.h"
+#include "scene/MeshData.h"
+#include "testutil_files.h"
+
+class TestRelief : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+
+    QString picture(const QString& name, int w, int h, QRgb colour, QImage::Format format = QImage::Format_RGB32)
+    {
+        QImage img(w, h, QImage::Format_RGB32);
+        img.fill(colour);
+        img = img.convertToFormat(format);
+        const QString path = dir.filePath(name);
+        img.save(path);
+        return path;
+    }
+
+private slots:
+    void grid_data()
+    {
+        QTest::addColumn<int>("w");
+        QTest::addColumn<int>("h");
+        QTest::addColumn<double>("length");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("columns");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("300x200") << 300 << 200 << 75.0 << true << 375 << 250;
+        QTest::newRow("1000x10") << 1000 << 10 << 75.0 << true << 375 << 3;
+        QTest::newRow("1000x2 gives no rows") << 1000 << 2 << 75.0 << false << 0 << 0;
+        QTest::newRow("one pixel wide") << 1 << 100 << 75.0 << false << 0 << 0;
+        QTest::newRow("one pixel high") << 100 << 1 << 75.0 << false << 0 << 0;
+        QTest::newRow("tall strip over the cap") << 10 << 100000 << 75.0 << false << 0 << 0;
+        QTest::newRow("zero length") << 100 << 100 << 0.0 << false << 0 << 0;
+        QTest::newRow("NaN length") << 100 << 100 << qQNaN() << false << 0 << 0;
+    }
+    void grid()
+    {
+        QFETCH(int, w);
+        QFETCH(int, h);
+        QFETCH(double, length);
+        QFETCH(bool, ok);
+        QFETCH(int, columns);
+        QFETCH(int, rows);
+        int c = 0, r = 0;
+        QCOMPARE(ImageRelief::gridSize(w, h, length, c, r), ok);
+        if (ok) {
+            QCOMPARE(c, columns);
+            QCOMPARE(r, rows);
+        }
+    }
+
+    void heights_data()
+    {
+        QTest::addColumn<double>("sign");
+        QTest::addColumn<uint>("colour");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<double>("height");
+        QTest::newRow("white") << 1.0 << uint(0xffffffff) << int(QImage::Format_RGB32) << 16.375;
+        QTest::newRow("black") << 1.0 << uint(0xff000000) << int(QImage::Format_RGB32) << 10.0;
+        QTest::newRow("mode -1 black") << -1.0 << uint(0xff000000) << int(QImage::Format_RGB32) << 16.4;
+        QTest::newRow("mode -1 white") << -1.0 << uint(0xffffffff) << int(QImage::Format_RGB32) << 10.025;
+        // Other pixel formats are converted to 32-bit RGB before the rows are read.
+        QTest::newRow("indexed white") << 1.0 << uint(0xffffffff) << int(QImage::Format_Indexed8) << 16.375;
+        QTest::newRow("grey white") << 1.0 << uint(0xffffffff) << int(QImage::Format_Grayscale8) << 16.375;
+    }
+    void heights()
+    {
+        QFETCH(double, sign);
+        QFETCH(uint, colour);
+        QFETCH(int, format);
+        QFETCH(double, height);
+        const QString path = picture("h.png", 20, 20, colour, QImage::Format(format));
+        CornerList corners;
+        std::atomic<int> progress{0};
+        std::atomic<bool> cancelled{false};
+        QVERIFY(ImageRelief::readCorners(path, {sign, 2.0, 4.0, 1.28}, corners, progress, cancelled));
+        double top = 0.0;
+        for (const auto& c : corners)
+            top = std::max(top, c.z);
+        QVERIFY2(std::fabs(top - height) < 1e-9, qPrintable(QString::number(top, 'g', 12)));
+        QCOMPARE(progress.load(), 9000);
+    }
+
+    void closedAndOutward()
+    {
+        // A gradient picture: a closed block with every face pointing out, on a 10 x 15 grid.
+        QImage img(8, 12, QImage::Format_RGB32);
+        for (int y = 0; y < 12; ++y)
+            for (int x = 0; x < 8; ++x)
+                img.setPixel(x, y, qRgb(x * 30, y * 20, 128));
+        const QString path = dir.filePath("g.bmp");
+        QVERIFY(img.save(path));
+        FileReaderWriter rw;
+        rw.reliefParams = {1.0, 2.0, 2.0, 1.28}; // 2 mm wide: 10 columns
+        MeshData m;
+        QVERIFY(rw.loadMesh(path, &m));
+        QVERIFY(testutil::isClosedAndConsistent(m));
+        QVERIFY(testutil::signedVolume(m) > 0.0);
+        QCOMPARE(m.vertices.size(), size_t(2 * 10 * 15));
+        double maxX = 0, maxY = 0;
+        for (const auto& v : m.vertices) {
+            maxX = std::max(maxX, v[0]);
+            maxY = std::max(maxY, v[1]);
+        }
+        QCOMPARE(maxX, 14.0); // rows
+        QCOMPARE(maxY, 9.0);  // columns
+    }
+
+    void refused()
+    {
+        FileReaderWriter rw;
+        MeshData m;
+        QVERIFY(!rw.loadMesh(picture("thin.png", 1, 50, 0xffffffff), &m));
+        QVERIFY(!rw.loadMesh(picture("flat.png", 1000, 2, 0xffffffff), &m));
+        QVERIFY(!rw.loadMesh(testutil::writeFile(dir, "fake.png", "not a picture"), &m));
+        QVERIFY(!rw.loadMesh(dir.filePath("missing.jpg"), &m));
+        QVERIFY(m.faces.empty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRelief)
+#include "tst_relief.moc"

@@ -1,0 +1,206 @@
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+
+#include <quazip.h>
+#include <quazipfile.h>
+
+#include "FileRW/FileReaderWriter.h"
+#include "FileRW/ThreeMFReader.h"
+#include "scene/LoadedModel.h"
+#include "scene/MeshData.h"
+
+namespace {
+const char* kCube = "<object id=\"%1\" type=\"model\"><mesh><vertices>\n<vertex x=\"0\" y=\"0\" z=\"0\"/><vertex x=\"1\" y=\"0\" z=\"0\"/><vertex x=\"0\" y=\"1\" z=\"0\"/><vertex x=\"0.1\" y=\"0\" z=\"1\"/>\n</vertices><triangles>\n<triangle v1=\"0\" v2=\"2\" v3=\"1\"/><triangle v1=\"0\" v2=\"1\" v3=\"3\"/><triangle v1=\"1\" v2=\"2\" v3=\"3\"/><triangle v1=\"2\" v2=\"0\" v3=\"3\"/>\n</triangles></mesh></object>";
+
+QByteArray model(const QString& resources, const QString& build)
+{
+    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<model unit=\"millimeter\" xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\">\n<resources>%1</resources><build>%2</build></model>")
+        .arg(resources, build)
+        .toUtf8();
+}
+
+QString tetra(const QString& id) { return QString::fromLatin1(kCube).arg(id); }
+} // namespace
+
+class TestThreeMF : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+    int counter = 0;
+
+    QString makeZip(const QList<QPair<QString, QByteArray>>& entries)
+    {
+        const QString path = dir.filePath(QStringLiteral("t%1.3mf").arg(++counter));
+        QuaZip zip(path);
+        if (!zip.open(QuaZip::mdCreate))
+            return QString();
+        for (const auto& e : entries) {
+            QuaZipFile f(&zip);
+            if (!f.open(QIODevice::WriteOnly, QuaZipNewInfo(e.first)))
+                return QString();
+            f.write(e.second);
+            f.close();
+        }
+        zip.close();
+        return path;
+    }
+    QString make3mf(const QByteArray& xml)
+    {
+        return makeZip({{QStringLiteral("[Content_Types].xml"), QByteArray("<Types/>")},
+                        {QStringLiteral("3D/3dmodel.model"), xml}});
+    }
+    bool load(const QString& path, std::vector<LoadedModel>& out)
+    {
+        FileReaderWriter rw;
+        return rw.load3mf(path, out);
+    }
+
+private slots:
+    void placement_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<int>("models");
+        QTest::addColumn<QVector<double>>("firstVertices"); // vertex 0 of each model, x y z
+
+        QTest::newRow("item translated")
+            << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 10 20 30\"/>") << 1
+            << QVector<double>{10, 20, 30};
+        QTest::newRow("two components, one mesh")
+            << model(tetra("1") + "<object id=\"2\"><components><component objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 5 0 0\"/>\n                     <component objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 0 7 0\"/></components></object>",
+                     "<item objectid=\"2\"/>")
+            << 2 << QVector<double>{5, 0, 0, 0, 7, 0};
+        // Component moved by (5,0,0) inside an item turned 90 degrees about Z and moved by (1,2,3).
+        QTest::newRow("component in rotated item")
+            << model(tetra("1") + "<object id=\"2\"><components><component objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 5 0 0\"/></components></object>",
+                     "<item objectid=\"2\" transform=\"0 1 0 -1 0 0 0 0 1 1 2 3\"/>")
+            << 1 << QVector<double>{1, 7, 3};
+        QTest::newRow("two items") << model(tetra("1") + tetra("2"), "<item objectid=\"1\"/><item objectid=\"2\"/>") << 2
+                                   << QVector<double>{0, 0, 0, 0, 0, 0};
+        QTest::newRow("unknown object skipped")
+            << model(tetra("1"), "<item objectid=\"9\"/><item objectid=\"1\"/>") << 1 << QVector<double>{0, 0, 0};
+    }
+    void placement()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(int, models);
+        QFETCH(QVector<double>, firstVertices);
+        std::vector<LoadedModel> out;
+        QVERIFY(load(make3mf(xml), out));
+        QCOMPARE(int(out.size()), models);
+        for (int i = 0; i < models; ++i) {
+            const MeshData& m = *out[size_t(i)].mesh;
+            QCOMPARE(out[size_t(i)].model->getName(), std::string("model"));
+            QCOMPARE(m.faces.size(), size_t(4)); // taken as given, not welded
+            for (int k = 0; k < 3; ++k)
+                QCOMPARE(m.vertices[0][size_t(k)], firstVertices[3 * i + k]);
+        }
+    }
+
+    void singlePrecision()
+    {
+        std::vector<LoadedModel> out;
+        QVERIFY(load(make3mf(model(tetra("1"), "<item objectid=\"1\"/>")), out));
+        QCOMPARE(out[0].mesh->vertices[3][0], double(0.1f));
+    }
+
+    void refused_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        const QString item = "<item objectid=\"1\"/>";
+        QTest::newRow("short transform") << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 10 20\"/>");
+        QTest::newRow("transform not a number")
+            << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 10 20 x\"/>");
+        QTest::newRow("cycle") << model("<object id=\"1\"><components><component objectid=\"2\"/></components></object>\n                                          <object id=\"2\"><components><component objectid=\"1\"/></components></object>",
+                                        item);
+        QTest::newRow("self reference")
+            << model("<object id=\"1\"><components><component objectid=\"1\"/></components></object>", item);
+        QTest::newRow("index out of range") << model(QString(tetra("1")).replace("v3=\"3\"", "v3=\"4\""), item);
+        QTest::newRow("negative index") << model(QString(tetra("1")).replace("v1=\"0\" v2=\"2\"", "v1=\"-1\" v2=\"2\""), item);
+        QTest::newRow("huge index") << model(QString(tetra("1")).replace("v3=\"3\"", "v3=\"99999999999\""), item);
+        QTest::newRow("non-finite vertex") << model(QString(tetra("1")).replace("x=\"0.1\"", "x=\"1e300\""), item);
+        QTest::newRow("no build items") << model(tetra("1"), "");
+        QTest::newRow("vertices without triangles")
+            << model("<object id=\"1\"><mesh><vertices><vertex x=\"0\" y=\"0\" z=\"0\"/></vertices></mesh></object>", item);
+        QTest::newRow("broken XML") << QByteArray("<model><resources>");
+        QTest::newRow("wrong root") << QByteArray("<other/>");
+        // A fan-out of 8 over 8 levels would make 8^8 meshes.
+        QString chain = tetra("0");
+        for (int level = 1; level <= 8; ++level) {
+            QString comps;
+            for (int k = 0; k < 8; ++k)
+                comps += QStringLiteral("<component objectid=\"%1\"/>").arg(level - 1);
+            chain += QStringLiteral("<object id=\"%1\"><components>%2</components></object>").arg(level).arg(comps);
+        }
+        QTest::newRow("exponential components") << model(chain, "<item objectid=\"8\"/>");
+    }
+    void refused()
+    {
+        QFETCH(QByteArray, xml);
+        std::vector<LoadedModel> out;
+        QVERIFY(!load(make3mf(xml), out));
+        QVERIFY(out.empty());
+    }
+
+    void hostileArchives()
+    {
+        std::vector<LoadedModel> out;
+        const QByteArray good = model(tetra("1"), "<item objectid=\"1\"/>");
+        // Not a zip at all.
+        QFile plain(dir.filePath("plain.3mf"));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.write(good);
+        plain.close();
+        QVERIFY(!load(plain.fileName(), out));
+        // No model part.
+        QVERIFY(!load(makeZip({{QStringLiteral("3D/other.model"), good}}), out));
+
+        // An entry climbing out of its folder is read in memory only: nothing lands outside.
+        const QString sentinel = QDir::temp().filePath("3D/3dmodel.model");
+        const bool existed = QFile::exists(sentinel);
+        QVERIFY(load(makeZip({{QStringLiteral("../../3D/3dmodel.model"), good}}), out));
+        QCOMPARE(out.size(), size_t(1));
+        QCOMPARE(QFile::exists(sentinel), existed);
+        QVERIFY(!QFile::exists(QDir::temp().filePath("Brevant/3D/3dmodel.model")) || existed);
+    }
+
+    void declaredSizeTooLarge()
+    {
+        const QString path = make3mf(model(tetra("1"), "<item objectid=\"1\"/>"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        // Claim an uncompressed size far beyond the cap in both headers of the model entry.
+        const QByteArray central("PK\x01\x02", 4), local("PK\x03\x04", 4);
+        int patched = 0;
+        for (int at = bytes.indexOf(central); at >= 0; at = bytes.indexOf(central, at + 1)) {
+            if (bytes.mid(at + 46, 16) == "3D/3dmodel.model") {
+                qToLittleEndian<quint32>(0xFFFFFFF0u, bytes.data() + at + 24);
+                ++patched;
+            }
+        }
+        QCOMPARE(patched, 1);
+        f.seek(0);
+        f.write(bytes);
+        f.close();
+        std::vector<LoadedModel> out;
+        QVERIFY(!load(path, out));
+    }
+
+    void transformParsing()
+    {
+        ThreeMFReader::Matrix m;
+        QVERIFY(ThreeMFReader::parseTransform("  1 0 0  0 1 0 0 0 1 10 20 30 ", m));
+        QCOMPARE(m[9], 10.0f);
+        QVERIFY(!ThreeMFReader::parseTransform("1 0 0 0 1 0 0 0 1 10 20", m));
+        QVERIFY(!ThreeMFReader::parseTransform("1 0 0 0 1 0 0 0 1 10 20 inf", m));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestThreeMF)
+#include "tst_threemf.moc"

@@ -1,0 +1,175 @@
+#include <QtTest>
+
+#include <cmath>
+
+#include "scene/MeshData.h"
+#include "scene/MeshList.h"
+
+using Face = std::array<int32_t, 3>;
+using Faces = std::vector<Face>;
+Q_DECLARE_METATYPE(Faces)
+
+class TestMeshStorage : public QObject
+{
+    Q_OBJECT
+
+private:
+    static MeshData* tagged(double x)
+    {
+        auto* m = new MeshData();
+        m->vertices.push_back({x, 0.0, 0.0});
+        return m;
+    }
+
+private slots:
+    void cleanup() { MeshList::clear(true); }
+
+    void slotsAreReusedAndTrimmed()
+    {
+        MeshList* list = MeshList::instance();
+        QCOMPARE(list->add(tagged(0)), 0);
+        QCOMPARE(list->add(tagged(1)), 1);
+        QCOMPARE(list->add(tagged(2)), 2);
+        list->remove(1);
+        QCOMPARE(list->size(), 3);
+        QVERIFY(list->at(1) == nullptr);
+        std::vector<int> empty;
+        list->emptySlots(empty);
+        QCOMPARE(empty, std::vector<int>{1});
+        QCOMPARE(list->add(tagged(3)), 1);
+        QCOMPARE(list->at(1)->vertices[0][0], 3.0);
+
+        // Removing the last slot cuts every empty slot before it too.
+        list->remove(1);
+        list->remove(2);
+        QCOMPARE(list->size(), 1);
+        list->remove(0);
+        QCOMPARE(list->size(), 0);
+        QVERIFY(list->at(-1) == nullptr);
+        QVERIFY(list->at(0) == nullptr);
+        list->remove(7); // out of range: nothing but the trim
+        QCOMPARE(list->size(), 0);
+    }
+
+    void setAtGrowsAndResetKeepsSlot()
+    {
+        MeshList* list = MeshList::instance();
+        MeshData* m = tagged(5);
+        list->setAt(5, m);
+        QCOMPARE(list->size(), 6);
+        std::vector<int> empty;
+        list->emptySlots(empty);
+        QCOMPARE(empty, (std::vector<int>{0, 1, 2, 3, 4}));
+        QCOMPARE(list->add(tagged(0)), 0);
+        list->resetAt(5);
+        QVERIFY(list->at(5) == m);
+        QVERIFY(m->vertices.empty());
+        MeshList::clear(false);
+        QCOMPARE(MeshList::instance()->size(), 0);
+    }
+
+    void appendOffsetsFaces()
+    {
+        MeshData dst;
+        dst.vertices.assign(4, {0.0, 0.0, 0.0});
+        dst.faces.push_back({0, 1, 2});
+        MeshData src;
+        src.vertices = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+        src.faces.push_back({0, 1, 2});
+        MeshData::appendMesh(dst, src);
+        QCOMPARE(dst.vertices.size(), size_t(7));
+        QCOMPARE(dst.faces.back(), (Face{4, 5, 6}));
+        QCOMPARE(dst.vertices[6][2], 1.0);
+    }
+
+    void transformIsColumnMajorAffine()
+    {
+        MeshData src;
+        src.vertices = {{1, 2, 3}};
+        src.faces.push_back({0, 0, 0});
+        // Rotation of 90 degrees about Z, then a shift of (10, 20, 30); the last row is ignored.
+        const double m[16] = {0, 1, 0, 5, -1, 0, 0, 5, 0, 0, 1, 5, 10, 20, 30, 9};
+        MeshData out;
+        MeshData::transform(src, m, out);
+        QCOMPARE(out.vertices[0][0], 8.0);
+        QCOMPARE(out.vertices[0][1], 21.0);
+        QCOMPARE(out.vertices[0][2], 33.0);
+        QCOMPARE(out.faces, src.faces);
+    }
+
+    void sortFaces_data()
+    {
+        QTest::addColumn<Faces>("in");
+        QTest::addColumn<Faces>("out");
+        QTest::newRow("rotate, sort, drop repeats and degenerate")
+            << Faces{{2, 0, 1}, {0, 1, 2}, {1, 1, 3}, {0, 2, 1}} << Faces{{0, 1, 2}, {0, 2, 1}};
+        QTest::newRow("winding kept") << Faces{{5, 2, 9}} << Faces{{2, 9, 5}};
+        // First and last equal: the smallest index first still leaves a repeat at the ends.
+        QTest::newRow("repeat at the ends") << Faces{{2, 5, 2}, {3, 1, 3}, {4, 4, 4}} << Faces{};
+        QTest::newRow("opposite windings both kept") << Faces{{3, 2, 1}, {1, 2, 3}} << Faces{{1, 2, 3}, {1, 3, 2}};
+    }
+
+    void sortFaces()
+    {
+        QFETCH(Faces, in);
+        QFETCH(Faces, out);
+        MeshData m;
+        m.vertices.assign(10, {0.0, 0.0, 0.0});
+        m.faces = in;
+        MeshData::sortFaces(m);
+        QCOMPARE(m.faces, out);
+    }
+
+    void sortFacesLarge()
+    {
+        // Large enough to take the threaded sort.
+        MeshData m;
+        const int n = 300000;
+        for (int i = n; i-- > 0;)
+            m.faces.push_back({i + 2, i, i + 1});
+        m.faces.push_back({0, 1, 2});
+        MeshData::sortFaces(m);
+        QCOMPARE(int(m.faces.size()), n);
+        for (int i = 0; i < n; ++i)
+            QVERIFY(m.faces[size_t(i)] == (Face{i, i + 1, i + 2}));
+    }
+
+    void normals_data()
+    {
+        QTest::addColumn<bool>("reversed");
+        QTest::newRow("counter-clockwise") << false;
+        QTest::newRow("clockwise") << true;
+    }
+
+    void normals()
+    {
+        QFETCH(bool, reversed);
+        MeshData m;
+        m.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {5, 5, 5}, {7, 7, 7}};
+        m.faces.push_back(reversed ? Face{0, 2, 1} : Face{0, 1, 2});
+        m.faces.push_back({3, 4, 3}); // zero area
+        MeshData::computeNormals(m);
+        QCOMPARE(m.normals.size(), m.vertices.size());
+        const double z = reversed ? -1.0 : 1.0;
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(m.normals[size_t(i)], (std::array<double, 3>{0.0, 0.0, z}));
+        // A zero-area face adds nothing; its vertices keep a clean zero normal.
+        for (int i = 3; i < 5; ++i)
+            QCOMPARE(m.normals[size_t(i)], (std::array<double, 3>{0.0, 0.0, 0.0}));
+    }
+
+    void normalsAverageFaces()
+    {
+        MeshData m;
+        m.vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+        m.faces = {{0, 2, 1}, {0, 1, 3}};
+        MeshData::computeNormals(m);
+        const auto& n = m.normals[0];
+        QVERIFY(std::fabs(n[0]) < 1e-12);
+        QVERIFY(std::fabs(n[1] + std::sqrt(0.5)) < 1e-12);
+        QVERIFY(std::fabs(n[2] + std::sqrt(0.5)) < 1e-12);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMeshStorage)
+#include "tst_meshstorage.moc"

@@ -1,0 +1,132 @@
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <cmath>
+
+#include "Thread/FDMSliceProcess.h"
+#include "scene/AppData.h"
+#include "scene/MeshData.h"
+#include "scene/MeshList.h"
+#include "scene/MeshModel.h"
+#include "testutil_slice.h"
+
+using namespace SliceTest;
+
+// Models in the scene, the real engine, the print-task file out, deciphered and checked.
+class TestSliceEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+
+    static MeshData* box(double sx, double sy, double sz)
+    {
+        auto* m = new MeshData();
+        for (int i = 0; i < 8; ++i)
+            m->vertices.push_back({(i & 1) * sx, ((i >> 1) & 1) * sy, ((i >> 2) & 1) * sz});
+        const int f[12][3] = {{0, 2, 1}, {1, 2, 3}, {4, 5, 6}, {5, 7, 6}, {0, 1, 4}, {1, 5, 4},
+                              {2, 6, 3}, {3, 6, 7}, {0, 4, 2}, {2, 4, 6}, {1, 3, 5}, {3, 7, 5}};
+        for (const auto& t : f)
+            m->faces.push_back({t[0], t[1], t[2]});
+        return m;
+    }
+
+    // Puts a box on the plate at (x, y).
+    static void addBox(const char* name, double x, double y, double size)
+    {
+        auto* model = new MeshModel();
+        model->name = name;
+        model->setMeshSlot(MeshList::instance()->add(box(size, size, size)));
+        AppData::instance()->addModel(model);
+        MeshData placed;
+        AppData::instance()->mergeVisibleModels(placed);
+        double minZ = 1e100;
+        for (const auto& v : placed.vertices)
+            minZ = std::min(minZ, v[2]);
+        const double move[3] = {x, y, -minZ};
+        model->translate(move);
+    }
+
+private slots:
+    void slicesTheSceneIntoAPrintTaskFile()
+    {
+        const QString engine = QStringLiteral(TARNI_BUILD_DIR "/BrevEngine/BrevEngine");
+        QVERIFY2(QFileInfo(engine).isExecutable(), "build the engine first");
+        QVERIFY(dir.isValid());
+        const QString appDir = dir.filePath("app");
+        const QString dataDir = dir.filePath("data");
+        QVERIFY(QDir().mkpath(appDir + "/BrevEngine"));
+        QVERIFY(QFile::copy(engine, appDir + "/BrevEngine/" + FDMSliceProcess::engineFileName()));
+
+        AppData* app = AppData::instance();
+        app->setAppDir(appDir);
+        app->setSettingsDir(dataDir);
+        QVERIFY(QDir().mkpath(dataDir));
+        app->setBoxSize(145, 145, 140, 150, 175);
+        app->setChoiceType(1);
+        app->setPrintQuality(0);
+        app->setTemperature(215);
+        app->setHotbed(55);
+        addBox("cube", -15, 0, 10);
+        addBox("cube", 15, 5, 6);
+        auto* column = new MeshModel();
+        column->isSupport = true;
+        column->supportPoint = {15.0, 5.0, 0.0};
+        app->commitSupport(column);
+
+        // What the main window does before a slice: a fresh, writable ini from the profile.
+        const QString ini = appDir + "/BrevEngine/Brev.ini";
+        QVERIFY(QFile::copy(":/config/Resources/low.ini", ini));
+        QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
+        QVERIFY(app->writeEngineConfig(ini));
+
+        const QString target = dataDir + "/gco/cube.BVT";
+        auto* worker = new FDMSliceProcess();
+        QThread thread;
+        worker->moveToThread(&thread);
+        connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+        thread.start();
+        QSignalSpy progress(worker, &FDMSliceProcess::progressChanged);
+        QSignalSpy failed(worker, &FDMSliceProcess::FDMerror);
+        worker->setSnapshot(SliceSnapshot::take(target));
+        QMetaObject::invokeMethod(worker, "slice", Qt::QueuedConnection);
+        QTRY_VERIFY_WITH_TIMEOUT(!failed.isEmpty() || (!progress.isEmpty() && progress.last().at(0).toInt() == 10000), 60000);
+        thread.quit();
+        thread.wait();
+        app->clearModels(false);
+        QCOMPARE(failed.count(), 0);
+        QVERIFY(!QFile::exists(ini));
+
+        int previous = 0;
+        for (const QList<QVariant>& p : progress) {
+            const int v = p.at(0).toInt();
+            QVERIFY(v == 10000 || (v >= 0 && v <= 9900));
+            previous = v;
+        }
+        QCOMPARE(previous, 10000);
+
+        const QByteArray text = decipherPrintTask(target);
+        QVERIFY(text.endsWith("\nM25\n"));
+        const QList<QByteArray> lines = text.left(text.size() - 1).split('\n');
+        QCOMPARE(lines[0], QByteArray(";Brevant 1.0.00"));
+        QCOMPARE(lines[1], "M102 L" + QByteArray::number(lines.size() - 1));
+        QCOMPARE(lines[2], QByteArray("M300 PX5"));
+        QVERIFY(lines[5].startsWith(";Filament:\t"));
+        const double filament = lines[5].mid(11, lines[5].size() - 13).toDouble();
+        QVERIFY(filament > 0);
+        QCOMPARE(lines[3], "M998 P" + QByteArray::number(int(std::ceil(filament))));
+        QVERIFY(text.contains("\n;Low Quality\n"));
+        QVERIFY(text.contains("\nM104 S215   ;temperature set\nM140 S55   ;hot bed temperature\n"));
+        QVERIFY(text.contains("\nM109 S225   ;temperature set waiting\nM190 S55   ;hot bed temperature waiting\n"));
+        QVERIFY(!text.contains("{temperature}"));
+        QVERIFY(text.contains("\nG1 "));
+        for (const QByteArray& l : lines)
+            QVERIFY(!l.isEmpty() && !l.contains('\r') && l.size() < 256);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSliceEndToEnd)
+#include "tst_slicee2e.moc"
