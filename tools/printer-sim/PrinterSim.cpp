@@ -196,6 +196,8 @@ void PrinterSim::handle(const Frame& f)
 {
     m_requests.append(f);
     emit requestReceived(f.command, f.data);
+    if (frameHook && frameHook(f))
+        return;
     if (behaviour.silent)
         return;
     switch (f.command) {

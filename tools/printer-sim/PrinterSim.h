@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 #include "Thread/SerialFrame.h"
 
 class QSocketNotifier;
@@ -73,6 +75,8 @@ public:
     void vanish();
 
     Behaviour behaviour;
+    // Sees every request first; returning true takes it over (the boot loader does).
+    std::function<bool(const SerialFrame::Frame&)> frameHook;
 
     // Printer state, readable and settable by tests.
     int printerState = Idle;
