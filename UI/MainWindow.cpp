@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopWidget>
+#include <QDesktopServices>
+#include <QDir>
+#include <QSettings>
+#include <QUrl>
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -31,6 +34,7 @@
 #include "app/QsLog.h"
 #include "cutting/CutEngine.h"
 #include "cutting/CutWorkData.h"
+#include "support/AutoSupport.h"
 #include "platform/Platform.h"
 #include "render/BVGLWidget.h"
 #include "render/GLWidget.h"
@@ -46,7 +50,9 @@ ThreadPool* pool()
     return ThreadPool::instance();
 }
 
-const QStringList modelSuffixes{"stl", "obj", "3mf", "brev", "bvt", "bmp", "png", "jpg", "jpeg"};
+// Where the maker's pages live; the browser opens them.
+const char* const ModelLibraryUrl = "https://www.brevant.com/models";
+const char* const ServiceUrl = "https://www.brevant.com/service";
 
 } // namespace
 
@@ -116,7 +122,15 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui.twtMain_edit, &EditTreeWidget::sendMousePress, this, &MainWindow::slot_mouse_press);
     connect(ui.twtMain_edit, &EditTreeWidget::sendMouseRelease, this, &MainWindow::slot_mouse_Release);
     connect(ui.twtMain_edit, &EditTreeWidget::sendMouseMove, this, &MainWindow::slot_mouse_Move);
+    connect(ui.actionModelLibrary, &QAction::triggered, this, &MainWindow::on_actionTarniMB, Qt::QueuedConnection);
+    connect(ui.actionAbout, &QAction::triggered, this, &MainWindow::on_actionAbout, Qt::QueuedConnection);
+    connect(ui.actionTarni, &QAction::triggered, this, &MainWindow::on_actionTarni, Qt::QueuedConnection);
+    connect(ui.actionFirmware, &QAction::triggered, this, &MainWindow::on_actionFirmware, Qt::QueuedConnection);
+    connect(ui.actionChoiceType, &QAction::triggered, this, &MainWindow::on_actionChoiceType, Qt::QueuedConnection);
+    connect(ui.actionHelp, &QAction::triggered, this, &MainWindow::on_actionHelp, Qt::QueuedConnection);
+    connect(recentMenu, &QMenu::aboutToShow, this, &MainWindow::on_action2);
     CommunicateThread* link = p->linkWorker();
+    connect(link, &CommunicateThread::signUpdate, this, &MainWindow::on_actionFirmware, Qt::QueuedConnection);
     connect(this, &MainWindow::signSendGcode, link, &CommunicateThread::BVTProcessing, Qt::QueuedConnection);
     connect(this, &MainWindow::signStopSendGcode, link, &CommunicateThread::stopSendGcode, Qt::QueuedConnection);
     connect(link, &CommunicateThread::signMachineType, this,
@@ -199,7 +213,8 @@ void MainWindow::createOverlays()
         settingsMenu->addAction(a);
     ui.btnMain_setting->setMenu(settingsMenu);
 
-    connect(btnMain_print, &QPushButton::clicked, this, [this] { emit signStopSendGcode(); });
+    connect(btnMain_print, &QPushButton::clicked, this, &MainWindow::on_btnMain_print_clicked);
+    connect(btnSD_print, &QPushButton::clicked, this, &MainWindow::on_btnSD_print_clicked);
     connect(cbbMain_view, &BVViewPort::sendView, this, &MainWindow::on_cbbMain_view_send);
 }
 
@@ -363,6 +378,7 @@ void MainWindow::updateButtons()
             w->setEnabled(false);
         if (p->taskState() == 3 || p->taskState() == 4) {
             IconHelper::instance()->setIcon(btnMain_print, QChar(0xF04D), 20);
+            printGlyphIsStop = true;
             btnMain_print->setEnabled(true);
         } else {
             btnMain_print->setEnabled(false);
@@ -402,6 +418,7 @@ void MainWindow::updateButtons()
     }
     ui.btnMain_setcura->setEnabled(true);
     IconHelper::instance()->setIcon(btnMain_print, QChar(0xF04B), 20);
+    printGlyphIsStop = false;
     data->setSelectionEnabled(true);
     animateProgress(ui.pgbMain_progress->maximum());
 }
@@ -471,9 +488,11 @@ void MainWindow::SliceViewChange()
 void MainWindow::on_initGcodeData(bool isover)
 {
     if (isover) {
-        view()->refreshGcodeView(true);
-        updateStatus();
+        AppData::instance()->setEditMode(0);
+        view()->setShowLayer(g_gcodeLayerCount.load());
     }
+    view()->refreshGcodeView(isover);
+    updateStatus();
 }
 
 void MainWindow::on_vsdMain_layer_valueChanged(int value)
@@ -491,19 +510,31 @@ void MainWindow::on_cbbMain_view_send(int index)
 
 void MainWindow::on_btnMain_Slice_clicked()
 {
-    // The switch between the model view and the tool-path preview.
-    view()->setSliceView(ui.btnMain_Slice->isChecked());
+    ThreadPool* p = pool();
+    if (ui.btnMain_Slice->isChecked()) {
+        p->setHasPrintFile(1);
+        view()->setSliceView(true);
+        printMessage->show();
+    } else {
+        p->setHasPrintFile(0);
+        if (AppData::instance()->modelCount() == 0) {
+            on_btnMain_Slice_clear();
+            return;
+        }
+        view()->setSliceView(false);
+        printMessage->hide();
+    }
     updateStatus();
 }
 
 void MainWindow::on_btnMain_Slice_clear()
 {
-    // Leave the tool-path preview: the print-task data is dropped.
-    pool()->setHasPrintFile(0);
-    g_gcodeLayerCount.store(100);
-    view()->clearSliceView();
+    if (view()->showMode() == 1)
+        return;
     ui.btnMain_Slice->setChecked(false);
     ui.btnMain_Slice->setEnabled(false);
+    pool()->setHasPrintFile(0);
+    view()->clearSliceView();
     printMessage->hide();
     updateStatus();
 }
@@ -645,50 +676,483 @@ void MainWindow::setSupportSize(double size)
     ui.twtMain_edit->setSupportSize(size);
 }
 
+void MainWindow::runAutoSupport(double size, double angle)
+{
+    if (!AppData::instance()->allModelsInVolume()) {
+        BrevMessageBox box(4, this);
+        box.exec();
+        return;
+    }
+    view()->clearHoverModel();
+    waitDialog = new BVWaitDialog(this);
+    ui.labMain_Status->setText(tr("Auto Support"));
+    g_jobState.store(0);
+    startAutoSupportJob(size * 1.1, angle, this, [](bool) { emit ThreadPool::instance()->signWaitDialogHide(0); });
+    connect(this, &MainWindow::signWaitClose, waitDialog, &BVWaitDialog::DoneClose);
+    waitDialog->exec();
+    delete waitDialog;
+    waitDialog = nullptr;
+}
+
+void MainWindow::setCuttingValue(float value)
+{
+    view()->SetBottomValue(value);
+    updateGLView();
+}
+
+float MainWindow::cuttingValue() const
+{
+    return view()->getBottomValue();
+}
+
+bool MainWindow::sendCuttingCommand(int command)
+{
+    const bool ok = view()->SendCuttingCMD(command);
+    updateGLView();
+    ui.twtMain_edit->updatePanels();
+    return ok;
+}
+
+void MainWindow::setCuttingMode(bool on)
+{
+    view()->SendCuttingCMD(on ? 4 : 5);
+    updateGLView();
+}
+
+void MainWindow::exitCuttingMode()
+{
+    if (ui.twtMain_edit->isReadyCutting())
+        ui.twtMain_edit->setCuttingDisabled(false);
+    view()->SendCuttingCMD(5);
+}
+
+void MainWindow::setSupportCursor(bool deleting)
+{
+    if (deleting) {
+        const QPixmap pix(":/new/mousedelete");
+        ui.glwMain_show->setCursor(QCursor(pix, pix.width() / 2, pix.height() / 2));
+    } else {
+        ui.glwMain_show->setCursor(Qt::ArrowCursor);
+    }
+}
+
+// ---- Menus ----
+
+void MainWindow::on_actionTarniMB()
+{
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(ModelLibraryUrl)));
+}
+
+void MainWindow::on_actionHelp()
+{
+    QDesktopServices::openUrl(QUrl(QString::fromLatin1(ServiceUrl)));
+}
+
+void MainWindow::on_actionFirmware()
+{
+    if (!firmwareDialog->isVisible())
+        firmwareDialog->exec();
+}
+
+void MainWindow::on_btnMain_setcura_clicked()
+{
+    if (confirmClearSlicePreview())
+        settingWindow->exec();
+}
+
+void MainWindow::on_actionAbout() {}
+void MainWindow::on_actionTarni() {}
+void MainWindow::on_actionChoiceType() {}
+void MainWindow::on_actionWizard() {}
+
 // ---- Files ----
+
+namespace {
+
+const int MaxModels = 50;
+const int MaxNameLength = 53;
+
+QString settingsValue(const QString& key)
+{
+    return QSettings(AppData::instance()->settingsFilePath(), QSettings::IniFormat).value(key).toString();
+}
+
+void setSettingsValue(const QString& key, const QString& value)
+{
+    QSettings(AppData::instance()->settingsFilePath(), QSettings::IniFormat).setValue(key, value);
+}
+
+QString fileNameOf(QString path)
+{
+    path.replace('\\', '/');
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
+void showAllModels()
+{
+    for (MeshModel* m : AppData::instance()->getModels())
+        m->visible = true;
+}
+
+} // namespace
+
+namespace {
+MainWindow::FileDialogHook g_fileDialogHook;
+}
+
+void MainWindow::setFileDialogHook(FileDialogHook hook)
+{
+    g_fileDialogHook = std::move(hook);
+}
+
+QStringList MainWindow::askFiles(const QString& title, const QString& dir, const QString& filter, bool save, bool many)
+{
+    if (g_fileDialogHook)
+        return g_fileDialogHook(title, dir, filter, save);
+    if (save) {
+        const QString path = QFileDialog::getSaveFileName(this, title, dir, filter);
+        return path.isEmpty() ? QStringList() : QStringList{path};
+    }
+    if (many)
+        return QFileDialog::getOpenFileNames(this, title, dir, filter);
+    const QString path = QFileDialog::getOpenFileName(this, title, dir, filter);
+    return path.isEmpty() ? QStringList() : QStringList{path};
+}
+
+void MainWindow::clearScene()
+{
+    AppData::instance()->clearModels(false);
+    MeshList::clear(false);
+    view()->releaseModelBuffers();
+    updateGLView();
+}
 
 void MainWindow::openFile(const QString& path)
 {
-    if (waitingFlag)
+    ThreadPool* p = pool();
+    // Jobs on other threads read the scene while a wait dialog is open, or the workers are busy.
+    if (waitingFlag || p->taskState() != 0)
         return;
+    if (view()->showMode() == 2) {
+        ui.btnMain_Slice->setChecked(false);
+        ui.btnMain_Slice->setEnabled(false);
+        p->setHasPrintFile(0);
+        view()->clearSliceView();
+        printMessage->hide();
+        updateStatus();
+    }
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (!modelSuffixes.contains(suffix))
-        return;
-    if (!confirmQuitSupportMode() || !confirmClearSlicePreview())
-        return;
-    if (suffix == "bvt")
-        pool()->setPrintFile(0, path);
-    currentFile = path;
-    pool()->fileWorker()->loadFile(path);
+    if (suffix.contains("brev")) {
+        if (MeshList::instance()->size() > 0) {
+            BrevMessageBox box(15, this);
+            if (box.exec() != 1)
+                return;
+        }
+        clearScene();
+        p->fileWorker()->loadFile(path);
+    } else if (suffix.contains("bvt")) {
+        p->setPrintFile(0, path);
+        updateGLView();
+        p->fileWorker()->loadFile(path);
+    } else if (suffix.contains("bmp") || suffix.contains("png") || suffix.contains("jpg")) {
+        pictureDialog->setImage(path);
+        const int result = pictureDialog->exec();
+        if (result == 0)
+            return;
+        if (result == 1) {
+            showAllModels();
+            ui.btnMain_Slice->setEnabled(false);
+        }
+        p->fileWorker()->loadFile(path);
+    } else if (suffix.contains("stl") || suffix.contains("obj") || suffix.contains("3mf")) {
+        const bool empty = AppData::instance()->modelCount() == 0;
+        showAllModels();
+        if (empty)
+            ui.btnMain_Slice->setEnabled(false);
+        p->fileWorker()->loadFile(path);
+    }
 }
 
 void MainWindow::on_btnMain_open_clicked()
 {
-    const QString path = QFileDialog::getOpenFileName(
-        this, tr("Open File"), QString(),
-        tr("Model files (*.stl *.obj *.3mf *.brev *.BVT *.bmp *.png *.jpg)"));
-    if (!path.isEmpty())
+    if (!confirmClearSlicePreview() || !confirmQuitSupportMode())
+        return;
+    QString dir = settingsValue("Paths/OpenDir");
+    if (dir.isEmpty())
+        dir = AppData::instance()->getSettingsDir();
+    const QStringList paths = askFiles(tr("Import Model"), dir,
+                                       tr("3D Model File(*.stl;*.obj;*.brev;*.png;*.bmp;*.jpg;*.3mf;*.BVT)"), false, true);
+    for (const QString& path : paths) {
+        if (fileNameOf(path).size() > MaxNameLength) {
+            BrevMessageBox box(32, this);
+            box.exec();
+            return;
+        }
+    }
+    if (!paths.isEmpty() && AppData::instance()->modelCount() >= MaxModels) {
+        BrevMessageBox box(12, this);
+        box.exec();
+        return;
+    }
+    for (const QString& path : paths) {
         openFile(path);
+        setSettingsValue("Paths/OpenDir", QFileInfo(path).absolutePath());
+    }
+}
+
+bool MainWindow::on_btnMain_save_clicked()
+{
+    if (!confirmQuitSupportMode())
+        return false;
+    QString dir = settingsValue("Paths/MeshSave");
+    if (dir.isEmpty())
+        dir = AppData::instance()->getSettingsDir();
+    const QString proposed = dir + "/" + QString::fromLocal8Bit(AppData::instance()->getSelectedModelName().c_str());
+    const QStringList answer = askFiles(tr("Save File"), proposed, tr("Brevant File (*.brev)"), true, false);
+    if (answer.isEmpty() || answer.first().isEmpty())
+        return false;
+    QString path = answer.first();
+    setSettingsValue("Paths/MeshSave", QFileInfo(path).absolutePath());
+    if (QFileInfo(path).suffix().toLower() != "brev")
+        path += ".brev";
+    // The save runs on the file worker; the event loop keeps the window alive meanwhile.
+    g_saveDone.store(false);
+    const bool saved = pool()->fileWorker()->saveFileAndWait(path, 0);
+    g_saveDone.store(false);
+    // A failed save is reported by the pool; callers must not act as if it was made.
+    return saved;
+}
+
+void MainWindow::on_btnMain_export_clicked()
+{
+    if (!confirmEraseSliceData() || !confirmQuitSupportMode())
+        return;
+    if (!AppData::instance()->allModelsInVolume()) {
+        BrevMessageBox box(4, this);
+        box.exec();
+        return;
+    }
+    const QString last = settingsValue("Paths/GCodeSave");
+    const QString proposed = last.isEmpty()
+        ? AppData::instance()->getAppDir() + "/gco/3DPRINT.BVT"
+        : last.left(last.lastIndexOf('/')) + "/" + QString::fromLocal8Bit(AppData::instance()->getSelectedModelName().c_str());
+    const QStringList answer = askFiles(tr("Save GCode"), proposed, tr("Brevant File (*.BVT)"), true, false);
+    if (answer.isEmpty() || answer.first().isEmpty())
+        return;
+    QString path = answer.first();
+    if (QFileInfo(path).suffix() != "BVT")
+        path += ".BVT";
+    setSettingsValue("Paths/GCodeSave", path);
+    if (prepareEngineIni())
+        pool()->startSlice(1, path);
+}
+
+bool MainWindow::acceptableDrop(const QList<QUrl>& urls)
+{
+    if (urls.isEmpty())
+        return false;
+    static const QStringList accepted{"brev", "obj", "stl", "bvt", "bmp", "png", "jpg", "3mf"};
+    int projects = 0;
+    for (const QUrl& url : urls) {
+        const QString suffix = QFileInfo(url.toLocalFile()).suffix().toLower();
+        if (!accepted.contains(suffix))
+            return false;
+        if (suffix == "brev")
+            ++projects;
+    }
+    return projects == 0 || (projects == 1 && urls.size() == 1);
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* e)
 {
-    if (waitingFlag || !e->mimeData()->hasUrls())
-        return;
-    for (const QUrl& url : e->mimeData()->urls()) {
-        if (modelSuffixes.contains(QFileInfo(url.toLocalFile()).suffix().toLower())) {
-            e->acceptProposedAction();
-            return;
-        }
-    }
+    AppData* data = AppData::instance();
+    if (data->isSupportEditing() || data->isSupportDeleting())
+        emit ui.twtMain_edit->signExitSupportWork();
+    if (!waitingFlag && e->mimeData()->hasUrls() && acceptableDrop(e->mimeData()->urls()) && !pool()->isBusy())
+        e->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent* e)
 {
-    if (waitingFlag)
+    if (waitingFlag || pool()->isBusy()) {
+        e->ignore();
         return;
-    for (const QUrl& url : e->mimeData()->urls())
-        openFile(url.toLocalFile());
+    }
+    const QList<QUrl> urls = e->mimeData()->urls();
+    if (AppData::instance()->modelCount() + urls.size() > MaxModels) {
+        BrevMessageBox box(12, this);
+        box.exec();
+        return;
+    }
+    QStringList paths;
+    for (const QUrl& url : urls) {
+        const QString path = url.toLocalFile();
+        if (fileNameOf(path).size() > MaxNameLength) {
+            BrevMessageBox box(32, this);
+            box.exec();
+            return;
+        }
+        paths << path;
+    }
+    if (view()->showMode() == 2)
+        on_btnMain_Slice_clear();
+    if (paths.size() == 1)
+        openFile(paths.first());
+    else
+        pool()->fileWorker()->loadFiles(paths);
+}
+
+void MainWindow::on_action2()
+{
+    recentMenu->clear();
+    const QStringList entries = AppData::instance()->getRecentFiles();
+    for (int i = 0; i < entries.size(); ++i) {
+        QAction* a = recentMenu->addAction(
+            QIcon::fromTheme("document-open", QIcon(QString(":/add/recent%1").arg(i + 1))), entries[i]);
+        a->setObjectName(entries[i]);
+        connect(a, &QAction::triggered, this, &MainWindow::on_recentFile);
+    }
+    recentMenu->move(x() + ui.btnMain_setting->x() - 142, y() + ui.btnMain_setting->y() + 53);
+}
+
+void MainWindow::on_recentFile()
+{
+    auto* action = qobject_cast<QAction*>(sender());
+    if (!action)
+        return;
+    openRecentFile(action->objectName());
+}
+
+void MainWindow::openRecentFile(const QString& name)
+{
+    ThreadPool* p = pool();
+    const int state = p->taskState();
+    if (state >= 1 && state <= 4) {
+        BrevMessageBox box(38, this);
+        box.exec();
+        return;
+    }
+    if (!confirmClearSlicePreview())
+        return;
+    const QString path = AppData::instance()->getAppDir() + "/gco/" + name;
+    if (!QFileInfo::exists(path)) {
+        BrevMessageBox box(37, this);
+        box.exec();
+        return;
+    }
+    const bool meshes = MeshList::instance()->size() > 0;
+    if (view()->showMode() != 2) {
+        if (meshes) {
+            BrevMessageBox box(16, this);
+            if (box.exec() != 1)
+                return;
+        }
+    } else {
+        BrevMessageBox box(16, this);
+        if (box.exec() != 1)
+            return;
+        on_btnMain_Slice_clicked();
+    }
+    if (meshes)
+        clearScene();
+    p->setPrintFile(0, path);
+    p->fileWorker()->loadFile(path);
+}
+
+// ---- Slicing, preview and printing ----
+
+bool MainWindow::prepareEngineIni()
+{
+    const QString dir = AppData::instance()->getAppDir() + "/BrevEngine";
+    QDir().mkpath(dir);
+    const QString ini = dir + "/Brev.ini";
+    if (QFileInfo::exists(ini)) {
+        QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
+        QFile::remove(ini);
+    }
+    static const char* profiles[3] = {":/config/Resources/low.ini", ":/config/Resources/mid.ini",
+                                      ":/config/Resources/high.ini"};
+    const int quality = AppData::instance()->getPrintQuality();
+    if (quality < 0 || quality > 2 || !QFile::copy(profiles[quality], ini)) {
+        BrevMessageBox box(2, this);
+        box.exec();
+        return false;
+    }
+    QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
+    if (!AppData::instance()->writeEngineConfig(ini)) {
+        BrevMessageBox box(2, this);
+        box.exec();
+        return false;
+    }
+    return true;
+}
+
+void MainWindow::on_btnMain_print_clicked()
+{
+    ThreadPool* p = pool();
+    if (!confirmQuitSupportMode())
+        return;
+    if (!AppData::instance()->allModelsInVolume()) {
+        BrevMessageBox box(4, this);
+        box.exec();
+        return;
+    }
+    if (!printGlyphIsStop) {
+        const int mode = view()->showMode();
+        if (mode == 1 || mode == 3) {
+            if (!AppData::instance()->allModelsInVolume()) {
+                BrevMessageBox box(4, this);
+                box.exec();
+                return;
+            }
+            if (prepareEngineIni())
+                p->startSlice(2, QString());
+        } else {
+            BrevMessageBox box(35, this);
+            if (box.exec() != 1)
+                return;
+            const QString path = p->printFilePath();
+            emit signSendGcode(path);
+            const QString gco = AppData::instance()->getAppDir() + "/gco";
+            const QString folder = path.left(path.lastIndexOf('/'));
+            const QString name = path.mid(path.lastIndexOf('/') + 1);
+            // A file already kept in "gco" is not copied onto itself.
+            if (QDir::cleanPath(folder) != QDir::cleanPath(gco)) {
+                QDir().mkpath(gco);
+                QFile::remove(gco + "/" + name);
+                QFile::copy(path, gco + "/" + name);
+            }
+            AppData::instance()->addRecentFile(name);
+        }
+        return;
+    }
+    if (p->taskState() == 3) {
+        BrevMessageBox box(7, this);
+        if (box.exec() == 1)
+            p->killSlice();
+    } else if (p->taskState() == 4) {
+        BrevMessageBox box(5, this);
+        if (box.exec() == 1)
+            emit signStopSendGcode();
+    }
+}
+
+void MainWindow::on_btnSD_print_clicked()
+{
+    BrevMessageBox box(40, this);
+    if (box.exec() == 1)
+        emit pool()->signBeginPrint(QStringLiteral("deflaut"));
+}
+
+void MainWindow::on_ExitBVT()
+{
+    const int mode = view()->showMode();
+    if (mode != 0 && mode != 2)
+        return;
+    on_btnMain_Slice_clear();
+    if (MeshList::instance()->size() > 0)
+        clearScene();
+    updateStatus();
 }
 
 // ---- Frameless window ----
@@ -867,7 +1331,13 @@ void MainWindow::keyPressEvent(QKeyEvent* e)
 void MainWindow::closeEvent(QCloseEvent* e)
 {
     ThreadPool* p = pool();
-    if (MeshList::instance()->size() > 0) {
+    int answer = -1;
+    if (MeshList::instance()->size() == 0) {
+        if (p->taskState() == 4) {
+            BrevMessageBox box(23, this);
+            answer = box.exec();
+        }
+    } else {
         QLOG_INFO() << "UI\\MainWindow @" << __LINE__ << "close, task state" << p->taskState();
         if (p->taskState() == 4) {
             BrevMessageBox box(22, this);
@@ -875,12 +1345,21 @@ void MainWindow::closeEvent(QCloseEvent* e)
             e->ignore();
             return;
         }
-    } else if (p->taskState() == 4) {
-        BrevMessageBox box(23, this);
-        if (box.exec() == 2) {
+        BrevMessageBox box(p->taskState() == 3 ? 21 : 17, this);
+        answer = box.exec();
+    }
+    if (answer == 2) {
+        e->ignore();
+        return;
+    }
+    if (answer == 1 && MeshList::instance()->size() > 0) {
+        // Nothing the user made is lost: a save that did not happen keeps the window open.
+        if (!on_btnMain_save_clicked()) {
             e->ignore();
             return;
         }
+        for (MeshModel* m : AppData::instance()->getModels())
+            m->visible = true;
     }
     shutDown();
     e->accept();

@@ -3,6 +3,9 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <QUrl>
+
+#include <functional>
 #include <QWidget>
 
 #include "Thread/SignalTypes.h"
@@ -35,6 +38,11 @@ public:
     bool startUp();
 
     GLWidget* view() const;
+
+    // Test seam: when set, file dialogs are answered by the hook instead of being shown.
+    using FileDialogHook = std::function<QStringList(const QString& title, const QString& dir,
+                                                     const QString& filter, bool save)>;
+    static void setFileDialogHook(FileDialogHook hook);
     Ui_MainWindow& form() { return ui; }
 
     // ViewHost: what the view asks of the window.
@@ -61,6 +69,15 @@ public:
     void onJobTimer();
     void setSupportSize(double size);
     void onMachineTypeReported(ChoiceType type);
+    bool acceptableDrop(const QList<QUrl>& urls);
+    void openRecentFile(const QString& name);
+    void runAutoSupport(double size, double angle);
+    void setCuttingValue(float value);
+    float cuttingValue() const;
+    bool sendCuttingCommand(int command);
+    void setCuttingMode(bool on);
+    void exitCuttingMode();
+    void setSupportCursor(bool deleting);
 
 signals:
     void signPaste();
@@ -85,6 +102,21 @@ public slots:
     void on_btnMain_Slice_clicked();
     void on_btnMain_Slice_clear();
     void on_btnMain_open_clicked();
+    bool on_btnMain_save_clicked();
+    void on_btnMain_export_clicked();
+    void on_btnMain_print_clicked();
+    void on_btnSD_print_clicked();
+    void on_btnMain_setcura_clicked();
+    void on_action2();
+    void on_recentFile();
+    void on_ExitBVT();
+    void on_actionChoiceType();
+    void on_actionAbout();
+    void on_actionTarniMB();
+    void on_actionTarni();
+    void on_actionFirmware();
+    void on_actionWizard();
+    void on_actionHelp();
     void on_vsdMain_layer_valueChanged(int value);
     void on_cbbMain_language_clicked();
     void on_cbbMain_view_send(int index);
@@ -111,6 +143,9 @@ private:
     void updateRegion(const QPoint& p);
     void animateProgress(int to);
     void shutDown();
+    QStringList askFiles(const QString& title, const QString& dir, const QString& filter, bool save, bool many);
+    void clearScene();
+    bool prepareEngineIni();
 
     Ui_MainWindow ui;
     QString currentFile;
@@ -133,4 +168,5 @@ private:
     QMenu* settingsMenu = nullptr;
     QMenu* recentMenu = nullptr;
     bool shutDownDone = false;
+    bool printGlyphIsStop = false;
 };

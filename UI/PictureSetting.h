@@ -9,4 +9,5 @@ class PictureSetting : public QDialog
 public:
     explicit PictureSetting(QWidget* parent = nullptr)
         : QDialog(parent) {}
+    void setImage(const QString&) {}
 };

@@ -70,7 +70,8 @@ private slots:
         AppData::instance()->setChoiceType(1);
         BrevMessageBox::setAnswerHook([this](BrevMessageBox& box) {
             asked << box.kind();
-            return 1;
+            // Closing: do not save the scene.
+            return box.kind() == 17 ? 0 : 1;
         });
         window = new MainWindow();
         QVERIFY(window->startUp());
