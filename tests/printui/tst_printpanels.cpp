@@ -233,10 +233,10 @@ private slots:
         QCoreApplication::installTranslator(&zh);
         panel->printStatus(report(100, 200, 60, true));
         QCOMPARE(panel->form().label_status->text(), QStringLiteral("暂停"));
-        QCOMPARE(panel->form().label->text(), QStringLiteral("状态:"));
+        QTRY_COMPARE(panel->form().label->text(), QStringLiteral("状态:"));
         QCOMPARE(message.form().label_3->text(), QStringLiteral("打印时间:"));
         QCoreApplication::removeTranslator(&zh);
-        QCOMPARE(panel->form().label->text(), QStringLiteral("State:"));
+        QTRY_COMPARE(panel->form().label->text(), QStringLiteral("State:"));
         QCOMPARE(panel->form().label_status->text(), QStringLiteral("Pause"));
     }
 };

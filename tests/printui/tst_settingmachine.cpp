@@ -60,6 +60,8 @@ private slots:
         AppData::instance()->setChoiceType(1);
         w = new BVSettingWindow;
         w->linkStatus(true);
+        // Requests stop here: without a printer the link would answer them at once.
+        QObject::disconnect(w, nullptr, pool->linkWorker(), nullptr);
         commands.reset(new QSignalSpy(w, &BVSettingWindow::signPX5_1LevelingCommand));
     }
     void cleanup()
@@ -87,15 +89,16 @@ private slots:
 
     void xLimit_data()
     {
-        QTest::addColumn<int>("extraOnes");
+        QTest::addColumn<int>("start");
         QTest::addColumn<bool>("refused");
-        QTest::newRow("from 180 refused") << 5 << true;
-        QTest::newRow("from 177 reaches 187") << 2 << false;
+        QTest::newRow("from 180 refused") << 180 << true;
+        QTest::newRow("from 177 reaches 187") << 177 << false;
     }
     void xLimit()
     {
-        QFETCH(int, extraOnes);
+        QFETCH(int, start);
         QFETCH(bool, refused);
+        const int extraOnes = start - 170;
         auto& f = w->form();
         f.btnLevel_Origin->click();
         w->PX5_1LevelStatus(PX5_1Accepted);
@@ -112,7 +115,7 @@ private slots:
         if (refused) {
             QCOMPARE(fx->asked, QList<int>{11});
             QVERIFY(commands->isEmpty());
-            QCOMPARE(w->jogPositionX(), 180);
+            QCOMPARE(w->jogPositionX(), start);
             return;
         }
         QVERIFY(fx->asked.isEmpty());
@@ -321,6 +324,7 @@ private slots:
         QVERIFY(f.btntray_stop->isEnabled());
         // The printer reports the temperature, then the end.
         CommunicateThread* link = pool->linkWorker();
+        QVERIFY(f.btntray_in->isChecked() == feed);
         onLinkThread([link] { emit link->signTrayTemperature(187); });
         QTRY_COMPARE(f.label_15->text(), QStringLiteral("187"));
         fx->asked.clear();
@@ -331,6 +335,20 @@ private slots:
         QVERIFY(f.widget_tray_msg->isHidden());
         QVERIFY(f.btn_win_close->isEnabled());
         QCOMPARE(f.label_15->text(), QStringLiteral("-"));
+        w->hide();
+    }
+
+    // Wired to the link: with no printer behind it, a feed request is answered by a reset.
+    void requestReachesLink()
+    {
+        delete w;
+        w = new BVSettingWindow;
+        w->linkStatus(true);
+        w->form().btntray_in->click();
+        QVERIFY(w->isTrayBusy());
+        QTRY_VERIFY(!w->isTrayBusy());
+        QVERIFY(!w->form().btntray_in->isChecked());
+        QVERIFY(w->form().widget_tray_msg->isHidden());
         w->hide();
     }
 
@@ -400,7 +418,7 @@ private slots:
         QCoreApplication::installTranslator(&zh);
         w->slotTray(TrayFeeding);
         QCOMPARE(w->form().label_tarystate->text(), QStringLiteral("正在进料..."));
-        QCOMPARE(w->form().btnLevel_PX6->text(), QStringLiteral("开始调平"));
+        QTRY_COMPARE(w->form().btnLevel_PX6->text(), QStringLiteral("开始调平"));
         QCoreApplication::removeTranslator(&zh);
         w->hide();
     }

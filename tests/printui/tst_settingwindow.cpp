@@ -8,6 +8,7 @@
 #include <QStackedWidget>
 #include <QTabWidget>
 
+#include "Thread/CommunicateThread.h"
 #include "Thread/ThreadPool.h"
 #include "UI/BVSettingWindow.h"
 #include "UI/BVTwoBtn.h"
@@ -98,7 +99,7 @@ private slots:
         auto& f = w->form();
         f.fill_density->setValue(density);
         // The first choice is CELLULAR, the second GRID.
-        choose(f.Infill_Pattern, !grid);
+        choose(f.Infill_Pattern, grid);
         choose(f.Z_Hop_Retracting, true);
         f.support_angle->setValue(45);
         f.first_layer_airgap->setValue(0.25);
@@ -215,7 +216,8 @@ private slots:
         QTimer::singleShot(0, w, [&] {
             seenPage = w->form().LevelingstackedWidget->currentIndex();
             seenTab = w->form().tabWidget->currentIndex();
-            seenRow = w->form().Chassis_effect->isVisible();
+            seenRow = w->form().widget_hot->isVisibleTo(w->form().tab_3)
+                      && w->form().Chassis_effect->isVisibleTo(w->form().tab_3);
             w->close();
         });
         w->exec();
@@ -303,11 +305,11 @@ private slots:
         QTranslator zh;
         QVERIFY(zh.load(":/brevant_zh.qm"));
         QCoreApplication::installTranslator(&zh);
-        QCOMPARE(w->form().btn_ok->text(), QStringLiteral("确认"));
+        QTRY_COMPARE(w->form().btn_ok->text(), QStringLiteral("确认"));
         QCOMPARE(w->form().tabWidget->tabText(2), QStringLiteral("高级设置"));
         QCOMPARE(w->form().have_support->findChild<QPushButton*>("btn_yes")->text(), QStringLiteral("是"));
         QCoreApplication::removeTranslator(&zh);
-        QCOMPARE(w->form().btn_ok->text(), QStringLiteral("Confirm"));
+        QTRY_COMPARE(w->form().btn_ok->text(), QStringLiteral("Confirm"));
     }
 };
 
