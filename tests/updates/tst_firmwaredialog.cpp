@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QThread>
+#include <QTranslator>
+
+#include "Update/Downloader.h"
 #include <QtTest>
 
 #include "Thread/CommunicateThread.h"
@@ -45,6 +48,7 @@ private slots:
     void finish_data();
     void finish();
     void machineData();
+    void translated();
 
 private:
     // Opens the dialog modally, runs check inside, then closes it; returns exec's result.
@@ -278,6 +282,24 @@ void TestFirmwareDialog::machineData()
     QTRY_COMPARE(child<QLabel>(dlg, "snum")->text(), QString("SN-42"));
     QCOMPARE(child<QLabel>(dlg, "versionnum")->text(), QString("V3.1"));
     QCOMPARE(child<QLabel>(dlg, "mac")->text(), QString("00:11:22"));
+}
+
+// The Chinese texts reach both dialogs on a language change.
+void TestFirmwareDialog::translated()
+{
+    UpdateFirmware dlg;
+    Downloader down;
+    QTranslator zh;
+    QVERIFY(zh.load(":/brevant_zh.qm"));
+    QCoreApplication::installTranslator(&zh);
+    QCoreApplication::processEvents();
+    QCOMPARE(child<QLabel>(dlg, "label_12")->text(), QStringLiteral("机器信息"));
+    QCOMPARE(child<QPushButton>(dlg, "cancel_pushButton")->text(), QStringLiteral("退出"));
+    QCOMPARE(down.findChild<QLabel*>("label_12")->text(), QStringLiteral("更新软件"));
+    QCOMPARE(Downloader::sizeText(10), QStringLiteral("10 字节"));
+    QCoreApplication::removeTranslator(&zh);
+    QCoreApplication::processEvents();
+    QCOMPARE(child<QLabel>(dlg, "label_12")->text(), QString("Machine information"));
 }
 
 QTEST_MAIN(TestFirmwareDialog)
