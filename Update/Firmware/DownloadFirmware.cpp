@@ -1,0 +1,203 @@
+#include "Update/Firmware/DownloadFirmware.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+#include "UI/BrevMessageBox.h"
+#include "Update/UpdateServer.h"
+#include "app/QsLog.h"
+#include "scene/AppData.h"
+
+namespace {
+
+// A firmware document lists a handful of items; more is a broken or hostile document.
+constexpr int MaxItems = 64;
+
+QString imageName(const QString& name, const QString& version)
+{
+    return QStringLiteral("%1firm_V%2.bin").arg(name, version);
+}
+
+// A firmware name becomes a folder name: it must stay one folder inside the store.
+bool usableFolderName(const QString& name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") && !name.contains('/')
+        && !name.contains('\\') && !name.contains(QChar(0));
+}
+
+} // namespace
+
+DownloadFirmware::DownloadFirmware(QObject* parent)
+    : QObject(parent)
+    , m_urlPx5(UpdateServer::url(QStringLiteral("/version/PX5/firm")).toString())
+    , m_urlPx6(UpdateServer::url(QStringLiteral("/version/PX6/firm")).toString())
+    , m_managerPx5(new QNetworkAccessManager(this))
+    , m_managerPx6(new QNetworkAccessManager(this))
+    , m_storeDir(AppData::instance()->getAppDir() + "/firmware")
+{
+    connect(m_managerPx5, &QNetworkAccessManager::finished, this, &DownloadFirmware::onReply_px5,
+            Qt::QueuedConnection);
+    connect(m_managerPx6, &QNetworkAccessManager::finished, this, &DownloadFirmware::onReply_px6,
+            Qt::QueuedConnection);
+    QDir().mkpath(m_storeDir);
+}
+
+void DownloadFirmware::requestVersionInfo()
+{
+    UpdateServer::limitReply(m_managerPx5->get(QNetworkRequest(QUrl(m_urlPx5))), UpdateServer::MaxDocumentBytes);
+    UpdateServer::limitReply(m_managerPx6->get(QNetworkRequest(QUrl(m_urlPx6))), UpdateServer::MaxDocumentBytes);
+}
+
+void DownloadFirmware::onReply_px5(QNetworkReply* reply) { readDocument(reply, 0); }
+void DownloadFirmware::onReply_px6(QNetworkReply* reply) { readDocument(reply, 1); }
+void DownloadFirmware::onReplyBin_px5(QNetworkReply* reply) { storeDownload(reply, 0, Image); }
+void DownloadFirmware::onReplyLogCN_px5(QNetworkReply* reply) { storeDownload(reply, 0, LogCN); }
+void DownloadFirmware::onReplyLogEN_px5(QNetworkReply* reply) { storeDownload(reply, 0, LogEN); }
+void DownloadFirmware::onReplyBin_px6(QNetworkReply* reply) { storeDownload(reply, 1, Image); }
+void DownloadFirmware::onReplyLogCN_px6(QNetworkReply* reply) { storeDownload(reply, 1, LogCN); }
+void DownloadFirmware::onReplyLogEN_px6(QNetworkReply* reply) { storeDownload(reply, 1, LogEN); }
+
+void DownloadFirmware::readDocument(QNetworkReply* reply, int model)
+{
+    reply->deleteLater();
+    if (!UpdateServer::isGoodReply(reply)) {
+        QLOG_INFO() << "Update\\Firmware\\DownloadFirmware@" << __LINE__ << "firmware check failed:"
+                    << reply->errorString();
+        emit downloadsFinished();
+        return;
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());
+    if (doc.isNull()) {
+        emit downloadsFinished();
+        return;
+    }
+    const QJsonObject updates = doc.object().value(QLatin1String("updates")).toObject();
+    bool ok = false;
+    int count = updates.value(QLatin1String("firmware-num")).toString().toInt(&ok, 10);
+    if (!ok || count < 0)
+        count = 0;
+    count = qMin(count, MaxItems);
+
+    Items& items = itemsOf(model);
+    bool requested = false;
+    for (int k = 1; k <= count; ++k) {
+        const QJsonObject item = updates.value(QStringLiteral("firmware-num%1").arg(k)).toObject();
+        items.names << item.value(QLatin1String("firmware-name")).toString();
+        items.versions << item.value(QLatin1String("latest-version")).toString();
+        items.imageUrls << item.value(QLatin1String("download-url")).toString();
+        items.logCNUrls << item.value(QLatin1String("log-CN")).toString();
+        items.logENUrls << item.value(QLatin1String("log-EN")).toString();
+        auto* bin = new QNetworkAccessManager(this);
+        auto* cn = new QNetworkAccessManager(this);
+        auto* en = new QNetworkAccessManager(this);
+        items.managers << bin << cn << en;
+        if (model == 0) {
+            connect(bin, &QNetworkAccessManager::finished, this, &DownloadFirmware::onReplyBin_px5, Qt::QueuedConnection);
+            connect(cn, &QNetworkAccessManager::finished, this, &DownloadFirmware::onReplyLogCN_px5, Qt::QueuedConnection);
+            connect(en, &QNetworkAccessManager::finished, this, &DownloadFirmware::onReplyLogEN_px5, Qt::QueuedConnection);
+        } else {
+            connect(bin, &QNetworkAccessManager::finished, this, &DownloadFirmware::onReplyBin_px6, Qt::QueuedConnection);
+            connect(cn, &QNetworkAccessManager::finished, this, &DownloadFirmware::onReplyLogCN_px6, Qt::QueuedConnection);
+            connect(en, &QNetworkAccessManager::finished, this, &DownloadFirmware::onReplyLogEN_px6, Qt::QueuedConnection);
+        }
+        const int i = k - 1;
+        if (!usableFolderName(items.names.at(i)) || items.versions.at(i).contains('/')
+            || items.versions.at(i).contains('\\')) {
+            QLOG_INFO() << "Update\\Firmware\\DownloadFirmware@" << __LINE__ << "unusable firmware name"
+                        << items.names.at(i);
+            continue;
+        }
+        if (!removeOldFirmware(i, model))
+            continue;
+        requested = true;
+        UpdateServer::limitReply(bin->get(QNetworkRequest(QUrl(items.imageUrls.at(i)))), UpdateServer::MaxImageBytes);
+        UpdateServer::limitReply(cn->get(QNetworkRequest(QUrl(items.logCNUrls.at(i)))), UpdateServer::MaxDocumentBytes);
+        UpdateServer::limitReply(en->get(QNetworkRequest(QUrl(items.logENUrls.at(i)))), UpdateServer::MaxDocumentBytes);
+        m_pending += 3;
+    }
+    if (requested) {
+        BrevMessageBox box(model == 0 ? 47 : 48, nullptr);
+        box.exec();
+    }
+    if (m_pending == 0)
+        emit downloadsFinished();
+}
+
+bool DownloadFirmware::removeOldFirmware(int index, int model)
+{
+    const Items& items = itemsOf(model);
+    if (index < 0 || index >= items.names.size())
+        return false;
+    const QString name = items.names.at(index);
+    QDir dir(m_storeDir + "/" + name);
+    QStringList images = dir.entryList(QStringList() << QStringLiteral("*.bin"), QDir::Files, QDir::Name);
+    if (images.isEmpty())
+        return true;
+    while (images.size() > KeptImages) {
+        const QString image = images.takeFirst();
+        const QString stem = image.left(image.size() - 4);
+        dir.remove(image);
+        dir.remove(stem + "_CN.log");
+        dir.remove(stem + "_EN.log");
+    }
+    QString local = images.last();
+    local.remove(QStringLiteral("%1firm_V").arg(name));
+    local.remove(QStringLiteral(".bin"));
+    return compareVersion(items.versions.at(index), local);
+}
+
+bool DownloadFirmware::compareVersion(const QString& server, const QString& local)
+{
+    return UpdateServer::isNewerVersion(server, local);
+}
+
+void DownloadFirmware::storeDownload(QNetworkReply* reply, int model, FileKind kind)
+{
+    reply->deleteLater();
+    storeBody(reply, model, kind);
+    downloadEnded();
+}
+
+void DownloadFirmware::storeBody(QNetworkReply* reply, int model, FileKind kind)
+{
+    // A failed or cut-off transfer must never land in the store as an image.
+    if (!UpdateServer::isGoodReply(reply)) {
+        QLOG_INFO() << "Update\\Firmware\\DownloadFirmware@" << __LINE__ << "download failed:"
+                    << reply->url().toString() << reply->errorString();
+        return;
+    }
+    const QByteArray body = reply->readAll();
+    if (body.isEmpty())
+        return;
+    const Items& items = itemsOf(model);
+    const QString url = reply->url().toString();
+    const QStringList& urls = kind == Image ? items.imageUrls : kind == LogCN ? items.logCNUrls : items.logENUrls;
+    if (kind == Image) {
+        QLOG_DEBUG() << "reply->url()" << url;
+    }
+    const int i = urls.indexOf(url);
+    if (i < 0 || !usableFolderName(items.names.at(i)) || items.versions.at(i).contains('/')
+        || items.versions.at(i).contains('\\'))
+        return;
+    const QString folder = m_storeDir + "/" + items.names.at(i);
+    QDir().mkpath(folder);
+    QString fallback = imageName(items.names.at(i), items.versions.at(i));
+    if (kind != Image)
+        fallback = fallback.left(fallback.size() - 4) + (kind == LogCN ? "_CN.log" : "_EN.log");
+    const QString path = folder + "/" + UpdateServer::attachmentName(reply, fallback);
+    if (!UpdateServer::writeWholeFile(path, body)) {
+        QLOG_INFO() << "Update\\Firmware\\DownloadFirmware@" << __LINE__ << "cannot write" << path;
+    }
+    reply->close();
+}
+
+void DownloadFirmware::downloadEnded()
+{
+    if (m_pending > 0 && --m_pending == 0)
+        emit downloadsFinished();
+}

@@ -1,0 +1,83 @@
+#include "Update/UpdateServer.h"
+
+#include <QFileInfo>
+#include <QNetworkReply>
+#include <QSaveFile>
+#include <QStringList>
+
+namespace UpdateServer {
+
+QString baseUrl()
+{
+    QString base = qEnvironmentVariable("TARNI_UPDATE_BASE_URL");
+    if (base.isEmpty())
+        base = QStringLiteral("http://update.brevant.com");
+    while (base.endsWith('/'))
+        base.chop(1);
+    return base;
+}
+
+QUrl url(const QString& path)
+{
+    return QUrl(baseUrl() + path);
+}
+
+bool isNewerVersion(const QString& latest, const QString& running)
+{
+    const QStringList l = latest.split('.');
+    const QStringList r = running.split('.');
+    const int n = qMin(l.size(), r.size());
+    for (int i = 0; i < n; ++i) {
+        // toLongLong gives 0 for anything that is not a number.
+        const qlonglong a = l.at(i).toLongLong();
+        const qlonglong b = r.at(i).toLongLong();
+        if (a != b)
+            return a > b;
+    }
+    return l.size() > r.size();
+}
+
+QString attachmentName(const QNetworkReply* reply, const QString& fallback)
+{
+    QString name = QString::fromUtf8(reply->rawHeader("Content-Disposition"));
+    name.remove(QStringLiteral("attachment; filename="));
+    name = name.trimmed();
+    if (name.size() >= 2 && name.startsWith('"') && name.endsWith('"'))
+        name = name.mid(1, name.size() - 2);
+    // A name with folders in it ("../x", "C:\x") keeps its last part only.
+    name.replace('\\', '/');
+    name = name.section('/', -1);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QChar(0)))
+        return fallback;
+    return name;
+}
+
+bool writeWholeFile(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+bool isGoodReply(const QNetworkReply* reply)
+{
+    if (reply->error() != QNetworkReply::NoError)
+        return false;
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    return !status.isValid() || (status.toInt() >= 200 && status.toInt() < 300);
+}
+
+void limitReply(QNetworkReply* reply, qint64 maxBytes)
+{
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply, maxBytes](qint64 received, qint64) {
+        if (received > maxBytes)
+            reply->abort();
+    });
+}
+
+} // namespace UpdateServer

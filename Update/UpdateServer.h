@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+class QNetworkReply;
+
+// What the software and firmware checks share: where the update server is, how versions
+// compare, and how a downloaded body is named and stored.
+namespace UpdateServer {
+
+// Largest bodies taken from the server; a larger transfer is aborted.
+constexpr qint64 MaxDocumentBytes = 1024 * 1024;
+constexpr qint64 MaxImageBytes = 64 * 1024 * 1024;
+constexpr qint64 MaxInstallerBytes = qint64(2) * 1024 * 1024 * 1024;
+
+// The server's base address: TARNI_UPDATE_BASE_URL when set, else the maker's server.
+QString baseUrl();
+// The base address followed by path (which starts with "/").
+QUrl url(const QString& path);
+
+// True when latest is newer: parts split on "." compared as integers (a non-number
+// counts 0) over the shorter list; on a tie the one with more parts is newer.
+bool isNewerVersion(const QString& latest, const QString& running);
+
+// The file name the server gives in "Content-Disposition" ("attachment; filename=NAME"),
+// reduced to a bare name so that it cannot leave the folder it is written to; fallback
+// when the header names nothing usable.
+QString attachmentName(const QNetworkReply* reply, const QString& fallback);
+
+// Writes bytes to path as a whole: an existing file is replaced only when the new one is
+// complete.
+bool writeWholeFile(const QString& path, const QByteArray& bytes);
+
+// A reply that brought what was asked for: no error, and no redirect or error page of a
+// server that answers with a status outside 2xx.
+bool isGoodReply(const QNetworkReply* reply);
+
+// Aborts the reply once it has brought more than maxBytes.
+void limitReply(QNetworkReply* reply, qint64 maxBytes);
+
+} // namespace UpdateServer

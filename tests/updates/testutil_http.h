@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTcpServer>
+
+#include <functional>
+
+// A tiny HTTP/1.0 server on 127.0.0.1 standing in for the update server: each path has a
+// canned answer; every request is recorded.
+class TestHttpServer : public QTcpServer
+{
+    Q_OBJECT
+public:
+    struct Answer
+    {
+        int status = 200;
+        QByteArray body;
+        QList<QPair<QByteArray, QByteArray>> headers;
+    };
+
+    bool start();
+    QString baseUrl() const;
+    void set(const QString& path, const QByteArray& body, int status = 200,
+             const QByteArray& disposition = QByteArray());
+    void clear();
+    QStringList requests;
+
+private:
+    void onConnection();
+    QHash<QString, Answer> m_answers;
+};
+
+// Points the update code at the server, keeps the network local, and gives the process a
+// temporary folder of its own.
+void useTestServer(const TestHttpServer& server);
+bool waitUntil(const std::function<bool()>& done, int ms = 5000);

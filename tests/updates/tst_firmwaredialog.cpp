@@ -1,0 +1,306 @@
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QThread>
+#include <QTranslator>
+
+#include "Update/Downloader.h"
+#include <QtTest>
+
+#include "Thread/CommunicateThread.h"
+#include "UI/BrevMessageBox.h"
+#include "UI/UpdateFirmware.h"
+#include "Update/Firmware/firmwareupdata.h"
+#include "platform/Platform.h"
+#include "scene/AppData.h"
+
+namespace {
+
+void write(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+} // namespace
+
+class TestFirmwareDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+    void family_data();
+    void family();
+    void imagesAndLog_data();
+    void imagesAndLog();
+    void busyPrinter();
+    void noPrinterPort();
+    void finish_data();
+    void finish();
+    void machineData();
+    void translated();
+
+private:
+    // Opens the dialog modally, runs check inside, then closes it; returns exec's result.
+    int openAndCheck(UpdateFirmware& dlg, const std::function<void()>& check);
+    template <typename T> T* child(UpdateFirmware& d, const char* name) { return d.findChild<T*>(name); }
+
+    QScopedPointer<QTemporaryDir> app;
+    QList<int> boxes;
+};
+
+void TestFirmwareDialog::initTestCase()
+{
+    registerSignalTypes();
+    Platform::setTimeoutScale(0.02);
+    // No real serial port is ever touched.
+    qputenv("TARNI_SERIAL_PORTS", "/nonexistent/printer0");
+    BrevMessageBox::setAnswerHook([this](BrevMessageBox& box) {
+        boxes << (box.kind() >= 0 ? box.kind() : 1000 + box.printerError());
+        return 1;
+    });
+}
+
+void TestFirmwareDialog::init()
+{
+    boxes.clear();
+    app.reset(new QTemporaryDir);
+    QVERIFY(app->isValid());
+    AppData::instance()->setAppDir(app->path());
+    AppData::instance()->setSettingsDir(app->path());
+    AppData::instance()->setLanguage(0);
+    AppData::instance()->setChoiceType(1);
+}
+
+void TestFirmwareDialog::cleanupTestCase()
+{
+    BrevMessageBox::setAnswerHook(nullptr);
+}
+
+int TestFirmwareDialog::openAndCheck(UpdateFirmware& dlg, const std::function<void()>& check)
+{
+    bool ran = false;
+    QTimer::singleShot(0, &dlg, [&] {
+        // A second open while shown changes nothing.
+        if (dlg.isVisible() && dlg.exec() == 0)
+            check();
+        ran = true;
+        dlg.reject();
+    });
+    const int r = dlg.exec();
+    return ran ? r : -1;
+}
+
+void TestFirmwareDialog::family_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("family");
+    QTest::addColumn<QStringList>("images");
+    QTest::newRow("PX5") << 1 << "PX5" << QStringList{"PX5firm_V1.0.bin"};
+    QTest::newRow("PX6") << 2 << "PX6" << QStringList{};
+    QTest::newRow("PX6-H") << 3 << "PX6-H" << QStringList{"Hfirm_V2.bin"};
+    QTest::newRow("no machine") << 0 << "" << QStringList{"loose.bin"};
+}
+
+void TestFirmwareDialog::family()
+{
+    QFETCH(int, type);
+    QFETCH(QString, family);
+    QFETCH(QStringList, images);
+    const QString store = app->path() + "/firmware";
+    write(store + "/PX5/PX5firm_V1.0.bin", "a");
+    write(store + "/PX6-H/Hfirm_V2.bin", "b");
+    write(store + "/loose.bin", "c");
+    QDir().mkpath(store + "/PX6");
+    AppData::instance()->setChoiceType(type);
+    UpdateFirmware dlg;
+    auto* families = child<QComboBox>(dlg, "Firewaregenre_combobox");
+    // Before opening: every store folder.
+    QCOMPARE(families->count(), 3);
+    dlg.findChild<QLabel*>("snum")->setText("SN1");
+    dlg.findChild<QLabel*>("versionnum")->setText("V1");
+    const int r = openAndCheck(dlg, [&] {
+        QCOMPARE(families->count(), 1);
+        QCOMPARE(families->currentText(), family);
+        auto* box = child<QComboBox>(dlg, "Fireware_combobox");
+        QStringList shown;
+        for (int i = 0; i < box->count(); ++i)
+            shown << box->itemText(i);
+        QCOMPARE(shown, images);
+        QCOMPARE(child<QPushButton>(dlg, "update_pushButton")->isEnabled(), !images.isEmpty());
+        QCOMPARE(child<QLabel>(dlg, "snum")->text().isEmpty(), type == 1);
+        QCOMPARE(child<QLabel>(dlg, "versionnum")->text().isEmpty(), type == 1);
+    });
+    QCOMPARE(r, int(QDialog::Rejected));
+}
+
+void TestFirmwareDialog::imagesAndLog_data()
+{
+    QTest::addColumn<int>("language");
+    QTest::addColumn<QString>("log");
+    QTest::newRow("English") << 0 << "New 1.2\nsecond line";
+    QTest::newRow("Chinese") << 1 << QStringLiteral("新 1.2");
+}
+
+void TestFirmwareDialog::imagesAndLog()
+{
+    QFETCH(int, language);
+    QFETCH(QString, log);
+    const QString dir = app->path() + "/firmware/PX5";
+    for (const char* v : {"1.0", "1.1", "1.2"}) {
+        write(dir + "/PX5firm_V" + v + ".bin", "img");
+        write(dir + "/PX5firm_V" + v + "_EN.log", QByteArray("Old ") + v);
+    }
+    write(dir + "/PX5firm_V1.2_EN.log", "  New 1.2  \r\nsecond line\n");
+    write(dir + "/PX5firm_V1.2_CN.log", QStringLiteral("新 1.2\n").toUtf8());
+    AppData::instance()->setLanguage(language);
+    UpdateFirmware dlg;
+    openAndCheck(dlg, [&] {
+        auto* box = child<QComboBox>(dlg, "Fireware_combobox");
+        QCOMPARE(box->count(), 3);
+        QCOMPARE(box->itemText(0), QString("PX5firm_V1.2.bin"));
+        QCOMPARE(box->itemText(2), QString("PX5firm_V1.0.bin"));
+        QCOMPARE(box->currentIndex(), 0);
+        QCOMPARE(dlg.chosenPath(), dir + "/PX5firm_V1.2.bin");
+        QCOMPARE(child<QTextEdit>(dlg, "log_textEdit")->toPlainText(), log);
+        if (language == 0) {
+            box->setCurrentIndex(1);
+            QCOMPARE(dlg.chosenPath(), dir + "/PX5firm_V1.1.bin");
+            QCOMPARE(child<QTextEdit>(dlg, "log_textEdit")->toPlainText(), QString("Old 1.1"));
+        }
+    });
+}
+
+// The printer link lives on its own thread, as in the program.
+struct LinkRig
+{
+    QThread thread;
+    CommunicateThread* link = new CommunicateThread;
+    LinkRig()
+    {
+        link->moveToThread(&thread);
+        QObject::connect(&thread, &QThread::finished, link, &QObject::deleteLater);
+        thread.start();
+    }
+    ~LinkRig()
+    {
+        thread.quit();
+        thread.wait();
+    }
+};
+
+void TestFirmwareDialog::busyPrinter()
+{
+    write(app->path() + "/firmware/PX5/PX5firm_V1.0.bin", "img");
+    LinkRig rig;
+    UpdateFirmware dlg;
+    dlg.setLink(rig.link);
+    dlg.setIdleCheck([] { return false; });
+    QSignalSpy stops(&dlg, &UpdateFirmware::startUpdate);
+    openAndCheck(dlg, [&] { child<QPushButton>(dlg, "update_pushButton")->click(); });
+    QCOMPARE(boxes, QList<int>{24});
+    QCOMPARE(stops.count(), 0);
+}
+
+void TestFirmwareDialog::noPrinterPort()
+{
+    write(app->path() + "/firmware/PX5/PX5firm_V1.0.bin", "img");
+    LinkRig rig;
+    UpdateFirmware dlg;
+    dlg.setLink(rig.link);
+    QSignalSpy stops(&dlg, &UpdateFirmware::startUpdate);
+    QSignalSpy detects(&dlg, &UpdateFirmware::startSerialdetection);
+    openAndCheck(dlg, [&] {
+        child<QPushButton>(dlg, "update_pushButton")->click();
+        QVERIFY(child<QPushButton>(dlg, "update_pushButton")->isEnabled());
+        QVERIFY(child<QProgressBar>(dlg, "progressBar")->isHidden());
+    });
+    QCOMPARE(stops.count(), 1);
+    QCOMPARE(detects.count(), 1);
+    QCOMPARE(boxes, QList<int>{1002});
+}
+
+// How a flash ends: the flasher's last reports and what the dialog does with them.
+void TestFirmwareDialog::finish_data()
+{
+    QTest::addColumn<QList<double>>("progress");
+    QTest::addColumn<bool>("error");
+    QTest::addColumn<QList<int>>("messages");
+    QTest::addColumn<int>("bar");
+    QTest::newRow("success") << QList<double>{50, 100.0} << false << QList<int>{49} << 100;
+    QTest::newRow("not quite") << QList<double>{50, 99.0} << false << QList<int>{} << 99;
+    QTest::newRow("error") << QList<double>{33} << true << QList<int>{26} << 33;
+}
+
+void TestFirmwareDialog::finish()
+{
+    QFETCH(QList<double>, progress);
+    QFETCH(bool, error);
+    QFETCH(QList<int>, messages);
+    QFETCH(int, bar);
+    UpdateFirmware dlg;
+    dlg.show();
+    QSignalSpy detects(&dlg, &UpdateFirmware::startSerialdetection);
+    auto* update = child<QPushButton>(dlg, "update_pushButton");
+    auto* progressBar = child<QProgressBar>(dlg, "progressBar");
+    // As after a successful start.
+    QMetaObject::invokeMethod(&dlg, [&] {
+        update->setEnabled(false);
+        progressBar->show();
+    });
+    for (double p : progress)
+        emit dlg.flasher()->updateProgress(p);
+    if (error)
+        emit dlg.flasher()->updateError();
+    QCOMPARE(progressBar->value(), bar);
+    // The success message waits for the (scaled) 3000 ms.
+    QCOMPARE(boxes, error ? messages : QList<int>{});
+    QTest::qWait(Platform::scaledMs(3000) * 3);
+    QCOMPARE(boxes, messages);
+    QCOMPARE(detects.count(), messages.size());
+    const bool done = !messages.isEmpty();
+    QCOMPARE(update->isEnabled(), done);
+    QCOMPARE(progressBar->isHidden(), done);
+}
+
+void TestFirmwareDialog::machineData()
+{
+    LinkRig rig;
+    UpdateFirmware dlg;
+    dlg.setLink(rig.link);
+    emit rig.link->signSerialNumber("SN-42", "V3.1", "00:11:22");
+    QTRY_COMPARE(child<QLabel>(dlg, "snum")->text(), QString("SN-42"));
+    QCOMPARE(child<QLabel>(dlg, "versionnum")->text(), QString("V3.1"));
+    QCOMPARE(child<QLabel>(dlg, "mac")->text(), QString("00:11:22"));
+}
+
+// The Chinese texts reach both dialogs on a language change.
+void TestFirmwareDialog::translated()
+{
+    UpdateFirmware dlg;
+    Downloader down;
+    QTranslator zh;
+    QVERIFY(zh.load(":/brevant_zh.qm"));
+    QCoreApplication::installTranslator(&zh);
+    QCoreApplication::processEvents();
+    QCOMPARE(child<QLabel>(dlg, "label_12")->text(), QStringLiteral("机器信息"));
+    QCOMPARE(child<QPushButton>(dlg, "cancel_pushButton")->text(), QStringLiteral("退出"));
+    QCOMPARE(down.findChild<QLabel*>("label_12")->text(), QStringLiteral("更新软件"));
+    QCOMPARE(Downloader::sizeText(10), QStringLiteral("10 字节"));
+    QCoreApplication::removeTranslator(&zh);
+    QCoreApplication::processEvents();
+    QCOMPARE(child<QLabel>(dlg, "label_12")->text(), QString("Machine information"));
+}
+
+QTEST_MAIN(TestFirmwareDialog)
+#include "tst_firmwaredialog.moc"

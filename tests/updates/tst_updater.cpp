@@ -1,0 +1,291 @@
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QTextEdit>
+#include <QtTest>
+
+#include "UI/BrevMessageBox.h"
+#include "Update/Downloader.h"
+#include "Update/UpdateServer.h"
+#include "Update/UpdaterTarni.h"
+#include "scene/AppData.h"
+#include "testutil_http.h"
+
+namespace {
+
+QByteArray document(const QString& version, const QString& base)
+{
+    return QStringLiteral(R"({"updates":{"windows64":{"latest-version":"%1","download-url":"%2/setup",)"
+                          R"("log-CN":"%2/logcn","log-EN":"%2/logen"}}})")
+        .arg(version, base)
+        .toUtf8();
+}
+
+struct Box
+{
+    int kind;
+    QString text;
+    QString title;
+};
+
+} // namespace
+
+class TestUpdater : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+    void versions_data();
+    void versions();
+    void sizes_data();
+    void sizes();
+    void check_data();
+    void check();
+    void installer_data();
+    void installer();
+    void changeLogLanguage();
+    void stopByUser();
+
+private:
+    QWidget* waitForDownloader(UpdaterTarni& u);
+
+    TestHttpServer server;
+    QTemporaryDir temp;
+    QList<Box> boxes;
+    int answer = 1;
+    QList<QUrl> opened;
+};
+
+void TestUpdater::initTestCase()
+{
+    QVERIFY(server.start());
+    QVERIFY(temp.isValid());
+    useTestServer(server);
+    qputenv("TMPDIR", temp.path().toLocal8Bit());
+    QCOMPARE(QDir::cleanPath(QDir::tempPath()), QDir::cleanPath(temp.path()));
+    QCoreApplication::setApplicationVersion(QStringLiteral("3.0.7"));
+    BrevMessageBox::setAnswerHook([this](BrevMessageBox& box) {
+        boxes << Box{box.kind(), box.text(), box.titleText()};
+        return answer;
+    });
+    Downloader::setOpenUrlHook([this](const QUrl& url) {
+        opened << url;
+        return true;
+    });
+}
+
+void TestUpdater::init()
+{
+    server.clear();
+    boxes.clear();
+    opened.clear();
+    answer = 1;
+    AppData::instance()->setSettingsDir(temp.path());
+}
+
+void TestUpdater::cleanupTestCase()
+{
+    BrevMessageBox::setAnswerHook(nullptr);
+    Downloader::setOpenUrlHook(nullptr);
+}
+
+void TestUpdater::versions_data()
+{
+    QTest::addColumn<QString>("latest");
+    QTest::addColumn<QString>("running");
+    QTest::addColumn<bool>("newer");
+    QTest::newRow("numeric part") << "3.0.10" << "3.0.7" << true;
+    QTest::newRow("shorter older") << "3.0" << "3.0.7" << false;
+    QTest::newRow("minor") << "3.1" << "3.0.7" << true;
+    QTest::newRow("extra part") << "3.0.7.1" << "3.0.7" << true;
+    QTest::newRow("same") << "3.0.7" << "3.0.7" << false;
+    QTest::newRow("older") << "2.9.99" << "3.0.7" << false;
+    QTest::newRow("trailing zero") << "1.3" << "1.3.0" << false;
+    QTest::newRow("more parts") << "1.3.0" << "1.3" << true;
+    QTest::newRow("letters read 0") << "3.x.9" << "3.0.7" << true;
+    QTest::newRow("empty") << "" << "3.0.7" << false;
+}
+
+void TestUpdater::versions()
+{
+    QFETCH(QString, latest);
+    QFETCH(QString, running);
+    QFETCH(bool, newer);
+    QCOMPARE(UpdateServer::isNewerVersion(latest, running), newer);
+}
+
+void TestUpdater::sizes_data()
+{
+    QTest::addColumn<qlonglong>("bytes");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("bytes") << 1023LL << "1023 bytes";
+    QTest::newRow("kilo") << 1500LL << "1 KB";
+    QTest::newRow("kilo top") << 1048575LL << "1023 KB";
+    QTest::newRow("mega") << 5500000LL << "5 MB";
+    QTest::newRow("giga") << 5LL * 1024 * 1024 * 1024 << "5120 MB";
+}
+
+void TestUpdater::sizes()
+{
+    QFETCH(qlonglong, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(Downloader::sizeText(bytes), text);
+}
+
+// What the user is told after a check, by what the server says.
+void TestUpdater::check_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("reminder");
+    QTest::addColumn<int>("kind");
+    QTest::newRow("newer") << 200 << QByteArray("3.1") << false << 45;
+    QTest::newRow("same, from menu") << 200 << QByteArray("3.0.7") << true << 46;
+    QTest::newRow("same, at start") << 200 << QByteArray("3.0.7") << false << -1;
+    QTest::newRow("server error") << 500 << QByteArray("3.1") << true << -1;
+    QTest::newRow("broken document") << 200 << QByteArray() << true << -1;
+    QTest::newRow("no platform") << 200 << QByteArray("{}") << true << 46;
+}
+
+void TestUpdater::check()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(bool, reminder);
+    QFETCH(int, kind);
+    QByteArray doc = body == "{}" ? QByteArray(R"({"updates":{}})") : body.isEmpty() ? QByteArray("{not json")
+                                                                                  : document(body, server.baseUrl());
+    server.set(UpdaterTarni::documentPath(), doc, status);
+    answer = 0; // no download
+    UpdaterTarni u;
+    QSignalSpy finished(&u, &UpdaterTarni::checkFinished);
+    u.checkForUpdates(reminder);
+    QVERIFY(waitUntil([&] { return finished.count() > 0; }));
+    QCoreApplication::processEvents();
+    if (kind < 0) {
+        QVERIFY(boxes.isEmpty());
+    } else {
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes.at(0).kind, kind);
+        if (kind == 45)
+            QVERIFY(boxes.at(0).text.contains("3.1"));
+    }
+    QVERIFY(!u.downloader()->isVisible());
+}
+
+QWidget* TestUpdater::waitForDownloader(UpdaterTarni& u)
+{
+    u.checkForUpdates(false);
+    Downloader* d = u.downloader();
+    auto* stack = d->findChild<QStackedWidget*>("stackedWidget");
+    if (!waitUntil([&] { return stack->currentWidget()->objectName() == "page_log" || (!d->isVisible() && !boxes.isEmpty()
+                                                                                   && boxes.last().kind != 45); }))
+        return nullptr;
+    return stack->currentWidget();
+}
+
+void TestUpdater::installer_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("disposition");
+    QTest::addColumn<QString>("savedAs"); // empty: the download fails
+    QTest::newRow("named") << 200 << QByteArray("MZ installer") << QByteArray("attachment; filename=Setup_3.1.exe")
+                           << "Setup_3.1.exe";
+    QTest::newRow("unnamed") << 200 << QByteArray("MZ installer") << QByteArray() << "Tarin.exe";
+    QTest::newRow("name with folders") << 200 << QByteArray("MZ") << QByteArray("attachment; filename=../../evil.exe")
+                                       << "evil.exe";
+    QTest::newRow("missing") << 404 << QByteArray("no") << QByteArray() << "";
+    QTest::newRow("empty") << 200 << QByteArray() << QByteArray() << "";
+}
+
+void TestUpdater::installer()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, disposition);
+    QFETCH(QString, savedAs);
+    server.set(UpdaterTarni::documentPath(), document("3.1", server.baseUrl()));
+    server.set("/setup", body, status, disposition);
+    server.set("/logen", "Fixes\n", 200);
+    UpdaterTarni u;
+    QWidget* page = waitForDownloader(u);
+    QVERIFY(page);
+    QCOMPARE(boxes.first().kind, 45);
+    Downloader* d = u.downloader();
+    if (savedAs.isEmpty()) {
+        QCOMPARE(boxes.size(), 2);
+        QCOMPARE(boxes.last().title, QString("Down Fail"));
+        QCOMPARE(boxes.last().text, QString("Down Fail"));
+        QVERIFY(d->downloadedPath().isEmpty());
+        return;
+    }
+    QCOMPARE(page->objectName(), QString("page_log"));
+    QCOMPARE(d->size(), QSize(668, 500));
+    const QString path = temp.path() + "/" + savedAs;
+    QCOMPARE(d->downloadedPath(), path);
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), body);
+    QVERIFY(!QFile::exists(QDir::cleanPath(temp.path() + "/../../evil.exe")) || savedAs != "evil.exe");
+    d->findChild<QPushButton*>("openButton")->click();
+    QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(path)});
+    QCOMPARE(boxes.size(), 1);
+}
+
+void TestUpdater::changeLogLanguage()
+{
+    server.set(UpdaterTarni::documentPath(), document("3.1", server.baseUrl()));
+    server.set("/setup", "MZ");
+    server.set("/logen", "  First fix  \nSecond fix\n", 200, "attachment; filename=en.log");
+    server.set("/logcn", QStringLiteral("修复\n").toUtf8());
+    AppData::instance()->setLanguage(1);
+    UpdaterTarni u;
+    Downloader* d = u.downloader();
+    QVERIFY(waitForDownloader(u));
+    QVERIFY(waitUntil([&] { return !d->logPathCN().isEmpty() && !d->logPathEN().isEmpty(); }));
+    QCOMPARE(d->logPathEN(), temp.path() + "/en.log");
+    QCOMPARE(d->logPathCN(), temp.path() + "/logCN.log");
+    auto* log = d->findChild<QTextEdit*>("LogTextEdit");
+    QCOMPARE(log->toPlainText(), QStringLiteral("修复"));
+    AppData::instance()->setLanguage(0);
+    d->setLog();
+    QCOMPARE(log->toPlainText(), QString("First fix\nSecond fix"));
+}
+
+// A transfer the user stops ends without a failure message.
+void TestUpdater::stopByUser()
+{
+    // A server that never answers keeps the download running.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    Downloader d;
+    d.startDownload(QUrl(QStringLiteral("http://127.0.0.1:%1/slow").arg(silent.serverPort())));
+    QVERIFY(d.isVisible());
+    QVERIFY(d.isDownloading());
+    answer = 0; // "Stop download Tarni?" refused
+    d.findChild<QPushButton*>("stopButton")->click();
+    QVERIFY(d.isDownloading());
+    answer = 1;
+    d.findChild<QPushButton*>("btn_win_close")->click();
+    QCOMPARE(boxes.size(), 2);
+    QCOMPARE(boxes.at(1).kind, 25);
+    QVERIFY(waitUntil([&] { return !d.isDownloading(); }));
+    QCoreApplication::processEvents();
+    QCOMPARE(boxes.size(), 2);
+    QVERIFY(!d.isVisible());
+    // Nothing downloaded: Open says so.
+    d.findChild<QPushButton*>("openButton")->click();
+    QCOMPARE(boxes.last().kind, 13);
+    QVERIFY(opened.isEmpty());
+}
+
+QTEST_MAIN(TestUpdater)
+#include "tst_updater.moc"
