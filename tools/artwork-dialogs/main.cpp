@@ -73,9 +73,11 @@ void drawMark(QPainter& p, const QRectF& r)
     nozzle.closeSubpath();
     p.drawPath(nozzle);
     const QColor layers[3] = {kDarkBlue, QColor(0x54, 0xc8, 0xea), QColor(0x9a, 0xdf, 0xf5)};
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
+        p.setBrush(layers[i]);
         p.drawRoundedRect(QRectF(r.left() + (1 + i * 0.6) * u, r.top() + (8.6 - i * 1.3) * u,
                                  (8 - i * 1.2) * u, 1.0 * u), 0.4 * u, 0.4 * u);
+    }
 }
 
 QImage aboutLogo()
