@@ -15,8 +15,10 @@ public:
     explicit AboutDialog(QWidget* parent = nullptr);
     ~AboutDialog() override;
 
-private slots:
+    // Closes the box; the form has no button of that name, so it is a plain method.
     void on_btn_ok_clicked();
+
+private slots:
     void on_about_close_clicked();
 
 protected:

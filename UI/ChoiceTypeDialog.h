@@ -21,6 +21,9 @@ public:
 
     // Set when a change of model would end the slice preview; the change is then asked first.
     void setAskBeforeChange(bool ask);
+    // Shows the second model's other variant, which only a printer reports and which has no
+    // button of its own (a plain method: no form button to connect it to).
+    void on_btn_px6_b_clicked();
 
 signals:
     // A model change was confirmed: the main window leaves its slice preview.
@@ -29,7 +32,6 @@ signals:
 public slots:
     void on_btn_px5_clicked();
     void on_btn_px6_a_clicked();
-    void on_btn_px6_b_clicked();
     void on_about_close_clicked();
     void slot_update(ChoiceType type);
     void set_choiceDisable(ChoiceType type);

@@ -6,12 +6,15 @@
 #include <QTranslator>
 #include <QWidget>
 
+#include "scene/AppData.h"
+
 bool useTemporaryDataDir()
 {
     static QTemporaryDir dir;
     if (!dir.isValid())
         return false;
     qputenv("LOCALAPPDATA", dir.path().toLocal8Bit());
+    AppData::instance()->setSettingsDir(dir.path());
     return true;
 }
 

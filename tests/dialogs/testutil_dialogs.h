@@ -5,8 +5,8 @@
 
 class QWidget;
 
-// Points the data directory at a fresh temporary folder, so stored choices land in a
-// setting.ini of the test's own. Returns false when the folder cannot be made.
+// Points the data directory and the settings folder at a fresh temporary folder, so stored
+// choices land in a setting.ini of the test's own. Returns false when the folder cannot be made.
 bool useTemporaryDataDir();
 
 // Presses the left button at pos (widget coordinates), moves by delta and releases;

@@ -8,7 +8,6 @@
 #include "UI/BVPushBtn.h"
 #include "UI/BrevMessageBox.h"
 #include "UI/ChoiceTypeDialog.h"
-#include "platform/Platform.h"
 #include "scene/AppData.h"
 #include "testutil_dialogs.h"
 
@@ -18,7 +17,7 @@ const QColor kChosen(0x54, 0xc8, 0xea);
 
 int storedInFile()
 {
-    return QSettings(Platform::dataDirectory() + "/setting.ini", QSettings::IniFormat)
+    return QSettings(AppData::instance()->getSettingsDir() + "/setting.ini", QSettings::IniFormat)
         .value("General/ChoiceType", -1)
         .toInt();
 }
@@ -53,7 +52,6 @@ private slots:
     void initTestCase()
     {
         QVERIFY(useTemporaryDataDir());
-        QDir().mkpath(Platform::dataDirectory());
         BrevMessageBox::setAnswerHook([this](BrevMessageBox& box) {
             if (box.kind() != 41)
                 return 0;

@@ -90,7 +90,7 @@ private slots:
         QVERIFY(setChinese(false));
         QCOMPARE(title == QStringLiteral("About Tarni"), !chinese);
         QCOMPARE(d.size(), QSize(430, 150));
-        QVERIFY(!d.findChild<QLabel*>("label_2")->pixmap()->isNull());
+        QVERIFY(!d.findChild<QLabel*>("label_2")->pixmap(Qt::ReturnByValue).isNull());
     }
 
     void aboutDrag_data()
