@@ -1,5 +1,8 @@
 #include "testutil_host.h"
 
+#include <QApplication>
+#include <QTreeWidgetItem>
+
 #include "UI/BrevMessageBox.h"
 #include "UI/EditTreeWidget.h"
 #include "scene/AppData.h"
@@ -39,6 +42,14 @@ bool FakeHost::sendCuttingCommand(int command)
 {
     cutCommands << command;
     return command != 3 || acceptCut;
+}
+
+void FakeHost::openItem(int top)
+{
+    QTreeWidgetItem* item = tree->topLevelItem(top);
+    if (!item->isExpanded())
+        tree->expandItem(item);
+    QApplication::processEvents();
 }
 
 MessageRecorder::MessageRecorder(int a)

@@ -29,6 +29,9 @@ public:
     void setSupportCursor(bool deleting) override { cursors << deleting; }
     void runAutoSupport(double size, double angle) override { autoRuns << qMakePair(size, angle); }
 
+    // Opens one item of the tree as a user would, so its panel is shown and clickable.
+    void openItem(int top);
+
     EditTreeWidget* tree = nullptr;
     bool allowErase = true;
     bool allowQuitSupport = true;

@@ -179,6 +179,7 @@ private slots:
         for (int i = 0; i < models; ++i)
             addBoxModel("m" + std::to_string(i), 5, 5, 5);
         host->updateStatus();
+        host->openItem(0);
         MeshModel* source = AppData::instance()->getModel(0);
         QTest::mouseClick(cell(0, 3), Qt::LeftButton);
         QCOMPARE(AppData::instance()->modelCount(), after);
@@ -199,6 +200,7 @@ private slots:
         MeshModel* m = addBoxModel("box", 5, 5, 5);
         addSupportFor(m);
         host->updateStatus();
+        host->openItem(0);
         QTest::mouseClick(cell(0, 3), Qt::LeftButton);
         QCOMPARE(answers.kinds, QList<int>{20});
         QVERIFY(!AppData::instance()->hasSupports());
@@ -240,6 +242,7 @@ private slots:
         addBoxModel("a", 5, 5, 5);
         addBoxModel("b", 5, 5, 5);
         host->updateStatus();
+        host->openItem(0);
         QTest::mouseClick(cell(1, 2), Qt::LeftButton);
         QCOMPARE(AppData::instance()->getSelectedIndex(), 1);
         QCOMPARE(table()->currentRow(), 1);

@@ -189,6 +189,7 @@ private slots:
         const double up[3] = {0, 0, 5};
         m->translate(up);
         host->updateStatus();
+        host->openItem(1);
         QPushButton* centre = move()->form().btn_movecenter;
         const double side[3] = {3, 0, 0};
         m->translate(side);
@@ -216,6 +217,7 @@ private slots:
 
         // The rotate panel's presets are guarded the same way; refusing keeps the supports.
         answers.answer = 0;
+        host->openItem(2);
         QTest::mouseClick(rotate()->form().btnRotate_back, Qt::LeftButton);
         QCOMPARE(answers.kinds.size(), 2);
         QCOMPARE(m->rotationAngles[0], 0.0);
