@@ -86,15 +86,6 @@ ModelListWidget::ModelListWidget(QWidget* parent)
     }
 }
 
-void ModelListWidget::changeEvent(QEvent* event)
-{
-    if (event->type() == QEvent::LanguageChange) {
-        for (int r = 0; r < ui.tbwModel_list->rowCount(); ++r)
-            refreshRow(r);
-    }
-    QWidget::changeEvent(event);
-}
-
 void ModelListWidget::updateStatus()
 {
     if (PanelHost* host = PanelHost::of(this))

@@ -36,7 +36,6 @@ public slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void changeEvent(QEvent* event) override;
 
 private:
     // Places a copy of m 0.00 to 9.99 mm off on X and Y and appends it.

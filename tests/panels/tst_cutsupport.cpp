@@ -5,6 +5,7 @@
 #include <QSpinBox>
 
 #include "UI/EditTreeWidget.h"
+#include "UI/MoveModelWidget.h"
 #include "cutting/CutModelWidget.h"
 #include "scene/AppData.h"
 #include "scene/MeshData.h"
@@ -228,6 +229,27 @@ private slots:
         QCOMPARE(host->autoRuns.first().second, 45.0);
         QVERIFY(!AppData::instance()->hasSupports());
         AppData::instance()->setSupportAngle(60.0);
+    }
+
+    // The panels' texts come from the program's Chinese translation.
+    void chinese()
+    {
+        QTranslator zh;
+        QVERIFY(zh.load(":/brevant_zh.qm"));
+        QCoreApplication::installTranslator(&zh);
+        // Outside a running event loop the change is not announced by itself.
+        QEvent change(QEvent::LanguageChange);
+        QCoreApplication::sendEvent(host, &change);
+        host->tree->retranslatePanels();
+        const QString ready = cut()->form().btnReadyCutting->text();
+        const QString add = support()->form().btnSupport_add->text();
+        const QString center = host->tree->movePanel()->form().btn_movecenter->text();
+        QCoreApplication::removeTranslator(&zh);
+        host->tree->retranslatePanels();
+        QCOMPARE(ready, QString::fromUtf8("准备切割"));
+        QCOMPARE(add, QString::fromUtf8("添加支撑"));
+        QCOMPARE(center, QString::fromUtf8("居中"));
+        QCOMPARE(cut()->form().btnReadyCutting->text(), QStringLiteral("Ready cut"));
     }
 
     void deleteAll_data()
