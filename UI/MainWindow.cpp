@@ -20,7 +20,12 @@
 #include "Thread/FileRWThread.h"
 #include "Thread/CommunicateThread.h"
 #include "Thread/ThreadPool.h"
+#include "UI/AboutDialog.h"
 #include "UI/BVSettingWindow.h"
+#include "UI/ChoiceTypeDialog.h"
+#include "UI/Wizard.h"
+#include "Update/Firmware/DownloadFirmware.h"
+#include "Update/UpdaterTarni.h"
 #include "UI/BVStateButton.h"
 #include "UI/BVViewPort.h"
 #include "UI/BVWaitDialog.h"
@@ -128,6 +133,7 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui.actionFirmware, &QAction::triggered, this, &MainWindow::on_actionFirmware, Qt::QueuedConnection);
     connect(ui.actionChoiceType, &QAction::triggered, this, &MainWindow::on_actionChoiceType, Qt::QueuedConnection);
     connect(ui.actionHelp, &QAction::triggered, this, &MainWindow::on_actionHelp, Qt::QueuedConnection);
+    connect(ui.actionWizard, &QAction::triggered, this, &MainWindow::on_actionWizard, Qt::QueuedConnection);
     connect(recentMenu, &QMenu::aboutToShow, this, &MainWindow::on_action2);
     CommunicateThread* link = p->linkWorker();
     connect(link, &CommunicateThread::signUpdate, this, &MainWindow::on_actionFirmware, Qt::QueuedConnection);
@@ -209,7 +215,7 @@ void MainWindow::createOverlays()
         "QMenu::item:selected{background: #29c2f5;}");
     recentMenu = settingsMenu->addMenu(tr("Recent file"));
     for (QAction* a : {ui.actionTarni, ui.actionFirmware, ui.actionChoiceType, ui.actionModelLibrary,
-                       ui.actionHelp, ui.actionAbout})
+                       ui.actionHelp, ui.actionWizard, ui.actionAbout})
         settingsMenu->addAction(a);
     ui.btnMain_setting->setMenu(settingsMenu);
 
@@ -461,9 +467,14 @@ bool MainWindow::startUp()
         return false;
     }
     updateStatus();
+    // Silent checks for new software and firmware; they report only what they find.
+    (new UpdaterTarni(this))->checkForUpdates(false);
+    (new DownloadFirmware(this))->requestVersionInfo();
     emit startSerialdetection();
     if (AppData::instance()->getChoiceType() != 0)
         updateMachineLabel();
+    else
+        on_actionChoiceType();
     return true;
 }
 
@@ -760,10 +771,40 @@ void MainWindow::on_btnMain_setcura_clicked()
         settingWindow->exec();
 }
 
-void MainWindow::on_actionAbout() {}
-void MainWindow::on_actionTarni() {}
-void MainWindow::on_actionChoiceType() {}
-void MainWindow::on_actionWizard() {}
+void MainWindow::on_actionAbout()
+{
+    auto* about = new AboutDialog(this);
+    about->exec();
+    about->deleteLater();
+}
+
+void MainWindow::on_actionTarni()
+{
+    (new UpdaterTarni(this))->checkForUpdates(true);
+    (new DownloadFirmware(this))->requestVersionInfo();
+}
+
+void MainWindow::on_actionChoiceType()
+{
+    auto* dialog = new ChoiceTypeDialog(this);
+    const int mode = view()->showMode();
+    dialog->setAskBeforeChange(mode == 0 || mode == 2);
+    connect(dialog, &ChoiceTypeDialog::sign_ExitBVT, this, &MainWindow::on_ExitBVT);
+    dialog->exec();
+    dialog->deleteLater();
+    updateStatus();
+    updateMachineLabel();
+}
+
+void MainWindow::on_actionWizard()
+{
+    Wizard wizard(this);
+    wizard.resize(size());
+    wizard.setGeometry(geometry());
+    ui.twtMain_edit->collapseAll();
+    IconHelper::instance()->setIcon(ui.btnMain_ctrl, QChar(0xF103), 20);
+    wizard.exec();
+}
 
 // ---- Files ----
 

@@ -10,6 +10,7 @@
 
 #include "Thread/SignalTypes.h"
 #include "UI/MainWindowForm.h"
+#include "UI/PanelHost.h"
 #include "render/ViewHost.h"
 
 class QMenu;
@@ -27,7 +28,7 @@ class UpdateFirmware;
 
 // The program's one top-level window: a frameless widget with the title strip, the 3D view,
 // the layer column, the edit panel, the floating print buttons and the bottom status bar.
-class MainWindow : public QWidget, public ViewHost
+class MainWindow : public QWidget, public ViewHost, public PanelHost
 {
     Q_OBJECT
 public:
@@ -57,7 +58,7 @@ public:
     void startCut(double positionUm, int axis) override;
     void setJobState(int state) override;
 
-    void updateGLView();
+    void updateGLView() override;
     void updateMachineLabel();
     void setLanguageButtonEnabled(bool on);
     void layoutOverlays(int width, int height);
@@ -71,13 +72,13 @@ public:
     void onMachineTypeReported(ChoiceType type);
     bool acceptableDrop(const QList<QUrl>& urls);
     void openRecentFile(const QString& name);
-    void runAutoSupport(double size, double angle);
-    void setCuttingValue(float value);
-    float cuttingValue() const;
-    bool sendCuttingCommand(int command);
-    void setCuttingMode(bool on);
+    void runAutoSupport(double size, double angle) override;
+    void setCuttingValue(float value) override;
+    float cuttingValue() const override;
+    bool sendCuttingCommand(int command) override;
+    void setCuttingMode(bool on) override;
     void exitCuttingMode();
-    void setSupportCursor(bool deleting);
+    void setSupportCursor(bool deleting) override;
 
 signals:
     void signPaste();
