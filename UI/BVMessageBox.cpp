@@ -11,7 +11,7 @@ BVMessageBox::BVMessageBox(QWidget* parent)
     , ui(new Ui::BrevMessageBoxClass)
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::FramelessWindowHint);
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     ui->btn_ok->show();
     ui->btn_no->hide();
     ui->btn_cancel->hide();

@@ -50,7 +50,7 @@ BVSettingWindow::BVSettingWindow(QWidget* parent)
     : QDialog(parent)
     , trayMovie(QStringLiteral(":/new/Resources/new/setting/tary_in_out.gif"))
 {
-    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
     // Spin-box texts are read back as numbers and sent to the printer: always with a '.'.
     setLocale(QLocale::c());
 

@@ -127,6 +127,17 @@ MainWindow::MainWindow(QWidget* parent)
     connect(ui.twtMain_edit, &EditTreeWidget::sendMousePress, this, &MainWindow::slot_mouse_press);
     connect(ui.twtMain_edit, &EditTreeWidget::sendMouseRelease, this, &MainWindow::slot_mouse_Release);
     connect(ui.twtMain_edit, &EditTreeWidget::sendMouseMove, this, &MainWindow::slot_mouse_Move);
+    // The form's buttons, by the names of their handlers.
+    connect(ui.btnMain_close, &QPushButton::clicked, this, &MainWindow::on_btnMain_close_clicked);
+    connect(ui.btnMain_max, &QPushButton::clicked, this, &MainWindow::on_btnMain_max_clicked);
+    connect(ui.btnMain_min, &QPushButton::clicked, this, &MainWindow::on_btnMain_min_clicked);
+    connect(ui.btnMain_Slice, &QPushButton::clicked, this, &MainWindow::on_btnMain_Slice_clicked);
+    connect(ui.btnMain_open, &QPushButton::clicked, this, &MainWindow::on_btnMain_open_clicked);
+    connect(ui.btnMain_save, &QPushButton::clicked, this, &MainWindow::on_btnMain_save_clicked);
+    connect(ui.btnMain_export, &QPushButton::clicked, this, &MainWindow::on_btnMain_export_clicked);
+    connect(ui.btnMain_setcura, &QPushButton::clicked, this, &MainWindow::on_btnMain_setcura_clicked);
+    connect(ui.cbbMain_language, &QPushButton::clicked, this, &MainWindow::on_cbbMain_language_clicked);
+    connect(ui.vsdMain_layer, &QSlider::valueChanged, this, &MainWindow::on_vsdMain_layer_valueChanged);
     connect(ui.actionModelLibrary, &QAction::triggered, this, &MainWindow::on_actionTarniMB, Qt::QueuedConnection);
     connect(ui.actionAbout, &QAction::triggered, this, &MainWindow::on_actionAbout, Qt::QueuedConnection);
     connect(ui.actionTarni, &QAction::triggered, this, &MainWindow::on_actionTarni, Qt::QueuedConnection);
@@ -230,7 +241,9 @@ void MainWindow::layoutOverlays(int w, int h)
     const int W = width() - 1, H = height() - 1;
     btnMain_print->setGeometry(QRect(QPoint(W - 123, H - 125), QPoint(W - 72, H - 74)));
     btnSD_print->setGeometry(QRect(QPoint(W - 123, H - 205), QPoint(W - 72, H - 154)));
-    cbbMain_view->setGeometry(QRect(QPoint(W - 175, 94), QPoint(W - 26, 243)));
+    // Left of the edit panel, which lies along the right edge.
+    const int pad = ui.wgtMain_ctrl->width() + 10;
+    cbbMain_view->setGeometry(QRect(QPoint(W - 149 - pad, 94), QPoint(W - pad, 243)));
     printMessage->move(W - 234, 230);
     printing->move(W - 234, height() - printing->height() - 65);
     update();

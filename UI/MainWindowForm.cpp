@@ -157,7 +157,7 @@ void Ui_MainWindow::setupUi(QWidget* MainWindow)
 
     wgtMain_ctrl = new QWidget(wgtMain_center);
     wgtMain_ctrl->setObjectName("wgtMain_ctrl");
-    wgtMain_ctrl->setFixedWidth(214);
+    wgtMain_ctrl->setFixedWidth(250);
     auto* ctrl = new QVBoxLayout(wgtMain_ctrl);
     ctrl->setContentsMargins(0, 0, 0, 0);
     ctrl->setSpacing(0);
@@ -165,7 +165,7 @@ void Ui_MainWindow::setupUi(QWidget* MainWindow)
     twtMain_edit->setObjectName("twtMain_edit");
     btnMain_ctrl = new QPushButton(wgtMain_ctrl);
     btnMain_ctrl->setObjectName("btnMain_ctrl");
-    btnMain_ctrl->setFixedSize(214, 25);
+    btnMain_ctrl->setFixedSize(250, 25);
     btnMain_ctrl->setStyleSheet("QPushButton{background:#41505e; color:white; border:none;}");
     ctrl->addWidget(twtMain_edit);
     ctrl->addWidget(btnMain_ctrl);
@@ -189,7 +189,7 @@ void Ui_MainWindow::setupUi(QWidget* MainWindow)
     labMain_sizeTitle = label(wgtMain_dnMenu, "labMain_sizeTitle");
     letMain_size = new QLineEdit(wgtMain_dnMenu);
     letMain_size->setObjectName("letMain_size");
-    letMain_size->setFixedWidth(180);
+    letMain_size->setFixedWidth(200);
     letMain_size->setReadOnly(true);
     letMain_size->setFocusPolicy(Qt::NoFocus);
     letMain_size->setStyleSheet("QLineEdit{background:transparent; border:none; color:white; font:bold;}");
@@ -214,7 +214,6 @@ void Ui_MainWindow::setupUi(QWidget* MainWindow)
     cbbMain_language->setChecked(true);
 
     retranslateUi(MainWindow);
-    QMetaObject::connectSlotsByName(MainWindow);
 }
 
 void Ui_MainWindow::retranslateUi(QWidget* MainWindow)
