@@ -17,7 +17,7 @@ BVWaitDialog::BVWaitDialog(QWidget* parent)
     resize(677, 572);
     setMinimumSize(85, 85);
     // No window type: with a parent this is an overlay inside the parent's window.
-    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
     waitingFlag = true;
