@@ -87,6 +87,7 @@ protected:
     void changeEvent(QEvent* e) override;
 
 private:
+    void askTray(bool feeding);
     void connectForm();
     void connectLink();
     void setChoiceTexts();

@@ -225,34 +225,32 @@ void BVSettingWindow::onSetSuccessDlg()
 
 void BVSettingWindow::on_btntray_in_clicked()
 {
-    ui.btntray_in->setChecked(true);
-    ui.btntray_out->setChecked(false);
-    if (trayBusy)
-        return;
-    BrevMessageBox box(50, this);
-    if (box.exec() == 1) {
-        trayBusy = true;
-        slotTray(TrayFeeding);
-        emit signInTray();
-    } else {
-        ui.btntray_in->setChecked(false);
-    }
+    askTray(true);
 }
 
 void BVSettingWindow::on_btntray_out_clicked()
 {
-    ui.btntray_in->setChecked(false);
-    ui.btntray_out->setChecked(true);
+    askTray(false);
+}
+
+void BVSettingWindow::askTray(bool feeding)
+{
+    QPushButton* chosen = feeding ? ui.btntray_in : ui.btntray_out;
+    ui.btntray_in->setChecked(feeding);
+    ui.btntray_out->setChecked(!feeding);
     if (trayBusy)
         return;
-    BrevMessageBox box(51, this);
-    if (box.exec() == 1) {
-        trayBusy = true;
-        slotTray(TrayReturning);
-        emit signOutTray();
-    } else {
-        ui.btntray_out->setChecked(false);
+    BrevMessageBox box(feeding ? 50 : 51, this);
+    if (box.exec() != 1) {
+        chosen->setChecked(false);
+        return;
     }
+    trayBusy = true;
+    slotTray(feeding ? TrayFeeding : TrayReturning);
+    if (feeding)
+        emit signInTray();
+    else
+        emit signOutTray();
 }
 
 void BVSettingWindow::on_btntray_stop_clicked()

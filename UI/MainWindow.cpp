@@ -605,9 +605,9 @@ bool MainWindow::confirmQuitSupportMode()
     return false;
 }
 
-bool MainWindow::confirmEraseSliceData()
+bool MainWindow::askToDropSliceData(bool sliceDataAtStake)
 {
-    if (view()->showMode() != 0)
+    if (!sliceDataAtStake)
         return true;
     BrevMessageBox box(19, this);
     if (box.exec() != 1)
@@ -616,16 +616,15 @@ bool MainWindow::confirmEraseSliceData()
     return true;
 }
 
+bool MainWindow::confirmEraseSliceData()
+{
+    return askToDropSliceData(view()->showMode() == 0);
+}
+
 bool MainWindow::confirmClearSlicePreview()
 {
     const int mode = view()->showMode();
-    if (mode != 0 && mode != 2)
-        return true;
-    BrevMessageBox box(19, this);
-    if (box.exec() != 1)
-        return false;
-    on_btnMain_Slice_clear();
-    return true;
+    return askToDropSliceData(mode == 0 || mode == 2);
 }
 
 bool MainWindow::confirmDeleteSupports()

@@ -146,6 +146,7 @@ private:
     void shutDown();
     QStringList askFiles(const QString& title, const QString& dir, const QString& filter, bool save, bool many);
     void clearScene();
+    bool askToDropSliceData(bool sliceDataAtStake);
     bool prepareEngineIni();
 
     Ui_MainWindow ui;
