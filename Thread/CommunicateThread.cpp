@@ -1,5 +1,7 @@
 #include "Thread/CommunicateThread.h"
 
+#include "Thread/PrinterPorts.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -39,7 +41,6 @@ constexpr int MissedHeartbeats = 3;
 constexpr int MaxReplyLength = 1024;
 constexpr int MinReplyBytes = 8;
 
-const QString Manufacturer = QStringLiteral("Brevant");
 
 } // namespace
 
@@ -222,28 +223,16 @@ QString CommunicateThread::scannedMakerPort()
     m_deviceStamp = stamp;
     m_ticksSinceScan = 0;
 #endif
-    m_scannedPort.clear();
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo& info : ports) {
-        if (info.manufacturer() == Manufacturer) {
-            m_scannedPort = info.portName();
-            break;
-        }
-    }
+    const QStringList ports = PrinterPorts::makerPorts();
+    m_scannedPort = ports.isEmpty() ? QString() : ports.first();
     return m_scannedPort;
 }
 
 void CommunicateThread::serialdetection()
 {
     QString found = scannedMakerPort();
-    if (found.isEmpty()) {
-        for (const QString& path : Platform::extraSerialPorts()) {
-            if (QFileInfo::exists(path)) {
-                found = path;
-                break;
-            }
-        }
-    }
+    if (found.isEmpty())
+        found = PrinterPorts::firstExtraPort();
 
     if (found.isEmpty()) {
         if (m_port->isOpen())

@@ -12,7 +12,7 @@ QString manufacturer()
     return QStringLiteral("Brevant");
 }
 
-QStringList find()
+QStringList makerPorts()
 {
     QStringList out;
     const QString maker = manufacturer();
@@ -20,6 +20,20 @@ QStringList find()
     for (const QSerialPortInfo& info : ports)
         if (info.manufacturer() == maker)
             out << info.portName();
+    return out;
+}
+
+QString firstExtraPort()
+{
+    for (const QString& path : Platform::extraSerialPorts())
+        if (QFileInfo::exists(path))
+            return path;
+    return QString();
+}
+
+QStringList find()
+{
+    QStringList out = makerPorts();
     for (const QString& path : Platform::extraSerialPorts())
         if (QFileInfo::exists(path))
             out << path;

@@ -11,6 +11,11 @@ namespace PrinterPorts {
 // The USB manufacturer string of the maker's printers (compared case-sensitively).
 QString manufacturer();
 
+// The maker's USB ports present now (a full port scan).
+QStringList makerPorts();
+// The first extra path that exists now; empty when none does.
+QString firstExtraPort();
+
 // Port names to try, best first; empty when no printer port is present.
 QStringList find();
 
