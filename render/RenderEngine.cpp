@@ -446,23 +446,17 @@ void setLineWidth(QOpenGLFunctions* f, float w)
 
 void RenderEngine::drawAxisArrows()
 {
-    MeshModel* m = AppData::instance()->getSelectedModel();
-    if (!m)
-        return;
-    const auto c = m->getCentroid();
-    const float r = float(m->getViewRadius());
-    wireframe->bind();
-    wireframe->setUniformValue("mvp_matrix", projection * viewMatrix());
-    wireframe->setUniformValue("clipPlane", QVector4D(0, 0, -1, float(plate.height * 40.0)));
-    setLineWidth(this, 3.0f);
-    for (int k = 0; k < 3; ++k) {
-        writeLines(arrowShapes[k], RenderGeometry::axisArrow(k, QVector3D(c[0], c[1], c[2]), r));
-        drawLines(arrowShapes[k], gizmoColours[k], GL_LINES);
-    }
-    setLineWidth(this, 1.0f);
+    drawGizmo(arrowShapes, &RenderGeometry::axisArrow);
 }
 
 void RenderEngine::drawRotateRings()
+{
+    drawGizmo(ringShapes, &RenderGeometry::rotateRing);
+}
+
+// The three coloured line shapes around the selected model's centroid, rewritten every frame.
+template <typename Shapes, typename Build>
+void RenderEngine::drawGizmo(Shapes& shapes, Build build)
 {
     MeshModel* m = AppData::instance()->getSelectedModel();
     if (!m)
@@ -474,8 +468,8 @@ void RenderEngine::drawRotateRings()
     wireframe->setUniformValue("clipPlane", QVector4D(0, 0, -1, float(plate.height * 40.0)));
     setLineWidth(this, 3.0f);
     for (int k = 0; k < 3; ++k) {
-        writeLines(ringShapes[k], RenderGeometry::rotateRing(k, QVector3D(c[0], c[1], c[2]), r));
-        drawLines(ringShapes[k], gizmoColours[k], GL_LINES);
+        writeLines(shapes[k], build(k, QVector3D(c[0], c[1], c[2]), r));
+        drawLines(shapes[k], gizmoColours[k], GL_LINES);
     }
     setLineWidth(this, 1.0f);
 }

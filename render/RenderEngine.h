@@ -67,6 +67,8 @@ public:
     void drawMachineFrame();
     void drawAxisArrows();
     void drawRotateRings();
+    template <typename Shapes, typename Build>
+    void drawGizmo(Shapes& shapes, Build build);
     void drawModels();
     void drawWorkingSupport();
     void drawPlateTexture();
