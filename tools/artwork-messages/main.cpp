@@ -9,41 +9,19 @@
 #include <QtMath>
 
 #include <cstdio>
+
+#include "artwork/ArtworkCommon.h"
 #include <functional>
 
 namespace {
 
 bool save(const QImage& img, const QString& path)
 {
-    QDir().mkpath(path.section('/', 0, -2));
-    if (!img.save(path, "PNG")) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    return true;
+    return Artwork::savePng(img, path);
 }
 
-QImage blank(int w, int h)
-{
-    QImage img(w, h, QImage::Format_ARGB32);
-    img.fill(Qt::transparent);
-    return img;
-}
-
-// Four frames side by side: normal, hover, pressed or checked, disabled.
-QImage sprite(int frameW, int frameH, const std::function<void(QPainter&, int frame)>& draw)
-{
-    QImage img = blank(frameW * 4, frameH);
-    QPainter p(&img);
-    p.setRenderHint(QPainter::Antialiasing);
-    for (int f = 0; f < 4; ++f) {
-        p.save();
-        p.translate(f * frameW, 0);
-        draw(p, f);
-        p.restore();
-    }
-    return img;
-}
+using Artwork::blank;
+using Artwork::sprite;
 
 QImage dialogBack()
 {

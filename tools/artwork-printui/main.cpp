@@ -12,6 +12,8 @@
 #include <QtMath>
 
 #include <cstdio>
+
+#include "artwork/ArtworkCommon.h"
 #include <functional>
 #include <vector>
 
@@ -21,36 +23,11 @@ QString g_root;
 
 bool save(const QImage& img, const QString& rel)
 {
-    const QString path = g_root + "/" + rel;
-    QDir().mkpath(path.section('/', 0, -2));
-    if (!img.save(path, "PNG")) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    return true;
+    return Artwork::savePng(img, g_root + "/" + rel);
 }
 
-QImage blank(int w, int h)
-{
-    QImage img(w, h, QImage::Format_ARGB32);
-    img.fill(Qt::transparent);
-    return img;
-}
-
-// Four frames side by side: normal, hover, pressed or checked, disabled.
-QImage sprite(int frameW, int frameH, const std::function<void(QPainter&, int frame)>& draw)
-{
-    QImage img = blank(frameW * 4, frameH);
-    QPainter p(&img);
-    p.setRenderHint(QPainter::Antialiasing);
-    for (int f = 0; f < 4; ++f) {
-        p.save();
-        p.translate(f * frameW, 0);
-        draw(p, f);
-        p.restore();
-    }
-    return img;
-}
+using Artwork::blank;
+using Artwork::sprite;
 
 const QColor kFill[4] = {QColor(0x29, 0xc2, 0xf5), QColor(0x5c, 0xd3, 0xfa), QColor(0x18, 0x95, 0xc4),
                          QColor(0xb8, 0xb8, 0xb8)};

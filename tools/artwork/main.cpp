@@ -10,16 +10,13 @@
 #include <cmath>
 #include <cstdio>
 
+#include "artwork/ArtworkCommon.h"
+
 namespace {
 
 bool save(const QImage& img, const QString& path)
 {
-    QDir().mkpath(path.section('/', 0, -2));
-    if (!img.save(path, "PNG")) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    return true;
+    return Artwork::savePng(img, path);
 }
 
 QImage splash()
