@@ -1,0 +1,123 @@
+// The main road through the real window: a model is loaded, the print button slices it
+// with the engine, the print-task file is sent to a simulated printer and the print starts.
+#include <QtTest>
+
+#include <QTemporaryDir>
+
+#include "PrinterSim.h"
+#include "Thread/FDMSliceProcess.h"
+#include "Thread/ThreadPool.h"
+#include "UI/BrevMessageBox.h"
+#include "UI/MainWindow.h"
+#include "app/Startup.h"
+#include "platform/Platform.h"
+#include "render/GLWidget.h"
+#include "scene/AppData.h"
+
+namespace {
+
+QString writeCube(const QString& path, float side)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return QString();
+    const int faces[12][3] = {{0, 2, 1}, {1, 2, 3}, {4, 5, 6}, {5, 7, 6}, {0, 1, 4}, {1, 5, 4},
+                              {2, 6, 3}, {3, 6, 7}, {0, 4, 2}, {2, 4, 6}, {1, 3, 5}, {3, 7, 5}};
+    QByteArray data(80, '\0');
+    const quint32 count = 12;
+    data.append(reinterpret_cast<const char*>(&count), 4);
+    for (auto& t : faces) {
+        float rec[12] = {0, 0, 0};
+        for (int c = 0; c < 3; ++c) {
+            rec[3 + c * 3] = side * float(t[c] & 1);
+            rec[4 + c * 3] = side * float((t[c] >> 1) & 1);
+            rec[5 + c * 3] = side * float((t[c] >> 2) & 1);
+        }
+        data.append(reinterpret_cast<const char*>(rec), 48);
+        data.append(2, '\0');
+    }
+    f.write(data);
+    return path;
+}
+
+} // namespace
+
+class TestPrintRoad : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    PrinterSim sim;
+    MainWindow* window = nullptr;
+    QList<int> asked;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        Platform::setTimeoutScale(0.2);
+        qputenv("LOCALAPPDATA", (dir.path() + "/local").toLocal8Bit());
+        char arg0[] = "tarni";
+        char* argv[] = {arg0, nullptr};
+        initEnvironment(1, argv);
+        const QString engine = QStringLiteral(TARNI_BUILD_DIR "/BrevEngine/BrevEngine");
+        QVERIFY2(QFileInfo(engine).isExecutable(), "the engine must be built");
+        const QString appDir = dir.path() + "/app";
+        QVERIFY(QDir().mkpath(appDir + "/BrevEngine"));
+        QVERIFY(QFile::copy(engine, appDir + "/BrevEngine/" + FDMSliceProcess::engineFileName()));
+        AppData::instance()->setAppDir(appDir);
+        AppData::instance()->setChoiceType(1);
+
+        const QString port = dir.path() + "/printer0";
+        QVERIFY(sim.start(port));
+        qputenv("TARNI_SERIAL_PORTS", port.toLocal8Bit());
+
+        BrevMessageBox::setAnswerHook([this](BrevMessageBox& box) {
+            asked << box.kind();
+            return box.kind() == 17 ? 0 : 1;
+        });
+        window = new MainWindow();
+        QVERIFY(window->startUp());
+    }
+
+    void cleanupTestCase()
+    {
+        window->close();
+        delete window;
+        BrevMessageBox::setAnswerHook(nullptr);
+        Platform::setTimeoutScale(1.0);
+    }
+
+    void slicesSendsAndPrints()
+    {
+        // The printer is found and linked.
+        QTRY_VERIFY_WITH_TIMEOUT(ThreadPool::instance()->isLinked(), 15000);
+        QTRY_COMPARE(window->form().labMain_light->text(), QStringLiteral("Connected"));
+
+        window->openFile(writeCube(dir.path() + "/cube.stl", 15.0f));
+        QTRY_COMPARE_WITH_TIMEOUT(AppData::instance()->modelCount(), 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!ThreadPool::instance()->isBusy(), 10000);
+        AppData::instance()->selectModel(0, 1);
+        window->updateStatus();
+
+        // Print: slice first (no slice data yet), then offer to send (29), then to print (39).
+        asked.clear();
+        window->on_btnMain_print_clicked();
+        QTRY_VERIFY_WITH_TIMEOUT(asked.contains(29), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(asked.contains(39), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.printerState, int(PrinterSim::Printing), 10000);
+
+        const QString printFile = AppData::instance()->getSettingsDir() + "/gco/cube.BVT";
+        QFile bvt(printFile);
+        QVERIFY(bvt.open(QIODevice::ReadOnly));
+        QCOMPARE(sim.fileName(), QStringLiteral("cube.BVT"));
+        QCOMPARE(sim.fileData(), bvt.readAll());
+        // A copy is kept in the program's "gco" folder and heads the recent files.
+        QVERIFY(QFileInfo::exists(AppData::instance()->getAppDir() + "/gco/cube.BVT"));
+        QVERIFY(AppData::instance()->getRecentFiles().contains("cube.BVT"));
+        QCOMPARE(window->view()->showMode(), 2);
+    }
+};
+
+QTEST_MAIN(TestPrintRoad)
+#include "tst_printroad.moc"
