@@ -1,5 +1,5 @@
-// Frame time of the 3D view while orbiting a model of 200k and of 2M triangles, and the
-// time of the one upload. Needs a display (xvfb-run with LIBGL_ALWAYS_SOFTWARE=1 for Mesa).
+// Frame time of the 3D view while orbiting a model of 200k and of 2M triangles, with the full
+// mesh and with the coarse proxy drawn while the camera moves, and the time of the one upload. Needs a display (xvfb-run with LIBGL_ALWAYS_SOFTWARE=1 for Mesa).
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMouseEvent>
@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "render/GLWidget.h"
+#include "render/MeshProxy.h"
 #include "render/RenderEngine.h"
 #include "scene/AppData.h"
 #include "scene/MeshData.h"
@@ -88,17 +89,41 @@ void run(GLWidget& w, const char* name, int stacks, int slices)
     const double firstMs = t.nsecsElapsed() / 1e6;
     const int uploads = r->meshUploadCount();
 
+    // Full mesh: the camera is settled before each frame, as if every frame were still.
     const int frames = 20;
+    t.restart();
+    for (int i = 0; i < frames; ++i) {
+        orbitStep(w, i);
+        w.settleCamera();
+        drawFrame(w);
+    }
+    const double avg = t.nsecsElapsed() / 1e6 / frames;
+    // As the view draws while orbiting: the proxy where the mesh has one.
+    const int proxyDrawsBefore = r->proxyDrawCount();
     t.restart();
     for (int i = 0; i < frames; ++i) {
         orbitStep(w, i);
         drawFrame(w);
     }
-    const double avg = t.nsecsElapsed() / 1e6 / frames;
+    const double avgProxy = t.nsecsElapsed() / 1e6 / frames;
+    const int proxyDraws = r->proxyDrawCount() - proxyDrawsBefore;
+    w.settleCamera();
+    t.restart();
+    drawFrame(w);
+    const double settleMs = t.nsecsElapsed() / 1e6;
+    // The proxy's share of the first frame.
+    t.restart();
+    const size_t rebuilt = MeshProxy::build(*mesh).faceCount();
+    const double buildMs = t.nsecsElapsed() / 1e6;
     std::printf("%s_triangles: %zu count\n", name, triangles);
     std::printf("%s_first_frame: %.1f ms\n", name, firstMs);
     std::printf("%s_first_frame_uploads: %d count\n", name, uploads - uploadsBefore);
     std::printf("%s_orbit_frame: %.1f ms\n", name, avg);
+    std::printf("%s_proxy_faces: %zu count\n", name, r->proxyFaceCount(slot));
+    std::printf("%s_proxy_build: %.1f ms (%zu faces)\n", name, buildMs, rebuilt);
+    std::printf("%s_orbit_frame_proxy: %.1f ms\n", name, avgProxy);
+    std::printf("%s_orbit_proxy_draws: %d count\n", name, proxyDraws);
+    std::printf("%s_settle_frame: %.1f ms\n", name, settleMs);
     std::printf("%s_uploads_while_orbiting: %d count\n", name, r->meshUploadCount() - uploads);
     std::fflush(stdout);
 }

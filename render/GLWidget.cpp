@@ -13,6 +13,7 @@
 
 #include <Eigen/Dense>
 
+#include "platform/Platform.h"
 #include "render/RayTests.h"
 #include "render/RenderEngine.h"
 #include "render/RenderGeometry.h"
@@ -28,6 +29,19 @@ GLWidget::GLWidget(QWidget* parent) : QOpenGLWidget(parent)
     camera.applyPreset(0);
     // Hover picking of supports needs move events without a pressed button.
     setMouseTracking(true);
+    settleTimer.setSingleShot(true);
+    connect(&settleTimer, &QTimer::timeout, this, &GLWidget::settleCamera);
+}
+
+void GLWidget::cameraMoved()
+{
+    settleTimer.start(Platform::scaledMs(150));
+}
+
+void GLWidget::settleCamera()
+{
+    settleTimer.stop();
+    update();
 }
 
 GLWidget::~GLWidget()
@@ -108,6 +122,7 @@ void GLWidget::paintGL()
     clipHeight = clipHeightFor(mode, showLayer, AppData::instance()->getMaxTop(),
                                mode == 2 ? renderer->toolPathClipHeight(int(showLayer)) : 0.0);
     renderer->setClipPlane(0.0f, 0.0f, -1.0f, float(clipHeight));
+    renderer->setCameraMoving(settleTimer.isActive());
     renderer->drawScene();
     renderer->drawOverlay(this);
 }
@@ -715,14 +730,16 @@ void GLWidget::mouseMoveEvent(QMouseEvent* e)
             dragMove(ray);
         else if (scaleDrag)
             dragScale(ray);
-        else if (!cutPlaneDrag)
+        else if (!cutPlaneDrag) {
             camera.orbit(dx, dy);
-        else
+            cameraMoved();
+        } else
             dragCutPlane(ray);
         changed = true;
     }
     if (e->buttons() & Qt::MiddleButton) {
         camera.pan(dx, dy);
+        cameraMoved();
         changed = true;
     }
     if (e->buttons() & Qt::RightButton) {
@@ -866,5 +883,6 @@ void GLWidget::dragPlane(float dx, float dy)
 void GLWidget::wheelEvent(QWheelEvent* e)
 {
     camera.wheel(e->angleDelta().y());
+    cameraMoved();
     update();
 }

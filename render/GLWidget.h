@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QOpenGLWidget>
+#include <QTimer>
 
 #include <QVector4D>
 
@@ -70,6 +71,12 @@ public:
     bool computeSupportColumn(const double point[3], double lower[3], double upper[3],
                               std::string& owner, bool& onModel) const;
 
+    // True from an orbit, pan or zoom until the camera has rested a moment; frames drawn
+    // meanwhile may use the coarse proxies of large meshes.
+    bool isCameraMoving() const { return settleTimer.isActive(); }
+    // Ends the moving state now, so the next frame is a full one.
+    void settleCamera();
+
     // Drag state, for tests.
     bool isMoveDragging() const { return moveDrag; }
     bool isRotateDragging() const { return rotateDrag; }
@@ -106,6 +113,7 @@ private:
     void dragCutPlane(const PickRay& ray);
     void dragPlane(float dx, float dy);
     void rightButtonDrag(float dx, float dy);
+    void cameraMoved();
 
     std::unique_ptr<RenderEngine> renderer;
     ViewHost* host = nullptr;
@@ -133,4 +141,6 @@ private:
     bool pressSwallowed = false;
     // The right press passed its guard; the supports question is asked once per press.
     bool rightDragAllowed = false;
+    // Single shot after the last camera motion: one full repaint.
+    QTimer settleTimer;
 };

@@ -11,6 +11,7 @@
 
 #include "app/QsLog.h"
 #include "render/GcodePreviewData.h"
+#include "render/MeshProxy.h"
 #include "render/ToolPathMesh.h"
 #include "render/ViewHost.h"
 #include "scene/AppData.h"
@@ -259,7 +260,39 @@ bool RenderEngine::uploadMesh(int slot, const MeshData& mesh)
     s.indices->allocate(mesh.faces.data(), int(mesh.faces.size() * sizeof(mesh.faces[0])));
     s.vao->release();
     s.drawable = true;
+
+    // Triangle setup dominates a software renderer's frame, so a large mesh also gets a
+    // coarse set for the frames drawn while the camera moves.
+    const MeshProxy proxy = MeshProxy::build(mesh);
+    if (proxy.faceCount() > 0) {
+        s.proxyVao = std::make_unique<QOpenGLVertexArrayObject>();
+        s.proxyVao->create();
+        s.proxyVao->bind();
+        s.proxyVertices = std::make_unique<QOpenGLBuffer>(QOpenGLBuffer::VertexBuffer);
+        s.proxyVertices->create();
+        s.proxyVertices->setUsagePattern(QOpenGLBuffer::StaticDraw);
+        s.proxyVertices->bind();
+        s.proxyVertices->allocate(proxy.positions.data(), int(proxy.positions.size() * sizeof(float)));
+        glEnableVertexAttribArray(0);
+        glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 12, nullptr);
+        glDisableVertexAttribArray(1);
+        s.proxyIndices = std::make_unique<QOpenGLBuffer>(QOpenGLBuffer::IndexBuffer);
+        s.proxyIndices->create();
+        s.proxyIndices->setUsagePattern(QOpenGLBuffer::StaticDraw);
+        s.proxyIndices->bind();
+        s.proxyIndices->allocate(proxy.indices.data(), int(proxy.indices.size() * sizeof(uint32_t)));
+        s.proxyVao->release();
+        s.proxyFaces = proxy.faceCount();
+        ++proxyUploads;
+    }
     return true;
+}
+
+size_t RenderEngine::proxyFaceCount(int slot) const
+{
+    if (slot < 0 || size_t(slot) >= meshSlots.size())
+        return 0;
+    return meshSlots[size_t(slot)].proxyFaces;
 }
 
 void RenderEngine::releaseMeshSlot(int slot)
@@ -291,9 +324,9 @@ bool RenderEngine::ensureSlotCurrent(int slot, const MeshData* mesh)
     return uploadMesh(slot, *mesh);
 }
 
-void RenderEngine::drawMesh(int slot, int faceCount, const QVector4D& colour, const QMatrix4x4& model)
+void RenderEngine::drawMesh(int slot, const QVector4D& colour, const QMatrix4x4& model)
 {
-    if (!isSlotUploaded(slot) || faceCount <= 0)
+    if (!isSlotUploaded(slot) || meshSlots[size_t(slot)].faceCount == 0)
         return;
     const QMatrix4x4 mv = viewMatrix() * model;
     lighting->setUniformValue("mvp_matrix", projection * mv);
@@ -304,10 +337,13 @@ void RenderEngine::drawMesh(int slot, int faceCount, const QVector4D& colour, co
     lighting->setUniformValue("u_mat.Specular", QVector4D(0.5f, 0.5f, 0.5f, 16.0f));
     lighting->setUniformValue("clipPlane", QVector4D(clipPlane[0], clipPlane[1], clipPlane[2], clipPlane[3]));
     MeshSlot& s = meshSlots[size_t(slot)];
-    s.vao->bind();
+    const bool coarse = cameraMoving && s.proxyFaces > 0;
+    QOpenGLVertexArrayObject* vao = coarse ? s.proxyVao.get() : s.vao.get();
+    vao->bind();
     glVertexAttrib4f(1, -1.0f, -1.0f, -1.0f, 1.0f);
-    glDrawElements(GL_TRIANGLES, faceCount * 3, GL_UNSIGNED_INT, nullptr);
-    s.vao->release();
+    glDrawElements(GL_TRIANGLES, GLsizei((coarse ? s.proxyFaces : s.faceCount) * 3), GL_UNSIGNED_INT, nullptr);
+    vao->release();
+    ++(coarse ? proxyDraws : fullDraws);
 }
 
 // ---- frame ----
@@ -494,16 +530,15 @@ void RenderEngine::drawModels()
             continue;
         if (!ensureSlotCurrent(m->meshSlot, list->at(m->meshSlot)) || !m->visible)
             continue;
-        drawMesh(m->meshSlot, int(meshSlots[size_t(m->meshSlot)].faceCount), rgba(m->colour),
-                 toQMatrix(m->getModelMatrix()));
+        drawMesh(m->meshSlot, rgba(m->colour), toQMatrix(m->getModelMatrix()));
     }
     const QVector4D hovered(0.9176f, 0.3372f, 0.3372f, 1.0f);
     for (int i = 0; i < app->supportCount(); ++i) {
         MeshModel* s = app->getSupport(i);
         if (!s || !ensureSlotCurrent(s->supportSlot, list->at(s->supportSlot)) || !s->drawn)
             continue;
-        drawMesh(s->supportSlot, int(meshSlots[size_t(s->supportSlot)].faceCount),
-                 s->supportSlot == hoveredSupport ? hovered : rgba(s->outlineColour), toQMatrix(s->getModelMatrix()));
+        drawMesh(s->supportSlot, s->supportSlot == hoveredSupport ? hovered : rgba(s->outlineColour),
+                 toQMatrix(s->getModelMatrix()));
     }
 }
 
@@ -518,8 +553,7 @@ void RenderEngine::drawWorkingSupport()
     if (!ensureSlotCurrent(w->supportSlot, list->at(w->supportSlot)) || !w->drawn)
         return;
     lighting->bind();
-    drawMesh(w->supportSlot, int(meshSlots[size_t(w->supportSlot)].faceCount), rgba(w->outlineColour),
-             toQMatrix(w->getModelMatrix()));
+    drawMesh(w->supportSlot, rgba(w->outlineColour), toQMatrix(w->getModelMatrix()));
 }
 
 void RenderEngine::drawPlateTexture()

@@ -59,6 +59,16 @@ public:
     // How many mesh uploads were made since construction.
     int meshUploadCount() const { return uploads; }
 
+    // While the camera moves, large meshes are drawn through their coarse proxy; every
+    // still frame draws the full mesh.
+    void setCameraMoving(bool moving) { cameraMoving = moving; }
+    bool isCameraMoving() const { return cameraMoving; }
+    // Faces of the slot's proxy (0 without one), and counters for tests and benchmarks.
+    size_t proxyFaceCount(int slot) const;
+    int proxyUploadCount() const { return proxyUploads; }
+    int fullMeshDrawCount() const { return fullDraws; }
+    int proxyDrawCount() const { return proxyDraws; }
+
     void setNewModelTipResult(int r) { newModelTipResult = r; }
     int getNewModelTipResult() const { return newModelTipResult; }
 
@@ -118,6 +128,11 @@ private:
         size_t vertexCount = 0;
         size_t faceCount = 0;
         bool drawable = false; // false: uploaded key recorded but the mesh was refused
+        // The coarse set of a large mesh, made with the full one and released with it.
+        std::unique_ptr<QOpenGLBuffer> proxyVertices;
+        std::unique_ptr<QOpenGLBuffer> proxyIndices;
+        std::unique_ptr<QOpenGLVertexArrayObject> proxyVao;
+        size_t proxyFaces = 0;
     };
     struct Shape
     {
@@ -129,7 +144,7 @@ private:
     };
 
     bool ensureSlotCurrent(int slot, const MeshData* mesh);
-    void drawMesh(int slot, int faceCount, const QVector4D& colour, const QMatrix4x4& model);
+    void drawMesh(int slot, const QVector4D& colour, const QMatrix4x4& model);
     void makeShape(Shape& s, bool textured);
     void writeTextured(Shape& s, const std::vector<TexturedVertex>& v, const std::vector<uint32_t>& idx);
     void writeLines(Shape& s, const LineShape& l);
@@ -157,6 +172,8 @@ private:
 
     std::vector<MeshSlot> meshSlots;
     int uploads = 0;
+    bool cameraMoving = false;
+    int proxyUploads = 0, fullDraws = 0, proxyDraws = 0;
 
     Shape boxEdgesShape, bandShape, plateShape, topShape, cutPlaneShape;
     std::unique_ptr<QOpenGLTexture> plateTexture, roundPlateTexture, bandTexture, topTexture, cutTexture;
