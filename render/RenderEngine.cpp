@@ -723,29 +723,26 @@ void RenderEngine::remakeGcodeSlots()
 {
     destroyGcodeSlots();
     const std::vector<char> empty(1200, 0);
+    // A small placeholder buffer; attribute -1 means an index buffer.
+    auto placeholder = [&](QOpenGLBuffer::Type type, int attribute) {
+        auto b = std::make_unique<QOpenGLBuffer>(type);
+        b->create();
+        b->setUsagePattern(QOpenGLBuffer::StaticDraw);
+        b->bind();
+        b->allocate(empty.data(), int(empty.size()));
+        if (attribute >= 0) {
+            glEnableVertexAttribArray(GLuint(attribute));
+            glVertexAttribPointer(GLuint(attribute), 3, GL_FLOAT, GL_FALSE, 12, nullptr);
+        }
+        return b;
+    };
     for (Shape& s : gcodeSlots) {
         s.vao = std::make_unique<QOpenGLVertexArrayObject>();
         s.vao->create();
         s.vao->bind();
-        s.vertices = std::make_unique<QOpenGLBuffer>(QOpenGLBuffer::VertexBuffer);
-        s.vertices->create();
-        s.vertices->setUsagePattern(QOpenGLBuffer::StaticDraw);
-        s.vertices->bind();
-        s.vertices->allocate(empty.data(), int(empty.size()));
-        glEnableVertexAttribArray(0);
-        glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 12, nullptr);
-        s.normals = std::make_unique<QOpenGLBuffer>(QOpenGLBuffer::VertexBuffer);
-        s.normals->create();
-        s.normals->setUsagePattern(QOpenGLBuffer::StaticDraw);
-        s.normals->bind();
-        s.normals->allocate(empty.data(), int(empty.size()));
-        glEnableVertexAttribArray(1);
-        glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, 12, nullptr);
-        s.indices = std::make_unique<QOpenGLBuffer>(QOpenGLBuffer::IndexBuffer);
-        s.indices->create();
-        s.indices->setUsagePattern(QOpenGLBuffer::StaticDraw);
-        s.indices->bind();
-        s.indices->allocate(empty.data(), int(empty.size()));
+        s.vertices = placeholder(QOpenGLBuffer::VertexBuffer, 0);
+        s.normals = placeholder(QOpenGLBuffer::VertexBuffer, 1);
+        s.indices = placeholder(QOpenGLBuffer::IndexBuffer, -1);
         s.vao->release();
     }
     gcodeSlotsMade = true;

@@ -13,7 +13,7 @@
 #include "scene/AppData.h"
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
-#include "testutil_stl.h"
+#include "common/CubeStl.h"
 
 namespace {
 

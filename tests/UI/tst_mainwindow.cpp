@@ -11,7 +11,7 @@
 #include "render/GLWidget.h"
 #include "scene/AppData.h"
 #include "scene/MeshModel.h"
-#include "testutil_stl.h"
+#include "common/CubeStl.h"
 
 
 class TestMainWindow : public QObject

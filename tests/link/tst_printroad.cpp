@@ -13,34 +13,8 @@
 #include "platform/Platform.h"
 #include "render/GLWidget.h"
 #include "scene/AppData.h"
+#include "common/CubeStl.h"
 
-namespace {
-
-QString writeCube(const QString& path, float side)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return QString();
-    const int faces[12][3] = {{0, 2, 1}, {1, 2, 3}, {4, 5, 6}, {5, 7, 6}, {0, 1, 4}, {1, 5, 4},
-                              {2, 6, 3}, {3, 6, 7}, {0, 4, 2}, {2, 4, 6}, {1, 3, 5}, {3, 7, 5}};
-    QByteArray data(80, '\0');
-    const quint32 count = 12;
-    data.append(reinterpret_cast<const char*>(&count), 4);
-    for (auto& t : faces) {
-        float rec[12] = {0, 0, 0};
-        for (int c = 0; c < 3; ++c) {
-            rec[3 + c * 3] = side * float(t[c] & 1);
-            rec[4 + c * 3] = side * float((t[c] >> 1) & 1);
-            rec[5 + c * 3] = side * float((t[c] >> 2) & 1);
-        }
-        data.append(reinterpret_cast<const char*>(rec), 48);
-        data.append(2, '\0');
-    }
-    f.write(data);
-    return path;
-}
-
-} // namespace
 
 class TestPrintRoad : public QObject
 {
@@ -94,7 +68,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ThreadPool::instance()->isLinked(), 15000);
         QTRY_COMPARE(window->form().labMain_light->text(), QStringLiteral("Connected"));
 
-        window->openFile(writeCube(dir.path() + "/cube.stl", 15.0f));
+        window->openFile(writeCube(dir.path() + "/cube.stl", 15.0f, 0.0f));
         QTRY_COMPARE_WITH_TIMEOUT(AppData::instance()->modelCount(), 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!ThreadPool::instance()->isBusy(), 10000);
         AppData::instance()->selectModel(0, 1);
