@@ -1,5 +1,6 @@
 #include "UI/BVMessageBox.h"
 
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -147,6 +148,19 @@ void BVMessageBox::keyPressEvent(QKeyEvent* event)
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void BVMessageBox::closeEvent(QCloseEvent* event)
+{
+    // Alt+F4 or close() must not read as the second button: a box that cannot be closed
+    // stays, the others answer as their close button does.
+    if (!closeEnabled) {
+        event->ignore();
+        return;
+    }
+    if (isVisible())
+        on_btn_close_clicked();
+    event->accept();
 }
 
 void BVMessageBox::mousePressEvent(QMouseEvent* event)

@@ -10,7 +10,7 @@ class BrevMessageBoxClass;
 
 // A frameless modal box with an icon, a title line, a text and up to three buttons.
 // Exec results: 1 the first button, 0 the second (or the box was hidden), 2 the third;
-// the close button and Escape give closeResult.
+// the close button, Escape and a close by the window manager give closeResult.
 class BVMessageBox : public QDialog
 {
     Q_OBJECT
@@ -50,6 +50,7 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
