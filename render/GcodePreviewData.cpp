@@ -70,6 +70,7 @@ GcodePreviewData::~GcodePreviewData() = default;
 
 void GcodePreviewData::clear()
 {
+    startsNewPath = true;
     chunk.reset();
     chunkReady = 0;
     std::vector<Point>().swap(points);
@@ -335,11 +336,15 @@ bool GcodePreviewData::reclaim(const std::atomic<bool>& cancel)
     return waitForState(cancel, true);
 }
 
-bool GcodePreviewData::takeChunk(const std::function<void(const ToolPathMesh&)>& upload)
+bool GcodePreviewData::takeChunk(const std::function<void(const ToolPathMesh&)>& upload,
+                                 const std::function<void()>& newPath)
 {
     int expected = 1;
     if (!chunkPending.compare_exchange_strong(expected, 2, std::memory_order_acq_rel))
         return false;
+    if (startsNewPath && newPath)
+        newPath();
+    startsNewPath = false;
     const ToolPathMesh* c = currentChunk();
     if (c && !c->triangles.empty() && upload)
         upload(*c);

@@ -65,7 +65,10 @@ public:
 
     // GUI side: when a batch is pending, upload is called with its chunk (if any bars were
     // built), the chunk is released and the reader woken. False when nothing was pending.
-    bool takeChunk(const std::function<void(const ToolPathMesh&)>& upload);
+    // newPath is called first when the batch is the first one since clear(): whatever the
+    // renderer keeps of an earlier path must go.
+    bool takeChunk(const std::function<void(const ToolPathMesh&)>& upload,
+                   const std::function<void()>& newPath = nullptr);
 
     // Read-only looks for the view and tests.
     std::vector<double> layerHeightList() const;
@@ -90,6 +93,8 @@ private:
     mutable std::mutex heightLock;
     int32_t chunkReady = 0;
     std::unique_ptr<ToolPathMesh> chunk;
+    // Set by clear(), taken with the next batch (handed over through chunkPending).
+    bool startsNewPath = false;
 
     size_t batchHint = 0;
     int nextPoint = 1;

@@ -783,7 +783,8 @@ void RenderEngine::refreshGcodeChunk()
 {
     // Takes the reader's finished batch (if one is pending), releases it and wakes the reader.
     if (GcodePreviewData* preview = AppData::instance()->getGcodePreview())
-        preview->takeChunk([this](const ToolPathMesh& chunk) { uploadGcodeChunk(chunk); });
+        preview->takeChunk([this](const ToolPathMesh& chunk) { uploadGcodeChunk(chunk); },
+                           [this] { gcodeFaceCount.fill(0); });
 }
 
 double RenderEngine::toolPathClipHeight(int sliderValue) const
