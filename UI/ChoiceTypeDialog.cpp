@@ -147,7 +147,7 @@ void ChoiceTypeDialog::on_btn_ok_clicked()
     }
     if (askBeforeChange) {
         BrevMessageBox box(kAskExitPreview, this);
-        if (box.exec() != 1)
+        if (box.exec() != 1 || (leaveCheck && !leaveCheck()))
             return;
         emit sign_ExitBVT();
     }

@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QPoint>
 
+#include <functional>
+
 #include "Thread/SignalTypes.h"
 
 namespace Ui {
@@ -21,6 +23,9 @@ public:
 
     // Set when a change of model would end the slice preview; the change is then asked first.
     void setAskBeforeChange(bool ask);
+    // Run once that change is confirmed, before leaving the preview; false keeps the current
+    // model (the user kept the scene that leaving would drop).
+    void setLeaveCheck(std::function<bool()> check) { leaveCheck = std::move(check); }
     // Shows the second model's other variant, which only a printer reports and which has no
     // button of its own (a plain method: no form button to connect it to).
     void on_btn_px6_b_clicked();
@@ -54,4 +59,5 @@ private:
     bool dragging = false;
     QPoint dragOffset;
     bool askBeforeChange = false;
+    std::function<bool()> leaveCheck;
 };
