@@ -1,5 +1,7 @@
 #include "UI/MainWindow.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -159,6 +161,12 @@ MainWindow::MainWindow(QWidget* parent)
     cutTimer->setSingleShot(true);
     connect(cutTimer, &QTimer::timeout, this, &MainWindow::on_Fail_CutingFun);
     connect(p->fileWorker(), &FileRWThread::signSendGcodeReady, this, &MainWindow::on_initGcodeData);
+    // A refused print-task file leaves no earlier slice that would be printed in its name
+    // (unless another file has been asked for meanwhile).
+    connect(p->fileWorker(), &FileRWThread::StatusChanged, this, [this](const FileRWStatus& s) {
+        if (s.load && s.finished && !s.success && s.filePath == pool()->printFilePath())
+            on_btnMain_Slice_clear();
+    });
     connect(view(), &GLWidget::sendNewMdTip, this, &MainWindow::slot_new_md_tip, Qt::QueuedConnection);
     // The long jobs' wait dialog: 1 opens it for a cut, 0 ends the job.
     connect(p, &ThreadPool::signWaitDialogHide, this,
@@ -498,7 +506,14 @@ void MainWindow::onMachineTypeReported(ChoiceType type)
     AppData::instance()->setChoiceType(int(type));
     updateMachineLabel();
     BrevMessageBox box(3, this);
-    if (box.exec() == 1)
+    if (box.exec() != 1)
+        return;
+    // The slice was made for the other model and goes in any case; the scene only goes as it
+    // does when the user picks the model, after the closing question.
+    const int mode = view()->showMode();
+    if ((mode == 0 || mode == 2) && sceneMayBeDropped())
+        on_ExitBVT();
+    else
         on_btnMain_Slice_clear();
 }
 
@@ -557,7 +572,14 @@ void MainWindow::on_btnMain_Slice_clear()
         return;
     ui.btnMain_Slice->setChecked(false);
     ui.btnMain_Slice->setEnabled(false);
-    pool()->setHasPrintFile(0);
+    ThreadPool* p = pool();
+    p->setHasPrintFile(0);
+    // The dropped slice can be neither printed nor drawn again; a running slice or load
+    // keeps the file it works on.
+    if (!p->isBusy()) {
+        p->setPrintFile(ThreadPool::TaskNone, QString());
+        AppData::instance()->getGcodePreview()->clear();
+    }
     view()->clearSliceView();
     printMessage->hide();
     updateStatus();
@@ -614,6 +636,17 @@ bool MainWindow::askToDropSliceData(bool sliceDataAtStake)
         return false;
     on_btnMain_Slice_clear();
     return true;
+}
+
+// Leaving the preview for another printer model drops the scene: not without the closing
+// question. Save lets it go only when the save worked; Cancel keeps it.
+bool MainWindow::sceneMayBeDropped()
+{
+    if (MeshList::instance()->size() == 0)
+        return true;
+    BrevMessageBox box(17, this);
+    const int answer = box.exec();
+    return answer == 0 || (answer == 1 && on_btnMain_save_clicked());
 }
 
 bool MainWindow::confirmEraseSliceData()
@@ -801,6 +834,7 @@ void MainWindow::on_actionChoiceType()
     auto* dialog = new ChoiceTypeDialog(this);
     const int mode = view()->showMode();
     dialog->setAskBeforeChange(mode == 0 || mode == 2);
+    dialog->setLeaveCheck([this] { return sceneMayBeDropped(); });
     connect(dialog, &ChoiceTypeDialog::sign_ExitBVT, this, &MainWindow::on_ExitBVT);
     dialog->exec();
     dialog->deleteLater();
@@ -833,6 +867,11 @@ QString settingsValue(const QString& key)
 void setSettingsValue(const QString& key, const QString& value)
 {
     QSettings(AppData::instance()->settingsFilePath(), QSettings::IniFormat).setValue(key, value);
+}
+
+bool isPrintTaskFile(const QString& path)
+{
+    return QFileInfo(path).suffix().toLower().contains("bvt");
 }
 
 QString fileNameOf(QString path)
@@ -886,6 +925,17 @@ void MainWindow::openFile(const QString& path)
     // Jobs on other threads read the scene while a wait dialog is open, or the workers are busy.
     if (waitingFlag || p->taskState() != 0)
         return;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    const bool printTask = suffix.contains("bvt");
+    static const QStringList sceneSuffixes{"brev", "bmp", "png", "jpg", "stl", "obj", "3mf"};
+    const bool sceneFile = !printTask && std::any_of(sceneSuffixes.begin(), sceneSuffixes.end(),
+                                                     [&](const QString& s) { return suffix.contains(s); });
+    // Nothing to open (a second instance that only raises this window).
+    if (!printTask && !sceneFile)
+        return;
+    // A model or project changes the scene: the old slice goes, if the user agrees.
+    if (sceneFile && !confirmClearSlicePreview())
+        return;
     if (view()->showMode() == 2) {
         ui.btnMain_Slice->setChecked(false);
         ui.btnMain_Slice->setEnabled(false);
@@ -894,7 +944,6 @@ void MainWindow::openFile(const QString& path)
         printMessage->hide();
         updateStatus();
     }
-    const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix.contains("brev")) {
         if (MeshList::instance()->size() > 0) {
             BrevMessageBox box(15, this);
@@ -903,7 +952,7 @@ void MainWindow::openFile(const QString& path)
         }
         clearScene();
         p->fileWorker()->loadFile(path);
-    } else if (suffix.contains("bvt")) {
+    } else if (printTask) {
         p->setPrintFile(0, path);
         updateGLView();
         p->fileWorker()->loadFile(path);
@@ -1047,12 +1096,21 @@ void MainWindow::dropEvent(QDropEvent* e)
         }
         paths << path;
     }
-    if (view()->showMode() == 2)
+    if (!std::all_of(paths.begin(), paths.end(), isPrintTaskFile)) {
+        if (!confirmClearSlicePreview())
+            return;
+    } else if (view()->showMode() == 2) {
         on_btnMain_Slice_clear();
-    if (paths.size() == 1)
+    }
+    if (paths.size() == 1) {
         openFile(paths.first());
-    else
-        pool()->fileWorker()->loadFiles(paths);
+        return;
+    }
+    // The worker stops after the first print-task file: that one is what the printer gets.
+    const auto task = std::find_if(paths.begin(), paths.end(), isPrintTaskFile);
+    if (task != paths.end())
+        pool()->setPrintFile(ThreadPool::TaskNone, *task);
+    pool()->fileWorker()->loadFiles(paths);
 }
 
 void MainWindow::on_action2()

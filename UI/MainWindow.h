@@ -147,6 +147,7 @@ private:
     QStringList askFiles(const QString& title, const QString& dir, const QString& filter, bool save, bool many);
     void clearScene();
     bool askToDropSliceData(bool sliceDataAtStake);
+    bool sceneMayBeDropped();
     bool prepareEngineIni();
 
     Ui_MainWindow ui;

@@ -618,7 +618,8 @@ void GLWidget::mousePressEvent(QMouseEvent* e)
 
     if (e->button() == Qt::RightButton) {
         const int state = host ? host->taskState() : 0;
-        if (state == 2 || state == 3 || (host && !host->confirmEraseSliceData())) {
+        // While a print-task file is shown the model behind it stays where the file has it.
+        if (state == 2 || state == 3 || showMode() == 2 || (host && !host->confirmEraseSliceData())) {
             pressSwallowed = true;
             return;
         }

@@ -4,12 +4,15 @@
 #include <QTemporaryDir>
 
 #include "Thread/FDMSliceProcess.h"
+#include "Thread/FileRWThread.h"
 #include "Thread/ThreadPool.h"
 #include "UI/BrevMessageBox.h"
+#include "UI/ChoiceTypeDialog.h"
 #include "UI/MainWindow.h"
 #include "app/Startup.h"
 #include "render/GLWidget.h"
 #include "render/GcodePreviewData.h"
+#include "render/RenderEngine.h"
 #include "scene/AppData.h"
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
@@ -37,11 +40,60 @@ class TestFileActions : public QObject
     QList<int> asked;
     QMap<int, int> answers;
     QStringList dialogAnswer;
+    QString sliced; // the print-task file the export made
 
     void waitIdle()
     {
         QTRY_VERIFY_WITH_TIMEOUT(!ThreadPool::instance()->isBusy(), 30000);
         QCoreApplication::processEvents();
+    }
+
+    RenderEngine* renderer() const { return window->view()->getRenderer(); }
+
+    // Hands the files to the window the way a user does, and waits until `loads` were read.
+    bool deliver(const QString& route, const QStringList& paths, int loads)
+    {
+        QSignalSpy done(ThreadPool::instance()->fileWorker(), &FileRWThread::signRequestDone);
+        if (route == "open button") {
+            dialogAnswer = paths;
+            window->on_btnMain_open_clicked();
+        } else if (route == "drop") {
+            QMimeData mime;
+            QList<QUrl> list;
+            for (const QString& path : paths)
+                list << QUrl::fromLocalFile(path);
+            mime.setUrls(list);
+            // A drop goes to the widget that accepted the drag.
+            QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(window, &enter);
+            QDropEvent drop(QPointF(300, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(window, &drop);
+        } else if (route == "recent") {
+            window->openRecentFile(QFileInfo(paths.first()).fileName());
+        } else { // command line and second instance
+            for (const QString& path : paths)
+                window->openFile(path);
+        }
+        const bool read = QTest::qWaitFor([&] { return done.count() >= loads; }, 30000);
+        QTest::qWait(50);
+        return read && done.count() == loads
+            && QTest::qWaitFor([] { return !ThreadPool::instance()->isBusy(); }, 30000);
+    }
+
+    // A model on the plate and the exported slice read back, its preview shown or switched off.
+    bool haveModelAndSlice(bool shown)
+    {
+        if (AppData::instance()->modelCount() == 0 && !deliver("handed over", {dir.path() + "/cube.stl"}, 1))
+            return false;
+        if (!deliver("handed over", {sliced}, 1)
+            || !QTest::qWaitFor([this] { return window->view()->showMode() == 2; }))
+            return false;
+        if (!shown) {
+            window->form().btnMain_Slice->setChecked(false);
+            window->on_btnMain_Slice_clicked();
+        }
+        window->view()->repaint();
+        return window->view()->showMode() == (shown ? 2 : 0) && AppData::instance()->modelCount() > 0;
     }
 
 private slots:
@@ -122,6 +174,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(asked.contains(28), 60000);
         waitIdle();
         QVERIFY(QFileInfo::exists(target + ".BVT"));
+        sliced = target + ".BVT";
         QCOMPARE(QSettings(AppData::instance()->settingsFilePath(), QSettings::IniFormat)
                      .value("Paths/GCodeSave").toString(),
                  target + ".BVT");
@@ -167,6 +220,184 @@ private slots:
         asked.clear();
         window->openRecentFile("gone.BVT");
         QCOMPARE(asked, QList<int>{37});
+    }
+
+    // Whatever way a print-task file comes, it is the one drawn and the one the printer gets.
+    void printTaskFileIsWhatIsPrinted_data()
+    {
+        QTest::addColumn<QString>("route");
+        QTest::newRow("open button") << "open button";
+        QTest::newRow("drop one") << "drop";
+        QTest::newRow("drop with a model") << "drop with a model";
+        QTest::newRow("command line, second instance") << "handed over";
+        QTest::newRow("recent file") << "recent";
+        QTest::newRow("refused file") << "refused";
+    }
+    void printTaskFileIsWhatIsPrinted()
+    {
+        QFETCH(QString, route);
+        QVERIFY(haveModelAndSlice(false));
+        const int chunks = renderer()->gcodeChunkCount();
+        QVERIFY(chunks > 0);
+        const QString other = (route == "recent" ? AppData::instance()->getAppDir() + "/gco" : dir.path()) + "/other.BVT";
+        QFile::remove(other);
+        if (route == "refused") {
+            // Neither its name nor the earlier slice is left to print.
+            QFile bad(other);
+            QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write(QByteArray(4096, 'x')) == 4096);
+            bad.close();
+            asked.clear();
+            QVERIFY(deliver("handed over", {other}, 1));
+            QCOMPARE(asked, QList<int>{1});
+            QCOMPARE(ThreadPool::instance()->hasPrintFile(), 0);
+            QVERIFY(ThreadPool::instance()->printFilePath().isEmpty());
+            QVERIFY(window->view()->showMode() == 1 || window->view()->showMode() == 3);
+            return;
+        }
+        QVERIFY(QFile::copy(sliced, other));
+        QStringList paths{other};
+        if (route == "drop with a model") {
+            paths.prepend(dir.path() + "/cube.stl");
+            route = "drop";
+        }
+        asked.clear();
+        QVERIFY(deliver(route, paths, paths.size()));
+        QTRY_COMPARE(window->view()->showMode(), 2);
+        QCOMPARE(ThreadPool::instance()->printFilePath(), other);
+        QCOMPARE(ThreadPool::instance()->hasPrintFile(), 1);
+        QVERIFY(!asked.contains(28) && !asked.contains(29));
+        // Only the new file's tool paths are drawn.
+        window->view()->repaint();
+        QCOMPARE(renderer()->gcodeChunkCount(), chunks);
+    }
+
+    // A model added while slice data exists asks first: Cancel changes nothing, Ok drops the
+    // whole slice (preview data, tool paths on the card, print flag and file).
+    void modelAfterSliceDropsIt_data()
+    {
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<bool>("previewShown");
+        QTest::addColumn<int>("files");
+        QTest::newRow("drop, preview shown") << "drop" << true << 1;
+        QTest::newRow("drop, preview off") << "drop" << false << 1;
+        QTest::newRow("drop two, preview off") << "drop" << false << 2;
+        QTest::newRow("second instance, preview shown") << "handed over" << true << 1;
+        QTest::newRow("open button, preview off") << "open button" << false << 1;
+    }
+    void modelAfterSliceDropsIt()
+    {
+        QFETCH(QString, route);
+        QFETCH(bool, previewShown);
+        QFETCH(int, files);
+        QVERIFY(haveModelAndSlice(previewShown));
+        ThreadPool* p = ThreadPool::instance();
+        const int models = AppData::instance()->modelCount();
+        const int mode = window->view()->showMode();
+        const QString printFile = p->printFilePath();
+        const int ready = p->hasPrintFile();
+        QVERIFY(!printFile.isEmpty());
+        const QStringList paths = QVector<QString>(files, dir.path() + "/cube.stl").toList();
+
+        answers[19] = 0;
+        asked.clear();
+        QVERIFY(deliver(route, paths, 0));
+        QCOMPARE(asked, QList<int>{19});
+        QCOMPARE(AppData::instance()->modelCount(), models);
+        QCOMPARE(window->view()->showMode(), mode);
+        QCOMPARE(p->printFilePath(), printFile);
+        QCOMPARE(p->hasPrintFile(), ready);
+
+        answers[19] = 1;
+        asked.clear();
+        QVERIFY(deliver(route, paths, files));
+        answers.remove(19);
+        QCOMPARE(asked.count(19), 1);
+        QCOMPARE(AppData::instance()->modelCount(), models + files);
+        QCOMPARE(p->hasPrintFile(), 0);
+        QVERIFY(p->printFilePath().isEmpty());
+        QVERIFY(AppData::instance()->getGcodePreview()->layerHeightList().empty());
+        window->view()->repaint();
+        QVERIFY(window->view()->showMode() == 1 || window->view()->showMode() == 3);
+        QCOMPARE(renderer()->gcodeChunkCount(), 0);
+    }
+
+    void rightDragCannotMoveModelBehindPreview()
+    {
+        QVERIFY(haveModelAndSlice(true));
+        AppData::instance()->selectModel(0, 1);
+        auto places = [] {
+            std::vector<std::array<float, 3>> out;
+            for (MeshModel* m : AppData::instance()->getModels())
+                out.push_back(m->getBottomCenter());
+            return out;
+        };
+        const auto before = places();
+        QWidget* v = window->view();
+        const QPoint at = v->rect().center();
+        QMouseEvent press(QEvent::MouseButtonPress, at, Qt::RightButton, Qt::RightButton, Qt::NoModifier);
+        QApplication::sendEvent(v, &press);
+        for (int step = 1; step <= 5; ++step) {
+            QMouseEvent move(QEvent::MouseMove, at + QPoint(20, 12) * step, Qt::NoButton, Qt::RightButton, Qt::NoModifier);
+            QApplication::sendEvent(v, &move);
+        }
+        QMouseEvent release(QEvent::MouseButtonRelease, at + QPoint(100, 60), Qt::RightButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(v, &release);
+        QVERIFY(places() == before);
+        QCOMPARE(ThreadPool::instance()->hasPrintFile(), 1);
+    }
+
+    // Another printer model ends the preview and the scene: not without the closing question.
+    void printerModelChangeKeepsUnsavedScene_data()
+    {
+        QTest::addColumn<bool>("reported"); // by the printer, or picked in the dialog
+        QTest::addColumn<int>("answer");    // to "Saved as Brev file?"
+        QTest::addColumn<QString>("saveAs");
+        QTest::addColumn<bool>("sceneKept");
+        QTest::newRow("picked, cancel") << false << 2 << "" << true;
+        QTest::newRow("picked, save fails") << false << 1 << "" << true;
+        QTest::newRow("picked, saved") << false << 1 << "before-change" << false;
+        QTest::newRow("picked, not saved") << false << 0 << "" << false;
+        QTest::newRow("reported, not saved") << true << 0 << "" << false;
+        QTest::newRow("reported, cancel") << true << 2 << "" << true;
+    }
+    void printerModelChangeKeepsUnsavedScene()
+    {
+        QFETCH(bool, reported);
+        QFETCH(int, answer);
+        QFETCH(QString, saveAs);
+        QFETCH(bool, sceneKept);
+        QVERIFY(haveModelAndSlice(true));
+        const int models = AppData::instance()->modelCount();
+        answers[17] = answer;
+        dialogAnswer = saveAs.isEmpty() ? QStringList{} : QStringList{dir.path() + "/" + saveAs};
+        asked.clear();
+        if (reported) {
+            window->onMachineTypeReported(ChoicePX6A);
+        } else {
+            QTimer::singleShot(0, window, [this] {
+                for (auto* d : window->findChildren<ChoiceTypeDialog*>()) {
+                    if (!d->isVisible())
+                        continue;
+                    d->findChild<QPushButton*>("btn_px6_a")->click();
+                    d->findChild<QPushButton*>("btn_ok")->click();
+                    if (d->isVisible())
+                        d->close();
+                }
+            });
+            window->on_actionChoiceType();
+        }
+        answers.remove(17);
+        QVERIFY(asked.contains(17));
+        const bool changed = reported || !sceneKept;
+        QCOMPARE(AppData::instance()->getChoiceType(), changed ? 2 : 1);
+        QCOMPARE(AppData::instance()->modelCount(), sceneKept ? models : 0);
+        if (!saveAs.isEmpty())
+            QVERIFY(QFileInfo::exists(dir.path() + "/" + saveAs + ".brev"));
+        // A slice made for the other model is never left armed.
+        QCOMPARE(ThreadPool::instance()->hasPrintFile(), changed ? 0 : 1);
+        QCOMPARE(ThreadPool::instance()->printFilePath().isEmpty(), changed);
+        AppData::instance()->setChoiceType(1);
+        window->updateMachineLabel();
     }
 
     void closingAsksToSave()
