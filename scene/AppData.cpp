@@ -208,7 +208,8 @@ void AppData::renameModel(MeshModel* m, const std::string& name)
     int n = MeshModel::splitNameNumber(name, base);
     for (;;) {
         const std::string candidate = base + "(" + std::to_string(++n) + ")";
-        if (!findModel(candidate)) {
+        const MeshModel* holder = findModel(candidate);
+        if (!holder || holder == m) {
             setModelName(m, candidate);
             return;
         }
