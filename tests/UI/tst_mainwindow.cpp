@@ -29,25 +29,6 @@ class TestMainWindow : public QObject
     MainWindow* window = nullptr;
     QList<int> asked;
 
-    // A 20 mm box straight into the scene, selected; without its +X side it is open.
-    MeshModel* addBox(bool open)
-    {
-        auto* mesh = new MeshData();
-        for (int i = 0; i < 8; ++i)
-            mesh->vertices.push_back({(i & 1) * 20.0, ((i >> 1) & 1) * 20.0, ((i >> 2) & 1) * 20.0});
-        const int f[12][3] = {{0, 2, 1}, {1, 2, 3}, {4, 5, 6}, {5, 7, 6}, {0, 1, 4}, {1, 5, 4},
-                              {2, 6, 3}, {3, 6, 7}, {0, 4, 2}, {2, 4, 6}, {1, 3, 5}, {3, 7, 5}};
-        for (int k = 0; k < (open ? 10 : 12); ++k)
-            mesh->faces.push_back({f[k][0], f[k][1], f[k][2]});
-        auto* m = new MeshModel();
-        m->name = open ? "open" : "box";
-        m->setMeshSlot(MeshList::instance()->add(mesh));
-        AppData::instance()->addModel(m);
-        AppData::instance()->selectModel(AppData::instance()->modelCount() - 1, 1);
-        window->updateStatus();
-        return m;
-    }
-
     void openPanel(int top)
     {
         EditTreeWidget* tree = window->form().twtMain_edit;
@@ -225,12 +206,23 @@ private slots:
         QCOMPARE(window->hitRegion(QPoint(400, 300)), 222);
     }
 
-    // A cut that cannot close its halves says so and leaves the scene as it was.
+    // A box without its +X side: the cut cannot close the halves, which the user is told, and
+    // the scene stays as it was. The next test uses the box as well.
     void failedCutIsReported()
     {
         AppData* data = AppData::instance();
-        MeshModel* open = addBox(true);
+        auto* mesh = new MeshData();
+        for (int i = 0; i < 8; ++i)
+            mesh->vertices.push_back({(i & 1) * 20.0, ((i >> 1) & 1) * 20.0, ((i >> 2) & 1) * 20.0});
+        mesh->faces = {{0, 2, 1}, {1, 2, 3}, {4, 5, 6}, {5, 7, 6}, {0, 1, 4},
+                       {1, 5, 4}, {2, 6, 3}, {3, 6, 7}, {0, 4, 2}, {2, 4, 6}};
+        auto* open = new MeshModel();
+        open->name = "open";
+        open->setMeshSlot(MeshList::instance()->add(mesh));
+        data->addModel(open);
         const int before = data->modelCount();
+        data->selectModel(before - 1, 1);
+        window->updateStatus();
         openPanel(4);
         CutModelForm& cut = window->form().twtMain_edit->cutPanel()->form();
         cut.btnReadyCutting->click();
@@ -242,8 +234,6 @@ private slots:
         QCOMPARE(data->modelCount(), before);
         QCOMPARE(data->getModel(before - 1), open);
         cut.btnReadyCutting->click();
-        data->removeModel(before - 1);
-        window->updateStatus();
     }
 
     // Refused for a model outside the volume: the supports the panel dropped leave no delete
@@ -251,7 +241,7 @@ private slots:
     void refusedAutoSupportRefreshesPanel()
     {
         AppData* data = AppData::instance();
-        MeshModel* box = addBox(false);
+        MeshModel* box = data->getModel(data->modelCount() - 1);
         auto* column = new MeshModel();
         column->isSupport = true;
         column->ownerName = box->name;
