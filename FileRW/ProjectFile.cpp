@@ -458,6 +458,13 @@ void ProjectFile::commit(ProjectData& data, std::vector<MeshModel*>* added)
         const double foot[3] = {s.point[0], s.point[1], 0.0};
         support->buildSupportBox(foot, s.point[2], true);
         support->ownerName = s.ownerName;
+        // The owner is one of the models just read, even when the scene has one of that name.
+        for (int i = modelsBefore; i < app->modelCount(); ++i) {
+            if (app->getModel(i)->name == s.ownerName) {
+                support->ownerSerial = app->getModel(i)->serial;
+                break;
+            }
+        }
         app->commitSupport(support);
     }
 }

@@ -675,7 +675,12 @@ void MainWindow::startCut(double positionUm, int axis)
 {
     // The wait dialog opens first (queued); the job reports its end the same way.
     emit pool()->signWaitDialogHide(1);
-    startCutJob(int(positionUm), axis, this, [](bool) { emit ThreadPool::instance()->signWaitDialogHide(0); });
+    startCutJob(int(positionUm), axis, this, [](bool ok) {
+        // A cut that could not be made is reported as the stopped one is; the scene is unchanged.
+        if (!ok)
+            g_jobState.store(2);
+        emit ThreadPool::instance()->signWaitDialogHide(0);
+    });
 }
 
 void MainWindow::setJobState(int state)
@@ -737,6 +742,8 @@ void MainWindow::runAutoSupport(double size, double angle)
     if (!AppData::instance()->allModelsInVolume()) {
         BrevMessageBox box(4, this);
         box.exec();
+        // The panel enabled its delete buttons before asking; the old supports are gone.
+        updateSupportButtons();
         return;
     }
     view()->clearHoverModel();

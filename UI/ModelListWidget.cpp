@@ -266,7 +266,7 @@ void ModelListWidget::OnItemChanged()
         refreshRow(n / columnCount);
         return;
     }
-    m->setName(text.toLocal8Bit().toStdString());
+    AppData::instance()->renameModel(m, text.toLocal8Bit().toStdString());
     updateStatus();
 }
 

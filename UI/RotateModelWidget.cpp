@@ -165,10 +165,15 @@ void RotateModelWidget::updateValues()
     }
     QSlider* sliders[3] = {ui.hsdRotate_x, ui.hsdRotate_y, ui.hsdRotate_z};
     QLineEdit* edits[3] = {ui.letRotate_x, ui.letRotate_y, ui.letRotate_z};
-    for (int i = 0; i < 3; ++i)
+    // The controls show whole degrees; their change handlers must not write that back.
+    for (int i = 0; i < 3; ++i) {
+        const bool sb = sliders[i]->blockSignals(true);
         sliders[i]->setValue(a[i]);
-    for (int i = 0; i < 3; ++i)
+        sliders[i]->blockSignals(sb);
+        const bool eb = edits[i]->blockSignals(true);
         edits[i]->setText(QString::number(a[i]));
+        edits[i]->blockSignals(eb);
+    }
     checkRotateBtn(a[0], a[1], a[2]);
 }
 

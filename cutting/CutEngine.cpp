@@ -51,13 +51,14 @@ inline ClipperLib::IntPoint sectionPoint(const Pt3& p, int axis)
     }
 }
 
-inline void pushRecord(std::vector<CutVertex>& list, const Pt3& p)
+inline void pushRecord(std::vector<CutVertex>& list, const Pt3& p, int32_t shell)
 {
     CutVertex r;
     r.x = double(p[0]) * 0.001;
     r.y = double(p[1]) * 0.001;
     r.z = double(p[2]) * 0.001;
     r.index = int32_t(list.size());
+    r.shell = shell;
     list.push_back(r);
 }
 
@@ -68,13 +69,48 @@ inline bool zeroArea(const Pt3& a, const Pt3& b, const Pt3& c)
     return uy * vz - uz * vy == 0 && uz * vx - ux * vz == 0 && ux * vy - uy * vx == 0;
 }
 
-inline void pushTriangle(std::vector<CutVertex>& list, const Pt3& a, const Pt3& b, const Pt3& c)
+inline void pushTriangle(std::vector<CutVertex>& list, const Pt3& a, const Pt3& b, const Pt3& c, int32_t shell)
 {
     if (zeroArea(a, b, c))
         return;
-    pushRecord(list, a);
-    pushRecord(list, b);
-    pushRecord(list, c);
+    pushRecord(list, a, shell);
+    pushRecord(list, b, shell);
+    pushRecord(list, c, shell);
+}
+
+// Labels each face with the connected part (shell) it belongs to, parts joined through shared
+// vertices. Separately modelled parts may overlap; each is capped on its own.
+std::vector<int32_t> faceShells(size_t vertexCount, const std::vector<std::array<int32_t, 3>>& faces)
+{
+    std::vector<int32_t> parent(vertexCount);
+    for (size_t i = 0; i < vertexCount; ++i)
+        parent[i] = int32_t(i);
+    auto find = [&](int32_t a) {
+        while (parent[size_t(a)] != a) {
+            parent[size_t(a)] = parent[size_t(parent[size_t(a)])];
+            a = parent[size_t(a)];
+        }
+        return a;
+    };
+    auto valid = [&](const std::array<int32_t, 3>& f) {
+        return size_t(uint32_t(f[0])) < vertexCount && size_t(uint32_t(f[1])) < vertexCount
+            && size_t(uint32_t(f[2])) < vertexCount;
+    };
+    for (const auto& f : faces) {
+        if (!valid(f))
+            continue;
+        const int32_t a = find(f[0]);
+        for (int k = 1; k < 3; ++k) {
+            const int32_t b = find(f[size_t(k)]);
+            if (a != b)
+                parent[size_t(b)] = a;
+        }
+    }
+    std::vector<int32_t> shells(faces.size(), 0);
+    for (size_t i = 0; i < faces.size(); ++i)
+        if (valid(faces[i]))
+            shells[i] = find(faces[i][0]);
+    return shells;
 }
 
 // Where edge a-b crosses the plane. The ends are put in one fixed order first, so both faces
@@ -109,7 +145,7 @@ Pt3 planeEdgeIntersection(Pt3 a, Pt3 b, int64_t plane, int axis)
 // Splits every face by the plane into the two lists. Faces in the plane go to the half they
 // close: facing +axis to the lower half, facing -axis to the upper half.
 bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_t, 3>>& faces,
-                  int64_t plane, int axis, CutWorkData& wd)
+                  const std::vector<int32_t>& shells, int64_t plane, int axis, CutWorkData& wd)
 {
     const size_t nv = v.size();
     for (size_t f = 0; f < faces.size(); ++f) {
@@ -119,6 +155,7 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
         if (size_t(uint32_t(face[0])) >= nv || size_t(uint32_t(face[1])) >= nv || size_t(uint32_t(face[2])) >= nv)
             continue;
         Pt3 p[3] = {v[size_t(face[0])], v[size_t(face[1])], v[size_t(face[2])]};
+        const int32_t sh = shells[f];
         int s[3];
         int pos = 0, neg = 0;
         for (int k = 0; k < 3; ++k) {
@@ -130,17 +167,17 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
             const i128 n = i128(p[1][(axis + 1) % 3] - p[0][(axis + 1) % 3]) * (p[2][(axis + 2) % 3] - p[0][(axis + 2) % 3])
                 - i128(p[1][(axis + 2) % 3] - p[0][(axis + 2) % 3]) * (p[2][(axis + 1) % 3] - p[0][(axis + 1) % 3]);
             if (n > 0)
-                pushTriangle(wd.down, p[0], p[1], p[2]);
+                pushTriangle(wd.down, p[0], p[1], p[2], sh);
             else if (n < 0)
-                pushTriangle(wd.up, p[0], p[1], p[2]);
+                pushTriangle(wd.up, p[0], p[1], p[2], sh);
             continue;
         }
         if (neg == 0) {
-            pushTriangle(wd.up, p[0], p[1], p[2]);
+            pushTriangle(wd.up, p[0], p[1], p[2], sh);
             continue;
         }
         if (pos == 0) {
-            pushTriangle(wd.down, p[0], p[1], p[2]);
+            pushTriangle(wd.down, p[0], p[1], p[2], sh);
             continue;
         }
         if (pos + neg == 2) {
@@ -152,8 +189,8 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
             const Pt3 I = planeEdgeIntersection(A, B, plane, axis);
             auto& sideA = s[(z + 1) % 3] > 0 ? wd.up : wd.down;
             auto& sideB = s[(z + 1) % 3] > 0 ? wd.down : wd.up;
-            pushTriangle(sideA, Z, A, I);
-            pushTriangle(sideB, Z, I, B);
+            pushTriangle(sideA, Z, A, I, sh);
+            pushTriangle(sideB, Z, I, B, sh);
             continue;
         }
         // One corner alone on its side.
@@ -168,32 +205,45 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
         const Pt3 I2 = planeEdgeIntersection(L, Q, plane, axis);
         auto& lone = s[l] > 0 ? wd.up : wd.down;
         auto& other = s[l] > 0 ? wd.down : wd.up;
-        pushTriangle(lone, L, I1, I2);
-        pushTriangle(other, I1, P, Q);
-        pushTriangle(other, I1, Q, I2);
+        pushTriangle(lone, L, I1, I2, sh);
+        pushTriangle(other, I1, P, Q, sh);
+        pushTriangle(other, I1, Q, I2, sh);
     }
     return true;
 }
 
 // The edges of a half that lie in the plane and have no partner running the other way:
 // the rim the cap has to close. Points are welded by their coordinates.
+// Points of different shells are kept apart even where they meet, so that every loop
+// belongs to one shell.
 struct PlaneRim
 {
     std::vector<Pt3> points;
+    std::vector<int32_t> shells; // per point
     std::vector<std::pair<int32_t, int32_t>> edges; // directed as in the half's faces
+};
+
+struct ShellPointHash
+{
+    size_t operator()(const std::pair<Pt3, int32_t>& p) const
+    {
+        return Pt3Hash()(p.first) ^ (size_t(uint32_t(p.second)) * 0x9E3779B97F4A7C15ull);
+    }
 };
 
 bool planeRim(const std::vector<CutVertex>& recs, int64_t plane, int axis, PlaneRim& rim)
 {
-    std::unordered_map<Pt3, int32_t, Pt3Hash> ids;
+    std::unordered_map<std::pair<Pt3, int32_t>, int32_t, ShellPointHash> ids;
     std::unordered_map<std::pair<int64_t, int64_t>, int32_t, PairHash> net; // (min, max) -> count min->max
+    int32_t shell = 0;
     auto idOf = [&](const Pt3& p) {
-        auto it = ids.find(p);
+        auto it = ids.find({p, shell});
         if (it != ids.end())
             return it->second;
         const int32_t id = int32_t(rim.points.size());
         rim.points.push_back(p);
-        ids.emplace(p, id);
+        rim.shells.push_back(shell);
+        ids.emplace(std::make_pair(p, shell), id);
         return id;
     };
     for (size_t t = 0; t + 2 < recs.size(); t += 3) {
@@ -210,6 +260,7 @@ bool planeRim(const std::vector<CutVertex>& recs, int64_t plane, int axis, Plane
         }
         if (count < 2)
             continue;
+        shell = recs[t].shell;
         for (int k = 0; k < 3; ++k) {
             if (!on[k] || !on[(k + 1) % 3])
                 continue;
@@ -360,8 +411,11 @@ bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
     for (size_t h : holes) {
         if (stopRequested())
             return false;
+        const int32_t shell = rim.shells[size_t(loops[h].front())];
         size_t best = SIZE_MAX;
         for (size_t o : outers) {
+            if (rim.shells[size_t(loops[o].front())] != shell)
+                continue;
             int side = 0;
             for (int32_t id : loops[h]) {
                 side = pointInLoop(xy[size_t(id)], loops[o], xy);
@@ -391,7 +445,8 @@ bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
             return false;
     }
     for (const auto& t : tris)
-        pushTriangle(recs, rim.points[size_t(t[0])], rim.points[size_t(t[1])], rim.points[size_t(t[2])]);
+        pushTriangle(recs, rim.points[size_t(t[0])], rim.points[size_t(t[1])], rim.points[size_t(t[2])],
+                     rim.shells[size_t(t[0])]);
     return true;
 }
 
@@ -570,7 +625,7 @@ bool computeCutSection(const MeshModel* model, int modelIndex, int planeUm, int 
     }
     wd.up.reserve(mesh->faces.size() * 2);
     wd.down.reserve(mesh->faces.size() * 2);
-    if (!splitByPlane(v, mesh->faces, planeUm, axis, wd)) {
+    if (!splitByPlane(v, mesh->faces, faceShells(v.size(), mesh->faces), planeUm, axis, wd)) {
         clearWork(wd);
         return false;
     }

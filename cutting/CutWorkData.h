@@ -11,7 +11,7 @@
 enum CUTXYZ : int { CutX = 0, CutY = 1, CutZ = 2 };
 
 // State of the long jobs (cut, automatic supports), shared with the GUI thread:
-// 0 idle, 1 stop requested, 2 the cut stopped, 3 automatic supports gave up.
+// 0 idle, 1 stop requested, 2 the cut stopped or failed, 3 automatic supports gave up.
 extern std::atomic<int> g_jobState;
 
 // One record of a half: three consecutive records form one triangle.
@@ -19,6 +19,7 @@ struct CutVertex
 {
     double x = 0.0, y = 0.0, z = 0.0;
     int32_t index = 0;
+    int32_t shell = 0; // connected part of the model the triangle comes from
 };
 
 // Where one face crosses the plane, in section coordinates (micrometres).

@@ -119,7 +119,7 @@ void AppData::removeModel(int i)
 {
     if (i < 0 || i >= int(models.size()))
         return;
-    removeSupportsOf(models[size_t(i)]->name);
+    removeSupportsOwnedBy(models[size_t(i)]);
     delete models[size_t(i)];
     models.erase(models.begin() + i);
     moveSelectionAfterRemoval(i);
@@ -131,6 +131,7 @@ void AppData::removeModelByName(const char* name)
         return;
     for (size_t i = 0; i < models.size(); ++i) {
         if (models[i]->name == name) {
+            removeSupportsOwnedBy(models[i]);
             delete models[i];
             models.erase(models.begin() + long(i));
             moveSelectionAfterRemoval(int(i));
@@ -145,6 +146,7 @@ void AppData::removeModelBySlot(int slot)
         return;
     for (size_t i = 0; i < models.size(); ++i) {
         if (models[i]->meshSlot == slot) {
+            removeSupportsOwnedBy(models[i]);
             delete models[i];
             models.erase(models.begin() + long(i));
             moveSelectionAfterRemoval(int(i));
@@ -183,11 +185,43 @@ void AppData::makeNamesUnique()
             ++n;
             std::string candidate = base + "(" + std::to_string(n) + ")";
             if (seen.insert(candidate).second) {
-                models[i]->setName(candidate);
+                setModelName(models[i], candidate);
                 break;
             }
         }
     }
+}
+
+void AppData::renameModel(MeshModel* m, const std::string& name)
+{
+    if (!m || name.empty())
+        return;
+    bool taken = false;
+    for (const MeshModel* other : models)
+        taken = taken || (other != m && other->name == name);
+    if (!taken) {
+        setModelName(m, name);
+        return;
+    }
+    // The model being renamed yields; the one that has the name keeps it.
+    std::string base;
+    int n = MeshModel::splitNameNumber(name, base);
+    for (;;) {
+        const std::string candidate = base + "(" + std::to_string(++n) + ")";
+        const MeshModel* holder = findModel(candidate);
+        if (!holder || holder == m) {
+            setModelName(m, candidate);
+            return;
+        }
+    }
+}
+
+void AppData::setModelName(MeshModel* m, const std::string& name)
+{
+    m->setName(name);
+    for (MeshModel* s : supports)
+        if (s->ownerSerial == m->serial)
+            s->ownerName = m->name;
 }
 
 bool AppData::allModelsInVolume() const
@@ -245,24 +279,24 @@ void AppData::mergeVisibleModels(MeshData& out) const
 
 void AppData::commitSupport(MeshModel* s)
 {
-    if (s) {
-        markSupportOwner(s->ownerName);
-        supports.push_back(s);
-        return;
+    if (!s) {
+        s = workingObject;
+        workingObject = new MeshModel();
     }
-    supports.push_back(workingObject);
-    markSupportOwner(workingObject->ownerName);
-    workingObject = new MeshModel();
-}
-
-void AppData::markSupportOwner(const std::string& name)
-{
+    // The owner is bound by identity here, while names are still unique.
+    MeshModel* owner = nullptr;
     for (MeshModel* m : models) {
-        if (m->name == name) {
-            m->hasSupport = 1;
-            return;
+        if (s->ownerSerial ? m->serial == s->ownerSerial : m->name == s->ownerName) {
+            owner = m;
+            break;
         }
     }
+    if (owner) {
+        s->ownerSerial = owner->serial;
+        s->ownerName = owner->name;
+        owner->hasSupport = 1;
+    }
+    supports.push_back(s);
 }
 
 MeshModel* AppData::getSupport(int i) const
@@ -284,6 +318,19 @@ void AppData::removeSupportsOf(const std::string& name)
 {
     for (size_t i = 0; i < supports.size();) {
         if (supports[i]->ownerName == name) {
+            MeshList::instance()->remove(supports[i]->supportSlot);
+            delete supports[i];
+            supports.erase(supports.begin() + long(i));
+        } else {
+            ++i;
+        }
+    }
+}
+
+void AppData::removeSupportsOwnedBy(const MeshModel* m)
+{
+    for (size_t i = 0; i < supports.size();) {
+        if (supports[i]->ownerSerial == m->serial) {
             MeshList::instance()->remove(supports[i]->supportSlot);
             delete supports[i];
             supports.erase(supports.begin() + long(i));

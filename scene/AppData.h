@@ -89,6 +89,9 @@ public:
     void updateSelectionColours();
     void refresh();
     void makeNamesUnique();
+    // Renames a model of the scene; its supports follow. A name another model has is
+    // numbered instead.
+    void renameModel(MeshModel* m, const std::string& name);
     bool allModelsInVolume() const;
     int countVisibleModels() const;
     std::array<double, 3> getSelectedCenter() const;
@@ -97,7 +100,6 @@ public:
 
     // Support objects.
     void commitSupport(MeshModel* s = nullptr);
-    void markSupportOwner(const std::string& name);
     MeshModel* getSupport(int i) const;
     int supportCount() const { return int(supports.size()); }
     bool hasSupports() const { return !supports.empty(); }
@@ -120,6 +122,8 @@ private:
     AppData& operator=(const AppData&) = delete;
     void freeMeshes(bool spareWorkingObject);
     void moveSelectionAfterRemoval(int removed);
+    void setModelName(MeshModel* m, const std::string& name);
+    void removeSupportsOwnedBy(const MeshModel* m);
 
     int selectedIndex = 0;
     std::vector<MeshModel*> models;

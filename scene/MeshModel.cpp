@@ -1,6 +1,7 @@
 #include "scene/MeshModel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <iterator>
 
@@ -67,8 +68,13 @@ int largestAxis(const std::array<double, 3>& s)
 }
 } // namespace
 
+namespace {
+std::atomic<uint64_t> g_nextSerial{1};
+}
+
 MeshModel::MeshModel()
-    : colour(Palette::SelectedInside)
+    : serial(g_nextSerial++)
+    , colour(Palette::SelectedInside)
     , outlineColour(Palette::SelectedInside)
 {
 }
@@ -80,6 +86,7 @@ MeshModel* MeshModel::copy() const
     auto* m = new MeshModel();
     m->name = name;
     m->ownerName = ownerName;
+    m->ownerSerial = ownerSerial;
     m->factor = factor;
     m->offset = offset;
     m->scale = scale;

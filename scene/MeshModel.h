@@ -92,6 +92,10 @@ public:
     // Fields are public: the readers, the view, the panels and the project file work on them.
     std::string name;
     std::string ownerName;
+    // Identity of this object for the whole run; a support names its model by it, since
+    // names change through renames and unique naming.
+    const uint64_t serial;
+    uint64_t ownerSerial = 0;
     std::array<double, 3> factor{1.0, 1.0, 1.0};
     std::array<double, 3> offset{0.0, 0.0, 0.0};
     std::array<double, 3> scale{1.0, 1.0, 1.0};

@@ -106,7 +106,9 @@ bool supportsOfModel(const MeshModel* model, double step, double angle, std::vec
                 for (int q = 0; q < fine; ++q) {
                     verticalHits(frame, x - step / 2 + 0.05 + 0.1 * p, y - step / 2 + 0.05 + 0.1 * q, z0, angle, hits);
                     for (size_t k = 0; k < hits.size(); k += 2) {
-                        if (hits[k][3] >= 0.0) // the face is steep enough to stand alone
+                        // The face is steep enough to stand alone; at angle 0 none is, since
+                        // every face met going up faces down.
+                        if (angle > 0.0 && hits[k][3] >= 0.0)
                             continue;
                         for (Candidate& c : cands)
                             if (std::fabs(c.top - hits[k][2]) < tol)
@@ -179,6 +181,7 @@ int commitAutoSupports(const AutoSupportResult& result)
         MeshModel* s = new MeshModel();
         s->isSupport = true;
         s->ownerName = c.owner->getName();
+        s->ownerSerial = c.owner->serial;
         s->buildSupportBox(c.foot.data(), c.height, false);
         app->commitSupport(s);
         ++committed;

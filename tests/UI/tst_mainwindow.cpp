@@ -1,16 +1,23 @@
 #include <QtTest>
 
+#include <QDoubleSpinBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 
 #include "Thread/FDMSliceProcess.h"
 #include "Thread/FileRWThread.h"
 #include "Thread/ThreadPool.h"
 #include "UI/BrevMessageBox.h"
+#include "UI/EditTreeWidget.h"
 #include "UI/MainWindow.h"
 #include "app/Startup.h"
+#include "cutting/CutModelWidget.h"
 #include "render/GLWidget.h"
 #include "scene/AppData.h"
+#include "scene/MeshData.h"
+#include "scene/MeshList.h"
 #include "scene/MeshModel.h"
+#include "support/ManualSupportWidget.h"
 #include "common/CubeStl.h"
 
 
@@ -21,6 +28,13 @@ class TestMainWindow : public QObject
     QTemporaryDir dir;
     MainWindow* window = nullptr;
     QList<int> asked;
+
+    void openPanel(int top)
+    {
+        EditTreeWidget* tree = window->form().twtMain_edit;
+        tree->expandItem(tree->topLevelItem(top));
+        QCoreApplication::processEvents();
+    }
 
     void loadAndWait(const QString& path, int models)
     {
@@ -190,6 +204,64 @@ private slots:
         QCOMPARE(window->hitRegion(QPoint(797, 719)), 33);
         QCOMPARE(window->hitRegion(QPoint(400, 50)), 221);
         QCOMPARE(window->hitRegion(QPoint(400, 300)), 222);
+    }
+
+    // A box without its +X side: the cut cannot close the halves, which the user is told, and
+    // the scene stays as it was. The next test uses the box as well.
+    void failedCutIsReported()
+    {
+        AppData* data = AppData::instance();
+        auto* mesh = new MeshData();
+        for (int i = 0; i < 8; ++i)
+            mesh->vertices.push_back({(i & 1) * 20.0, ((i >> 1) & 1) * 20.0, ((i >> 2) & 1) * 20.0});
+        mesh->faces = {{0, 2, 1}, {1, 2, 3}, {4, 5, 6}, {5, 7, 6}, {0, 1, 4},
+                       {1, 5, 4}, {2, 6, 3}, {3, 6, 7}, {0, 4, 2}, {2, 4, 6}};
+        auto* open = new MeshModel();
+        open->name = "open";
+        open->setMeshSlot(MeshList::instance()->add(mesh));
+        data->addModel(open);
+        const int before = data->modelCount();
+        data->selectModel(before - 1, 1);
+        window->updateStatus();
+        openPanel(4);
+        CutModelForm& cut = window->form().twtMain_edit->cutPanel()->form();
+        cut.btnReadyCutting->click();
+        cut.btn_z->click();
+        cut.dsbCutting->setValue(10.0);
+        asked.clear();
+        cut.btnStartCutting->click();
+        QTRY_VERIFY_WITH_TIMEOUT(asked.contains(31), 10000);
+        QCOMPARE(data->modelCount(), before);
+        QCOMPARE(data->getModel(before - 1), open);
+        cut.btnReadyCutting->click();
+    }
+
+    // Refused for a model outside the volume: the supports the panel dropped leave no delete
+    // button enabled.
+    void refusedAutoSupportRefreshesPanel()
+    {
+        AppData* data = AppData::instance();
+        MeshModel* box = data->getModel(data->modelCount() - 1);
+        auto* column = new MeshModel();
+        column->isSupport = true;
+        column->ownerName = box->name;
+        const double foot[3] = {10.0, 10.0, 0.0};
+        column->buildSupportBox(foot, 5.0, true);
+        data->commitSupport(column);
+        const double away[3] = {500.0, 0.0, 0.0};
+        box->translate(away);
+        window->updateStatus();
+        openPanel(5);
+        ManualSupportForm& panel = window->form().twtMain_edit->supportPanel()->form();
+        QVERIFY(panel.btnSupport_delete->isEnabled());
+        asked.clear();
+        panel.btnSupport_auto->click();
+        QCOMPARE(asked, QList<int>{4});
+        QVERIFY(!data->hasSupports());
+        QVERIFY(!panel.btnSupport_delete->isEnabled());
+        QVERIFY(!panel.btnSupport_deleteall->isEnabled());
+        data->removeModel(data->modelCount() - 1);
+        window->updateStatus();
     }
 
     void deleteKeyRemovesSelected()

@@ -137,8 +137,9 @@ inline double volume(const MeshData& m)
     return v / 6.0;
 }
 
-// Every edge used once in each direction, no face of zero area.
-inline bool closedAndClean(const MeshData& m, QString* why = nullptr)
+// Every edge used once in each direction, no face of zero area. With shells, shells that
+// overlap may share an edge: then it is used equally often in each direction.
+inline bool closedAndClean(const MeshData& m, QString* why = nullptr, bool shells = false)
 {
     std::map<std::pair<int, int>, int> edges;
     for (const auto& f : m.faces) {
@@ -157,7 +158,7 @@ inline bool closedAndClean(const MeshData& m, QString* why = nullptr)
     }
     for (const auto& e : edges) {
         const auto it = edges.find({e.first.second, e.first.first});
-        if (e.second != 1 || it == edges.end() || it->second != 1) {
+        if ((e.second != 1 && !shells) || it == edges.end() || it->second != e.second) {
             if (why) *why = QString("edge %1-%2 used %3 times").arg(e.first.first).arg(e.first.second).arg(e.second);
             return false;
         }

@@ -171,6 +171,14 @@ private slots:
         // The column now stands on the plate and reaches the stored top.
         QVERIFY(std::fabs(s2->getBoundValue(2)) < 1e-9);
         QVERIFY(std::fabs(s2->getBoundValue(5) - 20.0) < 1e-9);
+
+        // Loaded again beside its first copy: the new column belongs to the new "a", whatever
+        // it is renamed to.
+        QVERIFY(loadScene(path));
+        app->refresh();
+        QCOMPARE(app->supportCount(), 2);
+        QVERIFY(app->getModel(2)->getName() != "a");
+        QCOMPARE(app->getSupport(1)->getOwnerName(), app->getModel(2)->getName());
     }
 
     void names_data()

@@ -148,18 +148,45 @@ private slots:
         QCOMPARE(m->name, std::string("other"));
     }
 
-    // The list takes the name as typed; the window's refresh then tells the two apart.
-    void renameToExisting()
+    // Supports stay with their model through renames, unique naming and deletion.
+    void renameKeepsSupports()
     {
-        MeshModel* first = addBoxModel("first", 5, 5, 5);
-        MeshModel* second = addBoxModel("second", 5, 5, 5);
+        MessageRecorder answers(1);
+        AppData* data = AppData::instance();
+        MeshModel* a = addBoxModel("a", 5, 5, 5);
+        MeshModel* b = addBoxModel("b", 5, 5, 5);
+        addSupportFor(a);
+        addSupportFor(b);
         host->updateStatus();
-        auto* field = qobject_cast<QLineEdit*>(cell(1, 2));
-        field->setText("first");
-        emit field->editingFinished();
-        QCOMPARE(first->name, std::string("first"));
-        QVERIFY(second->name.rfind("first", 0) == 0);
-        QCOMPARE(qobject_cast<QLineEdit*>(cell(1, 2))->toolTip(), QString::fromStdString(second->name));
+        auto rename = [&](int row, const char* text) {
+            auto* field = qobject_cast<QLineEdit*>(cell(row, 2));
+            field->setText(text);
+            emit field->editingFinished();
+        };
+        auto owners = [&]() {
+            QStringList names;
+            for (int i = 0; i < data->supportCount(); ++i)
+                names << QString::fromStdString(data->getSupport(i)->getOwnerName());
+            return names;
+        };
+        // The renamed model yields the taken name; the list shows the name it got.
+        rename(0, "b");
+        QCOMPARE(b->name, std::string("b"));
+        QCOMPARE(a->name, std::string("b(1)"));
+        QCOMPARE(qobject_cast<QLineEdit*>(cell(0, 2))->toolTip(), QStringLiteral("b(1)"));
+        QCOMPARE(owners(), (QStringList{"b(1)", "b"}));
+        // Unique naming of a duplicate takes the duplicate's supports along.
+        b->name = "b(1)";
+        host->updateStatus();
+        QCOMPARE(owners(), (QStringList{"b(1)", QString::fromStdString(b->name)}));
+        // Deleting one model deletes its own support only; a renamed one leaves none behind.
+        qobject_cast<QPushButton*>(cell(1, 4))->click();
+        QCOMPARE(owners(), QStringList{"b(1)"});
+        QCOMPARE(a->hasSupport, 1);
+        rename(0, "x");
+        QCOMPARE(owners(), QStringList{"x"});
+        qobject_cast<QPushButton*>(cell(0, 4))->click();
+        QCOMPARE(data->supportCount(), 0);
     }
 
     void copyLimit_data()

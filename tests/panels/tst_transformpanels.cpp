@@ -99,6 +99,11 @@ private slots:
         rotate()->form().hsdRotate_z->setValue(45);
         QCOMPARE(m->rotationAngles[2], 45.0);
         QCOMPARE(rotate()->form().letRotate_z->text(), QStringLiteral("45"));
+        // The refresh shows whole degrees but keeps the stored fraction (mouse rotation sets these).
+        m->setAxisRotation(1, 45.7);
+        host->updateStatus();
+        QCOMPARE(rotate()->form().hsdRotate_y->value(), 45);
+        QCOMPARE(m->rotationAngles[1], 45.7);
     }
 
     void presetChecks_data()
