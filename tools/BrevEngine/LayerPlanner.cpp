@@ -9,6 +9,7 @@
 
 using ClipperLib::cInt;
 using ClipperLib::IntPoint;
+using ClipperLib::IntRect;
 using ClipperLib::Path;
 using ClipperLib::Paths;
 
@@ -224,9 +225,36 @@ private:
     long long lastF_ = -1;
 };
 
-// Closed loops, each started at its vertex nearest to the nozzle, the nearest loop next.
+// Closed loops, each started at its vertex nearest to the nozzle, the nearest loop next. Many
+// loops (a forest of support branches) go in bands across the plate instead: the nearest-next
+// search would take longer than the whole slice.
 void writeLoops(MoveWriter& w, Paths loops, double speed)
 {
+    if (loops.size() > 200) {
+        constexpr cInt kBandUm = 5000;
+        auto band = [](const Path& p) { return p.empty() ? 0 : p[0].Y / kBandUm; };
+        std::sort(loops.begin(), loops.end(), [&](const Path& a, const Path& b) {
+            const cInt ba = band(a), bb = band(b);
+            if (ba != bb)
+                return ba < bb;
+            if (a.empty() || b.empty())
+                return a.size() < b.size();
+            return ba % 2 == 0 ? a[0].X < b[0].X : a[0].X > b[0].X;
+        });
+        for (const Path& loop : loops) {
+            if (loop.size() < 2)
+                continue;
+            size_t start = 0;
+            if (w.hasPosition()) {
+                double best = std::numeric_limits<double>::max();
+                for (size_t k = 0; k < loop.size(); ++k)
+                    if (dist2(loop[k], w.position()) < best)
+                        best = dist2(loop[k], w.position()), start = k;
+            }
+            w.loop(loop, start, speed);
+        }
+        return;
+    }
     while (!loops.empty()) {
         size_t bestLoop = 0;
         size_t bestVertex = 0;
@@ -390,6 +418,44 @@ Path circle(double x, double y, double r)
         p.emplace_back(std::llround(x + r * std::cos(a)), std::llround(y + r * std::sin(a)));
     }
     return p;
+}
+
+ClipperLib::IntRect boundsOf(const Path& p)
+{
+    ClipperLib::IntRect r{LLONG_MAX, LLONG_MAX, LLONG_MIN, LLONG_MIN};
+    for (const IntPoint& q : p) {
+        r.left = std::min(r.left, q.X), r.right = std::max(r.right, q.X);
+        r.top = std::min(r.top, q.Y), r.bottom = std::max(r.bottom, q.Y);
+    }
+    return r;
+}
+
+// A negative offset of many separate islands, tile by tile: one offset of them all spends its
+// time sorting edges that never meet. Islands with holes go as one.
+Paths insetIslands(const Paths& paths, double deltaUm)
+{
+    if (paths.size() <= 64)
+        return offsetPaths(paths, deltaUm);
+    constexpr cInt kTileUm = 16000;
+    std::vector<std::pair<std::pair<cInt, cInt>, size_t>> order;
+    order.reserve(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (!ClipperLib::Orientation(paths[i]))
+            return offsetPaths(paths, deltaUm);
+        const ClipperLib::IntRect b = boundsOf(paths[i]);
+        order.push_back({{(b.top + b.bottom) / 2 / kTileUm, (b.left + b.right) / 2 / kTileUm}, i});
+    }
+    std::sort(order.begin(), order.end());
+    Paths out, group;
+    for (size_t k = 0; k < order.size(); ++k) {
+        group.push_back(paths[order[k].second]);
+        if (k + 1 == order.size() || order[k + 1].first != order[k].first) {
+            Paths part = offsetPaths(group, deltaUm);
+            out.insert(out.end(), part.begin(), part.end());
+            group.clear();
+        }
+    }
+    return out;
 }
 
 bool inside(const Paths& region, double x, double y)
@@ -701,27 +767,51 @@ void LayerPlanner::shapeSupport(size_t layer)
 {
     if (carried_.empty())
         return;
-    Paths area;
-    if (s_.supportType == 2) {
-        Paths circles;
-        for (const TreeNode& n : tree_[layer])
-            circles.push_back(circle(n.x, n.y, n.r));
-        area = clip(unionOf(circles), clearance_[layer], ClipperLib::ctDifference);
-    } else {
-        area = carried_[layer];
-    }
-    // The gap above the model where support stands on it.
     const long long bottomGap = gapLayers(s_.supportZDistanceBottomUm, s_.supportReferLayerThicknessUm,
                                           s_.layerThicknessUm);
-    for (long long k = 1; k <= bottomGap && (long long)layer - k >= 0 && !area.empty(); ++k)
-        area = clip(area, outlines_[size_t((long long)layer - k)], ClipperLib::ctDifference);
+    // The gap above the model where support stands on it.
+    auto leaveBottomGap = [&](Paths area) {
+        for (long long k = 1; k <= bottomGap && (long long)layer - k >= 0 && !area.empty(); ++k)
+            area = clip(area, outlines_[size_t((long long)layer - k)], ClipperLib::ctDifference);
+        return area;
+    };
     Paths& support = regions_[layer].support;
-    if (support.empty()) {
-        support = std::move(area);
-    } else if (!area.empty()) {
-        support.insert(support.end(), area.begin(), area.end());
-        support = unionOf(support);
+    if (s_.supportType != 2) {
+        Paths area = leaveBottomGap(carried_[layer]);
+        if (support.empty()) {
+            support = std::move(area);
+        } else if (!area.empty()) {
+            support.insert(support.end(), area.begin(), area.end());
+            support = unionOf(support);
+        }
+        return;
     }
+    // Branches do not touch one another (touching ones were merged), so only those near the
+    // model or a manual column go through the clipper: thousands at once would be slow.
+    std::vector<IntRect> obstacles;
+    for (const Path& p : clearance_[layer])
+        obstacles.push_back(boundsOf(p));
+    for (long long k = 1; k <= bottomGap && (long long)layer - k >= 0; ++k)
+        for (const Path& p : outlines_[size_t((long long)layer - k)])
+            obstacles.push_back(boundsOf(p));
+    for (const Path& p : support)
+        obstacles.push_back(boundsOf(p));
+    Paths near;
+    const size_t columns = support.size();
+    for (const TreeNode& n : tree_[layer]) {
+        Path c = circle(n.x, n.y, n.r);
+        const IntRect b = boundsOf(c);
+        bool close = false;
+        for (const IntRect& o : obstacles)
+            close = close || (b.left <= o.right && o.left <= b.right && b.top <= o.bottom && o.top <= b.bottom);
+        (close ? near : support).push_back(std::move(c));
+    }
+    if (near.empty())
+        return;
+    near = leaveBottomGap(clip(near, clearance_[layer], ClipperLib::ctDifference));
+    if (columns > 0)
+        near = clip(near, Paths(support.begin(), support.begin() + long(columns)), ClipperLib::ctDifference);
+    support.insert(support.end(), near.begin(), near.end());
 }
 
 void LayerPlanner::dropSmallAreas(size_t layer)
@@ -812,9 +902,9 @@ LayerCode LayerPlanner::writeLayer(size_t layer) const
     if (wallsFirst)
         walls();
     if (!r.support.empty()) {
-        writeLoops(mw, offsetPaths(r.support, -w / 2), speed(s_.supportSpeed));
+        writeLoops(mw, insetIslands(r.support, -w / 2), speed(s_.supportSpeed));
         if (s_.supportLineDistanceUm > 0)
-            writeLines(mw, fillLines(offsetPaths(r.support, -w), s_.supportLineDistanceUm, odd ? 90 : 0),
+            writeLines(mw, fillLines(insetIslands(r.support, -w), s_.supportLineDistanceUm, odd ? 90 : 0),
                        speed(s_.supportSpeed));
     }
     if (!wallsFirst)
