@@ -674,24 +674,22 @@ void LayerPlanner::growTrees()
             taken = 1;
             nodes.push_back({(c.first + 0.5) * spacing, (c.second + 0.5) * spacing, w});
         }
-        if (i + 1 < L) {
-            for (const Path& island : carried_[i]) {
-                if (!ClipperLib::Orientation(island) || std::fabs(ClipperLib::Area(island)) < w * w)
-                    continue;
-                double cx = 0, cy = 0;
-                for (const IntPoint& p : island)
-                    cx += double(p.X), cy += double(p.Y);
-                cx /= double(island.size()), cy /= double(island.size());
-                bool held = false;
-                for (const TreeNode& n : nodes)
-                    if (ClipperLib::PointInPolygon(IntPoint(std::llround(n.x), std::llround(n.y)), island) != 0) {
-                        held = true;
-                        break;
-                    }
-                if (!held)
-                    nodes.push_back(inside({island}, cx, cy) ? TreeNode{cx, cy, w}
-                                                             : TreeNode{double(island[0].X), double(island[0].Y), w});
-            }
+        for (const Path& island : carried_[i]) {
+            if (!ClipperLib::Orientation(island) || std::fabs(ClipperLib::Area(island)) < w * w)
+                continue;
+            double cx = 0, cy = 0;
+            for (const IntPoint& p : island)
+                cx += double(p.X), cy += double(p.Y);
+            cx /= double(island.size()), cy /= double(island.size());
+            bool held = false;
+            for (const TreeNode& n : nodes)
+                if (ClipperLib::PointInPolygon(IntPoint(std::llround(n.x), std::llround(n.y)), island) != 0) {
+                    held = true;
+                    break;
+                }
+            if (!held)
+                nodes.push_back(inside({island}, cx, cy) ? TreeNode{cx, cy, w}
+                                                         : TreeNode{double(island[0].X), double(island[0].Y), w});
         }
 
         // Lean toward the nearest neighbour; the nodes are sorted by x to find it quickly.
@@ -884,7 +882,8 @@ LayerCode LayerPlanner::writeLayer(size_t layer) const
     LayerCode code;
     std::string& t = code.text;
     t.reserve(4096);
-    // Walls that sit higher than the rest of the layer go first, so the layer never climbs.
+    // Walls that sit higher than the rest of the layer go first: the nozzle never climbs while
+    // a layer prints, so a rise while extruding always means the next layer.
     const bool wallsFirst = wallZ > z;
     // Every layer but the first starts retracted: the one before ended so.
     MoveWriter mw(s_, code, number > 0 && s_.retractionAmountUm > 0, wallsFirst ? wallZ : z, eScale(thickness));
