@@ -323,8 +323,20 @@ bool BVTReader::replay()
     step = lineCount > 4000000 ? 4 : lineCount > 2000000 ? 2 : 1;
     const qint64 lastStepped = lineCount - 10; // from the line after it, every layer counts
     qint64 limit = kBatchLines;
-    double x = 0, y = 0, z = 0, prevZ = -1.0;
+    double x = 0, y = 0, z = 0;
     int keptLayer = 0; // last layer number found not thinned away
+    // A layer is a height at which the file extrudes, above the layers before: a nozzle lift
+    // between two extrusions of one layer makes none, and neither does a lower move within it
+    // (drawn at the layer's height). A travel point waits for the next extrusion and takes its
+    // height, so a lifted travel draws nothing in mid-air.
+    double layerTop = 0.0, lastPointZ = 0.0;
+    bool inLayer = false;
+    bool travelWaits = false;
+    double travelX = 0.0, travelY = 0.0;
+    auto addPoint = [&](int g, double px, double py, double pz) {
+        preview.addPathPoint(g, px - offsetX, py - offsetY, pz);
+        lastPointZ = pz;
+    };
 
     // The engine's start: the header and its first lines are not moves.
     const char* p = data.get() + textBegin;
@@ -376,9 +388,11 @@ bool BVTReader::replay()
                     ++p;
             }
             ++p;
-            if (z != prevZ) {
+            const bool extrudes = g > 0 && horizontal;
+            if (extrudes && (!inLayer || z > layerTop + 1e-6)) {
                 ++layerCount;
-                prevZ = z;
+                layerTop = z;
+                inLayer = true;
             }
             const int stepNow = index > lastStepped ? 1 : step;
             const bool kept = layerCount < 6 || layerCount % stepNow == 0;
@@ -386,8 +400,17 @@ bool BVTReader::replay()
                 keptLayer = layerCount;
                 ++keptLayers;
             }
-            if (g >= 0 && horizontal && kept)
-                preview.addPathPoint(g, x - offsetX, y - offsetY, z);
+            if (g == 0 && horizontal) {
+                travelWaits = true;
+                travelX = x;
+                travelY = y;
+            } else if (g > 0 && horizontal && kept) {
+                const double pz = inLayer ? std::max(z, layerTop) : z;
+                if (travelWaits)
+                    addPoint(0, travelX, travelY, pz);
+                travelWaits = false;
+                addPoint(g, x, y, pz);
+            }
             if ((index & 0xffff) == 0) {
                 setProgress(int(double(index) * 9500.0 / double(lineCount) + 500.0));
                 if (cancel->load(std::memory_order_relaxed))
@@ -398,7 +421,10 @@ bool BVTReader::replay()
         // End of a batch.
         limit += kBatchLines;
         ++batches;
-        preview.addPathPoint(-1, x - offsetX, y - offsetY, z + 0.2);
+        if (travelWaits && (layerCount < 6 || layerCount % (index > lastStepped ? 1 : step) == 0))
+            addPoint(0, travelX, travelY, inLayer ? layerTop : z);
+        travelWaits = false;
+        preview.addPathPoint(-1, x - offsetX, y - offsetY, lastPointZ + 0.2);
         const bool over = index >= lineCount;
         if (over) {
             // Thinned or not, the slider counts the layers kept, one step at a time.

@@ -46,7 +46,7 @@ public:
     qint64 lineCount = 0; // lines after the first block
     int step = 1;      // thinning step for layers from the sixth on
     int batches = 0;
-    int layerCount = 0; // every change of Z, as counted while parsing
+    int layerCount = 0; // heights at which the file extrudes, rising, as counted while parsing
     int keptLayers = 0; // layers not thinned away
 
     // Limits of the format.

@@ -1,4 +1,5 @@
-// Slices a 2,000,000-triangle sphere of 60 mm at 0.14 mm layers with the built engine.
+// Slices a 2,000,000-triangle sphere of 60 mm at 0.14 mm layers with the built engine, once
+// plain and once with tree supports, a raft, cellular infill and Z hop.
 //   bench_engine_slice [path/to/BrevEngine]
 #include <chrono>
 #include <cmath>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -92,42 +94,58 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot write %s\n", stl.c_str());
         return 1;
     }
-    FILE* f = std::fopen(ini.c_str(), "wb");
-    if (!f)
-        return 1;
-    std::fputs("layerThickness = 140\r\ninsetCount = 3\r\nupSkinCount = 5\r\nextrusionWidth = 400\r\n"
-               "sparseInfillLineDistance = 2000\r\nskinLineSpacing = 400\r\n"
-               "startCode = \"\"\"\r\n;Start GCode\r\nG92 E0\r\n\"\"\"\r\n"
-               "endCode = \"\"\"\r\n;End GCode\r\nM25\r\n\"\"\"\r\n", f);
-    std::fclose(f);
+    const std::string common =
+        "layerThickness = 140\r\ninsetCount = 3\r\nupSkinCount = 5\r\nextrusionWidth = 400\r\n"
+        "sparseInfillLineDistance = 2000\r\nskinLineSpacing = 400\r\n"
+        "startCode = \"\"\"\r\n;Start GCode\r\nG92 E0\r\n\"\"\"\r\n"
+        "endCode = \"\"\"\r\n;End GCode\r\nM25\r\n\"\"\"\r\n";
+    // What the settings window writes for TREE, a raft, CELLULAR and Z hop.
+    const std::string full =
+        "supportType = 2\r\nsupportAngle = 60\r\nsupportLineDistance = 2000\r\nsupportTreeRadiusMax = 3000\r\n"
+        "raftBaseThickness = 200\r\nraftInterfaceThickness = 175\r\nraftSurfaceThickness = 140\r\n"
+        "raftAirGap = 59.99999940395355\r\nraftAirGapLayer0 = 109.99999940395355\r\n"
+        "insetraftAirGapLayer0  = 149.99999940395355\r\ninfillPattern = 4\r\nretractionZHop = 2000\r\n";
+    bool failed = false;
+    for (const auto& run : {std::make_pair(std::string("engine_sphere"), common),
+                            std::make_pair(std::string("engine_sphere_tree_raft_cellular"), full + common)}) {
+        FILE* f = std::fopen(ini.c_str(), "wb");
+        if (!f)
+            return 1;
+        std::fputs(run.second.c_str(), f);
+        std::fclose(f);
 
-    const std::string cmd = "'" + engine + "' -p -c '" + ini + "' -s posx=98000 -s posy=84000 -o '"
-                            + out + "' '" + stl + "' > /dev/null";
-    auto t0 = std::chrono::steady_clock::now();
-    int rc = std::system(cmd.c_str());
-    auto t1 = std::chrono::steady_clock::now();
-    double seconds = std::chrono::duration<double>(t1 - t0).count();
-    long lines = 0;
-    long bytes = 0;
-    if (FILE* g = std::fopen(out.c_str(), "rb")) {
-        int ch;
-        while ((ch = std::fgetc(g)) != EOF) {
-            ++bytes;
-            lines += ch == '\n';
+        const std::string cmd = "'" + engine + "' -p -c '" + ini + "' -s posx=98000 -s posy=84000 -o '"
+                                + out + "' '" + stl + "' > /dev/null";
+        auto t0 = std::chrono::steady_clock::now();
+        int rc = std::system(cmd.c_str());
+        auto t1 = std::chrono::steady_clock::now();
+        double seconds = std::chrono::duration<double>(t1 - t0).count();
+        long lines = 0;
+        long bytes = 0;
+        if (FILE* g = std::fopen(out.c_str(), "rb")) {
+            int ch;
+            while ((ch = std::fgetc(g)) != EOF) {
+                ++bytes;
+                lines += ch == '\n';
+            }
+            std::fclose(g);
         }
-        std::fclose(g);
+        std::remove(out.c_str());
+        if (rc != 0) {
+            std::fprintf(stderr, "engine failed (%d): %s\n", rc, engine.c_str());
+            failed = true;
+            break;
+        }
+        const char* name = run.first.c_str();
+        std::printf("%s_slice: %.3f s\n", name, seconds);
+        std::printf("%s_gcode_lines: %ld lines\n", name, lines);
+        std::printf("%s_gcode_size: %.1f MB\n", name, bytes / 1e6);
     }
     std::remove(stl.c_str());
     std::remove(ini.c_str());
-    std::remove(out.c_str());
     rmdir(dir.c_str());
-    if (rc != 0) {
-        std::fprintf(stderr, "engine failed (%d): %s\n", rc, engine.c_str());
+    if (failed)
         return 1;
-    }
     std::printf("engine_sphere_triangles: %u count\n", count);
-    std::printf("engine_sphere_slice: %.3f s\n", seconds);
-    std::printf("engine_sphere_gcode_lines: %ld lines\n", lines);
-    std::printf("engine_sphere_gcode_size: %.1f MB\n", bytes / 1e6);
     return 0;
 }

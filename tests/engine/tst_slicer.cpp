@@ -6,7 +6,10 @@
 #include "StlMesh.h"
 
 #include <QtTest>
+#include <climits>
 #include <cmath>
+#include <map>
+#include <set>
 
 using ClipperLib::Paths;
 
@@ -52,6 +55,95 @@ bool contains(const Paths& region, double xUm, double yUm)
     return inside % 2 == 1;
 }
 
+// The whole engine in this process: every layer's G-code, raft layers first.
+struct Sliced {
+    QStringList lines;
+    std::vector<Paths> support; // per model layer
+};
+
+Sliced sliceAll(const QByteArray& ini, const QVector<testmesh::Tri>& tris)
+{
+    brev::EngineSettings s;
+    std::string error;
+    if (!s.loadIniText(ini.toStdString(), error) || !s.resolve(error))
+        qFatal("ini: %s", error.c_str());
+    brev::StlMesh mesh = meshOf(tris);
+    const auto heights = brev::LayerHeights::forMesh(mesh.maxZUm, s.initialLayerThicknessUm, s.layerThicknessUm);
+    const auto outlines = brev::sliceMesh(mesh, heights, nullptr);
+    brev::LayerPlanner planner(s, heights, outlines);
+    const size_t n = planner.layerCount();
+    for (size_t i = 0; i < n; ++i)
+        planner.makeInsets(i);
+    for (size_t i = 0; i < n; ++i)
+        planner.makeSkin(i);
+    for (size_t i = 0; i < n; ++i)
+        planner.makeSupport(i);
+    planner.spreadSupport();
+    for (size_t i = 0; i < n; ++i) {
+        planner.shapeSupport(i);
+        planner.dropSmallAreas(i);
+    }
+    planner.planRaft();
+    Sliced out;
+    std::string text;
+    for (size_t k = 0; k < planner.raftLayerCount(); ++k)
+        text += planner.writeRaftLayer(k).text;
+    for (size_t i = 0; i < n; ++i) {
+        text += planner.writeLayer(i).text;
+        out.support.push_back(planner.regions(i).support);
+    }
+    out.lines = QString::fromStdString(text).split('\n', Qt::SkipEmptyParts);
+    return out;
+}
+
+// One extruding move: from where, to where, at which height, speed and layer.
+struct Extrusion {
+    double x0, y0, x1, y1, z;
+    int f;
+    int layer;
+};
+
+double word(const QString& line, char key, double fallback)
+{
+    const int at = line.indexOf(QString(QLatin1Char(' ')) + QLatin1Char(key));
+    if (at < 0)
+        return fallback;
+    return line.mid(at + 2).section(' ', 0, 0).toDouble();
+}
+
+std::vector<Extrusion> extrusions(const QStringList& lines)
+{
+    std::vector<Extrusion> out;
+    double x = 0, y = 0, z = 0, e = 0;
+    int f = 0, layer = -1;
+    for (const QString& l : lines) {
+        if (l.startsWith(";LAYER:")) {
+            layer = l.mid(7).toInt();
+            continue;
+        }
+        if (l == "G92 E0") {
+            e = 0;
+            continue;
+        }
+        f = int(word(l, 'F', f));
+        z = word(l, 'Z', z);
+        const double nx = word(l, 'X', x), ny = word(l, 'Y', y), ne = word(l, 'E', e);
+        if (l.startsWith("G1") && ne > e && (nx != x || ny != y))
+            out.push_back({x, y, nx, ny, z, f, layer});
+        x = nx, y = ny, e = ne;
+    }
+    return out;
+}
+
+// A deck on two pillars, 14 mm free between them, made of overlapping boxes.
+QVector<testmesh::Tri> bridge()
+{
+    QVector<testmesh::Tri> t = testmesh::box(-12, -3, 0, -7, 3, 10.5);
+    t += testmesh::box(7, -3, 0, 12, 3, 10.5);
+    t += testmesh::box(-12, -3, 10, 12, 3, 12);
+    return t;
+}
+
 } // namespace
 
 class TestSlicer : public QObject {
@@ -64,11 +156,18 @@ private slots:
     void supportColumns();
     void settings_data();
     void settings();
+    void engineSupports_data();
+    void engineSupports();
+    void raft();
+    void zHop();
+    void infillPatterns_data();
+    void infillPatterns();
 };
 
 void TestSlicer::loops_data()
 {
-    QTest::addColumn<int>("shape"); // 0 cube, 1 cube with a hole, 2 cube with flipped faces
+    QTest::addColumn<int>("shape"); // 0 cube, 1 cube with a hole, 2 cube with flipped faces,
+                                    // 3 two overlapping boxes, 4 a cube inside a cube
     QTest::addColumn<double>("zMm");
     QTest::addColumn<int>("outers");
     QTest::addColumn<int>("holes");
@@ -81,6 +180,9 @@ void TestSlicer::loops_data()
     QTest::newRow("hole bottom") << 1 << 0.1 << 1 << 1 << 336.0;
     QTest::newRow("hole middle") << 1 << 7.0 << 1 << 1 << 336.0;
     QTest::newRow("hole top") << 1 << 13.9 << 1 << 1 << 336.0;
+    // Overlapping models and a shell inside another are one solid.
+    QTest::newRow("overlapping cubes") << 3 << 10.0 << 1 << 0 << 400.0;
+    QTest::newRow("cube in a cube") << 4 << 10.0 << 1 << 0 << 400.0;
 }
 
 void TestSlicer::loops()
@@ -92,9 +194,13 @@ void TestSlicer::loops()
     QFETCH(double, areaMm2);
 
     QVector<testmesh::Tri> tris = shape == 1 ? testmesh::frame(20, 8, 14)
-                                             : testmesh::box(-10, -10, 0, 10, 10, 20);
+                                             : testmesh::box(-10, -10, 0, 10, shape == 3 ? 5 : 10, 20);
     if (shape == 2)
         tris = testmesh::flipped(tris);
+    if (shape == 3)
+        tris += testmesh::box(-10, -5, 0, 10, 10, 20);
+    if (shape == 4)
+        tris += testmesh::box(-3, -3, 0, 3, 3, 20);
     brev::StlMesh mesh = meshOf(tris, 5000, -3000);
     const auto heights = brev::LayerHeights::forMesh(mesh.maxZUm, 200, 200);
     QCOMPARE(int(heights.planeZUm.size()), shape == 1 ? 70 : 100);
@@ -116,6 +222,14 @@ void TestSlicer::loops()
     QCOMPARE(outerCount, outers);
     QCOMPARE(holeCount, holes);
     QVERIFY(std::fabs(mm2(netArea(layer)) - areaMm2) < 0.01);
+    if (shape == 3) {
+        // One facet wound the wrong way starts the walk: the loop still runs as most of its
+        // segments do, so it keeps its area against an overlapping loop.
+        std::vector<ClipperLib::IntPoint> ends = {{10, 0}, {0, 0}, {10, 0}, {10, 10}, {10, 10}, {0, 10}, {0, 10}, {0, 0}};
+        const Paths loops = brev::loopsFromSegments(ends);
+        QCOMPARE(int(loops.size()), 1);
+        QVERIFY(ClipperLib::Orientation(loops[0]));
+    }
     // The plate offsets move the outline.
     QCOMPARE(minX, ClipperLib::cInt(-5000));
     QCOMPARE(maxX, ClipperLib::cInt(15000));
@@ -234,6 +348,160 @@ void TestSlicer::settings()
     if (startLines == 2)
         QCOMPARE(QString::fromStdString(s.startCode[1]), QString("M104 S{temperature}   ;temperature set"));
     QCOMPARE(QString::fromStdString(s.endCode.back()), QString("M25"));
+}
+
+void TestSlicer::engineSupports_data()
+{
+    QTest::addColumn<double>("angle");
+    QTest::addColumn<int>("type");
+    QTest::newRow("none") << -1.0 << 1;
+    QTest::newRow("columns at 45") << 45.0 << 1;
+    QTest::newRow("trees at 45") << 45.0 << 2;
+}
+
+void TestSlicer::engineSupports()
+{
+    QFETCH(double, angle);
+    QFETCH(int, type);
+    const QByteArray ini = "layerThickness = 200\ninsetCount = 2\nsupportSpeed = 33\ninitialLayerSpeed = 40\n"
+                           "supportXYDistance = 700\nsupportZDistanceTop = 400\nsupportReferLayerThickness = 400\n"
+                           "supportTreeRadiusMax = 1500\nsupportLineDistance = 2000\n"
+                           "supportAngle = " + QByteArray::number(angle) + "\nsupportType = " + QByteArray::number(type) +
+                           "\nmanualSupportEnable = 1\nmanualSupportPoints = \"\"\"\n20000 0 6000\n\"\"\"\n";
+    const Sliced sliced = sliceAll(ini, bridge());
+    const int supportF = 33 * 60;
+    bool underDeck = false, onPlate = false, column = false;
+    for (const Extrusion& m : extrusions(sliced.lines)) {
+        if (m.f != supportF)
+            continue;
+        const bool inGap = std::fabs(m.x1) < 7 && std::fabs(m.y1) < 3;
+        // Two layers of air under the deck; never into the pillars' clearance.
+        QVERIFY2(!inGap || m.z <= 9.6 + 1e-6, qPrintable(QString::number(m.z)));
+        QVERIFY(std::fabs(m.x1) <= 6.3 + 0.01 || std::fabs(m.x1) >= 12.7 - 0.01 || std::fabs(m.y1) > 3.7);
+        underDeck = underDeck || inGap;
+        onPlate = onPlate || (inGap && m.z < 0.25);
+        column = column || (std::fabs(m.x1 - 20) <= 1 && m.z > 5.3 && m.z <= 5.6 + 1e-6);
+    }
+    QCOMPARE(underDeck, angle >= 0);
+    QCOMPARE(onPlate, angle >= 0);
+    QVERIFY(column); // the manual column keeps working beside the engine's support
+    if (type != 2)
+        return;
+    // Branches: apart or merged, never wider than the largest radius, fewer where they stand
+    // than where they start.
+    int most = 0, feet = 0;
+    for (size_t i = 0; i < sliced.support.size(); ++i) {
+        int islands = 0;
+        for (const auto& p : sliced.support[i]) {
+            ClipperLib::Clipper c;
+            c.AddPath(p, ClipperLib::ptSubject, true);
+            const ClipperLib::IntRect b = c.GetBounds();
+            QVERIFY2(b.right - b.left <= 3020 && b.bottom - b.top <= 3020, qPrintable(QString("layer %1").arg(i)));
+            ++islands;
+        }
+        ClipperLib::Clipper all;
+        all.AddPaths(sliced.support[i], ClipperLib::ptSubject, true);
+        Paths merged;
+        all.Execute(ClipperLib::ctUnion, merged, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+        QVERIFY2(std::fabs(netArea(merged) - netArea(sliced.support[i])) < 1e4, qPrintable(QString("layer %1").arg(i)));
+        feet = i == 0 ? islands : feet;
+        most = std::max(most, islands);
+    }
+    QVERIFY2(feet > 1 && feet < most, qPrintable(QString("%1 feet, %2 tips").arg(feet).arg(most)));
+}
+
+void TestSlicer::raft()
+{
+    // The gaps as the host writes them: doubles a hair under whole micrometres.
+    const QByteArray ini = "layerThickness = 140\ninitialLayerThickness = 200\nraftBaseThickness = 200\n"
+                           "raftInterfaceThickness = 175\nraftSurfaceThickness = 140\nraftBaseSpeed = 11\n"
+                           "raftAirGap = 59.99999940395355\nraftAirGapLayer0 = 109.99999940395355\n"
+                           "insetraftAirGapLayer0  = 149.99999940395355\ninset0Speed = 21\ninitialLayerSpeed = 22\n";
+    const Sliced sliced = sliceAll(ini, testmesh::box(-5, -5, 0, 5, 5, 3));
+    std::map<int, std::set<qint64>> heights; // layer -> extrusion heights in micrometres
+    double raftReach = 0;
+    for (const Extrusion& m : extrusions(sliced.lines)) {
+        heights[m.layer].insert(std::llround(m.z * 1000));
+        if (m.layer == 0) {
+            QCOMPARE(m.f, 11 * 60);
+            raftReach = std::max(raftReach, std::fabs(m.x1));
+        }
+        if (m.layer == 3 && m.f == 21 * 60)
+            QCOMPARE(std::llround(m.z * 1000), 515LL + 150 + 200); // the outer wall
+    }
+    QCOMPARE(heights[0], std::set<qint64>{200});
+    QCOMPARE(heights[1], std::set<qint64>{375});
+    QCOMPARE(heights[2], std::set<qint64>{515});
+    // The model's first layer over the raft top and its gap, the walls a little higher.
+    QCOMPARE(heights[3], (std::set<qint64>{515 + 110 + 200, 515 + 150 + 200}));
+    QCOMPARE(heights[4], std::set<qint64>{515 + 60 + 340});
+    // Under the whole footprint with a margin.
+    QVERIFY2(raftReach > 7.5 && raftReach < 8.1, qPrintable(QString::number(raftReach)));
+    int layers = 0;
+    for (const QString& l : sliced.lines)
+        layers += l.startsWith(";LAYER:") ? 1 : 0;
+    QCOMPARE(layers, 3 + 21);
+}
+
+void TestSlicer::zHop()
+{
+    QVector<testmesh::Tri> two = testmesh::box(-15, -5, 0, -5, 5, 2);
+    two += testmesh::box(5, -5, 0, 15, 5, 2);
+    const Sliced sliced = sliceAll("layerThickness = 200\nretractionZHop = 2000\n", two);
+    // Every retraction lifts the nozzle by the hop at once.
+    int hops = 0;
+    double z = 0, e = 0;
+    for (int i = 0; i + 1 < sliced.lines.size(); ++i) {
+        const QString& l = sliced.lines[i];
+        const double ne = word(l, 'E', e);
+        z = word(l, 'Z', z);
+        if (l.startsWith("G1") && ne < e && !l.contains(" X")) {
+            QCOMPARE(word(sliced.lines[i + 1], 'Z', -1), z + 2.0);
+            ++hops;
+        }
+        e = ne;
+    }
+    QVERIFY2(hops > 20, qPrintable(QString::number(hops)));
+    // And lowers it again before extruding: each layer extrudes at one height.
+    std::map<int, std::set<double>> heights;
+    for (const Extrusion& m : extrusions(sliced.lines))
+        heights[m.layer].insert(m.z);
+    for (const auto& h : heights)
+        QCOMPARE(int(h.second.size()), 1);
+}
+
+void TestSlicer::infillPatterns_data()
+{
+    QTest::addColumn<int>("pattern");
+    QTest::addColumn<QList<int>>("even"); // directions of the infill on an even and an odd layer
+    QTest::addColumn<QList<int>>("odd");
+    QTest::newRow("lines") << 0 << QList<int>{45} << QList<int>{135};
+    QTest::newRow("grid") << 1 << QList<int>{45, 135} << QList<int>{45, 135};
+    QTest::newRow("cellular") << 4 << QList<int>{0, 60, 120} << QList<int>{0, 60, 120};
+}
+
+void TestSlicer::infillPatterns()
+{
+    QFETCH(int, pattern);
+    QFETCH(QList<int>, even);
+    QFETCH(QList<int>, odd);
+    const QByteArray ini = "layerThickness = 200\ninsetCount = 1\nupSkinCount = 2\ninfillSpeed = 61\nskinSpeed = 45\n"
+                           "sparseInfillLineDistance = 2000\ninfillPattern = " + QByteArray::number(pattern) + "\n";
+    const Sliced sliced = sliceAll(ini, testmesh::box(-10, -10, 0, 10, 10, 10));
+    std::map<int, std::set<int>> directions;
+    std::map<int, double> length;
+    for (const Extrusion& m : extrusions(sliced.lines)) {
+        if (m.f != 61 * 60 || (m.layer != 24 && m.layer != 25))
+            continue;
+        const double deg = std::atan2(m.y1 - m.y0, m.x1 - m.x0) * 180 / M_PI;
+        directions[m.layer].insert(int(std::lround(deg + 360)) % 180);
+        length[m.layer] += std::hypot(m.x1 - m.x0, m.y1 - m.y0);
+    }
+    QCOMPARE(QList<int>(directions[24].begin(), directions[24].end()), even);
+    QCOMPARE(QList<int>(directions[25].begin(), directions[25].end()), odd);
+    // Every pattern lays about the same plastic: a 19.3 mm square at one line per 2 mm.
+    QVERIFY2(length[24] > 19.3 * 19.3 / 2 * 0.85 && length[24] < 19.3 * 19.3 / 2 * 1.15,
+                 qPrintable(QString::number(length[24])));
 }
 
 QTEST_GUILESS_MAIN(TestSlicer)

@@ -191,11 +191,19 @@ void TestBVTReader::movesAndOffsets_data()
     using P = QVector<double>;
     QTest::newRow("full move, E not read")
         << 0 << QStringList{"G1 X10.5 Y-3.25 Z0.3 E1.2 X99"} << QVector<P>{{1, 10.5, -3.25, 0.3}} << 1;
-    // Z = 0 on the first line still differs from the start value -1: one layer.
+    // Nothing extrudes: no layer.
     QTest::newRow("word after G swallowed")
-        << 0 << QStringList{"G1X10", "G0 X2 Y3"} << QVector<P>{{0, 2, 3, 0}} << 1;
-    QTest::newRow("Z alone counts a layer, adds no point")
-        << 0 << QStringList{"G0 Z0.3", "G0 Z0.5", "G1 X1 Y2 ;X7 comment"} << QVector<P>{{1, 1, 2, 0.5}} << 2;
+        << 0 << QStringList{"G1X10", "G0 X2 Y3"} << QVector<P>{{0, 2, 3, 0}} << 0;
+    QTest::newRow("Z alone makes no layer, adds no point")
+        << 0 << QStringList{"G0 Z0.3", "G0 Z0.5", "G1 X1 Y2 ;X7 comment"} << QVector<P>{{1, 1, 2, 0.5}} << 1;
+    // The engine's Z hop: lifted travels draw at the height they land on; only rising
+    // extrusion makes a layer.
+    QTest::newRow("hops between extrusions")
+        << 0 << QStringList{"G0 F6000 Z0.2", "G0 X0 Y0", "G1 F1200 X1 Y0 E1", "G1 F2400 E0", "G0 F6000 Z2.2",
+                            "G0 X5 Y5", "G0 Z0.2", "G1 F2400 E1", "G1 F1200 X6 Y5 E2", "G1 F2400 E1", "G0 F6000 Z2.2",
+                            "G0 F6000 Z2.4", "G0 X0 Y0", "G0 Z0.4", "G1 F1200 X1 Y0 E2", "G1 E1", "G0 Z2.4"}
+        << QVector<P>{{0, 0, 0, 0.2}, {1, 1, 0, 0.2}, {0, 5, 5, 0.2}, {1, 6, 5, 0.2}, {0, 0, 0, 0.4}, {1, 1, 0, 0.4}}
+        << 2;
     QTest::newRow("unnamed axes keep their values")
         << 0 << QStringList{"G1 X1 Y2 Z0.2", "G1 Y5", "G2 X-0.125"}
         << QVector<P>{{1, 1, 2, 0.2}, {1, 1, 5, 0.2}, {2, -0.125, 5, 0.2}} << 1;
@@ -226,7 +234,7 @@ void TestBVTReader::movesAndOffsets()
         QCOMPARE(got[size_t(i)].z, points[i][3]);
     }
     QCOMPARE(reader.layerCount, layers);
-    QCOMPARE(g_gcodeLayerCount.load(), reader.layerCount - 1);
+    QCOMPARE(g_gcodeLayerCount.load(), std::max(0, reader.layerCount - 1));
     QCOMPARE(layerStep.load(), 1);
     // The end marker closes the batch 0.2 above the last position.
     const PointRec marker = run.batches.back().back();

@@ -1,11 +1,18 @@
+#include <QDoubleSpinBox>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
 #include <cmath>
 
+#include "FileRW/BVTReader.h"
 #include "Thread/FDMSliceProcess.h"
+#include "UI/BVSettingWindow.h"
+#include "UI/BVTwoBtn.h"
+#include "render/GcodePreviewData.h"
 #include "scene/AppData.h"
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
@@ -50,40 +57,38 @@ private:
         model->translate(move);
     }
 
-private slots:
-    void slicesTheSceneIntoAPrintTaskFile()
+    QString appDir, dataDir;
+
+    // A program folder with the engine and a settings folder, once for all tests.
+    void setUpFolders()
     {
+        if (!appDir.isEmpty())
+            return;
         const QString engine = QStringLiteral(TARNI_BUILD_DIR "/BrevEngine/BrevEngine");
         QVERIFY2(QFileInfo(engine).isExecutable(), "build the engine first");
         QVERIFY(dir.isValid());
-        const QString appDir = dir.filePath("app");
-        const QString dataDir = dir.filePath("data");
+        appDir = dir.filePath("app");
+        dataDir = dir.filePath("data");
         QVERIFY(QDir().mkpath(appDir + "/BrevEngine"));
         QVERIFY(QFile::copy(engine, appDir + "/BrevEngine/" + FDMSliceProcess::engineFileName()));
-
         AppData* app = AppData::instance();
         app->setAppDir(appDir);
         app->setSettingsDir(dataDir);
         QVERIFY(QDir().mkpath(dataDir));
         app->setBoxSize(145, 145, 140, 150, 175);
         app->setChoiceType(1);
-        app->setPrintQuality(0);
-        app->setTemperature(215);
-        app->setHotbed(55);
-        addBox("cube", -15, 0, 10);
-        addBox("cube", 15, 5, 6);
-        auto* column = new MeshModel();
-        column->isSupport = true;
-        column->supportPoint = {15.0, 5.0, 0.0};
-        app->commitSupport(column);
+    }
 
-        // What the main window does before a slice: a fresh, writable ini from the profile.
+    // What the main window does: a fresh, writable ini from the profile, then the slice.
+    void sliceTo(const QString& profile, const QString& target)
+    {
+        AppData* app = AppData::instance();
         const QString ini = appDir + "/BrevEngine/Brev.ini";
-        QVERIFY(QFile::copy(":/config/Resources/low.ini", ini));
+        QFile::remove(ini);
+        QVERIFY(QFile::copy(profile, ini));
         QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
         QVERIFY(app->writeEngineConfig(ini));
 
-        const QString target = dataDir + "/gco/cube.BVT";
         auto* worker = new FDMSliceProcess();
         QThread thread;
         worker->moveToThread(&thread);
@@ -99,6 +104,29 @@ private slots:
         app->clearModels(false);
         QCOMPARE(failed.count(), 0);
         QVERIFY(!QFile::exists(ini));
+        lastProgress = progress;
+    }
+    QList<QList<QVariant>> lastProgress;
+
+private slots:
+    void slicesTheSceneIntoAPrintTaskFile()
+    {
+        setUpFolders();
+        AppData* app = AppData::instance();
+        app->setPrintQuality(0);
+        app->setTemperature(215);
+        app->setHotbed(55);
+        addBox("cube", -15, 0, 10);
+        addBox("cube", 15, 5, 6);
+        auto* column = new MeshModel();
+        column->isSupport = true;
+        column->supportPoint = {15.0, 5.0, 0.0};
+        app->commitSupport(column);
+        const QString target = dataDir + "/gco/cube.BVT";
+        sliceTo(":/config/Resources/low.ini", target);
+        if (QTest::currentTestFailed())
+            return;
+        const auto& progress = lastProgress;
 
         int previous = 0;
         for (const QList<QVariant>& p : progress) {
@@ -126,7 +154,88 @@ private slots:
         for (const QByteArray& l : lines)
             QVERIFY(!l.isEmpty() && !l.contains('\r') && l.size() < 256);
     }
+
+    // The settings window's choices reach the engine, and the preview reads back the layers
+    // the engine made, raft and Z hops included.
+    void settingsWindowToPreview()
+    {
+        setUpFolders();
+        AppData* app = AppData::instance();
+        app->setPrintQuality(1);
+        {
+            BVSettingWindow w;
+            auto& f = w.form();
+            auto choose = [](BVTwoBtn* b, bool second) {
+                b->findChild<QPushButton*>(second ? "btn_yes" : "btn_no")->click();
+            };
+            choose(f.have_support, true);
+            choose(f.support_type, true);      // TREE
+            choose(f.print_raft_layers, true);
+            choose(f.Infill_Pattern, false);   // CELLULAR
+            choose(f.Z_Hop_Retracting, true);
+            f.support_angle->setValue(45);
+            f.fill_density->setValue(20);
+            w.show();
+            f.btn_ok->click();
+        }
+        // A deck on a pillar: it overhangs on both sides.
+        addBox("pillar", 0, 0, 6);
+        auto* deck = new MeshModel();
+        deck->name = "deck";
+        deck->setMeshSlot(MeshList::instance()->add(box(24, 6, 2)));
+        app->addModel(deck);
+        const double lift[3] = {-9, 0, 6};
+        deck->translate(lift);
+        const QString target = dataDir + "/gco/deck.BVT";
+        sliceTo(":/config/Resources/mid.ini", target);
+        if (QTest::currentTestFailed())
+            return;
+
+        const QByteArray text = decipherPrintTask(target);
+        const QList<QByteArray> lines = text.split('\n');
+        int engineLayers = 0, hops = 0;
+        double layerZ = 0, z = 0, extruded = 0, e = 0;
+        for (const QByteArray& l : lines) {
+            if (l.startsWith(";LAYER:")) {
+                QCOMPARE(l.mid(7).toInt(), engineLayers++);
+                continue;
+            }
+            if (l.startsWith("G92 E0"))
+                e = 0;
+            const int zAt = l.indexOf(" Z"), eAt = l.indexOf(" E");
+            if (l.startsWith("G") && zAt > 0) {
+                const double nz = l.mid(zAt + 2).split(' ').first().toDouble();
+                hops += std::abs(nz - layerZ - 2.0) < 1e-6 ? 1 : 0;
+                z = nz;
+            }
+            if (l.startsWith("G1") && eAt > 0) {
+                const double ne = l.mid(eAt + 2).toDouble();
+                if (l.contains(" X")) {
+                    extruded += ne - e;
+                    layerZ = z;
+                }
+                e = ne;
+            }
+        }
+        QVERIFY(text.contains("\n;Layer count:\t" + QByteArray::number(engineLayers) + "\n"));
+        QVERIFY2(hops > 10, qPrintable(QString::number(hops)));
+        // The filament on the second line is what the moves extrude.
+        const QByteArray filament = lines[5];
+        QVERIFY(filament.startsWith(";Filament:\t"));
+        QVERIFY2(std::abs(filament.mid(11, filament.size() - 13).toDouble() - extruded) < 0.11,
+                 qPrintable(QString("%1 against %2").arg(filament.constData()).arg(extruded)));
+
+        GcodePreviewData preview;
+        BVTReader reader(preview, 1, 145, 145);
+        QVERIFY2(reader.LoadGCO(target), qPrintable(reader.refusal));
+        QVERIFY(preview.takeChunk([](const ToolPathMesh&) {}));
+        // Three raft layers and 8 mm at 0.14 mm.
+        QVERIFY2(engineLayers >= 3 + 57, qPrintable(QString::number(engineLayers)));
+        QCOMPARE(reader.layerCount, engineLayers);
+        QCOMPARE(g_gcodeLayerCount.load(), engineLayers - 1);
+        QCOMPARE(int(preview.layerHeightList().size()), engineLayers);
+    }
 };
 
-QTEST_GUILESS_MAIN(TestSliceEndToEnd)
+QTEST_MAIN(TestSliceEndToEnd)
 #include "tst_slicee2e.moc"

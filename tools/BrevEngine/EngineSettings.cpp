@@ -222,6 +222,22 @@ bool EngineSettings::resolve(std::string& error)
         && lengthUm("supportLineDistance", 2000, 0, 1000000, supportLineDistanceUm, error)
         && lengthUm("supportXYDistance", 700, 0, 100000, supportXYDistanceUm, error)
         && lengthUm("supportZDistanceTop", 280, 0, 100000, supportZDistanceTopUm, error)
+        && lengthUm("supportZDistanceBottom", supportZDistanceTopUm, 0, 100000, supportZDistanceBottomUm, error)
+        && lengthUm("supportReferLayerThickness", layerThicknessUm, 10, 100000, supportReferLayerThicknessUm, error)
+        && number("supportAngle", -1, -1e9, 1e9, supportAngle, error)
+        && count("supportType", 1, -1000, 1000, supportType, error)
+        && lengthUm("supportTreeRadiusMax", 3000, 100, 100000, supportTreeRadiusMaxUm, error)
+        && lengthUm("raftBaseThickness", 0, 0, 5000, raftBaseThicknessUm, error)
+        && lengthUm("raftInterfaceThickness", 0, 0, 5000, raftInterfaceThicknessUm, error)
+        && lengthUm("raftSurfaceThickness", 0, 0, 5000, raftSurfaceThicknessUm, error)
+        && number("raftAirGap", 0, -5000, 5000, raftAirGapUm, error)
+        && number("raftAirGapLayer0", 0, -5000, 5000, raftAirGapLayer0Um, error)
+        && number("insetraftAirGapLayer0", raftAirGapLayer0Um, -5000, 5000, insetRaftAirGapLayer0Um, error)
+        && lengthUm("raftMargin", 3000, 0, 100000, raftMarginUm, error)
+        && number("raftBaseSpeed", std::min(15.0, initialLayerSpeed), 0.1, 2000.0, raftBaseSpeed, error)
+        && number("raftInterfaceSpeed", supportSpeed, 0.1, 2000.0, raftInterfaceSpeed, error)
+        && number("raftSurfaceSpeed", supportSpeed, 0.1, 2000.0, raftSurfaceSpeed, error)
+        && lengthUm("retractionZHop", 0, 0, 100000, retractionZHopUm, error)
         && lengthUm("posx", 0, -kMaxPlaneUm, kMaxPlaneUm, posxUm, error)
         && lengthUm("posy", 0, -kMaxPlaneUm, kMaxPlaneUm, posyUm, error);
     if (!ok)
@@ -234,6 +250,17 @@ bool EngineSettings::resolve(std::string& error)
         skinLineSpacingUm = extrusionWidthUm / 2;
     if (supportLineDistanceUm > 0 && supportLineDistanceUm < extrusionWidthUm)
         supportLineDistanceUm = extrusionWidthUm;
+    // Steeper than this every layer would need support, and the lean would not be finite.
+    if (supportAngle > 89)
+        supportAngle = 89;
+    if (supportType != 2)
+        supportType = 1;
+    // Nothing holds the raft's upper layers without its base.
+    if (raftBaseThicknessUm == 0)
+        raftInterfaceThicknessUm = raftSurfaceThicknessUm = 0;
+    // A gap below the raft top would print the model into the raft.
+    raftAirGapLayer0Um = std::max(0.0, raftAirGapLayer0Um);
+    insetRaftAirGapLayer0Um = std::max(0.0, insetRaftAirGapLayer0Um);
 
     supportPoints.clear();
     if (manualSupportEnable) {

@@ -60,7 +60,28 @@ public:
     int64_t supportLineDistanceUm = 2000;
     int64_t supportXYDistanceUm = 700;
     int64_t supportZDistanceTopUm = 280;
+    int64_t supportZDistanceBottomUm = 280;
+    int64_t supportReferLayerThicknessUm = 280;
     std::vector<SupportPoint> supportPoints;
+
+    // Engine supports: angle from the vertical in degrees, below 0 for none.
+    double supportAngle = -1;
+    int supportType = 1; // 1 columns, 2 trees
+    int64_t supportTreeRadiusMaxUm = 3000;
+
+    // Raft: none while the base is 0. The gaps may be fractions of a micrometre.
+    int64_t raftBaseThicknessUm = 0;
+    int64_t raftInterfaceThicknessUm = 0;
+    int64_t raftSurfaceThicknessUm = 0;
+    double raftAirGapUm = 0;
+    double raftAirGapLayer0Um = 0;
+    double insetRaftAirGapLayer0Um = 0;
+    int64_t raftMarginUm = 3000;
+    double raftBaseSpeed = 15.0;
+    double raftInterfaceSpeed = 30.0;
+    double raftSurfaceSpeed = 30.0;
+
+    int64_t retractionZHopUm = 0;
 
     int64_t posxUm = 0;
     int64_t posyUm = 0;

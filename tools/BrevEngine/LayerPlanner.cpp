@@ -1,11 +1,15 @@
 #include "LayerPlanner.h"
 
+#include "Parallel.h"
+
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <limits>
 
 using ClipperLib::cInt;
 using ClipperLib::IntPoint;
+using ClipperLib::IntRect;
 using ClipperLib::Path;
 using ClipperLib::Paths;
 
@@ -81,9 +85,25 @@ void appendFixed(std::string& out, long long scaled, int decimals)
 // Writes one layer's moves; E is absolute from the layer's own G92 E0.
 class MoveWriter {
 public:
-    MoveWriter(const EngineSettings& s, LayerCode& code, bool startRetracted, double eScale)
-        : s_(s), code_(code), retracted_(startRetracted), eScale_(eScale)
+    // A layer that starts retracted starts lifted too when the nozzle hops.
+    MoveWriter(const EngineSettings& s, LayerCode& code, bool startRetracted, int64_t zUm, double eScale)
+        : s_(s), code_(code), retracted_(startRetracted),
+          lifted_(startRetracted && s.retractionZHopUm > 0), eScale_(eScale), zUm_(zUm)
     {
+    }
+
+    // The opening move of the layer, the hop included.
+    int64_t openingZUm() const { return zUm_ + (lifted_ ? s_.retractionZHopUm : 0); }
+
+    // Moves to another height within the layer; while lifted, only the landing changes.
+    void setZ(int64_t zUm)
+    {
+        if (zUm == zUm_)
+            return;
+        const double dz = std::fabs(double(zUm - zUm_));
+        zUm_ = zUm;
+        if (!lifted_)
+            zMove(zUm_, dz);
     }
 
     void travel(const IntPoint& p)
@@ -109,6 +129,10 @@ public:
         }
         if (p == pos_)
             return;
+        if (lifted_) {
+            zMove(zUm_, double(s_.retractionZHopUm));
+            lifted_ = false;
+        }
         if (retracted_) {
             e_ += double(s_.retractionAmountUm) / 1000.0;
             retracted_ = false;
@@ -147,12 +171,24 @@ public:
         eWord();
         code_.text += '\n';
         code_.seconds += double(s_.retractionAmountUm) / 1000.0 / s_.retractionSpeed;
+        if (s_.retractionZHopUm > 0 && !lifted_) {
+            zMove(zUm_ + s_.retractionZHopUm, double(s_.retractionZHopUm));
+            lifted_ = true;
+        }
     }
 
     const IntPoint& position() const { return pos_; }
     bool hasPosition() const { return havePos_; }
 
 private:
+    void zMove(int64_t zUm, double distanceUm)
+    {
+        line("G0", s_.moveSpeed);
+        code_.text += 'Z';
+        appendFixed(code_.text, zUm, 3);
+        code_.text += '\n';
+        code_.seconds += distanceUm / 1000.0 / s_.moveSpeed;
+    }
     void line(const char* g, double speedMmS)
     {
         code_.text += g;
@@ -180,16 +216,45 @@ private:
     const EngineSettings& s_;
     LayerCode& code_;
     bool retracted_;
+    bool lifted_;
     double eScale_;
+    int64_t zUm_;
     double e_ = 0;
     IntPoint pos_;
     bool havePos_ = false;
     long long lastF_ = -1;
 };
 
-// Closed loops, each started at its vertex nearest to the nozzle, the nearest loop next.
+// Closed loops, each started at its vertex nearest to the nozzle, the nearest loop next. Many
+// loops (a forest of support branches) go in bands across the plate instead: the nearest-next
+// search would take longer than the whole slice.
 void writeLoops(MoveWriter& w, Paths loops, double speed)
 {
+    if (loops.size() > 200) {
+        constexpr cInt kBandUm = 5000;
+        auto band = [](const Path& p) { return p.empty() ? 0 : p[0].Y / kBandUm; };
+        std::sort(loops.begin(), loops.end(), [&](const Path& a, const Path& b) {
+            const cInt ba = band(a), bb = band(b);
+            if (ba != bb)
+                return ba < bb;
+            if (a.empty() || b.empty())
+                return a.size() < b.size();
+            return ba % 2 == 0 ? a[0].X < b[0].X : a[0].X > b[0].X;
+        });
+        for (const Path& loop : loops) {
+            if (loop.size() < 2)
+                continue;
+            size_t start = 0;
+            if (w.hasPosition()) {
+                double best = std::numeric_limits<double>::max();
+                for (size_t k = 0; k < loop.size(); ++k)
+                    if (dist2(loop[k], w.position()) < best)
+                        best = dist2(loop[k], w.position()), start = k;
+            }
+            w.loop(loop, start, speed);
+        }
+        return;
+    }
     while (!loops.empty()) {
         size_t bestLoop = 0;
         size_t bestVertex = 0;
@@ -330,11 +395,130 @@ std::vector<FillLine> fillLines(const Paths& region, int64_t spacingUm, double a
     return lines;
 }
 
+namespace {
+
+Paths unionOf(const Paths& paths)
+{
+    Paths out;
+    if (paths.empty())
+        return out;
+    ClipperLib::Clipper c;
+    c.AddPaths(paths, ClipperLib::ptSubject, true);
+    c.Execute(ClipperLib::ctUnion, out, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
+    return out;
+}
+
+Path circle(double x, double y, double r)
+{
+    constexpr int kSides = 16;
+    Path p;
+    p.reserve(kSides);
+    for (int k = 0; k < kSides; ++k) {
+        const double a = 2 * kPi * k / kSides;
+        p.emplace_back(std::llround(x + r * std::cos(a)), std::llround(y + r * std::sin(a)));
+    }
+    return p;
+}
+
+ClipperLib::IntRect boundsOf(const Path& p)
+{
+    ClipperLib::IntRect r{LLONG_MAX, LLONG_MAX, LLONG_MIN, LLONG_MIN};
+    for (const IntPoint& q : p) {
+        r.left = std::min(r.left, q.X), r.right = std::max(r.right, q.X);
+        r.top = std::min(r.top, q.Y), r.bottom = std::max(r.bottom, q.Y);
+    }
+    return r;
+}
+
+// A negative offset of many separate islands, tile by tile: one offset of them all spends its
+// time sorting edges that never meet. Islands with holes go as one.
+Paths insetIslands(const Paths& paths, double deltaUm)
+{
+    if (paths.size() <= 64)
+        return offsetPaths(paths, deltaUm);
+    constexpr cInt kTileUm = 16000;
+    std::vector<std::pair<std::pair<cInt, cInt>, size_t>> order;
+    order.reserve(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (!ClipperLib::Orientation(paths[i]))
+            return offsetPaths(paths, deltaUm);
+        const ClipperLib::IntRect b = boundsOf(paths[i]);
+        order.push_back({{(b.top + b.bottom) / 2 / kTileUm, (b.left + b.right) / 2 / kTileUm}, i});
+    }
+    std::sort(order.begin(), order.end());
+    Paths out, group;
+    for (size_t k = 0; k < order.size(); ++k) {
+        group.push_back(paths[order[k].second]);
+        if (k + 1 == order.size() || order[k + 1].first != order[k].first) {
+            Paths part = offsetPaths(group, deltaUm);
+            out.insert(out.end(), part.begin(), part.end());
+            group.clear();
+        }
+    }
+    return out;
+}
+
+bool inside(const Paths& region, double x, double y)
+{
+    const IntPoint p(std::llround(x), std::llround(y));
+    int count = 0;
+    for (const Path& path : region)
+        if (ClipperLib::PointInPolygon(p, path) != 0)
+            ++count;
+    return count % 2 == 1;
+}
+
+// Whole layers in a gap of gapUm, the gap first taken in whole reference layers.
+long long gapLayers(int64_t gapUm, int64_t referUm, int64_t layerUm)
+{
+    const double refs = std::round(double(gapUm) / double(referUm));
+    return std::llround(refs * double(referUm) / double(layerUm));
+}
+
+} // namespace
+
 LayerPlanner::LayerPlanner(const EngineSettings& settings, const LayerHeights& heights,
                            const std::vector<Paths>& outlines)
     : s_(settings), heights_(heights), outlines_(outlines), regions_(outlines.size())
 {
+    const bool engineSupport = s_.supportAngle >= 0;
+    if (engineSupport) {
+        clearance_.resize(outlines.size());
+        overhang_.resize(outlines.size());
+        carried_.resize(outlines.size());
+        if (s_.supportType == 2)
+            tree_.resize(outlines.size());
+    }
+    // Raft layers from the bottom; the model then stands on the raft with its air gaps.
+    int64_t z = 0;
+    const int64_t w = s_.extrusionWidthUm;
+    if (s_.raftBaseThicknessUm > 0) {
+        z += s_.raftBaseThicknessUm;
+        raft_.push_back({z, s_.raftBaseThicknessUm, w * 3, 0.0, s_.raftBaseSpeed});
+        if (s_.raftInterfaceThicknessUm > 0) {
+            z += s_.raftInterfaceThicknessUm;
+            raft_.push_back({z, s_.raftInterfaceThicknessUm, w * 2, 90.0, s_.raftInterfaceSpeed});
+        }
+        if (s_.raftSurfaceThicknessUm > 0) {
+            z += s_.raftSurfaceThicknessUm;
+            raft_.push_back({z, s_.raftSurfaceThicknessUm, w, 0.0, s_.raftSurfaceSpeed});
+        }
+    }
+    const bool raft = !raft_.empty();
+    modelZUm_.resize(outlines.size());
+    for (size_t i = 0; i < outlines.size(); ++i) {
+        int64_t mz = heights.printZUm[i];
+        if (raft)
+            mz += z + std::llround(i == 0 ? s_.raftAirGapLayer0Um : s_.raftAirGapUm);
+        // Every layer above the one before, the first layer's walls included.
+        if (i > 0)
+            mz = std::max(mz, std::max(modelZUm_[i - 1], firstWallZUm_) + 10);
+        modelZUm_[i] = mz;
+        if (i == 0)
+            firstWallZUm_ = raft ? z + heights.printZUm[0] + std::llround(s_.insetRaftAirGapLayer0Um) : mz;
+    }
 }
+
 
 void LayerPlanner::makeInsets(size_t layer)
 {
@@ -377,8 +561,22 @@ void LayerPlanner::makeSkin(size_t layer)
         r.sparse = clip(r.inner, r.skin, ClipperLib::ctDifference);
 }
 
+
 void LayerPlanner::makeSupport(size_t layer)
 {
+    if (!clearance_.empty()) {
+        clearance_[layer] = offsetPaths(outlines_[layer], double(s_.supportXYDistanceUm));
+        if (layer > 0) {
+            // What reaches farther out than the angle allows over the layer below. A thin
+            // opening drops the slivers where walls stand straight.
+            const double t = double(heights_.printZUm[layer] - heights_.printZUm[layer - 1]);
+            const double reach = t * std::tan(s_.supportAngle * kPi / 180.0);
+            Paths out = clip(outlines_[layer], offsetPaths(outlines_[layer - 1], reach),
+                             ClipperLib::ctDifference);
+            overhang_[layer] = offsetPaths(offsetPaths(out, -25.0), 25.0);
+        }
+    }
+
     if (!s_.manualSupportEnable || s_.supportPoints.empty())
         return;
     const int64_t z = heights_.printZUm[layer];
@@ -396,13 +594,222 @@ void LayerPlanner::makeSupport(size_t layer)
     }
     if (squares.empty())
         return;
-    Paths merged;
-    ClipperLib::Clipper c;
-    c.AddPaths(squares, ClipperLib::ptSubject, true);
-    c.Execute(ClipperLib::ctUnion, merged, ClipperLib::pftNonZero, ClipperLib::pftNonZero);
     // Keep clear of the model where a column passes beside it.
     Paths model = offsetPaths(outlines_[layer], double(s_.supportXYDistanceUm));
-    regions_[layer].support = clip(merged, model, ClipperLib::ctDifference);
+    regions_[layer].support = clip(unionOf(squares), model, ClipperLib::ctDifference);
+}
+
+void LayerPlanner::spreadSupport()
+{
+    if (carried_.empty())
+        return;
+    // From the top down: what the layers above need, less where the model stands in the way
+    // (support that meets the model ends on it).
+    const long long L = static_cast<long long>(regions_.size());
+    const long long topGap = gapLayers(s_.supportZDistanceTopUm, s_.supportReferLayerThicknessUm,
+                                       s_.layerThicknessUm);
+    Paths need;
+    for (long long i = L - 1; i >= 0; --i) {
+        const long long j = i + 1 + topGap;
+        if (j < L && !overhang_[size_t(j)].empty()) {
+            need.insert(need.end(), overhang_[size_t(j)].begin(), overhang_[size_t(j)].end());
+            need = unionOf(need);
+        }
+        if (!need.empty())
+            need = clip(need, clearance_[size_t(i)], ClipperLib::ctDifference);
+        carried_[size_t(i)] = need;
+    }
+    if (s_.supportType == 2)
+        growTrees();
+}
+
+// Branches start on a grid under everything that needs support, lean toward their nearest
+// neighbour and merge with it, thicken on the way down up to the largest radius, and stand on
+// the plate or end on the model.
+void LayerPlanner::growTrees()
+{
+    const size_t L = regions_.size();
+    const double w = double(s_.extrusionWidthUm);
+    const double spacing = double(std::max<int64_t>(s_.supportLineDistanceUm, 2 * s_.extrusionWidthUm));
+    const double rMax = std::max(w, double(s_.supportTreeRadiusMaxUm));
+    const double reachUm = 8000.0; // branches farther apart than this do not lean together
+
+    // The grid cells whose centre lies in each layer's support, by rows of the fill.
+    std::vector<std::vector<std::pair<int32_t, int32_t>>> cells(L);
+    parallelFor(L, [&](size_t i) {
+        for (const FillLine& l : fillLines(carried_[i], int64_t(spacing), 0)) {
+            const int32_t row = int32_t(std::floor(double(l.a.Y) / spacing));
+            const double x0 = std::min(l.a.X, l.b.X), x1 = std::max(l.a.X, l.b.X);
+            for (long long col = std::llround(std::ceil(x0 / spacing - 0.5));
+                 (double(col) + 0.5) * spacing <= x1; ++col)
+                cells[i].emplace_back(int32_t(col), row);
+        }
+    });
+
+    std::vector<TreeNode> nodes;
+    std::vector<TreeNode> before;
+    std::vector<char> claimed;
+    long long minCol = 0, minRow = 0, cols = 0, rows = 0;
+    {
+        long long c0 = LLONG_MAX, c1 = LLONG_MIN, r0 = LLONG_MAX, r1 = LLONG_MIN;
+        for (const auto& layer : cells)
+            for (const auto& c : layer) {
+                c0 = std::min<long long>(c0, c.first), c1 = std::max<long long>(c1, c.first);
+                r0 = std::min<long long>(r0, c.second), r1 = std::max<long long>(r1, c.second);
+            }
+        if (c0 <= c1) {
+            minCol = c0, minRow = r0, cols = c1 - c0 + 1, rows = r1 - r0 + 1;
+            claimed.assign(size_t(cols * rows), 0);
+        }
+    }
+    for (size_t i = L; i-- > 0;) {
+        const double t = double(heights_.printZUm[i] - (i > 0 ? heights_.printZUm[i - 1] : 0));
+        const double step = t * 0.84; // a lean of about 40 degrees
+        // New tips: grid cells reached for the first time, and support islands too small to
+        // hold a cell centre.
+        for (const auto& c : cells[i]) {
+            char& taken = claimed[size_t((c.second - minRow) * cols + (c.first - minCol))];
+            if (taken)
+                continue;
+            taken = 1;
+            nodes.push_back({(c.first + 0.5) * spacing, (c.second + 0.5) * spacing, w});
+        }
+        for (const Path& island : carried_[i]) {
+            if (!ClipperLib::Orientation(island) || std::fabs(ClipperLib::Area(island)) < w * w)
+                continue;
+            double cx = 0, cy = 0;
+            for (const IntPoint& p : island)
+                cx += double(p.X), cy += double(p.Y);
+            cx /= double(island.size()), cy /= double(island.size());
+            bool held = false;
+            for (const TreeNode& n : nodes)
+                if (ClipperLib::PointInPolygon(IntPoint(std::llround(n.x), std::llround(n.y)), island) != 0) {
+                    held = true;
+                    break;
+                }
+            if (!held)
+                nodes.push_back(inside({island}, cx, cy) ? TreeNode{cx, cy, w}
+                                                         : TreeNode{double(island[0].X), double(island[0].Y), w});
+        }
+
+        // Lean toward the nearest neighbour; the nodes are sorted by x to find it quickly.
+        before = nodes;
+        std::sort(before.begin(), before.end(), [](const TreeNode& a, const TreeNode& b) { return a.x < b.x; });
+        nodes = before;
+        for (size_t k = 0; k < before.size(); ++k) {
+            double best = reachUm * reachUm;
+            long long pick = -1;
+            for (long long dir : {-1LL, 1LL})
+                for (long long m = (long long)k + dir; m >= 0 && m < (long long)before.size(); m += dir) {
+                    const double dx = before[size_t(m)].x - before[k].x;
+                    if (dx * dx >= best)
+                        break;
+                    const double dy = before[size_t(m)].y - before[k].y;
+                    if (dx * dx + dy * dy < best)
+                        best = dx * dx + dy * dy, pick = m;
+                }
+            TreeNode& n = nodes[k];
+            n.r = std::min(rMax, n.r + t * 0.1);
+            if (pick >= 0) {
+                const double d = std::sqrt(best);
+                const double move = std::min(step, d / 2);
+                n.x += (before[size_t(pick)].x - before[k].x) / d * move;
+                n.y += (before[size_t(pick)].y - before[k].y) / d * move;
+            }
+        }
+        // Keep clear of the model: a branch pushed into it stays where it was, one standing
+        // on it ends there.
+        size_t keep = 0;
+        for (size_t k = 0; k < nodes.size(); ++k) {
+            TreeNode n = nodes[k];
+            if (inside(clearance_[i], n.x, n.y)) {
+                if (inside(clearance_[i], before[k].x, before[k].y))
+                    continue;
+                n.x = before[k].x, n.y = before[k].y;
+            }
+            nodes[keep++] = n;
+        }
+        nodes.resize(keep);
+        // Branches that touch become one, as thick as both together allow.
+        std::vector<char> gone;
+        for (bool merged = true; merged;) {
+            merged = false;
+            std::sort(nodes.begin(), nodes.end(), [](const TreeNode& a, const TreeNode& b) { return a.x < b.x; });
+            gone.assign(nodes.size(), 0);
+            for (size_t k = 0; k < nodes.size(); ++k) {
+                if (gone[k])
+                    continue;
+                for (size_t m = k + 1; m < nodes.size() && nodes[m].x - nodes[k].x < 2 * rMax; ++m) {
+                    const double dx = nodes[m].x - nodes[k].x, dy = nodes[m].y - nodes[k].y;
+                    const double touch = nodes[k].r + nodes[m].r;
+                    if (gone[m] || dx * dx + dy * dy >= touch * touch)
+                        continue;
+                    const double a = nodes[k].r * nodes[k].r, b = nodes[m].r * nodes[m].r;
+                    nodes[k] = {(nodes[k].x * a + nodes[m].x * b) / (a + b), (nodes[k].y * a + nodes[m].y * b) / (a + b),
+                                std::min(rMax, std::sqrt(a + b))};
+                    gone[m] = 1;
+                    merged = true;
+                }
+            }
+            size_t live = 0;
+            for (size_t k = 0; k < nodes.size(); ++k)
+                if (!gone[k])
+                    nodes[live++] = nodes[k];
+            nodes.resize(live);
+        }
+        tree_[i] = nodes;
+    }
+}
+
+void LayerPlanner::shapeSupport(size_t layer)
+{
+    if (carried_.empty())
+        return;
+    const long long bottomGap = gapLayers(s_.supportZDistanceBottomUm, s_.supportReferLayerThicknessUm,
+                                          s_.layerThicknessUm);
+    // The gap above the model where support stands on it.
+    auto leaveBottomGap = [&](Paths area) {
+        for (long long k = 1; k <= bottomGap && (long long)layer - k >= 0 && !area.empty(); ++k)
+            area = clip(area, outlines_[size_t((long long)layer - k)], ClipperLib::ctDifference);
+        return area;
+    };
+    Paths& support = regions_[layer].support;
+    if (s_.supportType != 2) {
+        Paths area = leaveBottomGap(carried_[layer]);
+        if (support.empty()) {
+            support = std::move(area);
+        } else if (!area.empty()) {
+            support.insert(support.end(), area.begin(), area.end());
+            support = unionOf(support);
+        }
+        return;
+    }
+    // Branches do not touch one another (touching ones were merged), so only those near the
+    // model or a manual column go through the clipper: thousands at once would be slow.
+    std::vector<IntRect> obstacles;
+    for (const Path& p : clearance_[layer])
+        obstacles.push_back(boundsOf(p));
+    for (long long k = 1; k <= bottomGap && (long long)layer - k >= 0; ++k)
+        for (const Path& p : outlines_[size_t((long long)layer - k)])
+            obstacles.push_back(boundsOf(p));
+    for (const Path& p : support)
+        obstacles.push_back(boundsOf(p));
+    Paths near;
+    const size_t columns = support.size();
+    for (const TreeNode& n : tree_[layer]) {
+        Path c = circle(n.x, n.y, n.r);
+        const IntRect b = boundsOf(c);
+        bool close = false;
+        for (const IntRect& o : obstacles)
+            close = close || (b.left <= o.right && o.left <= b.right && b.top <= o.bottom && o.top <= b.bottom);
+        (close ? near : support).push_back(std::move(c));
+    }
+    if (near.empty())
+        return;
+    near = leaveBottomGap(clip(near, clearance_[layer], ClipperLib::ctDifference));
+    if (columns > 0)
+        near = clip(near, Paths(support.begin(), support.begin() + long(columns)), ClipperLib::ctDifference);
+    support.insert(support.end(), near.begin(), near.end());
 }
 
 void LayerPlanner::dropSmallAreas(size_t layer)
@@ -414,50 +821,118 @@ void LayerPlanner::dropSmallAreas(size_t layer)
     dropSmall(r.support, w * w);
 }
 
+void LayerPlanner::planRaft()
+{
+    if (raft_.empty() || regions_.empty())
+        return;
+    Paths foot = outlines_[0];
+    foot.insert(foot.end(), regions_[0].support.begin(), regions_[0].support.end());
+    raftArea_ = offsetPaths(unionOf(foot), double(s_.raftMarginUm));
+}
+
+double LayerPlanner::eScale(int64_t thicknessUm) const
+{
+    const double filamentRadiusMm = double(s_.filamentDiameterUm) / 2000.0;
+    return (double(s_.extrusionWidthUm) / 1000.0) * (double(thicknessUm) / 1000.0)
+           / (kPi * filamentRadiusMm * filamentRadiusMm) * s_.filamentFlowPercent / 100.0;
+}
+
+namespace {
+
+void openLayer(std::string& t, const EngineSettings& s, int64_t zUm, size_t number)
+{
+    t += "G0 F";
+    appendInt(t, std::llround(s.moveSpeed * 60.0));
+    t += " Z";
+    appendFixed(t, zUm, 3);
+    t += "\n;LAYER:";
+    appendInt(t, static_cast<long long>(number));
+    t += "\nG92 E0\n";
+}
+
+} // namespace
+
+LayerCode LayerPlanner::writeRaftLayer(size_t k) const
+{
+    const RaftLayer& rl = raft_[k];
+    const double w = double(s_.extrusionWidthUm);
+    LayerCode code;
+    MoveWriter mw(s_, code, k > 0 && s_.retractionAmountUm > 0, rl.zUm, eScale(rl.thicknessUm));
+    code.text.reserve(4096);
+    openLayer(code.text, s_, mw.openingZUm(), k);
+    code.seconds += double(rl.thicknessUm) / 1000.0 / s_.moveSpeed;
+    writeLoops(mw, offsetPaths(raftArea_, -w / 2), rl.speed);
+    writeLines(mw, fillLines(offsetPaths(raftArea_, -w), rl.spacingUm, rl.angleDeg), rl.speed);
+    mw.retract();
+    return code;
+}
+
 LayerCode LayerPlanner::writeLayer(size_t layer) const
 {
     const LayerRegions& r = regions_[layer];
-    const int64_t z = heights_.printZUm[layer];
-    const int64_t thickness = layer == 0 ? z : z - heights_.printZUm[layer - 1];
+    const int64_t z = modelZUm_[layer];
+    const int64_t wallZ = layer == 0 ? firstWallZUm_ : z;
+    const int64_t thickness = layer == 0 ? heights_.printZUm[0]
+                                         : heights_.printZUm[layer] - heights_.printZUm[layer - 1];
     const double w = double(s_.extrusionWidthUm);
-    const double filamentRadiusMm = double(s_.filamentDiameterUm) / 2000.0;
-    const double eScale = (w / 1000.0) * (double(thickness) / 1000.0)
-                          / (kPi * filamentRadiusMm * filamentRadiusMm)
-                          * s_.filamentFlowPercent / 100.0;
     const bool first = layer == 0;
     auto speed = [&](double v) { return first ? std::min(v, s_.initialLayerSpeed) : v; };
+    const size_t number = raft_.size() + layer;
 
     LayerCode code;
     std::string& t = code.text;
     t.reserve(4096);
-    t += "G0 F";
-    appendInt(t, std::llround(s_.moveSpeed * 60.0));
-    t += " Z";
-    appendFixed(t, z, 3);
-    t += "\n;LAYER:";
-    appendInt(t, static_cast<long long>(layer));
-    t += "\nG92 E0\n";
+    // Walls that sit higher than the rest of the layer go first: the nozzle never climbs while
+    // a layer prints, so a rise while extruding always means the next layer.
+    const bool wallsFirst = wallZ > z;
     // Every layer but the first starts retracted: the one before ended so.
-    MoveWriter mw(s_, code, !first && s_.retractionAmountUm > 0, eScale);
+    MoveWriter mw(s_, code, number > 0 && s_.retractionAmountUm > 0, wallsFirst ? wallZ : z, eScale(thickness));
+    openLayer(t, s_, mw.openingZUm(), number);
     code.seconds += double(thickness) / 1000.0 / s_.moveSpeed;
 
     const bool odd = layer % 2 == 1;
+    auto walls = [&] {
+        mw.setZ(wallZ);
+        // Inner perimeters first, the outer one last, so the visible wall is laid against support.
+        for (size_t k = r.insets.size(); k-- > 0;)
+            writeLoops(mw, r.insets[k], speed(k == 0 ? s_.inset0Speed : s_.insetXSpeed));
+        mw.setZ(z);
+    };
+    if (wallsFirst)
+        walls();
     if (!r.support.empty()) {
-        writeLoops(mw, offsetPaths(r.support, -w / 2), speed(s_.supportSpeed));
+        writeLoops(mw, insetIslands(r.support, -w / 2), speed(s_.supportSpeed));
         if (s_.supportLineDistanceUm > 0)
-            writeLines(mw, fillLines(offsetPaths(r.support, -w), s_.supportLineDistanceUm, odd ? 90 : 0),
+            writeLines(mw, fillLines(insetIslands(r.support, -w), s_.supportLineDistanceUm, odd ? 90 : 0),
                        speed(s_.supportSpeed));
     }
-    // Inner perimeters first, the outer one last, so the visible wall is laid against support.
-    for (size_t k = r.insets.size(); k-- > 0;)
-        writeLoops(mw, r.insets[k], speed(k == 0 ? s_.inset0Speed : s_.insetXSpeed));
+    if (!wallsFirst)
+        walls();
     const double overlap = w * s_.infillOverlapPercent / 100.0;
     if (!r.skin.empty())
         writeLines(mw, fillLines(offsetPaths(r.skin, overlap), s_.skinLineSpacingUm, odd ? 135 : 45),
                    speed(s_.skinSpeed));
-    if (!r.sparse.empty())
-        writeLines(mw, fillLines(offsetPaths(r.sparse, overlap), s_.sparseInfillLineDistanceUm, odd ? 135 : 45),
-                   speed(s_.infillSpeed));
+    if (!r.sparse.empty()) {
+        const Paths area = offsetPaths(r.sparse, overlap);
+        const int64_t d = s_.sparseInfillLineDistanceUm;
+        std::vector<FillLine> lines;
+        auto add = [&](int64_t spacing, double angle) {
+            std::vector<FillLine> more = fillLines(area, spacing, angle);
+            lines.insert(lines.end(), more.begin(), more.end());
+        };
+        if (s_.infillPattern == 0) {
+            add(d, odd ? 135 : 45); // one direction, turned every layer
+        } else if (s_.infillPattern == 4) {
+            // Three directions on every layer close the cells, which stack into prisms.
+            add(3 * d, 0);
+            add(3 * d, 60);
+            add(3 * d, 120);
+        } else {
+            add(2 * d, 45); // a grid: both directions on every layer
+            add(2 * d, 135);
+        }
+        writeLines(mw, std::move(lines), speed(s_.infillSpeed));
+    }
     mw.retract();
     return code;
 }

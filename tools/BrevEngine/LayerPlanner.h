@@ -16,7 +16,14 @@ struct LayerRegions {
     ClipperLib::Paths inner;                // inside the last perimeter
     ClipperLib::Paths skin;                 // solid top and bottom
     ClipperLib::Paths sparse;               // sparse infill
-    ClipperLib::Paths support;              // manual support columns
+    ClipperLib::Paths support;              // engine support and manual columns
+};
+
+// One branch of tree support where it crosses a layer: centre and radius, micrometres.
+struct TreeNode {
+    double x;
+    double y;
+    double r;
 };
 
 // One layer's G-code; E restarts at 0 on every layer.
@@ -33,19 +40,45 @@ public:
 
     size_t layerCount() const { return regions_.size(); }
     const LayerRegions& regions(size_t layer) const { return regions_[layer]; }
+    // Raft layers print before the model's and are numbered first.
+    size_t raftLayerCount() const { return raft_.size(); }
+    const ClipperLib::Paths& raftArea() const { return raftArea_; }
 
-    // The stages, each for one layer and all layers of a stage before the next one.
+    // The stages, each for one layer and all layers of a stage before the next one; the
+    // whole-print steps between them run once.
     void makeInsets(size_t layer);
     void makeSkin(size_t layer);
-    void makeSupport(size_t layer);
+    void makeSupport(size_t layer);  // overhangs, model clearance, manual columns
+    void spreadSupport();            // carries support down from the overhangs, layer by layer
+    void shapeSupport(size_t layer); // what support prints on the layer
     void dropSmallAreas(size_t layer);
+    void planRaft();                 // after the support: the raft lies under it too
     LayerCode writeLayer(size_t layer) const;
+    LayerCode writeRaftLayer(size_t k) const;
 
 private:
+    struct RaftLayer {
+        int64_t zUm;
+        int64_t thicknessUm;
+        int64_t spacingUm;
+        double angleDeg;
+        double speed;
+    };
+    void growTrees();
+    double eScale(int64_t thicknessUm) const;
+
     const EngineSettings& s_;
     const LayerHeights& heights_;
     const std::vector<ClipperLib::Paths>& outlines_;
     std::vector<LayerRegions> regions_;
+    std::vector<ClipperLib::Paths> clearance_; // the model grown by the XY distance
+    std::vector<ClipperLib::Paths> overhang_;  // what hangs out too far over the layer below
+    std::vector<ClipperLib::Paths> carried_;   // support needed under the overhangs above
+    std::vector<std::vector<TreeNode>> tree_;
+    std::vector<RaftLayer> raft_;
+    ClipperLib::Paths raftArea_;
+    std::vector<int64_t> modelZUm_; // nozzle height of each model layer
+    int64_t firstWallZUm_ = 0;      // the first layer's walls, higher over a raft
 };
 
 struct FillLine {

@@ -63,6 +63,14 @@ void addSegment(const Triangle& t, int64_t plane, std::vector<IntPoint>& ends)
     IntPoint q = crossing(t, lone, (lone + 2) % 3, plane);
     if (p == q)
         return;
+    // Segments run counter-clockwise around the solid seen from above (z × facet normal), so
+    // overlapping shells can be joined by winding rather than by parity.
+    const double ax = double(t.x[1]) - t.x[0], ay = double(t.y[1]) - t.y[0], az = double(t.z[1]) - t.z[0];
+    const double bx = double(t.x[2]) - t.x[0], by = double(t.y[2]) - t.y[0], bz = double(t.z[2]) - t.z[0];
+    const double nx = ay * bz - az * by;
+    const double ny = az * bx - ax * bz;
+    if (double(q.X - p.X) * -ny + double(q.Y - p.Y) * nx < 0)
+        std::swap(p, q);
     ends.push_back(p);
     ends.push_back(q);
 }
@@ -72,26 +80,41 @@ double distance(const IntPoint& a, const IntPoint& b)
     return std::hypot(double(a.X - b.X), double(a.Y - b.Y));
 }
 
+// A chain of segments and how many of them it runs along (+1 each) or against (-1 each).
+struct Chain {
+    Path path;
+    long long vote = 0;
+};
+
+// A closed loop turned to run the way most of its segments do.
+void addLoop(Chain& c, Paths& loops)
+{
+    if (c.vote < 0)
+        std::reverse(c.path.begin(), c.path.end());
+    loops.push_back(std::move(c.path));
+}
+
 // Joins open chains end to start while a partner lies within the gap, then closes what is
 // closed enough; the rest cannot bound an area and is dropped.
-void closeOpenChains(std::vector<Path>& open, Paths& loops)
+void closeOpenChains(std::vector<Chain>& open, Paths& loops)
 {
     if (open.size() > 4000) {
-        for (Path& c : open)
-            if (c.size() >= 3 && distance(c.front(), c.back()) <= kGapCloseUm)
-                loops.push_back(std::move(c));
+        for (Chain& c : open)
+            if (c.path.size() >= 3 && distance(c.path.front(), c.path.back()) <= kGapCloseUm)
+                addLoop(c, loops);
         return;
     }
     while (!open.empty()) {
-        Path chain = std::move(open.back());
+        Chain whole = std::move(open.back());
         open.pop_back();
+        Path& chain = whole.path;
         for (;;) {
             double best = distance(chain.back(), chain.front());
             int bestIndex = -1;
             bool reversed = false;
             for (size_t i = 0; i < open.size(); ++i) {
-                double ds = distance(chain.back(), open[i].front());
-                double de = distance(chain.back(), open[i].back());
+                double ds = distance(chain.back(), open[i].path.front());
+                double de = distance(chain.back(), open[i].path.back());
                 if (ds < best) {
                     best = ds;
                     bestIndex = int(i);
@@ -105,14 +128,17 @@ void closeOpenChains(std::vector<Path>& open, Paths& loops)
             }
             if (bestIndex < 0 || best > kGapCloseUm) {
                 if (chain.size() >= 3 && distance(chain.back(), chain.front()) <= kGapCloseUm)
-                    loops.push_back(std::move(chain));
+                    addLoop(whole, loops);
                 break;
             }
-            Path next = std::move(open[size_t(bestIndex)]);
+            Chain next = std::move(open[size_t(bestIndex)]);
             open.erase(open.begin() + bestIndex);
-            if (reversed)
-                std::reverse(next.begin(), next.end());
-            chain.insert(chain.end(), next.begin(), next.end());
+            if (reversed) {
+                std::reverse(next.path.begin(), next.path.end());
+                next.vote = -next.vote;
+            }
+            chain.insert(chain.end(), next.path.begin(), next.path.end());
+            whole.vote += next.vote;
         }
     }
 }
@@ -155,13 +181,16 @@ Paths loopsFromSegments(std::vector<IntPoint>& ends)
     }
 
     Paths loops;
-    std::vector<Path> open;
+    std::vector<Chain> open;
     std::vector<char> used(segments, 0);
     for (size_t s = 0; s < segments; ++s) {
         if (used[s])
             continue;
         used[s] = 1;
-        Path chain{ends[2 * s], ends[2 * s + 1]};
+        Chain whole;
+        Path& chain = whole.path;
+        chain = {ends[2 * s], ends[2 * s + 1]};
+        whole.vote = 1;
         bool closed = false;
         // Forward from end 1.
         int64_t link = partner[2 * s + 1];
@@ -176,12 +205,13 @@ Paths loopsFromSegments(std::vector<IntPoint>& ends)
             used[seg] = 1;
             size_t far = size_t(link) ^ 1u;
             chain.push_back(ends[far]);
+            whole.vote += link % 2 == 0 ? 1 : -1; // entered at its start: along it
             link = partner[far];
         }
         if (closed) {
             chain.pop_back(); // the start point again
             if (chain.size() >= 3)
-                loops.push_back(std::move(chain));
+                addLoop(whole, loops);
             continue;
         }
         // Backward from end 0.
@@ -194,6 +224,7 @@ Paths loopsFromSegments(std::vector<IntPoint>& ends)
             used[seg] = 1;
             size_t far = size_t(link) ^ 1u;
             back.push_back(ends[far]);
+            whole.vote += link % 2 == 1 ? 1 : -1; // walked backwards: entered at its end
             link = partner[far];
         }
         if (!back.empty()) {
@@ -201,7 +232,7 @@ Paths loopsFromSegments(std::vector<IntPoint>& ends)
             back.insert(back.end(), chain.begin(), chain.end());
             chain.swap(back);
         }
-        open.push_back(std::move(chain));
+        open.push_back(std::move(whole));
     }
     closeOpenChains(open, loops);
     return loops;
@@ -254,8 +285,10 @@ std::vector<Paths> sliceMesh(StlMesh& mesh, const LayerHeights& heights, Progres
             ClipperLib::Clipper clipper;
             clipper.AddPaths(loops, ClipperLib::ptSubject, true);
             Paths merged;
-            clipper.Execute(ClipperLib::ctUnion, merged, ClipperLib::pftEvenOdd,
-                            ClipperLib::pftEvenOdd);
+            // Nonzero: overlapping models and shells print as one solid. A mesh turned inside
+            // out winds the other way and still fills.
+            clipper.Execute(ClipperLib::ctUnion, merged, ClipperLib::pftNonZero,
+                            ClipperLib::pftNonZero);
             ClipperLib::CleanPolygons(merged, kCleanDistanceUm);
             Paths& out = outlines[layer];
             for (Path& p : merged)

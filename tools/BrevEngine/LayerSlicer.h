@@ -19,8 +19,9 @@ struct LayerHeights {
     static LayerHeights forMesh(int64_t maxZUm, int64_t firstUm, int64_t layerUm);
 };
 
-// Cuts the mesh at every plane and returns each layer's outline: closed loops joined
-// by even-odd union (outer boundaries counter-clockwise, holes clockwise), micrometres.
+// Cuts the mesh at every plane and returns each layer's outline: closed loops oriented by the
+// facets' winding and joined by nonzero union, so overlapping shells make one solid (outer
+// boundaries counter-clockwise, holes clockwise), micrometres.
 std::vector<ClipperLib::Paths> sliceMesh(StlMesh& mesh, const LayerHeights& heights,
                                          Progress* progress);
 

@@ -106,9 +106,18 @@ int run(int argc, char** argv)
     runStage(progress, "inset", layers, [&](size_t i) { planner.makeInsets(i); });
     runStage(progress, "skin", layers, [&](size_t i) { planner.makeSkin(i); });
     runStage(progress, "overhang", layers, [&](size_t i) { planner.makeSupport(i); });
-    runStage(progress, "deleteSmallAreas", layers, [&](size_t i) { planner.dropSmallAreas(i); });
-    std::vector<brev::LayerCode> code(layers);
-    runStage(progress, "unionSupportAreas", layers, [&](size_t i) { code[i] = planner.writeLayer(i); });
+    planner.spreadSupport();
+    runStage(progress, "deleteSmallAreas", layers, [&](size_t i) {
+        planner.shapeSupport(i);
+        planner.dropSmallAreas(i);
+    });
+    planner.planRaft();
+    const size_t raftLayers = planner.raftLayerCount();
+    std::vector<brev::LayerCode> code(raftLayers + layers);
+    runStage(progress, "unionSupportAreas", layers,
+             [&](size_t i) { code[raftLayers + i] = planner.writeLayer(i); });
+    for (size_t k = 0; k < raftLayers; ++k)
+        code[k] = planner.writeRaftLayer(k);
 
     progress.beginStage("export");
     if (!brev::writeGcode(outputPath, settings, code, error))
