@@ -8,7 +8,6 @@
 #include <QPushButton>
 
 #include "FileRW/PrintTaskWriter.h"
-#include "Thread/CommunicateThread.h"
 #include "Thread/FDMSliceProcess.h"
 #include "Thread/FileRWThread.h"
 #include "Thread/ThreadPool.h"
@@ -18,7 +17,6 @@
 #include "app/Startup.h"
 #include "render/GLWidget.h"
 #include "scene/AppData.h"
-#include "scene/MeshList.h"
 #include "scene/MeshModel.h"
 #include "common/CubeStl.h"
 
@@ -313,8 +311,6 @@ private slots:
         QTest::mouseClick(b, Qt::LeftButton);
         QCOMPARE(asked, QList<int>{kind});
         QCOMPARE(spy.count(), answer);
-        if (answer && kind == 40)
-            QCOMPARE(spy.first().at(0).toString(), QStringLiteral("deflaut"));
         setTask(0);
         p->slotLink(false);
         answers.clear();
@@ -485,7 +481,6 @@ private slots:
         QVERIFY(!close.isAccepted());
         QCOMPARE(asked, QList<int>{kind});
         QVERIFY(window->isVisible());
-        QVERIFY(ThreadPool::instance());
         QCOMPARE(AppData::instance()->modelCount(), models ? 1 : 0);
         setTask(0);
         answers.clear();
