@@ -372,6 +372,8 @@ void CommunicateThread::handleStatusReply(const QByteArray& data)
         break;
     case 2:
         m_printerState = StateSending;
+        if (state == StateSending && m_transferPhase == PhaseConfirm)
+            m_confirmIdle = 0;
         if (state != StateSending) {
             // A transfer this link did not start: the transfer step stops it.
             setState(StateSending);
@@ -434,8 +436,11 @@ void CommunicateThread::handleStatusReply(const QByteArray& data)
             m_printStatus.ended = true;
             emitPrintStatus();
         }
-        if (state == StateSending && m_transferPhase >= PhaseChunks && !m_bvtStatus.finished
-            && !m_bvtStatus.failed) {
+        const bool confirming = state == StateSending && m_transferPhase == PhaseConfirm;
+        if (confirming) {
+            m_confirmIdle = 1; // the free-space reply behind it decides
+        } else if (state == StateSending && m_transferPhase >= PhaseChunks && !m_bvtStatus.finished
+                   && !m_bvtStatus.failed) {
             // The printer gave up the file it was receiving.
             m_bvtStatus.failed = true;
             emit sendBVTStatusChanged(m_bvtStatus);
@@ -444,7 +449,7 @@ void CommunicateThread::handleStatusReply(const QByteArray& data)
         // reply to a query sent just before the transfer may arrive late: not an end.
         const bool transferStarting = state == StateSending
             && (m_transferPhase == PhaseFreeSpace || m_transferPhase == PhaseAnnounce);
-        if (state != StateReady && !transferStarting && !m_awaitingPrinter)
+        if (state != StateReady && !transferStarting && !confirming && !m_awaitingPrinter)
             sendQuery();
         break;
     }
@@ -500,14 +505,13 @@ void CommunicateThread::timerOut()
             failTransfer(ErrTransfer);
             break;
         case PhaseChunks:
-            ++m_chunkRetry;
-            if (m_chunkRetry >= MaxRetries) {
-                failTransfer(ErrTransfer);
-            } else {
-                LINK_LOG << "sendGcodeTime:" << m_chunkRetry;
-                startOperationTimer(ChunkMs);
-                sendChunk(m_bvtStatus.sentChunks - 1);
-            }
+            if (m_bvtStatus.sentChunks >= m_chunks.size())
+                confirmLastChunk();
+            else
+                resendChunk();
+            break;
+        case PhaseConfirm:
+            resendChunk();
             break;
         default:
             break;
@@ -607,6 +611,7 @@ void CommunicateThread::BVTProcessing(QString path)
 
     setState(StateSending);
     m_transferPhase = PhaseFreeSpace;
+    m_freeBefore = -1;
     m_chunkRetry = 0;
     startOperationTimer(RequestMs);
     sendCommand(SerialFrame::ReqFreeSpace);
@@ -630,6 +635,40 @@ void CommunicateThread::failTransfer(int error)
     sendQuery();
 }
 
+void CommunicateThread::finishTransfer()
+{
+    m_chunkRetry = 0;
+    m_bvtStatus.finished = true;
+    m_bvtStatus.progress = 10000;
+    emit sendBVTStatusChanged(m_bvtStatus);
+    sendQuery();
+}
+
+// The chunk last sent once more; the third failed attempt ends the transfer.
+void CommunicateThread::resendChunk()
+{
+    ++m_chunkRetry;
+    LINK_LOG << "sendGcodeTime:" << m_chunkRetry;
+    if (m_chunkRetry >= MaxRetries) {
+        failTransfer(ErrTransfer);
+        return;
+    }
+    m_transferPhase = PhaseChunks;
+    startOperationTimer(ChunkMs);
+    sendChunk(m_bvtStatus.sentChunks - 1);
+}
+
+// The printer stores the last chunk and closes the file before it acknowledges, so the
+// acknowledgement can be lost with the file complete: ask instead of sending again.
+void CommunicateThread::confirmLastChunk()
+{
+    m_transferPhase = PhaseConfirm;
+    m_confirmIdle = -1;
+    startOperationTimer(RequestMs);
+    sendCommand(SerialFrame::ReqStatus);
+    sendCommand(SerialFrame::ReqFreeSpace);
+}
+
 void CommunicateThread::sendFileChunk()
 {
     const int count = m_chunks.size();
@@ -643,6 +682,7 @@ void CommunicateThread::sendFileChunk()
         if (m_freeSpace < 0)
             return; // the free space has not been reported yet
         if (m_freeSpace > 8 * qint64(count)) {
+            m_freeBefore = m_freeSpace;
             m_transferPhase = PhaseAnnounce;
             startOperationTimer(RequestMs);
             sendCommand(SerialFrame::ReqControl,
@@ -668,10 +708,7 @@ void CommunicateThread::sendFileChunk()
             m_chunkRetry = 0;
             if (m_bvtStatus.sentChunks >= count) {
                 // The last chunk has been acknowledged: the file is on the card.
-                m_bvtStatus.finished = true;
-                m_bvtStatus.progress = 10000;
-                emit sendBVTStatusChanged(m_bvtStatus);
-                sendQuery();
+                finishTransfer();
                 return;
             }
             startOperationTimer(ChunkMs);
@@ -679,14 +716,21 @@ void CommunicateThread::sendFileChunk()
             ++m_bvtStatus.sentChunks;
             m_bvtStatus.progress = int(qint64(m_bvtStatus.sentChunks) * 10000 / count);
         } else if (m_chunkAckFlag == 2) {
-            ++m_chunkRetry;
-            LINK_LOG << "sendGcodeTime:" << m_chunkRetry;
-            if (m_chunkRetry >= MaxRetries) {
-                failTransfer(ErrTransfer);
-            } else {
-                startOperationTimer(ChunkMs);
-                sendChunk(m_bvtStatus.sentChunks - 1);
-            }
+            resendChunk();
+        }
+        break;
+    case PhaseConfirm:
+        if (m_chunkAckFlag == 1) {
+            finishTransfer(); // the acknowledgement came late after all
+        } else if (m_chunkAckFlag == 2) {
+            resendChunk();
+        } else if (m_freeSpace >= 0) {
+            // Idle, and the card has lost at least the file's size: the file is there.
+            const bool stored = m_confirmIdle == 1 && m_freeBefore >= 0 && m_freeBefore - m_freeSpace >= m_fileSize / 1024;
+            if (stored)
+                finishTransfer();
+            else
+                resendChunk();
         }
         break;
     case PhaseStop:

@@ -87,7 +87,10 @@ private slots:
     void sendBVTTimerOut();
 
 private:
-    enum TransferPhase { PhaseForeign = 0, PhaseFreeSpace = 1, PhaseAnnounce = 2, PhaseChunks = 3, PhaseStop = 4 };
+    // PhaseConfirm: the last chunk's acknowledgement is overdue; status and free space tell
+    // whether the printer has the whole file.
+    enum TransferPhase { PhaseForeign = 0, PhaseFreeSpace = 1, PhaseAnnounce = 2, PhaseChunks = 3, PhaseStop = 4,
+                         PhaseConfirm = 5 };
     enum PrintRequest { ReqBegin = 0, ReqNone = 1, ReqStop = 2, ReqPause = 3, ReqResume = 4 };
 
     void sendCommand(int code, const QByteArray& data = QByteArray());
@@ -102,6 +105,9 @@ private:
     void sendFileChunk();
     void sendChunk(int index);
     void failTransfer(int error);
+    void finishTransfer();
+    void resendChunk();
+    void confirmLastChunk();
     void failLeveling();
     void sendQuery();
     void closePort();
@@ -147,6 +153,8 @@ private:
     int m_lastError = 0;
     QList<QByteArray> m_chunks;
     qint64 m_fileSize = 0;
+    qint64 m_freeBefore = -1;  // KiB on the card before the transfer
+    int m_confirmIdle = -1;    // PhaseConfirm: 1 the printer reported idle, 0 still receiving
     SendBVTStatus m_bvtStatus;
     SerialFrame::Parser m_recvData; // receive buffer, parsed from an offset
     SendPrintStatus m_printStatus;

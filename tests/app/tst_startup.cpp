@@ -73,7 +73,8 @@ private slots:
         QTest::newRow("unknown machine") << 7 << 220 << 0 << 220;
         QTest::newRow("hot nozzle") << 2 << 300 << 2 << 210;
         QTest::newRow("cold nozzle") << 1 << 149 << 1 << 210;
-        QTest::newRow("limits") << 3 << 250 << 3 << 250;
+        QTest::newRow("upper limit") << 3 << 250 << 3 << 250;
+        QTest::newRow("lower limit") << 3 << 150 << 3 << 150;
     }
     void storedValuesAreChecked()
     {

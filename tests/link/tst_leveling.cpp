@@ -31,6 +31,11 @@ void TestLeveling::firstModelRun()
     QTRY_COMPARE(spyValues<PX5_1LevelingStatus>(*fx.px5), QList<PX5_1LevelingStatus>{PX5_1Accepted});
     QCOMPARE(fx.sent(ReqControl).last(), QByteArray(1, char(CtlBeginLeveling)));
     QCOMPARE(fx.state(), int(CommunicateThread::StateLeveling));
+    // The printer is busy levelling: no status queries, and their silence is no link loss.
+    const int queries = fx.sim.requestCount(ReqStatus);
+    QTest::qWait(Platform::scaledMs(4000));
+    QCOMPARE(fx.sim.requestCount(ReqStatus), queries);
+    QVERIFY(fx.linkStatus->size() == 1);
     // A new begin while levelling starts the run again.
     fx.call([&fx] { fx.link->beginLeveling(); });
     QTRY_COMPARE(fx.px5->size(), 2);
@@ -177,11 +182,17 @@ void TestLeveling::tray()
         fx.call([&fx] { fx.link->inTray(); });
     else
         fx.call([&fx] { fx.link->outTray(); });
+    int temperaturesBeforeStop = 0;
     if (fault == 2) {
         QTRY_VERIFY(fx.sim.printerState == PrinterSim::Tray && fx.trayTemp->size() >= 2);
+        fx.sync();
+        temperaturesBeforeStop = fx.trayTemp->size();
         fx.call([&fx] { fx.link->stopTray(); });
     }
     QTRY_COMPARE(spyValues<TrayStaus>(*fx.tray), expected);
+    // While the stop is under way the nozzle temperature is still shown.
+    if (fault == 2)
+        QVERIFY(fx.trayTemp->size() > temperaturesBeforeStop);
     QTRY_COMPARE(fx.state(), int(CommunicateThread::StateReady));
     QVERIFY(fx.errors->isEmpty());
     if (fault != 1)

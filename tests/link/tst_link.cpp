@@ -205,27 +205,38 @@ void TestLink::faultCodes()
 void TestLink::pauseReasons_data()
 {
     QTest::addColumn<int>("reason");
+    QTest::addColumn<bool>("printingFirst");
     QTest::addColumn<bool>("paused");
     QTest::addColumn<int>("error");
-    QTest::newRow("by the user") << 0 << true << 0;
-    QTest::newRow("door open") << 2 << true << int(ErrDoorOpen);
-    QTest::newRow("no material") << 3 << true << int(ErrNoMaterial);
-    QTest::newRow("unknown reason") << 1 << false << 0;
+    QTest::newRow("by the user") << 0 << true << true << 0;
+    QTest::newRow("door open") << 2 << true << true << int(ErrDoorOpen);
+    QTest::newRow("door open, found paused") << 2 << false << true << 0;
+    QTest::newRow("no material") << 3 << true << true << int(ErrNoMaterial);
+    QTest::newRow("unknown reason") << 1 << true << false << 0;
 }
 
 void TestLink::pauseReasons()
 {
     QFETCH(int, reason);
+    QFETCH(bool, printingFirst);
     QFETCH(bool, paused);
     QFETCH(int, error);
     LinkFixture fx;
     fx.sim.behaviour.progressStep = 0;
     fx.sim.printerState = PrinterSim::Printing;
-    QVERIFY(fx.linkUp());
-    QTRY_COMPARE(fx.state(), int(CommunicateThread::StatePrinting));
-    QVERIFY(!fx.link->isIdle());
+    if (printingFirst) {
+        QVERIFY(fx.linkUp());
+        QTRY_COMPARE(fx.state(), int(CommunicateThread::StatePrinting));
+        QVERIFY(!fx.link->isIdle());
+    }
     fx.sim.behaviour.pauseReason = reason;
     fx.sim.paused = true;
+    if (!printingFirst) {
+        QVERIFY(fx.linkUp());
+        QTRY_VERIFY(!fx.printStatus->isEmpty());
+        const int queries = fx.sim.requestCount(ReqStatus);
+        QTRY_VERIFY(fx.sim.requestCount(ReqStatus) >= queries + 2);
+    }
     QTRY_COMPARE(fx.state(), int(CommunicateThread::StateReady));
     fx.sync();
     const SendPrintStatus s = lastValue<SendPrintStatus>(*fx.printStatus);
@@ -317,6 +328,19 @@ void TestLink::logLines()
     }
     QVERIFY(sent);
     QVERIFY(received);
+
+    // Frames of 20 bytes and more (chunks above all) are not written to the log.
+    fx.call([&fx] { fx.link->beginLeveling(); });
+    QTRY_COMPARE(fx.px5->size(), 1);
+    const QString jog19 = hex(frame(ReqJog, jogData(QStringLiteral("X1234567"))));
+    const QString jog20 = hex(frame(ReqJog, jogData(QStringLiteral("X12345678"))));
+    QCOMPARE(jog19.size(), 2 * 19);
+    fx.call([&fx] { fx.link->levelingCommand(QStringLiteral("X1234567")); });
+    fx.call([&fx] { fx.link->levelingCommand(QStringLiteral("X12345678")); });
+    QTRY_COMPARE(fx.sim.requestCount(ReqJog), 2);
+    const QString all = capturedLog().join(QLatin1Char('\n'));
+    QVERIFY(all.contains(QStringLiteral("send: ") + jog19));
+    QVERIFY(!all.contains(jog20));
 }
 
 QTEST_GUILESS_MAIN(TestLink)

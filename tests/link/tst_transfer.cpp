@@ -43,7 +43,8 @@ private slots:
     void printControl();
     void beginRefused_data();
     void beginRefused();
-    void resumeWithDoorOpen();
+    void resumeRefused_data();
+    void resumeRefused();
     void requestsOutOfTurn();
 };
 
@@ -53,12 +54,16 @@ void TestTransfer::sendsFile_data()
     QTest::addColumn<int>("chunks");
     QTest::addColumn<int>("silences");
     QTest::addColumn<int>("chunkErrors");
-    QTest::newRow("100 bytes") << 100 << 1 << 0 << 0;
-    QTest::newRow("empty") << 0 << 1 << 0 << 0;
-    QTest::newRow("exact multiple") << 8192 * 3 << 4 << 0 << 0;
-    QTest::newRow("one more byte") << 8192 * 3 + 1 << 4 << 0 << 0;
-    QTest::newRow("two errors") << 20000 << 3 << 0 << 2;
-    QTest::newRow("two lost acknowledgements") << 20000 << 3 << 2 << 0;
+    QTest::addColumn<bool>("lastAckLost");
+    QTest::newRow("100 bytes") << 100 << 1 << 0 << 0 << false;
+    QTest::newRow("empty") << 0 << 1 << 0 << 0 << false;
+    QTest::newRow("exact multiple") << 8192 * 3 << 4 << 0 << 0 << false;
+    QTest::newRow("one more byte") << 8192 * 3 + 1 << 4 << 0 << 0 << false;
+    QTest::newRow("two errors") << 20000 << 3 << 0 << 2 << false;
+    QTest::newRow("two lost acknowledgements") << 20000 << 3 << 2 << 0 << false;
+    QTest::newRow("only chunk lost once") << 100 << 1 << 1 << 0 << false;
+    // The printer has the whole file: idle, and the card lost the file's size.
+    QTest::newRow("last acknowledgement lost") << 20000 << 3 << 0 << 0 << true;
 }
 
 void TestTransfer::sendsFile()
@@ -67,12 +72,14 @@ void TestTransfer::sendsFile()
     QFETCH(int, chunks);
     QFETCH(int, silences);
     QFETCH(int, chunkErrors);
+    QFETCH(bool, lastAckLost);
     LinkFixture fx;
     QVERIFY(fx.linkUp());
     const QByteArray data = pattern(size);
     const QString path = fx.writeFile(QStringLiteral("cube.BVT"), data);
     fx.sim.behaviour.chunkSilences = silences;
     fx.sim.behaviour.chunkErrors = chunkErrors;
+    fx.sim.behaviour.dropLastAck = lastAckLost;
     fx.call([&fx, path] { fx.link->BVTProcessing(path); });
     QTRY_VERIFY_WITH_TIMEOUT(transferEnded(fx), 10000);
     const SendBVTStatus s = lastBvt(fx);
@@ -104,6 +111,7 @@ void TestTransfer::failures_data()
     QTest::newRow("free space unanswered") << 4 << int(ErrTransfer);
     QTest::newRow("announcement unanswered") << 5 << int(ErrTransfer);
     QTest::newRow("file missing") << 6 << int(ErrFileOpen);
+    QTest::newRow("last chunk refused") << 7 << int(ErrTransfer);
 }
 
 void TestTransfer::failures()
@@ -122,6 +130,7 @@ void TestTransfer::failures()
     case 4: b.freeSpaceSilent = true; break;
     case 5: b.announcementSilent = true; break;
     case 6: path += QStringLiteral(".missing"); break;
+    case 7: b.refuseLastChunk = true; break;
     }
     fx.call([&fx, path] { fx.link->BVTProcessing(path); });
     QTRY_VERIFY_WITH_TIMEOUT(transferEnded(fx), 10000);
@@ -273,20 +282,36 @@ void TestTransfer::beginRefused()
     QTRY_COMPARE(fx.state(), int(CommunicateThread::StateReady));
 }
 
-void TestTransfer::resumeWithDoorOpen()
+void TestTransfer::resumeRefused_data()
 {
+    QTest::addColumn<bool>("door");
+    QTest::addColumn<QList<Error>>("errors");
+    QTest::newRow("door open") << true << QList<Error>{ErrDoorOpen};
+    QTest::newRow("refused") << false << QList<Error>();
+}
+
+void TestTransfer::resumeRefused()
+{
+    QFETCH(bool, door);
+    QFETCH(QList<Error>, errors);
     LinkFixture fx;
     fx.sim.behaviour.progressStep = 0;
     fx.sim.printerState = PrinterSim::Printing;
     fx.sim.paused = true;
     QVERIFY(fx.linkUp());
     QTRY_VERIFY(!fx.printStatus->isEmpty() && lastValue<SendPrintStatus>(*fx.printStatus).paused);
-    fx.sim.behaviour.doorOpen = true;
-    fx.call([&fx] { fx.link->restorePrint(); });
-    QTRY_COMPARE(spyValues<Error>(*fx.errors), QList<Error>{ErrDoorOpen});
-    QTRY_COMPARE(fx.state(), int(CommunicateThread::StateReady));
+    fx.sim.behaviour.doorOpen = door;
+    fx.sim.behaviour.refuseControl = !door;
     fx.sync();
-    QVERIFY(lastValue<SendPrintStatus>(*fx.printStatus).paused);
+    fx.printStatus->clear();
+    fx.call([&fx] { fx.link->restorePrint(); });
+    QTRY_COMPARE(fx.sim.requestCount(ReqControl), 1);
+    QTRY_COMPARE(fx.state(), int(CommunicateThread::StateReady));
+    QTRY_VERIFY(fx.printStatus->size() >= 2);
+    QCOMPARE(spyValues<Error>(*fx.errors), errors);
+    // The print stays paused all along: the window never offers Pause for it.
+    for (const SendPrintStatus& s : spyValues<SendPrintStatus>(*fx.printStatus))
+        QVERIFY(s.paused && !s.ended);
 }
 
 void TestTransfer::requestsOutOfTurn()

@@ -195,6 +195,11 @@ private slots:
         QVERIFY(!f.btnLevel_Origin->isEnabled());
         w->PX5_1LevelStatus(PX5_1Accepted);
         QVERIFY(!f.btnLevel_Origin->isEnabled());
+        f.btnLevel_Origin->setEnabled(true);
+        f.btnLevel_Xminus->click();
+        QCOMPARE(sent().last(), QStringLiteral("X0"));
+        QVERIFY(f.btnLevel_Origin->isEnabled());
+        w->PX5_1LevelStatus(PX5_1Accepted);
         w->PX5_1LevelStatus(PX5_1Ended);
         QVERIFY(f.btnLevel_Origin->isEnabled());
         QVERIFY(!w->isLevelingBusy());
@@ -259,6 +264,8 @@ private slots:
         QFETCH(int, result);
         QFETCH(int, kind);
         CommunicateThread* link = pool->linkWorker();
+        // Start from another value so that the report has to change the field.
+        w->form().first_layer_airgap_2->setValue(2.5);
         onLinkThread([link, data] { emit link->signLevelingData(data); });
         QTRY_COMPARE(w->form().first_layer_airgap_2->text(), command.mid(1));
         QSignalSpy begin(w, &BVSettingWindow::signPX6BeginLeveling);
@@ -397,8 +404,11 @@ private slots:
         QCOMPARE(f.label_tarystate->text(), QStringLiteral("Stop Returning..."));
         QCOMPARE(f.tabWidget->currentIndex(), 1);
         QVERIFY(w->movie()->state() == QMovie::Running);
+        w->PX5_1LevelStatus(PX5_1Accepted);
+        QVERIFY(w->isLevelingBusy());
         onLinkThread([link] { emit link->linkStatus(false); });
         QTRY_VERIFY(!f.tab_Material->isEnabled());
+        QVERIFY(!w->isLevelingBusy());
         QVERIFY(!w->isTrayBusy());
         QVERIFY(f.widget_tray_msg->isHidden());
         QVERIFY(f.btn_win_close->isEnabled());

@@ -111,11 +111,15 @@ private slots:
     void axisRotationTurnsByDifference()
     {
         MeshModel* m = modelOf(box(0, 0, 0, 10, 10, 10));
-        const double angles[3] = {0, 0, 10};
+        const double angles[3] = {90, 0, 10};
         m->setRotation(angles, true);
         m->setAxisRotation(2, 30);
         QCOMPARE(m->rotationAngles[2], 30.0);
-        const Eigen::Matrix3d expected = Eigen::AngleAxisd(30.0 / 180 * M_PI, Eigen::Vector3d::UnitZ()).toRotationMatrix();
+        // The turn is about the plate's Z, not about the model's own (tilted) axis.
+        const auto turn = [](double deg, const Eigen::Vector3d& axis) {
+            return Eigen::AngleAxisd(deg / 180 * M_PI, axis).toRotationMatrix();
+        };
+        const Eigen::Matrix3d expected = turn(30, Eigen::Vector3d::UnitZ()) * turn(90, Eigen::Vector3d::UnitX());
         const Eigen::Matrix3d got = m->getRotationMatrix().topLeftCorner<3, 3>();
         QVERIFY(got.isApprox(expected, 1e-12));
         delete m;
@@ -262,6 +266,8 @@ private slots:
         // A rebuild frees the old column.
         s->buildSupportBox(foot, 20, false);
         QVERIFY(near(s->box[5], 21) && near(s->box[2], 1));
+        // Each height change moves the column's origin by half of it.
+        QCOMPARE(s->getBoundValue(11), 10.0);
         QVERIFY(MeshList::instance()->at(first) == nullptr);
         QVERIFY(MeshList::instance()->at(s->supportSlot));
         delete s;

@@ -377,6 +377,8 @@ void PrinterSim::handleChunk(const QByteArray& data)
     const int bytes = data.size() - 3;
     if (m_nextChunk > 0 && number + 1 == m_nextChunk) {
         // A chunk sent again after a lost acknowledgement: already stored.
+        if (behaviour.dropLastAck && printerState != Receiving)
+            return;
         sendReply(RepChunkAck, QByteArray(1, '\0'));
         return;
     }
@@ -384,19 +386,28 @@ void PrinterSim::handleChunk(const QByteArray& data)
         sendReply(RepChunkAck, QByteArray(1, '\1'));
         return;
     }
+    const bool last = bytes < ChunkDataSize;
+    if (last && behaviour.refuseLastChunk) {
+        sendReply(RepChunkAck, QByteArray(1, '\1'));
+        return;
+    }
     m_incoming.append(data.constData() + 3, bytes);
     ++m_nextChunk;
     ++m_chunksReceived;
-    if (bytes < ChunkDataSize) {
+    if (last) {
         // The short chunk ends the file; it is complete before it is acknowledged.
         printerState = Idle;
         if (quint32(m_incoming.size()) == m_expectedSize) {
             m_fileName = m_incomingName;
             m_fileData = m_incoming;
             ++m_filesReceived;
+            const quint32 used = quint32((m_fileData.size() + 1023) / 1024);
+            behaviour.freeSpaceKiB = behaviour.freeSpaceKiB > used ? behaviour.freeSpaceKiB - used : 0;
             emit fileComplete(m_fileName, m_fileData.size());
         }
         m_incoming.clear();
+        if (behaviour.dropLastAck)
+            return;
     }
     sendReply(RepChunkAck, QByteArray(1, '\0'));
 }

@@ -32,11 +32,13 @@ public:
         int tryAgainCount = 0;        // "try again" answers before linkAnswer
         bool linkSilent = false;      // answers no link request
         bool freeSpaceSilent = false;
-        quint32 freeSpaceKiB = 1u << 20;
+        quint32 freeSpaceKiB = 1u << 20; // goes down as files are stored
         bool refuseAnnouncement = false;
         bool announcementSilent = false;
         int chunkErrors = 0;          // the next n chunks are answered with an error
         int chunkSilences = 0;        // the next n chunks get no answer
+        bool dropLastAck = false;     // the file's last chunk is stored, never acknowledged
+        bool refuseLastChunk = false; // the file's last chunk is always answered with an error
         bool stopSilent = false;
         int faultCode = 0;            // status byte 2
         int nozzleTemp = 25;
