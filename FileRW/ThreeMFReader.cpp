@@ -1,5 +1,6 @@
 #include "FileRW/ThreeMFReader.h"
 
+#include <QBuffer>
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 
@@ -162,7 +163,11 @@ bool ThreeMFReader::parseModel(const QByteArray& xml, const std::atomic<bool>* c
     // Looked at every few thousand elements: a few milliseconds of parsing.
     auto stopped = [&] { return (++elements & 0xfff) == 0 && cancel && cancel->load(std::memory_order_relaxed); };
 
-    QXmlStreamReader x(xml);
+    // Read through a device, so that the text is decoded as parsing goes rather than all at once.
+    QBuffer source;
+    source.setData(xml);
+    source.open(QIODevice::ReadOnly);
+    QXmlStreamReader x(&source);
     if (!x.readNextStartElement() || x.name() != QLatin1String("model"))
         return fail(QStringLiteral("no model root"));
     unit = unitInMm(x.attributes().value(QLatin1String("unit")));

@@ -12,7 +12,7 @@
 namespace parallel_sort_detail {
 // Work is cut into pieces of a few milliseconds each, so that a cancelled sort stops soon:
 // chunks sorted on their own, and pieces of the merged output.
-constexpr std::ptrdiff_t ChunkSize = 1 << 18;
+constexpr std::ptrdiff_t ChunkSize = 1 << 17;
 constexpr std::ptrdiff_t PieceSize = 1 << 17;
 
 // Runs task(0..count-1) on up to `threads` threads; stops handing out tasks once cancelled.
