@@ -5,6 +5,7 @@
 #include <QXmlStreamReader>
 
 #include <climits>
+#include <new>
 #include <cmath>
 
 #include <unistd.h>
@@ -413,7 +414,13 @@ bool ThreeMFReader::readItem(int item, std::vector<MeshData*>& out)
         return false;
     std::vector<QString> stack;
     std::vector<MeshData*> meshes;
-    if (!readObject(items[size_t(item)].objectId, items[size_t(item)].transform, stack, meshes)) {
+    bool ok = false;
+    try {
+        ok = readObject(items[size_t(item)].objectId, items[size_t(item)].transform, stack, meshes);
+    } catch (const std::bad_alloc&) {
+        ok = fail(QStringLiteral("out of memory"));
+    }
+    if (!ok) {
         for (MeshData* m : meshes)
             delete m;
         return false;

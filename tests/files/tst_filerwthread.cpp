@@ -312,7 +312,7 @@ private slots:
         QTest::addColumn<int>("side");
         QTest::addColumn<int>("stopAt"); // progress from which the load is stopped
         QTest::newRow("binary STL, welding") << "binary stl" << 700 << 9300;
-        QTest::newRow("ASCII STL, reading") << "ascii stl" << 300 << 1;
+        QTest::newRow("ASCII STL, reading") << "ascii stl" << 400 << 1;
         QTest::newRow("OBJ, reading") << "obj" << 800 << 1;
         QTest::newRow("3MF, parsing") << "3mf" << 550 << 2000;
     }
