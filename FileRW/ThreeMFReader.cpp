@@ -1,12 +1,11 @@
 #include "FileRW/ThreeMFReader.h"
 
 #include <QBuffer>
-#include <QRegularExpression>
 #include <QXmlStreamReader>
 
 #include <climits>
-#include <new>
 #include <cmath>
+#include <new>
 
 #include <unistd.h>
 
@@ -90,7 +89,16 @@ bool ThreeMFReader::parseTransform(const QString& text, Matrix& out)
 {
     // Any white space separates (a tab may come as a character reference); a part that is not
     // a number reads as 0.
-    const QVector<QStringRef> parts = text.splitRef(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+    QVector<QStringRef> parts;
+    for (int i = 0, n = text.size(); i < n;) {
+        while (i < n && text[i].isSpace())
+            ++i;
+        const int start = i;
+        while (i < n && !text[i].isSpace())
+            ++i;
+        if (i > start)
+            parts.push_back(text.midRef(start, i - start));
+    }
     if (parts.size() < 12)
         return false;
     for (int i = 0; i < 12; ++i) {
