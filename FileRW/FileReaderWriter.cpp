@@ -23,6 +23,8 @@ constexpr qint64 StlHeader = 84;
 constexpr qint64 StlRecord = 50;
 // Corner numbers are 32-bit; more triangles than this cannot be indexed.
 constexpr qint64 MaxTriangles = (std::numeric_limits<int32_t>::max() - 2) / 3;
+// Text lines may be long (names, comments), but not without end.
+constexpr size_t MaxTextLine = 1 << 20;
 
 bool finite3(double x, double y, double z)
 {
@@ -94,49 +96,158 @@ void join(std::vector<int32_t>& parent, int32_t a, int32_t b)
         parent[size_t(a)] = b;
 }
 
+bool near(const Point& a, const Point& b)
+{
+    return std::fabs(a.x - b.x) < WeldEps && std::fabs(a.y - b.y) < WeldEps && std::fabs(a.z - b.z) < WeldEps;
+}
+
+// The weld grid's cell of one coordinate, cells WeldEps wide. From 2^33 mm on, neighbouring
+// doubles lie further apart than WeldEps, so each value there gets a cell of its own, keyed by
+// its bits (beyond every ordinary cell number, in the same order).
+int64_t cellOf(double v)
+{
+    if (std::fabs(v) < 8589934592.0)
+        return int64_t(std::floor(v * 1e6));
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    const int64_t magnitude = int64_t(bits & 0x7fffffffffffffffULL);
+    return v < 0 ? -magnitude : magnitude;
+}
+
+struct CellPoint
+{
+    int64_t cx, cy, cz;
+    int32_t point;
+    bool operator<(const CellPoint& o) const
+    {
+        if (cx != o.cx)
+            return cx < o.cx;
+        if (cy != o.cy)
+            return cy < o.cy;
+        if (cz != o.cz)
+            return cz < o.cz;
+        return point < o.point;
+    }
+};
+
+// Whether some point of a lies within WeldEps of some point of b on every axis, for cells that
+// differ by `step` (each -1, 0 or 1): on the axes where the cells agree every pair is near.
+bool cellsTouch(const std::vector<Point>& pts, const CellPoint* a, size_t na, const CellPoint* b, size_t nb,
+                const int step[3])
+{
+    if (na * nb <= 64) {
+        for (size_t i = 0; i < na; ++i)
+            for (size_t j = 0; j < nb; ++j)
+                if (near(pts[size_t(a[i].point)], pts[size_t(b[j].point)]))
+                    return true;
+        return false;
+    }
+    // Large cells (only in crafted files): with u = step * coordinate on each axis, some pair
+    // needs u(b) - u(a) < WeldEps on all three. Sweep the first axis, keep the a's that pass it
+    // in a tree over the second axis holding the largest third, and ask it for every b.
+    using U = std::array<double, 3>;
+    auto lift = [&](const CellPoint* c, size_t n) {
+        std::vector<U> out(n);
+        for (size_t i = 0; i < n; ++i) {
+            const Point& p = pts[size_t(c[i].point)];
+            out[i] = {step[0] * p.x, step[1] * p.y, step[2] * p.z};
+        }
+        std::sort(out.begin(), out.end(), [](const U& l, const U& r) { return l[0] > r[0]; });
+        return out;
+    };
+    const std::vector<U> ua = lift(a, na), ub = lift(b, nb);
+    std::vector<double> ys(na);
+    for (size_t i = 0; i < na; ++i)
+        ys[i] = ua[i][1];
+    std::sort(ys.begin(), ys.end(), std::greater<double>());
+    ys.erase(std::unique(ys.begin(), ys.end()), ys.end());
+    // Prefix maxima over the second axis, largest first (a Fenwick tree).
+    std::vector<double> tree(ys.size() + 1, -std::numeric_limits<double>::infinity());
+    size_t taken = 0;
+    for (const U& q : ub) {
+        for (; taken < na && ua[taken][0] > q[0] - WeldEps; ++taken) {
+            const size_t rank = size_t(std::lower_bound(ys.begin(), ys.end(), ua[taken][1], std::greater<double>()) - ys.begin());
+            for (size_t k = rank + 1; k < tree.size(); k += k & (~k + 1))
+                tree[k] = std::max(tree[k], ua[taken][2]);
+        }
+        size_t count = size_t(std::lower_bound(ys.begin(), ys.end(), q[1] - WeldEps, std::greater<double>()) - ys.begin());
+        double best = -std::numeric_limits<double>::infinity();
+        for (; count > 0; count -= count & (~count + 1))
+            best = std::max(best, tree[count]);
+        if (best > q[2] - WeldEps)
+            return true;
+    }
+    return false;
+}
+
 // Merges the distinct points (sorted by x, y, z) that lie within WeldEps of each other on every
-// axis. The search walks each point's few neighbours in sorted order: points with the same x
-// (sorted by y, then z), then points of the next x values less than WeldEps away.
-void joinNearPoints(const std::vector<Point>& pts, std::vector<int32_t>& parent)
+// axis, and so on transitively. Points go into a grid of WeldEps cells: the points of one cell
+// are all near each other, and a pair can only be near in the same or a neighbouring cell, so
+// the work stays linear however the coordinates crowd. False when cancelled.
+bool joinNearPoints(const std::vector<Point>& pts, std::vector<int32_t>& parent, const std::atomic<bool>& cancelled)
 {
     const size_t n = pts.size();
-    // Ends of runs of equal x and of equal (x, y).
-    std::vector<int32_t> xEnd(n), yEnd(n);
-    for (size_t i = n; i-- > 0;) {
-        const bool sameX = i + 1 < n && pts[i + 1].x == pts[i].x;
-        xEnd[i] = sameX ? xEnd[i + 1] : int32_t(i + 1);
-        yEnd[i] = sameX && pts[i + 1].y == pts[i].y ? yEnd[i + 1] : int32_t(i + 1);
-    }
-    auto close = [&](size_t i, size_t j) {
-        return std::fabs(pts[j].x - pts[i].x) < WeldEps && std::fabs(pts[j].y - pts[i].y) < WeldEps
-               && std::fabs(pts[j].z - pts[i].z) < WeldEps;
-    };
-    // Scans the block [from, blockEnd) of equal x, sorted by (y, z), for partners of i.
-    auto scanBlock = [&](size_t i, size_t from, size_t blockEnd) {
-        size_t j = from;
-        while (j < blockEnd && pts[j].y < pts[i].y + WeldEps) {
-            // One run of equal y, sorted by z: find z near pts[i].z by binary search.
-            const size_t runEnd = size_t(yEnd[j]);
-            const double lo = pts[i].z - WeldEps;
-            auto it = std::lower_bound(pts.begin() + long(j), pts.begin() + long(runEnd), lo,
-                                       [](const Point& p, double v) { return p.z <= v; });
-            for (size_t k = size_t(it - pts.begin()); k < runEnd && pts[k].z < pts[i].z + WeldEps; ++k)
-                if (k != i && close(i, k))
-                    join(parent, int32_t(i), int32_t(k));
-            j = runEnd;
+    std::vector<CellPoint, BigAllocator<CellPoint>> cells(n);
+    for (size_t i = 0; i < n; ++i)
+        cells[i] = {cellOf(pts[i].x), cellOf(pts[i].y), cellOf(pts[i].z), int32_t(i)};
+    // Sorted by x, the points are already in cell order along x; within a column of equal x
+    // cells they usually are too (equal x, sorted by y then z).
+    for (size_t b = 0; b < n;) {
+        size_t e = b + 1;
+        while (e < n && cells[e].cx == cells[b].cx)
+            ++e;
+        if (!std::is_sorted(cells.begin() + long(b), cells.begin() + long(e))) {
+            if (e - b == n) {
+                parallelSort(cells, std::less<CellPoint>(), &cancelled);
+            } else {
+                std::vector<CellPoint> column(cells.begin() + long(b), cells.begin() + long(e));
+                parallelSort(column, std::less<CellPoint>(), &cancelled);
+                std::copy(column.begin(), column.end(), cells.begin() + long(b));
+            }
+            if (cancelled.load(std::memory_order_relaxed))
+                return false;
         }
-    };
+        b = e;
+    }
+    // Runs of equal cells: the points of one run are near each other.
+    std::vector<size_t> runs;
     for (size_t i = 0; i < n; ++i) {
-        // The rest of this point's own x block, from its own y run on.
-        scanBlock(i, i + 1, size_t(xEnd[i]));
-        // Later x blocks less than WeldEps away (none on ordinary meshes).
-        for (size_t b = size_t(xEnd[i]); b < n && pts[b].x < pts[i].x + WeldEps; b = size_t(xEnd[b])) {
-            const double lo = pts[i].y - WeldEps;
-            auto it = std::lower_bound(pts.begin() + long(b), pts.begin() + long(xEnd[b]), lo,
-                                       [](const Point& p, double v) { return p.y <= v; });
-            scanBlock(i, size_t(it - pts.begin()), size_t(xEnd[b]));
+        if (i == 0 || cells[i].cx != cells[i - 1].cx || cells[i].cy != cells[i - 1].cy || cells[i].cz != cells[i - 1].cz)
+            runs.push_back(i);
+        else
+            join(parent, cells[i - 1].point, cells[i].point);
+    }
+    runs.push_back(n);
+    const size_t runCount = runs.size() - 1;
+    // The 13 neighbours that come later in cell order; walking the runs in order, each one's
+    // position only moves forwards.
+    static constexpr int Steps[13][3] = {{0, 0, 1},  {0, 1, -1}, {0, 1, 0},  {0, 1, 1},  {1, -1, -1},
+                                         {1, -1, 0}, {1, -1, 1}, {1, 0, -1}, {1, 0, 0},  {1, 0, 1},
+                                         {1, 1, -1}, {1, 1, 0},  {1, 1, 1}};
+    size_t at[13] = {};
+    auto before = [&](size_t run, int64_t x, int64_t y, int64_t z) {
+        const CellPoint& c = cells[runs[run]];
+        return c.cx != x ? c.cx < x : c.cy != y ? c.cy < y : c.cz < z;
+    };
+    for (size_t r = 0; r < runCount; ++r) {
+        if ((r & 0xffff) == 0 && cancelled.load(std::memory_order_relaxed))
+            return false;
+        const CellPoint& c = cells[runs[r]];
+        for (int s = 0; s < 13; ++s) {
+            const int64_t x = c.cx + Steps[s][0], y = c.cy + Steps[s][1], z = c.cz + Steps[s][2];
+            size_t& o = at[s];
+            while (o < runCount && before(o, x, y, z))
+                ++o;
+            if (o == runCount)
+                continue;
+            const CellPoint& d = cells[runs[o]];
+            if (d.cx != x || d.cy != y || d.cz != z || findRoot(parent, c.point) == findRoot(parent, d.point))
+                continue;
+            if (cellsTouch(pts, &cells[runs[r]], runs[r + 1] - runs[r], &cells[runs[o]], runs[o + 1] - runs[o], Steps[s]))
+                join(parent, c.point, d.point);
         }
     }
+    return true;
 }
 } // namespace
 
@@ -171,7 +282,7 @@ bool FileReaderWriter::loadMesh(const QString& path, MeshData* mesh)
             loadObj();
             break;
         case 2:
-            if (!loadBinaryStl())
+            if (!loadBinaryStl() && !cancelled)
                 loadAsciiStl();
             break;
         case 3:
@@ -181,7 +292,7 @@ bool FileReaderWriter::loadMesh(const QString& path, MeshData* mesh)
         default:
             return false;
         }
-        ok = weldVertices();
+        ok = !cancelled && weldVertices();
     } catch (const std::bad_alloc&) {
         QLOG_INFO() << "FileRW\\FileReaderWriter @" << __LINE__ << "out of memory loading" << path;
         ok = false;
@@ -251,6 +362,8 @@ bool FileReaderWriter::loadBinaryStl()
     std::atomic<bool> finite{true};
     qint64 done = 0;
     while (done < count) {
+        if (cancelled)
+            return false;
         const qint64 records = std::min(BlockRecords, count - done);
         const qint64 bytes = records * StlRecord;
         if (file.read(buffer.data(), bytes) != bytes)
@@ -352,11 +465,24 @@ bool FileReaderWriter::loadAsciiStl()
     };
 
     constexpr qint64 BlockSize = 1 << 20;
-    constexpr size_t MaxLine = 255;
     std::vector<char> block(static_cast<size_t>(BlockSize));
     std::string line;
+    // A line longer than this is dropped whole; a dropped vertex line spoils its facet.
+    bool overlong = false;
+    auto dropLine = [&] {
+        const size_t start = line.find_first_not_of(" \t\r\v\f");
+        QLOG_INFO() << "FileRW\\FileReaderWriter @" << __LINE__ << "line longer than" << MaxTextLine << "bytes dropped";
+        if (start != std::string::npos && line[start] == 'v')
+            facetBad = true;
+        else
+            closeFacet();
+        line.clear();
+        overlong = false;
+    };
     qint64 consumed = 0;
     for (;;) {
+        if (cancelled)
+            return false;
         const qint64 got = file.read(block.data(), BlockSize);
         if (got < 0)
             return false;
@@ -367,16 +493,18 @@ bool FileReaderWriter::loadAsciiStl()
         while (p < end) {
             const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
             const char* stop = nl ? nl : end;
-            if (line.empty() && nl && size_t(nl - p) < MaxLine) {
+            if (line.empty() && nl && size_t(nl - p) <= MaxTextLine) {
                 handleLine(p, nl);
             } else {
-                line.append(p, stop);
-                if (line.size() + (nl ? 1 : 0) > MaxLine) {
-                    QLOG_INFO() << "FileRW\\FileReaderWriter @" << __LINE__ << "LoadAssicSTL2 end false";
-                    return false;
-                }
+                // Past the limit only the line's start is kept, to tell what it was.
+                if (!overlong)
+                    line.append(p, std::min(stop, p + (MaxTextLine + 1 - line.size())));
+                overlong = line.size() > MaxTextLine;
                 if (nl) {
-                    handleLine(line.data(), line.data() + line.size());
+                    if (overlong)
+                        dropLine();
+                    else
+                        handleLine(line.data(), line.data() + line.size());
                     line.clear();
                 }
             }
@@ -386,7 +514,9 @@ bool FileReaderWriter::loadAsciiStl()
         setProgress(int(std::min(1.0, double(consumed) / double(fileSize)) * 9200.0));
     }
     // The last line counts even without a line feed.
-    if (!line.empty())
+    if (overlong)
+        dropLine();
+    else if (!line.empty())
         handleLine(line.data(), line.data() + line.size());
     closeFacet();
     if (qint64(read.size()) / 3 > MaxTriangles)
@@ -469,7 +599,10 @@ bool FileReaderWriter::weldVertices()
     welded.faces.resize(faceCount);
     setProgress(9300);
 
-    parallelSort(corners, LessXyz());
+    auto stopped = [this] { return cancelled.load(std::memory_order_relaxed); };
+    parallelSort(corners, LessXyz(), &cancelled);
+    if (stopped())
+        return false;
     setProgress(9600);
 
     // Exactly equal positions first: one distinct point per run.
@@ -485,7 +618,8 @@ bool FileReaderWriter::weldVertices()
     std::vector<int32_t> parent(points.size());
     for (size_t i = 0; i < parent.size(); ++i)
         parent[i] = int32_t(i);
-    joinNearPoints(points, parent);
+    if (!joinNearPoints(points, parent, cancelled))
+        return false;
     std::vector<int32_t> vertexOf(points.size(), -1);
     for (size_t i = 0; i < points.size(); ++i) {
         const int32_t root = findRoot(parent, int32_t(i));
@@ -505,8 +639,8 @@ bool FileReaderWriter::weldVertices()
     decltype(pointOf)().swap(pointOf);
 
     setProgress(9700);
-    MeshData::sortFaces(welded);
-    if (welded.faces.empty())
+    MeshData::sortFaces(welded, &cancelled);
+    if (welded.faces.empty() || stopped())
         return false;
     setProgress(9900);
     MeshData::computeNormals(welded);

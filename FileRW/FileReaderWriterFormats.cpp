@@ -40,6 +40,10 @@ bool FileReaderWriter::load3mf(const QString& path, std::vector<LoadedModel>& ou
             owned.emplace_back(m);
         meshes.clear();
         for (auto& m : owned) {
+            if (cancelled) {
+                out.clear();
+                return false;
+            }
             out.push_back(LoadedModel::fromMesh(std::move(m), "model"));
             out.back().model->saveBottomCenter();
         }

@@ -67,6 +67,24 @@ struct ObjParser
     std::vector<PolygonTriangulator::Triangle> triangles;
     qint64 lineNumber = 0;
     qint64 droppedFaces = 0;
+    const std::atomic<bool>* cancelled = nullptr;
+
+    bool cancelledNow() const { return cancelled && cancelled->load(std::memory_order_relaxed); }
+
+    // A line too long to read: a vertex still takes its number, so later references keep
+    // their meaning; anything else is simply skipped.
+    void dropLine(const char* b, const char* e)
+    {
+        ++lineNumber;
+        LineCursor cur{b, e};
+        const auto key = cur.token();
+        if (key.second - key.first == 1 && *key.first == 'v') {
+            vertices.push_back({0.0, 0.0, 0.0});
+            valid.push_back(0);
+        } else if (key.second - key.first == 1 && *key.first == 'f') {
+            ++droppedFaces;
+        }
+    }
 
     void addCorner(int32_t index)
     {
@@ -133,9 +151,14 @@ struct ObjParser
         for (long long r : refs)
             polygon.push_back(vertices[size_t(r)]);
         PolygonTriangulator tri;
+        tri.cancelled = cancelled;
         triangles.clear();
         if (tri.projectPolygon(polygon))
             tri.earClip(triangles);
+        if (triangles.empty()) {
+            ++droppedFaces;
+            QLOG_INFO() << "FileRW\\ObjFile@" << __LINE__ << "polygon on line" << lineNumber << "cannot be filled; dropped";
+        }
         for (const auto& t : triangles)
             for (int32_t k : t)
                 addCorner(int32_t(refs[size_t(k)]));
@@ -152,8 +175,17 @@ bool ObjFile::readCorners(const QString& path, CornerList& corners,
         return false;
     const qint64 total = file.size();
     ObjParser parser;
+    parser.cancelled = &cancelled;
     QByteArray block;
     QByteArray carry; // the unfinished line of the previous block
+    bool overlong = false; // carry holds only the start of a line past kMaxLine
+    auto dropLine = [&] {
+        QLOG_INFO() << "FileRW\\ObjFile@" << __LINE__ << "line" << parser.lineNumber + 1 << "longer than"
+                    << kMaxLine << "bytes dropped";
+        parser.dropLine(carry.constData(), carry.constData() + carry.size());
+        carry.clear();
+        overlong = false;
+    };
     qint64 done = 0;
     constexpr qint64 kBlock = 1 << 20;
     for (;;) {
@@ -163,37 +195,45 @@ bool ObjFile::readCorners(const QString& path, CornerList& corners,
         const bool atEnd = block.isEmpty();
         if (atEnd && file.error() != QFileDevice::NoError)
             return false;
-        if (!carry.isEmpty()) {
-            block.prepend(carry);
-            carry.clear();
-        }
         const char* b = block.constData();
         const char* e = b + block.size();
         while (b < e) {
-            const char* nl = static_cast<const char*>(std::memchr(b, '\n', size_t(e - b)));
-            if (!nl) {
-                if (e - b > kMaxLine)
-                    return false;
-                if (atEnd)
-                    parser.parseLine(b, e); // the last line needs no line feed
-                else
-                    carry = QByteArray(b, int(e - b));
-                break;
-            }
-            if (nl + 1 - b > kMaxLine)
+            if (parser.cancelledNow())
                 return false;
-            parser.parseLine(b, nl);
-            b = nl + 1;
+            const char* nl = static_cast<const char*>(std::memchr(b, '\n', size_t(e - b)));
+            const char* stop = nl ? nl : e;
+            if (carry.isEmpty() && nl && nl - b <= kMaxLine) {
+                parser.parseLine(b, nl);
+            } else {
+                // Past the limit only the line's start is kept, to tell what it was.
+                if (!overlong)
+                    carry.append(b, int(std::min<qint64>(stop - b, kMaxLine + 1 - carry.size())));
+                overlong = carry.size() > kMaxLine;
+                if (nl) {
+                    if (overlong)
+                        dropLine();
+                    else
+                        parser.parseLine(carry.constData(), carry.constData() + carry.size());
+                    carry.clear();
+                }
+            }
+            b = nl ? nl + 1 : e;
         }
         if (atEnd)
             break;
-        done += kBlock;
+        done += block.size();
         if (total > 0)
             progress = int(std::min<qint64>(done, total) * 9200 / total);
     }
+    // The last line needs no line feed.
+    if (overlong)
+        dropLine();
+    else if (!carry.isEmpty())
+        parser.parseLine(carry.constData(), carry.constData() + carry.size());
+    if (parser.cancelledNow())
+        return false;
     if (parser.droppedFaces) {
-        QLOG_INFO() << "FileRW\\ObjFile@" << __LINE__ << path << ":" << parser.droppedFaces
-                    << "faces referred to missing vertices";
+        QLOG_INFO() << "FileRW\\ObjFile@" << __LINE__ << path << ":" << parser.droppedFaces << "faces dropped";
     }
     const int32_t base = int32_t(corners.size());
     if (corners.empty()) {

@@ -14,12 +14,13 @@ class ObjFile
 {
 public:
     // Appends the file's triangles as corners (three per triangle). The corners are only
-    // appended when the whole file was read; false when it cannot be read or a line is too long.
+    // appended when the whole file was read; false when it cannot be read or was cancelled.
+    // A line longer than kMaxLine is dropped on its own.
     static bool readCorners(const QString& path, CornerList& corners,
                             std::atomic<int>& progress, const std::atomic<bool>& cancelled);
     // Writes vertices and 1-based faces; the previous file survives a failed write.
     static bool write(const QString& path, const MeshData& mesh, std::atomic<int>& progress);
 
-    // Longest line accepted, in characters (line feed included).
-    static constexpr int kMaxLine = 255;
+    // Longest line read, in bytes (line feed excluded).
+    static constexpr int kMaxLine = 1 << 20;
 };

@@ -1,5 +1,6 @@
 #include "FileRW/PolygonTriangulator.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -127,70 +128,71 @@ void PolygonTriangulator::earClip(std::vector<Triangle>& out) const
     const int n = int(points2d.size());
     if (n < 3)
         return;
+    // The orientation from the signed area, which outlines that touch themselves (a keyhole's
+    // repeated corners) still have.
+    double area = 0.0;
+    for (int i = 0; i < n; ++i)
+        area += cross2(points2d[i], points2d[(i + 1) % n]);
+    if (area == 0.0 || !std::isfinite(area))
+        return;
+    const double sign = area > 0.0 ? 1.0 : -1.0;
 
-    std::vector<int> next(n), prev(n), live(n);
+    std::vector<int> next(n), prev(n);
     for (int i = 0; i < n; ++i) {
         next[i] = (i + 1) % n;
         prev[i] = (i + n - 1) % n;
-        live[i] = i;
     }
-    std::vector<int> convex, reflex;
-    while (live.size() > 3) {
-        const int m = int(live.size());
-        auto turn = [&](int j) {
-            const Point2& a = points2d[live[(j + m - 1) % m]];
-            const Point2& b = points2d[live[j]];
-            const Point2& c = points2d[live[(j + 1) % m]];
-            return cross2(sub2(b, a), sub2(c, b));
-        };
-        int t = 0;
-        for (int j = 1; j < m; ++j) {
-            const Point2& q = points2d[live[j]];
-            const Point2& b = points2d[live[t]];
-            if (q[0] - b[0] > kEps || (std::fabs(q[0] - b[0]) < kEps && q[1] - b[1] > kEps))
-                t = j;
+    auto convex = [&](int j) {
+        return sign * cross2(sub2(points2d[j], points2d[prev[j]]), sub2(points2d[next[j]], points2d[j])) > 0.0;
+    };
+    // Only reflex corners (collinear ones included) can lie in an ear; cutting an ear never
+    // makes a convex corner reflex, so the list only shrinks.
+    std::vector<char> reflex(n, 0);
+    std::vector<int> reflexList;
+    for (int i = 0; i < n; ++i)
+        if (!convex(i)) {
+            reflex[i] = 1;
+            reflexList.push_back(i);
         }
-        double s = turn(t);
-        if (s == 0.0) {
-            // Collinear at the extreme point: take the orientation from the signed area.
-            for (int j = 0; j < m; ++j)
-                s += cross2(points2d[live[j]], points2d[live[(j + 1) % m]]);
-            if (s == 0.0)
+    auto isEar = [&](int c) {
+        if (reflex[c])
+            return false;
+        for (int r : reflexList)
+            if (reflex[r] && r != prev[c] && r != next[c] && pointInTriangle(prev[c], c, next[c], r))
+                return false;
+        return true;
+    };
+    int live = n, c = 0, sinceCut = 0;
+    long long tests = 0;
+    while (live > 3) {
+        if (cancelled && (++tests & 0xff) == 0 && cancelled->load(std::memory_order_relaxed)) {
+            out.clear();
+            return;
+        }
+        if (!isEar(c)) {
+            c = next[c];
+            if (++sinceCut > live) {
+                out.clear(); // a whole round without an ear: this outline cannot be filled
                 return;
-        }
-
-        convex.clear();
-        reflex.clear();
-        for (int j = 0; j < m; ++j)
-            (turn(j) * s > 0.0 ? convex : reflex).push_back(live[j]);
-
-        bool cut = false;
-        for (int c : convex) {
-            bool empty = true;
-            for (int r : reflex) {
-                if (pointInTriangle(prev[c], c, next[c], r)) {
-                    empty = false;
-                    break;
-                }
             }
-            if (!empty)
-                continue;
-            out.push_back({prev[c], c, next[c]});
-            for (size_t j = 0; j < live.size(); ++j) {
-                if (live[j] == c) {
-                    live.erase(live.begin() + long(j));
-                    break;
-                }
-            }
-            next[prev[c]] = next[c];
-            prev[next[c]] = prev[c];
-            cut = true;
-            break;
+            continue;
         }
-        if (!cut)
-            return; // no ear: the rest of the polygon gives no triangles
+        const int a = prev[c], b = next[c];
+        out.push_back({a, c, b});
+        next[a] = b;
+        prev[b] = a;
+        reflex[c] = 0;
+        --live;
+        sinceCut = 0;
+        for (int v : {a, b})
+            if (reflex[v] && convex(v))
+                reflex[v] = 0;
+        if ((live & 0x3f) == 0)
+            reflexList.erase(std::remove_if(reflexList.begin(), reflexList.end(), [&](int r) { return !reflex[r]; }),
+                             reflexList.end());
+        c = a; // the corner before may have become an ear
     }
-    out.push_back({live[0], live[1], live[2]});
+    out.push_back({prev[c], c, next[c]});
 }
 
 std::vector<PolygonTriangulator::Triangle> PolygonTriangulator::triangulate(const std::vector<Point3>& points)

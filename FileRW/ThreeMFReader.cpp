@@ -1,9 +1,13 @@
 #include "FileRW/ThreeMFReader.h"
 
+#include <QBuffer>
 #include <QXmlStreamReader>
 
 #include <climits>
 #include <cmath>
+#include <new>
+
+#include <unistd.h>
 
 #include <quazip.h>
 #include <quazipfile.h>
@@ -13,6 +17,23 @@
 
 namespace {
 constexpr int kMaxDepth = 64; // components nest a few levels in real files
+constexpr qint64 kSaturated = qint64(1) << 60;
+
+qint64 saturatedAdd(qint64 a, qint64 b)
+{
+    return std::min(kSaturated, a + b);
+}
+
+// Millimetres per unit; millimetres when the unit is missing or unknown.
+double unitInMm(const QStringRef& unit)
+{
+    static const std::pair<const char*, double> units[] = {
+        {"micron", 0.001}, {"millimeter", 1.0}, {"centimeter", 10.0}, {"inch", 25.4}, {"foot", 304.8}, {"meter", 1000.0}};
+    for (const auto& u : units)
+        if (unit == QLatin1String(u.first))
+            return u.second;
+    return 1.0;
+}
 
 // A coordinate as the file gives it: not a number reads as 0, rounded to single precision.
 bool readFloat(const QXmlStreamAttributes& a, QLatin1String name, float& out)
@@ -66,15 +87,26 @@ ThreeMFReader::Matrix ThreeMFReader::multiply(const Matrix& a, const Matrix& b)
 
 bool ThreeMFReader::parseTransform(const QString& text, Matrix& out)
 {
-    const QStringList parts = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    // Any white space separates (a tab may come as a character reference); a part that is not
+    // a number reads as 0.
+    QVector<QStringRef> parts;
+    for (int i = 0, n = text.size(); i < n;) {
+        while (i < n && text[i].isSpace())
+            ++i;
+        const int start = i;
+        while (i < n && !text[i].isSpace())
+            ++i;
+        if (i > start)
+            parts.push_back(text.midRef(start, i - start));
+    }
     if (parts.size() < 12)
         return false;
     for (int i = 0; i < 12; ++i) {
         bool ok = false;
-        const float v = parts[i].trimmed().toFloat(&ok);
-        if (!ok || !std::isfinite(v))
+        const float v = parts[i].toFloat(&ok);
+        if (ok && !std::isfinite(v))
             return false;
-        out[size_t(i)] = v;
+        out[size_t(i)] = ok ? v : 0.0f;
     }
     return true;
 }
@@ -121,24 +153,33 @@ bool ThreeMFReader::open(const QString& path, std::atomic<int>* progress, const 
     part.close();
     if (readError || part.getZipError() != UNZ_OK)
         return fail(QStringLiteral("model part damaged"));
-    if (!parseModel(xml))
+    if (!parseModel(xml, cancelled))
         return false;
     if (progress)
         *progress = 5000;
     return true;
 }
 
-bool ThreeMFReader::parseModel(const QByteArray& xml)
+bool ThreeMFReader::parseModel(const QByteArray& xml, const std::atomic<bool>* cancelled)
 {
     objects.clear();
     byId.clear();
     items.clear();
     producedVertices = 0;
     expansions = 0;
+    cancel = cancelled;
+    qint64 elements = 0;
+    // Looked at every few thousand elements: a few milliseconds of parsing.
+    auto stopped = [&] { return (++elements & 0xfff) == 0 && cancel && cancel->load(std::memory_order_relaxed); };
 
-    QXmlStreamReader x(xml);
+    // Read through a device, so that the text is decoded as parsing goes rather than all at once.
+    QBuffer source;
+    source.setData(xml);
+    source.open(QIODevice::ReadOnly);
+    QXmlStreamReader x(&source);
     if (!x.readNextStartElement() || x.name() != QLatin1String("model"))
         return fail(QStringLiteral("no model root"));
+    unit = unitInMm(x.attributes().value(QLatin1String("unit")));
 
     qint64 storedVertices = 0;
     bool sawResources = false, sawBuild = false;
@@ -157,11 +198,13 @@ bool ThreeMFReader::parseModel(const QByteArray& xml)
                     if (x.name() == QLatin1String("mesh") && !sawMesh) {
                         sawMesh = true;
                         bool sawVertices = false, sawTriangles = false;
-                        std::vector<int32_t> rawTriangles;
+                        std::vector<std::array<int32_t, 3>> rawTriangles;
                         while (x.readNextStartElement()) {
                             if (x.name() == QLatin1String("vertices") && !sawVertices) {
                                 sawVertices = true;
                                 while (x.readNextStartElement()) {
+                                    if (stopped())
+                                        return fail(QStringLiteral("cancelled"));
                                     if (x.name() == QLatin1String("vertex")) {
                                         const QXmlStreamAttributes a = x.attributes();
                                         float v[3];
@@ -177,11 +220,12 @@ bool ThreeMFReader::parseModel(const QByteArray& xml)
                             } else if (x.name() == QLatin1String("triangles") && !sawTriangles) {
                                 sawTriangles = true;
                                 while (x.readNextStartElement()) {
+                                    if (stopped())
+                                        return fail(QStringLiteral("cancelled"));
                                     if (x.name() == QLatin1String("triangle")) {
                                         const QXmlStreamAttributes a = x.attributes();
-                                        rawTriangles.push_back(readIndex(a, QLatin1String("v1")));
-                                        rawTriangles.push_back(readIndex(a, QLatin1String("v2")));
-                                        rawTriangles.push_back(readIndex(a, QLatin1String("v3")));
+                                        rawTriangles.push_back({readIndex(a, QLatin1String("v1")), readIndex(a, QLatin1String("v2")),
+                                                                readIndex(a, QLatin1String("v3"))});
                                     }
                                     x.skipCurrentElement();
                                 }
@@ -190,9 +234,10 @@ bool ThreeMFReader::parseModel(const QByteArray& xml)
                             }
                         }
                         const qint64 n = qint64(obj.vertices.size() / 3);
-                        for (int32_t v : rawTriangles)
-                            if (v < 0 || v >= n)
-                                return fail(QStringLiteral("triangle index out of range"));
+                        for (const auto& t : rawTriangles)
+                            for (int32_t v : t)
+                                if (v < 0 || v >= n)
+                                    return fail(QStringLiteral("triangle index out of range"));
                         obj.triangles.swap(rawTriangles);
                     } else if (x.name() == QLatin1String("components")) {
                         obj.hasComponents = true;
@@ -202,6 +247,8 @@ bool ThreeMFReader::parseModel(const QByteArray& xml)
                         }
                         sawComponents = true;
                         while (x.readNextStartElement()) {
+                            if (stopped())
+                                return fail(QStringLiteral("cancelled"));
                             if (x.name() == QLatin1String("component")) {
                                 const QXmlStreamAttributes a = x.attributes();
                                 Component c{a.value(QLatin1String("objectid")).toString(), identity()};
@@ -269,24 +316,102 @@ bool ThreeMFReader::readObject(const QString& id, const Matrix& m, std::vector<Q
         producedVertices += qint64(n);
         if (producedVertices > kMaxTotalVertices)
             return fail(QStringLiteral("too many vertices"));
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return fail(QStringLiteral("cancelled"));
         auto* mesh = new MeshData;
+        out.push_back(mesh);
         mesh->vertices.resize(n);
         const float* v = obj.vertices.data();
         for (size_t i = 0; i < n; ++i, v += 3) {
+            if ((i & 0xffff) == 0xffff && cancel && cancel->load(std::memory_order_relaxed))
+                return fail(QStringLiteral("cancelled"));
             const float x = v[0], y = v[1], z = v[2];
-            mesh->vertices[i] = {double(x * m[0] + y * m[3] + z * m[6] + m[9]),
-                                 double(x * m[1] + y * m[4] + z * m[7] + m[10]),
-                                 double(x * m[2] + y * m[5] + z * m[8] + m[11])};
+            mesh->vertices[i] = {double(x * m[0] + y * m[3] + z * m[6] + m[9]) * unit,
+                                 double(x * m[1] + y * m[4] + z * m[7] + m[10]) * unit,
+                                 double(x * m[2] + y * m[5] + z * m[8] + m[11]) * unit};
         }
-        mesh->faces.resize(obj.triangles.size() / 3);
-        for (size_t f = 0; f < mesh->faces.size(); ++f)
-            mesh->faces[f] = {obj.triangles[3 * f], obj.triangles[3 * f + 1], obj.triangles[3 * f + 2]};
-        out.push_back(mesh);
+        mesh->faces = obj.triangles;
         for (const auto& p : mesh->vertices)
             if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
                 return fail(QStringLiteral("transformed vertex not finite"));
     }
     stack.pop_back();
+    return true;
+}
+
+bool ThreeMFReader::placedSize(const QString& id, std::vector<QString>& stack,
+                               QHash<QString, std::pair<qint64, qint64>>& sizes, std::pair<qint64, qint64>& out)
+{
+    const auto known = sizes.constFind(id);
+    if (known != sizes.constEnd()) {
+        out = *known;
+        return true;
+    }
+    if (int(stack.size()) >= kMaxDepth)
+        return fail(QStringLiteral("components nested too deep"));
+    for (const QString& s : stack)
+        if (s == id)
+            return fail(QStringLiteral("component cycle through object %1").arg(id));
+    std::pair<qint64, qint64> sum{0, 0};
+    const auto found = byId.constFind(id);
+    if (found != byId.constEnd()) {
+        stack.push_back(id);
+        for (int index : *found) {
+            const Object& obj = objects[size_t(index)];
+            if (!obj.hasComponents) {
+                if (!obj.vertices.empty() && !obj.triangles.empty()) {
+                    sum.first = saturatedAdd(sum.first, qint64(obj.triangles.size()));
+                    sum.second = saturatedAdd(sum.second, qint64(obj.vertices.size() / 3));
+                }
+                continue;
+            }
+            for (const Component& c : obj.components) {
+                std::pair<qint64, qint64> part;
+                if (!placedSize(c.objectId, stack, sizes, part))
+                    return false;
+                sum.first = saturatedAdd(sum.first, part.first);
+                sum.second = saturatedAdd(sum.second, part.second);
+            }
+        }
+        stack.pop_back();
+    }
+    sizes.insert(id, sum);
+    out = sum;
+    return true;
+}
+
+qint64 ThreeMFReader::memoryBudget()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return qint64(4) << 30;
+    return qint64(pages) * qint64(pageSize) / 2;
+}
+
+bool ThreeMFReader::checkBudget()
+{
+    QHash<QString, std::pair<qint64, qint64>> sizes;
+    qint64 faces = 0, vertices = 0;
+    for (const Item& item : items) {
+        std::vector<QString> stack;
+        std::pair<qint64, qint64> part;
+        if (!placedSize(item.objectId, stack, sizes, part))
+            return false;
+        faces = saturatedAdd(faces, part.first);
+        vertices = saturatedAdd(vertices, part.second);
+    }
+    if (vertices > kMaxTotalVertices)
+        return fail(QStringLiteral("too many vertices: the build places %1").arg(vertices));
+    const qint64 budget = memoryBudget();
+    const qint64 need = std::min(kSaturated, faces) / 1024 * kBytesPerFace / 1024
+                        + std::min(kSaturated, vertices) / 1024 * kBytesPerVertex / 1024;
+    if (need > budget / (1024 * 1024))
+        return fail(QStringLiteral("model too large: its components place %1 triangles and %2 vertices, "
+                                   "about %3 MB, more than the %4 MB this computer can spare")
+                        .arg(faces)
+                        .arg(vertices)
+                        .arg(need)
+                        .arg(budget / (1024 * 1024)));
     return true;
 }
 
@@ -297,7 +422,13 @@ bool ThreeMFReader::readItem(int item, std::vector<MeshData*>& out)
         return false;
     std::vector<QString> stack;
     std::vector<MeshData*> meshes;
-    if (!readObject(items[size_t(item)].objectId, items[size_t(item)].transform, stack, meshes)) {
+    bool ok = false;
+    try {
+        ok = readObject(items[size_t(item)].objectId, items[size_t(item)].transform, stack, meshes);
+    } catch (const std::bad_alloc&) {
+        ok = fail(QStringLiteral("out of memory"));
+    }
+    if (!ok) {
         for (MeshData* m : meshes)
             delete m;
         return false;
@@ -326,6 +457,8 @@ bool ThreeMFReader::load(const QString& path, std::vector<MeshData*>& meshes, st
         reader.fail(QStringLiteral("no build items"));
         return refuse();
     }
+    if (!reader.checkBudget())
+        return refuse();
     for (int i = 0; i < reader.itemCount(); ++i) {
         if (cancelled.load(std::memory_order_relaxed)) {
             reader.fail(QStringLiteral("cancelled"));

@@ -27,12 +27,19 @@ public:
     bool open(const QString& path, std::atomic<int>* progress = nullptr,
               const std::atomic<bool>* cancelled = nullptr);
     // Parses a model part given as bytes (open() ends here).
-    bool parseModel(const QByteArray& xml);
+    bool parseModel(const QByteArray& xml, const std::atomic<bool>* cancelled = nullptr);
 
     int itemCount() const { return int(items.size()); }
     // The meshes one build item places, transformed; the caller owns them.
     // False (and nothing in out) when the item's objects form a cycle or exceed the limits.
     bool readItem(int item, std::vector<MeshData*>& out);
+    // Refuses, before anything is copied, a model whose build would place more faces and
+    // vertices than memoryBudget() holds (components can repeat one mesh many times).
+    bool checkBudget();
+    // Bytes the placed meshes may take: half the machine's memory.
+    static qint64 memoryBudget();
+    // Millimetres per unit of the model's coordinates.
+    double unitScale() const { return unit; }
 
     QString errorString() const { return error; }
 
@@ -48,6 +55,9 @@ public:
     static constexpr qint64 kMaxModelBytes = 512LL * 1024 * 1024;
     static constexpr qint64 kMaxTotalVertices = 20LL * 1000 * 1000;
     static constexpr qint64 kMaxExpansions = 100LL * 1000;
+    // What one placed face and one placed vertex cost once loaded (mesh, face tree, drawing).
+    static constexpr qint64 kBytesPerFace = 200;
+    static constexpr qint64 kBytesPerVertex = 64;
 
 private:
     struct Component
@@ -60,7 +70,7 @@ private:
         bool hasComponents = false;
         std::vector<Component> components;
         std::vector<float> vertices;   // x, y, z per vertex
-        std::vector<int32_t> triangles; // v1, v2, v3 per triangle, checked against vertices
+        std::vector<std::array<int32_t, 3>> triangles; // checked against vertices
     };
     struct Item
     {
@@ -70,6 +80,9 @@ private:
 
     bool readObject(const QString& id, const Matrix& m, std::vector<QString>& stack,
                     std::vector<MeshData*>& out);
+    // Faces and vertices that placing object id makes, components included (memoised in sizes).
+    bool placedSize(const QString& id, std::vector<QString>& stack, QHash<QString, std::pair<qint64, qint64>>& sizes,
+                    std::pair<qint64, qint64>& out);
     bool fail(const QString& why);
 
     std::vector<Object> objects;           // in document order
@@ -77,5 +90,7 @@ private:
     std::vector<Item> items;
     qint64 producedVertices = 0;
     qint64 expansions = 0;
+    double unit = 1.0;
+    const std::atomic<bool>* cancel = nullptr;
     QString error;
 };

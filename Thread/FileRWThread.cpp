@@ -258,7 +258,7 @@ void FileRWThread::process(const Request& r, Result& out)
     } else {
         rw->reliefParams = r.reliefParams;
         auto mesh = std::make_unique<MeshData>();
-        if (rw->loadMesh(path, mesh.get())) {
+        if (rw->loadMesh(path, mesh.get()) && !rw->cancelled) {
             out.loaded.push_back(LoadedModel::fromMesh(std::move(mesh), modelName(path)));
             out.success = out.loaded.back().isValid();
         }

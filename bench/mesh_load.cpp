@@ -1,4 +1,6 @@
-// Loads a 2,000,000-triangle binary STL (a fine UV sphere) and times each step.
+// Loads a 2,000,000-triangle binary STL (a fine UV sphere) and times each step; then welds a
+// 320,000-triangle sheet in the YZ plane with x exactly 0 and with x noise of +-1e-7 (many
+// distinct x within the weld distance).
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -82,6 +84,40 @@ bool writeSphere(const QString& path, int slices, int stacks, double r)
     }
     return f.error() == QFileDevice::NoError;
 }
+
+// Seconds to weld a sheet of 2 * side * side triangles in the plane x = 0. Noise 1 puts every
+// vertex's x off by up to 1e-7 (as float rounding leaves it); noise 2 gives each corner of a
+// vertex its own x.
+double weldSheet(int side, int noise, size_t& vertices)
+{
+    FileReaderWriter rw;
+    MeshData mesh;
+    rw.target = &mesh;
+    uint32_t seed = 12345;
+    auto jitter = [](uint32_t h) {
+        h ^= h >> 16;
+        h *= 0x7feb352du;
+        h ^= h >> 15;
+        h *= 0x846ca68bu;
+        h ^= h >> 16;
+        return (double(h >> 8) / double(1 << 24) - 0.5) * 2e-7;
+    };
+    auto corner = [&](int i, int j) {
+        const double x = noise == 0 ? 0.0 : noise == 1 ? jitter(uint32_t(i * 100003 + j)) : jitter(seed++);
+        rw.corners.push_back({x, i * 0.1, j * 0.1, 0});
+    };
+    rw.corners.reserve(size_t(side) * size_t(side) * 6);
+    for (int i = 0; i < side; ++i)
+        for (int j = 0; j < side; ++j) {
+            corner(i, j), corner(i + 1, j), corner(i + 1, j + 1);
+            corner(i, j), corner(i + 1, j + 1), corner(i, j + 1);
+        }
+    const auto t0 = std::chrono::steady_clock::now();
+    const bool ok = rw.weldVertices();
+    const auto t1 = std::chrono::steady_clock::now();
+    vertices = ok ? mesh.vertices.size() : 0;
+    return seconds(t0, t1);
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -133,5 +169,15 @@ int main(int argc, char** argv)
     std::printf("weld_normals_cpu: %.3f s\n", c3 - c1);
     std::printf("face_tree_cpu: %.3f s\n", c4 - c3);
     std::printf("peak_memory: %.0f MB\n", usage.ru_maxrss / 1024.0);
+
+    size_t exactVertices = 0, noisyVertices = 0, cornerVertices = 0;
+    const double exact = weldSheet(400, 0, exactVertices);
+    const double noisy = weldSheet(400, 1, noisyVertices);
+    const double cornerNoisy = weldSheet(400, 2, cornerVertices);
+    std::printf("sheet_triangles: %d\n", 2 * 400 * 400);
+    std::printf("sheet_exact_weld: %.3f s\n", exact);
+    std::printf("sheet_noisy_weld: %.3f s\n", noisy);
+    std::printf("sheet_noisy_corners_weld: %.3f s\n", cornerNoisy);
+    std::printf("sheet_vertices: %zu exact, %zu noisy, %zu noisy corners\n", exactVertices, noisyVertices, cornerVertices);
     return 0;
 }

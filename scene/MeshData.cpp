@@ -79,7 +79,7 @@ void MeshData::computeNormals(MeshData& m)
     m.normals.swap(sums);
 }
 
-void MeshData::sortFaces(MeshData& m)
+void MeshData::sortFaces(MeshData& m, const std::atomic<bool>* cancelled)
 {
     for (auto& f : m.faces) {
         int k = 0;
@@ -93,7 +93,7 @@ void MeshData::sortFaces(MeshData& m)
             f = {f[2], f[0], f[1]};
     }
     parallelSort(m.faces,
-                 [](const std::array<int32_t, 3>& a, const std::array<int32_t, 3>& b) { return a < b; });
+                 [](const std::array<int32_t, 3>& a, const std::array<int32_t, 3>& b) { return a < b; }, cancelled);
     size_t out = 0;
     for (size_t i = 0; i < m.faces.size(); ++i) {
         const auto f = m.faces[i];

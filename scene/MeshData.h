@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -20,5 +21,6 @@ struct MeshData
     static void appendMesh(MeshData& dst, const MeshData& src);
     static void transform(const MeshData& src, const double matrix[16], MeshData& out);
     static void computeNormals(MeshData& m);
-    static void sortFaces(MeshData& m);
+    // A cancelled sort leaves the faces in no particular order.
+    static void sortFaces(MeshData& m, const std::atomic<bool>* cancelled = nullptr);
 };

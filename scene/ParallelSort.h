@@ -1,6 +1,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <iterator>
 #include <thread>
@@ -9,81 +10,107 @@
 #include "scene/BigAllocator.h"
 
 namespace parallel_sort_detail {
-// Merges sorted [a0, a1) and [b0, b1) into out on up to `parts` threads, each taking a slice of
-// the first range and the matching slice of the second.
-template <typename It, typename Out, typename Less>
-void parallelMerge(It a0, It a1, It b0, It b1, Out out, Less less, unsigned parts)
+// Work is cut into pieces of a few milliseconds each, so that a cancelled sort stops soon:
+// chunks sorted on their own, and pieces of the merged output.
+constexpr std::ptrdiff_t ChunkSize = 1 << 17;
+constexpr std::ptrdiff_t PieceSize = 1 << 17;
+
+// Runs task(0..count-1) on up to `threads` threads; stops handing out tasks once cancelled.
+template <typename Task>
+void runPieces(std::ptrdiff_t count, unsigned threads, const std::atomic<bool>* cancelled, Task task)
 {
-    const std::ptrdiff_t na = a1 - a0;
-    if (parts < 2 || na < 4096) {
-        std::merge(a0, a1, b0, b1, out, less);
-        return;
-    }
+    std::atomic<std::ptrdiff_t> next{0};
+    auto worker = [&] {
+        for (;;) {
+            if (cancelled && cancelled->load(std::memory_order_relaxed))
+                return;
+            const std::ptrdiff_t i = next.fetch_add(1);
+            if (i >= count)
+                return;
+            task(i);
+        }
+    };
+    const unsigned used = unsigned(std::min<std::ptrdiff_t>(threads, count));
     std::vector<std::thread> pool;
-    It prevA = a0, prevB = b0;
-    for (unsigned p = 1; p <= parts; ++p) {
-        It cutA = p == parts ? a1 : a0 + na * std::ptrdiff_t(p) / std::ptrdiff_t(parts);
-        It cutB = p == parts ? b1 : std::lower_bound(b0, b1, *cutA, less);
-        Out dst = out + ((prevA - a0) + (prevB - b0));
-        pool.emplace_back([=] { std::merge(prevA, cutA, prevB, cutB, dst, less); });
-        prevA = cutA;
-        prevB = cutB;
-    }
+    for (unsigned t = 1; t < used; ++t)
+        pool.emplace_back(worker);
+    worker();
     for (auto& t : pool)
         t.join();
 }
+
+// How many of the first k merged elements of [a, a + na) and [b, b + nb) come from a
+// (the merge path; ties go to a, as std::merge does).
+template <typename T, typename Less>
+std::ptrdiff_t mergeSplit(const T* a, std::ptrdiff_t na, const T* b, std::ptrdiff_t nb, std::ptrdiff_t k, Less less)
+{
+    std::ptrdiff_t lo = std::max<std::ptrdiff_t>(0, k - nb), hi = std::min(k, na);
+    while (lo < hi) {
+        const std::ptrdiff_t i = (lo + hi) / 2;
+        // Taking i + 1 from a is right when a[i] does not come after b[k - i - 1].
+        if (!less(b[k - i - 1], a[i]))
+            lo = i + 1;
+        else
+            hi = i;
+    }
+    return lo;
+}
 } // namespace parallel_sort_detail
 
-// Sorts a vector on several threads: sorted chunks, then rounds of parallel pairwise merges
-// through one scratch buffer. Small ranges are sorted on the calling thread.
+// Sorts a vector on several threads: sorted chunks, then rounds of pairwise merges cut into
+// pieces. Small ranges are sorted on the calling thread. When `cancelled` becomes true the sort
+// stops early and leaves data in no particular order (and possibly with repeated elements).
 template <typename Vec, typename Less>
-void parallelSort(Vec& data, Less less)
+void parallelSort(Vec& data, Less less, const std::atomic<bool>* cancelled = nullptr)
 {
+    using namespace parallel_sort_detail;
     using T = typename Vec::value_type;
     const std::ptrdiff_t n = std::ptrdiff_t(data.size());
-    unsigned threads = std::min(8u, std::thread::hardware_concurrency());
-    if (threads < 2 || n < 200000) {
+    const unsigned threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+    if (n < ChunkSize) {
         std::sort(data.begin(), data.end(), less);
         return;
     }
     std::vector<std::ptrdiff_t> bounds;
-    for (unsigned i = 0; i <= threads; ++i)
-        bounds.push_back(n * std::ptrdiff_t(i) / std::ptrdiff_t(threads));
-    {
-        std::vector<std::thread> pool;
-        for (unsigned i = 0; i < threads; ++i)
-            pool.emplace_back([&, i] { std::sort(data.begin() + bounds[i], data.begin() + bounds[i + 1], less); });
-        for (auto& t : pool)
-            t.join();
-    }
+    const std::ptrdiff_t chunks = (n + ChunkSize - 1) / ChunkSize;
+    for (std::ptrdiff_t i = 0; i <= chunks; ++i)
+        bounds.push_back(n * i / chunks);
+    T* base = data.data();
+    runPieces(chunks, threads, cancelled, [&](std::ptrdiff_t i) { std::sort(base + bounds[size_t(i)], base + bounds[size_t(i) + 1], less); });
+    if (cancelled && cancelled->load())
+        return;
     std::vector<T, BigAllocator<T>> scratch(data.size());
-    T* src = data.data();
+    T* src = base;
     T* dst = scratch.data();
     while (bounds.size() > 2) {
+        // One round: runs 2k and 2k+1 merge into one; an odd last run is copied across.
+        struct Piece
+        {
+            std::ptrdiff_t a, b, c, from, to; // runs [a, b) and [b, c); output [from, to) of their merge
+        };
+        std::vector<Piece> pieces;
         std::vector<std::ptrdiff_t> next;
-        const unsigned pairs = unsigned((bounds.size() - 1) / 2);
-        const unsigned each = std::max(1u, threads / std::max(1u, pairs));
-        std::vector<std::thread> pool;
-        size_t i = 0;
-        for (; i + 2 < bounds.size(); i += 2) {
-            const std::ptrdiff_t a = bounds[i], b = bounds[i + 1], c = bounds[i + 2];
-            pool.emplace_back([=] {
-                parallel_sort_detail::parallelMerge(src + a, src + b, src + b, src + c, dst + a, less, each);
-            });
-            next.push_back(a);
-        }
-        if (i + 1 < bounds.size()) {
-            // An odd chunk left over is carried across unchanged.
-            const std::ptrdiff_t a = bounds[i], c = bounds[i + 1];
-            std::copy(src + a, src + c, dst + a);
+        for (size_t i = 0; i + 1 < bounds.size(); i += 2) {
+            const std::ptrdiff_t a = bounds[i], b = bounds[i + 1], c = i + 2 < bounds.size() ? bounds[i + 2] : b;
+            for (std::ptrdiff_t from = 0; from < c - a; from += PieceSize)
+                pieces.push_back({a, b, c, from, std::min(c - a, from + PieceSize)});
             next.push_back(a);
         }
         next.push_back(n);
-        for (auto& t : pool)
-            t.join();
+        runPieces(std::ptrdiff_t(pieces.size()), threads, cancelled, [&](std::ptrdiff_t k) {
+            const Piece& p = pieces[size_t(k)];
+            const T* a = src + p.a;
+            const T* b = src + p.b;
+            const std::ptrdiff_t na = p.b - p.a, nb = p.c - p.b;
+            const std::ptrdiff_t i0 = mergeSplit(a, na, b, nb, p.from, less);
+            const std::ptrdiff_t i1 = mergeSplit(a, na, b, nb, p.to, less);
+            std::merge(a + i0, a + i1, b + (p.from - i0), b + (p.to - i1), dst + p.a + p.from, less);
+        });
+        if (cancelled && cancelled->load())
+            return;
         bounds.swap(next);
         std::swap(src, dst);
     }
-    if (src != data.data())
-        std::copy(src, src + n, data.data());
+    if (src != base)
+        std::copy(src, src + n, base);
 }

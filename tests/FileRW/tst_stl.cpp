@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <set>
 
 #include "FileRW/FileReaderWriter.h"
 #include "scene/LoadedModel.h"
@@ -169,6 +171,106 @@ private slots:
         } else {
             QVERIFY(mesh.faces.empty());
         }
+    }
+
+    void weldMatchesPairwiseRule_data()
+    {
+        QTest::addColumn<int>("perCell"); // points in a cell of 1e-6, of 5 x 5 x 5 cells per cluster
+        QTest::addColumn<double>("box");  // they lie in a box this wide (in cells) at either end of their cell
+        QTest::addColumn<double>("empty"); // share of cells left empty
+        QTest::addColumn<double>("offset"); // where the clusters sit
+        QTest::addColumn<bool>("flatX");    // every point of a cluster has the same x
+        // Chains across cell borders; crowded cells, near or not near their neighbours; and
+        // coordinates so large that neighbouring doubles lie further apart than the weld distance.
+        QTest::newRow("sparse") << 1 << 1.0 << 0.5 << 0.0 << false;
+        QTest::newRow("crowded") << 12 << 0.3 << 0.8 << 3.0 << false;
+        QTest::newRow("crowded, one x") << 12 << 0.3 << 0.85 << -7.0 << true;
+        QTest::newRow("huge coordinates") << 3 << 0.3 << 0.8 << 3e10 << false;
+    }
+    void weldMatchesPairwiseRule()
+    {
+        QFETCH(int, perCell);
+        QFETCH(double, box);
+        QFETCH(double, empty);
+        QFETCH(double, offset);
+        QFETCH(bool, flatX);
+        // Three clusters far apart; triangle k takes its k-th corner from each, so no triangle
+        // folds up and every face shows which points were merged.
+        uint32_t seed = 7;
+        auto random = [&] {
+            seed = seed * 1664525u + 1013904223u;
+            return double(seed >> 8) / double(1 << 24);
+        };
+        std::vector<std::array<double, 3>> pts[3];
+        for (int c = 0; c < 3; ++c)
+            for (int cell = 0; cell < 125; ++cell) {
+                if (random() < empty)
+                    continue; // room between most cells
+                double start[3];
+                for (int k = 0; k < 3; ++k)
+                    start[k] = (cell / (k == 0 ? 1 : k == 1 ? 5 : 25)) % 5 + (random() < 0.5 ? 0.0 : 1.0 - box);
+                for (int i = 0; i < perCell; ++i) {
+                    double q[3];
+                    for (int k = 0; k < 3; ++k)
+                        q[k] = (start[k] + random() * box) * 1e-6;
+                    pts[c].push_back({offset + c + (flatX ? 0.0 : q[0]), c * 2.0 + q[1], q[2]});
+                }
+            }
+        const int points = int(std::min({pts[0].size(), pts[1].size(), pts[2].size()}));
+        for (auto& p : pts)
+            p.resize(size_t(points));
+        FileReaderWriter rw;
+        MeshData mesh;
+        rw.target = &mesh;
+        for (int i = 0; i < points; ++i)
+            for (int c = 0; c < 3; ++c)
+                rw.corners.push_back({pts[c][size_t(i)][0], pts[c][size_t(i)][1], pts[c][size_t(i)][2], 0});
+        QVERIFY(rw.weldVertices());
+
+        // The rule itself: points within 1e-6 on every axis, joined transitively; each class
+        // becomes the vertex at its smallest point.
+        std::vector<std::array<double, 3>> expected;
+        std::set<std::array<std::array<double, 3>, 3>> faces;
+        std::vector<std::array<double, 3>> rep[3];
+        for (int c = 0; c < 3; ++c) {
+            const auto& p = pts[c];
+            std::vector<int> cls(p.size());
+            for (size_t i = 0; i < p.size(); ++i)
+                cls[i] = int(i);
+            for (bool changed = true; changed;) {
+                changed = false;
+                for (size_t i = 0; i < p.size(); ++i)
+                    for (size_t j = 0; j < p.size(); ++j)
+                        if (cls[j] < cls[i] && std::fabs(p[i][0] - p[j][0]) < 1e-6 && std::fabs(p[i][1] - p[j][1]) < 1e-6
+                            && std::fabs(p[i][2] - p[j][2]) < 1e-6) {
+                            cls[i] = cls[j];
+                            changed = true;
+                        }
+            }
+            std::map<int, std::array<double, 3>> smallest;
+            for (size_t i = 0; i < p.size(); ++i) {
+                auto it = smallest.find(cls[i]);
+                if (it == smallest.end() || p[i] < it->second)
+                    smallest[cls[i]] = p[i];
+            }
+            for (size_t i = 0; i < p.size(); ++i)
+                rep[c].push_back(smallest[cls[i]]);
+            for (const auto& e : smallest)
+                expected.push_back(e.second);
+        }
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(mesh.vertices, expected);
+        for (int i = 0; i < points; ++i)
+            faces.insert({rep[0][size_t(i)], rep[1][size_t(i)], rep[2][size_t(i)]});
+        std::set<std::array<std::array<double, 3>, 3>> got;
+        for (const auto& f : mesh.faces) {
+            std::array<std::array<double, 3>, 3> t{mesh.vertices[size_t(f[0])], mesh.vertices[size_t(f[1])], mesh.vertices[size_t(f[2])]};
+            while (t[0][1] != 0.0 + std::min({t[0][1], t[1][1], t[2][1]}))
+                std::rotate(t.begin(), t.begin() + 1, t.end());
+            got.insert(t);
+        }
+        QCOMPARE(got, faces);
+        QVERIFY(expected.size() > 3 && expected.size() < size_t(3 * points)); // some merged, some not
     }
 
     void binaryLayout_data()

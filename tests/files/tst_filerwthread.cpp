@@ -5,6 +5,9 @@
 
 #include <cmath>
 
+#include <quazip.h>
+#include <quazipfile.h>
+
 #include "FileRW/FileReaderWriter.h"
 #include "Thread/FileRWThread.h"
 #include "platform/Platform.h"
@@ -16,6 +19,72 @@
 
 namespace {
 const QByteArray kTetra = "v 0 0 1\nv 4 0 1\nv 0 3 1\nv 0 0 6\nf 1 3 2\nf 1 2 4\nf 2 3 4\nf 3 1 4\n";
+
+// A flat grid of side x side squares, two triangles each, in the given format.
+QByteArray gridFile(const QString& format, int side)
+{
+    QByteArray out;
+    auto num = [](double v) { return QByteArray::number(v, 'g', 7); };
+    auto corner = [&](int i, int j) { return num(i * 0.5) + ' ' + num(j * 0.5) + " 0"; };
+    auto index = [&](int i, int j) { return i * (side + 1) + j; };
+    const bool stl = format.endsWith("stl");
+    if (format == "binary stl") {
+        out = QByteArray(80, '\0');
+        const quint32 count = quint32(2 * side * side);
+        out.append(reinterpret_cast<const char*>(&count), 4);
+    } else if (stl) {
+        out = "solid grid\n";
+    } else {
+        out = format == "3mf" ? "<model unit=\"millimeter\"><resources><object id=\"1\"><mesh><vertices>\n" : "";
+        for (int i = 0; i <= side; ++i)
+            for (int j = 0; j <= side; ++j)
+                out += format == "3mf" ? "<vertex x=\"" + num(i * 0.5) + "\" y=\"" + num(j * 0.5) + "\" z=\"0\"/>\n"
+                                       : "v " + corner(i, j) + "\n";
+        if (format == "3mf")
+            out += "</vertices><triangles>\n";
+    }
+    auto triangle = [&](int a0, int a1, int b0, int b1, int c0, int c1) {
+        if (format == "binary stl") {
+            float rec[12] = {0, 0, 0, a0 * 0.5f, a1 * 0.5f, 0, b0 * 0.5f, b1 * 0.5f, 0, c0 * 0.5f, c1 * 0.5f, 0};
+            out.append(reinterpret_cast<const char*>(rec), 48);
+            out.append(2, '\0');
+        } else if (stl) {
+            out += "facet normal 0 0 1\nouter loop\nvertex " + corner(a0, a1) + "\nvertex " + corner(b0, b1) + "\nvertex "
+                   + corner(c0, c1) + "\nendloop\nendfacet\n";
+        } else if (format == "3mf") {
+            out += "<triangle v1=\"" + QByteArray::number(index(a0, a1)) + "\" v2=\"" + QByteArray::number(index(b0, b1))
+                   + "\" v3=\"" + QByteArray::number(index(c0, c1)) + "\"/>\n";
+        } else {
+            out += "f " + QByteArray::number(index(a0, a1) + 1) + ' ' + QByteArray::number(index(b0, b1) + 1) + ' '
+                   + QByteArray::number(index(c0, c1) + 1) + '\n';
+        }
+    };
+    for (int i = 0; i < side; ++i)
+        for (int j = 0; j < side; ++j) {
+            triangle(i, j, i + 1, j, i + 1, j + 1);
+            triangle(i, j, i + 1, j + 1, i, j + 1);
+        }
+    if (format == "3mf")
+        out += "</triangles></mesh></object></resources><build><item objectid=\"1\"/></build></model>\n";
+    else if (stl && format != "binary stl")
+        out += "endsolid grid\n";
+    return out;
+}
+
+// A 3MF archive holding the model part as it is (stored, so that writing it is quick).
+QString write3mf(const QString& path, const QByteArray& xml)
+{
+    QuaZip zip(path);
+    if (!zip.open(QuaZip::mdCreate))
+        return QString();
+    QuaZipFile f(&zip);
+    if (!f.open(QIODevice::WriteOnly, QuaZipNewInfo(QStringLiteral("3D/3dmodel.model")), nullptr, 0, 0))
+        return QString();
+    f.write(xml);
+    f.close();
+    zip.close();
+    return path;
+}
 
 QList<FileRWStatus> finishedOf(const QSignalSpy& spy)
 {
@@ -235,6 +304,60 @@ private slots:
         worker->loadFile(dir.filePath("later.obj"));
         QVERIFY(waitFinished(spy, 1));
         QVERIFY(finishedOf(spy)[0].success);
+    }
+
+    void stopEndsAnyLoadQuickly_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<int>("side");
+        QTest::addColumn<int>("stopAt"); // progress from which the load is stopped
+        QTest::newRow("binary STL, welding") << "binary stl" << 700 << 9300;
+        QTest::newRow("ASCII STL, reading") << "ascii stl" << 400 << 1;
+        QTest::newRow("OBJ, reading") << "obj" << 800 << 1;
+        QTest::newRow("3MF, parsing") << "3mf" << 550 << 2000;
+    }
+    void stopEndsAnyLoadQuickly()
+    {
+        QFETCH(QString, format);
+        QFETCH(int, side);
+        QFETCH(int, stopAt);
+        const QByteArray bytes = gridFile(format, side);
+        const QString path = format == "3mf" ? write3mf(dir.filePath("big.3mf"), bytes)
+                                             : testutil::writeFile(dir, format == "obj" ? "big.obj" : "big.stl", bytes);
+        worker->loadFile(path);
+        const FileReaderWriter* rw = worker->readerWriter();
+        QVERIFY(QTest::qWaitFor([&] { return rw->getProgress() >= stopAt; }, 20000));
+        const int progress = rw->getProgress();
+        QElapsedTimer t;
+        t.start();
+        worker->stopThread();
+        const qint64 ms = t.elapsed();
+        QVERIFY2(progress < 9900, "the load ended before it could be stopped");
+        QVERIFY2(ms < Platform::scaledMs(100), qPrintable(QStringLiteral("stopping took %1 ms").arg(ms)));
+        QCOMPARE(AppData::instance()->modelCount(), 0);
+    }
+
+    void tooLargeModelsAreMarked_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("STL") << "stl";
+        QTest::newRow("3MF") << "3mf";
+    }
+    void tooLargeModelsAreMarked()
+    {
+        QFETCH(QString, format);
+        // 2 x 500 squares of 0.5 mm: 500 mm long, longer than any build volume.
+        QByteArray bytes = gridFile(format == "stl" ? "ascii stl" : format, 2);
+        bytes.replace("x=\"1\"", "x=\"500\"").replace("vertex 1 ", "vertex 500 ");
+        const QString path = format == "3mf" ? write3mf(dir.filePath("long.3mf"), bytes)
+                                             : testutil::writeFile(dir, "long.stl", bytes);
+        QSignalSpy spy(worker, &FileRWThread::StatusChanged);
+        worker->loadFile(path);
+        QVERIFY(waitFinished(spy, 1));
+        QVERIFY(finishedOf(spy)[0].success);
+        MeshModel* m = AppData::instance()->getModel(0);
+        QVERIFY(m->size[0] > 400.0);
+        QCOMPARE(m->fitPending, 1);
     }
 
     void progressReports()

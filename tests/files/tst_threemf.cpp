@@ -16,10 +16,10 @@
 namespace {
 const char* kCube = "<object id=\"%1\" type=\"model\"><mesh><vertices>\n<vertex x=\"0\" y=\"0\" z=\"0\"/><vertex x=\"1\" y=\"0\" z=\"0\"/><vertex x=\"0\" y=\"1\" z=\"0\"/><vertex x=\"0.1\" y=\"0\" z=\"1\"/>\n</vertices><triangles>\n<triangle v1=\"0\" v2=\"2\" v3=\"1\"/><triangle v1=\"0\" v2=\"1\" v3=\"3\"/><triangle v1=\"1\" v2=\"2\" v3=\"3\"/><triangle v1=\"2\" v2=\"0\" v3=\"3\"/>\n</triangles></mesh></object>";
 
-QByteArray model(const QString& resources, const QString& build)
+QByteArray model(const QString& resources, const QString& build, const QString& unit = "unit=\"millimeter\"")
 {
-    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<model unit=\"millimeter\" xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\">\n<resources>%1</resources><build>%2</build></model>")
-        .arg(resources, build)
+    return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<model %3 xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\">\n<resources>%1</resources><build>%2</build></model>")
+        .arg(resources, build, unit)
         .toUtf8();
 }
 
@@ -84,6 +84,18 @@ private slots:
                                    << QVector<double>{0, 0, 0, 0, 0, 0};
         QTest::newRow("unknown object skipped")
             << model(tetra("1"), "<item objectid=\"9\"/><item objectid=\"1\"/>") << 1 << QVector<double>{0, 0, 0};
+        // Numbers in forms other programs write: what is not a number reads as 0, and any
+        // white space separates the parts of a transform.
+        QTest::newRow("tab reference in transform")
+            << model(tetra("1"), "<item objectid=\"1\" transform=\"1&#9;0 0 0 1 0 0 0 1 10&#9;20&#10;30\"/>") << 1
+            << QVector<double>{10, 20, 30};
+        QTest::newRow("transform part not a number")
+            << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 10,5 20 x\"/>") << 1
+            << QVector<double>{0, 20, 0};
+        QTest::newRow("vertex not a number")
+            << model(QString(tetra("1")).replace("<vertex x=\"0\" y=\"0\" z=\"0\"/>", "<vertex x=\"1,5\" y=\"&#9;2\" z=\"\"/>"),
+                     "<item objectid=\"1\"/>")
+            << 1 << QVector<double>{0, 2, 0};
     }
     void placement()
     {
@@ -114,8 +126,6 @@ private slots:
         QTest::addColumn<QByteArray>("xml");
         const QString item = "<item objectid=\"1\"/>";
         QTest::newRow("short transform") << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 10 20\"/>");
-        QTest::newRow("transform not a number")
-            << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 10 20 x\"/>");
         QTest::newRow("cycle") << model("<object id=\"1\"><components><component objectid=\"2\"/></components></object>\n                                          <object id=\"2\"><components><component objectid=\"1\"/></components></object>",
                                         item);
         QTest::newRow("self reference")
@@ -145,6 +155,70 @@ private slots:
         std::vector<LoadedModel> out;
         QVERIFY(!load(make3mf(xml), out));
         QVERIFY(out.empty());
+    }
+
+    void units_data()
+    {
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<double>("mm"); // millimetres per unit
+        QTest::newRow("micron") << "unit=\"micron\"" << 0.001;
+        QTest::newRow("millimeter") << "unit=\"millimeter\"" << 1.0;
+        QTest::newRow("centimeter") << "unit=\"centimeter\"" << 10.0;
+        QTest::newRow("inch") << "unit=\"inch\"" << 25.4;
+        QTest::newRow("foot") << "unit=\"foot\"" << 304.8;
+        QTest::newRow("meter") << "unit=\"meter\"" << 1000.0;
+        QTest::newRow("absent") << "" << 1.0;
+        QTest::newRow("unknown") << "unit=\"furlong\"" << 1.0;
+    }
+    void units()
+    {
+        QFETCH(QString, unit);
+        QFETCH(double, mm);
+        // Translations are in the model's unit too.
+        std::vector<LoadedModel> out;
+        QVERIFY(load(make3mf(model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 2 0 0\"/>", unit)), out));
+        const MeshData& m = *out[0].mesh;
+        QCOMPARE(m.vertices[1][0], 3.0 * mm);
+        QCOMPARE(m.vertices[2][1], 1.0 * mm);
+        QCOMPARE(m.vertices[3][2], 1.0 * mm);
+    }
+
+    void expansionBudget()
+    {
+        // One mesh of 3 vertices and 100,000 triangles, placed 100 times by an object that an
+        // item places 100 times: 10^9 triangles, far more than memory holds.
+        QString triangles;
+        for (int i = 0; i < 100000; ++i)
+            triangles += "<triangle v1=\"0\" v2=\"1\" v3=\"2\"/>";
+        const QString mesh = "<object id=\"1\"><mesh><vertices><vertex x=\"0\" y=\"0\" z=\"0\"/><vertex x=\"1\" y=\"0\" z=\"0\"/>"
+                             "<vertex x=\"0\" y=\"1\" z=\"0\"/></vertices><triangles>"
+                             + triangles + "</triangles></mesh></object>";
+        QString hundred;
+        for (int i = 0; i < 100; ++i)
+            hundred += QStringLiteral("<component objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 %1 0 0\"/>").arg(i);
+        const QString group = "<object id=\"2\"><components>" + hundred + "</components></object>";
+        QString items;
+        for (int i = 0; i < 100; ++i)
+            items += "<item objectid=\"2\"/>";
+        const QString path = make3mf(model(mesh + group, items));
+        std::vector<MeshData*> meshes;
+        std::atomic<int> progress{0};
+        std::atomic<bool> cancelled{false};
+        QString error;
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!ThreeMFReader::load(path, meshes, progress, cancelled, &error));
+        QVERIFY2(t.elapsed() < 5000, "refused only after copying");
+        QVERIFY(meshes.empty());
+        QVERIFY2(error.contains("too large") && error.contains("1000000000 triangles"), qPrintable(error));
+
+        // A hundred placements of it fit, each with its own copy of the faces.
+        QVERIFY(ThreeMFReader::load(make3mf(model(mesh + group, "<item objectid=\"2\"/>")), meshes, progress, cancelled));
+        QCOMPARE(meshes.size(), size_t(100));
+        QCOMPARE(meshes[99]->faces.size(), size_t(100000));
+        QCOMPARE(meshes[99]->vertices[1][0], 100.0);
+        for (MeshData* m : meshes)
+            delete m;
     }
 
     void hostileArchives()
