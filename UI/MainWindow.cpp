@@ -107,7 +107,8 @@ MainWindow::MainWindow(QWidget* parent)
 
     // 8-10.
     ui.wgtMain_upMenu->installEventFilter(this);
-    qApp->installEventFilter(this); // the frame band over the children
+    // The frame band over the children, and the recent-file submenu's placing.
+    qApp->installEventFilter(this);
     ui.twtMain_edit->initPanels();
     settingWindow = new BVSettingWindow(this);
     firmwareDialog = new UpdateFirmware(this);
@@ -232,8 +233,7 @@ void MainWindow::createOverlays()
                 "QMenu::item{width: 106px; height: 28px;padding-left: 32px;margin-right:2px;color:white;}"
                 "QMenu::item:selected{background: #29c2f5;}")
             .arg(28 * settingsMenu->actions().size() + 4));
-    // The popup places the submenu after aboutToShow; it is moved when it shows.
-    recentMenu->installEventFilter(this);
+    // The popup places the submenu after aboutToShow: the window's filter moves it when it shows.
     ui.btnMain_setting->setMenu(settingsMenu);
 
     connect(btnMain_print, &QPushButton::clicked, this, &MainWindow::on_btnMain_print_clicked);
@@ -1362,9 +1362,9 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e)
         placeRecentMenu();
     if (frameMouseEvent(watched, e))
         return true;
-    const QString name = watched->objectName();
-    if ((name == "btnMain_print" || name == "btnSD_print" || name == "cbbMain_view")
-        && e->type() == QEvent::MouseMove) {
+    // Every event of the program passes here: the cheap test first.
+    if (e->type() == QEvent::MouseMove
+        && (watched == btnMain_print || watched == btnSD_print || watched == cbbMain_view)) {
         setCursor(Qt::ArrowCursor);
     } else if (watched == ui.wgtMain_upMenu && e->type() == QEvent::MouseButtonDblClick) {
         if (cursor().shape() == Qt::ArrowCursor && static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton)
