@@ -46,6 +46,7 @@
 #include "render/BVGLWidget.h"
 #include "render/GLWidget.h"
 #include "render/GcodePreviewData.h"
+#include "render/RenderEngine.h"
 #include "scene/AppData.h"
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
@@ -97,7 +98,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     // 6. Layer slider at the top; nothing to print yet.
     ui.vsdMain_layer->setValue(100);
-    btnMain_print->setEnabled(false);
+    btnMain_print->setDisabled(true);
     // The slice switch has nothing to switch to until a print-task file is read.
     ui.btnMain_Slice->setChecked(false);
     ui.btnMain_Slice->setEnabled(false);
@@ -108,6 +109,8 @@ MainWindow::MainWindow(QWidget* parent)
 
     // 8-10.
     ui.wgtMain_upMenu->installEventFilter(this);
+    // The frame band over the children, and the recent-file submenu's placing.
+    qApp->installEventFilter(this);
     ui.twtMain_edit->initPanels();
     settingWindow = new BVSettingWindow(this);
     firmwareDialog = new UpdateFirmware(this);
@@ -117,8 +120,8 @@ MainWindow::MainWindow(QWidget* parent)
     ui.cbbMain_language->setChecked(AppData::instance()->getLanguage() == 1);
     on_cbbMain_language_clicked();
 
-    // 12. Play glyph on the print button.
-    IconHelper::instance()->setIcon(btnMain_print, QChar(0xF04B), 20);
+    // 12. Play state on the print button; its sprite carries the glyph.
+    btnMain_print->setState(QString(QChar(0xF04B)));
 
     // 13. Connections.
     ThreadPool* p = pool();
@@ -228,14 +231,17 @@ void MainWindow::createOverlays()
 
     settingsMenu = new QMenu(this);
     settingsMenu->setWindowFlag(Qt::NoDropShadowWindowHint);
-    settingsMenu->setStyleSheet(
-        "QMenu{width: 142px; height: 200px;font: 9pt \"微软雅黑\";border-image: url(:/new/menubg);border:2px}"
-        "QMenu::item{width: 106px; height: 28px;padding-left: 32px;margin-right:2px;color:white;}"
-        "QMenu::item:selected{background: #29c2f5;}");
     recentMenu = settingsMenu->addMenu(tr("Recent file"));
     for (QAction* a : {ui.actionTarni, ui.actionFirmware, ui.actionChoiceType, ui.actionModelLibrary,
                        ui.actionHelp, ui.actionWizard, ui.actionAbout})
         settingsMenu->addAction(a);
+    // 28 px for each entry and the 2 px border: the guide's entry must not push "About" out.
+    settingsMenu->setStyleSheet(
+        QString("QMenu{width: 142px; height: %1px;font: 9pt \"微软雅黑\";border-image: url(:/new/menubg);border:2px}"
+                "QMenu::item{width: 106px; height: 28px;padding-left: 32px;margin-right:2px;color:white;}"
+                "QMenu::item:selected{background: #29c2f5;}")
+            .arg(28 * settingsMenu->actions().size() + 4));
+    // The popup places the submenu after aboutToShow: the window's filter moves it when it shows.
     ui.btnMain_setting->setMenu(settingsMenu);
 
     connect(btnMain_print, &QPushButton::clicked, this, &MainWindow::on_btnMain_print_clicked);
@@ -249,9 +255,7 @@ void MainWindow::layoutOverlays(int w, int h)
     const int W = width() - 1, H = height() - 1;
     btnMain_print->setGeometry(QRect(QPoint(W - 123, H - 125), QPoint(W - 72, H - 74)));
     btnSD_print->setGeometry(QRect(QPoint(W - 123, H - 205), QPoint(W - 72, H - 154)));
-    // Left of the edit panel, which lies along the right edge.
-    const int pad = ui.wgtMain_ctrl->width() + 10;
-    cbbMain_view->setGeometry(QRect(QPoint(W - 149 - pad, 94), QPoint(W - pad, 243)));
+    cbbMain_view->setGeometry(QRect(QPoint(W - 175, 94), QPoint(W - 26, 243)));
     printMessage->move(W - 234, 230);
     printing->move(W - 234, height() - printing->height() - 65);
     update();
@@ -404,11 +408,11 @@ void MainWindow::updateButtons()
                            ui.btnMain_setcura, ui.cbbMain_language})
             w->setEnabled(false);
         if (p->taskState() == 3 || p->taskState() == 4) {
-            IconHelper::instance()->setIcon(btnMain_print, QChar(0xF04D), 20);
+            btnMain_print->setState(BVStateButton::stopGlyph());
             printGlyphIsStop = true;
-            btnMain_print->setEnabled(true);
+            btnMain_print->setDisabled(false);
         } else {
-            btnMain_print->setEnabled(false);
+            btnMain_print->setDisabled(true);
         }
         btnSD_print->setEnabled(false);
         data->setSelectionEnabled(false);
@@ -432,7 +436,7 @@ void MainWindow::updateButtons()
     if (data->countVisibleModels() > 0 && view()->showMode() != 2) {
         ui.btnMain_save->setEnabled(true);
         ui.btnMain_export->setEnabled(true);
-        btnMain_print->setEnabled(p->isLinked());
+        btnMain_print->setDisabled(!p->isLinked());
         btnSD_print->setEnabled(p->isLinked());
     } else {
         if (ui.twtMain_edit->isReadyCutting())
@@ -440,11 +444,11 @@ void MainWindow::updateButtons()
         view()->SendCuttingCMD(5);
         ui.btnMain_save->setEnabled(false);
         ui.btnMain_export->setEnabled(false);
-        btnMain_print->setEnabled(p->isLinked() && p->hasPrintFile() == 1);
+        btnMain_print->setDisabled(!(p->isLinked() && p->hasPrintFile() == 1));
         btnSD_print->setEnabled(p->isLinked());
     }
     ui.btnMain_setcura->setEnabled(true);
-    IconHelper::instance()->setIcon(btnMain_print, QChar(0xF04B), 20);
+    btnMain_print->setState(QString(QChar(0xF04B)));
     printGlyphIsStop = false;
     data->setSelectionEnabled(true);
     animateProgress(ui.pgbMain_progress->maximum());
@@ -596,7 +600,10 @@ void MainWindow::slot_new_md_tip()
         update();
         updateGLView();
         BrevMessageBox box(42, this);
-        if (box.exec() == 1)
+        const bool fit = box.exec() == 1;
+        if (RenderEngine* r = view()->getRenderer())
+            r->setNewModelTipResult(fit ? 1 : 2);
+        if (fit)
             m->scaleToFit();
     }
     updateGLView();
@@ -1130,6 +1137,11 @@ void MainWindow::on_action2()
         a->setObjectName(entries[i]);
         connect(a, &QAction::triggered, this, &MainWindow::on_recentFile);
     }
+    placeRecentMenu();
+}
+
+void MainWindow::placeRecentMenu()
+{
     recentMenu->move(x() + ui.btnMain_setting->x() - 142, y() + ui.btnMain_setting->y() + 53);
 }
 
@@ -1318,6 +1330,9 @@ void MainWindow::slot_mouse_Move(QMouseEvent* event) { mouseMoveEvent(event); }
 void MainWindow::mousePressEvent(QMouseEvent* e)
 {
     if (e->button() == Qt::LeftButton) {
+        // Children do not track the mouse, so the region is taken where the press lands.
+        if (!maximised)
+            updateRegion(mapFromGlobal(e->globalPos()));
         leftHeld = true;
         pressOffset = e->globalPos() - pos();
     }
@@ -1374,11 +1389,47 @@ bool MainWindow::event(QEvent* e)
     return QWidget::event(e);
 }
 
+// Children cover the window's edges and some take the mouse (the view, the edit tree, the
+// title buttons): presses in the 5 px frame band, and the drags they start, belong to the frame.
+bool MainWindow::frameMouseEvent(QObject* watched, QEvent* e)
+{
+    const QEvent::Type type = e->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease)
+        return false;
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (!w || w == this || w->window() != this || maximised)
+        return false;
+    auto* me = static_cast<QMouseEvent*>(e);
+    const int here = hitRegion(mapFromGlobal(me->globalPos()));
+    switch (type) {
+    case QEvent::MouseButtonPress:
+        if (me->button() != Qt::LeftButton || here >= 101)
+            return false;
+        mousePressEvent(me);
+        return true;
+    case QEvent::MouseMove:
+        if (leftHeld)
+            return region < 101 && (mouseMoveEvent(me), true);
+        if ((here < 101) != (region < 101) || (here < 101 && here != region))
+            updateRegion(mapFromGlobal(me->globalPos()));
+        return false;
+    default:
+        if (!leftHeld || region >= 101)
+            return false;
+        mouseReleaseEvent(me);
+        return true;
+    }
+}
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* e)
 {
-    const QString name = watched->objectName();
-    if ((name == "btnMain_print" || name == "btnSD_print" || name == "cbbMain_view")
-        && e->type() == QEvent::MouseMove) {
+    if (watched == recentMenu && e->type() == QEvent::Show)
+        placeRecentMenu();
+    if (frameMouseEvent(watched, e))
+        return true;
+    // Every event of the program passes here: the cheap test first.
+    if (e->type() == QEvent::MouseMove
+        && (watched == btnMain_print || watched == btnSD_print || watched == cbbMain_view)) {
         setCursor(Qt::ArrowCursor);
     } else if (watched == ui.wgtMain_upMenu && e->type() == QEvent::MouseButtonDblClick) {
         if (cursor().shape() == Qt::ArrowCursor && static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton)

@@ -142,6 +142,8 @@ private:
     void updateButtons();
     void setRegionCursor(int region);
     void updateRegion(const QPoint& p);
+    bool frameMouseEvent(QObject* watched, QEvent* e);
+    void placeRecentMenu();
     void animateProgress(int to);
     void shutDown();
     QStringList askFiles(const QString& title, const QString& dir, const QString& filter, bool save, bool many);

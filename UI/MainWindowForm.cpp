@@ -44,7 +44,8 @@ void Ui_MainWindow::setupUi(QWidget* MainWindow)
     MainWindow->setMinimumSize(800, 720);
     MainWindow->setStyleSheet(
         "QWidget#MainWindow{background:#54c8ea;}"
-        "QLabel{color:white; font:bold;}"
+        // Only the window's own parts: the rule would cascade into every dialog it opens.
+        "#wgtMain_upMenu QLabel, #wgtMain_center QLabel, #wgtMain_dnMenu QLabel{color:white; font:bold;}"
         "QScrollBar:vertical{background:#41505e; width:8px;}"
         "QScrollBar::handle:vertical{background:#54c8ea; min-height:20px; border-radius:4px;}");
 
@@ -218,27 +219,26 @@ void Ui_MainWindow::setupUi(QWidget* MainWindow)
 
 void Ui_MainWindow::retranslateUi(QWidget* MainWindow)
 {
-    auto tr = [](const char* text) { return QCoreApplication::translate("MainWindow", text); };
-    MainWindow->setWindowTitle(tr("Brevant"));
-    actionAbout->setText(tr("About"));
-    actionTarni->setText(tr("Check For Tarni"));
-    actionFirmware->setText(tr("Machine info"));
-    actionChoiceType->setText(tr("Select Printer"));
-    actionChoiceType->setToolTip(tr("Select Printer"));
-    actionHelp->setText(tr("Help"));
-    actionModelLibrary->setText(tr("Model Library"));
-    actionModelLibrary->setToolTip(tr("Model Library"));
-    actionWizard->setText(tr("Guide"));
-    btnMain_open->setToolTip(tr("Open File"));
-    btnMain_save->setToolTip(tr("Save File"));
-    btnMain_export->setToolTip(tr("Export Gcode"));
-    btnMain_Slice->setToolTip(tr("Switch preview"));
-    cbbMain_language->setToolTip(tr("Language Setting"));
-    btnMain_setcura->setToolTip(tr("Setting"));
-    TotalLayer->setText(tr("100"));
-    label_3->setText(tr("Layer"));
-    labMain_typeTitle->setText(tr("Type："));
-    labMain_sizeTitle->setText(tr("Size:"));
-    labMain_statusTitle->setText(tr("System Status："));
-    labMain_Status->setText(tr("No Task"));
+    MainWindow->setWindowTitle(QCoreApplication::translate("MainWindow", "Brevant"));
+    actionAbout->setText(QCoreApplication::translate("MainWindow", "About"));
+    actionTarni->setText(QCoreApplication::translate("MainWindow", "Check For Tarni"));
+    actionFirmware->setText(QCoreApplication::translate("MainWindow", "Machine info"));
+    actionChoiceType->setText(QCoreApplication::translate("MainWindow", "Select Printer"));
+    actionChoiceType->setToolTip(QCoreApplication::translate("MainWindow", "Select Printer"));
+    actionHelp->setText(QCoreApplication::translate("MainWindow", "Help"));
+    actionModelLibrary->setText(QCoreApplication::translate("MainWindow", "Model Library"));
+    actionModelLibrary->setToolTip(QCoreApplication::translate("MainWindow", "Model Library"));
+    actionWizard->setText(QCoreApplication::translate("MainWindow", "Guide"));
+    btnMain_open->setToolTip(QCoreApplication::translate("MainWindow", "Open File"));
+    btnMain_save->setToolTip(QCoreApplication::translate("MainWindow", "Save File"));
+    btnMain_export->setToolTip(QCoreApplication::translate("MainWindow", "Export Gcode"));
+    btnMain_Slice->setToolTip(QCoreApplication::translate("MainWindow", "Switch preview"));
+    cbbMain_language->setToolTip(QCoreApplication::translate("MainWindow", "Language Setting"));
+    btnMain_setcura->setToolTip(QCoreApplication::translate("MainWindow", "Setting"));
+    TotalLayer->setText(QCoreApplication::translate("MainWindow", "100"));
+    label_3->setText(QCoreApplication::translate("MainWindow", "Layer"));
+    labMain_typeTitle->setText(QCoreApplication::translate("MainWindow", "Type："));
+    labMain_sizeTitle->setText(QCoreApplication::translate("MainWindow", "Size:"));
+    labMain_statusTitle->setText(QCoreApplication::translate("MainWindow", "System Status："));
+    labMain_Status->setText(QCoreApplication::translate("MainWindow", "No Task"));
 }

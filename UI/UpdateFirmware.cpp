@@ -87,12 +87,12 @@ void UpdateFirmware::setupForm()
     ui->btn_win_close = new QPushButton(ui->widget_top);
     ui->btn_win_close->setObjectName(QStringLiteral("btn_win_close"));
     ui->btn_win_close->setFixedSize(38, 41);
-    // One sprite, four frames side by side: normal, hover, pressed, disabled.
+    // The dialogs' close sprite: four 30 px frames side by side (normal, hover, pressed, disabled).
     ui->btn_win_close->setStyleSheet(QStringLiteral(
-        "QPushButton { border-image: url(:/new/sclose) 0 120 0 0; }"
-        "QPushButton:hover { border-image: url(:/new/sclose) 0 80 0 40; }"
-        "QPushButton:pressed { border-image: url(:/new/sclose) 0 40 0 80; }"
-        "QPushButton:disabled { border-image: url(:/new/sclose) 0 0 0 120; }"));
+        "QPushButton { border-image: url(:/new/sclose) 0 90 0 0; border: none; }"
+        "QPushButton:hover { border-image: url(:/new/sclose) 0 60 0 30; }"
+        "QPushButton:pressed { border-image: url(:/new/sclose) 0 30 0 60; }"
+        "QPushButton:disabled { border-image: url(:/new/sclose) 0 0 0 90; }"));
     top->addWidget(ui->label_12);
     top->addStretch();
     top->addWidget(ui->btn_win_close);

@@ -150,9 +150,17 @@ void GLWidget::refreshGcodeView(bool show)
 {
     if (!renderer)
         return;
+    // The reader waits for its batch: take it now, even while the view is hidden or
+    // minimised and paints nothing. Without a context it waits for the next frame.
+    if (initialised && context() && context()->isValid()) {
+        makeCurrent();
+        renderer->takeGcodeChunk();
+        doneCurrent();
+    } else {
+        renderer->requestGcodeRefresh();
+    }
     if (show)
         renderer->setDisplayMode(2);
-    renderer->requestGcodeRefresh();
     update();
 }
 

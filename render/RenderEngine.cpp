@@ -139,6 +139,17 @@ bool RenderEngine::loadShaders()
         }
         *s.program = std::move(p);
     }
+    // The gizmo's wide lines: the wireframe colour, drawn as quads by a geometry stage.
+    {
+        auto p = std::make_unique<QOpenGLShaderProgram>();
+        if (!p->addShaderFromSourceFile(QOpenGLShader::Vertex, shaderRoot + "wideline.vert") ||
+            !p->addShaderFromSourceFile(QOpenGLShader::Geometry, shaderRoot + "wideline.geom") ||
+            !p->addShaderFromSourceFile(QOpenGLShader::Fragment, shaderRoot + "wireframe.frag") || !p->link()) {
+            QLOG_ERROR() << "render\\RenderEngine@" << __LINE__ << "shader program wideline failed:" << p->log();
+            return false;
+        }
+        wideline = std::move(p);
+    }
     // The lights belong to the programs: new programs need them again.
     lighting->bind();
     lighting->setUniformValue("light.Ambient", lightAmbient);
@@ -191,7 +202,7 @@ void RenderEngine::enableDepthAndBlend()
 
 void RenderEngine::releasePrograms()
 {
-    for (auto* p : {&lighting, &wireframe, &texture, &bottomture, &gcode})
+    for (auto* p : {&lighting, &wireframe, &texture, &bottomture, &gcode, &wideline})
         if (*p)
             (*p)->release();
     glDisable(GL_BLEND);
@@ -442,9 +453,9 @@ void RenderEngine::writeLines(Shape& s, const LineShape& l)
     s.vao->release();
 }
 
-void RenderEngine::drawLines(Shape& s, const QVector4D& colour, GLenum primitive)
+void RenderEngine::drawLines(Shape& s, const QVector4D& colour, GLenum primitive, QOpenGLShaderProgram& program)
 {
-    wireframe->setUniformValue("color", colour);
+    program.setUniformValue("color", colour);
     s.vao->bind();
     glDrawElements(primitive, s.indexCount, GL_UNSIGNED_INT, nullptr);
     s.vao->release();
@@ -468,17 +479,8 @@ void RenderEngine::drawMachineFrame()
     wireframe->bind();
     wireframe->setUniformValue("mvp_matrix", projection * viewMatrix());
     wireframe->setUniformValue("clipPlane", QVector4D(0, 0, -1, float(plate.height * 40.0)));
-    drawLines(boxEdgesShape, QVector4D(0.25f, 0.25f, 0.25f, 1.0f), GL_LINES);
+    drawLines(boxEdgesShape, QVector4D(0.25f, 0.25f, 0.25f, 1.0f), GL_LINES, *wireframe);
 }
-
-namespace {
-// Wide lines are optional in a core profile; a refusal only leaves them one pixel wide.
-void setLineWidth(QOpenGLFunctions* f, float w)
-{
-    f->glLineWidth(w);
-    f->glGetError();
-}
-} // namespace
 
 void RenderEngine::drawAxisArrows()
 {
@@ -499,15 +501,17 @@ void RenderEngine::drawGizmo(Shapes& shapes, Build build)
         return;
     const auto c = m->getCentroid();
     const float r = float(m->getViewRadius());
-    wireframe->bind();
-    wireframe->setUniformValue("mvp_matrix", projection * viewMatrix());
-    wireframe->setUniformValue("clipPlane", QVector4D(0, 0, -1, float(plate.height * 40.0)));
-    setLineWidth(this, 3.0f);
+    GLint viewport[4] = {0, 0, 1, 1};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    wideline->bind();
+    wideline->setUniformValue("mvp_matrix", projection * viewMatrix());
+    wideline->setUniformValue("clipPlane", QVector4D(0, 0, -1, float(plate.height * 40.0)));
+    wideline->setUniformValue("viewportSize", QVector2D(float(std::max(viewport[2], 1)), float(std::max(viewport[3], 1))));
+    wideline->setUniformValue("lineWidth", 3.0f);
     for (int k = 0; k < 3; ++k) {
         writeLines(shapes[k], build(k, QVector3D(c[0], c[1], c[2]), r));
-        drawLines(shapes[k], gizmoColours[k], GL_LINES);
+        drawLines(shapes[k], gizmoColours[k], GL_LINES, *wideline);
     }
-    setLineWidth(this, 1.0f);
 }
 
 void RenderEngine::drawModels()
@@ -785,6 +789,14 @@ void RenderEngine::refreshGcodeChunk()
     if (GcodePreviewData* preview = AppData::instance()->getGcodePreview())
         preview->takeChunk([this](const ToolPathMesh& chunk) { uploadGcodeChunk(chunk); },
                            [this] { gcodeFaceCount.fill(0); });
+}
+
+void RenderEngine::takeGcodeChunk()
+{
+    if (mode == 3)
+        remakeGcodeSlots();
+    gcodeRefreshPending = false;
+    refreshGcodeChunk();
 }
 
 double RenderEngine::toolPathClipHeight(int sliderValue) const

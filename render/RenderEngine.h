@@ -3,6 +3,7 @@
 #include <QMatrix4x4>
 #include <QOpenGLFunctions>
 #include <QQuaternion>
+#include <QVector2D>
 #include <QVector3D>
 #include <QVector4D>
 
@@ -107,6 +108,8 @@ public:
     // Asks for the preview data's finished chunk to be uploaded at the next frame.
     void requestGcodeRefresh() { gcodeRefreshPending = true; }
     void refreshGcodeChunk();
+    // With the context current: takes the pending batch at once (slots remade first when due).
+    void takeGcodeChunk();
     void drawGcodeChunks();
     int gcodeChunkCount() const;
     // Clip height of the layer chosen on the slider, from the preview data.
@@ -148,7 +151,7 @@ private:
     void makeShape(Shape& s, bool textured);
     void writeTextured(Shape& s, const std::vector<TexturedVertex>& v, const std::vector<uint32_t>& idx);
     void writeLines(Shape& s, const LineShape& l);
-    void drawLines(Shape& s, const QVector4D& colour, GLenum mode);
+    void drawLines(Shape& s, const QVector4D& colour, GLenum mode, QOpenGLShaderProgram& program);
     void drawTextured(Shape& s, QOpenGLTexture* tex, QOpenGLShaderProgram& program, GLenum mode);
     void rebuildCutPlane();
     void remakeGcodeSlots();
@@ -160,7 +163,7 @@ private:
     ViewHost* host = nullptr;
     bool initialised = false;
 
-    std::unique_ptr<QOpenGLShaderProgram> lighting, wireframe, texture, bottomture, gcode;
+    std::unique_ptr<QOpenGLShaderProgram> lighting, wireframe, texture, bottomture, gcode, wideline;
 
     // Light of the lighting program and of the gcode program.
     QVector4D lightAmbient{0.2f, 0.2f, 0.2f, 1.0f}, lightDiffuse{0.8f, 0.8f, 0.8f, 1.0f},

@@ -87,9 +87,6 @@
         <source>Model files (*.stl *.obj *.3mf *.brev *.BVT *.bmp *.png *.jpg)</source>
         <translation>模型文件 (*.stl *.obj *.3mf *.brev *.BVT *.bmp *.png *.jpg)</translation>
     </message>
-</context>
-<context>
-    <name>Ui_MainWindow</name>
     <message>
         <source>Brevant</source>
         <translation>Brevant</translation>
@@ -121,10 +118,6 @@
     <message>
         <source>Guide</source>
         <translation>向导</translation>
-    </message>
-    <message>
-        <source>Open File</source>
-        <translation>打开文件</translation>
     </message>
     <message>
         <source>Save File</source>
@@ -167,8 +160,28 @@
         <translation>系统状态：</translation>
     </message>
     <message>
-        <source>No Task</source>
-        <translation>无任务</translation>
+        <source>Auto Support</source>
+        <translation>自动支撑</translation>
+    </message>
+    <message>
+        <source>Import Model</source>
+        <translation>导入模型</translation>
+    </message>
+    <message>
+        <source>Save GCode</source>
+        <translation>保存 GCode</translation>
+    </message>
+    <message>
+        <source>3D Model File(*.stl;*.obj;*.brev;*.png;*.bmp;*.jpg;*.3mf;*.BVT)</source>
+        <translation>3D 模型文件(*.stl;*.obj;*.brev;*.png;*.bmp;*.jpg;*.3mf;*.BVT)</translation>
+    </message>
+    <message>
+        <source>Brevant File (*.brev)</source>
+        <translation>Brevant 文件 (*.brev)</translation>
+    </message>
+    <message>
+        <source>Brevant File (*.BVT)</source>
+        <translation>Brevant 文件 (*.BVT)</translation>
     </message>
 </context>
 </TS>

@@ -1,13 +1,23 @@
 #include <QtTest>
 
+#include <QDialog>
+#include <QDir>
 #include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLibraryInfo>
+#include <QMenu>
+#include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
+
+#include <algorithm>
+#include <functional>
 
 #include <QCloseEvent>
 #include <QDropEvent>
 #include <QMimeData>
-#include <QPushButton>
 
 #include "FileRW/PrintTaskWriter.h"
 #include "Thread/FDMSliceProcess.h"
@@ -20,6 +30,7 @@
 #include "app/Startup.h"
 #include "cutting/CutModelWidget.h"
 #include "render/GLWidget.h"
+#include "render/RenderEngine.h"
 #include "scene/AppData.h"
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
@@ -27,6 +38,87 @@
 #include "support/ManualSupportWidget.h"
 #include "common/CubeStl.h"
 
+namespace {
+
+// Pixels of r that stand out from the most common colour there: the ink of a text.
+int inkPixels(const QImage& img, const QRect& r)
+{
+    QHash<QRgb, int> count;
+    const QRect area = r & img.rect();
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            ++count[img.pixel(x, y)];
+    QRgb back = 0;
+    int most = -1;
+    for (auto it = count.cbegin(); it != count.cend(); ++it)
+        if (it.value() > most)
+            most = it.value(), back = it.key();
+    int ink = 0;
+    for (auto it = count.cbegin(); it != count.cend(); ++it) {
+        const QRgb c = it.key();
+        const int d = std::max({std::abs(qRed(c) - qRed(back)), std::abs(qGreen(c) - qGreen(back)),
+                                std::abs(qBlue(c) - qBlue(back))});
+        if (d > 96)
+            ink += it.value();
+    }
+    return ink;
+}
+
+// Median stroke width of the pixels matching the colour: the shorter of the horizontal and
+// vertical runs through each of them.
+double strokeWidth(const QImage& img, const std::function<bool(QRgb)>& match)
+{
+    std::vector<int> widths;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x) {
+            if (!match(img.pixel(x, y)))
+                continue;
+            int h = 1, v = 1;
+            for (int i = x - 1; i >= 0 && match(img.pixel(i, y)); --i) ++h;
+            for (int i = x + 1; i < img.width() && match(img.pixel(i, y)); ++i) ++h;
+            for (int j = y - 1; j >= 0 && match(img.pixel(x, j)); --j) ++v;
+            for (int j = y + 1; j < img.height() && match(img.pixel(x, j)); ++j) ++v;
+            widths.push_back(std::min(h, v));
+        }
+    if (widths.size() < 20)
+        return 0;
+    std::nth_element(widths.begin(), widths.begin() + widths.size() / 2, widths.end());
+    return widths[widths.size() / 2];
+}
+
+bool near(QRgb c, int r, int g, int b)
+{
+    return std::abs(qRed(c) - r) < 24 && std::abs(qGreen(c) - g) < 24 && std::abs(qBlue(c) - b) < 24;
+}
+
+// Every (context, source) of a translation file; with finishedOnly, those with a translation.
+QSet<QString> messages(const QString& path, bool finishedOnly)
+{
+    QSet<QString> out;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return out;
+    QXmlStreamReader xml(&f);
+    QString context, source;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("name"))
+            context = xml.readElementText();
+        else if (xml.name() == QLatin1String("source"))
+            source = xml.readElementText();
+        else if (xml.name() == QLatin1String("translation")) {
+            const bool unfinished = !xml.attributes().value("type").isEmpty();
+            if (!finishedOnly || (!unfinished && !xml.readElementText().isEmpty()))
+                out << context + "|" + source;
+        }
+    }
+    return out;
+}
+
+const QString SourceRoot = QStringLiteral(TEST_SOURCE_DIR "/../..");
+
+} // namespace
 
 class TestMainWindow : public QObject
 {
@@ -43,6 +135,80 @@ class TestMainWindow : public QObject
         EditTreeWidget* tree = window->form().twtMain_edit;
         tree->expandItem(tree->topLevelItem(top));
         QCoreApplication::processEvents();
+    }
+
+    QPushButton* printButton() { return window->findChild<QPushButton*>("btnMain_print"); }
+    QPushButton* cardPrintButton() { return window->findChild<QPushButton*>("btnSD_print"); }
+
+    // Real pointer input through the X server, as a user gives it.
+    void xdo(const QStringList& args)
+    {
+        QCOMPARE(QProcess::execute("xdotool", args), 0);
+        QTest::qWait(40);
+    }
+    QPoint global(const QPoint& p) { return window->mapToGlobal(p); }
+    void pointerTo(const QPoint& g) { xdo({"mousemove", QString::number(g.x()), QString::number(g.y())}); }
+
+    // Where the X server has the window: it may lag behind Qt's own geometry under load.
+    QPoint serverPos()
+    {
+        QProcess p;
+        p.start("xdotool", {"getwindowgeometry", "--shell", QString::number(window->winId())});
+        p.waitForFinished();
+        const QString out = QString::fromLatin1(p.readAllStandardOutput());
+        const auto field = [&](const char* key) { return QRegularExpression(QString("%1=(-?\\d+)").arg(key)).match(out).captured(1).toInt(); };
+        return QPoint(field("X"), field("Y"));
+    }
+
+    void placeWindow()
+    {
+        window->move(200, 100);
+        window->layoutOverlays(1000, 760);
+        QTRY_COMPARE(window->geometry(), QRect(200, 100, 1000, 760));
+        QTRY_COMPARE(serverPos(), QPoint(200, 100));
+    }
+
+    // Runs open(), which shows a modal dialog; when it is up, check() looks at it and it is
+    // closed again. What check() returns is the fault found (empty: none).
+    QString withModal(const std::function<void()>& open, const std::function<QString(QWidget*)>& check)
+    {
+        QString fault = "no dialog showed";
+        int ticks = 0;
+        QTimer poll;
+        poll.setInterval(20);
+        connect(&poll, &QTimer::timeout, [&] {
+            QWidget* m = QApplication::activeModalWidget();
+            if (!m || !m->isVisible() || ++ticks < 4)
+                return;
+            poll.stop();
+            fault = check(m);
+            if (auto* d = qobject_cast<QDialog*>(m))
+                d->reject();
+            else
+                m->close();
+        });
+        poll.start();
+        open();
+        return fault;
+    }
+
+    // The visible labels with text whose ink cannot be told from their background.
+    static QString unreadableLabels(QWidget* dialog)
+    {
+        const QImage img = dialog->grab().toImage();
+        QStringList bad;
+        int seen = 0;
+        for (QLabel* l : dialog->findChildren<QLabel*>()) {
+            if (!l->isVisibleTo(dialog) || l->text().trimmed().isEmpty() || l->width() < 4 || l->height() < 4)
+                continue;
+            ++seen;
+            const QRect r(l->mapTo(dialog, QPoint(0, 0)), l->size());
+            if (inkPixels(img, r) < 6)
+                bad << QString("%1 \"%2\"").arg(l->objectName(), l->text());
+        }
+        if (seen == 0)
+            return "no labels";
+        return bad.join(", ");
     }
 
     void loadAndWait(const QString& path, int models)
@@ -241,6 +407,7 @@ private slots:
         QCOMPARE(asked.count(42), 1);
         MeshModel* big = AppData::instance()->getModel(1);
         QCOMPARE(big->fitPending, 0);
+        QCOMPARE(window->view()->getRenderer()->getNewModelTipResult(), 1);
         // A cube's largest axis counts as Z: fitted to three quarters of the 140 mm height.
         QVERIFY2(std::fabs(big->size[2] - 105.0) < 0.05, qPrintable(QString::number(big->size[0])));
         window->updateStatus();
@@ -555,6 +722,283 @@ private slots:
         QCOMPARE(AppData::instance()->modelCount(), models ? 1 : 0);
         setTask(0);
         answers.clear();
+    }
+
+    // Drags through the X server: the title strip moves the window, edges and corners
+    // resize it, never below 800 x 720, wherever a child covers the frame.
+    void frameDrags_data()
+    {
+        QTest::addColumn<QPoint>("press"); // in the 1000 x 760 window placed at (200, 100)
+        QTest::addColumn<QPoint>("by");
+        QTest::addColumn<QRect>("geometry");
+        QTest::newRow("title strip") << QPoint(800, 50) << QPoint(60, 40) << QRect(260, 140, 1000, 760);
+        QTest::newRow("top edge") << QPoint(500, 2) << QPoint(0, -30) << QRect(200, 72, 1000, 788);
+        QTest::newRow("left edge") << QPoint(2, 400) << QPoint(-30, 0) << QRect(172, 100, 1028, 760);
+        QTest::newRow("right edge over the view") << QPoint(997, 600) << QPoint(30, 0) << QRect(200, 100, 1027, 760);
+        QTest::newRow("bottom-right corner") << QPoint(997, 757) << QPoint(40, 30) << QRect(200, 100, 1037, 787);
+        QTest::newRow("not below 800 x 720") << QPoint(2, 757) << QPoint(300, -100) << QRect(400, 100, 800, 720);
+    }
+    void frameDrags()
+    {
+        QFETCH(QPoint, press);
+        QFETCH(QPoint, by);
+        QFETCH(QRect, geometry);
+        placeWindow();
+        const QPoint start = global(press);
+        pointerTo(start);
+        xdo({"mousedown", "1"});
+        QTRY_VERIFY(QGuiApplication::mouseButtons() & Qt::LeftButton);
+        pointerTo(start + by / 2);
+        pointerTo(start + by);
+        xdo({"mouseup", "1"});
+        QTRY_VERIFY(!(QGuiApplication::mouseButtons() & Qt::LeftButton));
+        QTRY_COMPARE(window->geometry(), geometry);
+        // The overlays follow the new size.
+        const QRect r = window->rect();
+        QCOMPARE(printButton()->geometry().bottomRight(), r.bottomRight() - QPoint(72, 74));
+    }
+
+    void titleDoubleClickMaximises()
+    {
+        placeWindow();
+        // Between the file buttons and the window buttons.
+        QCOMPARE(window->childAt(800, 50), window->form().wgtMain_upMenu);
+        pointerTo(global(QPoint(800, 50)));
+        xdo({"click", "--repeat", "2", "--delay", "60", "1"});
+        QTRY_COMPARE(window->geometry(), QGuiApplication::primaryScreen()->availableGeometry());
+        pointerTo(global(QPoint(800, 50)));
+        xdo({"click", "--repeat", "2", "--delay", "60", "1"});
+        QTRY_COMPARE(window->geometry(), QRect(200, 100, 1000, 760));
+    }
+
+    // The print buttons show their state's frame; screenshots in both languages.
+    void printButtons()
+    {
+        placeWindow();
+        ThreadPool* p = ThreadPool::instance();
+        QVERIFY(AppData::instance()->countVisibleModels() > 0);
+        // Inside the disc (left of any glyph), and where the stop square lies but not the play triangle.
+        auto frame = [this](QPushButton* b) {
+            const QImage img = window->grab().toImage();
+            const QPoint o = b->geometry().topLeft();
+            const QRgb disc = img.pixel(o + QPoint(8, 26));
+            const bool stop = near(img.pixel(o + QPoint(19, 20)), 255, 255, 255)
+                && near(img.pixel(o + QPoint(33, 20)), 255, 255, 255);
+            return QString("%1 %2").arg(near(disc, 0x29, 0xc2, 0xf5) || near(disc, 84, 200, 234) ? "enabled"
+                                        : near(disc, 0x9a, 0x9a, 0x9a) || near(disc, 150, 150, 150) ? "disabled"
+                                                                                                  : "missing",
+                                        stop ? "stop" : "play");
+        };
+        auto disc = [&](QPushButton* b) { return frame(b).section(' ', 0, 0); }; // no play or stop glyph
+        const QString shots = QStringLiteral(TARNI_BUILD_DIR "/screenshots/");
+        QVERIFY(QDir().mkpath(shots));
+        for (const char* language : {"en", "zh"}) {
+            if (QByteArray(language) == "zh")
+                QTest::mouseClick(window->form().cbbMain_language, Qt::LeftButton);
+            p->slotLink(false);
+            QTRY_COMPARE(window->form().labMain_light->text(), window->tr("Not Connected"));
+            QTest::qWait(50);
+            QCOMPARE(frame(printButton()), QStringLiteral("disabled play"));
+            QCOMPARE(disc(cardPrintButton()), QStringLiteral("disabled"));
+            QVERIFY(window->grab().save(shots + QString("window_%1_unlinked.png").arg(language)));
+            p->slotLink(true);
+            QTRY_COMPARE(window->form().labMain_light->text(), window->tr("Connected"));
+            QTest::qWait(50);
+            QCOMPARE(frame(printButton()), QStringLiteral("enabled play"));
+            QCOMPARE(disc(cardPrintButton()), QStringLiteral("enabled"));
+            QVERIFY(window->grab().save(shots + QString("window_%1_linked.png").arg(language)));
+        }
+        // Slicing: the button stops the slice.
+        emit p->sliceWorker()->progressChanged(4000);
+        QTRY_COMPARE(window->form().labMain_Status->text(), window->tr("Slicing"));
+        QCOMPARE(frame(printButton()), QStringLiteral("enabled stop"));
+        emit p->sliceWorker()->progressChanged(-1);
+        QTRY_COMPARE(window->form().labMain_Status->text(), window->tr("No Task"));
+        p->slotLink(false);
+        QTest::mouseClick(window->form().cbbMain_language, Qt::LeftButton);
+        QCOMPARE(AppData::instance()->getLanguage(), 0);
+    }
+
+    void viewPad()
+    {
+        placeWindow();
+        auto* pad = window->findChild<QWidget*>("cbbMain_view");
+        QVERIFY(pad);
+        const int W = window->width() - 1;
+        QCOMPARE(pad->geometry(), QRect(QPoint(W - 175, 94), QPoint(W - 26, 243)));
+        auto centre = [pad](const char* name) { return pad->findChild<QWidget*>(name)->geometry().center(); };
+        const QPoint home = centre("btn_home");
+        QCOMPARE(home - centre("btn_left"), centre("btn_right") - home);
+        QCOMPARE(home - centre("btn_up"), centre("btn_down") - home);
+        QCOMPARE(home, pad->rect().center());
+        // Drawn there, over everything else: the window shows each button's own picture.
+        const QImage shot = window->grab().toImage();
+        for (const char* name : {"btn_up", "btn_left", "btn_home", "btn_right", "btn_down"}) {
+            auto* b = pad->findChild<QWidget*>(name);
+            const QPoint c = b->mapTo(window, b->rect().center());
+            QCOMPARE(QColor(shot.pixel(c)), QColor(b->grab().toImage().pixel(b->rect().center())));
+        }
+    }
+
+    void settingsMenu()
+    {
+        placeWindow();
+        AppData::instance()->setRecentFiles({"a.BVT"});
+        QPushButton* button = window->form().btnMain_setting;
+        QMenu* menu = button->menu();
+        QMenu* recent = menu->actions().first()->menu();
+        QStringList faults;
+        // The button runs its menu in a loop of its own: the checks run inside it.
+        QTimer poll;
+        poll.setInterval(20);
+        connect(&poll, &QTimer::timeout, [&] {
+            if (!menu->isVisible())
+                return;
+            poll.stop();
+            QTest::qWaitForWindowExposed(menu);
+            for (QAction* a : menu->actions())
+                if (!menu->rect().adjusted(0, 0, 0, -2).contains(menu->actionGeometry(a)))
+                    faults << a->text() + " cut off";
+            // The menu lets the first motion after it opens pass: two steps onto the entry.
+            const QPoint entry = menu->mapToGlobal(menu->actionGeometry(recent->menuAction()).center());
+            pointerTo(entry);
+            pointerTo(entry + QPoint(3, 1));
+            for (int i = 0; i < 50 && !recent->isVisible(); ++i)
+                QTest::qWait(20);
+            if (!recent->isVisible() || recent->geometry().right() >= menu->geometry().left())
+                faults << QString("recent files at %1, the menu at %2").arg(recent->geometry().right()).arg(menu->geometry().left());
+            // The last entry, "About", is clicked.
+            pointerTo(menu->mapToGlobal(menu->actionGeometry(window->form().actionAbout).center()));
+            xdo({"click", "1"});
+        });
+        poll.start();
+        pointerTo(global(button->mapTo(window, button->rect().center())));
+        const QString about = withModal(
+            [&] {
+                xdo({"click", "1"});
+                QTest::qWait(100); // the action is queued
+            },
+            [](QWidget* d) { return d->inherits("AboutDialog") ? QString() : QString(d->metaObject()->className()); });
+        AppData::instance()->setRecentFiles({});
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
+        QVERIFY2(about.isEmpty(), qPrintable("About: " + about));
+    }
+
+    // The window's white label rule stays in the window: every dialog it opens is readable.
+    void dialogsReadable_data()
+    {
+        QTest::addColumn<int>("dialog");
+        QTest::newRow("picture") << 0;
+        QTest::newRow("open file") << 1;
+        QTest::newRow("save file") << 2;
+        QTest::newRow("settings") << 3;
+        QTest::newRow("about") << 4;
+        QTest::newRow("printer model") << 5;
+        QTest::newRow("firmware") << 6;
+        QTest::newRow("message box") << 7;
+    }
+    void dialogsReadable()
+    {
+        QFETCH(int, dialog);
+        const QString picture = dir.filePath("relief.png");
+        QImage img(40, 30, QImage::Format_RGB32);
+        img.fill(Qt::gray);
+        QVERIFY(img.save(picture));
+        MainWindow::setFileDialogHook(nullptr);
+        const std::function<void()> open[] = {
+            [&] { window->openFile(picture); },
+            [&] { window->on_btnMain_open_clicked(); },
+            [&] { window->on_btnMain_save_clicked(); },
+            [&] { window->on_btnMain_setcura_clicked(); },
+            [&] { window->on_actionAbout(); },
+            [&] { window->on_actionChoiceType(); },
+            [&] { window->on_actionFirmware(); },
+            [&] {
+                BrevMessageBox::setAnswerHook([](BrevMessageBox&) { return -1; });
+                BrevMessageBox box(4, window);
+                box.exec();
+            },
+        };
+        const QString fault = withModal(open[dialog], [dialog](QWidget* d) {
+            // The firmware dialog's close button shows the dialogs' close picture, a grey cross.
+            QWidget* close = dialog == 6 ? d->findChild<QWidget*>("btn_win_close") : nullptr;
+            const bool cross = !close || inkPixels(close->grab().toImage(), close->rect()) > 20;
+            return unreadableLabels(d) + (cross ? "" : " no close cross");
+        });
+        BrevMessageBox::setAnswerHook([this](BrevMessageBox& box) {
+            asked << box.kind();
+            return box.kind() == 17 ? 0 : 1;
+        });
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    }
+
+    // The move arrows and rotate rings are 3 px wide, whatever the profile allows for lines.
+    void gizmoLines_data()
+    {
+        QTest::addColumn<int>("editMode");
+        QTest::newRow("arrows") << 1;
+        QTest::newRow("rings") << 2;
+    }
+    void gizmoLines()
+    {
+        QFETCH(int, editMode);
+        QVERIFY(AppData::instance()->modelCount() > 0);
+        AppData::instance()->selectModel(0, 1);
+        AppData::instance()->setEditMode(editMode);
+        const QImage frame = window->view()->grabFramebuffer();
+        AppData::instance()->setEditMode(0);
+        frame.save(QString(TARNI_BUILD_DIR "/screenshots/gizmo_%1.png").arg(editMode));
+        // Red enough, edge pixels the multisampling blends with the background included.
+        const double width = strokeWidth(frame, [](QRgb c) { return qRed(c) - std::max(qGreen(c), qBlue(c)) > 60; });
+        QVERIFY2(width >= 3, qPrintable(QString("red strokes %1 px wide").arg(width)));
+    }
+
+    // Every text the sources give to translation has its Chinese text.
+    void everyTextTranslated()
+    {
+        const QString lupdate = QLibraryInfo::location(QLibraryInfo::BinariesPath) + "/lupdate";
+        const QString found = dir.filePath("found.ts");
+        QProcess p;
+        p.setWorkingDirectory(SourceRoot);
+        p.start(lupdate, {"-silent", "-I", ".", "app", "scene", "FileRW", "render", "UI", "Thread", "cutting",
+                          "support", "Update", "platform", "-ts", found});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        const QSet<QString> wanted = messages(found, false);
+        QVERIFY(wanted.size() > 100);
+        QSet<QString> translated;
+        for (const QFileInfo& ts : QDir(SourceRoot + "/resources/translations").entryInfoList({"*.ts"}))
+            translated += messages(ts.filePath(), true);
+        QStringList missing = (wanted - translated).values();
+        missing.sort();
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join("\n")));
+    }
+
+    // One name, one picture: an alias given twice lets the last resource file win.
+    void resourceNamesUnique()
+    {
+        QHash<QString, QString> owner;
+        QStringList twice;
+        const QRegularExpression block("<qresource(?: prefix=\"([^\"]*)\")?>(.*?)</qresource>",
+                                       QRegularExpression::DotMatchesEverythingOption);
+        const QRegularExpression entry("<file(?: alias=\"([^\"]*)\")?>([^<]*)</file>");
+        QDir res(SourceRoot + "/resources");
+        for (const QFileInfo& qrc : res.entryInfoList({"*.qrc", "*.qrc.in"}) + QDir(res.filePath("translations")).entryInfoList({"*.qrc.in"})) {
+            QFile f(qrc.filePath());
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            for (auto b = block.globalMatch(QString::fromUtf8(f.readAll())); b.hasNext();) {
+                const QRegularExpressionMatch m = b.next();
+                for (auto e = entry.globalMatch(m.captured(2)); e.hasNext();) {
+                    const QRegularExpressionMatch file = e.next();
+                    const QString name = QDir::cleanPath("/" + m.captured(1) + "/" + (file.captured(1).isEmpty() ? file.captured(2) : file.captured(1)));
+                    if (owner.contains(name))
+                        twice << QString("%1 in %2 and %3").arg(name, owner[name], qrc.fileName());
+                    owner[name] = qrc.fileName();
+                }
+            }
+        }
+        QVERIFY(owner.size() > 50);
+        QVERIFY2(twice.isEmpty(), qPrintable(twice.join("\n")));
     }
 };
 

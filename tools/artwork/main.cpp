@@ -261,16 +261,16 @@ QImage menuBack()
 
 QImage printSprite()
 {
-    // Two frames stacked: enabled on top, disabled below (52 x 52 each).
-    QImage img(52, 104, QImage::Format_ARGB32);
+    // Two frames side by side, as the button cuts them: enabled left, disabled right (52 x 52 each).
+    QImage img(104, 52, QImage::Format_ARGB32);
     img.fill(Qt::transparent);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     for (int f = 0; f < 2; ++f) {
         p.setPen(Qt::NoPen);
         p.setBrush(f == 0 ? QColor(84, 200, 234) : QColor(150, 150, 150));
-        p.drawEllipse(QRectF(2, 2 + f * 52, 48, 48));
-        iconSave(p, QRectF(15, 15 + f * 52, 22, 22), QColor(255, 255, 255));
+        p.drawEllipse(QRectF(2 + f * 52, 2, 48, 48));
+        iconSave(p, QRectF(15 + f * 52, 15, 22, 22), QColor(255, 255, 255));
     }
     return img;
 }
