@@ -776,7 +776,7 @@ private slots:
     {
         placeWindow();
         ThreadPool* p = ThreadPool::instance();
-        QVERIFY(AppData::instance()->countVisibleModels() > 0);
+        resetPlate(true);
         // Inside the disc (left of any glyph), and where the stop square lies but not the play triangle.
         auto frame = [this](QPushButton* b) {
             const QImage img = window->grab().toImage();
@@ -942,7 +942,8 @@ private slots:
     void gizmoLines()
     {
         QFETCH(int, editMode);
-        QVERIFY(AppData::instance()->modelCount() > 0);
+        if (AppData::instance()->modelCount() == 0)
+            resetPlate(true);
         AppData::instance()->selectModel(0, 1);
         AppData::instance()->setEditMode(editMode);
         const QImage frame = window->view()->grabFramebuffer();
