@@ -271,11 +271,15 @@ bool Tarni::startUp(int ms)
     main = waitWindow(QStringLiteral("Brevant"), ms);
     if (main.isNull())
         return false;
-    // Drawn once the view has painted its plate (not the plain background any more).
+    // Drawn once the view shows its plate: a good part of it is no longer the background.
     return Desk::waitFor([&] {
         const QImage img = grabMain();
-        const QRgb c = img.pixel(main.width() / 2, main.height() - 130);
-        return qRed(c) < 235 || qGreen(c) < 235;
+        const QRect part = viewPart();
+        int drawn = 0;
+        for (int y = part.top(); y <= part.bottom(); y += 4)
+            for (int x = part.left(); x <= part.right(); x += 4)
+                drawn += qRed(img.pixel(x, y)) < 235;
+        return drawn > 500;
     }, ms);
 }
 

@@ -168,6 +168,136 @@ private slots:
         QVERIFY2(Desk::waitFor([&] { return sim->printerState == PrinterSim::Idle; }, 10000), "stop did not reach the printer");
         QCOMPARE(sim->requestsOf(ReqControl).last().data.at(0), char(CtlStop));
     }
+
+    // Closing with a model on the plate asks to save: Cancel keeps the window, Save writes a
+    // project that reopens to the same scene, Don't save quits without writing.
+    void closingWithUnsavedWork()
+    {
+        launch({cube("keep.stl", 15)});
+        QVERIFY(Desk::waitFor([&] { return app->model().count > 300; }, 10000));
+        // Moved first, so that the reopened scene shows the project's place, not a default one.
+        const Desk::Blob before = app->model();
+        app->clickAt(kPanelX, kMoveHead);
+        app->clickAt(1147, 251, 3);
+        Desk::type(QStringLiteral("40"));
+        Desk::key(QStringLiteral("Return"));
+        QVERIFY2(Desk::waitFor([&] { return app->model().centre.x() > before.centre.x() + 40; }, 5000), "the move panel did not move the model");
+        app->clickAt(kPanelX, kMoveHead);
+        QTest::qWait(300);
+        const Desk::Blob moved = app->model();
+
+        app->clickAt(kClose.x(), kClose.y());
+        QVERIFY2(app->answer(2, 3), "no save question on closing");
+        QTest::qWait(500);
+        QVERIFY(app->running());
+        QVERIFY(!app->windows(QStringLiteral("Brevant")).isEmpty());
+
+        const QString project = base.path() + QStringLiteral("/scene.brev");
+        app->clickAt(kClose.x(), kClose.y());
+        QVERIFY(app->answer(0, 3));
+        QVERIFY(app->fileDialog(QStringLiteral("Save File"), project));
+        QVERIFY2(app->answer(0, 1), "the save was not reported");
+        QCOMPARE(app->waitExit(15000), 0);
+        QVERIFY(QFileInfo(project).size() > 0);
+        QVERIFY(app->log().contains(QStringLiteral("close, task state 0")));
+
+        launch({project});
+        QVERIFY2(Desk::waitFor([&] { return app->model().count > 300; }, 10000), "the project did not reopen");
+        const Desk::Blob again = app->model();
+        QVERIFY2(qAbs(again.centre.x() - moved.centre.x()) < 4 && qAbs(again.centre.y() - moved.centre.y()) < 4,
+                 "the reopened model is not where it was saved");
+        QVERIFY(qAbs(again.count - moved.count) < moved.count / 10);
+
+        const QDateTime written = QFileInfo(project).lastModified();
+        app->clickAt(kClose.x(), kClose.y());
+        QVERIFY(app->answer(1, 3));
+        QCOMPARE(app->waitExit(15000), 0);
+        QCOMPARE(QFileInfo(project).lastModified(), written);
+    }
+
+    // A second start hands its file to the running program and ends at once with 0.
+    void secondInstance()
+    {
+        launch({cube("one.stl", 15)});
+        QVERIFY(Desk::waitFor([&] { return app->model().count > 300; }, 10000));
+        const QImage one = app->grabMain().copy(app->viewPart());
+
+        // Bigger and elsewhere, so that it cannot hide behind the first.
+        QCOMPARE(app->runAgain({writeCube(base.path() + QStringLiteral("/two.stl"), 25, -40)}), 0);
+        QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(one, app->grabMain().copy(app->viewPart())) > 0.003; }, 10000),
+                 "the handed file did not open");
+        // Without a file it only raises the running window.
+        QCOMPARE(app->runAgain({}), 0);
+        QVERIFY(app->running());
+        QCOMPARE(app->windows(QStringLiteral("Brevant")).size(), 1);
+
+        app->clickAt(kClose.x(), kClose.y());
+        QVERIFY(app->answer(1, 3));
+        QCOMPARE(app->waitExit(15000), 0);
+    }
+
+    // Another printer model with a model on the plate: the plate changes, the model stays.
+    void changingPrinterModel()
+    {
+        launch({cube("stay.stl", 15)}); // no printer linked: the choice is open
+        QVERIFY(Desk::waitFor([&] { return app->model().count > 300; }, 10000));
+        const QImage round = app->grabMain().copy(app->viewPart());
+
+        app->clickAt(kMenu.x(), kMenu.y());
+        QTest::qWait(300);
+        app->clickAt(1209, 122); // "Select Printer"
+        const QRect dialog = app->waitWindow(QStringLiteral("About"));
+        QVERIFY2(!dialog.isNull(), "the printer-model dialog did not open");
+        Desk::click(dialog.topLeft() + QPoint(248, 220)); // the first model
+        Desk::click(dialog.topLeft() + QPoint(333, 418)); // Ok
+        QVERIFY(app->waitGone(QStringLiteral("About")));
+        QSettings ini(app->dataDir() + QStringLiteral("/setting.ini"), QSettings::IniFormat);
+        QCOMPARE(ini.value(QStringLiteral("General/ChoiceType")).toInt(), 1);
+        QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(round, app->grabMain().copy(app->viewPart())) > 0.02; }, 5000),
+                 "the plate was not redrawn for the other printer");
+        QVERIFY2(app->model().count > 300, "the model left the plate");
+    }
+
+    // Levelling, filament feed and return, and the door switch, from the settings window.
+    void settingsReachPrinter()
+    {
+        plugPrinter();
+        launch();
+        waitLinked();
+        app->clickAt(kSettings.x(), kSettings.y());
+        const QRect w = app->waitWindow(QStringLiteral("Setting"));
+        QVERIFY2(!w.isNull(), "the settings window did not open");
+        sim->clearRequests();
+        const auto controls = [&](int code) {
+            int n = 0;
+            for (const Frame& f : sim->requestsOf(ReqControl))
+                n += !f.data.isEmpty() && f.data.at(0) == char(code);
+            return n;
+        };
+
+        // One step up from 0.8 mm, then levelling with that distance.
+        Desk::click(w.topLeft() + QPoint(223, 128));
+        Desk::click(w.topLeft() + QPoint(579, 262));
+        QVERIFY2(Desk::waitFor([&] { return sim->requestCount(ReqPX6Leveling) > 0; }, 10000), "levelling did not reach the printer");
+        QVERIFY2(sim->requestsOf(ReqPX6Leveling).first().data.contains("0.9"), sim->requestsOf(ReqPX6Leveling).first().data.constData());
+        QVERIFY2(app->answer(0, 1), "levelling did not report its end");
+
+        // The door switch made active.
+        Desk::click(w.topLeft() + QPoint(207, 338));
+        Desk::click(w.topLeft() + QPoint(579, 472));
+        QVERIFY2(Desk::waitFor([&] { return sim->doorSwitch == 1; }, 10000), "the door switch did not reach the printer");
+
+        // Filament fed and returned, each asked first and reported at its end.
+        Desk::click(w.topLeft() + QPoint(200, 52));
+        Desk::click(w.topLeft() + QPoint(169, 115));
+        QVERIFY(app->answer(0, 2));
+        QVERIFY2(Desk::waitFor([&] { return controls(CtlFeed) == 1; }, 10000), "feeding did not reach the printer");
+        QVERIFY(app->answer(0, 1));
+        Desk::click(w.topLeft() + QPoint(490, 115));
+        QVERIFY(app->answer(0, 2));
+        QVERIFY2(Desk::waitFor([&] { return controls(CtlReturn) == 1; }, 10000), "returning did not reach the printer");
+        QVERIFY(app->answer(0, 1));
+    }
 };
 
 QTEST_MAIN(TestJourneys)
