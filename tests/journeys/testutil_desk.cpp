@@ -53,7 +53,8 @@ void drag(QPoint from, QPoint to)
     for (int i = 1; i <= steps; ++i) {
         const QPoint p = from + (to - from) * i / steps;
         xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())});
-        QTest::qWait(25);
+        // At a person's pace: the program redraws between the steps.
+        QTest::qWait(80);
     }
     xdotool({"mouseup", "1"});
     QTest::qWait(60);
@@ -99,8 +100,8 @@ Blob modelPixels(const QImage& image, const QRect& part)
         for (int x = r.left(); x <= r.right(); ++x) {
             const int red = qRed(line[x]), green = qGreen(line[x]), blue = qBlue(line[x]);
             // The model's blue, lit (82,138,175) or in shadow (34,63,82); the grey plate and
-            // the pure colours of the gizmo are not.
-            if (blue - red > 40 && green - red > 20 && blue > green + 10 && blue < 230) {
+            // the pure colours of the gizmo and the light cut plane are not.
+            if (blue - red > 40 && green - red > 20 && blue > green + 10 && blue < 230 && red < 120) {
                 ++b.count;
                 sx += x;
                 sy += y;
@@ -280,6 +281,18 @@ bool Tarni::startUp(int ms)
             for (int x = part.left(); x <= part.right(); x += 4)
                 drawn += qRed(img.pixel(x, y)) < 235;
         return drawn > 500;
+    }, ms);
+}
+
+bool Tarni::settle(int ms) const
+{
+    QImage last = grabMain().copy(viewPart());
+    return Desk::waitFor([&] {
+        QTest::qWait(250);
+        const QImage now = grabMain().copy(viewPart());
+        const bool same = now == last;
+        last = now;
+        return same;
     }, ms);
 }
 

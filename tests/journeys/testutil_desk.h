@@ -77,6 +77,8 @@ public:
     // The 3D view without the overlays (layer column, edit panel, floating buttons).
     QRect viewPart() const { return QRect(40, 100, main.width() - 300, main.height() - 150); }
     Desk::Blob model() const { return Desk::modelPixels(grabMain(), viewPart()); }
+    // Waits until the view stays the same for a while (a wait dialog's spinner has gone).
+    bool settle(int ms = 20000) const;
 
     // Clicks button `index` (0 first, left to right) of the next message box; false when no
     // box with that many buttons shows.

@@ -77,6 +77,43 @@ class TestJourneys : public QObject
         QVERIFY2(app->startUp(), "the main window did not show");
     }
 
+    // Opens (or closes) a panel of the edit tree; opening waits until its first field shows.
+    void togglePanel(int head, QPoint field = QPoint())
+    {
+        app->clickAt(kPanelX, head);
+        if (!field.isNull())
+            QVERIFY2(Desk::waitFor([&] { return (app->grabMain().pixel(field) & 0xffffff) == 0xffffff; }, 5000), "the panel did not open");
+        else
+            QTest::qWait(200);
+    }
+
+    // Selects a number field of a panel, types the value and confirms it.
+    void setField(int x, int y, const QString& value)
+    {
+        app->clickAt(x, y, 3);
+        Desk::type(value);
+        Desk::key(QStringLiteral("Return"));
+    }
+
+    // A point on the shaft of the gizmo's red X arrow near the model, in window coordinates.
+    QPoint redArrow(QPointF centre) const
+    {
+        const QImage img = app->grabMain();
+        double sx = 0, sy = 0;
+        int n = 0;
+        for (int y = int(centre.y()) - 60; y < int(centre.y()) + 60; ++y)
+            for (int x = int(centre.x()) - 60; x < int(centre.x()) + 60; ++x) {
+                const QRgb c = img.pixel(x, y);
+                const double d = std::hypot(x - centre.x(), y - centre.y());
+                if (qRed(c) > 180 && qGreen(c) < 80 && qBlue(c) < 80 && d > 15 && d < 45) {
+                    sx += x;
+                    sy += y;
+                    ++n;
+                }
+            }
+        return n ? QPoint(int(sx / n), int(sy / n)) : QPoint();
+    }
+
     void waitLinked()
     {
         QVERIFY2(Desk::waitFor([&] { return sim->requestCount(ReqStatus) > 0; }, 15000), "no link to the printer");
@@ -135,6 +172,92 @@ private slots:
         QVERIFY(QFileInfo::exists(app->dataDir() + QStringLiteral("/log.txt")));
     }
 
+    // Open with the open button, edit with the panels and the mouse, cut, support, export and
+    // step through the preview.
+    void editAndExport()
+    {
+        launch();
+        app->clickAt(kOpen.x(), kOpen.y());
+        QVERIFY(app->fileDialog(QStringLiteral("Import Model"), cube("part.stl", 15)));
+        QVERIFY2(Desk::waitFor([&] { return app->model().count > 300; }, 10000), "the opened model is not on the plate");
+        const Desk::Blob opened = app->model();
+
+        // The move panel, then the gizmo's X arrow dragged with the mouse.
+        togglePanel(kMoveHead, {1130, 251});
+        setField(1147, 251, QStringLiteral("30"));
+        QVERIFY(Desk::waitFor([&] { return app->model().centre.x() > opened.centre.x() + 30; }, 5000));
+        Desk::Blob moved;
+        QPoint arrow;
+        QVERIFY2(Desk::waitFor([&] {
+            moved = app->model();
+            arrow = redArrow(moved.centre);
+            return !arrow.isNull();
+        }, 5000), "no X arrow on the selected model");
+        const QPoint along = arrow - moved.centre.toPoint();
+        // Back towards the middle of the plate, where the doubled model still fits.
+        Desk::drag(app->at(arrow.x(), arrow.y()), app->at(arrow.x(), arrow.y()) - along);
+        QVERIFY2(Desk::waitFor([&] { return (app->model().centre - moved.centre).manhattanLength() > 20; }, 5000),
+                 "dragging the arrow did not move the model");
+        togglePanel(kMoveHead);
+
+        // Twice the size, then turned about Z.
+        const Desk::Blob small = app->model();
+        togglePanel(kScaleHead, {1150, 479});
+        setField(1170, 479, QStringLiteral("2"));
+        QVERIFY2(Desk::waitFor([&] { return app->model().count > small.count * 5 / 2; }, 5000), "the scale panel did not scale");
+        togglePanel(kScaleHead);
+        togglePanel(kRotateHead, {1205, 369});
+        const QImage square = app->grabMain().copy(app->viewPart());
+        setField(1213, 369, QStringLiteral("45"));
+        QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(square, app->grabMain().copy(app->viewPart())) > 0.002; }, 5000),
+                 "the rotate panel did not turn the model");
+        togglePanel(kRotateHead);
+
+        // Cut in the middle (the file exported below shows the halves).
+        togglePanel(kCutHead, {1120, 487});
+        app->clickAt(1096, 523); // ready
+        const QImage ready = app->grabMain().copy(app->viewPart());
+        app->clickAt(1212, 523); // cut
+        QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(ready, app->grabMain().copy(app->viewPart())) > 0.005; }, 20000),
+                 "the cut did not cut");
+        QVERIFY(app->settle());
+        app->clickAt(1096, 523); // leave the cut
+        togglePanel(kCutHead);
+
+        // Lifted 10 mm, it gets supports under it.
+        togglePanel(kMoveHead, {1130, 325});
+        setField(1147, 325, QStringLiteral("10"));
+        togglePanel(kMoveHead);
+        QTest::qWait(300);
+        const QImage bare = app->grabMain().copy(app->viewPart());
+        togglePanel(kSupportHead, {1104, 526});
+        app->clickAt(1098, 625);
+        QTest::qWait(300);
+        QVERIFY(app->settle());
+        QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(bare, app->grabMain().copy(app->viewPart())) > 0.0008; }, 5000),
+                 "no supports were made");
+        togglePanel(kSupportHead);
+
+        // Exported: the file holds the lifted upper half of the doubled cube, on its supports.
+        const QString task = base.path() + QStringLiteral("/edited.BVT");
+        app->clickAt(kExport.x(), kExport.y());
+        QVERIFY(app->fileDialog(QStringLiteral("Save GCode"), task));
+        QVERIFY2(app->answer(0, 1, 60000), "the export was not reported");
+        const double height = printHeight(task);
+        QVERIFY2(height > 24 && height < 26, qPrintable(QString::number(height)));
+
+        // The preview shows every layer; stepping the layer slider down hides the upper ones.
+        // (Tool paths are counted below the place of the message box just closed.)
+        const QRect paths(560, 490, 440, 220);
+        QVERIFY(app->settle());
+        const int all = Desk::modelPixels(app->grabMain(), paths).count;
+        app->clickAt(22, 146);
+        for (int i = 0; i < 8; ++i)
+            Desk::key(QStringLiteral("Page_Down"));
+        QVERIFY2(Desk::waitFor([&] { return Desk::modelPixels(app->grabMain(), paths).count < all * 9 / 10; }, 10000),
+                 "the layer slider did not change the preview");
+    }
+
     // The print button slices, Ok sends, Ok prints; the print panel pauses, resumes and stops.
     void printRoad()
     {
@@ -177,12 +300,10 @@ private slots:
         QVERIFY(Desk::waitFor([&] { return app->model().count > 300; }, 10000));
         // Moved first, so that the reopened scene shows the project's place, not a default one.
         const Desk::Blob before = app->model();
-        app->clickAt(kPanelX, kMoveHead);
-        app->clickAt(1147, 251, 3);
-        Desk::type(QStringLiteral("40"));
-        Desk::key(QStringLiteral("Return"));
+        togglePanel(kMoveHead, {1130, 251});
+        setField(1147, 251, QStringLiteral("40"));
         QVERIFY2(Desk::waitFor([&] { return app->model().centre.x() > before.centre.x() + 40; }, 5000), "the move panel did not move the model");
-        app->clickAt(kPanelX, kMoveHead);
+        togglePanel(kMoveHead);
         QTest::qWait(300);
         const Desk::Blob moved = app->model();
 
