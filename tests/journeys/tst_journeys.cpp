@@ -159,7 +159,6 @@ private slots:
         const QRect dialog = app->waitWindow(QStringLiteral("About"), 20000);
         QVERIFY2(!dialog.isNull(), "the printer-model dialog did not show");
         QVERIFY(app->startUp());
-        QCOMPARE(app->model().count, 0);
 
         // Double-clicking the second model's picture chooses it.
         Desk::click(dialog.topLeft() + QPoint(422, 220), 2);
