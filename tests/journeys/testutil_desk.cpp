@@ -10,6 +10,11 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <csignal>
+#include <cstdio>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace Desk {
 
 bool haveXdotool()
@@ -128,6 +133,50 @@ double changedShare(const QImage& a, const QImage& b)
 }
 
 } // namespace Desk
+
+PrivateDisplay::~PrivateDisplay()
+{
+    if (pid > 0) {
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
+    }
+}
+
+bool PrivateDisplay::start(int width, int height)
+{
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return false;
+    const QByteArray screen = QByteArray::number(width) + 'x' + QByteArray::number(height) + "x24";
+    const QByteArray fd = QByteArray::number(fds[1]);
+    pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-screen", "0", screen.constData(), "-nolisten", "tcp",
+                 static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        return false;
+    }
+    // The server writes its display number once it accepts clients.
+    char number[16] = {};
+    size_t got = 0;
+    while (got < sizeof number - 1) {
+        const ssize_t n = ::read(fds[0], number + got, 1);
+        if (n <= 0 || number[got] == '\n')
+            break;
+        ++got;
+    }
+    ::close(fds[0]);
+    number[got] = 0;
+    if (got == 0)
+        return false;
+    qputenv("DISPLAY", QByteArray(":") + number);
+    return true;
+}
 
 Tarni::Tarni(const QString& programDir, const QString& serialPort)
     : program(programDir)

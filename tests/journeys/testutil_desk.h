@@ -38,6 +38,18 @@ double changedShare(const QImage& a, const QImage& b);
 
 } // namespace Desk
 
+// An X server of the test's own (Xvfb), so that no window of another test running at the same
+// time covers the program's. Started before the application object; DISPLAY points at it.
+class PrivateDisplay
+{
+public:
+    ~PrivateDisplay();
+    bool start(int width, int height);
+
+private:
+    int pid = -1;
+};
+
 // One run of the real program with its own data folder and temporary folder; the program
 // folder (with the engine beside the program) is shared by the runs of one test.
 class Tarni
