@@ -4,14 +4,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
-#include <QPixmap>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTest>
 
 #include <csignal>
-#include <cstdio>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -232,10 +230,7 @@ int Tarni::runAgain(const QStringList& args, int ms)
     second.setStandardOutputFile(QProcess::nullDevice());
     second.setStandardErrorFile(QProcess::nullDevice());
     second.start(program + QStringLiteral("/tarni"), args);
-    bool ended = false;
-    Desk::waitFor([&] { return second.state() == QProcess::NotRunning; }, ms);
-    ended = second.state() == QProcess::NotRunning;
-    if (!ended) {
+    if (!Desk::waitFor([&] { return second.state() == QProcess::NotRunning; }, ms)) {
         second.kill();
         second.waitForFinished(2000);
         return -1;
