@@ -172,7 +172,7 @@ bool PrivateDisplay::start(int width, int height)
     number[got] = 0;
     if (got == 0)
         return false;
-    qputenv("DISPLAY", QByteArray(":") + number);
+    qputenv("DISPLAY", QByteArray(":") + QByteArray(number));
     return true;
 }
 
