@@ -120,6 +120,9 @@ void MoveModelWidget::moveAxisTo(int axis, double value)
     double d[3] = {0.0, 0.0, 0.0};
     d[axis] = value - double(m->getBottomCenter()[size_t(axis)]);
     m->translate(d);
+    // The view draws on demand: without this the typed place shows only at the next repaint.
+    if (PanelHost* host = PanelHost::of(this))
+        host->updateStatus();
 }
 
 void MoveModelWidget::translateBy(double dx, double dy, double dz)
