@@ -40,11 +40,12 @@ bool FileReaderWriter::load3mf(const QString& path, std::vector<LoadedModel>& ou
             owned.emplace_back(m);
         meshes.clear();
         for (auto& m : owned) {
+            LoadedModel lm = LoadedModel::fromMesh(std::move(m), "model", &cancelled);
             if (cancelled) {
                 out.clear();
                 return false;
             }
-            out.push_back(LoadedModel::fromMesh(std::move(m), "model"));
+            out.push_back(std::move(lm));
             out.back().model->saveBottomCenter();
         }
     } catch (const std::bad_alloc&) {
