@@ -259,6 +259,7 @@ void FileRWThread::process(const Request& r, Result& out)
         rw->reliefParams = r.reliefParams;
         auto mesh = std::make_unique<MeshData>();
         if (rw->loadMesh(path, mesh.get()) && !rw->cancelled) {
+            rw->progress = 9950; // the face tree
             out.loaded.push_back(LoadedModel::fromMesh(std::move(mesh), modelName(path), &rw->cancelled));
             out.success = out.loaded.back().isValid();
         }
