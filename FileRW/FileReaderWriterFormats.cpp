@@ -30,9 +30,10 @@ bool FileReaderWriter::load3mf(const QString& path, std::vector<LoadedModel>& ou
 {
     fileName = path;
     out.clear();
+    failureReason.clear();
     std::vector<MeshData*> meshes;
     try {
-        if (!ThreeMFReader::load(path, meshes, progress, cancelled))
+        if (!ThreeMFReader::load(path, meshes, progress, cancelled, nullptr, &failureReason))
             return false;
         std::vector<std::unique_ptr<MeshData>> owned;
         owned.reserve(meshes.size());
