@@ -314,7 +314,7 @@ private slots:
         QTest::addColumn<int>("stopAt"); // progress from which the load is stopped
         QTest::newRow("binary STL, welding") << "binary stl" << 700 << 9300;
         QTest::newRow("binary STL, face tree") << "binary stl" << 1000 << 9950;
-        QTest::newRow("ASCII STL, reading") << "ascii stl" << 400 << 1;
+        QTest::newRow("ASCII STL, reading") << "ascii stl" << 550 << 1;
         QTest::newRow("OBJ, reading") << "obj" << 800 << 1;
         QTest::newRow("3MF, parsing") << "3mf" << 550 << 2000;
     }
