@@ -1,6 +1,8 @@
 #include "scene/FaceTree.h"
 
 #include <algorithm>
+#include <climits>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -45,7 +47,7 @@ struct FaceTree::Builder
         if (count >= CheckFaces && stopped())
             return false;
         const int node = base + count - 2;
-        int* child = &tree.children[size_t(2 * node)];
+        int* child = &tree.children[2 * size_t(node)];
         if (count == 2) {
             tree.boxes[size_t(node)] = faceBox(from).merged(faceBox(from + 1));
             child[0] = nodes + from;
@@ -64,15 +66,24 @@ struct FaceTree::Builder
         const int mid = from + count / 2;
         partition(from, mid, to, axis);
         const int leftBase = base, rightBase = base + (mid - from) - 1;
-        bool leftDone = false, rightDone = false;
+        bool leftDone = false, rightDone = false, split = false;
         if (threads > 0 && count >= ParallelFaces) {
             const unsigned leftThreads = (threads - 1) / 2, rightThreads = threads - 1 - leftThreads;
-            std::thread left([&] { leftDone = build(from, mid, leftBase, next, leftThreads); });
-            rightDone = build(mid, to, rightBase, next, rightThreads);
-            left.join();
-        } else {
-            leftDone = build(from, mid, leftBase, next, 0) && build(mid, to, rightBase, next, 0);
-            rightDone = leftDone;
+            std::thread left;
+            try {
+                left = std::thread([&] { leftDone = build(from, mid, leftBase, next, leftThreads); });
+            } catch (const std::system_error&) {
+                // no thread to be had: this one does both halves
+            }
+            if (left.joinable()) {
+                split = true;
+                rightDone = build(mid, to, rightBase, next, rightThreads);
+                left.join();
+            }
+        }
+        if (!split) {
+            leftDone = build(from, mid, leftBase, next, 0);
+            rightDone = leftDone && build(mid, to, rightBase, next, 0);
         }
         if (!leftDone || !rightDone)
             return false;
@@ -95,6 +106,8 @@ bool FaceTree::build(std::vector<FaceIndex> faces, const std::vector<Eigen::Vect
                      const std::atomic<bool>* cancelled)
 {
     clear();
+    if (faces.size() >= size_t(INT_MAX / 2))
+        return false; // node and face numbers must fit an int
     const int n = int(faces.size());
     if (n < 2) {
         objects.swap(faces);
@@ -113,7 +126,7 @@ bool FaceTree::build(std::vector<FaceIndex> faces, const std::vector<Eigen::Vect
                 x = 0.f; // a NaN would break the median split's ordering
 
     }
-    children.resize(size_t(2 * (n - 1)));
+    children.resize(2 * size_t(n - 1));
     boxes.resize(size_t(n - 1));
     const unsigned threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency())) - 1;
     Builder builder{*this, faces, vertices, centres, cancelled, n - 1};
