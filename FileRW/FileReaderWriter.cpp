@@ -325,7 +325,8 @@ bool FileReaderWriter::loadModel(const QString& path, LoadedModel& out)
         auto mesh = std::make_unique<MeshData>();
         if (!loadMesh(path, mesh.get()))
             return false;
-        out = LoadedModel::fromMesh(std::move(mesh), QFileInfo(path).completeBaseName().toLocal8Bit().toStdString());
+        out = LoadedModel::fromMesh(std::move(mesh), QFileInfo(path).completeBaseName().toLocal8Bit().toStdString(),
+                                   &cancelled);
     } catch (const std::bad_alloc&) {
         out = LoadedModel();
         return false;
@@ -643,7 +644,8 @@ bool FileReaderWriter::weldVertices()
     if (welded.faces.empty() || stopped())
         return false;
     setProgress(9900);
-    MeshData::computeNormals(welded);
+    if (!MeshData::computeNormals(welded, &cancelled))
+        return false;
     std::swap(target->vertices, welded.vertices);
     std::swap(target->faces, welded.faces);
     std::swap(target->normals, welded.normals);

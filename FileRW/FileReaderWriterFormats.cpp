@@ -30,9 +30,10 @@ bool FileReaderWriter::load3mf(const QString& path, std::vector<LoadedModel>& ou
 {
     fileName = path;
     out.clear();
+    failureReason.clear();
     std::vector<MeshData*> meshes;
     try {
-        if (!ThreeMFReader::load(path, meshes, progress, cancelled))
+        if (!ThreeMFReader::load(path, meshes, progress, cancelled, nullptr, &failureReason))
             return false;
         std::vector<std::unique_ptr<MeshData>> owned;
         owned.reserve(meshes.size());
@@ -40,11 +41,12 @@ bool FileReaderWriter::load3mf(const QString& path, std::vector<LoadedModel>& ou
             owned.emplace_back(m);
         meshes.clear();
         for (auto& m : owned) {
+            LoadedModel lm = LoadedModel::fromMesh(std::move(m), "model", &cancelled);
             if (cancelled) {
                 out.clear();
                 return false;
             }
-            out.push_back(LoadedModel::fromMesh(std::move(m), "model"));
+            out.push_back(std::move(lm));
             out.back().model->saveBottomCenter();
         }
     } catch (const std::bad_alloc&) {

@@ -395,7 +395,8 @@ bool ProjectFile::read(const QString& path, ProjectData& out, std::atomic<int>& 
         auto model = std::make_unique<MeshModel>();
         model->setName(m.name);
         model->factor = {m.factor, m.factor, m.factor};
-        model->prepareMesh(*data.meshSlots[size_t(m.meshSlot)]);
+        if (!model->prepareMesh(*data.meshSlots[size_t(m.meshSlot)], &cancelled))
+            return refuse("cancelled");
         if (m.scale > 1e-6)
             model->scale = {m.scale, m.scale, m.scale};
         model->visible = m.visible;

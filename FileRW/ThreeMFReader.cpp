@@ -1,6 +1,7 @@
 #include "FileRW/ThreeMFReader.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QXmlStreamReader>
 
 #include <climits>
@@ -400,18 +401,23 @@ bool ThreeMFReader::checkBudget()
         faces = saturatedAdd(faces, part.first);
         vertices = saturatedAdd(vertices, part.second);
     }
-    if (vertices > kMaxTotalVertices)
+    // Past either limit the file may well be sound, so the user is told which limit it meets.
+    if (vertices > kMaxTotalVertices) {
+        sizeMessage = QCoreApplication::translate("ThreeMFReader", "The model has too many vertices.");
         return fail(QStringLiteral("too many vertices: the build places %1").arg(vertices));
+    }
     const qint64 budget = memoryBudget();
     const qint64 need = std::min(kSaturated, faces) / 1024 * kBytesPerFace / 1024
                         + std::min(kSaturated, vertices) / 1024 * kBytesPerVertex / 1024;
-    if (need > budget / (1024 * 1024))
+    if (need > budget / (1024 * 1024)) {
+        sizeMessage = QCoreApplication::translate("ThreeMFReader", "The model is too large for this computer.");
         return fail(QStringLiteral("model too large: its components place %1 triangles and %2 vertices, "
                                    "about %3 MB, more than the %4 MB this computer can spare")
                         .arg(faces)
                         .arg(vertices)
                         .arg(need)
                         .arg(budget / (1024 * 1024)));
+    }
     return true;
 }
 
@@ -438,7 +444,7 @@ bool ThreeMFReader::readItem(int item, std::vector<MeshData*>& out)
 }
 
 bool ThreeMFReader::load(const QString& path, std::vector<MeshData*>& meshes, std::atomic<int>& progress,
-                         const std::atomic<bool>& cancelled, QString* error)
+                         const std::atomic<bool>& cancelled, QString* error, QString* sizeRefusal)
 {
     progress = 0;
     ThreeMFReader reader;
@@ -448,6 +454,8 @@ bool ThreeMFReader::load(const QString& path, std::vector<MeshData*>& meshes, st
             delete m;
         if (error)
             *error = reader.errorString();
+        if (sizeRefusal)
+            *sizeRefusal = reader.sizeRefusal();
         QLOG_INFO() << "FileRW\\ThreeMFReader@" << __LINE__ << path << "refused:" << reader.errorString();
         return false;
     };

@@ -42,10 +42,13 @@ public:
     double unitScale() const { return unit; }
 
     QString errorString() const { return error; }
+    // Why the model was refused as too large for this computer, in a few words for the user
+    // (errorString() has the figures); empty for any other refusal.
+    QString sizeRefusal() const { return sizeMessage; }
 
     // Every mesh of every item, in document order; false when any item is refused.
     static bool load(const QString& path, std::vector<MeshData*>& meshes, std::atomic<int>& progress,
-                     const std::atomic<bool>& cancelled, QString* error = nullptr);
+                     const std::atomic<bool>& cancelled, QString* error = nullptr, QString* sizeRefusal = nullptr);
 
     static bool parseTransform(const QString& text, Matrix& out);
     static Matrix identity();
@@ -93,4 +96,5 @@ private:
     double unit = 1.0;
     const std::atomic<bool>* cancel = nullptr;
     QString error;
+    QString sizeMessage;
 };

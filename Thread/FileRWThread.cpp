@@ -40,6 +40,7 @@ bool isPicture(const QString& suffix)
 struct FileRWThread::Result
 {
     bool success = false;
+    QString reason; // a failed load's reason for the user
     std::vector<LoadedModel> loaded;
     std::unique_ptr<ProjectData> project;
 };
@@ -242,6 +243,8 @@ void FileRWThread::process(const Request& r, Result& out)
     }
     if (suffix == QLatin1String("3mf")) {
         out.success = rw->load3mf(path, out.loaded);
+        if (!out.success)
+            out.reason = rw->failureReason;
     } else if (suffix == QLatin1String("brev")) {
         out.project = std::make_unique<ProjectData>();
         out.success = rw->loadProject(path, *out.project);
@@ -259,7 +262,8 @@ void FileRWThread::process(const Request& r, Result& out)
         rw->reliefParams = r.reliefParams;
         auto mesh = std::make_unique<MeshData>();
         if (rw->loadMesh(path, mesh.get()) && !rw->cancelled) {
-            out.loaded.push_back(LoadedModel::fromMesh(std::move(mesh), modelName(path)));
+            rw->progress = 9950; // the face tree
+            out.loaded.push_back(LoadedModel::fromMesh(std::move(mesh), modelName(path), &rw->cancelled));
             out.success = out.loaded.back().isValid();
         }
         if (!out.success)
@@ -286,6 +290,7 @@ void FileRWThread::finish(const Request& r, const std::shared_ptr<Result>& resul
         return; // shutting down: the detached results are simply freed
     FileRWStatus status = r.status;
     status.success = result->success;
+    status.reason = result->reason;
     status.finished = true;
     status.progress = 10000;
     const QString suffix = lowerSuffix(status.filePath);

@@ -72,6 +72,7 @@ struct FileRWStatus
     bool success = false;
     int progress = 0;
     QVector<MeshModel*> models; // created by a load; not owned by the record
+    QString reason;             // why a load failed, for the user; empty: the usual message will do
 };
 
 // Progress of sending a print-task file to the printer.

@@ -3,14 +3,16 @@
 #include "scene/AppData.h"
 #include "scene/MeshList.h"
 
-LoadedModel LoadedModel::fromMesh(std::unique_ptr<MeshData> mesh, const std::string& name)
+LoadedModel LoadedModel::fromMesh(std::unique_ptr<MeshData> mesh, const std::string& name,
+                                  const std::atomic<bool>* cancelled)
 {
     LoadedModel out;
     if (!mesh || mesh->vertices.empty())
         return out;
     out.model = std::make_unique<MeshModel>();
     out.model->name = name;
-    out.model->prepareMesh(*mesh);
+    if (!out.model->prepareMesh(*mesh, cancelled))
+        return LoadedModel();
     out.mesh = std::move(mesh);
     return out;
 }

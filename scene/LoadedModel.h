@@ -14,8 +14,10 @@ struct LoadedModel
     std::unique_ptr<MeshData> mesh;
     std::unique_ptr<MeshModel> model;
 
-    // Worker side: wraps a finished, non-empty mesh. Returns an empty result for an empty mesh.
-    static LoadedModel fromMesh(std::unique_ptr<MeshData> mesh, const std::string& name);
+    // Worker side: wraps a finished, non-empty mesh. Returns an empty result for an empty mesh
+    // or when cancelled.
+    static LoadedModel fromMesh(std::unique_ptr<MeshData> mesh, const std::string& name,
+                                const std::atomic<bool>* cancelled = nullptr);
 
     bool isValid() const { return mesh && model && !mesh->vertices.empty(); }
 

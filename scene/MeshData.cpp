@@ -36,11 +36,14 @@ void MeshData::transform(const MeshData& src, const double m[16], MeshData& out)
         out.faces = src.faces;
 }
 
-void MeshData::computeNormals(MeshData& m)
+bool MeshData::computeNormals(MeshData& m, const std::atomic<bool>* cancelled)
 {
     const size_t nv = m.vertices.size();
     std::vector<std::array<double, 3>> sums(nv, std::array<double, 3>{0.0, 0.0, 0.0});
-    for (const auto& f : m.faces) {
+    for (size_t i = 0; i < m.faces.size(); ++i) {
+        if ((i & 0xffff) == 0 && cancelled && cancelled->load(std::memory_order_relaxed))
+            return false;
+        const auto& f = m.faces[i];
         if (f[0] < 0 || f[1] < 0 || f[2] < 0 || size_t(f[0]) >= nv || size_t(f[1]) >= nv || size_t(f[2]) >= nv)
             continue;
         const auto& a = m.vertices[size_t(f[0])];
@@ -77,6 +80,7 @@ void MeshData::computeNormals(MeshData& m)
         }
     }
     m.normals.swap(sums);
+    return true;
 }
 
 void MeshData::sortFaces(MeshData& m, const std::atomic<bool>* cancelled)

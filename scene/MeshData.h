@@ -20,7 +20,8 @@ struct MeshData
     static void clear(MeshData& m);
     static void appendMesh(MeshData& dst, const MeshData& src);
     static void transform(const MeshData& src, const double matrix[16], MeshData& out);
-    static void computeNormals(MeshData& m);
+    // A cancelled computation returns false and leaves the normals as they were.
+    static bool computeNormals(MeshData& m, const std::atomic<bool>* cancelled = nullptr);
     // A cancelled sort leaves the faces in no particular order.
     static void sortFaces(MeshData& m, const std::atomic<bool>* cancelled = nullptr);
 };

@@ -25,41 +25,6 @@ Eigen::Quaterniond axisQuaternion(int axis, double degrees)
     return q;
 }
 
-// Yields the box of each face in turn, from the face's vertex indices into the placed vertices.
-struct FaceBoxIterator
-{
-    using iterator_category = std::forward_iterator_tag;
-    using value_type = FaceTree::Volume;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const value_type*;
-    using reference = value_type;
-
-    const FaceIndex* face;
-    const Eigen::Vector3d* vertices;
-
-    value_type operator*() const
-    {
-        value_type box(vertices[face->v[0]]);
-        box.extend(vertices[face->v[1]]);
-        box.extend(vertices[face->v[2]]);
-        return box;
-    }
-    FaceBoxIterator& operator++()
-    {
-        ++face;
-        return *this;
-    }
-    FaceBoxIterator operator++(int)
-    {
-        FaceBoxIterator old = *this;
-        ++face;
-        return old;
-    }
-    difference_type operator-(const FaceBoxIterator& o) const { return face - o.face; }
-    bool operator==(const FaceBoxIterator& o) const { return face == o.face; }
-    bool operator!=(const FaceBoxIterator& o) const { return face != o.face; }
-};
-
 int largestAxis(const std::array<double, 3>& s)
 {
     if (s[0] > s[1])
@@ -128,7 +93,7 @@ void MeshModel::setMeshSlot(int slot)
         prepareMesh(*mesh);
 }
 
-void MeshModel::prepareMesh(const MeshData& mesh)
+bool MeshModel::prepareMesh(const MeshData& mesh, const std::atomic<bool>* cancelled)
 {
     if (mesh.vertices.empty()) {
         rawMin = rawMax = rawCentre = offset = {0.0, 0.0, 0.0};
@@ -148,9 +113,11 @@ void MeshModel::prepareMesh(const MeshData& mesh)
     position = rawCentre;
     const MeshData* support = getSupportMesh();
     updateBoundsWith(&mesh, support);
-    buildTreeWith(&mesh, support);
+    if (!buildTreeWith(&mesh, support, cancelled))
+        return false;
     updateCentroidWith(&mesh);
     updateRadiusWith(&mesh);
+    return true;
 }
 
 MeshData* MeshModel::getMesh() const
@@ -536,7 +503,7 @@ void MeshModel::updateRadiusWith(const MeshData* mesh)
     viewRadius = std::sqrt(best);
 }
 
-void MeshModel::buildTreeWith(const MeshData* mesh, const MeshData* support)
+bool MeshModel::buildTreeWith(const MeshData* mesh, const MeshData* support, const std::atomic<bool>* cancelled)
 {
     const Eigen::Matrix4d frame = getOffsetMatrix();
     std::vector<FaceIndex> objects;
@@ -559,8 +526,5 @@ void MeshModel::buildTreeWith(const MeshData* mesh, const MeshData* support)
         addFaces(*mesh);
     if (support)
         addFaces(*support);
-    // The boxes are made as the tree copies them in, so no second list of them is kept.
-    const FaceBoxIterator first{objects.data(), placed.data()};
-    const FaceBoxIterator last{objects.data() + objects.size(), placed.data()};
-    faceTree.init(objects.begin(), objects.end(), first, last);
+    return faceTree.build(std::move(objects), placed, cancelled);
 }

@@ -1,22 +1,16 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 
 #include <Eigen/Dense>
 #include <Eigen/Geometry>
-#include <unsupported/Eigen/BVH>
+
+#include "scene/FaceTree.h"
 
 struct MeshData;
-
-// One face of the face tree: three indices into the joint vertex list
-// (the model mesh's vertices followed by the support mesh's).
-struct FaceIndex
-{
-    int32_t v[3];
-};
-using FaceTree = Eigen::KdBVH<double, 3, FaceIndex>;
 
 // One object of the scene: a model loaded from a file or a support object (a column).
 // It refers to its meshes by MeshList slot and carries the transform, bounds and colours.
@@ -36,7 +30,8 @@ public:
     // The work of setMeshSlot on a mesh that is not in the MeshList yet (a reader's detached
     // result, on the reader's thread): raw bounds, offset, position, box, face tree, centroid,
     // radius. Afterwards only meshSlot needs setting, which changes none of these.
-    void prepareMesh(const MeshData& mesh);
+    // False, with no face tree, when cancelled while the tree was built.
+    bool prepareMesh(const MeshData& mesh, const std::atomic<bool>* cancelled = nullptr);
     MeshData* getMesh() const;
     MeshData* getSupportMesh() const;
     std::string getName() const { return name; }
@@ -84,7 +79,7 @@ private:
     void updateBoundsWith(const MeshData* mesh, const MeshData* support);
     void updateCentroidWith(const MeshData* mesh);
     void updateRadiusWith(const MeshData* mesh);
-    void buildTreeWith(const MeshData* mesh, const MeshData* support);
+    bool buildTreeWith(const MeshData* mesh, const MeshData* support, const std::atomic<bool>* cancelled = nullptr);
     void keepBottomCentre(const std::array<float, 3>& old);
     void keepCentroid(const std::array<float, 3>& old);
 

@@ -3,6 +3,9 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <quazip.h>
+#include <quazipfile.h>
+
 #include "Thread/FDMSliceProcess.h"
 #include "Thread/FileRWThread.h"
 #include "Thread/ThreadPool.h"
@@ -29,6 +32,21 @@ QList<QUrl> urls(const QStringList& names)
     return out;
 }
 
+// A 3MF archive holding the model part as it is.
+QString write3mf(const QString& path, const QByteArray& xml)
+{
+    QuaZip zip(path);
+    if (!zip.open(QuaZip::mdCreate))
+        return QString();
+    QuaZipFile f(&zip);
+    if (!f.open(QIODevice::WriteOnly, QuaZipNewInfo(QStringLiteral("3D/3dmodel.model")), nullptr, 0, 0))
+        return QString();
+    f.write(xml);
+    f.close();
+    zip.close();
+    return path;
+}
+
 } // namespace
 
 class TestFileActions : public QObject
@@ -38,6 +56,7 @@ class TestFileActions : public QObject
     QTemporaryDir dir;
     MainWindow* window = nullptr;
     QList<int> asked;
+    QStringList told; // the text of each box, as asked
     QMap<int, int> answers;
     QStringList dialogAnswer;
     QString sliced; // the print-task file the export made
@@ -133,6 +152,7 @@ private slots:
         AppData::instance()->setChoiceType(1);
         BrevMessageBox::setAnswerHook([this](BrevMessageBox& box) {
             asked << box.kind();
+            told << box.text();
             return answers.value(box.kind(), 1);
         });
         MainWindow::setFileDialogHook([this](const QString&, const QString&, const QString&, bool) {
@@ -231,6 +251,43 @@ private slots:
         QVERIFY(!window->on_btnMain_save_clicked());
         dialogAnswer = QStringList{};
         QVERIFY(!window->on_btnMain_save_clicked());
+    }
+
+    // A model refused for its size says so; other refusals keep the plain message.
+    void refusedModelSaysWhy_data()
+    {
+        QTest::addColumn<int>("placements"); // of a mesh of 3 vertices and 100,000 triangles
+        QTest::addColumn<QString>("vertex");
+        QTest::addColumn<QString>("said");
+        // A thousand items of a hundred components each place 10^10 triangles.
+        QTest::newRow("too large") << 1000 << "<vertex x=\"0\" y=\"1\" z=\"0\"/>"
+                                   << "Fail to open the file!\nThe model is too large for this computer.";
+        QTest::newRow("broken") << 1 << "<vertex x=\"0\" y=\"1\" z=\"0\"" << "Fail to open the file!";
+    }
+    void refusedModelSaysWhy()
+    {
+        QFETCH(int, placements);
+        QFETCH(QString, vertex);
+        QFETCH(QString, said);
+        QByteArray xml = "<model unit=\"millimeter\"><resources><object id=\"1\"><mesh><vertices><vertex x=\"0\" y=\"0\" "
+                         "z=\"0\"/><vertex x=\"1\" y=\"0\" z=\"0\"/>" + vertex.toLatin1() + "</vertices><triangles>";
+        for (int i = 0; i < 100000; ++i)
+            xml += "<triangle v1=\"0\" v2=\"1\" v3=\"2\"/>";
+        xml += "</triangles></mesh></object><object id=\"2\"><components>";
+        for (int i = 0; i < 100; ++i)
+            xml += "<component objectid=\"1\"/>";
+        xml += "</components></object></resources><build>";
+        for (int i = 0; i < placements; ++i)
+            xml += "<item objectid=\"2\"/>";
+        xml += "</build></model>";
+        const QString path = write3mf(dir.path() + "/refused.3mf", xml);
+        const int models = AppData::instance()->modelCount();
+        asked.clear();
+        told.clear();
+        QVERIFY(deliver("handed over", {path}, 1));
+        QCOMPARE(asked, QList<int>{1});
+        QCOMPARE(told[0], said);
+        QCOMPARE(AppData::instance()->modelCount(), models);
     }
 
     void missingRecentFile()

@@ -315,6 +315,9 @@ private slots:
 
         LoadedModel empty = LoadedModel::fromMesh(std::make_unique<MeshData>(), "none");
         QVERIFY(!empty.isValid());
+        // A stopped load makes no model, even this late.
+        const std::atomic<bool> stop{true};
+        QVERIFY(!LoadedModel::fromMesh(std::unique_ptr<MeshData>(box(0, 0, 0, 10, 10, 10)), "stopped", &stop).isValid());
         QVERIFY(empty.commit() == nullptr);
         QCOMPARE(app->modelCount(), 1);
     }

@@ -156,6 +156,11 @@ private slots:
         // A zero-area face adds nothing; its vertices keep a clean zero normal.
         for (int i = 3; i < 5; ++i)
             QCOMPARE(m.normals[size_t(i)], (std::array<double, 3>{0.0, 0.0, 0.0}));
+        // A stopped load leaves them as they were.
+        const std::atomic<bool> stop{true};
+        m.normals.clear();
+        QVERIFY(!MeshData::computeNormals(m, &stop));
+        QVERIFY(m.normals.empty());
     }
 
     void normalsAverageFaces()

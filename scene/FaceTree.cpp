@@ -1,0 +1,168 @@
+#include "scene/FaceTree.h"
+
+#include <algorithm>
+#include <climits>
+#include <system_error>
+#include <thread>
+
+namespace {
+// Subtrees of at least this many faces may go to a thread of their own.
+constexpr int ParallelFaces = 1 << 16;
+// Nodes over at least this many faces look at the cancel flag (a few hundred microseconds of work).
+constexpr int CheckFaces = 1 << 12;
+} // namespace
+
+struct FaceTree::Builder
+{
+    FaceTree& tree;
+    const std::vector<FaceIndex>& faces;
+    const std::vector<Eigen::Vector3d>& vertices;
+    std::vector<Centre>& centres;
+    const std::atomic<bool>* cancelled;
+    int nodes; // boxes.size(): object k is child index nodes + k
+
+    bool stopped() const { return cancelled && cancelled->load(std::memory_order_relaxed); }
+
+    Volume faceBox(int at) const
+    {
+        const FaceIndex& f = faces[size_t(centres[size_t(at)].face)];
+        Volume box(vertices[size_t(f.v[0])]);
+        box.extend(vertices[size_t(f.v[1])]);
+        box.extend(vertices[size_t(f.v[2])]);
+        return box;
+    }
+
+    void partition(int from, int mid, int to, int axis)
+    {
+        std::nth_element(centres.begin() + from, centres.begin() + mid, centres.begin() + to,
+                         [axis](const Centre& a, const Centre& b) { return a.c[axis] < b.c[axis]; });
+    }
+
+    // Builds the nodes over centres [from, to) into node slots [base, base + to - from - 1), the
+    // subtree's root last, children before parents as the walk expects. threads: how many more
+    // threads this subtree may start.
+    bool build(int from, int to, int base, int axis, unsigned threads)
+    {
+        const int count = to - from;
+        if (count >= CheckFaces && stopped())
+            return false;
+        const int node = base + count - 2;
+        int* child = &tree.children[2 * size_t(node)];
+        if (count == 2) {
+            tree.boxes[size_t(node)] = faceBox(from).merged(faceBox(from + 1));
+            child[0] = nodes + from;
+            child[1] = nodes + from + 1;
+            return true;
+        }
+        const int next = (axis + 1) % 3;
+        if (count == 3) {
+            partition(from, from + 2, to, axis);
+            build(from, from + 2, base, next, 0);
+            tree.boxes[size_t(node)] = tree.boxes[size_t(base)].merged(faceBox(from + 2));
+            child[0] = base;
+            child[1] = nodes + from + 2;
+            return true;
+        }
+        const int mid = from + count / 2;
+        partition(from, mid, to, axis);
+        const int leftBase = base, rightBase = base + (mid - from) - 1;
+        bool leftDone = false, rightDone = false, split = false;
+        if (threads > 0 && count >= ParallelFaces) {
+            const unsigned leftThreads = (threads - 1) / 2, rightThreads = threads - 1 - leftThreads;
+            std::thread left;
+            try {
+                left = std::thread([&] { leftDone = build(from, mid, leftBase, next, leftThreads); });
+            } catch (const std::system_error&) {
+                // no thread to be had: this one does both halves
+            }
+            if (left.joinable()) {
+                split = true;
+                rightDone = build(mid, to, rightBase, next, rightThreads);
+                left.join();
+            }
+        }
+        if (!split) {
+            leftDone = build(from, mid, leftBase, next, 0);
+            rightDone = leftDone && build(mid, to, rightBase, next, 0);
+        }
+        if (!leftDone || !rightDone)
+            return false;
+        const int leftRoot = leftBase + (mid - from) - 2, rightRoot = rightBase + (to - mid) - 2;
+        tree.boxes[size_t(node)] = tree.boxes[size_t(leftRoot)].merged(tree.boxes[size_t(rightRoot)]);
+        child[0] = leftRoot;
+        child[1] = rightRoot;
+        return true;
+    }
+};
+
+void FaceTree::clear()
+{
+    std::vector<int>().swap(children);
+    std::vector<Volume>().swap(boxes);
+    std::vector<FaceIndex>().swap(objects);
+}
+
+bool FaceTree::build(std::vector<FaceIndex> faces, const std::vector<Eigen::Vector3d>& vertices,
+                     const std::atomic<bool>* cancelled)
+{
+    clear();
+    if (faces.size() >= size_t(INT_MAX / 2))
+        return false; // node and face numbers must fit an int
+    const int n = int(faces.size());
+    if (n < 2) {
+        objects.swap(faces);
+        return true;
+    }
+    std::vector<Centre> centres(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        if ((i & 0xffff) == 0 && cancelled && cancelled->load(std::memory_order_relaxed))
+            return false;
+        const FaceIndex& f = faces[size_t(i)];
+        const Eigen::Vector3d c = (vertices[size_t(f.v[0])] + vertices[size_t(f.v[1])] + vertices[size_t(f.v[2])]) / 3.0;
+        Centre& out = centres[size_t(i)];
+        out = Centre{{float(c[0]), float(c[1]), float(c[2])}, int32_t(i)};
+        for (float& x : out.c)
+            if (x != x)
+                x = 0.f; // a NaN would break the median split's ordering
+
+    }
+    children.resize(2 * size_t(n - 1));
+    boxes.resize(size_t(n - 1));
+    const unsigned threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency())) - 1;
+    Builder builder{*this, faces, vertices, centres, cancelled, n - 1};
+    if (!builder.build(0, n, 0, 0, threads)) {
+        clear();
+        return false;
+    }
+    objects.resize(size_t(n));
+    for (int i = 0; i < n; ++i)
+        objects[size_t(i)] = faces[size_t(centres[size_t(i)].face)];
+    return true;
+}
+
+void FaceTree::getChildren(Index index, VolumeIterator& outVBegin, VolumeIterator& outVEnd,
+                           ObjectIterator& outOBegin, ObjectIterator& outOEnd) const
+{
+    if (index < 0) {
+        outVBegin = outVEnd = nullptr;
+        outOBegin = objects.empty() ? nullptr : objects.data();
+        outOEnd = outOBegin + objects.size();
+        return;
+    }
+    const int numBoxes = int(boxes.size());
+    const int* c = &children[size_t(2 * index)];
+    if (c[1] < numBoxes) { // two nodes (the second index is always the larger)
+        outVBegin = c;
+        outVEnd = c + 2;
+        outOBegin = outOEnd = nullptr;
+    } else if (c[0] >= numBoxes) { // two faces
+        outVBegin = outVEnd = nullptr;
+        outOBegin = &objects[size_t(c[0] - numBoxes)];
+        outOEnd = outOBegin + 2;
+    } else { // a node and a face
+        outVBegin = c;
+        outVEnd = c + 1;
+        outOBegin = &objects[size_t(c[1] - numBoxes)];
+        outOEnd = outOBegin + 1;
+    }
+}
