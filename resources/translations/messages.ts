@@ -386,4 +386,15 @@
         <translation>保存文件失败！</translation>
     </message>
 </context>
+<context>
+    <name>ThreeMFReader</name>
+    <message>
+        <source>The model has too many vertices.</source>
+        <translation>模型的顶点过多。</translation>
+    </message>
+    <message>
+        <source>The model is too large for this computer.</source>
+        <translation>模型过大，本机内存无法容纳。</translation>
+    </message>
+</context>
 </TS>
