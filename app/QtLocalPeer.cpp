@@ -121,8 +121,9 @@ void QtLocalPeer::readConnection(QLocalSocket* conn)
         conn->deleteLater();
     });
     connect(conn, &QLocalSocket::disconnected, conn, [conn, state] {
-        if (!state->done)
+        if (!state->done) {
             QLOG_WARN() << "QtLocalPeer: Peer disconnected";
+        }
         conn->deleteLater();
     });
     auto onBytes = [this, conn, state, timer, drop] {
