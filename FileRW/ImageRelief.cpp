@@ -9,12 +9,18 @@
 
 bool ImageRelief::gridSize(qint64 width, qint64 height, double length, int& columns, int& rows)
 {
-    if (width < 2 || height < 2 || !std::isfinite(length) || length <= 0.0)
+    if (width < 1 || height < 1 || !std::isfinite(length) || length <= 0.0)
         return false;
     const double w = std::trunc(length * kCellsPerMm);
     const double h = std::trunc(double(height) * kCellsPerMm / (double(width) / length));
-    if (!(w >= 2.0) || !(h >= 2.0) || w * h > double(kMaxGridPoints))
+    if (!(w >= 2.0) || !(h >= 2.0))
         return false;
+    if (w * h > double(kMaxGridPoints)) {
+        QLOG_INFO() << "FileRW\\ImageRelief@" << __LINE__ << "a relief grid of" << w << "x" << h
+                    << "points is over the limit of" << kMaxGridPoints << "points ("
+                    << kMaxReliefBytes / (1024 * 1024) << "MB)";
+        return false;
+    }
     columns = int(w);
     rows = int(h);
     return true;

@@ -19,11 +19,14 @@ public:
                             CornerList& corners, std::atomic<int>& progress,
                             const std::atomic<bool>& cancelled);
 
-    // The resampled grid for a picture of width x height pixels; false when it is too small,
-    // too large or the parameters make no grid.
+    // The resampled grid for a picture of width x height pixels; false when it has fewer than
+    // two rows or columns, needs more memory than kMaxReliefBytes, or the parameters make no grid.
     static bool gridSize(qint64 width, qint64 height, double length, int& columns, int& rows);
 
     static constexpr int kCellsPerMm = 5;
     static constexpr qint64 kMaxPicturePixels = 64LL * 1024 * 1024;
-    static constexpr qint64 kMaxGridPoints = 1000LL * 1000;
+    // Building the relief holds 12 corners per grid point plus its height.
+    static constexpr qint64 kMaxReliefBytes = 2LL * 1024 * 1024 * 1024;
+    static constexpr qint64 kBytesPerGridPoint = 12 * qint64(sizeof(CornerRecord)) + qint64(sizeof(double));
+    static constexpr qint64 kMaxGridPoints = kMaxReliefBytes / kBytesPerGridPoint;
 };

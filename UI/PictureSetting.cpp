@@ -5,6 +5,7 @@
 #include "app/QsLog.h"
 #include "scene/AppData.h"
 
+#include <QImageReader>
 #include <QMouseEvent>
 #include <QSignalBlocker>
 
@@ -28,12 +29,13 @@ PictureSetting::~PictureSetting()
 
 bool PictureSetting::hasAspect() const
 {
-    return image.width() > 0 && image.height() > 0;
+    return pictureSize.width() > 0 && pictureSize.height() > 0;
 }
 
 void PictureSetting::setImage(const QString& path)
 {
-    image = QImage(path);
+    // Only the header is read: the boxes need the size, and a huge picture must not be decoded here.
+    pictureSize = QImageReader(path).size();
     // Both boxes are set together here; their slots would only echo the same values back.
     const QSignalBlocker blockLength(ui->doubleSpinBox_2);
     const QSignalBlocker blockWidth(ui->doubleSpinBox_4);
@@ -46,8 +48,8 @@ void PictureSetting::setImage(const QString& path)
         ui->doubleSpinBox_4->setValue(kStartSide);
         return;
     }
-    const double w = image.width();
-    const double h = image.height();
+    const double w = pictureSize.width();
+    const double h = pictureSize.height();
     if (w <= h) {
         ui->doubleSpinBox_4->setMaximum(kMaxSide);
         ui->doubleSpinBox_2->setMaximum(w / (h / kMaxSide));
@@ -81,7 +83,7 @@ void PictureSetting::on_doubleSpinBox_4_valueChanged(double arg1)
     if (!hasAspect())
         return;
     const QSignalBlocker block(ui->doubleSpinBox_2);
-    ui->doubleSpinBox_2->setValue(image.width() / (image.height() / arg1));
+    ui->doubleSpinBox_2->setValue(pictureSize.width() / (double(pictureSize.height()) / arg1));
 }
 
 void PictureSetting::on_doubleSpinBox_2_valueChanged(double arg1)
@@ -89,7 +91,7 @@ void PictureSetting::on_doubleSpinBox_2_valueChanged(double arg1)
     if (!hasAspect())
         return;
     const QSignalBlocker block(ui->doubleSpinBox_4);
-    ui->doubleSpinBox_4->setValue(image.height() / (image.width() / arg1));
+    ui->doubleSpinBox_4->setValue(pictureSize.height() / (double(pictureSize.width()) / arg1));
 }
 
 void PictureSetting::on_btn_win_close_clicked()

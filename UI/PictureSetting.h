@@ -1,8 +1,8 @@
 #pragma once
 
 #include <QDialog>
-#include <QImage>
 #include <QPoint>
+#include <QSize>
 
 namespace Ui {
 class PictureSetting;
@@ -17,7 +17,7 @@ public:
     explicit PictureSetting(QWidget* parent = nullptr);
     ~PictureSetting() override;
 
-    // Loads the picture and fits the size boxes to its aspect ratio.
+    // Reads the picture's size and fits the size boxes to its aspect ratio.
     void setImage(const QString& path);
 
 private slots:
@@ -37,7 +37,7 @@ private:
     bool hasAspect() const;
 
     Ui::PictureSetting* ui;
-    QImage image;
+    QSize pictureSize;
     bool dragging = false;
     QPoint dragOffset;
 };

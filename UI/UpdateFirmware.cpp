@@ -22,6 +22,7 @@
 #include "Thread/ThreadPool.h"
 #include "UI/BrevMessageBox.h"
 #include "Update/Firmware/firmwareupdata.h"
+#include "Update/UpdateServer.h"
 #include "platform/Platform.h"
 #include "scene/AppData.h"
 
@@ -255,7 +256,7 @@ void UpdateFirmware::on_Firewaregenre_combobox_currentIndexChanged(const QString
     m_chosenPath.clear();
     // An empty family lists the images lying in the store folder itself.
     const QDir dir(family.isEmpty() ? m_storeDir : m_storeDir + "/" + family);
-    QStringList images = dir.entryList(QStringList() << QStringLiteral("*.bin"), QDir::Files, QDir::Name);
+    QStringList images = UpdateServer::imagesByVersion(dir.path());
     std::reverse(images.begin(), images.end());
     ui->Fireware_combobox->addItems(images);
     if (!images.isEmpty()) {

@@ -1,9 +1,12 @@
 #include "Update/UpdateServer.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QNetworkReply>
 #include <QSaveFile>
 #include <QStringList>
+
+#include <algorithm>
 
 namespace UpdateServer {
 
@@ -35,6 +38,20 @@ bool isNewerVersion(const QString& latest, const QString& running)
             return a > b;
     }
     return l.size() > r.size();
+}
+
+QStringList imagesByVersion(const QString& folder)
+{
+    QStringList images = QDir(folder).entryList(QStringList() << QStringLiteral("*.bin"), QDir::Files, QDir::Name);
+    auto version = [](const QString& image) {
+        const QString stem = image.left(image.size() - 4);
+        const int at = stem.lastIndexOf(QLatin1String("_V"));
+        return at < 0 ? stem : stem.mid(at + 2);
+    };
+    std::stable_sort(images.begin(), images.end(), [&](const QString& a, const QString& b) {
+        return isNewerVersion(version(b), version(a));
+    });
+    return images;
 }
 
 QString attachmentName(const QNetworkReply* reply, const QString& fallback)

@@ -24,6 +24,10 @@ QUrl url(const QString& path);
 // counts 0) over the shorter list; on a tie the one with more parts is newer.
 bool isNewerVersion(const QString& latest, const QString& running);
 
+// The "*.bin" firmware images in folder, oldest first: ordered by the version after the last
+// "_V" of the name (as isNewerVersion compares), then by name.
+QStringList imagesByVersion(const QString& folder);
+
 // The file name the server gives in "Content-Disposition" ("attachment; filename=NAME"),
 // reduced to a bare name so that it cannot leave the folder it is written to; fallback
 // when the header names nothing usable.

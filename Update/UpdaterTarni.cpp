@@ -51,23 +51,34 @@ void UpdaterTarni::onReply(QNetworkReply* reply)
         emit checkFinished(false);
         return;
     }
-    const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());
-    if (doc.isNull()) {
+    Entry entry;
+    if (!readDocument(reply->readAll(), m_platformKey, entry)) {
         emit checkFinished(false);
         return;
     }
-    const QJsonObject platform =
-        doc.object().value(QLatin1String("updates")).toObject().value(m_platformKey).toObject();
-    m_downloadUrl = platform.value(QLatin1String("download-url")).toString();
-    m_latestVersion = platform.value(QLatin1String("latest-version")).toString();
-    m_logCNUrl = platform.value(QLatin1String("log-CN")).toString();
-    m_logENUrl = platform.value(QLatin1String("log-EN")).toString();
+    m_downloadUrl = entry.downloadUrl;
+    m_latestVersion = entry.latestVersion;
+    m_logCNUrl = entry.logCNUrl;
+    m_logENUrl = entry.logENUrl;
     QNetworkReply* cn = m_managerLogCN->get(QNetworkRequest(QUrl(m_logCNUrl)));
     UpdateServer::limitReply(cn, UpdateServer::MaxDocumentBytes);
     QNetworkReply* en = m_managerLogEN->get(QNetworkRequest(QUrl(m_logENUrl)));
     UpdateServer::limitReply(en, UpdateServer::MaxDocumentBytes);
     emit checkFinished(true);
     setUpdateAvailable();
+}
+
+bool UpdaterTarni::readDocument(const QByteArray& bytes, const QString& platformKey, Entry& out)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes);
+    if (doc.isNull())
+        return false;
+    const QJsonObject platform = doc.object().value(QLatin1String("updates")).toObject().value(platformKey).toObject();
+    out.downloadUrl = platform.value(QLatin1String("download-url")).toString();
+    out.latestVersion = platform.value(QLatin1String("latest-version")).toString();
+    out.logCNUrl = platform.value(QLatin1String("log-CN")).toString();
+    out.logENUrl = platform.value(QLatin1String("log-EN")).toString();
+    return true;
 }
 
 bool UpdaterTarni::compareVersions() const

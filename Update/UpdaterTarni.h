@@ -26,6 +26,13 @@ public:
     QString documentUrl() const { return m_documentUrl; }
     Downloader* downloader() const { return m_downloader; }
 
+    // The entry for platformKey in a version document; false when the bytes are no JSON document.
+    struct Entry
+    {
+        QString downloadUrl, latestVersion, logCNUrl, logENUrl;
+    };
+    static bool readDocument(const QByteArray& bytes, const QString& platformKey, Entry& out);
+
     // The version document's path on the server.
     static const char* documentPath() { return "/version/tarni/soft"; }
 

@@ -6,6 +6,10 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QThread>
+#include <QTimer>
+#include <QtEndian>
+
+#include <memory>
 
 #include "app/QsLog.h"
 #include "platform/Platform.h"
@@ -85,52 +89,81 @@ bool QtLocalPeer::sendMessage(const QString& message, int timeout)
 
 void QtLocalPeer::receiveConnection()
 {
-    QLocalSocket* conn = server->nextPendingConnection();
-    if (!conn)
-        return;
-    for (;;) {
-        if (conn->state() == QLocalSocket::UnconnectedState) {
-            QLOG_WARN() << "QtLocalPeer: Peer disconnected";
-            delete conn;
-            return;
-        }
-        if (conn->bytesAvailable() >= qint64(sizeof(quint32)))
-            break;
-        conn->waitForReadyRead(Platform::scaledMs(30000));
-        if (conn->bytesAvailable() < qint64(sizeof(quint32)) && conn->state() != QLocalSocket::ConnectedState) {
-            delete conn;
-            return;
-        }
-    }
+    while (QLocalSocket* conn = server->nextPendingConnection())
+        readConnection(conn);
+}
 
-    QDataStream ds(conn);
-    quint32 remaining = 0;
-    ds >> remaining;
-    // A peer names its own length: never allocate more than a message can sensibly need.
-    if (remaining > MaxMessageBytes) {
-        QLOG_WARN() << "QtLocalPeer: Message reception failed message too long" << remaining;
-        delete conn;
-        return;
-    }
-    QByteArray uMsg(int(remaining), Qt::Uninitialized);
-    char* buf = uMsg.data();
-    int got = 0;
-    do {
-        got = ds.readRawData(buf, int(remaining));
-        if (got < 0)
-            break;
-        remaining -= quint32(got);
-        buf += got;
-    } while (remaining && got >= 0 && conn->waitForReadyRead(Platform::scaledMs(2000)));
-    if (got < 0 || remaining) {
-        QLOG_WARN() << "QtLocalPeer: Message reception failed" << conn->errorString();
-        delete conn;
-        return;
-    }
-    const QString message = QString::fromUtf8(uMsg);
-    conn->write(ack, qstrlen(ack));
-    conn->waitForBytesWritten(Platform::scaledMs(1000));
-    conn->waitForDisconnected(Platform::scaledMs(1000));
-    delete conn;
-    emit messageReceived(message);
+// The message is read as its bytes arrive, so a silent or slow peer never holds up the
+// event loop; a peer that stays silent too long is dropped.
+void QtLocalPeer::readConnection(QLocalSocket* conn)
+{
+    struct Reception
+    {
+        qint64 expected = -1; // message length, once its prefix is in
+        QByteArray message;
+        bool done = false;
+    };
+    auto state = std::make_shared<Reception>();
+    auto* timer = new QTimer(conn);
+    timer->setSingleShot(true);
+    auto drop = [conn](const QString& why) {
+        QLOG_WARN() << "QtLocalPeer: Message reception failed" << why;
+        conn->abort();
+        conn->deleteLater();
+    };
+    connect(timer, &QTimer::timeout, conn, [conn, state, drop] {
+        if (!state->done) {
+            drop(QStringLiteral("time-out"));
+            return;
+        }
+        // The ack went out; a peer that does not hang up is cut off.
+        conn->abort();
+        conn->deleteLater();
+    });
+    connect(conn, &QLocalSocket::disconnected, conn, [conn, state] {
+        if (!state->done) {
+            QLOG_WARN() << "QtLocalPeer: Peer disconnected";
+        }
+        conn->deleteLater();
+    });
+    auto onBytes = [this, conn, state, timer, drop] {
+        if (state->done)
+            return;
+        if (state->expected < 0) {
+            if (conn->bytesAvailable() < qint64(sizeof(quint32))) {
+                timer->start(Platform::scaledMs(30000));
+                return;
+            }
+            uchar prefix[sizeof(quint32)];
+            conn->read(reinterpret_cast<char*>(prefix), sizeof prefix);
+            const quint32 length = qFromBigEndian<quint32>(prefix);
+            // A peer names its own length: never allocate more than a message can sensibly need.
+            if (length > MaxMessageBytes) {
+                drop(QStringLiteral("message too long %1").arg(length));
+                return;
+            }
+            state->expected = length;
+            state->message.reserve(int(length));
+        }
+        state->message += conn->read(state->expected - state->message.size());
+        if (state->message.size() < state->expected) {
+            timer->start(Platform::scaledMs(2000));
+            return;
+        }
+        state->done = true;
+        conn->write(ack, qstrlen(ack));
+        conn->flush();
+        timer->start(Platform::scaledMs(2000));
+        const QString message = QString::fromUtf8(state->message);
+        // Emitted from the event loop, so that whatever the receiver does cannot pull the
+        // socket from under this handler.
+        QMetaObject::invokeMethod(this, [this, message] { emit messageReceived(message); }, Qt::QueuedConnection);
+    };
+    connect(conn, &QLocalSocket::readyRead, this, onBytes);
+    connect(conn, &QLocalSocket::errorOccurred, conn, [conn, state, drop](QLocalSocket::LocalSocketError e) {
+        if (!state->done && e != QLocalSocket::PeerClosedError)
+            drop(conn->errorString());
+    });
+    // Bytes may already be waiting: the peer often writes right after connecting.
+    onBytes();
 }

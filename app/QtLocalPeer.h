@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QObject>
 #include <QString>
 
@@ -29,6 +30,8 @@ protected slots:
     void receiveConnection();
 
 private:
+    void readConnection(QLocalSocket* conn);
+
     QString id;
     QString socket;
     QLocalServer* server = nullptr;

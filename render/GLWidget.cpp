@@ -46,6 +46,10 @@ void GLWidget::settleCamera()
 
 GLWidget::~GLWidget()
 {
+    // The base class destroys the context after this body; its signal must not reach the
+    // part of this object that is already gone.
+    if (context())
+        disconnect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &GLWidget::releaseGL);
     releaseGL();
 }
 

@@ -71,27 +71,20 @@ void DownloadFirmware::readDocument(QNetworkReply* reply, int model)
         emit downloadsFinished();
         return;
     }
-    const QJsonDocument doc = QJsonDocument::fromJson(reply->readAll());
-    if (doc.isNull()) {
+    Items listed;
+    if (!readItems(reply->readAll(), listed)) {
         emit downloadsFinished();
         return;
     }
-    const QJsonObject updates = doc.object().value(QLatin1String("updates")).toObject();
-    bool ok = false;
-    int count = updates.value(QLatin1String("firmware-num")).toString().toInt(&ok, 10);
-    if (!ok || count < 0)
-        count = 0;
-    count = qMin(count, MaxItems);
 
     Items& items = itemsOf(model);
     bool requested = false;
-    for (int k = 1; k <= count; ++k) {
-        const QJsonObject item = updates.value(QStringLiteral("firmware-num%1").arg(k)).toObject();
-        items.names << item.value(QLatin1String("firmware-name")).toString();
-        items.versions << item.value(QLatin1String("latest-version")).toString();
-        items.imageUrls << item.value(QLatin1String("download-url")).toString();
-        items.logCNUrls << item.value(QLatin1String("log-CN")).toString();
-        items.logENUrls << item.value(QLatin1String("log-EN")).toString();
+    for (int k = 1; k <= listed.names.size(); ++k) {
+        items.names << listed.names.at(k - 1);
+        items.versions << listed.versions.at(k - 1);
+        items.imageUrls << listed.imageUrls.at(k - 1);
+        items.logCNUrls << listed.logCNUrls.at(k - 1);
+        items.logENUrls << listed.logENUrls.at(k - 1);
         auto* bin = new QNetworkAccessManager(this);
         auto* cn = new QNetworkAccessManager(this);
         auto* en = new QNetworkAccessManager(this);
@@ -128,6 +121,28 @@ void DownloadFirmware::readDocument(QNetworkReply* reply, int model)
         emit downloadsFinished();
 }
 
+bool DownloadFirmware::readItems(const QByteArray& bytes, Items& out)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes);
+    if (doc.isNull())
+        return false;
+    const QJsonObject updates = doc.object().value(QLatin1String("updates")).toObject();
+    bool ok = false;
+    int count = updates.value(QLatin1String("firmware-num")).toString().toInt(&ok, 10);
+    if (!ok || count < 0)
+        count = 0;
+    count = qMin(count, MaxItems);
+    for (int k = 1; k <= count; ++k) {
+        const QJsonObject item = updates.value(QStringLiteral("firmware-num%1").arg(k)).toObject();
+        out.names << item.value(QLatin1String("firmware-name")).toString();
+        out.versions << item.value(QLatin1String("latest-version")).toString();
+        out.imageUrls << item.value(QLatin1String("download-url")).toString();
+        out.logCNUrls << item.value(QLatin1String("log-CN")).toString();
+        out.logENUrls << item.value(QLatin1String("log-EN")).toString();
+    }
+    return true;
+}
+
 bool DownloadFirmware::removeOldFirmware(int index, int model)
 {
     const Items& items = itemsOf(model);
@@ -135,7 +150,7 @@ bool DownloadFirmware::removeOldFirmware(int index, int model)
         return false;
     const QString name = items.names.at(index);
     QDir dir(m_storeDir + "/" + name);
-    QStringList images = dir.entryList(QStringList() << QStringLiteral("*.bin"), QDir::Files, QDir::Name);
+    QStringList images = UpdateServer::imagesByVersion(dir.path());
     if (images.isEmpty())
         return true;
     while (images.size() > KeptImages) {

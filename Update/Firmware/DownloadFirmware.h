@@ -28,6 +28,10 @@ public:
 
     explicit DownloadFirmware(QObject* parent = nullptr);
 
+    // The items a version document lists, without managers; false when the bytes are no
+    // JSON document.
+    static bool readItems(const QByteArray& bytes, Items& out);
+
     void requestVersionInfo();
 
     // Prunes the item's store folder to its four newest images; true when the server's

@@ -11,13 +11,6 @@
 
 using namespace SerialFrame;
 
-namespace {
-
-// Boot-loader replies are a few bytes; a longer length field is a false preamble.
-constexpr int MaxReplyLength = 64;
-
-} // namespace
-
 firmwareupdata::firmwareupdata(QObject* parent)
     : QObject(parent),
       m_port(new QSerialPort(this)),
@@ -246,7 +239,7 @@ void firmwareupdata::recv()
     }
 }
 
-bool firmwareupdata::handleReply(const Frame& f)
+void firmwareupdata::classifyReply(const Frame& f, int* kindOut, int* statusOut)
 {
     int kind = KindNone;
     int status = StatusNone;
@@ -267,6 +260,16 @@ bool firmwareupdata::handleReply(const Frame& f)
     default:
         break;
     }
+    *kindOut = kind;
+    *statusOut = status;
+}
+
+bool firmwareupdata::handleReply(const Frame& f)
+{
+    int kind = KindNone;
+    int status = StatusNone;
+    classifyReply(f, &kind, &status);
+    const int byte = f.data.isEmpty() ? -1 : int(quint8(f.data.at(0)));
     // A reply that does not answer the open request is ignored; its time-out still runs.
     if (m_step == StepIdle || kind != m_step || status == StatusNone) {
         FLASH_LOG << "ignored reply" << f.command << byte << "in step" << m_step;

@@ -57,6 +57,11 @@ public:
     static QByteArray startData(quint32 size, quint16 crc);
     // An image cut into packets: 24-bit big-endian index, then up to 512 bytes.
     static QList<QByteArray> cutPackets(const QByteArray& image);
+    // The request a boot-loader reply answers (ReplyKind) and its answer (ReplyStatus);
+    // KindNone or StatusNone when it answers nothing.
+    static void classifyReply(const SerialFrame::Frame& frame, int* kind, int* status);
+    // Boot-loader replies are a few bytes; a longer length field is a false preamble.
+    static constexpr int MaxReplyLength = 64;
 
 signals:
     // floor(acknowledged packets × 100 / packets) while packets remain; 100.0 at the end.

@@ -25,9 +25,12 @@ class TestSingleInstance : public QObject
     }
 
     // Starts the first instance and waits until it listens.
-    bool startFirst(QProcess& first)
+    bool startFirst(QProcess& first, const QString& timeoutScale = QString())
     {
-        first.setProcessEnvironment(env());
+        QProcessEnvironment e = env();
+        if (!timeoutScale.isEmpty())
+            e.insert("TARNI_TIMEOUT_SCALE", timeoutScale);
+        first.setProcessEnvironment(e);
         first.start(helper, QStringList());
         if (!first.waitForStarted(5000) || !first.waitForReadyRead(5000))
             return false;
@@ -125,6 +128,29 @@ private slots:
         // It still serves later instances.
         QCOMPARE(runSecond({"after"}), 0);
         QCOMPARE(nextMessage(first), QStringLiteral("after"));
+        stop(first);
+    }
+
+    void silentPeersDoNotBlock()
+    {
+        QProcess first;
+        QVERIFY(startFirst(first, "0.05"));
+        QtLocalPeer probe(nullptr, QStringLiteral("BrevAntTest"));
+        // One peer says nothing, the other stops halfway through its message.
+        QLocalSocket silent, stalled;
+        silent.connectToServer(probe.socketName());
+        stalled.connectToServer(probe.socketName());
+        QVERIFY(silent.waitForConnected(3000));
+        QVERIFY(stalled.waitForConnected(3000));
+        QDataStream(&stalled) << quint32(10);
+        stalled.write("abc");
+        QVERIFY(stalled.waitForBytesWritten(3000));
+        // Meanwhile a later instance is still served at once.
+        QCOMPARE(runSecond({"meanwhile"}), 0);
+        QCOMPARE(nextMessage(first), QStringLiteral("meanwhile"));
+        // Both are dropped once their wait runs out.
+        QVERIFY(silent.state() == QLocalSocket::UnconnectedState || silent.waitForDisconnected(5000));
+        QVERIFY(stalled.state() == QLocalSocket::UnconnectedState || stalled.waitForDisconnected(5000));
         stop(first);
     }
 

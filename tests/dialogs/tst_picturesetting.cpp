@@ -4,6 +4,9 @@
 #include <QDoubleSpinBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QtEndian>
+
+#include <zlib.h>
 
 #include "UI/PictureSetting.h"
 #include "scene/AppData.h"
@@ -22,6 +25,27 @@ class TestPictureSetting : public QObject
             img.fill(Qt::gray);
             img.save(path);
         }
+        return path;
+    }
+    // A PNG with its header and an empty data chunk: the size is known, there are no pixels.
+    QString headerOnly(int w, int h)
+    {
+        auto chunk = [](const QByteArray& type, const QByteArray& data) {
+            uchar be[4];
+            qToBigEndian<quint32>(quint32(data.size()), be);
+            const QByteArray body = type + data;
+            QByteArray out(reinterpret_cast<const char*>(be), 4);
+            qToBigEndian<quint32>(quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size()))), be);
+            return out + body + QByteArray(reinterpret_cast<const char*>(be), 4);
+        };
+        uchar size[8];
+        qToBigEndian<quint32>(quint32(w), size);
+        qToBigEndian<quint32>(quint32(h), size + 4);
+        const QByteArray header = QByteArray(reinterpret_cast<const char*>(size), 8) + QByteArray("\x08\x02\x00\x00\x00", 5);
+        const QString path = pictures.filePath(QStringLiteral("head%1x%2.png").arg(w).arg(h));
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(QByteArray("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", QByteArray()));
         return path;
     }
     static QDoubleSpinBox* box(PictureSetting& d, const char* name)
@@ -50,6 +74,9 @@ private slots:
         QTest::newRow("wide 400x200") << 400 << 200 << 75.0 << 145.0 << 37.5 << 72.5;
         QTest::newRow("tall 200x400") << 200 << 400 << 37.5 << 72.5 << 75.0 << 145.0;
         QTest::newRow("square") << 300 << 300 << 75.0 << 145.0 << 75.0 << 145.0;
+        // Negative sizes stand for a picture whose header alone is there: a huge picture is
+        // fitted by its size, without decoding its pixels.
+        QTest::newRow("header only 24000x12000") << -24000 << -12000 << 75.0 << 145.0 << 37.5 << 72.5;
     }
     void fitsPicture()
     {
@@ -61,8 +88,8 @@ private slots:
         QFETCH(double, widthMax);
         PictureSetting d(nullptr);
         // A previous, differently shaped picture must not leave its limits behind.
-        d.setImage(picture(h, w + 7));
-        d.setImage(picture(w, h));
+        d.setImage(w < 0 ? picture(100, 307) : picture(h, w + 7));
+        d.setImage(w < 0 ? headerOnly(-w, -h) : picture(w, h));
         QCOMPARE(lengthBox(d)->value(), length);
         QCOMPARE(lengthBox(d)->maximum(), lengthMax);
         QCOMPARE(widthBox(d)->value(), width);

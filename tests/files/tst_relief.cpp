@@ -39,9 +39,11 @@ private slots:
         QTest::newRow("300x200") << 300 << 200 << 75.0 << true << 375 << 250;
         QTest::newRow("1000x10") << 1000 << 10 << 75.0 << true << 375 << 3;
         QTest::newRow("1000x2 gives no rows") << 1000 << 2 << 75.0 << false << 0 << 0;
-        QTest::newRow("one pixel wide") << 1 << 100 << 75.0 << false << 0 << 0;
-        QTest::newRow("one pixel high") << 100 << 1 << 75.0 << false << 0 << 0;
-        QTest::newRow("tall strip over the cap") << 10 << 100000 << 75.0 << false << 0 << 0;
+        QTest::newRow("one pixel high") << 100 << 1 << 75.0 << true << 375 << 3;
+        QTest::newRow("one pixel wide") << 1 << 20 << 75.0 << true << 375 << 7499;
+        QTest::newRow("100x800") << 100 << 800 << 75.0 << true << 375 << 3000;
+        QTest::newRow("one pixel wide, over the memory limit") << 1 << 100 << 75.0 << false << 0 << 0;
+        QTest::newRow("tall strip over the memory limit") << 10 << 100000 << 75.0 << false << 0 << 0;
         QTest::newRow("zero length") << 100 << 100 << 0.0 << false << 0 << 0;
         QTest::newRow("NaN length") << 100 << 100 << qQNaN() << false << 0 << 0;
     }

@@ -148,8 +148,8 @@ void TestFirmwareDialog::imagesAndLog_data()
 {
     QTest::addColumn<int>("language");
     QTest::addColumn<QString>("log");
-    QTest::newRow("English") << 0 << "New 1.2\nsecond line";
-    QTest::newRow("Chinese") << 1 << QStringLiteral("新 1.2");
+    QTest::newRow("English") << 0 << "New 1.10\nsecond line";
+    QTest::newRow("Chinese") << 1 << QStringLiteral("新 1.10");
 }
 
 void TestFirmwareDialog::imagesAndLog()
@@ -157,26 +157,27 @@ void TestFirmwareDialog::imagesAndLog()
     QFETCH(int, language);
     QFETCH(QString, log);
     const QString dir = app->path() + "/firmware/PX5";
-    for (const char* v : {"1.0", "1.1", "1.2"}) {
+    // Newest first by number: 1.10 comes before 1.9 and 1.2.
+    for (const char* v : {"1.2", "1.9", "1.10"}) {
         write(dir + "/PX5firm_V" + v + ".bin", "img");
         write(dir + "/PX5firm_V" + v + "_EN.log", QByteArray("Old ") + v);
     }
-    write(dir + "/PX5firm_V1.2_EN.log", "  New 1.2  \r\nsecond line\n");
-    write(dir + "/PX5firm_V1.2_CN.log", QStringLiteral("新 1.2\n").toUtf8());
+    write(dir + "/PX5firm_V1.10_EN.log", "  New 1.10  \r\nsecond line\n");
+    write(dir + "/PX5firm_V1.10_CN.log", QStringLiteral("新 1.10\n").toUtf8());
     AppData::instance()->setLanguage(language);
     UpdateFirmware dlg;
     openAndCheck(dlg, [&] {
         auto* box = child<QComboBox>(dlg, "Fireware_combobox");
         QCOMPARE(box->count(), 3);
-        QCOMPARE(box->itemText(0), QString("PX5firm_V1.2.bin"));
-        QCOMPARE(box->itemText(2), QString("PX5firm_V1.0.bin"));
+        QCOMPARE(box->itemText(0), QString("PX5firm_V1.10.bin"));
+        QCOMPARE(box->itemText(2), QString("PX5firm_V1.2.bin"));
         QCOMPARE(box->currentIndex(), 0);
-        QCOMPARE(dlg.chosenPath(), dir + "/PX5firm_V1.2.bin");
+        QCOMPARE(dlg.chosenPath(), dir + "/PX5firm_V1.10.bin");
         QCOMPARE(child<QTextEdit>(dlg, "log_textEdit")->toPlainText(), log);
         if (language == 0) {
             box->setCurrentIndex(1);
-            QCOMPARE(dlg.chosenPath(), dir + "/PX5firm_V1.1.bin");
-            QCOMPARE(child<QTextEdit>(dlg, "log_textEdit")->toPlainText(), QString("Old 1.1"));
+            QCOMPARE(dlg.chosenPath(), dir + "/PX5firm_V1.9.bin");
+            QCOMPARE(child<QTextEdit>(dlg, "log_textEdit")->toPlainText(), QString("Old 1.9"));
         }
     });
 }

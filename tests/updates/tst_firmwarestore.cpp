@@ -124,7 +124,7 @@ void TestFirmwareStore::runCheck(DownloadFirmware& fw)
 // Whether a server version is fetched, by the newest local image.
 void TestFirmwareStore::decide_data()
 {
-    QTest::addColumn<QString>("local"); // empty: none
+    QTest::addColumn<QString>("local"); // images in the store, comma separated; empty: none
     QTest::addColumn<QString>("server");
     QTest::addColumn<bool>("fetched");
     QTest::newRow("no local image") << "" << "1.0" << true;
@@ -133,6 +133,7 @@ void TestFirmwareStore::decide_data()
     QTest::newRow("fewer parts") << "1.3.0" << "1.3" << false;
     QTest::newRow("more parts") << "1.3" << "1.3.0" << true;
     QTest::newRow("older server") << "2.0" << "1.9" << false;
+    QTest::newRow("newest by number") << "1.2,1.2.9,1.2.10" << "1.2.10" << false;
 }
 
 void TestFirmwareStore::decide()
@@ -141,14 +142,15 @@ void TestFirmwareStore::decide()
     QFETCH(QString, server);
     QFETCH(bool, fetched);
     const Item item{"PX5", server};
-    if (!local.isEmpty())
-        touch(app->path() + "/firmware/PX5/PX5firm_V" + local + ".bin");
+    const QStringList locals = local.split(',', Qt::SkipEmptyParts);
+    for (const QString& v : locals)
+        touch(app->path() + "/firmware/PX5/PX5firm_V" + v + ".bin");
     this->server.set("/version/PX5/firm", document({item}, this->server.baseUrl()));
     serveItem(item);
     DownloadFirmware fw;
     runCheck(fw);
     const QString image = app->path() + "/firmware/PX5/PX5firm_V" + server + ".bin";
-    QCOMPARE(QFile::exists(image) && local != server, fetched);
+    QCOMPARE(QFile::exists(image) && !locals.contains(server), fetched);
     QCOMPARE(kinds, fetched ? QList<int>{47} : QList<int>{});
 }
 
@@ -214,22 +216,23 @@ void TestFirmwareStore::brokenDocuments()
 void TestFirmwareStore::pruning()
 {
     const QString dir = app->path() + "/firmware/PX5";
-    for (const char* v : {"1.0", "1.1", "1.2", "1.3", "1.4", "1.5"}) {
+    // Ordered by number, not by name: 1.8 and 1.9 are the oldest.
+    for (const char* v : {"1.8", "1.9", "1.10", "1.11", "1.12", "1.13"}) {
         touch(dir + "/PX5firm_V" + v + ".bin");
         touch(dir + "/PX5firm_V" + v + "_CN.log");
         touch(dir + "/PX5firm_V" + v + "_EN.log");
     }
-    const Item item{"PX5", "1.6"};
+    const Item item{"PX5", "1.14"};
     server.set("/version/PX5/firm", document({item}, server.baseUrl()));
     serveItem(item);
     DownloadFirmware fw;
     runCheck(fw);
     QStringList images = QDir(dir).entryList({"*.bin"}, QDir::Files, QDir::Name);
-    QCOMPARE(images, (QStringList{"PX5firm_V1.2.bin", "PX5firm_V1.3.bin", "PX5firm_V1.4.bin", "PX5firm_V1.5.bin",
-                                  "PX5firm_V1.6.bin"}));
+    QCOMPARE(images, (QStringList{"PX5firm_V1.10.bin", "PX5firm_V1.11.bin", "PX5firm_V1.12.bin",
+                                  "PX5firm_V1.13.bin", "PX5firm_V1.14.bin"}));
     QCOMPARE(QDir(dir).entryList({"*.log"}, QDir::Files).size(), 10);
-    QVERIFY(!QFile::exists(dir + "/PX5firm_V1.0_CN.log"));
-    QVERIFY(!QFile::exists(dir + "/PX5firm_V1.1_EN.log"));
+    QVERIFY(!QFile::exists(dir + "/PX5firm_V1.8_CN.log"));
+    QVERIFY(!QFile::exists(dir + "/PX5firm_V1.9_EN.log"));
 }
 
 QTEST_MAIN(TestFirmwareStore)
