@@ -272,6 +272,7 @@ bool FileReaderWriter::loadMesh(const QString& path, MeshData* mesh)
     setProgress(0);
     fileName = path;
     target = mesh;
+    failureReason.clear();
     CornerList().swap(corners);
     if (!mesh)
         return false;

@@ -23,7 +23,7 @@ bool FileReaderWriter::saveObj()
 
 bool FileReaderWriter::loadImageRelief()
 {
-    return ImageRelief::readCorners(fileName, reliefParams, corners, progress, cancelled);
+    return ImageRelief::readCorners(fileName, reliefParams, corners, progress, cancelled, &failureReason);
 }
 
 bool FileReaderWriter::load3mf(const QString& path, std::vector<LoadedModel>& out)

@@ -1,5 +1,6 @@
 #include "FileRW/ImageRelief.h"
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QImageReader>
 
@@ -7,7 +8,8 @@
 
 #include "app/QsLog.h"
 
-bool ImageRelief::gridSize(qint64 width, qint64 height, double length, int& columns, int& rows)
+bool ImageRelief::gridSize(qint64 width, qint64 height, double length, int& columns, int& rows,
+                           QString* reason)
 {
     if (width < 1 || height < 1 || !std::isfinite(length) || length <= 0.0)
         return false;
@@ -19,6 +21,9 @@ bool ImageRelief::gridSize(qint64 width, qint64 height, double length, int& colu
         QLOG_INFO() << "FileRW\\ImageRelief@" << __LINE__ << "a relief grid of" << w << "x" << h
                     << "points is over the limit of" << kMaxGridPoints << "points ("
                     << kMaxReliefBytes / (1024 * 1024) << "MB)";
+        if (reason)
+            *reason = QCoreApplication::translate("ImageRelief", "The relief would need more than %1 million points.")
+                          .arg(double(kMaxGridPoints) / 1e6, 0, 'f', 1);
         return false;
     }
     columns = int(w);
@@ -28,7 +33,7 @@ bool ImageRelief::gridSize(qint64 width, qint64 height, double length, int& colu
 
 bool ImageRelief::readCorners(const QString& path, const std::array<double, 4>& params,
                               CornerList& corners, std::atomic<int>& progress,
-                              const std::atomic<bool>& cancelled)
+                              const std::atomic<bool>& cancelled, QString* reason)
 {
     progress = 0;
     for (double p : params)
@@ -43,7 +48,7 @@ bool ImageRelief::readCorners(const QString& path, const std::array<double, 4>& 
         return false;
     }
     int columns = 0, rows = 0;
-    if (!gridSize(size.width(), size.height(), params[2], columns, rows)) {
+    if (!gridSize(size.width(), size.height(), params[2], columns, rows, reason)) {
         QLOG_INFO() << "FileRW\\ImageRelief@" << __LINE__ << path << "gives no relief grid, size" << size;
         return false;
     }

@@ -17,11 +17,13 @@ public:
     // length along the picture's width (mm), datum thickness (mm).
     static bool readCorners(const QString& path, const std::array<double, 4>& params,
                             CornerList& corners, std::atomic<int>& progress,
-                            const std::atomic<bool>& cancelled);
+                            const std::atomic<bool>& cancelled, QString* reason = nullptr);
 
     // The resampled grid for a picture of width x height pixels; false when it has fewer than
     // two rows or columns, needs more memory than kMaxReliefBytes, or the parameters make no grid.
-    static bool gridSize(qint64 width, qint64 height, double length, int& columns, int& rows);
+    // Over the memory limit, reason (when given) gets the text the user sees.
+    static bool gridSize(qint64 width, qint64 height, double length, int& columns, int& rows,
+                         QString* reason = nullptr);
 
     static constexpr int kCellsPerMm = 5;
     static constexpr qint64 kMaxPicturePixels = 64LL * 1024 * 1024;

@@ -266,8 +266,10 @@ void FileRWThread::process(const Request& r, Result& out)
             out.loaded.push_back(LoadedModel::fromMesh(std::move(mesh), modelName(path), &rw->cancelled));
             out.success = out.loaded.back().isValid();
         }
-        if (!out.success)
+        if (!out.success) {
             out.loaded.clear();
+            out.reason = rw->failureReason;
+        }
     }
     if (rw->cancelled) {
         out = Result();

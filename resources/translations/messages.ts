@@ -397,4 +397,11 @@
         <translation>模型过大，本机内存无法容纳。</translation>
     </message>
 </context>
+<context>
+    <name>ImageRelief</name>
+    <message>
+        <source>The relief would need more than %1 million points.</source>
+        <translation>浮雕需要超过 %1 百万个点。</translation>
+    </message>
+</context>
 </TS>

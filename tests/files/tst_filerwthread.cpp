@@ -216,6 +216,14 @@ private slots:
         const auto bc = m->getBottomCenter();
         QVERIFY(std::fabs(bc[0]) < 1e-4 && std::fabs(bc[1]) < 1e-4 && std::fabs(bc[2]) < 1e-4);
         QCOMPARE(m->fitPending, 0);
+        // A picture whose relief would not fit in memory tells the user the limit.
+        QImage strip(1, 100, QImage::Format_RGB32);
+        strip.fill(qRgb(200, 200, 200));
+        QVERIFY(strip.save(dir.filePath("strip.png")));
+        worker->loadFile(dir.filePath("strip.png"));
+        QVERIFY(waitFinished(spy, 2));
+        QVERIFY(!finishedOf(spy)[1].success);
+        QVERIFY2(finishedOf(spy)[1].reason.contains(QLatin1String("5.5 million")), qPrintable(finishedOf(spy)[1].reason));
     }
 
     void saveWaitsForItsOwnResult()
