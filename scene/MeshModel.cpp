@@ -511,20 +511,27 @@ bool MeshModel::buildTreeWith(const MeshData* mesh, const MeshData* support, con
     const size_t total = (mesh ? mesh->faces.size() : 0) + (support ? support->faces.size() : 0);
     objects.reserve(total);
     placed.reserve((mesh ? mesh->vertices.size() : 0) + (support ? support->vertices.size() : 0));
+    // A stop is looked at every 64k elements, so a stopped load does not copy a large mesh first.
+    auto stopped = [cancelled](size_t i) { return (i & 0xffff) == 0 && cancelled && cancelled->load(std::memory_order_relaxed); };
     auto addFaces = [&](const MeshData& d) {
         const int32_t base = int32_t(placed.size());
         const size_t nv = d.vertices.size();
-        for (const auto& p : d.vertices)
-            placed.push_back(transformed(frame, p));
-        for (const auto& f : d.faces) {
+        for (size_t i = 0; i < nv; ++i) {
+            if (stopped(i))
+                return false;
+            placed.push_back(transformed(frame, d.vertices[i]));
+        }
+        for (size_t i = 0; i < d.faces.size(); ++i) {
+            if (stopped(i))
+                return false;
+            const auto& f = d.faces[i];
             if (f[0] < 0 || f[1] < 0 || f[2] < 0 || size_t(f[0]) >= nv || size_t(f[1]) >= nv || size_t(f[2]) >= nv)
                 continue;
             objects.push_back(FaceIndex{{f[0] + base, f[1] + base, f[2] + base}});
         }
+        return true;
     };
-    if (mesh)
-        addFaces(*mesh);
-    if (support)
-        addFaces(*support);
+    if ((mesh && !addFaces(*mesh)) || (support && !addFaces(*support)))
+        return false;
     return faceTree.build(std::move(objects), placed, cancelled);
 }
