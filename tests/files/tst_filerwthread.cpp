@@ -19,12 +19,13 @@
 #include "testutil_files.h"
 
 namespace {
-// AddressSanitizer makes every step several times slower, the stop's wait included.
+// Under AddressSanitizer every step is several times slower and the timing says little: there
+// the bound only catches a stop that is not heard at all; the plain build checks 100 ms.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int kStopBoundMs = 500;
+constexpr int kStopBoundMs = 2000;
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-constexpr int kStopBoundMs = 500;
+constexpr int kStopBoundMs = 2000;
 #else
 constexpr int kStopBoundMs = 100;
 #endif
