@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QString>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -38,6 +39,15 @@ inline void application()
     static QCoreApplication* app = new QCoreApplication(argc, argv);
     (void)app;
     quietQt();
+}
+
+// A stream as it may arrive: the first byte says where the rest is cut in two reads.
+// Needs size >= 1.
+inline std::array<QByteArray, 2> twoReads(const uint8_t* data, size_t size)
+{
+    const size_t cut = size_t(data[0]) * (size - 1) / 255;
+    const QByteArray bytes(reinterpret_cast<const char*>(data + 1), int(size - 1));
+    return {bytes.left(int(cut)), bytes.mid(int(cut))};
 }
 
 } // namespace fuzz

@@ -8,11 +8,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     using namespace SerialFrame;
     if (size < 1)
         return 0;
-    const size_t cut = size_t(data[0]) * (size - 1) / 255;
-    const QByteArray bytes(reinterpret_cast<const char*>(data + 1), int(size - 1));
     Parser parser(MinFrameSize, firmwareupdata::MaxReplyLength);
     Frame frame;
-    for (const QByteArray& piece : {bytes.left(int(cut)), bytes.mid(int(cut))}) {
+    for (const QByteArray& piece : fuzz::twoReads(data, size)) {
         parser.append(piece);
         while (parser.next(&frame)) {
             int kind = 0, status = 0;

@@ -8,13 +8,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     using namespace SerialFrame;
     if (size < 1)
         return 0;
-    // The first byte says where the stream is cut in two reads.
-    const size_t cut = size_t(data[0]) * (size - 1) / 255;
-    const QByteArray bytes(reinterpret_cast<const char*>(data + 1), int(size - 1));
     Parser parser(8, 1024);
     Frame frame;
     int frames = 0;
-    for (const QByteArray& piece : {bytes.left(int(cut)), bytes.mid(int(cut))}) {
+    for (const QByteArray& piece : fuzz::twoReads(data, size)) {
         parser.append(piece);
         while (parser.next(&frame)) {
             ++frames;
@@ -37,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
     // Every byte is either in a frame, thrown away, or still waiting.
-    if (parser.buffered() < 0 || parser.droppedBytes() > qint64(bytes.size()))
+    if (parser.buffered() < 0 || parser.droppedBytes() > qint64(size - 1))
         __builtin_trap();
     return 0;
 }

@@ -1,21 +1,7 @@
 // Binary STL: header, triangle count, records; then the weld.
-#include <new>
-
-#include "FileRW/FileReaderWriter.h"
-#include "FuzzInput.h"
-#include "scene/MeshData.h"
+#include "FuzzStl.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz::quietQt();
-    FileReaderWriter rw;
-    MeshData mesh;
-    rw.fileName = fuzz::inputFile(data, size, ".stl");
-    rw.target = &mesh;
-    try {
-        if (rw.loadBinaryStl())
-            rw.weldVertices();
-    } catch (const std::bad_alloc&) {
-    }
-    return 0;
+    return fuzz::stl(data, size, &FileReaderWriter::loadBinaryStl);
 }

@@ -3,9 +3,6 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include <quazip.h>
-#include <quazipfile.h>
-
 #include "Thread/FDMSliceProcess.h"
 #include "Thread/FileRWThread.h"
 #include "Thread/ThreadPool.h"
@@ -20,9 +17,9 @@
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
 #include "common/CubeStl.h"
+#include "common/ThreeMfArchive.h"
 
 namespace {
-
 
 QList<QUrl> urls(const QStringList& names)
 {
@@ -30,21 +27,6 @@ QList<QUrl> urls(const QStringList& names)
     for (const QString& n : names)
         out << QUrl::fromLocalFile("/tmp/" + n);
     return out;
-}
-
-// A 3MF archive holding the model part as it is.
-QString write3mf(const QString& path, const QByteArray& xml)
-{
-    QuaZip zip(path);
-    if (!zip.open(QuaZip::mdCreate))
-        return QString();
-    QuaZipFile f(&zip);
-    if (!f.open(QIODevice::WriteOnly, QuaZipNewInfo(QStringLiteral("3D/3dmodel.model")), nullptr, 0, 0))
-        return QString();
-    f.write(xml);
-    f.close();
-    zip.close();
-    return path;
 }
 
 } // namespace

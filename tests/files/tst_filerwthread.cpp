@@ -6,9 +6,6 @@
 #include <cmath>
 #include <limits>
 
-#include <quazip.h>
-#include <quazipfile.h>
-
 #include "FileRW/FileReaderWriter.h"
 #include "Thread/FileRWThread.h"
 #include "platform/Platform.h"
@@ -16,6 +13,7 @@
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
+#include "common/ThreeMfArchive.h"
 #include "testutil_files.h"
 
 namespace {
@@ -85,20 +83,6 @@ QByteArray gridFile(const QString& format, int side)
     return out;
 }
 
-// A 3MF archive holding the model part as it is (stored, so that writing it is quick).
-QString write3mf(const QString& path, const QByteArray& xml)
-{
-    QuaZip zip(path);
-    if (!zip.open(QuaZip::mdCreate))
-        return QString();
-    QuaZipFile f(&zip);
-    if (!f.open(QIODevice::WriteOnly, QuaZipNewInfo(QStringLiteral("3D/3dmodel.model")), nullptr, 0, 0))
-        return QString();
-    f.write(xml);
-    f.close();
-    zip.close();
-    return path;
-}
 
 QList<FileRWStatus> finishedOf(const QSignalSpy& spy)
 {
