@@ -725,8 +725,10 @@ void CommunicateThread::sendFileChunk()
         } else if (m_chunkAckFlag == 2) {
             resendChunk();
         } else if (m_freeSpace >= 0) {
-            // Idle, and the card has lost at least the file's size: the file is there.
-            const bool stored = m_confirmIdle == 1 && m_freeBefore >= 0 && m_freeBefore - m_freeSpace >= m_fileSize / 1024;
+            // Idle, and the card has lost at least the file's size in whole KiB (files take
+            // whole blocks): the file is there. Less would also fit a file cut short.
+            const qint64 fileKiB = (m_fileSize + 1023) / 1024;
+            const bool stored = m_confirmIdle == 1 && m_freeBefore >= 0 && m_freeBefore - m_freeSpace >= fileKiB;
             if (stored)
                 finishTransfer();
             else

@@ -112,6 +112,10 @@ void TestTransfer::failures_data()
     QTest::newRow("announcement unanswered") << 5 << int(ErrTransfer);
     QTest::newRow("file missing") << 6 << int(ErrFileOpen);
     QTest::newRow("last chunk refused") << 7 << int(ErrTransfer);
+    // The last acknowledgement is lost and the card lacks part of the file: 16,384 of
+    // 16,584 bytes kept take 16 KiB where the whole file takes 17; nothing kept of 100 bytes.
+    QTest::newRow("keeps all but the last chunk") << 8 << int(ErrTransfer);
+    QTest::newRow("keeps nothing") << 9 << int(ErrTransfer);
 }
 
 void TestTransfer::failures()
@@ -131,6 +135,8 @@ void TestTransfer::failures()
     case 5: b.announcementSilent = true; break;
     case 6: path += QStringLiteral(".missing"); break;
     case 7: b.refuseLastChunk = true; break;
+    case 8: b.keepAllButLastChunk = true; path = fx.writeFile(QStringLiteral("short.BVT"), pattern(16584)); break;
+    case 9: b.keepNothing = true; path = fx.writeFile(QStringLiteral("small.BVT"), pattern(100)); break;
     }
     fx.call([&fx, path] { fx.link->BVTProcessing(path); });
     QTRY_VERIFY_WITH_TIMEOUT(transferEnded(fx), 10000);
@@ -139,6 +145,11 @@ void TestTransfer::failures()
     QTRY_COMPARE(spyValues<Error>(*fx.errors), QList<Error>{Error(error)});
     QTRY_COMPARE(fx.state(), int(CommunicateThread::StateReady));
     QCOMPARE(fx.sim.filesReceived(), 0);
+    if (fault >= 8) {
+        // In doubt the last chunk went again, three tries in all.
+        const QList<QByteArray> chunks = fx.sent(ReqChunk);
+        QCOMPARE(chunks.count(chunks.last()), 3);
+    }
     // The link is still up and polling.
     const int queries = fx.sim.requestCount(ReqStatus);
     QTRY_VERIFY(fx.sim.requestCount(ReqStatus) > queries);

@@ -387,6 +387,13 @@ void PrinterSim::handleChunk(const QByteArray& data)
         return;
     }
     const bool last = bytes < ChunkDataSize;
+    if (last && (behaviour.keepAllButLastChunk || behaviour.keepNothing)) {
+        printerState = Idle;
+        if (behaviour.keepAllButLastChunk)
+            takeSpace(m_incoming.size());
+        m_incoming.clear();
+        return;
+    }
     if (last && behaviour.refuseLastChunk) {
         sendReply(RepChunkAck, QByteArray(1, '\1'));
         return;
@@ -401,8 +408,7 @@ void PrinterSim::handleChunk(const QByteArray& data)
             m_fileName = m_incomingName;
             m_fileData = m_incoming;
             ++m_filesReceived;
-            const quint32 used = quint32((m_fileData.size() + 1023) / 1024);
-            behaviour.freeSpaceKiB = behaviour.freeSpaceKiB > used ? behaviour.freeSpaceKiB - used : 0;
+            takeSpace(m_fileData.size());
             emit fileComplete(m_fileName, m_fileData.size());
         }
         m_incoming.clear();
@@ -410,4 +416,11 @@ void PrinterSim::handleChunk(const QByteArray& data)
             return;
     }
     sendReply(RepChunkAck, QByteArray(1, '\0'));
+}
+
+// Stored files take whole KiB blocks of the card.
+void PrinterSim::takeSpace(qint64 bytes)
+{
+    const quint32 used = quint32((bytes + 1023) / 1024);
+    behaviour.freeSpaceKiB = behaviour.freeSpaceKiB > used ? behaviour.freeSpaceKiB - used : 0;
 }

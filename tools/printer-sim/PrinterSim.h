@@ -39,6 +39,10 @@ public:
         int chunkSilences = 0;        // the next n chunks get no answer
         bool dropLastAck = false;     // the file's last chunk is stored, never acknowledged
         bool refuseLastChunk = false; // the file's last chunk is always answered with an error
+        // At the file's last chunk the printer ends the file without that chunk, or drops the
+        // whole file, and never acknowledges it.
+        bool keepAllButLastChunk = false;
+        bool keepNothing = false;
         bool stopSilent = false;
         int faultCode = 0;            // status byte 2
         int nozzleTemp = 25;
@@ -118,6 +122,7 @@ private:
     void handleChunk(const QByteArray& data);
     void result(int byte);
     void finishLater(int ms, int replyCommand, int replyByte);
+    void takeSpace(qint64 bytes);
 
     int m_master = -1;
     int m_slave = -1;

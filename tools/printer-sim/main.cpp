@@ -38,6 +38,9 @@ int main(int argc, char** argv)
     const QCommandLineOption materialOpt(QStringLiteral("no-material"), QStringLiteral("Report no material on begin and resume."));
     const QCommandLineOption chunkErrOpt(QStringLiteral("chunk-errors"), QStringLiteral("Answer the first <n> chunks with an error."), QStringLiteral("n"), QStringLiteral("0"));
     parser.addOptions({linkOpt, modelOpt, refuseOpt, tryAgainOpt, silentOpt, freeOpt, faultOpt, doorOpt, materialOpt, chunkErrOpt});
+    const QCommandLineOption keepShortOpt(QStringLiteral("keep-all-but-last"), QStringLiteral("Keep all but the last chunk of a file; never acknowledge that chunk."));
+    const QCommandLineOption keepNothingOpt(QStringLiteral("keep-nothing"), QStringLiteral("Keep nothing of a file; never acknowledge its last chunk."));
+    parser.addOptions({keepShortOpt, keepNothingOpt});
     parser.process(app);
 
     PrinterSim sim;
@@ -54,6 +57,8 @@ int main(int argc, char** argv)
     sim.behaviour.doorOpen = parser.isSet(doorOpt);
     sim.behaviour.noMaterial = parser.isSet(materialOpt);
     sim.behaviour.chunkErrors = parser.value(chunkErrOpt).toInt();
+    sim.behaviour.keepAllButLastChunk = parser.isSet(keepShortOpt);
+    sim.behaviour.keepNothing = parser.isSet(keepNothingOpt);
 
     const QString link = parser.value(linkOpt);
     const QByteArray linkBytes = link.toLocal8Bit();
