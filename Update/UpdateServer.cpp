@@ -8,7 +8,14 @@
 
 #include <algorithm>
 
+#include "app/QsLog.h"
+
 namespace UpdateServer {
+
+namespace {
+qint64 g_capDivisor = 1;
+const char* const CapProperty = "updateServerCapBytes";
+}
 
 QString baseUrl()
 {
@@ -85,12 +92,27 @@ bool isGoodReply(const QNetworkReply* reply)
 {
     if (reply->error() != QNetworkReply::NoError)
         return false;
+    // The excess can come with the last bytes, when the reply has finished and can no
+    // longer be aborted: the body is measured again before anyone takes it.
+    const QVariant cap = reply->property(CapProperty);
+    if (cap.isValid() && reply->bytesAvailable() > cap.toLongLong()) {
+        QLOG_INFO() << "Update\\UpdateServer@" << __LINE__ << "over the size cap:" << reply->url().toString()
+                    << reply->bytesAvailable();
+        return false;
+    }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     return !status.isValid() || (status.toInt() >= 200 && status.toInt() < 300);
 }
 
+void setCapDivisor(qint64 divisor)
+{
+    g_capDivisor = qMax<qint64>(1, divisor);
+}
+
 void limitReply(QNetworkReply* reply, qint64 maxBytes)
 {
+    maxBytes /= g_capDivisor;
+    reply->setProperty(CapProperty, maxBytes);
     QObject::connect(reply, &QNetworkReply::downloadProgress, reply, [reply, maxBytes](qint64 received, qint64) {
         if (received > maxBytes)
             reply->abort();

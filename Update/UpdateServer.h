@@ -37,11 +37,13 @@ QString attachmentName(const QNetworkReply* reply, const QString& fallback);
 // complete.
 bool writeWholeFile(const QString& path, const QByteArray& bytes);
 
-// A reply that brought what was asked for: no error, and no redirect or error page of a
-// server that answers with a status outside 2xx.
+// A reply that brought what was asked for: no error, no more than the cap limitReply set,
+// and no redirect or error page of a server that answers with a status outside 2xx.
 bool isGoodReply(const QNetworkReply* reply);
 
 // Aborts the reply once it has brought more than maxBytes.
 void limitReply(QNetworkReply* reply, qint64 maxBytes);
+// Every cap is divided by divisor (tests keep their bodies small); 1 by default.
+void setCapDivisor(qint64 divisor);
 
 } // namespace UpdateServer

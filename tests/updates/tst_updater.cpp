@@ -68,6 +68,7 @@ void TestUpdater::initTestCase()
     QVERIFY(server.start());
     QVERIFY(temp.isValid());
     useTestServer(server);
+    UpdateServer::setCapDivisor(1024); // the installer's cap becomes 2 MiB
     qputenv("TMPDIR", temp.path().toLocal8Bit());
     QCOMPARE(QDir::cleanPath(QDir::tempPath()), QDir::cleanPath(temp.path()));
     QCoreApplication::setApplicationVersion(QStringLiteral("3.0.7"));
@@ -204,6 +205,9 @@ void TestUpdater::installer_data()
                                        << "evil.exe";
     QTest::newRow("missing") << 404 << QByteArray("no") << QByteArray() << "";
     QTest::newRow("empty") << 200 << QByteArray() << QByteArray() << "";
+    // Fails as an aborted download does, also when the excess comes with the last bytes.
+    QTest::newRow("over the cap") << 200 << QByteArray(2 * 1024 * 1024 + 1, 'M')
+                                  << QByteArray("attachment; filename=over.exe") << "";
 }
 
 void TestUpdater::installer()
@@ -225,6 +229,8 @@ void TestUpdater::installer()
         QCOMPARE(boxes.last().title, QString("Down Fail"));
         QCOMPARE(boxes.last().text, QString("Down Fail"));
         QVERIFY(d->downloadedPath().isEmpty());
+        const QString named = QString::fromUtf8(disposition).section('=', 1);
+        QVERIFY(named.isEmpty() || !QFile::exists(temp.path() + "/" + named));
         return;
     }
     QCOMPARE(page->objectName(), QString("page_log"));
