@@ -44,6 +44,9 @@ public:
     using FileDialogHook = std::function<QStringList(const QString& title, const QString& dir,
                                                      const QString& filter, bool save)>;
     static void setFileDialogHook(FileDialogHook hook);
+    // A filter as the program words it ("Name(*.a;*.b)") in the form Qt's dialogs read:
+    // patterns apart by spaces, each in lower and upper case.
+    static QString dialogNameFilter(const QString& shown);
     Ui_MainWindow& form() { return ui; }
 
     // ViewHost: what the view asks of the window.
@@ -143,8 +146,11 @@ private:
     void setRegionCursor(int region);
     void updateRegion(const QPoint& p);
     bool frameMouseEvent(QObject* watched, QEvent* e);
+    void fitRecentMenu();
     void placeRecentMenu();
     void animateProgress(int to);
+    void showSize(const QString& size);
+    void showTask(const QString& task);
     void shutDown();
     QStringList askFiles(const QString& title, const QString& dir, const QString& filter, bool save, bool many);
     void clearScene();
