@@ -44,9 +44,6 @@ public:
     using FileDialogHook = std::function<QStringList(const QString& title, const QString& dir,
                                                      const QString& filter, bool save)>;
     static void setFileDialogHook(FileDialogHook hook);
-    // A filter as the program words it ("Name(*.a;*.b)") in the form Qt's dialogs read:
-    // patterns apart by spaces, each in lower and upper case.
-    static QString dialogNameFilter(const QString& shown);
     Ui_MainWindow& form() { return ui; }
 
     // ViewHost: what the view asks of the window.
@@ -153,6 +150,9 @@ private:
     void showTask(const QString& task);
     void shutDown();
     QStringList askFiles(const QString& title, const QString& dir, const QString& filter, bool save, bool many);
+    // A filter as the program words it ("Name(*.a;*.b)") in the form Qt's dialogs read:
+    // patterns apart by spaces, each in lower and upper case.
+    static QString dialogNameFilter(const QString& shown);
     void clearScene();
     bool askToDropSliceData(bool sliceDataAtStake);
     bool sceneMayBeDropped();
