@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QFileDialog>
 #include <QDirIterator>
 #include <QFileSystemModel>
 #include <QAbstractItemView>
@@ -1189,6 +1190,19 @@ private slots:
             for (int row = 0; row < model->rowCount(list->rootIndex()); ++row)
                 seen << model->index(row, 0, list->rootIndex()).data().toString();
             seen.sort();
+            // The patterns themselves, read as Qt reads them and matched case by case, as
+            // platform dialogs match them.
+            const QString filter = qobject_cast<QFileDialog*>(d)->nameFilters().value(0);
+            const QStringList patterns = filter.mid(filter.lastIndexOf('(') + 1).chopped(1).split(' ', Qt::SkipEmptyParts);
+            QStringList unmatched;
+            for (const QString& name : listed)
+                if (QFileInfo(name).suffix().isLower() || QFileInfo(name).suffix().isUpper())
+                    if (std::none_of(patterns.begin(), patterns.end(), [&](const QString& p) {
+                            return QRegularExpression(QRegularExpression::wildcardToRegularExpression(p)).match(name).hasMatch();
+                        }))
+                        unmatched << name;
+            if (!unmatched.isEmpty())
+                return QString("%1 match no pattern of \"%2\"").arg(unmatched.join(", "), filter);
             return types->currentText() == shown ? QString() : "the type box shows " + types->currentText();
         });
         MainWindow::setFileDialogHook([this](const QString&, const QString&, const QString&, bool) {
