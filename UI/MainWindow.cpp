@@ -1213,10 +1213,13 @@ void MainWindow::fitRecentMenu()
         widest = std::max(widest, fm.horizontalAdvance(a->text()) + 8);
     }
     recentMenu->setToolTipsVisible(true);
+    // An entry holds the icon column and the text; the menu adds the entry's padding, margin
+    // and its own border.
+    const int entry = widest + 24;
     recentMenu->setStyleSheet(QString("QMenu{width: %1px; height: %2px;}QMenu::item{width: %3px;}")
-                                  .arg(widest + 32 + 2 + 4)
+                                  .arg(entry + 32 + 2 + 4)
                                   .arg(28 * std::max(1, int(recentMenu->actions().size())) + 4)
-                                  .arg(widest));
+                                  .arg(entry));
 }
 
 // Left of the settings menu, which opens under the button's left edge.

@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QPainter>
 #include <QFileDialog>
 #include <QDirIterator>
 #include <QFileSystemModel>
@@ -1124,6 +1125,9 @@ private slots:
         placeWindow();
         const QString fault = withModal([&] { window->on_actionWizard(); }, [this](QWidget* guide) {
             const QImage img = guide->grab().toImage();
+            QImage seen = window->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+            QPainter(&seen).drawImage(0, 0, img);
+            seen.save(TARNI_BUILD_DIR "/screenshots/guide_first_page.png");
             int clear = 0;
             QStringList wrong;
             for (int y = 0; y < img.height(); y += 6)
@@ -1348,6 +1352,8 @@ private slots:
         recent->popup(QPoint(300, 300));
         QVERIFY(QTest::qWaitForWindowExposed(recent));
         QTest::qWait(50);
+        const QImage list = recent->grab().toImage();
+        list.save(TARNI_BUILD_DIR "/screenshots/recent_files.png");
         const QList<QAction*> entries = recent->actions();
         QCOMPARE(entries.size(), 2);
         if (recent->height() > 28 * 2 + 12)
@@ -1356,7 +1362,13 @@ private slots:
             const QRect r = recent->actionGeometry(a);
             if (!recent->rect().contains(r))
                 faults << a->text() + " outside the menu";
-            if (recent->fontMetrics().horizontalAdvance(a->text()) + 32 > r.width())
+            // The text's ink ends clear of the menu's right edge.
+            int inkRight = 0;
+            for (int y = r.top() + 4; y < r.bottom() - 4; ++y)
+                for (int x = 0; x < list.width(); ++x)
+                    if (qGray(list.pixel(x, y)) > 200)
+                        inkRight = std::max(inkRight, x);
+            if (inkRight > list.width() - 6)
                 faults << a->text() + " cut off";
             if (a->text() != a->objectName() && (!a->text().endsWith("...") || a->toolTip() != a->objectName()))
                 faults << a->text() + " without its whole name";
@@ -1368,6 +1380,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(menu));
         QTest::qWait(50);
         const QImage img = menu->grab().toImage();
+        img.save(TARNI_BUILD_DIR "/screenshots/settings_menu_linked.png");
         // The brightest pixel of an entry's text.
         auto brightest = [&](QAction* a) {
             int top = 0;
