@@ -279,8 +279,7 @@ QImage printSprite()
 // The support-delete cursor: a cross-hair whose centre is the hot spot, with a red bar.
 QImage deleteCursor()
 {
-    QImage img(32, 32, QImage::Format_ARGB32);
-    img.fill(Qt::transparent);
+    QImage img = Artwork::blank(32, 32);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     for (const auto& [pen, width] : {std::pair<QColor, qreal>(QColor(0, 0, 0), 4), std::pair<QColor, qreal>(QColor(255, 255, 255), 2)}) {
@@ -301,8 +300,7 @@ QImage deleteCursor()
 // A recent-file entry's icon: a page with its place in the list.
 QImage recentIcon(int number)
 {
-    QImage img(20, 20, QImage::Format_ARGB32);
-    img.fill(Qt::transparent);
+    QImage img = Artwork::blank(20, 20);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     QPainterPath page;
