@@ -2,6 +2,8 @@
 
 #include "ui_BVViewPort.h"
 
+#include <QRegion>
+
 BVViewPort::BVViewPort(QWidget* parent)
     : QWidget(parent)
     , ui(new Ui::BVViewPortClass)
@@ -12,6 +14,16 @@ BVViewPort::BVViewPort(QWidget* parent)
 BVViewPort::~BVViewPort()
 {
     delete ui;
+}
+
+// Only the five buttons take the mouse: the corners between them belong to the view below.
+void BVViewPort::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    QRegion buttons;
+    for (QWidget* b : {ui->btn_up, ui->btn_left, ui->btn_home, ui->btn_right, ui->btn_down})
+        buttons += b->geometry();
+    setMask(buttons);
 }
 
 bool BVViewPort::retranslate()

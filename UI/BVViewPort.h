@@ -29,6 +29,9 @@ public:
 signals:
     void sendView(int direct);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private slots:
     void on_btn_up_clicked();
     void on_btn_down_clicked();

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QRegularExpression>
 #include <QDesktopServices>
 #include <QDir>
 #include <QSettings>
@@ -239,7 +241,7 @@ void MainWindow::createOverlays()
     settingsMenu->setStyleSheet(
         QString("QMenu{width: 142px; height: %1px;font: 9pt \"微软雅黑\";border-image: url(:/new/menubg);border:2px}"
                 "QMenu::item{width: 106px; height: 28px;padding-left: 32px;margin-right:2px;color:white;}"
-                "QMenu::item:selected{background: #29c2f5;}")
+                "QMenu::item:selected{background: #29c2f5;}QMenu::item:disabled{color: #8a8a8a;}")
             .arg(28 * settingsMenu->actions().size() + 4));
     // The popup places the submenu after aboutToShow: the window's filter moves it when it shows.
     ui.btnMain_setting->setMenu(settingsMenu);
@@ -324,15 +326,10 @@ void MainWindow::updateStatus()
     }
 
     // 2. Size of the selected model.
-    if (const MeshModel* m = data->getSelectedModel()) {
-        ui.letMain_size->setText(QString("%1 x %2 x %3mm")
-                                     .arg(m->size[0], 0, 'f', 2)
-                                     .arg(m->size[1], 0, 'f', 2)
-                                     .arg(m->size[2], 0, 'f', 2));
-    } else {
-        ui.letMain_size->setText("-");
-    }
-    ui.letMain_size->setCursorPosition(0);
+    QString size = QStringLiteral("-");
+    if (const MeshModel* m = data->getSelectedModel())
+        size = QString("%1 x %2 x %3mm").arg(m->size[0], 0, 'f', 2).arg(m->size[1], 0, 'f', 2).arg(m->size[2], 0, 'f', 2);
+    showSize(size);
 
     // 3. Link light.
     if (p->isLinked()) {
@@ -349,12 +346,12 @@ void MainWindow::updateStatus()
 
     // 4. Task text.
     switch (p->taskState()) {
-    case 1: ui.labMain_Status->setText(tr("Loading Model")); break;
-    case 2: ui.labMain_Status->setText(tr("Analyzing Model")); break;
-    case 3: ui.labMain_Status->setText(tr("Slicing")); break;
-    case 4: ui.labMain_Status->setText(tr("Importing to SD card")); break;
-    case 5: ui.labMain_Status->setText(tr("Wait for completing")); break;
-    default: ui.labMain_Status->setText(tr("No Task")); break;
+    case 1: showTask(tr("Loading Model")); break;
+    case 2: showTask(tr("Analyzing Model")); break;
+    case 3: showTask(tr("Slicing")); break;
+    case 4: showTask(tr("Importing to SD card")); break;
+    case 5: showTask(tr("Wait for completing")); break;
+    default: showTask(tr("No Task")); break;
     }
 
     // 5. Layer column visibility.
@@ -385,6 +382,44 @@ void MainWindow::updateStatus()
             }
         }
     }
+}
+
+namespace {
+
+// The text whole when it fits the width; else its start and "...".
+QString fittedText(const QFontMetrics& fm, const QString& text, int width)
+{
+    if (fm.horizontalAdvance(text) <= width)
+        return text;
+    QString cut = text;
+    while (!cut.isEmpty() && fm.horizontalAdvance(cut + "...") > width)
+        cut.chop(1);
+    return cut + "...";
+}
+
+} // namespace
+
+// The field keeps its width; a size too long for it is cut, and shown whole in the tool tip.
+void MainWindow::showSize(const QString& size)
+{
+    QLineEdit* field = ui.letMain_size;
+    const QString shown = fittedText(field->fontMetrics(), size, field->width() - 6);
+    field->setText(shown);
+    field->setToolTip(shown == size ? QString() : size);
+    field->setCursorPosition(0);
+}
+
+// The task text takes the room it needs at once (up to a limit, then cut with a tool tip):
+// a label left to the next layout pass shows the start of a longer text only.
+void MainWindow::showTask(const QString& task)
+{
+    const int MaxTaskWidth = 240;
+    QLabel* label = ui.labMain_Status;
+    const QString shown = fittedText(label->fontMetrics(), task, MaxTaskWidth);
+    label->setText(shown);
+    label->setToolTip(shown == task ? QString() : task);
+    label->setMinimumWidth(label->fontMetrics().horizontalAdvance(shown) + 2 * label->margin());
+    ui.wgtMain_dnMenu->layout()->activate();
 }
 
 void MainWindow::animateProgress(int to)
@@ -700,7 +735,7 @@ void MainWindow::startCutting()
     if (waitDialog)
         return;
     waitDialog = new BVWaitDialog(this);
-    ui.labMain_Status->setText(tr("Cutting"));
+    showTask(tr("Cutting"));
     cutTimer->setSingleShot(true);
     cutTimer->start(Platform::scaledMs(18000));
     view()->SendCuttingCMD(8);
@@ -713,7 +748,7 @@ void MainWindow::startCutting()
 void MainWindow::onJobTimer()
 {
     emit signWaitClose();
-    ui.labMain_Status->setText(tr("No Task"));
+    showTask(tr("No Task"));
     const int state = g_jobState.load();
     if (state < 2) {
         cutTimer->stop();
@@ -755,7 +790,7 @@ void MainWindow::runAutoSupport(double size, double angle)
     }
     view()->clearHoverModel();
     waitDialog = new BVWaitDialog(this);
-    ui.labMain_Status->setText(tr("Auto Support"));
+    showTask(tr("Auto Support"));
     g_jobState.store(0);
     startAutoSupportJob(size * 1.1, angle, this, [](bool) { emit ThreadPool::instance()->signWaitDialogHide(0); });
     connect(this, &MainWindow::signWaitClose, waitDialog, &BVWaitDialog::DoneClose);
@@ -915,14 +950,33 @@ QStringList MainWindow::askFiles(const QString& title, const QString& dir, const
 {
     if (g_fileDialogHook)
         return g_fileDialogHook(title, dir, filter, save);
-    if (save) {
-        const QString path = QFileDialog::getSaveFileName(this, title, dir, filter);
-        return path.isEmpty() ? QStringList() : QStringList{path};
-    }
-    if (many)
-        return QFileDialog::getOpenFileNames(this, title, dir, filter);
-    const QString path = QFileDialog::getOpenFileName(this, title, dir, filter);
-    return path.isEmpty() ? QStringList() : QStringList{path};
+    // Every dialog passes here: the list filters by patterns Qt reads, the type box keeps the
+    // program's wording.
+    QFileDialog dialog(this, title, dir, dialogNameFilter(filter));
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : many ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    QMetaObject::invokeMethod(&dialog, [&dialog, filter] {
+        if (auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+            types->setItemText(0, filter);
+    }, Qt::QueuedConnection);
+    if (dialog.exec() != QDialog::Accepted)
+        return QStringList();
+    QStringList paths = dialog.selectedFiles();
+    paths.removeAll(QString());
+    return paths;
+}
+
+QString MainWindow::dialogNameFilter(const QString& shown)
+{
+    const int open = shown.lastIndexOf('('), close = shown.lastIndexOf(')');
+    if (open < 0 || close < open)
+        return shown;
+    QStringList patterns;
+    for (const QString& p : shown.mid(open + 1, close - open - 1).split(QRegularExpression("[;\\s]+"), Qt::SkipEmptyParts))
+        for (const QString& variant : {p.toLower(), p.toUpper()})
+            if (!patterns.contains(variant))
+                patterns << variant;
+    return shown.left(open).trimmed() + " (" + patterns.join(' ') + ")";
 }
 
 void MainWindow::clearScene()
@@ -1129,20 +1183,49 @@ void MainWindow::dropEvent(QDropEvent* e)
 
 void MainWindow::on_action2()
 {
+    static const char* const icons[5] = {":/add/recent1", ":/add/recent2", ":/add/recent3", ":/add/recent4",
+                                         ":/add/recent5"};
     recentMenu->clear();
     const QStringList entries = AppData::instance()->getRecentFiles();
     for (int i = 0; i < entries.size(); ++i) {
         QAction* a = recentMenu->addAction(
-            QIcon::fromTheme("document-open", QIcon(QString(":/add/recent%1").arg(i + 1))), entries[i]);
+            QIcon::fromTheme("document-open", QIcon(icons[std::min(i, 4)])), entries[i]);
         a->setObjectName(entries[i]);
         connect(a, &QAction::triggered, this, &MainWindow::on_recentFile);
     }
+    fitRecentMenu();
     placeRecentMenu();
 }
 
+// The settings menu's fixed size would pass to its submenu: the recent files get a size of
+// their own, as tall as the entries and as wide as the names (a very long one cut, whole in
+// its tool tip).
+void MainWindow::fitRecentMenu()
+{
+    const int MaxNameWidth = 360;
+    recentMenu->ensurePolished();
+    const QFontMetrics fm(recentMenu->font());
+    int widest = 106;
+    for (QAction* a : recentMenu->actions()) {
+        const QString name = a->objectName();
+        a->setText(fittedText(fm, name, MaxNameWidth));
+        a->setToolTip(a->text() == name ? QString() : name);
+        widest = std::max(widest, fm.horizontalAdvance(a->text()) + 8);
+    }
+    recentMenu->setToolTipsVisible(true);
+    // An entry holds the icon column and the text; the menu adds the entry's padding, margin
+    // and its own border.
+    const int entry = widest + 24;
+    recentMenu->setStyleSheet(QString("QMenu{width: %1px; height: %2px;}QMenu::item{width: %3px;}")
+                                  .arg(entry + 32 + 2 + 4)
+                                  .arg(28 * std::max(1, int(recentMenu->actions().size())) + 4)
+                                  .arg(entry));
+}
+
+// Left of the settings menu, which opens under the button's left edge.
 void MainWindow::placeRecentMenu()
 {
-    recentMenu->move(x() + ui.btnMain_setting->x() - 142, y() + ui.btnMain_setting->y() + 53);
+    recentMenu->move(x() + ui.btnMain_setting->x() - recentMenu->sizeHint().width(), y() + ui.btnMain_setting->y() + 53);
 }
 
 void MainWindow::on_recentFile()

@@ -143,10 +143,16 @@ private:
     void setRegionCursor(int region);
     void updateRegion(const QPoint& p);
     bool frameMouseEvent(QObject* watched, QEvent* e);
+    void fitRecentMenu();
     void placeRecentMenu();
     void animateProgress(int to);
+    void showSize(const QString& size);
+    void showTask(const QString& task);
     void shutDown();
     QStringList askFiles(const QString& title, const QString& dir, const QString& filter, bool save, bool many);
+    // A filter as the program words it ("Name(*.a;*.b)") in the form Qt's dialogs read:
+    // patterns apart by spaces, each in lower and upper case.
+    static QString dialogNameFilter(const QString& shown);
     void clearScene();
     bool askToDropSliceData(bool sliceDataAtStake);
     bool sceneMayBeDropped();

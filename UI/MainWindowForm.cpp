@@ -171,10 +171,12 @@ void Ui_MainWindow::setupUi(QWidget* MainWindow)
     ctrl->addWidget(twtMain_edit);
     ctrl->addWidget(btnMain_ctrl);
 
+    // The edit panel on the window's left, the layer column beside it: the overlays keep the
+    // view's right side, so at any window size neither covers the other.
     gridLayout->addWidget(glwMain_show, 0, 0, 1, 3);
-    gridLayout->addWidget(wgtMain_layer, 0, 0, Qt::AlignLeft);
-    gridLayout->addWidget(wgtMain_ctrl, 0, 2, Qt::AlignRight | Qt::AlignTop);
-    gridLayout->setColumnStretch(1, 1);
+    gridLayout->addWidget(wgtMain_ctrl, 0, 0, Qt::AlignLeft | Qt::AlignTop);
+    gridLayout->addWidget(wgtMain_layer, 0, 1, Qt::AlignLeft);
+    gridLayout->setColumnStretch(2, 1);
     mainLayout->addWidget(wgtMain_center, 1);
 
     // Bottom bar.
@@ -190,10 +192,11 @@ void Ui_MainWindow::setupUi(QWidget* MainWindow)
     labMain_sizeTitle = label(wgtMain_dnMenu, "labMain_sizeTitle");
     letMain_size = new QLineEdit(wgtMain_dnMenu);
     letMain_size->setObjectName("letMain_size");
-    letMain_size->setFixedWidth(200);
+    letMain_size->setFixedWidth(180);
     letMain_size->setReadOnly(true);
     letMain_size->setFocusPolicy(Qt::NoFocus);
-    letMain_size->setStyleSheet("QLineEdit{background:transparent; border:none; color:white; font:bold;}");
+    // Narrow enough that a three-digit size fits the 180 px whole.
+    letMain_size->setStyleSheet("QLineEdit{background:transparent; border:none; color:white; font-size:11px; font-weight:normal;}");
     labMain_light = label(wgtMain_dnMenu, "labMain_light");
     labMain_light->setMinimumWidth(120);
     labMain_light->setIndent(28);

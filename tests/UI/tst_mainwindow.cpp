@@ -1,6 +1,14 @@
 #include <QtTest>
 
+#include <QComboBox>
 #include <QDialog>
+#include <QPainter>
+#include <QFileDialog>
+#include <QDirIterator>
+#include <QFileSystemModel>
+#include <QAbstractItemView>
+#include <QScrollBar>
+#include <QSettings>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QLabel>
@@ -269,6 +277,35 @@ class TestMainWindow : public QObject
         }
         QTRY_COMPARE(p->taskState(), task);
         window->updateStatus();
+    }
+
+    // One support column under the first model, so the support panel's delete buttons work.
+    void addSupport()
+    {
+        AppData* data = AppData::instance();
+        auto* column = new MeshModel();
+        column->isSupport = true;
+        column->ownerName = data->getModel(0)->name;
+        const double foot[3] = {10.0, 10.0, 0.0};
+        column->buildSupportBox(foot, 2.0, true);
+        data->commitSupport(column);
+    }
+    // Scrolls the edit tree until the control's centre shows, as a user does with the wheel.
+    void revealInTree(QWidget* c)
+    {
+        EditTreeWidget* tree = window->form().twtMain_edit;
+        QWidget* port = tree->viewport();
+        for (int i = 0; i < 100; ++i) {
+            const QPoint p = c->mapTo(port, c->rect().center());
+            QScrollBar* bar = tree->verticalScrollBar();
+            if (port->rect().contains(p))
+                return;
+            const int before = bar->value();
+            bar->setValue(before + (p.y() < 0 ? -20 : 20));
+            QCoreApplication::processEvents();
+            if (bar->value() == before)
+                return;
+        }
     }
 
 private slots:
@@ -1000,6 +1037,366 @@ private slots:
         }
         QVERIFY(owner.size() > 50);
         QVERIFY2(twice.isEmpty(), qPrintable(twice.join("\n")));
+    }
+
+    // Every control of an open edit panel takes its own clicks, with every overlay shown, at the
+    // smallest window and at full size; the view pad takes clicks only on its five buttons.
+    void overlaysLeavePanelControls_data()
+    {
+        QTest::addColumn<bool>("chinese");
+        QTest::addColumn<bool>("full");
+        QTest::addColumn<int>("panel");
+        for (const bool chinese : {false, true})
+            for (const bool full : {false, true})
+                for (int panel = 0; panel < 6; ++panel)
+                    QTest::addRow("%s, %s, panel %d", chinese ? "zh" : "en", full ? "full size" : "800 x 720", panel)
+                        << chinese << full << panel;
+    }
+    void overlaysLeavePanelControls()
+    {
+        QFETCH(bool, chinese);
+        QFETCH(bool, full);
+        QFETCH(int, panel);
+        resetPlate(true);
+        if (chinese)
+            QTest::mouseClick(window->form().cbbMain_language, Qt::LeftButton);
+        addSupport();
+        window->updateStatus();
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        window->move(screen.topLeft());
+        window->layoutOverlays(800, 720);
+        if (full)
+            window->on_btnMain_max_clicked();
+        QTRY_COMPARE(window->geometry().size(), full ? screen.size() : QSize(800, 720));
+        for (QWidget* overlay : window->findChildren<QWidget*>())
+            if (overlay->inherits("PrintMessageForm") || overlay->inherits("PrintingForm"))
+                overlay->show();
+        openPanel(panel);
+        window->update();
+        QTest::qWait(100);
+        EditTreeWidget* tree = window->form().twtMain_edit;
+        QWidget* panelWidget = tree->itemWidget(tree->topLevelItem(panel)->child(0), 0);
+        QStringList covered;
+        int tried = 0;
+        for (QWidget* c : panelWidget->findChildren<QWidget*>()) {
+            if (!(c->inherits("QAbstractButton") || c->inherits("QAbstractSpinBox") || c->inherits("QLineEdit"))
+                || !c->isVisibleTo(window) || !c->isEnabled() || c->width() < 2 || c->height() < 2
+                || qobject_cast<QAbstractSpinBox*>(c->parentWidget()))
+                continue;
+            revealInTree(c);
+            ++tried;
+            const QPoint centre = c->mapToGlobal(c->rect().center());
+            QWidget* hit = QApplication::widgetAt(centre);
+            if (hit != c && !c->isAncestorOf(hit))
+                covered << QString("%1 (%2) under %3 %4").arg(c->objectName(), c->metaObject()->className(),
+                                                              hit ? hit->metaObject()->className() : "nothing",
+                                                              hit ? hit->objectName() : QString());
+        }
+        // Between the pad's buttons the view takes the mouse.
+        auto* pad = window->findChild<QWidget*>("cbbMain_view");
+        for (const QPoint corner : {QPoint(12, 12), QPoint(137, 12), QPoint(12, 137), QPoint(137, 137)})
+            if (QApplication::widgetAt(pad->mapToGlobal(corner)) == pad)
+                covered << QString("the view under the pad at %1,%2").arg(corner.x()).arg(corner.y());
+        for (const char* name : {"btn_up", "btn_left", "btn_home", "btn_right", "btn_down"}) {
+            auto* b = pad->findChild<QWidget*>(name);
+            if (QApplication::widgetAt(b->mapToGlobal(b->rect().center())) != b)
+                covered << QString("pad button %1").arg(name);
+        }
+        window->grab().save(QString(TARNI_BUILD_DIR "/screenshots/overlays_%1_%2_panel%3.png")
+                                .arg(chinese ? "zh" : "en", full ? "full" : "800x720")
+                                .arg(panel));
+        if (full)
+            window->on_btnMain_max_clicked();
+        if (chinese)
+            QTest::mouseClick(window->form().cbbMain_language, Qt::LeftButton);
+        for (QWidget* overlay : window->findChildren<QWidget*>())
+            if (overlay->inherits("PrintMessageForm") || overlay->inherits("PrintingForm"))
+                overlay->hide();
+        tree->collapseAll();
+        AppData::instance()->removeAllSupports();
+        window->updateStatus();
+        QVERIFY(tried >= 1);
+        QVERIFY2(covered.isEmpty(), qPrintable(covered.join("; ")));
+    }
+
+    // The guide's clear hole lies over the panel its first picture explains.
+    void guideHoleShowsPanel()
+    {
+        placeWindow();
+        const QString fault = withModal([&] { window->on_actionWizard(); }, [this](QWidget* guide) {
+            const QImage img = guide->grab().toImage();
+            QImage seen = window->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+            QPainter(&seen).drawImage(0, 0, img);
+            seen.save(TARNI_BUILD_DIR "/screenshots/guide_first_page.png");
+            int clear = 0;
+            QStringList wrong;
+            for (int y = 0; y < img.height(); y += 6)
+                for (int x = 0; x < img.width(); x += 6) {
+                    if (qAlpha(img.pixel(x, y)) != 0)
+                        continue;
+                    ++clear;
+                    const QPoint p = window->mapFromGlobal(guide->mapToGlobal(QPoint(x, y)));
+                    QWidget* under = window->childAt(p);
+                    const bool panel = under && (under == window->form().wgtMain_ctrl
+                                                 || window->form().wgtMain_ctrl->isAncestorOf(under)
+                                                 || under == window->form().pgbMain_progress);
+                    if (!panel && wrong.size() < 5)
+                        wrong << QString("%1,%2 shows %3").arg(p.x()).arg(p.y()).arg(under ? under->objectName() : "nothing");
+                }
+            return clear < 1000 ? QString("clear points: %1").arg(clear) : wrong.join("; ");
+        });
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    }
+
+    // What each file dialog lists: Qt reads its patterns, in either case; the type box keeps the
+    // program's wording.
+    void dialogFilters_data()
+    {
+        QTest::addColumn<int>("dialog");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QStringList>("listed");
+        QTest::newRow("open") << 0 << "3D Model File(*.stl;*.obj;*.brev;*.png;*.bmp;*.jpg;*.3mf;*.BVT)"
+                              << QStringList{"B.STL", "F.BREV", "a.stl", "c.3mf", "d.BVT", "e.bvt", "f.brev", "g.Obj", "h.png"};
+        QTest::newRow("project save") << 1 << "Brevant File (*.brev)" << QStringList{"F.BREV", "f.brev"};
+        QTest::newRow("export") << 2 << "Brevant File (*.BVT)" << QStringList{"d.BVT", "e.bvt"};
+    }
+    void dialogFilters()
+    {
+        QFETCH(int, dialog);
+        QFETCH(QString, shown);
+        QFETCH(QStringList, listed);
+        resetPlate(true);
+        QTemporaryDir files;
+        for (const char* name : {"a.stl", "B.STL", "c.3mf", "d.BVT", "e.bvt", "f.brev", "F.BREV", "g.Obj", "h.png", "i.txt"}) {
+            QFile f(files.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        {
+            QSettings ini(AppData::instance()->settingsFilePath(), QSettings::IniFormat);
+            ini.setValue("Paths/OpenDir", files.path());
+            ini.setValue("Paths/MeshSave", files.path());
+            ini.setValue("Paths/GCodeSave", files.filePath("d.BVT"));
+        }
+        MainWindow::setFileDialogHook(nullptr);
+        const std::function<void()> open[] = {[&] { window->on_btnMain_open_clicked(); },
+                                              [&] { window->on_btnMain_save_clicked(); },
+                                              [&] { window->on_btnMain_export_clicked(); }};
+        QStringList seen;
+        const QString fault = withModal(open[dialog], [&](QWidget* d) {
+            auto* list = d->findChild<QAbstractItemView*>("listView");
+            auto* model = d->findChild<QFileSystemModel*>();
+            auto* types = d->findChild<QComboBox*>("fileTypeCombo");
+            if (!list || !model || !types)
+                return QString("not Qt's own file dialog");
+            for (int i = 0; i < 100 && model->rowCount(list->rootIndex()) < listed.size(); ++i)
+                QTest::qWait(20);
+            QTest::qWait(100);
+            for (int row = 0; row < model->rowCount(list->rootIndex()); ++row)
+                seen << model->index(row, 0, list->rootIndex()).data().toString();
+            seen.sort();
+            // The patterns themselves, read as Qt reads them and matched case by case, as
+            // platform dialogs match them.
+            const QString filter = qobject_cast<QFileDialog*>(d)->nameFilters().value(0);
+            const QStringList patterns = filter.mid(filter.lastIndexOf('(') + 1).chopped(1).split(' ', Qt::SkipEmptyParts);
+            QStringList unmatched;
+            for (const QString& name : listed)
+                if (QFileInfo(name).suffix().isLower() || QFileInfo(name).suffix().isUpper())
+                    if (std::none_of(patterns.begin(), patterns.end(), [&](const QString& p) {
+                            return QRegularExpression(QRegularExpression::wildcardToRegularExpression(p)).match(name).hasMatch();
+                        }))
+                        unmatched << name;
+            if (!unmatched.isEmpty())
+                return QString("%1 match no pattern of \"%2\"").arg(unmatched.join(", "), filter);
+            return types->currentText() == shown ? QString() : "the type box shows " + types->currentText();
+        });
+        MainWindow::setFileDialogHook([this](const QString&, const QString&, const QString&, bool) {
+            ++fileDialogs;
+            return QStringList();
+        });
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+        QCOMPARE(seen, listed);
+    }
+
+    // Every resource path the program names is in its resources; a path made with arguments
+    // names at least one.
+    void resourcePathsDefined()
+    {
+        QStringList all;
+        for (QDirIterator it(":/", QDirIterator::Subdirectories); it.hasNext();)
+            all << it.next();
+        QVERIFY(all.size() > 50);
+        const QRegularExpression named("(?<=[\"(\\s])(:/[\\w./%-]*)");
+        QStringList missing;
+        int checked = 0;
+        for (const char* folder : {"app", "scene", "FileRW", "render", "UI", "Thread", "cutting", "support", "Update", "platform"}) {
+            for (QDirIterator it(SourceRoot + "/" + folder, {"*.cpp", "*.h", "*.ui"}, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+                QFile f(it.next());
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                for (auto m = named.globalMatch(QString::fromUtf8(f.readAll())); m.hasNext();) {
+                    const QString path = m.next().captured(1);
+                    if (path == ":/")
+                        continue;
+                    ++checked;
+                    bool found;
+                    if (path.contains('%')) {
+                        QStringList parts = path.split(QRegularExpression("%\\d"));
+                        for (QString& part : parts)
+                            part = QRegularExpression::escape(part);
+                        found = !all.filter(QRegularExpression("^" + parts.join("[^/]+") + "$")).isEmpty();
+                    } else {
+                        found = path.endsWith('/') ? QDir(path).exists() : QFile::exists(path);
+                    }
+                    if (!found)
+                        missing << QFileInfo(f.fileName()).fileName() + ": " + path;
+                }
+            }
+        }
+        QVERIFY(checked > 50);
+        missing.removeDuplicates();
+        QVERIFY2(missing.isEmpty(), qPrintable(missing.join("\n")));
+        // The support-delete cursor is a picture with a centre.
+        QVERIFY(!QPixmap(":/new/mousedelete").isNull());
+    }
+
+    // The size field keeps its width: a size shows whole, or cut with "..." and whole in the tool tip.
+    void sizeFieldFits_data()
+    {
+        QTest::addColumn<float>("side");
+        QTest::addColumn<bool>("whole");
+        QTest::newRow("20 mm") << 20.0f << true;
+        QTest::newRow("120 mm") << 120.0f << true;
+        QTest::newRow("1000 mm") << 1000.0f << false;
+    }
+    void sizeFieldFits()
+    {
+        QFETCH(float, side);
+        QFETCH(bool, whole);
+        resetPlate(false);
+        BrevMessageBox::setAnswerHook([this](BrevMessageBox& box) {
+            asked << box.kind();
+            return answers.value(box.kind(), box.kind() == 17 ? 0 : 1);
+        });
+        answers[42] = 2; // kept as large as it is
+        loadAndWait(writeCube(dir.path(), "sized.stl", side), 1);
+        AppData::instance()->selectModel(0, 1);
+        window->updateStatus();
+        const QString full = QString("%1 x %1 x %1mm").arg(double(side), 0, 'f', 2);
+        QLineEdit* field = window->form().letMain_size;
+        QCOMPARE(field->width(), 180);
+        const int shown = field->fontMetrics().horizontalAdvance(field->text());
+        QVERIFY2(shown <= field->width() - 4, qPrintable(QString("%1 px of text: %2").arg(shown).arg(field->text())));
+        if (whole) {
+            QCOMPARE(field->text(), full);
+        } else {
+            QVERIFY2(field->text().endsWith("...") && full.startsWith(field->text().chopped(3)), qPrintable(field->text()));
+            QCOMPARE(field->toolTip(), full);
+        }
+        answers.clear();
+    }
+
+    // The task text shows whole at the smallest window, in either language, as soon as it changes.
+    void taskTextWhole_data()
+    {
+        QTest::addColumn<bool>("chinese");
+        QTest::addColumn<int>("task");
+        for (const bool chinese : {false, true})
+            for (const int task : {1, 3, 4})
+                QTest::addRow("%s, task %d", chinese ? "zh" : "en", task) << chinese << task;
+    }
+    void taskTextWhole()
+    {
+        QFETCH(bool, chinese);
+        QFETCH(int, task);
+        resetPlate(false);
+        window->layoutOverlays(800, 720);
+        QTRY_COMPARE(window->size(), QSize(800, 720));
+        if (chinese)
+            QTest::mouseClick(window->form().cbbMain_language, Qt::LeftButton);
+        ThreadPool* p = ThreadPool::instance();
+        FileRWStatus load;
+        load.filePath = "x.stl";
+        load.progress = 100;
+        if (task == 1)
+            emit p->fileWorker()->StatusChanged(load);
+        else
+            setTask(task);
+        QTRY_COMPARE(p->taskState(), task);
+        window->updateStatus();
+        window->repaint();
+        QLabel* status = window->form().labMain_Status;
+        const QString text = status->text();
+        const int needed = status->fontMetrics().horizontalAdvance(text);
+        const QRect onBar = status->geometry();
+        const int room = std::min(status->contentsRect().width(), status->parentWidget()->width() - onBar.left());
+        if (task == 1) {
+            load.finished = true;
+            emit p->fileWorker()->StatusChanged(load);
+        }
+        setTask(0);
+        if (chinese)
+            QTest::mouseClick(window->form().cbbMain_language, Qt::LeftButton);
+        QVERIFY2(needed <= room, qPrintable(QString("\"%1\" needs %2 px, has %3").arg(text).arg(needed).arg(room)));
+    }
+
+    // The recent submenu is as tall as its entries and as wide as their names (long ones cut,
+    // whole in the tool tip); a disabled entry of the settings menu is drawn grey.
+    void settingsMenuTexts()
+    {
+        placeWindow();
+        const QString longName = QString(51, 'w') + ".BVT";
+        AppData::instance()->setRecentFiles({"a.BVT", longName});
+        QMenu* menu = window->form().btnMain_setting->menu();
+        QMenu* recent = menu->actions().first()->menu();
+        QStringList faults;
+        window->on_action2();
+        recent->popup(QPoint(300, 300));
+        QVERIFY(QTest::qWaitForWindowExposed(recent));
+        QTest::qWait(50);
+        const QImage list = recent->grab().toImage();
+        list.save(TARNI_BUILD_DIR "/screenshots/recent_files.png");
+        const QList<QAction*> entries = recent->actions();
+        QCOMPARE(entries.size(), 2);
+        if (recent->height() > 28 * 2 + 12)
+            faults << QString("recent files %1 px tall").arg(recent->height());
+        for (QAction* a : entries) {
+            const QRect r = recent->actionGeometry(a);
+            if (!recent->rect().contains(r))
+                faults << a->text() + " outside the menu";
+            // The text's ink ends clear of the menu's right edge.
+            int inkRight = 0;
+            for (int y = r.top() + 4; y < r.bottom() - 4; ++y)
+                for (int x = 0; x < list.width(); ++x)
+                    if (qGray(list.pixel(x, y)) > 200)
+                        inkRight = std::max(inkRight, x);
+            if (inkRight > list.width() - 6)
+                faults << a->text() + " cut off";
+            if (a->text() != a->objectName() && (!a->text().endsWith("...") || a->toolTip() != a->objectName()))
+                faults << a->text() + " without its whole name";
+        }
+        recent->hide();
+        ThreadPool::instance()->slotLink(true);
+        QTRY_VERIFY(!window->form().actionChoiceType->isEnabled());
+        menu->popup(QPoint(300, 300));
+        QVERIFY(QTest::qWaitForWindowExposed(menu));
+        QTest::qWait(50);
+        const QImage img = menu->grab().toImage();
+        img.save(TARNI_BUILD_DIR "/screenshots/settings_menu_linked.png");
+        // The brightest pixel of an entry's text.
+        auto brightest = [&](QAction* a) {
+            int top = 0;
+            const QRect r = menu->actionGeometry(a).adjusted(32, 4, 0, -4) & img.rect();
+            for (int y = r.top(); y <= r.bottom(); ++y)
+                for (int x = r.left(); x <= r.right(); ++x)
+                    top = std::max(top, qGray(img.pixel(x, y)));
+            return top;
+        };
+        const int disabled = brightest(window->form().actionChoiceType), enabled = brightest(window->form().actionAbout);
+        menu->hide();
+        ThreadPool::instance()->slotLink(false);
+        AppData::instance()->setRecentFiles({});
+        if (enabled < 230 || disabled > 180)
+            faults << QString("enabled text %1, disabled %2").arg(enabled).arg(disabled);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
     }
 };
 

@@ -390,3 +390,52 @@ bool Tarni::fileDialog(const QString& title, const QString& path, int ms) const
     Desk::key(QStringLiteral("Return"));
     return waitGone(title, ms);
 }
+
+bool Tarni::pickListedFile(const QString& title, int ms) const
+{
+    const QRect dialog = waitWindow(title, ms);
+    if (dialog.isNull())
+        return false;
+    // The list is white; a listed file is a line of dark text on white, right of the places
+    // beside it. Its name is the first word of the line that is wider than an icon.
+    QPoint name;
+    Desk::waitFor([&] {
+        const QImage img = Desk::grab(dialog);
+        img.save(QDir::temp().filePath(QStringLiteral("file-dialog.png")));
+        const auto white = [&](int x, int y) { return (img.pixel(x, y) & 0xffffff) == 0xffffff; };
+        const auto dark = [&](int x, int y) { return qGray(img.pixel(x, y)) < 110; };
+        QList<int> lines;
+        for (int y = img.height() / 6; y < img.height() * 3 / 4; ++y) {
+            int blank = 0, ink = 0;
+            for (int x = img.width() / 3; x < img.width() - 10; ++x)
+                white(x, y) ? ++blank : dark(x, y) ? ++ink : 0;
+            if (ink > 3 && blank > img.width() / 2 - 40)
+                lines << y;
+        }
+        if (lines.isEmpty() || lines.last() - lines.first() > 18)
+            return false; // none yet, or more than one line
+        const int y = (lines.first() + lines.last()) / 2;
+        int start = -1, last = -100;
+        for (int x = img.width() / 3; x < img.width(); ++x) {
+            bool ink = false;
+            for (int line : lines)
+                ink = ink || dark(x, line);
+            if (!ink)
+                continue;
+            if (x - last > 10) {
+                if (start >= 0 && last - start > 24)
+                    break;
+                start = x;
+            }
+            last = x;
+        }
+        if (start < 0 || last - start <= 24)
+            return false;
+        name = QPoint((start + last) / 2, y);
+        return true;
+    }, ms);
+    if (name.isNull())
+        return false;
+    Desk::click(dialog.topLeft() + name, 2);
+    return waitGone(title, ms);
+}

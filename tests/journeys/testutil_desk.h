@@ -87,7 +87,7 @@ public:
     void clickAt(int x, int y, int count = 1) const { Desk::click(at(x, y), count); }
     QImage grabMain() const { return Desk::grab(main); }
     // The 3D view without the overlays (layer column, edit panel, floating buttons).
-    QRect viewPart() const { return QRect(40, 100, main.width() - 300, main.height() - 150); }
+    QRect viewPart() const { return QRect(300, 100, main.width() - 540, main.height() - 150); }
     Desk::Blob model() const { return Desk::modelPixels(grabMain(), viewPart()); }
     // Waits until the view stays the same for a while (a wait dialog's spinner has gone).
     bool settle(int ms = 20000) const;
@@ -97,6 +97,9 @@ public:
     bool answer(int index, int buttons, int ms = 10000) const;
     // Types a path into the open file dialog of that title and accepts it.
     bool fileDialog(const QString& title, const QString& path, int ms = 10000) const;
+    // Double-clicks the one file the dialog of that title lists, on its name, as a person picks
+    // it with the mouse; false when the list shows no single file.
+    bool pickListedFile(const QString& title, int ms = 10000) const;
 
     QProcess proc;
 

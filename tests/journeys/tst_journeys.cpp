@@ -24,7 +24,7 @@ namespace {
 // Places in the main window (its own coordinates) of a 1280 x 800 window.
 const QPoint kOpen(232, 39), kExport(401, 39), kSettings(645, 39), kMenu(1149, 11), kClose(1259, 11);
 const QPoint kPrint(1181, 700), kPause(1133, 717), kStop(1162, 717);
-const int kPanelX = 1076;
+const int kPanelX = 46; // the edit panel on the window's left
 const int kMoveHead = 189, kRotateHead = 259, kScaleHead = 329, kCutHead = 399, kSupportHead = 469;
 
 // The highest Z a print-task file reaches.
@@ -182,8 +182,8 @@ private slots:
         const Desk::Blob opened = app->model();
 
         // The move panel, then the gizmo's X arrow dragged with the mouse.
-        QVERIFY(togglePanel(kMoveHead, {1130, 251}));
-        setField(1147, 251, QStringLiteral("30"));
+        QVERIFY(togglePanel(kMoveHead, {100, 251}));
+        setField(117, 251, QStringLiteral("30"));
         QVERIFY(Desk::waitFor([&] { return app->model().centre.x() > opened.centre.x() + 30; }, 5000));
         Desk::Blob moved;
         QPoint arrow;
@@ -201,36 +201,36 @@ private slots:
 
         // Twice the size, then turned about Z.
         const Desk::Blob small = app->model();
-        QVERIFY(togglePanel(kScaleHead, {1150, 479}));
-        setField(1170, 479, QStringLiteral("2"));
+        QVERIFY(togglePanel(kScaleHead, {120, 479}));
+        setField(140, 479, QStringLiteral("2"));
         QVERIFY2(Desk::waitFor([&] { return app->model().count > small.count * 5 / 2; }, 5000), "the scale panel did not scale");
         QVERIFY(togglePanel(kScaleHead));
-        QVERIFY(togglePanel(kRotateHead, {1205, 369}));
+        QVERIFY(togglePanel(kRotateHead, {175, 369}));
         const QImage square = app->grabMain().copy(app->viewPart());
-        setField(1213, 369, QStringLiteral("45"));
+        setField(183, 369, QStringLiteral("45"));
         QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(square, app->grabMain().copy(app->viewPart())) > 0.002; }, 5000),
                  "the rotate panel did not turn the model");
         QVERIFY(togglePanel(kRotateHead));
 
         // Cut in the middle (the file exported below shows the halves).
-        QVERIFY(togglePanel(kCutHead, {1120, 487}));
-        app->clickAt(1096, 523); // ready
+        QVERIFY(togglePanel(kCutHead, {90, 487}));
+        app->clickAt(66, 523); // ready
         const QImage ready = app->grabMain().copy(app->viewPart());
-        app->clickAt(1212, 523); // cut
+        app->clickAt(182, 523); // cut
         QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(ready, app->grabMain().copy(app->viewPart())) > 0.005; }, 20000),
                  "the cut did not cut");
         QVERIFY(app->settle());
-        app->clickAt(1096, 523); // leave the cut
+        app->clickAt(66, 523); // leave the cut
         QVERIFY(togglePanel(kCutHead));
 
         // Lifted 10 mm, it gets supports under it.
-        QVERIFY(togglePanel(kMoveHead, {1130, 325}));
-        setField(1147, 325, QStringLiteral("10"));
+        QVERIFY(togglePanel(kMoveHead, {100, 325}));
+        setField(117, 325, QStringLiteral("10"));
         QVERIFY(togglePanel(kMoveHead));
         QTest::qWait(300);
         const QImage bare = app->grabMain().copy(app->viewPart());
-        QVERIFY(togglePanel(kSupportHead, {1104, 526}));
-        app->clickAt(1098, 625);
+        QVERIFY(togglePanel(kSupportHead, {74, 526}));
+        app->clickAt(68, 625);
         QTest::qWait(300);
         QVERIFY(app->settle());
         QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(bare, app->grabMain().copy(app->viewPart())) > 0.0008; }, 5000),
@@ -250,11 +250,33 @@ private slots:
         const QRect paths(560, 490, 440, 220);
         QVERIFY(app->settle());
         const int all = Desk::modelPixels(app->grabMain(), paths).count;
-        app->clickAt(22, 146);
+        app->clickAt(272, 146); // the layer slider, right of the edit panel
         for (int i = 0; i < 8; ++i)
             Desk::key(QStringLiteral("Page_Down"));
         QVERIFY2(Desk::waitFor([&] { return Desk::modelPixels(app->grabMain(), paths).count < all * 9 / 10; }, 10000),
                  "the layer slider did not change the preview");
+    }
+
+    // The open dialog lists the models of its folder, whatever the case of their suffix; a
+    // double click on a name opens that model.
+    void openByClickingName()
+    {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        QVERIFY(!writeCube(folder.path(), QStringLiteral("clicked.STL"), 15).isEmpty());
+        QFile notes(folder.filePath(QStringLiteral("notes.txt")));
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.close();
+        app.reset(new Tarni(program, port()));
+        app->choose(2);
+        {
+            QSettings ini(app->dataDir() + QStringLiteral("/setting.ini"), QSettings::IniFormat);
+            ini.setValue(QStringLiteral("Paths/OpenDir"), folder.path());
+        }
+        QVERIFY2(app->start() && app->startUp(), "the main window did not show");
+        app->clickAt(kOpen.x(), kOpen.y());
+        QVERIFY2(app->pickListedFile(QStringLiteral("Import Model")), "the open dialog did not list the one model");
+        QVERIFY2(Desk::waitFor([&] { return app->model().count > 300; }, 10000), "the picked model is not on the plate");
     }
 
     // The print button slices, Ok sends, Ok prints; the print panel pauses, resumes and stops.
@@ -299,8 +321,8 @@ private slots:
         QVERIFY(Desk::waitFor([&] { return app->model().count > 300; }, 10000));
         // Moved first, so that the reopened scene shows the project's place, not a default one.
         const Desk::Blob before = app->model();
-        QVERIFY(togglePanel(kMoveHead, {1130, 251}));
-        setField(1147, 251, QStringLiteral("40"));
+        QVERIFY(togglePanel(kMoveHead, {100, 251}));
+        setField(117, 251, QStringLiteral("40"));
         QVERIFY2(Desk::waitFor([&] { return app->model().centre.x() > before.centre.x() + 40; }, 5000), "the move panel did not move the model");
         QVERIFY(togglePanel(kMoveHead));
         QTest::qWait(300);

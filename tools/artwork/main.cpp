@@ -8,6 +8,7 @@
 #include <QPainterPath>
 
 #include <cmath>
+#include <utility>
 #include <cstdio>
 
 #include "artwork/ArtworkCommon.h"
@@ -275,6 +276,51 @@ QImage printSprite()
     return img;
 }
 
+// The support-delete cursor: a cross-hair whose centre is the hot spot, with a red bar.
+QImage deleteCursor()
+{
+    QImage img = Artwork::blank(32, 32);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    for (const auto& [pen, width] : {std::pair<QColor, qreal>(QColor(0, 0, 0), 4), std::pair<QColor, qreal>(QColor(255, 255, 255), 2)}) {
+        p.setPen(QPen(pen, width, Qt::SolidLine, Qt::FlatCap));
+        p.drawLine(QPointF(16, 2), QPointF(16, 12));
+        p.drawLine(QPointF(16, 20), QPointF(16, 30));
+        p.drawLine(QPointF(2, 16), QPointF(12, 16));
+        p.drawLine(QPointF(20, 16), QPointF(30, 16));
+    }
+    p.setPen(QPen(QColor(255, 255, 255), 1.5));
+    p.setBrush(QColor(203, 34, 32));
+    p.drawEllipse(QPointF(24, 8), 6.5, 6.5);
+    p.setPen(QPen(QColor(255, 255, 255), 2, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(21, 8), QPointF(27, 8));
+    return img;
+}
+
+// A recent-file entry's icon: a page with its place in the list.
+QImage recentIcon(int number)
+{
+    QImage img = Artwork::blank(20, 20);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath page;
+    page.moveTo(3.5, 1.5);
+    page.lineTo(12.5, 1.5);
+    page.lineTo(16.5, 5.5);
+    page.lineTo(16.5, 18.5);
+    page.lineTo(3.5, 18.5);
+    page.closeSubpath();
+    p.setPen(QPen(QColor(84, 200, 234), 1));
+    p.setBrush(QColor(240, 244, 246));
+    p.drawPath(page);
+    p.setPen(QColor(28, 44, 54));
+    QFont f("DejaVu Sans", 1, QFont::Bold);
+    f.setPixelSize(11);
+    p.setFont(f);
+    p.drawText(QRectF(3, 5, 14, 13), Qt::AlignCenter, QString::number(number));
+    return img;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -303,5 +349,8 @@ int main(int argc, char** argv)
     ok &= save(light(false), n + "disconnect.png");
     ok &= save(menuBack(), n + "menubg.png");
     ok &= save(printSprite(), root + "/Resources/new/add/print.png");
+    ok &= save(deleteCursor(), n + "mousedelete.png");
+    for (int i = 1; i <= 5; ++i)
+        ok &= save(recentIcon(i), root + QString("/Resources/new/add/recent%1.png").arg(i));
     return ok ? 0 : 1;
 }
