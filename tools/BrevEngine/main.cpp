@@ -5,6 +5,7 @@
 #include "LayerPlanner.h"
 #include "LayerSlicer.h"
 #include "Parallel.h"
+#include "Plate.h"
 #include "Progress.h"
 #include "StlMesh.h"
 
@@ -16,7 +17,10 @@
 namespace {
 
 enum ExitCode { Ok = 0, BadArguments = 1, BadIni = 2, BadStl = 3, EmptyMesh = 4, WriteFailed = 5,
-                OutOfMemory = 6 };
+                OutOfMemory = 6, OffPlate = 7 };
+
+// Rounding of the host's placement; a model flush with the plate's edge is on it.
+constexpr double kPlateToleranceUm = 50.0;
 
 // One line on stderr. The host reads stderr with stdout and splits progress lines on ':',
 // so the reason carries no colon that could make it look like one.
@@ -101,6 +105,12 @@ int run(int argc, char** argv)
         anyArea = anyArea || !o.empty();
     if (!anyArea)
         return fail(EmptyMesh, "the mesh encloses no volume");
+    const double past = brev::Plate(settings).reachPastUm(outlines);
+    if (past > kPlateToleranceUm) {
+        char mm[32];
+        std::snprintf(mm, sizeof mm, "%.2f", past / 1000.0);
+        return fail(OffPlate, std::string("the model reaches ") + mm + " mm past the edge of the plate");
+    }
 
     brev::LayerPlanner planner(settings, heights, outlines);
     runStage(progress, "inset", layers, [&](size_t i) { planner.makeInsets(i); });

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "EngineSettings.h"
+
+#include <polyclipping/clipper.hpp>
+
+#include <vector>
+
+namespace brev {
+
+// The build plate in the engine's coordinates: a rectangle or a circle centred on the plate
+// offsets, or unlimited when the ini names no size.
+class Plate {
+public:
+    explicit Plate(const EngineSettings& s);
+
+    bool limited() const { return !area_.empty(); }
+    const ClipperLib::Paths& area() const { return area_; }
+    // How far the farthest point of the outlines lies past the plate's edge, 0 when none does.
+    double reachPastUm(const std::vector<ClipperLib::Paths>& outlines) const;
+    // The part of region on the plate; region itself when it lies on the plate already.
+    ClipperLib::Paths clipped(const ClipperLib::Paths& region) const;
+
+private:
+    double pastUm(const ClipperLib::IntPoint& p) const;
+
+    bool round_ = false;
+    double cx_ = 0;
+    double cy_ = 0;
+    double halfX_ = 0; // the radius of a round plate
+    double halfY_ = 0;
+    ClipperLib::Paths area_;
+};
+
+} // namespace brev
