@@ -12,10 +12,15 @@ namespace brev {
 // offsets, or unlimited when the ini names no size.
 class Plate {
 public:
+    static constexpr double kToleranceUm = 50.0;
+
     explicit Plate(const EngineSettings& s);
 
     bool limited() const { return !area_.empty(); }
     const ClipperLib::Paths& area() const { return area_; }
+    // Whether every outline lies on the plate; one flush with its edge does, within the
+    // rounding of the host's placement.
+    bool holds(const std::vector<ClipperLib::Paths>& outlines) const { return reachPastUm(outlines) <= kToleranceUm; }
     // How far the farthest point of the outlines lies past the plate's edge, 0 when none does.
     double reachPastUm(const std::vector<ClipperLib::Paths>& outlines) const;
     // The part of region on the plate; region itself when it lies on the plate already.

@@ -19,9 +19,6 @@ namespace {
 enum ExitCode { Ok = 0, BadArguments = 1, BadIni = 2, BadStl = 3, EmptyMesh = 4, WriteFailed = 5,
                 OutOfMemory = 6, OffPlate = 7 };
 
-// Rounding of the host's placement; a model flush with the plate's edge is on it.
-constexpr double kPlateToleranceUm = 50.0;
-
 // One line on stderr. The host reads stderr with stdout and splits progress lines on ':',
 // so the reason carries no colon that could make it look like one.
 int fail(int code, std::string reason)
@@ -105,10 +102,10 @@ int run(int argc, char** argv)
         anyArea = anyArea || !o.empty();
     if (!anyArea)
         return fail(EmptyMesh, "the mesh encloses no volume");
-    const double past = brev::Plate(settings).reachPastUm(outlines);
-    if (past > kPlateToleranceUm) {
+    const brev::Plate plate(settings);
+    if (!plate.holds(outlines)) {
         char mm[32];
-        std::snprintf(mm, sizeof mm, "%.2f", past / 1000.0);
+        std::snprintf(mm, sizeof mm, "%.2f", plate.reachPastUm(outlines) / 1000.0);
         return fail(OffPlate, std::string("the model reaches ") + mm + " mm past the edge of the plate");
     }
 
