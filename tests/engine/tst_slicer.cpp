@@ -511,8 +511,8 @@ void TestSlicer::plate()
     QFETCH(double, edgeX);
     // A deck on a pillar, flush with the plate's edge: its raft and support would reach past it.
     const float e = float(edgeX) - 0.3f; // inside the circle at the deck's corners too
-    QVector<testmesh::Tri> deck = testmesh::box(e - 16, -2, 0, e - 12, 2, 6);
-    deck += testmesh::box(e - 16, -2, 5.5, e, 2, 7);
+    QVector<testmesh::Tri> deck = testmesh::box(e - 16, -2, 0, e - 12, 2, 20);
+    deck += testmesh::box(e - 16, -2, 19.5, e, 2, 21);
     const QByteArray ini = plate + "layerThickness = 200\nsupportAngle = 45\nsupportType = " + QByteArray::number(type) +
                            "\nsupportTreeRadiusMax = 3000\nraftBaseThickness = 200\nraftInterfaceThickness = 175\n"
                            "raftSurfaceThickness = 140\nraftMargin = 3000\nsupportSpeed = 33\n";
@@ -520,7 +520,7 @@ void TestSlicer::plate()
     brev::EngineSettings s;
     std::string error;
     QVERIFY(s.loadIniText(ini.toStdString(), error) && s.resolve(error));
-    const auto heights = brev::LayerHeights::forMesh(7000, s.initialLayerThicknessUm, s.layerThicknessUm);
+    const auto heights = brev::LayerHeights::forMesh(21000, s.initialLayerThicknessUm, s.layerThicknessUm);
     brev::StlMesh mesh = meshOf(deck);
     QVERIFY(brev::Plate(s).holds(brev::sliceMesh(mesh, heights, nullptr))); // flush is on the plate
 
