@@ -515,7 +515,10 @@ void TestSlicer::plate()
     deck += testmesh::box(e - 16, -2, 19.5, e, 2, 21);
     const QByteArray ini = plate + "layerThickness = 200\nsupportAngle = 45\nsupportType = " + QByteArray::number(type) +
                            "\nsupportTreeRadiusMax = 3000\nraftBaseThickness = 200\nraftInterfaceThickness = 175\n"
-                           "raftSurfaceThickness = 140\nraftMargin = 3000\nsupportSpeed = 33\n";
+                           "raftSurfaceThickness = 140\nraftMargin = 3000\nsupportSpeed = 33\n"
+                           // and a manual column of 2 mm under the deck's outer end
+                           "manualSupportEnable = 1\nmanualSupportPoints = \"\"\"\n" +
+                           QByteArray::number(std::lround((e - 0.5) * 1000)) + " 0 19000\n\"\"\"\n";
     const bool round = plate.contains("platformy=0");
     brev::EngineSettings s;
     std::string error;
