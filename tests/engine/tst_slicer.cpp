@@ -518,7 +518,7 @@ void TestSlicer::plate()
                            "raftSurfaceThickness = 140\nraftMargin = 3000\nsupportSpeed = 33\n"
                            // and a manual column of 2 mm under the deck's outer end
                            "manualSupportEnable = 1\nmanualSupportPoints = \"\"\"\n" +
-                           QByteArray::number(qlonglong(std::lround((e - 0.5) * 1000))) + " 0 19000\n\"\"\"\n";
+                           QByteArray::number(qlonglong(std::lround((e - 0.2) * 1000))) + " 0 19000\n\"\"\"\n";
     const bool round = plate.contains("platformy=0");
     brev::EngineSettings s;
     std::string error;
