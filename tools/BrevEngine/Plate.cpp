@@ -35,23 +35,23 @@ Plate::Plate(const EngineSettings& s)
     area_.push_back(std::move(p));
 }
 
-double Plate::pastUm(const IntPoint& p) const
+double Plate::pastUm(double x, double y) const
 {
-    const double dx = double(p.X) - cx_, dy = double(p.Y) - cy_;
+    const double dx = x - cx_, dy = y - cy_;
     if (round_)
         return std::hypot(dx, dy) - halfX_;
     return std::max(std::fabs(dx) - halfX_, std::fabs(dy) - halfY_);
 }
 
-double Plate::reachPastUm(const std::vector<Paths>& outlines) const
+double Plate::reachPastUm(const StlMesh& mesh) const
 {
     double most = 0;
     if (!limited())
         return most;
-    for (const Paths& layer : outlines)
-        for (const Path& path : layer)
-            for (const IntPoint& p : path)
-                most = std::max(most, pastUm(p));
+    for (const Triangle& t : mesh.triangles)
+        if (t.zMax > 0)
+            for (int k = 0; k < 3; ++k)
+                most = std::max(most, pastUm(t.x[k], t.y[k]));
     return most;
 }
 
@@ -63,7 +63,7 @@ Paths Plate::clipped(const Paths& region) const
     // The plate is convex: a polygon whose corners lie on it lies on it whole.
     for (const Path& path : region)
         for (const IntPoint& p : path)
-            inside = inside && pastUm(p) <= (round_ ? -2.0 : 0.0);
+            inside = inside && pastUm(double(p.X), double(p.Y)) <= (round_ ? -2.0 : 0.0);
     if (inside)
         return region;
     ClipperLib::Clipper c;

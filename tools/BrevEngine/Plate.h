@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EngineSettings.h"
+#include "StlMesh.h"
 
 #include <polyclipping/clipper.hpp>
 
@@ -18,16 +19,16 @@ public:
 
     bool limited() const { return !area_.empty(); }
     const ClipperLib::Paths& area() const { return area_; }
-    // Whether every outline lies on the plate; one flush with its edge does, within the
+    // Whether the mesh above the plate lies on it; one flush with its edge does, within the
     // rounding of the host's placement.
-    bool holds(const std::vector<ClipperLib::Paths>& outlines) const { return reachPastUm(outlines) <= kToleranceUm; }
-    // How far the farthest point of the outlines lies past the plate's edge, 0 when none does.
-    double reachPastUm(const std::vector<ClipperLib::Paths>& outlines) const;
+    bool holds(const StlMesh& mesh) const { return reachPastUm(mesh) <= kToleranceUm; }
+    // How far the farthest corner of a triangle above the plate lies past its edge, 0 when none does.
+    double reachPastUm(const StlMesh& mesh) const;
     // The part of region on the plate; region itself when it lies on the plate already.
     ClipperLib::Paths clipped(const ClipperLib::Paths& region) const;
 
 private:
-    double pastUm(const ClipperLib::IntPoint& p) const;
+    double pastUm(double x, double y) const;
 
     bool round_ = false;
     double cx_ = 0;

@@ -85,6 +85,12 @@ int run(int argc, char** argv)
         return fail(BadStl, error);
     if (mesh.triangles.empty())
         return fail(EmptyMesh, "the mesh is empty");
+    const brev::Plate plate(settings);
+    if (!plate.holds(mesh)) {
+        char mm[32];
+        std::snprintf(mm, sizeof mm, "%.2f", plate.reachPastUm(mesh) / 1000.0);
+        return fail(OffPlate, std::string("the model reaches ") + mm + " mm past the edge of the plate");
+    }
 
     const brev::LayerHeights heights = brev::LayerHeights::forMesh(
         mesh.maxZUm, settings.initialLayerThicknessUm, settings.layerThicknessUm);
@@ -102,12 +108,6 @@ int run(int argc, char** argv)
         anyArea = anyArea || !o.empty();
     if (!anyArea)
         return fail(EmptyMesh, "the mesh encloses no volume");
-    const brev::Plate plate(settings);
-    if (!plate.holds(outlines)) {
-        char mm[32];
-        std::snprintf(mm, sizeof mm, "%.2f", plate.reachPastUm(outlines) / 1000.0);
-        return fail(OffPlate, std::string("the model reaches ") + mm + " mm past the edge of the plate");
-    }
 
     brev::LayerPlanner planner(settings, heights, outlines);
     runStage(progress, "inset", layers, [&](size_t i) { planner.makeInsets(i); });
