@@ -588,9 +588,12 @@ void LayerPlanner::makeSkin(size_t layer)
 // support angle (from the vertical), the whole step from the edge below out to its own edge.
 Paths LayerPlanner::overhangAt(size_t j) const
 {
-    const Paths band = clip(outlines_[j], outlines_[j - 1], ClipperLib::ctDifference);
+    Paths band = clip(outlines_[j], outlines_[j - 1], ClipperLib::ctDifference);
     if (band.empty())
         return band;
+    // Widened a little within the layer, so the steps of one slope overlap and join into one
+    // area rather than slivers split by the rounding of the outlines.
+    band = clip(offsetPaths(band, 40.0), outlines_[j], ClipperLib::ctIntersection);
     const double tanAngle = std::tan(s_.supportAngle * kPi / 180.0);
     // Steepness is measured over one layer, which finds ledges, and over up to a millimetre,
     // which tells a slope a little steeper than the angle from one a little less steep: over a
