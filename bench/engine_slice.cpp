@@ -1,5 +1,6 @@
 // Slices a 2,000,000-triangle sphere of 60 mm at 0.14 mm layers with the built engine, once
-// plain and once with tree supports, a raft, cellular infill and Z hop.
+// plain, once with tree supports, a raft, cellular infill and Z hop, and once more so with
+// support angle 0, which supports the whole lower half.
 //   bench_engine_slice [path/to/BrevEngine]
 #include <chrono>
 #include <cmath>
@@ -96,18 +97,21 @@ int main(int argc, char** argv)
     }
     const std::string common =
         "layerThickness = 140\r\ninsetCount = 3\r\nupSkinCount = 5\r\nextrusionWidth = 400\r\n"
-        "sparseInfillLineDistance = 2000\r\nskinLineSpacing = 400\r\n"
+        "sparseInfillLineDistance = 2000\r\nskinLineSpacing = 400\r\nplatformx=145000\r\nplatformy=145000\r\n"
         "startCode = \"\"\"\r\n;Start GCode\r\nG92 E0\r\n\"\"\"\r\n"
         "endCode = \"\"\"\r\n;End GCode\r\nM25\r\n\"\"\"\r\n";
     // What the settings window writes for TREE, a raft, CELLULAR and Z hop.
     const std::string full =
-        "supportType = 2\r\nsupportAngle = 60\r\nsupportLineDistance = 2000\r\nsupportTreeRadiusMax = 3000\r\n"
+        "supportType = 2\r\nsupportLineDistance = 2000\r\nsupportTreeRadiusMax = 3000\r\n"
         "raftBaseThickness = 200\r\nraftInterfaceThickness = 175\r\nraftSurfaceThickness = 140\r\n"
         "raftAirGap = 59.99999940395355\r\nraftAirGapLayer0 = 109.99999940395355\r\n"
         "insetraftAirGapLayer0  = 149.99999940395355\r\ninfillPattern = 4\r\nretractionZHop = 2000\r\n";
     bool failed = false;
     for (const auto& run : {std::make_pair(std::string("engine_sphere"), common),
-                            std::make_pair(std::string("engine_sphere_tree_raft_cellular"), full + common)}) {
+                            std::make_pair(std::string("engine_sphere_tree_raft_cellular"),
+                                           "supportAngle = 60\r\n" + full + common),
+                            std::make_pair(std::string("engine_sphere_tree_angle0"),
+                                           "supportAngle = 0\r\n" + full + common)}) {
         FILE* f = std::fopen(ini.c_str(), "wb");
         if (!f)
             return 1;

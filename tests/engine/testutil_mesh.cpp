@@ -20,6 +20,22 @@ QVector<Tri> box(float x0, float y0, float z0, float x1, float y1, float z1)
     return out;
 }
 
+QVector<Tri> prismXZ(const QVector<std::array<float, 2>>& xz, float y0, float y1)
+{
+    QVector<Tri> out;
+    const int n = xz.size();
+    auto at = [&](int k, float y) { return Vec{xz[k % n][0], y, xz[k % n][1]}; };
+    for (int k = 1; k + 1 < n; ++k) {
+        out.append({at(0, y0), at(k, y0), at(k + 1, y0)});
+        out.append({at(0, y1), at(k + 1, y1), at(k, y1)});
+    }
+    for (int k = 0; k < n; ++k) {
+        out.append({at(k, y0), at(k, y1), at(k + 1, y1)});
+        out.append({at(k, y0), at(k + 1, y1), at(k + 1, y0)});
+    }
+    return out;
+}
+
 QVector<Tri> frame(float outer, float hole, float height)
 {
     const float o = outer / 2;

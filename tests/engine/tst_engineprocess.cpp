@@ -208,6 +208,7 @@ void TestEngineProcess::failures_data()
 {
     QTest::addColumn<QByteArray>("ini");
     QTest::addColumn<QByteArray>("stl");
+    QTest::addColumn<QByteArray>("says"); // a word the message must hold, when it matters
 
     const QByteArray cube = testmesh::stlBytes(testmesh::box(0, 0, 0, 10, 10, 10));
     QByteArray truncated = cube;
@@ -221,22 +222,28 @@ void TestEngineProcess::failures_data()
     QByteArray huge = cube;
     huge[83] = char(0x40); // claims about a billion triangles
 
-    QTest::newRow("missing ini") << QByteArray() << cube;
-    QTest::newRow("open block") << QByteArray("startCode = \"\"\"\n;Start\n") << cube;
-    QTest::newRow("text for a number") << QByteArray("layerThickness = fine\n") << cube;
-    QTest::newRow("missing stl") << profile() << QByteArray();
-    QTest::newRow("short stl") << profile() << QByteArray(40, 'x');
-    QTest::newRow("truncated stl") << profile() << truncated;
-    QTest::newRow("count beyond file") << profile() << huge;
-    QTest::newRow("nan vertex") << profile() << nan;
-    QTest::newRow("no triangles") << profile() << testmesh::stlBytes({});
-    QTest::newRow("below the plate") << profile() << testmesh::stlBytes(testmesh::box(0, 0, -5, 10, 10, -1));
+    QTest::newRow("missing ini") << QByteArray() << cube << QByteArray();
+    QTest::newRow("open block") << QByteArray("startCode = \"\"\"\n;Start\n") << cube << QByteArray();
+    QTest::newRow("text for a number") << QByteArray("layerThickness = fine\n") << cube << QByteArray();
+    QTest::newRow("missing stl") << profile() << QByteArray() << QByteArray();
+    QTest::newRow("short stl") << profile() << QByteArray(40, 'x') << QByteArray();
+    QTest::newRow("truncated stl") << profile() << truncated << QByteArray();
+    QTest::newRow("count beyond file") << profile() << huge << QByteArray();
+    QTest::newRow("nan vertex") << profile() << nan << QByteArray();
+    QTest::newRow("no triangles") << profile() << testmesh::stlBytes({}) << QByteArray();
+    QTest::newRow("below the plate") << profile() << testmesh::stlBytes(testmesh::box(0, 0, -5, 10, 10, -1)) << QByteArray();
+    // The profile's plate is 145 mm square; its round one 100 mm across, whose square would hold the cube.
+    QTest::newRow("past the plate's edge") << profile() << testmesh::stlBytes(testmesh::box(70, 0, 0, 80, 10, 10))
+                                           << QByteArray("plate");
+    QTest::newRow("past the round plate") << profile("platformx=100000\nplatformy=0\n")
+                                          << testmesh::stlBytes(testmesh::box(38, 38, 0, 48, 48, 10)) << QByteArray("plate");
 }
 
 void TestEngineProcess::failures()
 {
     QFETCH(QByteArray, ini);
     QFETCH(QByteArray, stl);
+    QFETCH(QByteArray, says);
     const QString iniPath = dir_.filePath("bad.ini");
     const QString stlPath = dir_.filePath("bad.stl");
     const QString out = dir_.filePath("bad.BVT");
@@ -253,6 +260,7 @@ void TestEngineProcess::failures()
     QVERIFY(!QFile::exists(out + "0.tmp"));
     const QStringList lines = QString::fromLatin1(r.output).split('\n', Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines[0].contains(says), qPrintable(lines[0]));
     int stepTotal = 0;
     QCOMPARE(hostProgress(lines[0].trimmed(), stepTotal), -1);
     QCOMPARE(stepTotal, 0);

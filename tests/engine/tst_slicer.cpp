@@ -3,6 +3,7 @@
 #include "EngineSettings.h"
 #include "LayerPlanner.h"
 #include "LayerSlicer.h"
+#include "Plate.h"
 #include "StlMesh.h"
 
 #include <QtTest>
@@ -90,7 +91,9 @@ Sliced sliceAll(const QByteArray& ini, const QVector<testmesh::Tri>& tris)
         text += planner.writeRaftLayer(k).text;
     for (size_t i = 0; i < n; ++i) {
         text += planner.writeLayer(i).text;
-        out.support.push_back(planner.regions(i).support);
+        Paths support = planner.regions(i).support;
+        support.insert(support.end(), planner.regions(i).rods.begin(), planner.regions(i).rods.end());
+        out.support.push_back(support);
     }
     out.lines = QString::fromStdString(text).split('\n', Qt::SkipEmptyParts);
     return out;
@@ -156,8 +159,14 @@ private slots:
     void supportColumns();
     void settings_data();
     void settings();
+    void bridgeSupports_data();
+    void bridgeSupports();
     void engineSupports_data();
     void engineSupports();
+    void plate_data();
+    void plate();
+    void thinWalls_data();
+    void thinWalls();
     void raft();
     void zHop();
     void infillPatterns_data();
@@ -350,7 +359,7 @@ void TestSlicer::settings()
     QCOMPARE(QString::fromStdString(s.endCode.back()), QString("M25"));
 }
 
-void TestSlicer::engineSupports_data()
+void TestSlicer::bridgeSupports_data()
 {
     QTest::addColumn<double>("angle");
     QTest::addColumn<int>("type");
@@ -359,7 +368,7 @@ void TestSlicer::engineSupports_data()
     QTest::newRow("trees at 45") << 45.0 << 2;
 }
 
-void TestSlicer::engineSupports()
+void TestSlicer::bridgeSupports()
 {
     QFETCH(double, angle);
     QFETCH(int, type);
@@ -408,6 +417,164 @@ void TestSlicer::engineSupports()
         most = std::max(most, islands);
     }
     QVERIFY2(feet > 1 && feet < most, qPrintable(QString("%1 feet, %2 tips").arg(feet).arg(most)));
+}
+
+void TestSlicer::engineSupports_data()
+{
+    QTest::addColumn<double>("slope"); // of the underside from the vertical
+    QTest::addColumn<double>("angle");
+    QTest::addColumn<int>("type");
+    for (int type : {1, 2})
+        for (double slope : {30.0, 50.0, 75.0, 89.0})
+            for (double angle : {0.0, 45.0, 60.0})
+                QTest::addRow("%s, slope %g, angle %g", type == 1 ? "rods" : "trees", slope, angle)
+                    << slope << angle << type;
+}
+
+void TestSlicer::engineSupports()
+{
+    QFETCH(double, slope);
+    QFETCH(double, angle);
+    QFETCH(int, type);
+    // A column 4 mm wide whose side leans out from z = 3 mm over 10 mm, then stands straight.
+    const double foot = 4, reach = 10, z0 = 3, tanSlope = std::tan(slope * M_PI / 180);
+    const double z1 = z0 + reach / tanSlope;
+    QVector<testmesh::Tri> wedge = testmesh::box(0, -5, 0, foot, 5, z1 + 2);
+    wedge += testmesh::prismXZ({{float(foot - 0.5), float(z0 - 0.5 / tanSlope)}, {float(foot + reach), float(z1)},
+                                {float(foot + reach), float(z1 + 2)}, {float(foot - 0.5), float(z1 + 2)}},
+                               -5, 5);
+    const QByteArray ini = "layerThickness = 200\ninsetCount = 2\nsupportSpeed = 33\nsupportXYDistance = 700\n"
+                           "supportZDistanceTop = 400\nsupportReferLayerThickness = 400\nsupportTreeRadiusMax = 1500\n"
+                           "supportLineDistance = 2000\nsupportAngle = " + QByteArray::number(angle) +
+                           "\nsupportType = " + QByteArray::number(type) + "\n";
+    const Sliced sliced = sliceAll(ini, wedge);
+    auto edge = [&](double z) { return z <= z0 ? foot : std::min(foot + reach, foot + (z - z0) * tanSlope); };
+    auto slopeZ = [&](double x) { return z0 + (x - foot) / tanSlope; };
+
+    const std::vector<Extrusion> all = extrusions(sliced.lines);
+    std::set<std::pair<int, int>> reached; // 2 mm × 10/3 mm cells under the slope
+    double length = 0;
+    bool any = false, connected = false;
+    const Extrusion* last = nullptr;
+    for (const Extrusion& m : all) {
+        if (m.f != 33 * 60)
+            continue;
+        any = true;
+        connected = connected || (last && last->x1 == m.x0 && last->y1 == m.y0 && last->z == m.z);
+        last = &m;
+        const double len = std::hypot(m.x1 - m.x0, m.y1 - m.y0);
+        for (double f = 0; f <= 1; f += 0.5 / std::max(len, 0.5)) {
+            const double x = m.x0 + (m.x1 - m.x0) * f, y = m.y0 + (m.y1 - m.y0) * f;
+            // Never into the clearance: 0.7 mm from the model's edge at the layer's plane, plus half a line.
+            if (std::fabs(y) < 5)
+                QVERIFY2(x >= edge(m.z - 0.1) + 0.9 - 0.03,
+                         qPrintable(QString("x %1 at z %2, edge %3").arg(x).arg(m.z).arg(edge(m.z - 0.1))));
+            if (x > foot + 1 && x < foot + reach - 1 && std::fabs(y) < 5 && m.z < slopeZ(x))
+                reached.insert({int((x - foot - 1) / 2), int((y + 5) / (10.0 / 3))});
+        }
+        if (m.x1 > foot && m.x1 < foot + reach && std::fabs(m.y1) < 5)
+            length += len;
+    }
+    // Support under the slope exactly when it leans out more than the angle allows, and then
+    // under every part of it.
+    QCOMPARE(any, slope > angle);
+    if (!any)
+        return;
+    QCOMPARE(int(reached.size()), 12);
+    if (type != 1)
+        return;
+    // Rods are lines 2 mm apart, never loops: about a fifth of the area under the slope, less
+    // the XY distance, in every layer.
+    QVERIFY(!connected);
+    double asked = 0;
+    for (double z = 0.2; z < z1; z += 0.2)
+        asked += std::max(0.0, foot + reach - edge(z - 0.1) - 0.7) * 10 / 2.0;
+    QVERIFY2(length > asked / 2 && length < asked * 2, qPrintable(QString("%1 mm for %2 mm").arg(length).arg(asked)));
+}
+
+void TestSlicer::plate_data()
+{
+    QTest::addColumn<QByteArray>("plate");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<double>("edgeX"); // where the plate ends at y = 0
+    // Centred on the origin: 100 × 80 mm, and a round plate of 100 mm.
+    QTest::newRow("rectangle, trees") << QByteArray("platformx=100000\nplatformy=80000\n") << 2 << 50.0;
+    QTest::newRow("rectangle, rods") << QByteArray("platformx=100000\nplatformy=80000\n") << 1 << 50.0;
+    QTest::newRow("circle, trees") << QByteArray("platformx=100000\nplatformy=0\n") << 2 << 50.0;
+    QTest::newRow("circle, rods") << QByteArray("platformx=100000\nplatformy=0\n") << 1 << 50.0;
+}
+
+void TestSlicer::plate()
+{
+    QFETCH(QByteArray, plate);
+    QFETCH(int, type);
+    QFETCH(double, edgeX);
+    // A deck on a pillar, flush with the plate's edge: its raft and support would reach past it.
+    const float e = float(edgeX) - 0.3f; // inside the circle at the deck's corners too
+    QVector<testmesh::Tri> deck = testmesh::box(e - 16, -2, 0, e - 12, 2, 20);
+    deck += testmesh::box(e - 16, -2, 19.5, e, 2, 21);
+    const QByteArray ini = plate + "layerThickness = 200\nsupportAngle = 45\nsupportType = " + QByteArray::number(type) +
+                           "\nsupportTreeRadiusMax = 3000\nraftBaseThickness = 200\nraftInterfaceThickness = 175\n"
+                           "raftSurfaceThickness = 140\nraftMargin = 3000\nsupportSpeed = 33\n"
+                           // and a manual column of 2 mm under the deck's outer end
+                           "manualSupportEnable = 1\nmanualSupportPoints = \"\"\"\n" +
+                           QByteArray::number(qlonglong(std::lround((e - 0.2) * 1000))) + " 0 19000\n\"\"\"\n";
+    const bool round = plate.contains("platformy=0");
+    brev::EngineSettings s;
+    std::string error;
+    QVERIFY(s.loadIniText(ini.toStdString(), error) && s.resolve(error));
+    QVERIFY(brev::Plate(s).holds(meshOf(deck))); // flush is on the plate
+
+    const Sliced sliced = sliceAll(ini, deck);
+    double raftReach = 0;
+    bool support = false;
+    for (const Extrusion& m : extrusions(sliced.lines)) {
+        for (const auto& p : {std::make_pair(m.x0, m.y0), std::make_pair(m.x1, m.y1)}) {
+            const double past = round ? std::hypot(p.first, p.second) - edgeX
+                                      : std::max(std::fabs(p.first) - edgeX, std::fabs(p.second) - 40);
+            QVERIFY2(past <= 0.001, qPrintable(QString("%1 %2 layer %3").arg(p.first).arg(p.second).arg(m.layer)));
+        }
+        if (m.layer <= 2)
+            raftReach = std::max(raftReach, m.x1);
+        support = support || (m.f == 33 * 60 && m.x1 > e - 11);
+    }
+    // Cut at the edge, not shrunk or left out.
+    QVERIFY2(raftReach > edgeX - 1, qPrintable(QString::number(raftReach)));
+    QVERIFY(support);
+}
+
+void TestSlicer::thinWalls_data()
+{
+    QTest::addColumn<double>("wallMm");
+    QTest::addColumn<QByteArray>("minWidth");
+    QTest::addColumn<bool>("printed");
+    QTest::newRow("0.3 over 0.2") << 0.3 << QByteArray("200") << true;
+    QTest::newRow("0.15 under 0.2") << 0.15 << QByteArray("200") << false;
+    QTest::newRow("0.15 over 0.1") << 0.15 << QByteArray("100") << true;
+    QTest::newRow("0.3, no minimum: a line") << 0.3 << QByteArray() << false;
+    QTest::newRow("0.5 under 0.6") << 0.5 << QByteArray("600") << false;
+    QTest::newRow("0.5 over 0.4") << 0.5 << QByteArray("400") << true;
+}
+
+void TestSlicer::thinWalls()
+{
+    QFETCH(double, wallMm);
+    QFETCH(QByteArray, minWidth);
+    QFETCH(bool, printed);
+    QByteArray ini = "layerThickness = 200\ninsetCount = 2\nextrusionWidth = 400\n";
+    if (!minWidth.isEmpty())
+        ini += "insetminiwidth = " + minWidth + "\n";
+    const float h = float(wallMm / 2);
+    const Sliced sliced = sliceAll(ini, testmesh::box(-h, -10, 0, h, 10, 2));
+    double length = 0;
+    for (const Extrusion& m : extrusions(sliced.lines)) {
+        if (m.layer != 5)
+            continue;
+        QVERIFY(std::fabs(m.x0) <= h && std::fabs(m.x1) <= h);
+        length += std::hypot(m.x1 - m.x0, m.y1 - m.y0);
+    }
+    // Printed: a loop along the wall's middle, twice its length.
+    QVERIFY2(printed ? length > 2 * 19 && length < 2 * 20.5 : length == 0, qPrintable(QString::number(length)));
 }
 
 void TestSlicer::raft()

@@ -200,6 +200,7 @@ bool EngineSettings::resolve(std::string& error)
         && lengthUm("filamentDiameter", 1750, 100, 10000, filamentDiameterUm, error)
         && number("filamentFlow", 100.0, 1.0, 1000.0, filamentFlowPercent, error)
         && count("insetCount", 3, 0, 100, insetCount, error)
+        && lengthUm("insetminiwidth", extrusionWidthUm, 0, 100000, insetMinWidthUm, error)
         && count("upSkinCount", 5, 0, 10000, upSkinCount, error)
         && count("downSkinCount", upSkinCount, 0, 10000, downSkinCount, error)
         && lengthUm("skinLineSpacing", extrusionWidthUm, 10, 100000, skinLineSpacingUm, error)
@@ -239,7 +240,9 @@ bool EngineSettings::resolve(std::string& error)
         && number("raftSurfaceSpeed", supportSpeed, 0.1, 2000.0, raftSurfaceSpeed, error)
         && lengthUm("retractionZHop", 0, 0, 100000, retractionZHopUm, error)
         && lengthUm("posx", 0, -kMaxPlaneUm, kMaxPlaneUm, posxUm, error)
-        && lengthUm("posy", 0, -kMaxPlaneUm, kMaxPlaneUm, posyUm, error);
+        && lengthUm("posy", 0, -kMaxPlaneUm, kMaxPlaneUm, posyUm, error)
+        && lengthUm("platformx", 0, 0, kMaxPlaneUm, platformXUm, error)
+        && lengthUm("platformy", 0, 0, kMaxPlaneUm, platformYUm, error);
     if (!ok)
         return false;
     manualSupportEnable = d != 0;
@@ -248,8 +251,10 @@ bool EngineSettings::resolve(std::string& error)
         sparseInfillLineDistanceUm = extrusionWidthUm;
     if (skinLineSpacingUm < extrusionWidthUm / 2)
         skinLineSpacingUm = extrusionWidthUm / 2;
-    if (supportLineDistanceUm > 0 && supportLineDistanceUm < extrusionWidthUm)
+    if (supportLineDistanceUm < extrusionWidthUm)
         supportLineDistanceUm = extrusionWidthUm;
+    // Narrower stretches are the rounding noise of the outlines, not walls.
+    insetMinWidthUm = std::max<int64_t>(insetMinWidthUm, 20);
     // Steeper than this every layer would need support, and the lean would not be finite.
     if (supportAngle > 89)
         supportAngle = 89;

@@ -35,6 +35,8 @@ public:
     int64_t filamentDiameterUm = 1750;
     double filamentFlowPercent = 100.0;
     int insetCount = 3;
+    // A wall stretch narrower than this is not printed as an inset.
+    int64_t insetMinWidthUm = 400;
     int upSkinCount = 5;
     int downSkinCount = 5;
     int64_t skinLineSpacingUm = 400;
@@ -85,6 +87,10 @@ public:
 
     int64_t posxUm = 0;
     int64_t posyUm = 0;
+    // The plate, centred on (posx, posy): length and width, or its diameter with a width of 0.
+    // No plate is known while the length is 0.
+    int64_t platformXUm = 0;
+    int64_t platformYUm = 0;
 
     std::vector<std::string> startCode;
     std::vector<std::string> endCode;

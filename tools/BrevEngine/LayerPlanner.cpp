@@ -479,7 +479,7 @@ long long gapLayers(int64_t gapUm, int64_t referUm, int64_t layerUm)
 
 LayerPlanner::LayerPlanner(const EngineSettings& settings, const LayerHeights& heights,
                            const std::vector<Paths>& outlines)
-    : s_(settings), heights_(heights), outlines_(outlines), regions_(outlines.size())
+    : s_(settings), heights_(heights), outlines_(outlines), plate_(settings), regions_(outlines.size())
 {
     const bool engineSupport = s_.supportAngle >= 0;
     if (engineSupport) {
@@ -525,11 +525,33 @@ void LayerPlanner::makeInsets(size_t layer)
     const Paths& outline = outlines_[layer];
     LayerRegions& r = regions_[layer];
     const double w = double(s_.extrusionWidthUm);
+    const double minWidth = double(s_.insetMinWidthUm);
+    // Stretches narrower than the minimum width are left out of every inset; one line wide
+    // and more, an inset at half a line never reaches them anyway.
+    const Paths opened = minWidth > w ? offsetPaths(offsetPaths(outline, -minWidth / 2), minWidth / 2) : Paths();
+    const Paths& walls = minWidth > w ? opened : outline;
     for (int k = 0; k < s_.insetCount; ++k) {
-        Paths inset = offsetPaths(outline, -(w / 2 + k * w));
+        Paths inset = offsetPaths(walls, -(w / 2 + k * w));
         if (inset.empty())
             break;
         r.insets.push_back(std::move(inset));
+    }
+    if (s_.insetCount > 0 && minWidth < w) {
+        // A stretch narrower than a line but not than the minimum gets a loop along its middle.
+        const Paths rest = clip(outline, offsetPaths(r.insets.empty() ? Paths() : r.insets[0], w / 2 + 2),
+                                ClipperLib::ctDifference);
+        Paths thin = offsetPaths(rest, -minWidth / 2);
+        thin.erase(std::remove_if(thin.begin(), thin.end(),
+                                  [&](const Path& p) {
+                                      const IntRect b = boundsOf(p);
+                                      return double(b.right - b.left) + double(b.bottom - b.top) < w;
+                                  }),
+                   thin.end());
+        if (!thin.empty()) {
+            if (r.insets.empty())
+                r.insets.emplace_back();
+            r.insets[0].insert(r.insets[0].end(), thin.begin(), thin.end());
+        }
     }
     r.inner = offsetPaths(outline, s_.insetCount > 0 ? -w * s_.insetCount : -w / 2);
 }
@@ -562,19 +584,45 @@ void LayerPlanner::makeSkin(size_t layer)
 }
 
 
+// The part of a layer that hangs over the layer below on a downward surface steeper than the
+// support angle (from the vertical), the whole step from the edge below out to its own edge.
+Paths LayerPlanner::overhangAt(size_t j) const
+{
+    Paths band = clip(outlines_[j], outlines_[j - 1], ClipperLib::ctDifference);
+    if (band.empty())
+        return band;
+    // Widened a little within the layer, so the steps of one slope overlap and join into one
+    // area rather than slivers split by the rounding of the outlines.
+    band = clip(offsetPaths(band, 40.0), outlines_[j], ClipperLib::ctIntersection);
+    const double tanAngle = std::tan(s_.supportAngle * kPi / 180.0);
+    // Steepness is measured over one layer, which finds ledges, and over up to a millimetre,
+    // which tells a slope a little steeper than the angle from one a little less steep: over a
+    // single layer their difference is thinner than the rounding of the outlines.
+    const double spanUm = std::min(1000.0, tanAngle > 0 ? 2000.0 / tanAngle : 1000.0);
+    size_t far = j - 1;
+    while (far > 0 && double(heights_.printZUm[j] - heights_.printZUm[far]) < spanUm)
+        --far;
+    Paths grown;
+    const size_t refs[2] = {j - 1, far};
+    for (size_t n = 0; n < (far == j - 1 ? 1u : 2u); ++n) {
+        const size_t below = refs[n];
+        const double reach = double(heights_.printZUm[j] - heights_.printZUm[below]) * tanAngle;
+        Paths out = clip(outlines_[j], offsetPaths(outlines_[below], reach), ClipperLib::ctDifference);
+        // A thin opening drops the rounding slivers of walls that stand straight.
+        out = offsetPaths(offsetPaths(out, -25.0), 25.0);
+        // Back to the edge of the layer below: what was found is the outer part of the step.
+        out = offsetPaths(out, reach + 50.0);
+        grown.insert(grown.end(), out.begin(), out.end());
+    }
+    return clip(band, grown, ClipperLib::ctIntersection);
+}
+
 void LayerPlanner::makeSupport(size_t layer)
 {
     if (!clearance_.empty()) {
         clearance_[layer] = offsetPaths(outlines_[layer], double(s_.supportXYDistanceUm));
-        if (layer > 0) {
-            // What reaches farther out than the angle allows over the layer below. A thin
-            // opening drops the slivers where walls stand straight.
-            const double t = double(heights_.printZUm[layer] - heights_.printZUm[layer - 1]);
-            const double reach = t * std::tan(s_.supportAngle * kPi / 180.0);
-            Paths out = clip(outlines_[layer], offsetPaths(outlines_[layer - 1], reach),
-                             ClipperLib::ctDifference);
-            overhang_[layer] = offsetPaths(offsetPaths(out, -25.0), 25.0);
-        }
+        if (layer > 0)
+            overhang_[layer] = overhangAt(layer);
     }
 
     if (!s_.manualSupportEnable || s_.supportPoints.empty())
@@ -604,7 +652,8 @@ void LayerPlanner::spreadSupport()
     if (carried_.empty())
         return;
     // From the top down: what the layers above need, less where the model stands in the way
-    // (support that meets the model ends on it).
+    // (support that meets the model ends on it). Beside the model, within the XY distance, it
+    // only skips the layer: lower down the model may have drawn back.
     const long long L = static_cast<long long>(regions_.size());
     const long long topGap = gapLayers(s_.supportZDistanceTopUm, s_.supportReferLayerThicknessUm,
                                        s_.layerThicknessUm);
@@ -616,8 +665,8 @@ void LayerPlanner::spreadSupport()
             need = unionOf(need);
         }
         if (!need.empty())
-            need = clip(need, clearance_[size_t(i)], ClipperLib::ctDifference);
-        carried_[size_t(i)] = need;
+            need = clip(need, outlines_[size_t(i)], ClipperLib::ctDifference);
+        carried_[size_t(i)] = clip(need, clearance_[size_t(i)], ClipperLib::ctDifference);
     }
     if (s_.supportType == 2)
         growTrees();
@@ -775,13 +824,9 @@ void LayerPlanner::shapeSupport(size_t layer)
     };
     Paths& support = regions_[layer].support;
     if (s_.supportType != 2) {
-        Paths area = leaveBottomGap(carried_[layer]);
-        if (support.empty()) {
-            support = std::move(area);
-        } else if (!area.empty()) {
-            support.insert(support.end(), area.begin(), area.end());
-            support = unionOf(support);
-        }
+        // Manual columns keep their own walls; the rods fill around them.
+        regions_[layer].rods = plate_.clipped(clip(leaveBottomGap(carried_[layer]), support, ClipperLib::ctDifference));
+        support = plate_.clipped(support);
         return;
     }
     // Branches do not touch one another (touching ones were merged), so only those near the
@@ -804,12 +849,15 @@ void LayerPlanner::shapeSupport(size_t layer)
             close = close || (b.left <= o.right && o.left <= b.right && b.top <= o.bottom && o.top <= b.bottom);
         (close ? near : support).push_back(std::move(c));
     }
-    if (near.empty())
+    if (near.empty()) {
+        support = plate_.clipped(support);
         return;
+    }
     near = leaveBottomGap(clip(near, clearance_[layer], ClipperLib::ctDifference));
     if (columns > 0)
         near = clip(near, Paths(support.begin(), support.begin() + long(columns)), ClipperLib::ctDifference);
     support.insert(support.end(), near.begin(), near.end());
+    support = plate_.clipped(support);
 }
 
 void LayerPlanner::dropSmallAreas(size_t layer)
@@ -819,6 +867,7 @@ void LayerPlanner::dropSmallAreas(size_t layer)
     dropSmall(r.skin, w * w);
     dropSmall(r.sparse, w * w);
     dropSmall(r.support, w * w);
+    dropSmall(r.rods, w * w);
 }
 
 void LayerPlanner::planRaft()
@@ -827,7 +876,8 @@ void LayerPlanner::planRaft()
         return;
     Paths foot = outlines_[0];
     foot.insert(foot.end(), regions_[0].support.begin(), regions_[0].support.end());
-    raftArea_ = offsetPaths(unionOf(foot), double(s_.raftMarginUm));
+    foot.insert(foot.end(), regions_[0].rods.begin(), regions_[0].rods.end());
+    raftArea_ = plate_.clipped(offsetPaths(unionOf(foot), double(s_.raftMarginUm)));
 }
 
 double LayerPlanner::eScale(int64_t thicknessUm) const
@@ -902,10 +952,12 @@ LayerCode LayerPlanner::writeLayer(size_t layer) const
         walls();
     if (!r.support.empty()) {
         writeLoops(mw, insetIslands(r.support, -w / 2), speed(s_.supportSpeed));
-        if (s_.supportLineDistanceUm > 0)
-            writeLines(mw, fillLines(insetIslands(r.support, -w), s_.supportLineDistanceUm, odd ? 90 : 0),
-                       speed(s_.supportSpeed));
+        writeLines(mw, fillLines(insetIslands(r.support, -w), s_.supportLineDistanceUm, odd ? 90 : 0),
+                   speed(s_.supportSpeed));
     }
+    if (!r.rods.empty())
+        writeLines(mw, fillLines(insetIslands(r.rods, -w / 2), s_.supportLineDistanceUm, odd ? 90 : 0),
+                   speed(s_.supportSpeed));
     if (!wallsFirst)
         walls();
     const double overlap = w * s_.infillOverlapPercent / 100.0;

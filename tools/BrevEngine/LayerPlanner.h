@@ -2,6 +2,7 @@
 
 #include "EngineSettings.h"
 #include "LayerSlicer.h"
+#include "Plate.h"
 
 #include <polyclipping/clipper.hpp>
 
@@ -16,7 +17,8 @@ struct LayerRegions {
     ClipperLib::Paths inner;                // inside the last perimeter
     ClipperLib::Paths skin;                 // solid top and bottom
     ClipperLib::Paths sparse;               // sparse infill
-    ClipperLib::Paths support;              // engine support and manual columns
+    ClipperLib::Paths support;              // tree branches and manual columns
+    ClipperLib::Paths rods;                 // column support: filled with lines only
 };
 
 // One branch of tree support where it crosses a layer: centre and radius, micrometres.
@@ -65,11 +67,13 @@ private:
         double speed;
     };
     void growTrees();
+    ClipperLib::Paths overhangAt(size_t layer) const;
     double eScale(int64_t thicknessUm) const;
 
     const EngineSettings& s_;
     const LayerHeights& heights_;
     const std::vector<ClipperLib::Paths>& outlines_;
+    const Plate plate_;
     std::vector<LayerRegions> regions_;
     std::vector<ClipperLib::Paths> clearance_; // the model grown by the XY distance
     std::vector<ClipperLib::Paths> overhang_;  // what hangs out too far over the layer below

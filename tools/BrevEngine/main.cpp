@@ -5,6 +5,7 @@
 #include "LayerPlanner.h"
 #include "LayerSlicer.h"
 #include "Parallel.h"
+#include "Plate.h"
 #include "Progress.h"
 #include "StlMesh.h"
 
@@ -16,7 +17,7 @@
 namespace {
 
 enum ExitCode { Ok = 0, BadArguments = 1, BadIni = 2, BadStl = 3, EmptyMesh = 4, WriteFailed = 5,
-                OutOfMemory = 6 };
+                OutOfMemory = 6, OffPlate = 7 };
 
 // One line on stderr. The host reads stderr with stdout and splits progress lines on ':',
 // so the reason carries no colon that could make it look like one.
@@ -84,6 +85,12 @@ int run(int argc, char** argv)
         return fail(BadStl, error);
     if (mesh.triangles.empty())
         return fail(EmptyMesh, "the mesh is empty");
+    const brev::Plate plate(settings);
+    if (!plate.holds(mesh)) {
+        char mm[32];
+        std::snprintf(mm, sizeof mm, "%.2f", plate.reachPastUm(mesh) / 1000.0);
+        return fail(OffPlate, std::string("the model reaches ") + mm + " mm past the edge of the plate");
+    }
 
     const brev::LayerHeights heights = brev::LayerHeights::forMesh(
         mesh.maxZUm, settings.initialLayerThicknessUm, settings.layerThicknessUm);
