@@ -77,9 +77,6 @@ bool XmlTagScanner::fill()
         atEnd = true;
         return false;
     }
-    // A UTF-8 byte order mark may open the document.
-    if (consumed == 0 && end == 0 && n >= 3 && std::memcmp(buffer.data(), "\xEF\xBB\xBF", 3) == 0)
-        pos = 3;
     consumed += n;
     end += size_t(n);
     return true;
@@ -115,6 +112,13 @@ XmlTagScanner::Event XmlTagScanner::next()
         rootClosed = open.empty();
         takeLocalName();
         return Event::End;
+    }
+    if (consumed == 0) {
+        // A UTF-8 byte order mark may open the document.
+        while (end - pos < 3 && fill()) {
+        }
+        if (end - pos >= 3 && std::memcmp(buffer.data() + pos, "\xEF\xBB\xBF", 3) == 0)
+            pos += 3;
     }
     for (;;) {
         if (pos == end && !fill()) {
