@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
 
 #include <cmath>
@@ -240,6 +241,9 @@ private slots:
         ThreeMFReader::setMemoryBudgetForTests(0);
         QVERIFY(out.empty());
         QCOMPARE(rw.failureReason, reason);
+        QTranslator zh;
+        QVERIFY(zh.load(QStringLiteral(":/brevant_zh.qm")));
+        QVERIFY2(!zh.translate("ThreeMFReader", reason.toUtf8().constData()).isEmpty(), "no Chinese text");
     }
 
     void units_data()
