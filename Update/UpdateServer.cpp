@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+#include "FileRW/SafeFileName.h"
+
 namespace UpdateServer {
 
 QString baseUrl()
@@ -64,9 +66,7 @@ QString attachmentName(const QNetworkReply* reply, const QString& fallback)
     // A name with folders in it ("../x", "C:\x") keeps its last part only.
     name.replace('\\', '/');
     name = name.section('/', -1);
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QChar(0)))
-        return fallback;
-    return name;
+    return isSafeFileName(name) ? name : fallback;
 }
 
 bool writeWholeFile(const QString& path, const QByteArray& bytes)
