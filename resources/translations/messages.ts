@@ -435,5 +435,13 @@
         <source>The relief would need more than %1 million points.</source>
         <translation>浮雕需要超过 %1 百万个点。</translation>
     </message>
+    <message>
+        <source>The picture cannot be read.</source>
+        <translation>无法读取该图片。</translation>
+    </message>
+    <message>
+        <source>Pictures of more than %1 million pixels can be opened as PNG (not interlaced) or JPEG only.</source>
+        <translation>超过 %1 百万像素的图片只能以 PNG（非隔行）或 JPEG 格式打开。</translation>
+    </message>
 </context>
 </TS>
