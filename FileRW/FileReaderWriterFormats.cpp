@@ -53,6 +53,7 @@ bool FileReaderWriter::load3mf(const QString& path, std::vector<LoadedModel>& ou
         for (MeshData* m : meshes)
             delete m;
         out.clear();
+        failureReason = ThreeMFReader::outOfMemoryReason();
         QLOG_INFO() << "FileRW\\FileReaderWriter@" << __LINE__ << "out of memory loading" << path;
         return false;
     }

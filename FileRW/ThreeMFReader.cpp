@@ -1,9 +1,8 @@
 #include "FileRW/ThreeMFReader.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
-#include <QXmlStreamReader>
 
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <new>
@@ -13,12 +12,29 @@
 #include <quazip.h>
 #include <quazipfile.h>
 
+#include "FileRW/XmlTagScanner.h"
 #include "app/QsLog.h"
 #include "scene/MeshData.h"
 
 namespace {
 constexpr int kMaxDepth = 64; // components nest a few levels in real files
 constexpr qint64 kSaturated = qint64(1) << 60;
+std::atomic<qint64> g_budgetForTests{0};
+
+// What the user is told, by cause (translated when shown).
+const char* const kNotZip = QT_TRANSLATE_NOOP("ThreeMFReader", "The file is not a 3MF archive.");
+const char* const kNoModel = QT_TRANSLATE_NOOP("ThreeMFReader", "The archive holds no 3D model.");
+const char* const kDamaged = QT_TRANSLATE_NOOP("ThreeMFReader", "The archive is damaged.");
+const char* const kNotXml = QT_TRANSLATE_NOOP("ThreeMFReader", "The 3D model is not well-formed XML.");
+const char* const kBadIndex =
+    QT_TRANSLATE_NOOP("ThreeMFReader", "A triangle of the model refers to a vertex that does not exist.");
+const char* const kBadNumber =
+    QT_TRANSLATE_NOOP("ThreeMFReader", "The model holds a coordinate or transform that cannot be used.");
+const char* const kComponents =
+    QT_TRANSLATE_NOOP("ThreeMFReader", "The model's components refer to each other in a loop or nest too deeply.");
+const char* const kNothingPlaced = QT_TRANSLATE_NOOP("ThreeMFReader", "The model places no mesh with triangles.");
+const char* const kTooLarge = QT_TRANSLATE_NOOP("ThreeMFReader", "The model is too large for this computer.");
+const char* const kNoMemory = QT_TRANSLATE_NOOP("ThreeMFReader", "There is not enough memory to load the model.");
 
 qint64 saturatedAdd(qint64 a, qint64 b)
 {
@@ -26,44 +42,88 @@ qint64 saturatedAdd(qint64 a, qint64 b)
 }
 
 // Millimetres per unit; millimetres when the unit is missing or unknown.
-double unitInMm(const QStringRef& unit)
+double unitInMm(std::string_view unit)
 {
-    static const std::pair<const char*, double> units[] = {
+    static const std::pair<std::string_view, double> units[] = {
         {"micron", 0.001}, {"millimeter", 1.0}, {"centimeter", 10.0}, {"inch", 25.4}, {"foot", 304.8}, {"meter", 1000.0}};
     for (const auto& u : units)
-        if (unit == QLatin1String(u.first))
+        if (unit == u.first)
             return u.second;
     return 1.0;
 }
 
-// A coordinate as the file gives it: not a number reads as 0, rounded to single precision.
-bool readFloat(const QXmlStreamAttributes& a, QLatin1String name, float& out)
+// A number's text without surrounding blanks or a leading '+', which from_chars does not take.
+std::string_view numberText(std::string_view v)
 {
-    bool ok = false;
-    const double d = a.value(name).toDouble(&ok);
-    out = ok ? float(d) : 0.0f;
+    while (!v.empty() && (v.front() == ' ' || v.front() == '\t' || v.front() == '\n' || v.front() == '\r'))
+        v.remove_prefix(1);
+    while (!v.empty() && (v.back() == ' ' || v.back() == '\t' || v.back() == '\n' || v.back() == '\r'))
+        v.remove_suffix(1);
+    if (v.size() > 1 && v.front() == '+' && v[1] != '-')
+        v.remove_prefix(1);
+    return v;
+}
+
+// A coordinate as the file gives it: not a number reads as 0, rounded to single precision.
+bool readFloat(const XmlTagScanner& x, std::string_view name, float& out)
+{
+    double d = 0.0;
+    std::string_view v;
+    if (x.attribute(name, v)) {
+        v = numberText(v);
+        const auto r = std::from_chars(v.data(), v.data() + v.size(), d);
+        if (r.ec == std::errc::result_out_of_range)
+            return false;
+        if (r.ec != std::errc() || r.ptr != v.data() + v.size())
+            d = 0.0;
+    }
+    out = float(d);
     return std::isfinite(out);
 }
 
 // A vertex index; -1 stands for anything outside 0..INT32_MAX, refused once the count is known.
-int32_t readIndex(const QXmlStreamAttributes& a, QLatin1String name)
+int32_t readIndex(const XmlTagScanner& x, std::string_view name)
 {
-    bool ok = false;
-    const qint64 v = a.value(name).toLongLong(&ok, 10);
-    if (!ok)
+    std::string_view v;
+    if (!x.attribute(name, v))
         return 0;
-    return v < 0 || v > INT32_MAX ? -1 : int32_t(v);
+    v = numberText(v);
+    long long n = 0;
+    const auto r = std::from_chars(v.data(), v.data() + v.size(), n);
+    if (r.ec == std::errc::result_out_of_range)
+        return -1;
+    if (r.ec != std::errc() || r.ptr != v.data() + v.size())
+        return 0;
+    return n < 0 || n > INT32_MAX ? -1 : int32_t(n);
+}
+
+QString text(const XmlTagScanner& x, std::string_view name)
+{
+    std::string_view v;
+    return x.attribute(name, v) ? QString::fromUtf8(v.data(), int(v.size())) : QString();
 }
 } // namespace
 
 ThreeMFReader::ThreeMFReader() = default;
 ThreeMFReader::~ThreeMFReader() = default;
 
-bool ThreeMFReader::fail(const QString& why)
+bool ThreeMFReader::fail(const char* user, const QString& why)
 {
-    if (error.isEmpty())
+    if (error.isEmpty()) {
         error = why;
+        userText = user;
+    }
     return false;
+}
+
+QString ThreeMFReader::outOfMemoryReason()
+{
+    return QCoreApplication::translate("ThreeMFReader", kNoMemory);
+}
+
+QString ThreeMFReader::userReason() const
+{
+    return userText ? QCoreApplication::translate("ThreeMFReader", userText) : QString();
 }
 
 ThreeMFReader::Matrix ThreeMFReader::identity()
@@ -115,9 +175,11 @@ bool ThreeMFReader::parseTransform(const QString& text, Matrix& out)
 bool ThreeMFReader::open(const QString& path, std::atomic<int>* progress, const std::atomic<bool>* cancelled)
 {
     error.clear();
+    userText = nullptr;
+    cancel = cancelled;
     QuaZip zip(path);
     if (!zip.open(QuaZip::mdUnzip))
-        return fail(QStringLiteral("not a zip archive"));
+        return fail(kNotZip, QStringLiteral("not a zip archive"));
     bool found = false;
     for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
         if (zip.getCurrentFileName().contains(QLatin1String("3D/3dmodel.model"))) {
@@ -126,166 +188,173 @@ bool ThreeMFReader::open(const QString& path, std::atomic<int>* progress, const 
         }
     }
     if (!found)
-        return fail(QStringLiteral("no model part"));
+        return fail(kNoModel, QStringLiteral("no model part"));
     QuaZipFileInfo64 info;
-    if (!zip.getCurrentFileInfo(&info) || info.uncompressedSize > quint64(kMaxModelBytes))
-        return fail(QStringLiteral("model part too large"));
-
+    if (!zip.getCurrentFileInfo(&info))
+        return fail(kDamaged, QStringLiteral("model part unreadable"));
     QuaZipFile part(&zip);
     if (!part.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("model part unreadable"));
-    QByteArray xml;
-    xml.reserve(int(info.uncompressedSize));
-    constexpr qint64 kChunk = 1 << 20;
-    for (;;) {
-        if (cancelled && cancelled->load(std::memory_order_relaxed))
-            return fail(QStringLiteral("cancelled"));
-        const QByteArray chunk = part.read(kChunk);
-        if (chunk.isEmpty())
-            break;
-        // The header's size is a claim; the data decides.
-        if (qint64(xml.size()) + chunk.size() > kMaxModelBytes)
-            return fail(QStringLiteral("model part too large"));
-        xml += chunk;
-        if (progress && info.uncompressedSize > 0)
-            *progress = int(std::min<qint64>(xml.size(), qint64(info.uncompressedSize)) * 2000 / qint64(info.uncompressedSize));
-    }
+        return fail(kDamaged, QStringLiteral("model part unreadable"));
+    // Parsed as it is inflated, so the part's size is bounded by what it holds, not by a cap.
+    const bool parsed = parse(part, qint64(info.uncompressedSize), progress);
     const bool readError = part.getZipError() != UNZ_OK;
     part.close();
     if (readError || part.getZipError() != UNZ_OK)
-        return fail(QStringLiteral("model part damaged"));
-    if (!parseModel(xml, cancelled))
+        return fail(kDamaged, QStringLiteral("model part damaged"));
+    if (!parsed)
         return false;
     if (progress)
         *progress = 5000;
     return true;
 }
 
-bool ThreeMFReader::parseModel(const QByteArray& xml, const std::atomic<bool>* cancelled)
+bool ThreeMFReader::parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int>* progress)
 {
     objects.clear();
     byId.clear();
     items.clear();
-    producedVertices = 0;
     expansions = 0;
-    cancel = cancelled;
-    qint64 elements = 0;
-    // Looked at every few thousand elements: a few milliseconds of parsing.
-    auto stopped = [&] { return (++elements & 0xfff) == 0 && cancel && cancel->load(std::memory_order_relaxed); };
 
-    // Read through a device, so that the text is decoded as parsing goes rather than all at once.
-    QBuffer source;
-    source.setData(xml);
-    source.open(QIODevice::ReadOnly);
-    QXmlStreamReader x(&source);
-    if (!x.readNextStartElement() || x.name() != QLatin1String("model"))
-        return fail(QStringLiteral("no model root"));
-    unit = unitInMm(x.attributes().value(QLatin1String("unit")));
+    // Where each open element stands; an element the reader does not use is passed over whole.
+    enum class In { Skip, Model, Resources, Object, Mesh, Vertices, Triangles, Components, Build };
+    std::vector<In> path;
+    bool sawResources = false, sawBuild = false, sawMesh = false, sawComponents = false;
+    bool sawVertices = false, sawTriangles = false;
+    Object obj;
+    QString objId;
+    // What the stored meshes will cost placed once: refused as they grow past the budget.
+    const qint64 budget = memoryBudget();
+    qint64 storedCost = 0;
+    qint64 nextLook = 0;
 
-    qint64 storedVertices = 0;
-    bool sawResources = false, sawBuild = false;
-    while (x.readNextStartElement()) {
-        if (x.name() == QLatin1String("resources") && !sawResources) {
-            sawResources = true;
-            while (x.readNextStartElement()) {
-                if (x.name() != QLatin1String("object")) {
-                    x.skipCurrentElement();
-                    continue;
-                }
-                Object obj;
-                const QString id = x.attributes().value(QLatin1String("id")).toString();
-                bool sawMesh = false, sawComponents = false;
-                while (x.readNextStartElement()) {
-                    if (x.name() == QLatin1String("mesh") && !sawMesh) {
-                        sawMesh = true;
-                        bool sawVertices = false, sawTriangles = false;
-                        std::vector<std::array<int32_t, 3>> rawTriangles;
-                        while (x.readNextStartElement()) {
-                            if (x.name() == QLatin1String("vertices") && !sawVertices) {
-                                sawVertices = true;
-                                while (x.readNextStartElement()) {
-                                    if (stopped())
-                                        return fail(QStringLiteral("cancelled"));
-                                    if (x.name() == QLatin1String("vertex")) {
-                                        const QXmlStreamAttributes a = x.attributes();
-                                        float v[3];
-                                        if (!readFloat(a, QLatin1String("x"), v[0]) || !readFloat(a, QLatin1String("y"), v[1])
-                                            || !readFloat(a, QLatin1String("z"), v[2]))
-                                            return fail(QStringLiteral("vertex not finite"));
-                                        if (++storedVertices > kMaxTotalVertices)
-                                            return fail(QStringLiteral("too many vertices"));
-                                        obj.vertices.insert(obj.vertices.end(), v, v + 3);
-                                    }
-                                    x.skipCurrentElement();
-                                }
-                            } else if (x.name() == QLatin1String("triangles") && !sawTriangles) {
-                                sawTriangles = true;
-                                while (x.readNextStartElement()) {
-                                    if (stopped())
-                                        return fail(QStringLiteral("cancelled"));
-                                    if (x.name() == QLatin1String("triangle")) {
-                                        const QXmlStreamAttributes a = x.attributes();
-                                        rawTriangles.push_back({readIndex(a, QLatin1String("v1")), readIndex(a, QLatin1String("v2")),
-                                                                readIndex(a, QLatin1String("v3"))});
-                                    }
-                                    x.skipCurrentElement();
-                                }
-                            } else {
-                                x.skipCurrentElement();
-                            }
-                        }
-                        const qint64 n = qint64(obj.vertices.size() / 3);
-                        for (const auto& t : rawTriangles)
-                            for (int32_t v : t)
-                                if (v < 0 || v >= n)
-                                    return fail(QStringLiteral("triangle index out of range"));
-                        obj.triangles.swap(rawTriangles);
-                    } else if (x.name() == QLatin1String("components")) {
-                        obj.hasComponents = true;
-                        if (sawComponents) {
-                            x.skipCurrentElement();
-                            continue;
-                        }
-                        sawComponents = true;
-                        while (x.readNextStartElement()) {
-                            if (stopped())
-                                return fail(QStringLiteral("cancelled"));
-                            if (x.name() == QLatin1String("component")) {
-                                const QXmlStreamAttributes a = x.attributes();
-                                Component c{a.value(QLatin1String("objectid")).toString(), identity()};
-                                if (a.hasAttribute(QLatin1String("transform"))
-                                    && !parseTransform(a.value(QLatin1String("transform")).toString(), c.transform))
-                                    return fail(QStringLiteral("bad component transform"));
-                                obj.components.push_back(c);
-                            }
-                            x.skipCurrentElement();
-                        }
-                    } else {
-                        x.skipCurrentElement();
-                    }
-                }
-                byId[id].push_back(int(objects.size()));
+    XmlTagScanner x(part);
+    for (;;) {
+        const XmlTagScanner::Event ev = x.next();
+        if (ev == XmlTagScanner::Event::Done)
+            break;
+        if (ev == XmlTagScanner::Event::Error) {
+            if (part.getZipError() != UNZ_OK)
+                return fail(kDamaged, QStringLiteral("model part damaged"));
+            return fail(kNotXml, QStringLiteral("XML error: %1").arg(x.errorString()));
+        }
+        if (x.bytesRead() >= nextLook) {
+            nextLook = x.bytesRead() + (1 << 20);
+            if (cancel && cancel->load(std::memory_order_relaxed))
+                return fail(nullptr, QStringLiteral("cancelled"));
+            if (progress && declaredSize > 0)
+                *progress = int(std::min(x.bytesRead(), declaredSize) * 5000 / declaredSize);
+        }
+        if (ev == XmlTagScanner::Event::End) {
+            const In closed = path.back();
+            path.pop_back();
+            if (closed == In::Mesh) {
+                const qint64 n = qint64(obj.vertices.size() / 3);
+                for (const auto& t : obj.triangles)
+                    for (int32_t v : t)
+                        if (v < 0 || v >= n)
+                            return fail(kBadIndex, QStringLiteral("triangle index out of range"));
+            } else if (closed == In::Object) {
+                byId[objId].push_back(int(objects.size()));
                 objects.push_back(std::move(obj));
             }
-        } else if (x.name() == QLatin1String("build") && !sawBuild) {
-            sawBuild = true;
-            while (x.readNextStartElement()) {
-                if (x.name() == QLatin1String("item")) {
-                    const QXmlStreamAttributes a = x.attributes();
-                    Item item{a.value(QLatin1String("objectid")).toString(), identity()};
-                    if (a.hasAttribute(QLatin1String("transform"))
-                        && !parseTransform(a.value(QLatin1String("transform")).toString(), item.transform))
-                        return fail(QStringLiteral("bad item transform"));
-                    items.push_back(item);
-                }
-                x.skipCurrentElement();
-            }
-        } else {
-            x.skipCurrentElement();
+            continue;
         }
+        const std::string_view name = x.name();
+        In next = In::Skip;
+        switch (path.empty() ? In::Skip : path.back()) {
+        case In::Skip:
+            if (path.empty()) {
+                if (name != "model")
+                    return fail(kNoModel, QStringLiteral("no model root"));
+                std::string_view unitText;
+                unit = x.attribute("unit", unitText) ? unitInMm(unitText) : 1.0;
+                next = In::Model;
+            }
+            break;
+        case In::Model:
+            if (name == "resources" && !sawResources) {
+                sawResources = true;
+                next = In::Resources;
+            } else if (name == "build" && !sawBuild) {
+                sawBuild = true;
+                next = In::Build;
+            }
+            break;
+        case In::Resources:
+            if (name == "object") {
+                obj = Object();
+                objId = text(x, "id");
+                sawMesh = sawComponents = false;
+                next = In::Object;
+            }
+            break;
+        case In::Object:
+            if (name == "mesh" && !sawMesh) {
+                sawMesh = true;
+                sawVertices = sawTriangles = false;
+                next = In::Mesh;
+            } else if (name == "components") {
+                obj.hasComponents = true;
+                if (!sawComponents) {
+                    sawComponents = true;
+                    next = In::Components;
+                }
+            }
+            break;
+        case In::Mesh:
+            if (name == "vertices" && !sawVertices) {
+                sawVertices = true;
+                next = In::Vertices;
+            } else if (name == "triangles" && !sawTriangles) {
+                sawTriangles = true;
+                next = In::Triangles;
+            }
+            break;
+        case In::Vertices:
+            if (name == "vertex") {
+                float v[3];
+                if (!readFloat(x, "x", v[0]) || !readFloat(x, "y", v[1]) || !readFloat(x, "z", v[2]))
+                    return fail(kBadNumber, QStringLiteral("vertex not finite"));
+                storedCost += kBytesPerVertex;
+                if (storedCost > budget || obj.vertices.size() / 3 >= size_t(INT32_MAX))
+                    return fail(kTooLarge, QStringLiteral("model too large: its meshes need more than the %1 MB "
+                                                          "this computer can spare").arg(budget >> 20));
+                obj.vertices.insert(obj.vertices.end(), v, v + 3);
+            }
+            break;
+        case In::Triangles:
+            if (name == "triangle") {
+                storedCost += kBytesPerFace;
+                if (storedCost > budget)
+                    return fail(kTooLarge, QStringLiteral("model too large: its meshes need more than the %1 MB "
+                                                          "this computer can spare").arg(budget >> 20));
+                obj.triangles.push_back({readIndex(x, "v1"), readIndex(x, "v2"), readIndex(x, "v3")});
+            }
+            break;
+        case In::Components:
+            if (name == "component") {
+                Component c{text(x, "objectid"), identity()};
+                std::string_view t;
+                if (x.attribute("transform", t) && !parseTransform(QString::fromUtf8(t.data(), int(t.size())), c.transform))
+                    return fail(kBadNumber, QStringLiteral("bad component transform"));
+                obj.components.push_back(c);
+            }
+            break;
+        case In::Build:
+            if (name == "item") {
+                Item item{text(x, "objectid"), identity()};
+                std::string_view t;
+                if (x.attribute("transform", t) && !parseTransform(QString::fromUtf8(t.data(), int(t.size())), item.transform))
+                    return fail(kBadNumber, QStringLiteral("bad item transform"));
+                items.push_back(item);
+            }
+            break;
+        }
+        path.push_back(next);
     }
-    if (x.hasError())
-        return fail(QStringLiteral("XML error: %1").arg(x.errorString()));
+    // The header's size is a claim: a part that does not match it is damaged.
+    if (declaredSize != x.bytesRead())
+        return fail(kDamaged, QStringLiteral("model part holds %1 bytes, its header says %2").arg(x.bytesRead()).arg(declaredSize));
     return true;
 }
 
@@ -293,12 +362,12 @@ bool ThreeMFReader::readObject(const QString& id, const Matrix& m, std::vector<Q
                                std::vector<MeshData*>& out)
 {
     if (++expansions > kMaxExpansions)
-        return fail(QStringLiteral("too many components"));
+        return fail(kComponents, QStringLiteral("too many components"));
     if (int(stack.size()) >= kMaxDepth)
-        return fail(QStringLiteral("components nested too deep"));
+        return fail(kComponents, QStringLiteral("components nested too deep"));
     for (const QString& s : stack)
         if (s == id)
-            return fail(QStringLiteral("component cycle through object %1").arg(id));
+            return fail(kComponents, QStringLiteral("component cycle through object %1").arg(id));
     const auto found = byId.constFind(id);
     if (found == byId.constEnd())
         return true;
@@ -314,18 +383,15 @@ bool ThreeMFReader::readObject(const QString& id, const Matrix& m, std::vector<Q
         const size_t n = obj.vertices.size() / 3;
         if (n == 0 || obj.triangles.empty())
             continue; // a mesh without vertices or triangles adds no model
-        producedVertices += qint64(n);
-        if (producedVertices > kMaxTotalVertices)
-            return fail(QStringLiteral("too many vertices"));
         if (cancel && cancel->load(std::memory_order_relaxed))
-            return fail(QStringLiteral("cancelled"));
+            return fail(nullptr, QStringLiteral("cancelled"));
         auto* mesh = new MeshData;
         out.push_back(mesh);
         mesh->vertices.resize(n);
         const float* v = obj.vertices.data();
         for (size_t i = 0; i < n; ++i, v += 3) {
             if ((i & 0xffff) == 0xffff && cancel && cancel->load(std::memory_order_relaxed))
-                return fail(QStringLiteral("cancelled"));
+                return fail(nullptr, QStringLiteral("cancelled"));
             const float x = v[0], y = v[1], z = v[2];
             mesh->vertices[i] = {double(x * m[0] + y * m[3] + z * m[6] + m[9]) * unit,
                                  double(x * m[1] + y * m[4] + z * m[7] + m[10]) * unit,
@@ -334,7 +400,7 @@ bool ThreeMFReader::readObject(const QString& id, const Matrix& m, std::vector<Q
         mesh->faces = obj.triangles;
         for (const auto& p : mesh->vertices)
             if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
-                return fail(QStringLiteral("transformed vertex not finite"));
+                return fail(kBadNumber, QStringLiteral("transformed vertex not finite"));
     }
     stack.pop_back();
     return true;
@@ -349,10 +415,10 @@ bool ThreeMFReader::placedSize(const QString& id, std::vector<QString>& stack,
         return true;
     }
     if (int(stack.size()) >= kMaxDepth)
-        return fail(QStringLiteral("components nested too deep"));
+        return fail(kComponents, QStringLiteral("components nested too deep"));
     for (const QString& s : stack)
         if (s == id)
-            return fail(QStringLiteral("component cycle through object %1").arg(id));
+            return fail(kComponents, QStringLiteral("component cycle through object %1").arg(id));
     std::pair<qint64, qint64> sum{0, 0};
     const auto found = byId.constFind(id);
     if (found != byId.constEnd()) {
@@ -381,8 +447,15 @@ bool ThreeMFReader::placedSize(const QString& id, std::vector<QString>& stack,
     return true;
 }
 
+void ThreeMFReader::setMemoryBudgetForTests(qint64 bytes)
+{
+    g_budgetForTests = bytes;
+}
+
 qint64 ThreeMFReader::memoryBudget()
 {
+    if (const qint64 forTests = g_budgetForTests.load())
+        return forTests;
     const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
     if (pages <= 0 || pageSize <= 0)
         return qint64(4) << 30;
@@ -401,17 +474,11 @@ bool ThreeMFReader::checkBudget()
         faces = saturatedAdd(faces, part.first);
         vertices = saturatedAdd(vertices, part.second);
     }
-    // Past either limit the file may well be sound, so the user is told which limit it meets.
-    if (vertices > kMaxTotalVertices) {
-        sizeMessage = QCoreApplication::translate("ThreeMFReader", "The model has too many vertices.");
-        return fail(QStringLiteral("too many vertices: the build places %1").arg(vertices));
-    }
     const qint64 budget = memoryBudget();
     const qint64 need = std::min(kSaturated, faces) / 1024 * kBytesPerFace / 1024
                         + std::min(kSaturated, vertices) / 1024 * kBytesPerVertex / 1024;
     if (need > budget / (1024 * 1024)) {
-        sizeMessage = QCoreApplication::translate("ThreeMFReader", "The model is too large for this computer.");
-        return fail(QStringLiteral("model too large: its components place %1 triangles and %2 vertices, "
+        return fail(kTooLarge, QStringLiteral("model too large: its components place %1 triangles and %2 vertices, "
                                    "about %3 MB, more than the %4 MB this computer can spare")
                         .arg(faces)
                         .arg(vertices)
@@ -432,7 +499,7 @@ bool ThreeMFReader::readItem(int item, std::vector<MeshData*>& out)
     try {
         ok = readObject(items[size_t(item)].objectId, items[size_t(item)].transform, stack, meshes);
     } catch (const std::bad_alloc&) {
-        ok = fail(QStringLiteral("out of memory"));
+        ok = fail(kNoMemory, QStringLiteral("out of memory"));
     }
     if (!ok) {
         for (MeshData* m : meshes)
@@ -444,7 +511,7 @@ bool ThreeMFReader::readItem(int item, std::vector<MeshData*>& out)
 }
 
 bool ThreeMFReader::load(const QString& path, std::vector<MeshData*>& meshes, std::atomic<int>& progress,
-                         const std::atomic<bool>& cancelled, QString* error, QString* sizeRefusal)
+                         const std::atomic<bool>& cancelled, QString* error, QString* userReason)
 {
     progress = 0;
     ThreeMFReader reader;
@@ -454,22 +521,28 @@ bool ThreeMFReader::load(const QString& path, std::vector<MeshData*>& meshes, st
             delete m;
         if (error)
             *error = reader.errorString();
-        if (sizeRefusal)
-            *sizeRefusal = reader.sizeRefusal();
+        if (userReason)
+            *userReason = reader.userReason();
         QLOG_INFO() << "FileRW\\ThreeMFReader@" << __LINE__ << path << "refused:" << reader.errorString();
         return false;
     };
-    if (!reader.open(path, &progress, &cancelled))
+    bool opened = false;
+    try {
+        opened = reader.open(path, &progress, &cancelled);
+    } catch (const std::bad_alloc&) {
+        reader.fail(kNoMemory, QStringLiteral("out of memory"));
+    }
+    if (!opened)
         return refuse();
     if (reader.itemCount() == 0) {
-        reader.fail(QStringLiteral("no build items"));
+        reader.fail(kNothingPlaced, QStringLiteral("no build items"));
         return refuse();
     }
     if (!reader.checkBudget())
         return refuse();
     for (int i = 0; i < reader.itemCount(); ++i) {
         if (cancelled.load(std::memory_order_relaxed)) {
-            reader.fail(QStringLiteral("cancelled"));
+            reader.fail(nullptr, QStringLiteral("cancelled"));
             return refuse();
         }
         std::vector<MeshData*> itemMeshes;
@@ -479,7 +552,7 @@ bool ThreeMFReader::load(const QString& path, std::vector<MeshData*>& meshes, st
         progress = 5000 + int(5000LL * (i + 1) / reader.itemCount());
     }
     if (all.empty()) {
-        reader.fail(QStringLiteral("no mesh with triangles"));
+        reader.fail(kNothingPlaced, QStringLiteral("no mesh with triangles"));
         return refuse();
     }
     meshes.insert(meshes.end(), all.begin(), all.end());

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
 #include <QString>
 
@@ -8,10 +7,11 @@
 #include <atomic>
 #include <vector>
 
+class QuaZipFile;
 struct MeshData;
 
 // Reads the geometry of a 3MF archive: meshes, components and build items with their transforms.
-// Only the model part is read, straight from the archive into memory.
+// Only the model part is read, parsed as it streams out of the archive.
 class ThreeMFReader
 {
 public:
@@ -26,8 +26,6 @@ public:
     // Reads and parses the model part; false for anything that is not a sound 3MF model.
     bool open(const QString& path, std::atomic<int>* progress = nullptr,
               const std::atomic<bool>* cancelled = nullptr);
-    // Parses a model part given as bytes (open() ends here).
-    bool parseModel(const QByteArray& xml, const std::atomic<bool>* cancelled = nullptr);
 
     int itemCount() const { return int(items.size()); }
     // The meshes one build item places, transformed; the caller owns them.
@@ -38,29 +36,31 @@ public:
     bool checkBudget();
     // Bytes the placed meshes may take: half the machine's memory.
     static qint64 memoryBudget();
+    // Tests put a small budget in place (0 puts the machine's back).
+    static void setMemoryBudgetForTests(qint64 bytes);
     // Millimetres per unit of the model's coordinates.
     double unitScale() const { return unit; }
 
     QString errorString() const { return error; }
-    // Why the model was refused as too large for this computer, in a few words for the user
-    // (errorString() has the figures); empty for any other refusal.
-    QString sizeRefusal() const { return sizeMessage; }
+    // Why the model was refused, in a few words for the user in their language (errorString()
+    // has the details); empty after success or when the load was cancelled.
+    QString userReason() const;
+    static QString outOfMemoryReason();
 
     // Every mesh of every item, in document order; false when any item is refused.
     static bool load(const QString& path, std::vector<MeshData*>& meshes, std::atomic<int>& progress,
-                     const std::atomic<bool>& cancelled, QString* error = nullptr, QString* sizeRefusal = nullptr);
+                     const std::atomic<bool>& cancelled, QString* error = nullptr, QString* userReason = nullptr);
 
     static bool parseTransform(const QString& text, Matrix& out);
     static Matrix identity();
     // a applied first, then b.
     static Matrix multiply(const Matrix& a, const Matrix& b);
 
-    static constexpr qint64 kMaxModelBytes = 512LL * 1024 * 1024;
-    static constexpr qint64 kMaxTotalVertices = 20LL * 1000 * 1000;
     static constexpr qint64 kMaxExpansions = 100LL * 1000;
-    // What one placed face and one placed vertex cost once loaded (mesh, face tree, drawing).
-    static constexpr qint64 kBytesPerFace = 200;
+    // What one placed face and one placed vertex cost once loaded and drawn (mesh, face tree,
+    // buffers): a closed mesh, with half a vertex per face, was measured at 283 bytes a face.
     static constexpr qint64 kBytesPerVertex = 64;
+    static constexpr qint64 kBytesPerFace = 283 - kBytesPerVertex / 2;
 
 private:
     struct Component
@@ -86,15 +86,16 @@ private:
     // Faces and vertices that placing object id makes, components included (memoised in sizes).
     bool placedSize(const QString& id, std::vector<QString>& stack, QHash<QString, std::pair<qint64, qint64>>& sizes,
                     std::pair<qint64, qint64>& out);
-    bool fail(const QString& why);
+    bool parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int>* progress);
+    // userText: a ThreeMFReader text for the user, untranslated; null when the user cancelled.
+    bool fail(const char* userText, const QString& why);
 
     std::vector<Object> objects;           // in document order
     QHash<QString, std::vector<int>> byId; // objects sharing an id are all used
     std::vector<Item> items;
-    qint64 producedVertices = 0;
     qint64 expansions = 0;
     double unit = 1.0;
     const std::atomic<bool>* cancel = nullptr;
     QString error;
-    QString sizeMessage;
+    const char* userText = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "Thread/ThreadPool.h"
 
 #include "FileRW/BVTReader.h"
+#include "FileRW/SafeFileName.h"
 #include "Thread/SliceSnapshot.h"
 
 #include <QDir>
@@ -119,9 +120,9 @@ void ThreadPool::startSlice(int kind, QString path)
     m_taskKind = kind;
     if (path.isEmpty()) {
         AppData* data = AppData::instance();
-        QString name = QString::fromLocal8Bit(data->getSelectedModelName().c_str());
-        if (name.isEmpty())
-            name = QStringLiteral("3DPRINT");
+        // The model's name may come from a project file: it names the file, never its folder.
+        const QString name =
+            safeFileName(QString::fromLocal8Bit(data->getSelectedModelName().c_str()), QStringLiteral("3DPRINT"));
         const QString gco = data->getSettingsDir() + "/gco";
         QDir().mkpath(gco);
         path = QStringLiteral("%1/%2.BVT").arg(gco, name);

@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include "FileRW/SafeFileName.h"
 #include "Thread/FileRWThread.h"
 #include "Thread/CommunicateThread.h"
 #include "Thread/ThreadPool.h"
@@ -1077,7 +1078,8 @@ bool MainWindow::on_btnMain_save_clicked()
     QString dir = settingsValue("Paths/MeshSave");
     if (dir.isEmpty())
         dir = AppData::instance()->getSettingsDir();
-    const QString proposed = dir + "/" + QString::fromLocal8Bit(AppData::instance()->getSelectedModelName().c_str());
+    const QString proposed =
+        dir + "/" + safeFileName(QString::fromLocal8Bit(AppData::instance()->getSelectedModelName().c_str()), QString());
     const QStringList answer = askFiles(tr("Save File"), proposed, tr("Brevant File (*.brev)"), true, false);
     if (answer.isEmpty() || answer.first().isEmpty())
         return false;
@@ -1105,7 +1107,8 @@ void MainWindow::on_btnMain_export_clicked()
     const QString last = settingsValue("Paths/GCodeSave");
     const QString proposed = last.isEmpty()
         ? AppData::instance()->getAppDir() + "/gco/3DPRINT.BVT"
-        : last.left(last.lastIndexOf('/')) + "/" + QString::fromLocal8Bit(AppData::instance()->getSelectedModelName().c_str());
+        : last.left(last.lastIndexOf('/')) + "/"
+            + safeFileName(QString::fromLocal8Bit(AppData::instance()->getSelectedModelName().c_str()), QString());
     const QStringList answer = askFiles(tr("Save GCode"), proposed, tr("Brevant File (*.BVT)"), true, false);
     if (answer.isEmpty() || answer.first().isEmpty())
         return;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "FileRW/SafeFileName.h"
 #include "app/QsLog.h"
 
 namespace UpdateServer {
@@ -71,9 +72,7 @@ QString attachmentName(const QNetworkReply* reply, const QString& fallback)
     // A name with folders in it ("../x", "C:\x") keeps its last part only.
     name.replace('\\', '/');
     name = name.section('/', -1);
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QChar(0)))
-        return fallback;
-    return name;
+    return isSafeFileName(name) ? name : fallback;
 }
 
 bool writeWholeFile(const QString& path, const QByteArray& bytes)

@@ -15,7 +15,12 @@
 #include <cstring>
 #include <vector>
 
+#include <quazip.h>
+#include <quazipfile.h>
+
 #include "FileRW/FileReaderWriter.h"
+#include "FileRW/ThreeMFReader.h"
+#include "scene/LoadedModel.h"
 #include "scene/MeshData.h"
 #include "scene/MeshModel.h"
 
@@ -83,6 +88,46 @@ bool writeSphere(const QString& path, int slices, int stacks, double r)
         buf.clear();
     }
     return f.error() == QFileDevice::NoError;
+}
+
+// The welded sphere as a deflated 3MF model part, written as slicers write it.
+bool write3mf(const QString& path, const MeshData& mesh, qint64& xmlBytes)
+{
+    QuaZip zip(path);
+    if (!zip.open(QuaZip::mdCreate))
+        return false;
+    QuaZipFile f(&zip);
+    if (!f.open(QIODevice::WriteOnly, QuaZipNewInfo(QStringLiteral("3D/3dmodel.model"))))
+        return false;
+    std::string buf = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<model unit=\"millimeter\" "
+                      "xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\">\n <resources>\n"
+                      "  <object id=\"1\" type=\"model\">\n   <mesh>\n    <vertices>\n";
+    xmlBytes = 0;
+    char line[160];
+    auto flush = [&](bool force) {
+        if (force || buf.size() > (1 << 20)) {
+            f.write(buf.data(), qint64(buf.size()));
+            xmlBytes += qint64(buf.size());
+            buf.clear();
+        }
+    };
+    for (const auto& v : mesh.vertices) {
+        buf.append(line, size_t(std::snprintf(line, sizeof line, "     <vertex x=\"%.6g\" y=\"%.6g\" z=\"%.6g\" />\n",
+                                              v[0], v[1], v[2])));
+        flush(false);
+    }
+    buf += "    </vertices>\n    <triangles>\n";
+    for (const auto& t : mesh.faces) {
+        buf.append(line, size_t(std::snprintf(line, sizeof line, "     <triangle v1=\"%d\" v2=\"%d\" v3=\"%d\" />\n",
+                                              t[0], t[1], t[2])));
+        flush(false);
+    }
+    buf += "    </triangles>\n   </mesh>\n  </object>\n </resources>\n <build>\n  <item objectid=\"1\" />\n"
+           " </build>\n</model>\n";
+    flush(true);
+    f.close();
+    zip.close();
+    return f.getZipError() == UNZ_OK && zip.getZipError() == UNZ_OK;
 }
 
 // Seconds to weld a sheet of 2 * side * side triangles in the plane x = 0. Noise 1 puts every
@@ -169,6 +214,49 @@ int main(int argc, char** argv)
     std::printf("weld_normals_cpu: %.3f s\n", c3 - c1);
     std::printf("face_tree_cpu: %.3f s\n", c4 - c3);
     std::printf("peak_memory: %.0f MB\n", usage.ru_maxrss / 1024.0);
+
+    // The same sphere as 3MF, loaded the whole way to a model ready to draw, as the STL above.
+    const QString path3mf = dir.path() + "/sphere.3mf";
+    qint64 xmlBytes = 0;
+    if (!write3mf(path3mf, mesh, xmlBytes)) {
+        std::printf("error: cannot write %s\n", qPrintable(path3mf));
+        return 1;
+    }
+    {
+        std::vector<MeshData*> read;
+        std::atomic<int> progress{0};
+        std::atomic<bool> cancelled{false};
+        const auto r0 = std::chrono::steady_clock::now();
+        const bool readOk = ThreeMFReader::load(path3mf, read, progress, cancelled);
+        const auto r1 = std::chrono::steady_clock::now();
+        for (MeshData* m : read)
+            delete m;
+        if (!readOk) {
+            std::printf("error: 3mf read failed\n");
+            return 1;
+        }
+        // Reading the part gives an indexed mesh, as the STL's load, weld and normals do.
+        std::printf("3mf_read: %.3f s\n", seconds(r0, r1));
+        std::printf("3mf_read_over_stl_load_weld_normals: %.2f x\n", seconds(r0, r1) / seconds(t0, t2));
+
+        std::vector<LoadedModel> loaded;
+        FileReaderWriter rw3;
+        const auto m0 = std::chrono::steady_clock::now();
+        const double mc0 = cpuSeconds();
+        if (!rw3.load3mf(path3mf, loaded) || loaded.size() != 1) {
+            std::printf("error: 3mf load failed: %s\n", qPrintable(rw3.failureReason));
+            return 1;
+        }
+        const auto m1 = std::chrono::steady_clock::now();
+        const double mc1 = cpuSeconds();
+        const double stl = seconds(t0, t4), threeMf = seconds(m0, m1);
+        std::printf("3mf_xml: %.0f MB\n", double(xmlBytes) / 1e6);
+        std::printf("3mf_triangles: %zu\n", loaded[0].mesh->faces.size());
+        std::printf("stl_to_model: %.3f s\n", stl);
+        std::printf("3mf_to_model: %.3f s\n", threeMf);
+        std::printf("3mf_to_model_cpu: %.3f s\n", mc1 - mc0);
+        std::printf("3mf_over_stl: %.2f x\n", threeMf / stl);
+    }
 
     size_t exactVertices = 0, noisyVertices = 0, cornerVertices = 0;
     const double exact = weldSheet(400, 0, exactVertices);

@@ -8,6 +8,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 
+#include "FileRW/SafeFileName.h"
 #include "UI/BrevMessageBox.h"
 #include "Update/UpdateServer.h"
 #include "app/QsLog.h"
@@ -26,8 +27,7 @@ QString imageName(const QString& name, const QString& version)
 // A firmware name becomes a folder name: it must stay one folder inside the store.
 bool usableFolderName(const QString& name)
 {
-    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") && !name.contains('/')
-        && !name.contains('\\') && !name.contains(QChar(0));
+    return isSafeFileName(name);
 }
 
 } // namespace

@@ -389,12 +389,44 @@
 <context>
     <name>ThreeMFReader</name>
     <message>
-        <source>The model has too many vertices.</source>
-        <translation>模型的顶点过多。</translation>
+        <source>The file is not a 3MF archive.</source>
+        <translation>该文件不是 3MF 压缩包。</translation>
+    </message>
+    <message>
+        <source>The archive holds no 3D model.</source>
+        <translation>压缩包中没有三维模型。</translation>
+    </message>
+    <message>
+        <source>The archive is damaged.</source>
+        <translation>压缩包已损坏。</translation>
+    </message>
+    <message>
+        <source>The 3D model is not well-formed XML.</source>
+        <translation>三维模型不是格式正确的 XML。</translation>
+    </message>
+    <message>
+        <source>A triangle of the model refers to a vertex that does not exist.</source>
+        <translation>模型中有三角形引用了不存在的顶点。</translation>
+    </message>
+    <message>
+        <source>The model holds a coordinate or transform that cannot be used.</source>
+        <translation>模型中有无法使用的坐标或变换。</translation>
+    </message>
+    <message>
+        <source>The model&apos;s components refer to each other in a loop or nest too deeply.</source>
+        <translation>模型的组件循环引用或嵌套过深。</translation>
+    </message>
+    <message>
+        <source>The model places no mesh with triangles.</source>
+        <translation>模型中没有可放置的三角网格。</translation>
     </message>
     <message>
         <source>The model is too large for this computer.</source>
         <translation>模型过大，本机内存无法容纳。</translation>
+    </message>
+    <message>
+        <source>There is not enough memory to load the model.</source>
+        <translation>内存不足，无法载入模型。</translation>
     </message>
 </context>
 <context>
@@ -402,6 +434,14 @@
     <message>
         <source>The relief would need more than %1 million points.</source>
         <translation>浮雕需要超过 %1 百万个点。</translation>
+    </message>
+    <message>
+        <source>The picture cannot be read.</source>
+        <translation>无法读取该图片。</translation>
+    </message>
+    <message>
+        <source>Pictures of more than %1 million pixels can be opened as PNG (not interlaced) or JPEG only.</source>
+        <translation>超过 %1 百万像素的图片只能以 PNG（非隔行）或 JPEG 格式打开。</translation>
     </message>
 </context>
 </TS>

@@ -82,6 +82,7 @@ private slots:
     void leveling_data();
     void leveling();
     void errorBoxOncePerCode();
+    void printFilePath_data();
     void printFilePath();
     void addMeshModelFromPoolThread();
     void stopThreads();
@@ -506,13 +507,26 @@ void TestThreadPool::errorBoxOncePerCode()
     QTRY_COMPARE(asked.size(), 3);
 }
 
+void TestThreadPool::printFilePath_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("plain") << "cube" << "cube.BVT";
+    // A name from a project file never takes the print task out of its folder.
+    QTest::newRow("climbing") << "../../../esc" << ".._.._.._esc.BVT";
+    QTest::newRow("dot dot") << ".." << "3DPRINT.BVT";
+}
+
 void TestThreadPool::printFilePath()
 {
+    QFETCH(QString, name);
+    QFETCH(QString, file);
     QSignalSpy slice(pool, &ThreadPool::signSlice);
-    modelAt(0, 0, 0, "cube");
+    modelAt(0, 0, 0, name.toUtf8().constData());
     AppData::instance()->selectModel(0, 1);
     pool->startSlice(2, QString());
-    QCOMPARE(pool->printFilePath(), dataDir.path() + "/gco/cube.BVT");
+    QCOMPARE(pool->printFilePath(), dataDir.path() + "/gco/" + file);
+    QCOMPARE(QString::fromStdString(AppData::instance()->getSelectedModelName()), name);
     QCOMPARE(pool->taskKind(), 2);
     QCOMPARE(slice.count(), 1);
     pool->startSlice(1, "/out/chosen.BVT");

@@ -235,7 +235,7 @@ private slots:
         QVERIFY(!window->on_btnMain_save_clicked());
     }
 
-    // A model refused for its size says so; other refusals keep the plain message.
+    // A refused model says why.
     void refusedModelSaysWhy_data()
     {
         QTest::addColumn<int>("placements"); // of a mesh of 3 vertices and 100,000 triangles
@@ -244,7 +244,8 @@ private slots:
         // A thousand items of a hundred components each place 10^10 triangles.
         QTest::newRow("too large") << 1000 << "<vertex x=\"0\" y=\"1\" z=\"0\"/>"
                                    << "Fail to open the file!\nThe model is too large for this computer.";
-        QTest::newRow("broken") << 1 << "<vertex x=\"0\" y=\"1\" z=\"0\"" << "Fail to open the file!";
+        QTest::newRow("broken") << 1 << "<vertex x=\"0\" y=\"1\" z=\"0\""
+                                << "Fail to open the file!\nThe 3D model is not well-formed XML.";
     }
     void refusedModelSaysWhy()
     {

@@ -8,6 +8,7 @@
 
 #include "FileRW/FileReaderWriter.h"
 #include "FileRW/ProjectFile.h"
+#include "FileRW/SafeFileName.h"
 #include "scene/AppData.h"
 #include "scene/LoadedModel.h"
 #include "scene/MeshData.h"
@@ -191,6 +192,8 @@ private slots:
         QTest::newRow("utf-8 border") << QByteArray(30, 'n') + "\xc3\xa9" << QByteArray(30, 'n');
         QTest::newRow("three-byte char") << QByteArray(29, 'n') + "\xe2\x82\xac" << QByteArray(29, 'n');
         QTest::newRow("fits exactly") << QByteArray(29, 'n') + "\xc3\xa9" << QByteArray(29, 'n') + "\xc3\xa9";
+        // Shown as the file has it; only paths made from it are cleaned.
+        QTest::newRow("climbing") << QByteArray("../../../esc") << QByteArray("../../../esc");
     }
     void names()
     {
@@ -201,6 +204,38 @@ private slots:
         clearScene();
         QVERIFY(loadScene(path));
         QCOMPARE(QByteArray::fromStdString(AppData::instance()->getModel(0)->getName()), stored);
+    }
+
+    // A name from a file, as a file name: it stays in its folder and on every file system.
+    void fileNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("plain") << "cube" << "cube";
+        QTest::newRow("climbing") << "../../../esc" << ".._.._.._esc";
+        QTest::newRow("backslashes") << "..\\..\\esc" << ".._.._esc";
+        QTest::newRow("absolute") << "/etc/passwd" << "_etc_passwd";
+        QTest::newRow("drive") << "C:x" << "C_x";
+        QTest::newRow("dot dot") << ".." << "fallback";
+        QTest::newRow("dot") << "." << "fallback";
+        QTest::newRow("empty") << "" << "fallback";
+        QTest::newRow("blank") << "  " << "fallback";
+        QTest::newRow("trailing dots") << "part. ." << "part";
+        QTest::newRow("control characters") << QString("a\nb\x01" "c") + QChar(0) + "d" << "a_b_c_d";
+        QTest::newRow("reserved characters") << "a<b>c|d?e*f\"g" << "a_b_c_d_e_f_g";
+        QTest::newRow("device") << "con" << "fallback";
+        QTest::newRow("device with suffix") << "LPT1.txt" << "fallback";
+        QTest::newRow("not a device") << "console" << "console";
+        QTest::newRow("chinese") << QString::fromUtf8("\xe6\xa8\xa1\xe5\x9e\x8b") << QString::fromUtf8("\xe6\xa8\xa1\xe5\x9e\x8b");
+        // 300 bytes of three-byte characters cut to whole characters within 200 bytes.
+        QTest::newRow("long") << QString(100, QChar(0x6a21)) << QString(66, QChar(0x6a21));
+    }
+    void fileNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, file);
+        QCOMPARE(safeFileName(name, "fallback"), file);
+        QCOMPARE(isSafeFileName(name), file == name);
     }
 
     void refused()

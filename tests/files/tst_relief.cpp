@@ -1,5 +1,6 @@
 #include <QImage>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
 
 #include <algorithm>
@@ -118,6 +119,71 @@ private slots:
         }
         QCOMPARE(maxX, 14.0); // rows
         QCOMPARE(maxY, 9.0);  // columns
+    }
+
+    // Pictures too large to decode whole are decoded onto the grid; what still cannot load says why.
+    void largePictures_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("reason"); // empty: it loads
+        QTest::newRow("png") << "png" << "";
+        QTest::newRow("jpeg") << "jpg" << "";
+        QTest::newRow("bmp") << "bmp"
+                             << "Pictures of more than 67.1 million pixels can be opened as PNG (not interlaced) or JPEG only.";
+        QTest::newRow("not a picture") << "txt" << "The picture cannot be read.";
+    }
+    void largePictures()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, reason);
+        // 9000 x 8000 = 72 million pixels: the left half black, the right half white.
+        const QString path = dir.filePath("large." + format);
+        if (format == "bmp") {
+            // The header alone: refused before any pixel is read.
+            QByteArray bmp;
+            QDataStream out(&bmp, QIODevice::WriteOnly);
+            out.setByteOrder(QDataStream::LittleEndian);
+            out.writeRawData("BM", 2);
+            out << quint32(54) << quint32(0) << quint32(54) // file size, reserved, pixel offset
+                << quint32(40) << qint32(9000) << qint32(8000) << quint16(1) << quint16(24);
+            bmp.append(QByteArray(24, '\0'));
+            testutil::writeFile(dir, "large.bmp", bmp);
+        } else if (format == "txt") {
+            testutil::writeFile(dir, "large.png", "not a picture");
+        } else {
+            QImage img(9000, 8000, QImage::Format_Grayscale8);
+            for (int y = 0; y < img.height(); ++y) {
+                std::fill_n(img.scanLine(y), 4500, uchar(0));
+                std::fill_n(img.scanLine(y) + 4500, 4500, uchar(255));
+            }
+            QVERIFY(img.save(path));
+        }
+        FileReaderWriter rw;
+        rw.reliefParams = {1.0, 2.0, 75.0, 1.28};
+        MeshData m;
+        QCOMPARE(rw.loadMesh(format == "txt" ? dir.filePath("large.png") : path, &m), reason.isEmpty());
+        QCOMPARE(rw.failureReason, reason);
+        if (!reason.isEmpty()) {
+            QTranslator zh;
+            QVERIFY(zh.load(QStringLiteral(":/brevant_zh.qm")));
+            const QString source = QString(reason).replace("67.1", "%1");
+            QVERIFY2(!zh.translate("ImageRelief", source.toUtf8().constData()).isEmpty(), "no Chinese text");
+            return;
+        }
+        // 375 columns and 9000 / 75 pixels a millimetre over 8000 rows: 333 rows.
+        double maxRow = 0, maxColumn = 0, leftTop = 0, rightTop = 0;
+        for (const auto& v : m.vertices) {
+            maxRow = std::max(maxRow, v[0]);
+            maxColumn = std::max(maxColumn, v[1]);
+            if (v[1] == 0.0)
+                leftTop = std::max(leftTop, v[2]);
+            if (v[1] == 374.0)
+                rightTop = std::max(rightTop, v[2]);
+        }
+        QCOMPARE(maxRow, 332.0);
+        QCOMPARE(maxColumn, 374.0);
+        QVERIFY2(std::fabs(leftTop - 10.0) < 0.1, qPrintable(QString::number(leftTop)));
+        QVERIFY2(std::fabs(rightTop - 16.375) < 0.1, qPrintable(QString::number(rightTop)));
     }
 
     void refused()

@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtTest>
 
 #include <cmath>
@@ -10,6 +11,7 @@
 
 #include "FileRW/FileReaderWriter.h"
 #include "FileRW/ThreeMFReader.h"
+#include "FileRW/XmlTagScanner.h"
 #include "scene/LoadedModel.h"
 #include "scene/MeshData.h"
 
@@ -24,6 +26,56 @@ QByteArray model(const QString& resources, const QString& build, const QString& 
 }
 
 QString tetra(const QString& id) { return QString::fromLatin1(kCube).arg(id); }
+
+// Hands out its bytes one at a time, so that every construct meets a read boundary.
+class TrickleDevice : public QIODevice
+{
+public:
+    explicit TrickleDevice(const QByteArray& bytes)
+        : data(bytes)
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+
+protected:
+    qint64 readData(char* out, qint64 max) override
+    {
+        if (at >= data.size() || max <= 0)
+            return 0;
+        *out = data[at++];
+        return 1;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray data;
+    int at = 0;
+};
+
+// The scanner's events as text: "<name a=value>" for a start, "</name>" for an end.
+QString scan(QIODevice& device)
+{
+    XmlTagScanner x(device);
+    QString events;
+    for (;;) {
+        const XmlTagScanner::Event ev = x.next();
+        if (ev == XmlTagScanner::Event::Done)
+            return events;
+        if (ev == XmlTagScanner::Event::Error)
+            return events + "error";
+        const QString name = QString::fromUtf8(x.name().data(), int(x.name().size()));
+        if (ev == XmlTagScanner::Event::End) {
+            events += "</" + name + ">";
+            continue;
+        }
+        events += "<" + name;
+        std::string_view v;
+        for (const char* a : {"a", "b"})
+            if (x.attribute(a, v))
+                events += QStringLiteral(" %1=%2").arg(a, QString::fromUtf8(v.data(), int(v.size())));
+        events += ">";
+    }
+}
 } // namespace
 
 class TestThreeMF : public QObject
@@ -124,21 +176,37 @@ private slots:
     void refused_data()
     {
         QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QString>("reason");
         const QString item = "<item objectid=\"1\"/>";
-        QTest::newRow("short transform") << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 10 20\"/>");
+        const QString number = "The model holds a coordinate or transform that cannot be used.";
+        const QString loop = "The model's components refer to each other in a loop or nest too deeply.";
+        const QString index = "A triangle of the model refers to a vertex that does not exist.";
+        const QString nothing = "The model places no mesh with triangles.";
+        const QString notXml = "The 3D model is not well-formed XML.";
+        QTest::newRow("short transform") << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 10 20\"/>") << number;
         QTest::newRow("cycle") << model("<object id=\"1\"><components><component objectid=\"2\"/></components></object>\n                                          <object id=\"2\"><components><component objectid=\"1\"/></components></object>",
-                                        item);
+                                        item) << loop;
         QTest::newRow("self reference")
-            << model("<object id=\"1\"><components><component objectid=\"1\"/></components></object>", item);
-        QTest::newRow("index out of range") << model(QString(tetra("1")).replace("v3=\"3\"", "v3=\"4\""), item);
-        QTest::newRow("negative index") << model(QString(tetra("1")).replace("v1=\"0\" v2=\"2\"", "v1=\"-1\" v2=\"2\""), item);
-        QTest::newRow("huge index") << model(QString(tetra("1")).replace("v3=\"3\"", "v3=\"99999999999\""), item);
-        QTest::newRow("non-finite vertex") << model(QString(tetra("1")).replace("x=\"0.1\"", "x=\"1e300\""), item);
-        QTest::newRow("no build items") << model(tetra("1"), "");
+            << model("<object id=\"1\"><components><component objectid=\"1\"/></components></object>", item) << loop;
+        QTest::newRow("index out of range") << model(QString(tetra("1")).replace("v3=\"3\"", "v3=\"4\""), item) << index;
+        QTest::newRow("negative index") << model(QString(tetra("1")).replace("v1=\"0\" v2=\"2\"", "v1=\"-1\" v2=\"2\""), item) << index;
+        QTest::newRow("huge index") << model(QString(tetra("1")).replace("v3=\"3\"", "v3=\"99999999999\""), item) << index;
+        QTest::newRow("index past 64 bits") << model(QString(tetra("1")).replace("v3=\"3\"", "v3=\"99999999999999999999\""), item) << index;
+        QTest::newRow("non-finite vertex") << model(QString(tetra("1")).replace("x=\"0.1\"", "x=\"1e300\""), item) << number;
+        QTest::newRow("vertex past double") << model(QString(tetra("1")).replace("x=\"0.1\"", "x=\"1e400\""), item) << number;
+        QTest::newRow("no build items") << model(tetra("1"), "") << nothing;
         QTest::newRow("vertices without triangles")
-            << model("<object id=\"1\"><mesh><vertices><vertex x=\"0\" y=\"0\" z=\"0\"/></vertices></mesh></object>", item);
-        QTest::newRow("broken XML") << QByteArray("<model><resources>");
-        QTest::newRow("wrong root") << QByteArray("<other/>");
+            << model("<object id=\"1\"><mesh><vertices><vertex x=\"0\" y=\"0\" z=\"0\"/></vertices></mesh></object>", item) << nothing;
+        QTest::newRow("broken XML") << QByteArray("<model><resources>") << notXml;
+        QTest::newRow("end tag mismatched") << model(tetra("1"), item).replace("</build>", "</built>") << notXml;
+        QTest::newRow("second root") << model(tetra("1"), item) + "<model/>" << notXml;
+        QTest::newRow("text after root") << model(tetra("1"), item) + "x" << notXml;
+        QTest::newRow("attribute without equals") << model(tetra("1"), item).replace("v1=\"0\" v2", "v1\"0\" v2") << notXml;
+        QTest::newRow("attribute unquoted") << model(tetra("1"), "<item objectid=1/>") << notXml;
+        QTest::newRow("unknown reference") << model(tetra("1"), "<item objectid=\"&one;\"/>") << notXml;
+        QTest::newRow("entity declaration")
+            << "<!DOCTYPE model SYSTEM \"model.dtd\">" + model(tetra("1"), item) << notXml;
+        QTest::newRow("wrong root") << QByteArray("<other/>") << "The archive holds no 3D model.";
         // A fan-out of 8 over 8 levels would make 8^8 meshes.
         QString chain = tetra("0");
         for (int level = 1; level <= 8; ++level) {
@@ -147,14 +215,35 @@ private slots:
                 comps += QStringLiteral("<component objectid=\"%1\"/>").arg(level - 1);
             chain += QStringLiteral("<object id=\"%1\"><components>%2</components></object>").arg(level).arg(comps);
         }
-        QTest::newRow("exponential components") << model(chain, "<item objectid=\"8\"/>");
+        QTest::newRow("exponential components") << model(chain, "<item objectid=\"8\"/>") << "The model is too large for this computer.";
+        QTest::newRow("not a zip") << QByteArray() << "The file is not a 3MF archive.";
+        QTest::newRow("no model part") << QByteArray("other part") << "The archive holds no 3D model.";
     }
     void refused()
     {
         QFETCH(QByteArray, xml);
+        QFETCH(QString, reason);
+        ThreeMFReader::setMemoryBudgetForTests(64LL << 20);
+        QString path;
+        if (QByteArray(QTest::currentDataTag()) == "not a zip") {
+            path = dir.filePath("plain.3mf");
+            QFile plain(path);
+            QVERIFY(plain.open(QIODevice::WriteOnly));
+            plain.write(model(tetra("1"), "<item objectid=\"1\"/>"));
+        } else if (QByteArray(QTest::currentDataTag()) == "no model part") {
+            path = makeZip({{QStringLiteral("3D/other.model"), model(tetra("1"), "<item objectid=\"1\"/>")}});
+        } else {
+            path = make3mf(xml);
+        }
+        FileReaderWriter rw;
         std::vector<LoadedModel> out;
-        QVERIFY(!load(make3mf(xml), out));
+        QVERIFY(!rw.load3mf(path, out));
+        ThreeMFReader::setMemoryBudgetForTests(0);
         QVERIFY(out.empty());
+        QCOMPARE(rw.failureReason, reason);
+        QTranslator zh;
+        QVERIFY(zh.load(QStringLiteral(":/brevant_zh.qm")));
+        QVERIFY2(!zh.translate("ThreeMFReader", reason.toUtf8().constData()).isEmpty(), "no Chinese text");
     }
 
     void units_data()
@@ -262,8 +351,84 @@ private slots:
         f.seek(0);
         f.write(bytes);
         f.close();
+        FileReaderWriter rw;
         std::vector<LoadedModel> out;
-        QVERIFY(!load(path, out));
+        QVERIFY(!rw.load3mf(path, out));
+        QCOMPARE(rw.failureReason, QString("The archive is damaged."));
+    }
+
+    // A part of many chunks, with tags, references and comments across every chunk boundary,
+    // is read whole; its meshes may take up to the budget and not a byte more.
+    void streamedPart_data()
+    {
+        QTest::addColumn<qint64>("budgetSlack");
+        QTest::addColumn<bool>("loads");
+        QTest::newRow("at the budget") << qint64(0) << true;
+        QTest::newRow("one byte over") << qint64(-1) << false;
+    }
+    void streamedPart()
+    {
+        QFETCH(qint64, budgetSlack);
+        QFETCH(bool, loads);
+        const int n = 60000; // about 5 MB of XML
+        QByteArray xml = "<?xml version=\"1.0\"?>\n<m:model xmlns:m=\"urn:x\" unit=\"millimeter\"><m:resources>"
+                         "<m:object id=\"7\"><m:mesh><m:vertices>";
+        for (int i = 0; i < n; ++i) {
+            xml += QStringLiteral("<m:vertex x=\"%1\" y = '+%2'\n z=\"&#x20;%3\" />").arg(i).arg(i % 97).arg(-i * 0.5).toLatin1();
+            if (i % 1000 == 0)
+                xml += "<!-- a comment with <tags> and > signs --><![CDATA[ <vertex x=\"9\"/> ]]>";
+        }
+        xml += "</m:vertices><m:triangles>";
+        for (int i = 0; i + 2 < n; ++i)
+            xml += QStringLiteral("<m:triangle v1=\"%1\" v2=\"%2\" v3=\"%3\"></m:triangle>\r\n").arg(i).arg(i + 1).arg(i + 2).toLatin1();
+        xml += "</m:triangles></m:mesh></m:object></m:resources><m:build><m:item objectid=\"7\"/></m:build></m:model>\n";
+        QVERIFY(xml.size() > 4 << 20);
+        const qint64 need = qint64(n) * ThreeMFReader::kBytesPerVertex + qint64(n - 2) * ThreeMFReader::kBytesPerFace;
+        ThreeMFReader::setMemoryBudgetForTests(need + budgetSlack);
+        FileReaderWriter rw;
+        std::vector<LoadedModel> out;
+        const bool ok = rw.load3mf(make3mf(xml), out);
+        ThreeMFReader::setMemoryBudgetForTests(0);
+        QCOMPARE(ok, loads);
+        if (!loads) {
+            QCOMPARE(rw.failureReason, QString("The model is too large for this computer."));
+            return;
+        }
+        QCOMPARE(out.size(), size_t(1));
+        const MeshData& m = *out[0].mesh;
+        QCOMPARE(m.vertices.size(), size_t(n));
+        QCOMPARE(m.faces.size(), size_t(n - 2));
+        for (int i : {0, 4095, 17000, n - 1}) {
+            QCOMPARE(m.vertices[size_t(i)][0], double(float(i)));
+            QCOMPARE(m.vertices[size_t(i)][1], double(float(i % 97)));
+            QCOMPARE(m.vertices[size_t(i)][2], double(float(-i * 0.5)));
+        }
+        QCOMPARE(m.faces.back()[2], n - 1);
+    }
+
+    void scannerAcrossReads_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QString>("events");
+        QTest::newRow("prolog, comments, CDATA") << QByteArray("\xEF\xBB\xBF<?xml version=\"1.0\"?><!-- <x> -- > --><r><![CDATA[<y/>]]]></r>")
+                                                << "<r></r>";
+        QTest::newRow("quotes and references") << QByteArray("<p:r a='1 > \"2\"' b=\"&lt;&#x4a;&#66;&amp;\tc\"/>")
+                                               << "<r a=1 > \"2\" b=<JB& c></r>";
+        QTest::newRow("nesting and text") << QByteArray(" <r>t<s\n/>u<t a = \"x\" ></t ></r>\n")
+                                          << "<r><s></s><t a=x></t></r>";
+        QTest::newRow("comment never closed") << QByteArray("<r><!-- -></r>") << "<r>error";
+        QTest::newRow("tag never closed") << QByteArray("<r><s a=\"1\"") << "<r>error";
+        QTest::newRow("empty") << QByteArray(" ") << "error";
+    }
+    void scannerAcrossReads()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(QString, events);
+        TrickleDevice trickle(xml);
+        QCOMPARE(scan(trickle), events);
+        QBuffer whole(&xml);
+        QVERIFY(whole.open(QIODevice::ReadOnly));
+        QCOMPARE(scan(whole), events);
     }
 
     void transformParsing()
