@@ -300,6 +300,13 @@ private slots:
         // Plane on the top face: the top goes to the lower half, the upper is empty.
         r = cutModel(model, 0, 10000, 2);
         QVERIFY(!r.ok);
+        // A side face missing over 10 mm or more cannot be bridged: the cut is refused rather
+        // than leaving the cap open; parallel to that face the cut closes.
+        MeshModel* open = makeModel(faceApart(testmesh::cuboid(0, 0, 0, 20, 20, 20), 1, 0.0, 0.0, true), "open");
+        QVERIFY(!cutModel(open, 0, 5000, 2).ok);
+        QVERIFY(!cutModel(open, 0, 5000, 0).ok);
+        QVERIFY(cutModel(open, 0, 5000, 1).ok);
+        delete open;
         // A stop request gives no halves and reports the stopped cut.
         g_jobState = 1;
         r = cutModel(model, 0, 5000, 2);
