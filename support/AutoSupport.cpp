@@ -27,8 +27,9 @@ struct Passage
 
 // The passages of the vertical ray at (x, y), lowest first. The ray counts the shells it is
 // inside (a shell turned inside out counts the other way), so touching, stacked, overlapping
-// and nested shells give no passage inside material. Faces met at one height going the same way that share a corner are one surface
-// (the ray runs through their shared edge or corner) and count once.
+// and nested shells give no passage inside material. Faces met at one height going the same
+// way that share a corner are one surface (the ray runs through their shared edge or corner)
+// and count once.
 void verticalPassages(const RayModelFrame& frame, double x, double y, double z0, double angle,
                       std::vector<RayCrossing>& hits, std::vector<Passage>& out)
 {
@@ -44,29 +45,30 @@ void verticalPassages(const RayModelFrame& frame, double x, double y, double z0,
         return false;
     };
     int depth = 0;
-    int32_t group[64];
+    std::vector<int32_t> group;
     for (size_t i = 0; i < hits.size();) {
         size_t j = i + 1;
         while (j < hits.size() && hits[j].t - hits[j - 1].t < 1e-6)
             ++j;
         // Surfaces met here, as groups of faces linked through shared corners.
-        const size_t n = std::min<size_t>(j - i, 64);
-        for (size_t a = 0; a < n; ++a)
+        const size_t n = j - i;
+        group.resize(n > 1 ? n : 0);
+        for (size_t a = 0; a < group.size(); ++a)
             group[a] = int32_t(a);
         auto root = [&](int32_t a) {
-            while (group[a] != a)
-                a = group[a] = group[group[a]];
+            while (group[size_t(a)] != a)
+                a = group[size_t(a)] = group[size_t(group[size_t(a)])];
             return a;
         };
-        for (size_t a = 0; a < n; ++a)
+        for (size_t a = 0; a < group.size(); ++a)
             for (size_t b = 0; b < a; ++b)
                 if (hits[i + a].entering == hits[i + b].entering && shareCorner(hits[i + a], hits[i + b]))
-                    group[root(int32_t(a))] = root(int32_t(b));
+                    group[size_t(root(int32_t(a)))] = root(int32_t(b));
         int change = 0;
         bool support = false;
         for (size_t a = 0; a < n; ++a) {
             const RayCrossing& h = hits[i + a];
-            if (root(int32_t(a)) == int32_t(a))
+            if (n == 1 || root(int32_t(a)) == int32_t(a))
                 change += h.entering ? 1 : -1;
             support = support || h.signedT < 0.0;
         }
