@@ -286,18 +286,120 @@ bool planeRim(const std::vector<CutVertex>& recs, int64_t plane, int axis, Plane
     return true;
 }
 
-// Links directed edges into closed loops; where several edges leave one point, the one
-// turning furthest left is taken, so touching loops come out as separate simple loops.
-std::vector<std::vector<int32_t>> linkLoops(const std::vector<std::pair<int32_t, int32_t>>& edges,
-                                            const std::vector<std::array<int64_t, 2>>& xy, bool& complete)
+// Sum of a chain's edge lengths, each truncated, closing edge included.
+template <typename Chain, typename PointOf>
+int64_t chainPerimeter(const Chain& chain, PointOf at)
+{
+    int64_t sum = 0;
+    for (size_t i = 0; i < chain.size(); ++i) {
+        const ClipperLib::IntPoint a = at(chain[i]), b = at(chain[(i + 1) % chain.size()]);
+        const double dx = double(b.X - a.X), dy = double(b.Y - a.Y);
+        sum += int64_t(std::sqrt(dx * dx + dy * dy));
+    }
+    return sum;
+}
+
+// The looser linking, for chains the exact linking leaves open (a crack or a missing face):
+// ends within 20 um are joined first, then the nearest ends up to 10 mm. Loops made go to
+// closed; chains still open stay in open and take no part in the section. False on a stop.
+template <typename Chain, typename PointOf>
+bool joinOpenChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at)
+{
+    auto dist2 = [&](const typename Chain::value_type& p, const typename Chain::value_type& q) {
+        const ClipperLib::IntPoint a = at(p), b = at(q);
+        const double dx = double(a.X - b.X), dy = double(a.Y - b.Y);
+        return dx * dx + dy * dy;
+    };
+    // A joint where both ends are one point keeps that point once.
+    auto append = [&](Chain& to, auto first, auto last) {
+        if (first != last && !to.empty() && dist2(to.back(), *first) == 0.0)
+            ++first;
+        to.insert(to.end(), first, last);
+    };
+    auto close = [&](Chain& c) {
+        if (c.size() > 1 && dist2(c.back(), c.front()) == 0.0)
+            c.pop_back();
+        closed.push_back(std::move(c));
+        c.clear();
+    };
+    for (size_t i = 0; i < open.size(); ++i) {
+        for (size_t j = 0; j < open.size() && !open[i].empty(); ++j) {
+            if (open[j].empty() || dist2(open[i].back(), open[j].front()) >= 400.0)
+                continue;
+            if (i == j) {
+                close(open[i]);
+                break;
+            }
+            append(open[i], open[j].begin(), open[j].end());
+            open[j].clear();
+        }
+    }
+    while (true) {
+        if (stopRequested())
+            return false;
+        double best = 1e8;
+        size_t bi = SIZE_MAX, bj = SIZE_MAX;
+        bool endToEnd = false;
+        for (size_t i = 0; i < open.size(); ++i) {
+            if (open[i].empty())
+                continue;
+            for (size_t j = 0; j < open.size(); ++j) {
+                if (open[j].empty())
+                    continue;
+                double d = dist2(open[i].back(), open[j].front());
+                if (d < best) {
+                    best = d; bi = i; bj = j; endToEnd = false;
+                }
+                if (i != j) {
+                    d = dist2(open[i].back(), open[j].back());
+                    if (d < best) {
+                        best = d; bi = i; bj = j; endToEnd = true;
+                    }
+                }
+            }
+        }
+        if (bi == SIZE_MAX)
+            break;
+        if (bi == bj) {
+            close(open[bi]);
+        } else if (!endToEnd) {
+            append(open[bi], open[bj].begin(), open[bj].end());
+            open[bj].clear();
+        } else {
+            size_t keep = bi, take = bj;
+            if (chainPerimeter(open[bi], at) < chainPerimeter(open[bj], at))
+                std::swap(keep, take);
+            append(open[keep], open[take].rbegin(), open[take].rend());
+            open[take].clear();
+        }
+    }
+    open.erase(std::remove_if(open.begin(), open.end(), [](const Chain& c) { return c.empty(); }), open.end());
+    return true;
+}
+
+// Links directed edges into closed loops and open chains (an open chain keeps its last point).
+// Where several edges leave one point, the one turning furthest left is taken, so touching
+// loops come out as separate simple loops; turning straight back counts as the least left,
+// since it runs along a loop that only shares a stretch with this one.
+void linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::vector<std::array<int64_t, 2>>& xy,
+             std::vector<std::vector<int32_t>>& loops, std::vector<std::vector<int32_t>>& chains)
 {
     std::unordered_map<int32_t, std::vector<size_t>> out;
-    for (size_t i = 0; i < edges.size(); ++i)
+    std::unordered_map<int32_t, int32_t> excess; // edges leaving minus edges arriving
+    for (size_t i = 0; i < edges.size(); ++i) {
         out[edges[i].first].push_back(i);
+        ++excess[edges[i].first];
+        --excess[edges[i].second];
+    }
+    // Open chains are followed from where they begin, so each comes out whole.
+    std::vector<size_t> starts;
+    for (size_t i = 0; i < edges.size(); ++i)
+        if (excess[edges[i].first] > 0)
+            starts.push_back(i);
+    for (size_t i = 0; i < edges.size(); ++i)
+        starts.push_back(i);
     std::vector<bool> used(edges.size(), false);
-    std::vector<std::vector<int32_t>> loops;
-    complete = true;
-    for (size_t s = 0; s < edges.size(); ++s) {
+    for (size_t s : starts) {
         if (used[s])
             continue;
         std::vector<int32_t> loop;
@@ -315,31 +417,30 @@ std::vector<std::vector<int32_t>> linkLoops(const std::vector<std::pair<int32_t,
             size_t best = SIZE_MAX;
             double bestAngle = -10.0;
             if (it != out.end()) {
-                const double dx = double(xy[size_t(at)][0] - xy[size_t(from)][0]);
-                const double dy = double(xy[size_t(at)][1] - xy[size_t(from)][1]);
+                const int64_t dx = xy[size_t(at)][0] - xy[size_t(from)][0];
+                const int64_t dy = xy[size_t(at)][1] - xy[size_t(from)][1];
                 for (size_t cand : it->second) {
                     if (used[cand])
                         continue;
                     const int32_t to = edges[cand].second;
-                    const double ex = double(xy[size_t(to)][0] - xy[size_t(at)][0]);
-                    const double ey = double(xy[size_t(to)][1] - xy[size_t(at)][1]);
-                    const double angle = std::atan2(dx * ey - dy * ex, dx * ex + dy * ey);
+                    const int64_t ex = xy[size_t(to)][0] - xy[size_t(at)][0];
+                    const int64_t ey = xy[size_t(to)][1] - xy[size_t(at)][1];
+                    const i128 cross = i128(dx) * ey - i128(dy) * ex, dot = i128(dx) * ex + i128(dy) * ey;
+                    const double angle = cross == 0 && dot < 0 ? -M_PI : std::atan2(double(cross), double(dot));
                     if (angle > bestAngle) {
                         bestAngle = angle;
                         best = cand;
                     }
                 }
             }
-            if (best == SIZE_MAX)
+            if (best == SIZE_MAX) {
+                loop.push_back(at);
                 break;
+            }
             e = best;
         }
-        if (closed)
-            loops.push_back(std::move(loop));
-        else
-            complete = false;
+        (closed ? loops : chains).push_back(std::move(loop));
     }
-    return loops;
 }
 
 i128 loopArea2(const std::vector<int32_t>& loop, const std::vector<std::array<int64_t, 2>>& xy)
@@ -394,10 +495,12 @@ bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
     capEdges.reserve(rim.edges.size());
     for (const auto& e : rim.edges)
         capEdges.push_back({e.second, e.first});
-    bool complete = true;
-    const auto loops = linkLoops(capEdges, xy, complete);
-    if (!complete)
-        return false; // an open rim cannot be closed exactly
+    std::vector<std::vector<int32_t>> loops, chains;
+    linkRim(capEdges, xy, loops, chains);
+    const auto pointOf = [&](int32_t id) { return ClipperLib::IntPoint(xy[size_t(id)][0], xy[size_t(id)][1]); };
+    // A chain still open would leave an opening in the cap that the model does not have.
+    if (!chains.empty() && (!joinOpenChains(chains, loops, pointOf) || !chains.empty()))
+        return false;
     std::vector<size_t> outers, holes;
     std::vector<i128> areas(loops.size());
     for (size_t i = 0; i < loops.size(); ++i) {
@@ -411,10 +514,14 @@ bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
     for (size_t h : holes) {
         if (stopRequested())
             return false;
+        // The hole belongs to the smallest outline around it of its own shell; a cavity is a
+        // shell of its own and belongs to the smallest outline around it of any shell.
         const int32_t shell = rim.shells[size_t(loops[h].front())];
         size_t best = SIZE_MAX;
+        bool bestOwn = false;
         for (size_t o : outers) {
-            if (rim.shells[size_t(loops[o].front())] != shell)
+            const bool own = rim.shells[size_t(loops[o].front())] == shell;
+            if (bestOwn && !own)
                 continue;
             int side = 0;
             for (int32_t id : loops[h]) {
@@ -422,8 +529,10 @@ bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
                 if (side != 0)
                     break;
             }
-            if (side > 0 && (best == SIZE_MAX || areas[o] < areas[best]))
+            if (side > 0 && (best == SIZE_MAX || own > bestOwn || areas[o] < areas[best])) {
                 best = o;
+                bestOwn = own;
+            }
         }
         if (best == SIZE_MAX)
             return false;
@@ -452,7 +561,7 @@ bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
 
 // Section outlines for the preview: the upper half's rim, linked exactly, with the looser
 // joining passes for what an open mesh leaves unclosed.
-void chainSectionSegments(std::vector<SectionSegment>& segs, ClipperLib::Paths& closed, ClipperLib::Paths& open)
+bool chainSectionSegments(std::vector<SectionSegment>& segs, ClipperLib::Paths& closed, ClipperLib::Paths& open)
 {
     std::unordered_map<std::pair<int64_t, int64_t>, std::vector<size_t>, PairHash> starts;
     for (size_t i = 0; i < segs.size(); ++i)
@@ -486,64 +595,7 @@ void chainSectionSegments(std::vector<SectionSegment>& segs, ClipperLib::Paths& 
         (isClosed ? closed : open).push_back(std::move(chain));
     }
     segs.clear();
-    auto dist2 = [](const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b) {
-        const double dx = double(a.X - b.X), dy = double(a.Y - b.Y);
-        return dx * dx + dy * dy;
-    };
-    // Joining: ends within 20 um.
-    for (size_t i = 0; i < open.size(); ++i) {
-        for (size_t j = 0; j < open.size() && !open[i].empty(); ++j) {
-            if (open[j].empty() || dist2(open[i].back(), open[j].front()) >= 400.0)
-                continue;
-            if (i == j) {
-                closed.push_back(std::move(open[i]));
-                open[i].clear();
-                break;
-            }
-            open[i].insert(open[i].end(), open[j].begin(), open[j].end());
-            open[j].clear();
-        }
-    }
-    // Nearest ends, up to 10 mm.
-    while (true) {
-        double best = 1e8;
-        size_t bi = SIZE_MAX, bj = SIZE_MAX;
-        bool endToEnd = false;
-        for (size_t i = 0; i < open.size(); ++i) {
-            if (open[i].empty())
-                continue;
-            for (size_t j = 0; j < open.size(); ++j) {
-                if (open[j].empty())
-                    continue;
-                double d = dist2(open[i].back(), open[j].front());
-                if (d < best) {
-                    best = d; bi = i; bj = j; endToEnd = false;
-                }
-                if (i != j) {
-                    d = dist2(open[i].back(), open[j].back());
-                    if (d < best) {
-                        best = d; bi = i; bj = j; endToEnd = true;
-                    }
-                }
-            }
-        }
-        if (bi == SIZE_MAX)
-            break;
-        if (bi == bj) {
-            closed.push_back(std::move(open[bi]));
-            open[bi].clear();
-        } else if (!endToEnd) {
-            open[bi].insert(open[bi].end(), open[bj].begin(), open[bj].end());
-            open[bj].clear();
-        } else {
-            size_t keep = bi, take = bj;
-            if (outlinePerimeter(open[bi]) < outlinePerimeter(open[bj]))
-                std::swap(keep, take);
-            open[keep].insert(open[keep].end(), open[take].rbegin(), open[take].rend());
-            open[take].clear();
-        }
-    }
-    open.erase(std::remove_if(open.begin(), open.end(), [](const ClipperLib::Path& p) { return p.empty(); }), open.end());
+    return joinOpenChains(open, closed, [](const ClipperLib::IntPoint& p) { return p; });
 }
 
 void collectRegions(const ClipperLib::PolyNode* outer, std::vector<SectionRegion>& regions)
@@ -595,14 +647,7 @@ void clearWork(CutWorkData& wd)
 
 int64_t outlinePerimeter(const ClipperLib::Path& outline)
 {
-    int64_t sum = 0;
-    for (size_t i = 0; i < outline.size(); ++i) {
-        const auto& a = outline[i];
-        const auto& b = outline[(i + 1) % outline.size()];
-        const double dx = double(b.X - a.X), dy = double(b.Y - a.Y);
-        sum += int64_t(std::sqrt(dx * dx + dy * dy));
-    }
-    return sum;
+    return chainPerimeter(outline, [](const ClipperLib::IntPoint& p) { return p; });
 }
 
 bool computeCutSection(const MeshModel* model, int modelIndex, int planeUm, int axis, bool force)
@@ -644,7 +689,10 @@ bool computeCutSection(const MeshModel* model, int modelIndex, int planeUm, int 
         segs.push_back(s);
     }
     ClipperLib::Paths closed, open;
-    chainSectionSegments(segs, closed, open);
+    if (!chainSectionSegments(segs, closed, open)) {
+        clearWork(wd);
+        return false;
+    }
     uniteSectionOutlines(closed, wd.regions);
     wd.model = model;
     wd.modelIndex = modelIndex;

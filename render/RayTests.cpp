@@ -122,7 +122,7 @@ void walkTree(const double ray[6], const RayModelFrame& f, double angle, OnHit o
             double signedT = t;
             if (angle != 0.0)
                 rayTriangle(ray, a, b, c, signedT, angle);
-            onHit(t, signedT);
+            onHit(t, signedT, a, b, c, ob->v);
         }
     }
 }
@@ -132,7 +132,8 @@ void walkTree(const double ray[6], const RayModelFrame& f, double angle, OnHit o
 bool rayHitsModel(const double ray[6], const RayModelFrame& frame, double& t)
 {
     t = DBL_MAX;
-    walkTree(ray, frame, 0.0, [&](double th, double) {
+    walkTree(ray, frame, 0.0, [&](double th, double, const Eigen::Vector3d&, const Eigen::Vector3d&,
+                                  const Eigen::Vector3d&, const auto&) {
         if (th < t)
             t = th;
     });
@@ -148,10 +149,21 @@ bool rayIntersectModel(const double ray[6], const RayModelFrame& frame,
                        std::vector<std::array<double, 4>>& hits, double angle)
 {
     const size_t before = hits.size();
-    walkTree(ray, frame, angle, [&](double t, double signedT) {
+    walkTree(ray, frame, angle, [&](double t, double signedT, const Eigen::Vector3d&, const Eigen::Vector3d&,
+                                    const Eigen::Vector3d&, const auto&) {
         hits.push_back({ray[0] + t * ray[3], ray[1] + t * ray[4], ray[2] + t * ray[5], signedT});
     });
     return hits.size() > before;
+}
+
+void rayCrossModel(const double ray[6], const RayModelFrame& frame, std::vector<RayCrossing>& crossings, double angle)
+{
+    const Eigen::Vector3d d(ray[3], ray[4], ray[5]);
+    walkTree(ray, frame, angle, [&](double t, double signedT, const Eigen::Vector3d& a, const Eigen::Vector3d& b,
+                                    const Eigen::Vector3d& c, const auto& ids) {
+        const bool entering = (b - a).cross(c - a).dot(d) < 0.0;
+        crossings.push_back({t, signedT, entering, {ids[0], ids[1], ids[2]}});
+    });
 }
 
 bool rayIntersectModel(const double ray[6], const MeshModel* model,

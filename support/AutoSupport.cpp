@@ -17,26 +17,70 @@
 
 namespace {
 
-using Hit = std::array<double, 4>;
+// Where a vertical ray goes into material (from outside every shell) or back out of it.
+struct Passage
+{
+    double z;
+    bool into;
+    bool needsSupport; // going in through a face flatter than the support angle allows
+};
 
-// Vertical hits sorted by z; a ray through a shared edge or corner hits each face there, so
-// hits closer than 1e-6 count once (keeping the one whose face needs support, if any).
-void verticalHits(const RayModelFrame& frame, double x, double y, double z0, double angle, std::vector<Hit>& hits)
+// The passages of the vertical ray at (x, y), lowest first. The ray counts the shells it is
+// inside (a shell turned inside out counts the other way), so touching, stacked, overlapping
+// and nested shells give no passage inside material. Faces met at one height going the same
+// way that share a corner are one surface (the ray runs through their shared edge or corner)
+// and count once.
+void verticalPassages(const RayModelFrame& frame, double x, double y, double z0, double angle,
+                      std::vector<RayCrossing>& hits, std::vector<Passage>& out)
 {
     hits.clear();
+    out.clear();
     const double ray[6] = {x, y, z0, 0.0, 0.0, 1.0};
-    rayIntersectModel(ray, frame, hits, angle);
-    std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) { return a[2] < b[2]; });
-    size_t kept = 0;
-    for (size_t i = 0; i < hits.size(); ++i) {
-        if (kept > 0 && hits[i][2] - hits[kept - 1][2] < 1e-6) {
-            if (hits[i][3] < 0.0)
-                hits[kept - 1][3] = hits[i][3];
-            continue;
+    rayCrossModel(ray, frame, hits, angle);
+    std::sort(hits.begin(), hits.end(), [](const RayCrossing& a, const RayCrossing& b) { return a.t < b.t; });
+    auto shareCorner = [](const RayCrossing& a, const RayCrossing& b) {
+        for (int32_t i : a.face)
+            if (i == b.face[0] || i == b.face[1] || i == b.face[2])
+                return true;
+        return false;
+    };
+    int depth = 0;
+    std::vector<int32_t> group;
+    for (size_t i = 0; i < hits.size();) {
+        size_t j = i + 1;
+        while (j < hits.size() && hits[j].t - hits[j - 1].t < 1e-6)
+            ++j;
+        // Surfaces met here, as groups of faces linked through shared corners.
+        const size_t n = j - i;
+        group.resize(n > 1 ? n : 0);
+        for (size_t a = 0; a < group.size(); ++a)
+            group[a] = int32_t(a);
+        auto root = [&](int32_t a) {
+            while (group[size_t(a)] != a)
+                a = group[size_t(a)] = group[size_t(group[size_t(a)])];
+            return a;
+        };
+        for (size_t a = 0; a < group.size(); ++a)
+            for (size_t b = 0; b < a; ++b)
+                if (hits[i + a].entering == hits[i + b].entering && shareCorner(hits[i + a], hits[i + b]))
+                    group[size_t(root(int32_t(a)))] = root(int32_t(b));
+        int change = 0;
+        bool support = false;
+        for (size_t a = 0; a < n; ++a) {
+            const RayCrossing& h = hits[i + a];
+            if (n == 1 || root(int32_t(a)) == int32_t(a))
+                change += h.entering ? 1 : -1;
+            support = support || h.signedT < 0.0;
         }
-        hits[kept++] = hits[i];
+        const bool inside = depth != 0;
+        depth += change;
+        const double z = z0 + hits[i].t;
+        if (!inside && depth != 0)
+            out.push_back({z, true, support});
+        else if (inside && depth == 0)
+            out.push_back({z, false, false});
+        i = j;
     }
-    hits.resize(kept);
 }
 
 struct Candidate
@@ -77,7 +121,8 @@ bool supportsOfModel(const MeshModel* model, double step, double angle, std::vec
     std::vector<std::vector<CellColumns>> found(workers);
 
     auto work = [&](unsigned w) {
-        std::vector<Hit> hits;
+        std::vector<RayCrossing> hits;
+        std::vector<Passage> passages;
         std::vector<Candidate> cands;
         while (!failed.load(std::memory_order_relaxed)) {
             const size_t cell = nextCell.fetch_add(1);
@@ -90,12 +135,17 @@ bool supportsOfModel(const MeshModel* model, double step, double angle, std::vec
             const size_t i = cell / size_t(ny), j = cell % size_t(ny);
             const double x = minX + step / 2 + double(i) * step;
             const double y = minY + step / 2 + double(j) * step;
-            verticalHits(frame, x, y, z0, 0.0, hits);
+            verticalPassages(frame, x, y, z0, 0.0, hits, passages);
+            // Columns stand in the free stretches: from the plate or the top of material up to
+            // where the ray next goes into material.
             cands.clear();
-            if (!hits.empty())
-                cands.push_back({x, y, 0.0, hits[0][2]});
-            for (size_t k = 1; k + 1 < hits.size(); k += 2)
-                cands.push_back({hits[k][0], hits[k][1], hits[k][2], hits[k + 1][2]});
+            double bottom = 0.0;
+            for (const Passage& p : passages) {
+                if (p.into)
+                    cands.push_back({x, y, bottom, p.z});
+                else
+                    bottom = p.z;
+            }
             // Only candidates tall enough to become columns need the fine check.
             cands.erase(std::remove_if(cands.begin(), cands.end(),
                                        [](const Candidate& c) { return c.top - c.bottom < 0.0001; }),
@@ -104,14 +154,14 @@ bool supportsOfModel(const MeshModel* model, double step, double angle, std::vec
                 continue;
             for (int p = 0; p < fine; ++p) {
                 for (int q = 0; q < fine; ++q) {
-                    verticalHits(frame, x - step / 2 + 0.05 + 0.1 * p, y - step / 2 + 0.05 + 0.1 * q, z0, angle, hits);
-                    for (size_t k = 0; k < hits.size(); k += 2) {
-                        // The face is steep enough to stand alone; at angle 0 none is, since
-                        // every face met going up faces down.
-                        if (angle > 0.0 && hits[k][3] >= 0.0)
+                    verticalPassages(frame, x - step / 2 + 0.05 + 0.1 * p, y - step / 2 + 0.05 + 0.1 * q, z0, angle,
+                                     hits, passages);
+                    for (const Passage& in : passages) {
+                        // Steep enough to stand alone; at angle 0 nothing is.
+                        if (!in.into || (angle > 0.0 && !in.needsSupport))
                             continue;
                         for (Candidate& c : cands)
-                            if (std::fabs(c.top - hits[k][2]) < tol)
+                            if (std::fabs(c.top - in.z) < tol)
                                 ++c.count;
                     }
                 }

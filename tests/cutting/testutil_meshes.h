@@ -125,6 +125,47 @@ inline MeshData sphere(double r, int rings, int segments)
     return m;
 }
 
+// Box from (x0, y0, z0) to (x1, y1, z1); inward turns its faces in, as the wall of a cavity.
+inline MeshData cuboid(double x0, double y0, double z0, double x1, double y1, double z1, bool inward = false)
+{
+    MeshData m = voxels({{0, 0, 0}}, 1.0);
+    for (auto& v : m.vertices)
+        v = {v[0] > 0 ? x1 : x0, v[1] > 0 ? y1 : y0, v[2] > 0 ? z1 : z0};
+    if (inward)
+        for (auto& f : m.faces)
+            std::swap(f[1], f[2]);
+    return m;
+}
+
+inline MeshData moved(MeshData m, double dx, double dy, double dz)
+{
+    for (auto& v : m.vertices)
+        v = {v[0] + dx, v[1] + dy, v[2] + dz};
+    return m;
+}
+
+// All parts in one mesh; with weld, equal points become one vertex, so parts touching at a
+// corner share it.
+inline MeshData joined(const std::vector<MeshData>& parts, bool weld = false)
+{
+    MeshData m;
+    std::map<std::array<double, 3>, int32_t> ids;
+    for (const MeshData& part : parts) {
+        std::vector<int32_t> map;
+        for (const auto& v : part.vertices) {
+            const auto it = ids.emplace(v, int32_t(m.vertices.size())).first;
+            if (it->second == int32_t(m.vertices.size()))
+                m.vertices.push_back(v);
+            map.push_back(it->second);
+            if (!weld)
+                ids.clear();
+        }
+        for (const auto& f : part.faces)
+            m.faces.push_back({map[size_t(f[0])], map[size_t(f[1])], map[size_t(f[2])]});
+    }
+    return m;
+}
+
 inline double volume(const MeshData& m)
 {
     double v = 0.0;
@@ -164,6 +205,22 @@ inline bool closedAndClean(const MeshData& m, QString* why = nullptr, bool shell
         }
     }
     return true;
+}
+
+// Edges not matched by one running the other way, as (from, to) points.
+inline std::vector<std::array<std::array<double, 3>, 2>> openEdges(const MeshData& m)
+{
+    std::map<std::pair<int, int>, int> edges;
+    for (const auto& f : m.faces)
+        for (int k = 0; k < 3; ++k)
+            ++edges[{f[size_t(k)], f[size_t((k + 1) % 3)]}];
+    std::vector<std::array<std::array<double, 3>, 2>> open;
+    for (const auto& e : edges) {
+        const auto it = edges.find({e.first.second, e.first.first});
+        if (it == edges.end() || it->second != e.second)
+            open.push_back({m.vertices[size_t(e.first.first)], m.vertices[size_t(e.first.second)]});
+    }
+    return open;
 }
 
 // Area of the faces lying in the plane coordinate[axis] == value whose normal points along

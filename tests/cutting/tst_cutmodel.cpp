@@ -42,6 +42,54 @@ MeshData overlappingBoxes(double dx, double dy)
     return m;
 }
 
+// The faces lying in coordinate[axis] == value get points of their own, moved by gap along
+// the axis; with drop they are left out.
+MeshData faceApart(const MeshData& mesh, int axis, double value, double gap, bool drop = false)
+{
+    MeshData m;
+    m.vertices = mesh.vertices;
+    for (const auto& f : mesh.faces) {
+        bool in = true;
+        for (int32_t i : f)
+            in = in && mesh.vertices[size_t(i)][size_t(axis)] == value;
+        if (!in) {
+            m.faces.push_back(f);
+        } else if (!drop) {
+            std::array<int32_t, 3> g;
+            for (size_t k = 0; k < 3; ++k) {
+                auto p = mesh.vertices[size_t(f[k])];
+                p[size_t(axis)] += gap;
+                g[k] = int32_t(m.vertices.size());
+                m.vertices.push_back(p);
+            }
+            m.faces.push_back(g);
+        }
+    }
+    return testmesh::joined({m}, true);
+}
+
+// A sphere stored as loose triangles whose equal corners are welded, except that every
+// seventh corner was moved by up to 2 um and so stays apart.
+MeshData jitteredSphere(double r)
+{
+    const MeshData s = testmesh::sphere(r, 16, 32);
+    MeshData soup;
+    for (size_t f = 0; f < s.faces.size(); ++f) {
+        std::array<int32_t, 3> g;
+        for (size_t k = 0; k < 3; ++k) {
+            auto p = s.vertices[size_t(s.faces[f][k])];
+            const size_t n = 3 * f + k;
+            if (n % 7 == 0)
+                for (size_t c = 0; c < 3; ++c)
+                    p[c] += 0.001 * double(int((n / 7 + c) % 5) - 2);
+            g[k] = int32_t(soup.vertices.size());
+            soup.vertices.push_back(p);
+        }
+        soup.faces.push_back(g);
+    }
+    return testmesh::joined({soup}, true);
+}
+
 } // namespace
 
 class TestCutModel : public QObject
@@ -61,41 +109,78 @@ private slots:
         QTest::addColumn<double>("downVolume");
         QTest::addColumn<double>("upCap");      // < 0: caps only compared with each other
         QTest::addColumn<double>("downCap");
+        QTest::addColumn<QVector<double>>("openIn"); // box holding every open edge; empty: closed
 
         const QVector<double> plain{1, 1, 1, 0, 0, 0};
+        const QVector<double> closed;
         const MeshData cube = testmesh::box(3, 3, 3, 10.0);
-        QTest::newRow("cube x") << cube << plain << 0 << 12.5 << 17.5 * 900 << 12.5 * 900 << 900.0 << 900.0;
-        QTest::newRow("cube y") << cube << plain << 1 << 12.5 << 17.5 * 900 << 12.5 * 900 << 900.0 << 900.0;
-        QTest::newRow("cube z") << cube << plain << 2 << 12.5 << 17.5 * 900 << 12.5 * 900 << 900.0 << 900.0;
+        QTest::newRow("cube x") << cube << plain << 0 << 12.5 << 17.5 * 900 << 12.5 * 900 << 900.0 << 900.0 << closed;
+        QTest::newRow("cube y") << cube << plain << 1 << 12.5 << 17.5 * 900 << 12.5 * 900 << 900.0 << 900.0 << closed;
+        QTest::newRow("cube z") << cube << plain << 2 << 12.5 << 17.5 * 900 << 12.5 * 900 << 900.0 << 900.0 << closed;
         const MeshData holed = testmesh::box(3, 3, 3, 10.0, true);
-        QTest::newRow("hole z, cap with hole") << holed << plain << 2 << 15.0 << 12000.0 << 12000.0 << 800.0 << 800.0;
-        QTest::newRow("hole x, two islands") << holed << plain << 0 << 15.0 << 12000.0 << 12000.0 << 600.0 << 600.0;
-        QTest::newRow("hole y, two islands") << holed << plain << 1 << 15.0 << 12000.0 << 12000.0 << 600.0 << 600.0;
-        QTest::newRow("hole x, solid part") << holed << plain << 0 << 5.0 << 19500.0 << 4500.0 << 900.0 << 900.0;
+        QTest::newRow("hole z, cap with hole") << holed << plain << 2 << 15.0 << 12000.0 << 12000.0 << 800.0 << 800.0 << closed;
+        QTest::newRow("hole x, two islands") << holed << plain << 0 << 15.0 << 12000.0 << 12000.0 << 600.0 << 600.0 << closed;
+        QTest::newRow("hole y, two islands") << holed << plain << 1 << 15.0 << 12000.0 << 12000.0 << 600.0 << 600.0 << closed;
+        QTest::newRow("hole x, solid part") << holed << plain << 0 << 5.0 << 19500.0 << 4500.0 << 900.0 << 900.0 << closed;
         // L: two cells on the plate, one on top of the left one; cut exactly at the step.
         const MeshData ell = testmesh::voxels({{0, 0, 0}, {1, 0, 0}, {0, 0, 1}}, 10.0);
-        QTest::newRow("step z") << ell << plain << 2 << 10.0 << 1000.0 << 2000.0 << 100.0 << 200.0;
-        QTest::newRow("step x") << ell << plain << 0 << 10.0 << 1000.0 << 2000.0 << 100.0 << 200.0;
-        QTest::newRow("step y mid") << ell << plain << 1 << 4.0 << 1800.0 << 1200.0 << 300.0 << 300.0;
-        QTest::newRow("ring with island") << ringWithIsland() << plain << 2 << 5.0 << 8500.0 << 8500.0 << 1700.0 << 1700.0;
+        QTest::newRow("step z") << ell << plain << 2 << 10.0 << 1000.0 << 2000.0 << 100.0 << 200.0 << closed;
+        QTest::newRow("step x") << ell << plain << 0 << 10.0 << 1000.0 << 2000.0 << 100.0 << 200.0 << closed;
+        QTest::newRow("step y mid") << ell << plain << 1 << 4.0 << 1800.0 << 1200.0 << 300.0 << 300.0 << closed;
+        QTest::newRow("ring with island") << ringWithIsland() << plain << 2 << 5.0 << 8500.0 << 8500.0 << 1700.0 << 1700.0 << closed;
         const MeshData cyl = testmesh::cylinder(10.0, 20.0, 64);
         const double disc = 32.0 * 100.0 * std::sin(2.0 * M_PI / 64);
-        QTest::newRow("cylinder z") << cyl << plain << 2 << 7.0 << disc * 13 << disc * 7 << disc << disc;
-        QTest::newRow("cylinder x") << cyl << plain << 0 << 3.0 << -1.0 << -1.0 << -1.0 << -1.0;
-        QTest::newRow("cylinder y") << cyl << plain << 1 << -2.5 << -1.0 << -1.0 << -1.0 << -1.0;
+        QTest::newRow("cylinder z") << cyl << plain << 2 << 7.0 << disc * 13 << disc * 7 << disc << disc << closed;
+        QTest::newRow("cylinder x") << cyl << plain << 0 << 3.0 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
+        QTest::newRow("cylinder y") << cyl << plain << 1 << -2.5 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
         // 20 x 10 x 15 after scaling (footprint centre and bottom kept), turned 45 degrees about Z.
         const MeshData one = testmesh::box(1, 1, 1, 10.0);
         const QVector<double> turned{2, 1, 1.5, 0, 0, 45};
-        QTest::newRow("turned scaled z") << one << turned << 2 << 6.0 << 1800.0 << 1200.0 << 200.0 << 200.0;
-        QTest::newRow("turned scaled x") << one << turned << 0 << 5.0 << 1500.0 << 1500.0 << -1.0 << -1.0;
-        QTest::newRow("turned scaled y") << one << turned << 1 << 7.0 << -1.0 << -1.0 << -1.0 << -1.0;
+        QTest::newRow("turned scaled z") << one << turned << 2 << 6.0 << 1800.0 << 1200.0 << 200.0 << 200.0 << closed;
+        QTest::newRow("turned scaled x") << one << turned << 0 << 5.0 << 1500.0 << 1500.0 << -1.0 << -1.0 << closed;
+        QTest::newRow("turned scaled y") << one << turned << 1 << 7.0 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
         // Two overlapping boxes standing on the plate; their rims meet where they cross.
         const MeshData shells = overlappingBoxes(10.0, 10.0);
-        QTest::newRow("overlapping shells x") << shells << plain << 0 << 12.0 << -1.0 << -1.0 << -1.0 << -1.0;
-        QTest::newRow("overlapping shells y") << shells << plain << 1 << 12.0 << -1.0 << -1.0 << -1.0 << -1.0;
-        QTest::newRow("overlapping shells z") << shells << plain << 2 << 5.0 << -1.0 << -1.0 << -1.0 << -1.0;
+        QTest::newRow("overlapping shells x") << shells << plain << 0 << 12.0 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
+        QTest::newRow("overlapping shells y") << shells << plain << 1 << 12.0 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
+        QTest::newRow("overlapping shells z") << shells << plain << 2 << 5.0 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
         const QVector<double> tilted{1.3, 0.7, 1.1, 20, 35, 10};
-        QTest::newRow("tilted z") << cube << tilted << 2 << 18.0 << -1.0 << -1.0 << -1.0 << -1.0;
+        QTest::newRow("tilted z") << cube << tilted << 2 << 18.0 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
+        // A 30 mm box with a sealed 20 mm cavity, whose wall faces inward.
+        const MeshData hollow = testmesh::joined({testmesh::cuboid(0, 0, 0, 30, 30, 30), testmesh::cuboid(5, 5, 5, 25, 25, 25, true)});
+        for (int axis = 0; axis < 3; ++axis)
+            QTest::newRow(qPrintable(QString("cavity %1").arg(axis))) << hollow << plain << axis << 12.0 << 11000.0 << 8000.0 << 500.0 << 500.0 << closed;
+        // A ball floating in the cavity.
+        const MeshData ballInBox = testmesh::joined({hollow, testmesh::moved(testmesh::sphere(6.0, 12, 24), 15, 15, 15)});
+        for (int axis = 0; axis < 3; ++axis)
+            QTest::newRow(qPrintable(QString("ball in cavity %1").arg(axis))) << ballInBox << plain << axis << 13.0 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
+        // The +X face stands off the rest by 5 um (joined within 20 um) or 50 um (nearest ends);
+        // the halves keep that crack and nothing more.
+        const MeshData cube30 = testmesh::cuboid(0, 0, 0, 30, 30, 30);
+        for (double gap : {0.005, 0.05}) {
+            const QVector<double> crack{29.999, -1, -1, 30.001 + gap, 31, 31};
+            const MeshData cracked = faceApart(cube30, 0, 30.0, gap);
+            for (int axis = 0; axis < 3; ++axis) {
+                const double cap = axis == 0 ? 900.0 : 30.0 * (30.0 + gap);
+                QTest::newRow(qPrintable(QString("crack %1 um %2").arg(gap * 1000).arg(axis)))
+                    << cracked << plain << axis << 12.0 << -1.0 << -1.0 << cap << cap << crack;
+            }
+        }
+        // An 8 mm cube without its face at y = 0: the halves are closed but for that face.
+        const MeshData noFace = faceApart(testmesh::cuboid(0, 0, 0, 8, 8, 8), 1, 0.0, 0.0, true);
+        const QVector<double> atY0{-1, -0.001, -1, 9, 0.001, 9};
+        for (int axis = 0; axis < 3; ++axis)
+            QTest::newRow(qPrintable(QString("missing face %1").arg(axis))) << noFace << plain << axis << 3.0 << 320.0 << 192.0 << 64.0 << 64.0 << atY0;
+        // A sphere whose corners are stored per face, some moved by up to 2 um: hairline cracks.
+        const QVector<double> anywhere{-11, -11, -11, 11, 11, 11};
+        for (int axis = 0; axis < 3; ++axis)
+            QTest::newRow(qPrintable(QString("jittered sphere %1").arg(axis))) << jitteredSphere(10.0) << plain << axis << 1.7 << -1.0 << -1.0 << -1.0 << -1.0 << anywhere;
+        // Two pillars and a deck, each closed, sharing the corners where they meet.
+        const MeshData bridge = testmesh::joined({testmesh::cuboid(0, 0, 0, 10, 10, 20), testmesh::cuboid(30, 0, 0, 40, 10, 20),
+                                                  testmesh::cuboid(0, 0, 20, 40, 10, 25)}, true);
+        QTest::newRow("bridge shells x") << bridge << plain << 0 << 5.0 << 4750.0 << 1250.0 << 250.0 << 250.0 << closed;
+        QTest::newRow("bridge shells y") << bridge << plain << 1 << 5.0 << 3000.0 << 3000.0 << 600.0 << 600.0 << closed;
+        QTest::newRow("bridge shells z") << bridge << plain << 2 << 10.0 << 4000.0 << 2000.0 << 200.0 << 200.0 << closed;
     }
 
     void halves()
@@ -108,6 +193,7 @@ private slots:
         QFETCH(double, downVolume);
         QFETCH(double, upCap);
         QFETCH(double, downCap);
+        QFETCH(QVector<double>, openIn);
 
         MeshModel* model = makeModel(mesh, "part");
         for (int k = 0; k < 3; ++k)
@@ -130,8 +216,18 @@ private slots:
         QCOMPARE(r.downName, std::string("part_down"));
         QString why;
         const bool shells = QByteArray(QTest::currentDataTag()).contains("shells");
-        QVERIFY2(testmesh::closedAndClean(*r.up, &why, shells), qPrintable("up: " + why));
-        QVERIFY2(testmesh::closedAndClean(*r.down, &why, shells), qPrintable("down: " + why));
+        if (openIn.isEmpty()) {
+            QVERIFY2(testmesh::closedAndClean(*r.up, &why, shells), qPrintable("up: " + why));
+            QVERIFY2(testmesh::closedAndClean(*r.down, &why, shells), qPrintable("down: " + why));
+        } else {
+            // Open only where the input is: the cap adds no opening of its own.
+            for (const MeshData* half : {r.up.get(), r.down.get()})
+                for (const auto& e : testmesh::openEdges(*half))
+                    for (const auto& p : e)
+                        for (int k = 0; k < 3; ++k)
+                            QVERIFY2(p[size_t(k)] >= openIn[k] && p[size_t(k)] <= openIn[k + 3],
+                                     qPrintable(QString("open edge at %1 %2 %3").arg(p[0]).arg(p[1]).arg(p[2])));
+        }
 
         const double vu = testmesh::volume(*r.up), vd = testmesh::volume(*r.down);
         const double tol = 0.05 + 2e-4 * std::fabs(total);
@@ -204,6 +300,13 @@ private slots:
         // Plane on the top face: the top goes to the lower half, the upper is empty.
         r = cutModel(model, 0, 10000, 2);
         QVERIFY(!r.ok);
+        // A side face missing over 10 mm or more cannot be bridged: the cut is refused rather
+        // than leaving the cap open; parallel to that face the cut closes.
+        MeshModel* open = makeModel(faceApart(testmesh::cuboid(0, 0, 0, 20, 20, 20), 1, 0.0, 0.0, true), "open");
+        QVERIFY(!cutModel(open, 0, 5000, 2).ok);
+        QVERIFY(!cutModel(open, 0, 5000, 0).ok);
+        QVERIFY(cutModel(open, 0, 5000, 1).ok);
+        delete open;
         // A stop request gives no halves and reports the stopped cut.
         g_jobState = 1;
         r = cutModel(model, 0, 5000, 2);

@@ -44,6 +44,29 @@ MeshData prism(const std::vector<std::array<double, 2>>& xz, double depth)
     return m;
 }
 
+// The two faces of the box's square at height z split along the other diagonal.
+MeshData flippedDiagonal(MeshData m, double z)
+{
+    std::vector<size_t> square;
+    for (size_t f = 0; f < m.faces.size(); ++f)
+        if (m.vertices[size_t(m.faces[f][0])][2] == z && m.vertices[size_t(m.faces[f][1])][2] == z
+            && m.vertices[size_t(m.faces[f][2])][2] == z)
+            square.push_back(f);
+    auto& f1 = m.faces[square.at(0)];
+    auto& f2 = m.faces[square.at(1)];
+    // f1 = (a, b, c) and f2 = (b, a, d) around the shared diagonal a-b.
+    while (std::find(f2.begin(), f2.end(), f1[2]) != f2.end())
+        std::rotate(f1.begin(), f1.begin() + 1, f1.end());
+    const int32_t a = f1[0], b = f1[1], c = f1[2];
+    int32_t d = -1;
+    for (int32_t i : f2)
+        if (i != a && i != b)
+            d = i;
+    f1 = {a, d, c};
+    f2 = {d, b, c};
+    return m;
+}
+
 } // namespace
 
 class TestAutoSupport : public QObject
@@ -66,26 +89,53 @@ private slots:
         QTest::addColumn<bool>("expectColumns");
         QTest::addColumn<double>("bottom"); // expected column ends where columns exist
         QTest::addColumn<double>("top");
+        QTest::addColumn<QVector<double>>("solids"); // boxes no column may enter, six values each
+        QTest::addColumn<int>("count"); // columns expected; -1: not checked
+        const QVector<double> none;
 
         // On the plate: nothing.
-        QTest::newRow("cube on plate") << testmesh::box(2, 2, 2, 10.0) << 60.0 << false << 0.0 << 0.0;
+        QTest::newRow("cube on plate") << testmesh::box(2, 2, 2, 10.0) << 60.0 << false << 0.0 << 0.0 << none << -1;
         // Bridge: a base, two pillars and a deck; the gap gets columns from the base's top.
         const MeshData bridge = testmesh::voxels({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {4, 0, 0},
                                                   {0, 0, 1}, {4, 0, 1}, {0, 0, 2}, {4, 0, 2},
                                                   {0, 0, 3}, {1, 0, 3}, {2, 0, 3}, {3, 0, 3}, {4, 0, 3}},
                                                  5.0);
-        QTest::newRow("bridge") << bridge << 60.0 << true << 5.0 << 15.0;
-        QTest::newRow("bridge at 0") << bridge << 0.0 << true << 5.0 << 15.0;
+        QTest::newRow("bridge") << bridge << 60.0 << true << 5.0 << 15.0 << none << -1;
+        QTest::newRow("bridge at 0") << bridge << 0.0 << true << 5.0 << 15.0 << none << -1;
         // Flat overhang: a slab on a post, standing above the plate.
         const MeshData shelf = testmesh::voxels({{1, 1, 0}, {1, 1, 1}, {0, 0, 2}, {1, 0, 2}, {2, 0, 2},
                                                  {0, 1, 2}, {1, 1, 2}, {2, 1, 2}, {0, 2, 2}, {1, 2, 2}, {2, 2, 2}},
                                                 5.0);
-        QTest::newRow("flat overhang") << shelf << 60.0 << true << 0.0 << 10.0;
+        QTest::newRow("flat overhang") << shelf << 60.0 << true << 0.0 << 10.0 << none << -1;
         // A 45-degree overhang is steep enough at 60 degrees.
-        QTest::newRow("45 degrees at 60") << prism({{0, 0}, {10, 0}, {20, 10}, {0, 10}}, 10.0) << 60.0 << false << 0.0 << 0.0;
+        QTest::newRow("45 degrees at 60") << prism({{0, 0}, {10, 0}, {20, 10}, {0, 10}}, 10.0) << 60.0 << false << 0.0 << 0.0 << none << -1;
         // The same wall needs support when the angle allows less.
-        QTest::newRow("45 degrees at 30") << prism({{0, 0}, {10, 0}, {20, 10}, {0, 10}}, 10.0) << 30.0 << true << 0.0 << -1.0;
-        QTest::newRow("45 degrees at 0") << prism({{0, 0}, {10, 0}, {20, 10}, {0, 10}}, 10.0) << 0.0 << true << 0.0 << -1.0;
+        QTest::newRow("45 degrees at 30") << prism({{0, 0}, {10, 0}, {20, 10}, {0, 10}}, 10.0) << 30.0 << true << 0.0 << -1.0 << none << -1;
+        QTest::newRow("45 degrees at 0") << prism({{0, 0}, {10, 0}, {20, 10}, {0, 10}}, 10.0) << 0.0 << true << 0.0 << -1.0 << none << -1;
+        // Shells touching, stacked, overlapping or nested: no column inside material.
+        using testmesh::cuboid;
+        const QVector<double> lower{0, 0, 0, 20, 20, 10}, upper{0, 0, 10, 20, 20, 20};
+        QTest::newRow("stacked boxes") << testmesh::joined({cuboid(0, 0, 0, 20, 20, 10), cuboid(0, 0, 10, 20, 20, 20)})
+                                       << 60.0 << false << 0.0 << 0.0 << lower + upper << -1;
+        QTest::newRow("stacked boxes, shared corners")
+            << testmesh::joined({cuboid(0, 0, 0, 20, 20, 10), cuboid(0, 0, 10, 20, 20, 20)}, true) << 60.0 << false << 0.0 << 0.0
+            << lower + upper << -1;
+        QTest::newRow("deck on separate pillar") << testmesh::joined({cuboid(5, 5, 0, 15, 15, 10), cuboid(0, 0, 10, 20, 20, 15)})
+                                                 << 60.0 << true << 0.0 << 10.0 << QVector<double>{5, 5, 0, 15, 15, 10, 0, 0, 10, 20, 20, 15} << -1;
+        QTest::newRow("overlapping boxes") << testmesh::joined({cuboid(0, 0, 0, 20, 20, 10), cuboid(10, 0, 5, 30, 20, 15)})
+                                           << 60.0 << true << 0.0 << 5.0 << QVector<double>{0, 0, 0, 20, 20, 10, 10, 0, 5, 30, 20, 15} << -1;
+        QTest::newRow("nested boxes") << testmesh::joined({cuboid(0, 0, 0, 20, 20, 20), cuboid(5, 5, 5, 15, 15, 15)})
+                                      << 0.0 << false << 0.0 << 0.0 << QVector<double>{0, 0, 0, 20, 20, 20} << -1;
+        // A block floating in a sealed cavity: columns from the cavity's floor and from the block
+        // up to the cavity's ceiling, none in the walls or the block.
+        QTest::newRow("block in cavity")
+            << testmesh::joined({cuboid(0, 0, 0, 30, 30, 30), cuboid(5, 5, 5, 25, 25, 25, true), cuboid(10, 10, 12, 20, 20, 18)})
+            << 60.0 << true << 0.0 << -1.0 << QVector<double>{0, 0, 0, 30, 30, 5, 0, 0, 25, 30, 30, 30, 10, 10, 12, 20, 20, 18} << -1;
+        // Rays on the diagonal enter the block through one face and leave it through the edge
+        // of two: each cell under the slab still gets its column.
+        QTest::newRow("slab over block, rays on edges")
+            << testmesh::joined({flippedDiagonal(cuboid(0, 0, 0, 20, 20, 5), 0.0), cuboid(0, 0, 10, 20, 20, 12)}) << 60.0 << true
+            << 5.0 << 10.0 << QVector<double>{0, 0, 0, 20, 20, 5, 0, 0, 10, 20, 20, 12} << 81;
     }
 
     void columns()
@@ -95,11 +145,15 @@ private slots:
         QFETCH(bool, expectColumns);
         QFETCH(double, bottom);
         QFETCH(double, top);
+        QFETCH(QVector<double>, solids);
+        QFETCH(int, count);
         MeshModel* model = addModel(mesh, "m");
         const double step = 2.0 * 1.1;
         QVERIFY(autoSupport(step, angle));
         AppData* app = AppData::instance();
         QCOMPARE(app->supportCount() > 0, expectColumns);
+        if (count >= 0)
+            QCOMPARE(app->supportCount(), count);
         for (int i = 0; i < app->supportCount(); ++i) {
             MeshModel* s = app->getSupport(i);
             QCOMPARE(s->getOwnerName(), std::string("m"));
@@ -114,6 +168,16 @@ private slots:
             if (top >= 0) {
                 QVERIFY2(std::fabs(s->box[2] - bottom) < 1e-6, qPrintable(QString::number(s->box[2])));
                 QVERIFY2(std::fabs(s->box[5] - top) < 1e-6, qPrintable(QString::number(s->box[5])));
+            }
+        }
+        for (int i = 0; i < app->supportCount(); ++i) {
+            const MeshModel* s = app->getSupport(i);
+            const double cx = (s->box[0] + s->box[3]) / 2, cy = (s->box[1] + s->box[4]) / 2;
+            for (int b = 0; b + 5 < solids.size(); b += 6) {
+                const double* box = solids.constData() + b;
+                if (cx > box[0] && cx < box[3] && cy > box[1] && cy < box[4])
+                    QVERIFY2(s->box[5] <= box[2] + 1e-6 || s->box[2] >= box[5] - 1e-6,
+                             qPrintable(QString("column %1..%2 at %3 %4").arg(s->box[2]).arg(s->box[5]).arg(cx).arg(cy)));
             }
         }
         if (expectColumns && QByteArray(QTest::currentDataTag()).startsWith("bridge")) {
