@@ -498,8 +498,11 @@ bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
     std::vector<std::vector<int32_t>> loops, chains;
     linkRim(capEdges, xy, loops, chains);
     const auto pointOf = [&](int32_t id) { return ClipperLib::IntPoint(xy[size_t(id)][0], xy[size_t(id)][1]); };
-    // A chain still open would leave an opening in the cap that the model does not have.
-    if (!chains.empty() && (!joinOpenChains(chains, loops, pointOf) || !chains.empty()))
+    // Chains still open (a stray sheet, a face missing over more than the joining reach) take no
+    // part; a rim with no closed outline at all has nothing to cap, so the cut is refused.
+    if (!chains.empty() && !joinOpenChains(chains, loops, pointOf))
+        return false;
+    if (loops.empty())
         return false;
     std::vector<size_t> outers, holes;
     std::vector<i128> areas(loops.size());

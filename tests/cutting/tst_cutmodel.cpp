@@ -306,6 +306,13 @@ private slots:
         QVERIFY(!cutModel(open, 0, 5000, 2).ok);
         QVERIFY(!cutModel(open, 0, 5000, 0).ok);
         QVERIFY(cutModel(open, 0, 5000, 1).ok);
+        // Beside a closed body the open box takes no part in the cap; the body is still cut.
+        MeshModel* both = makeModel(testmesh::joined({faceApart(testmesh::cuboid(0, 0, 0, 20, 20, 20), 1, 0.0, 0.0, true),
+                                                      testmesh::cuboid(30, 0, 0, 40, 10, 10)}), "both");
+        const CutResult mixed = cutModel(both, 0, 5000, 2);
+        QVERIFY(mixed.ok);
+        QCOMPARE(testmesh::planeArea(*mixed.down, 2, 5.0, 1), 100.0);
+        delete both;
         delete open;
         // A stop request gives no halves and reports the stopped cut.
         g_jobState = 1;
