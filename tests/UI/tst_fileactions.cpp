@@ -430,15 +430,37 @@ private slots:
         window->updateMachineLabel();
     }
 
+    // Closing with unsaved work keeps the window and the scene unless the project was saved.
+    void closingAsksToSave_data()
+    {
+        QTest::addColumn<int>("answer");     // to "Saved as Brev file?"
+        QTest::addColumn<QString>("saveAs"); // the save dialog's answer, in the test folder
+        QTest::newRow("cancel") << 2 << "";
+        QTest::newRow("save dialog cancelled") << 1 << "";
+        // Failures that hold for root as well.
+        QTest::newRow("folder is a file") << 1 << "plain/scene.brev";
+        QTest::newRow("a folder where the file goes") << 1 << "taken.brev";
+    }
     void closingAsksToSave()
     {
-        QVERIFY(MeshList::instance()->size() > 0);
+        QFETCH(int, answer);
+        QFETCH(QString, saveAs);
+        if (AppData::instance()->modelCount() == 0)
+            QVERIFY(deliver("handed over", {writeCube(dir.path() + "/cube.stl", 20.0f, -10.0f)}, 1));
+        const int models = AppData::instance()->modelCount();
+        QFile plain(dir.path() + "/plain");
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        QVERIFY(QDir().mkpath(dir.path() + "/taken.brev"));
+        dialogAnswer = saveAs.isEmpty() ? QStringList{} : QStringList{dir.path() + "/" + saveAs};
         asked.clear();
-        answers[17] = 2;
+        answers[17] = answer;
         QVERIFY(!window->close());
-        QCOMPARE(asked, QList<int>{17});
-        QVERIFY(window->isVisible());
         answers.remove(17);
+        QCOMPARE(asked.value(0), 17);
+        QVERIFY(window->isVisible());
+        QCOMPARE(AppData::instance()->modelCount(), models);
+        QVERIFY(ThreadPool::instance());
     }
 };
 
