@@ -48,6 +48,8 @@ public:
     void setPrintFile(int kind, QString path);
     void startSlice(int kind, QString path);
     void killSlice();
+    // Keeps a sent print-task file in the program's "gco" folder and heads the recent files with it.
+    void copyIntoProgramGco(const QString& path);
 
     // Adds a mesh made on another thread as a new model. The scene is changed on the GUI
     // thread; a caller on another thread waits until that is done.
@@ -80,7 +82,6 @@ private:
     void showErrorBox(Error e);
     void placeLoadedModels(const FileRWStatus& s, const QString& suffix);
     void offerSending();
-    void copyIntoProgramGco(const QString& path);
     void commitMeshModel(MeshData* mesh, const QString& name, bool notify);
     void setPrintFilePath(const QString& path);
 

@@ -1329,16 +1329,7 @@ void MainWindow::on_btnMain_print_clicked()
                 return;
             const QString path = p->printFilePath();
             emit signSendGcode(path);
-            const QString gco = AppData::instance()->getAppDir() + "/gco";
-            const QString folder = path.left(path.lastIndexOf('/'));
-            const QString name = path.mid(path.lastIndexOf('/') + 1);
-            // A file already kept in "gco" is not copied onto itself.
-            if (QDir::cleanPath(folder) != QDir::cleanPath(gco)) {
-                QDir().mkpath(gco);
-                QFile::remove(gco + "/" + name);
-                QFile::copy(path, gco + "/" + name);
-            }
-            AppData::instance()->addRecentFile(name);
+            p->copyIntoProgramGco(path);
         }
         return;
     }

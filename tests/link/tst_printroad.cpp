@@ -5,10 +5,12 @@
 #include <QTemporaryDir>
 
 #include "PrinterSim.h"
+#include "Thread/CommunicateThread.h"
 #include "Thread/FDMSliceProcess.h"
 #include "Thread/ThreadPool.h"
 #include "UI/BrevMessageBox.h"
 #include "UI/MainWindow.h"
+#include "UI/PrintingForm.h"
 #include "app/Startup.h"
 #include "platform/Platform.h"
 #include "render/GLWidget.h"
@@ -90,6 +92,76 @@ private slots:
         QVERIFY(QFileInfo::exists(AppData::instance()->getAppDir() + "/gco/cube.BVT"));
         QVERIFY(AppData::instance()->getRecentFiles().contains("cube.BVT"));
         QCOMPARE(window->view()->showMode(), 2);
+    }
+
+    // A print-task file already kept in the program's "gco" folder is sent as it is and stays
+    // there whole; one from elsewhere is copied in. The printer gets its bytes either way.
+    void sendsAKeptFile_data()
+    {
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("kept in gco") << true;
+        QTest::newRow("from elsewhere") << false;
+    }
+    void sendsAKeptFile()
+    {
+        QFETCH(bool, kept);
+        const QString gco = AppData::instance()->getAppDir() + "/gco";
+        const QString path = (kept ? gco : dir.path()) + "/kept.BVT";
+        QFile::remove(gco + "/kept.BVT");
+        QVERIFY(QFile::copy(AppData::instance()->getSettingsDir() + "/gco/cube.BVT", path));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        file.close();
+        sim.printerState = PrinterSim::Idle;
+        QTRY_VERIFY_WITH_TIMEOUT(ThreadPool::instance()->linkWorker()->isIdle(), 10000);
+
+        window->openFile(path);
+        QTRY_COMPARE_WITH_TIMEOUT(window->view()->showMode(), 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!ThreadPool::instance()->isBusy(), 10000);
+        QCOMPARE(ThreadPool::instance()->printFilePath(), path);
+        asked.clear();
+        window->on_btnMain_print_clicked();
+        // Send, then the offer to print; a failed transfer's box ends the wait as well.
+        QTRY_VERIFY_WITH_TIMEOUT(asked.size() >= 2, 30000);
+        QCOMPARE(asked, (QList<int>{35, 39}));
+        QCOMPARE(sim.fileName(), QStringLiteral("kept.BVT"));
+        QCOMPARE(sim.fileData(), bytes);
+        for (const QString& copy : {path, gco + "/kept.BVT"}) {
+            QFile f(copy);
+            QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(copy));
+            QCOMPARE(f.readAll(), bytes);
+        }
+        QVERIFY(AppData::instance()->getRecentFiles().contains(QStringLiteral("kept.BVT")));
+    }
+
+    // A pause the printer refuses leaves the panel showing the print going on, ready to try again.
+    void refusedPauseIsNotShown()
+    {
+        sim.behaviour.progressStep = 0;
+        sim.printerState = PrinterSim::Printing;
+        auto* panel = window->findChild<PrintingForm*>();
+        QVERIFY(panel);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), 10000);
+        CommunicateThread* link = ThreadPool::instance()->linkWorker();
+        QTRY_COMPARE_WITH_TIMEOUT(link->linkState(), int(CommunicateThread::StatePrinting), 10000);
+        // Looked at right after each report the panel takes.
+        bool shownPaused = false;
+        QObject watch;
+        connect(link, &CommunicateThread::signPrintStatus, &watch,
+                [&] { shownPaused = shownPaused || panel->isPaused(); }, Qt::QueuedConnection);
+        sim.behaviour.refuseControl = true;
+        const int controls = sim.requestCount(SerialFrame::ReqControl);
+        QMetaObject::invokeMethod(panel, "on_btn_pause_clicked");
+        QTRY_COMPARE(sim.requestCount(SerialFrame::ReqControl), controls + 1);
+        QCOMPARE(sim.requestsOf(SerialFrame::ReqControl).last().data.at(0), char(SerialFrame::CtlPause));
+        // The answer is taken when the link asks for the status again; printing resumes its reports.
+        QTRY_VERIFY(sim.requests().last().command == SerialFrame::ReqStatus);
+        QTRY_COMPARE_WITH_TIMEOUT(link->linkState(), int(CommunicateThread::StatePrinting), 10000);
+        QTRY_VERIFY(panel->findChild<QWidget*>("btn_pause")->isEnabled());
+        sim.behaviour.refuseControl = false;
+        QVERIFY(!shownPaused);
+        QVERIFY(!sim.paused);
     }
 };
 

@@ -45,6 +45,8 @@ private slots:
     void beginRefused();
     void resumeRefused_data();
     void resumeRefused();
+    void pauseAnswered_data();
+    void pauseAnswered();
     void requestsOutOfTurn();
 };
 
@@ -323,6 +325,39 @@ void TestTransfer::resumeRefused()
     // The print stays paused all along: the window never offers Pause for it.
     for (const SendPrintStatus& s : spyValues<SendPrintStatus>(*fx.printStatus))
         QVERIFY(s.paused && !s.ended);
+}
+
+void TestTransfer::pauseAnswered_data()
+{
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("accepted") << false;
+    QTest::newRow("refused") << true;
+}
+
+// A refused pause is never reported as paused: the panel would show a pause while the
+// printer goes on printing.
+void TestTransfer::pauseAnswered()
+{
+    QFETCH(bool, refused);
+    LinkFixture fx;
+    fx.sim.behaviour.progressStep = 0;
+    fx.sim.printerState = PrinterSim::Printing;
+    QVERIFY(fx.linkUp());
+    QTRY_COMPARE(fx.state(), int(CommunicateThread::StatePrinting));
+    fx.sim.behaviour.refuseControl = refused;
+    fx.sync();
+    fx.printStatus->clear();
+    fx.call([&fx] { fx.link->pausePrint(); });
+    QTRY_COMPARE(fx.sim.requestCount(ReqControl), 1);
+    QTRY_VERIFY(fx.printStatus->size() >= 2);
+    QTRY_COMPARE(fx.state(), int(refused ? CommunicateThread::StatePrinting : CommunicateThread::StateReady));
+    fx.sync();
+    QCOMPARE(fx.sim.paused, !refused);
+    QCOMPARE(lastValue<SendPrintStatus>(*fx.printStatus).paused, !refused);
+    for (const SendPrintStatus& s : spyValues<SendPrintStatus>(*fx.printStatus))
+        QVERIFY(!(refused && s.paused));
+    QCOMPARE(fx.link->isIdle(), false);
+    QVERIFY(fx.errors->isEmpty());
 }
 
 void TestTransfer::requestsOutOfTurn()

@@ -2,7 +2,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <cstring>
+
+#include <sys/resource.h>
 
 #include "FileRW/PrintTaskWriter.h"
 #include "FileRW/TeaCipher.h"
@@ -126,6 +129,46 @@ private slots:
         QVERIFY(!writer.error().isEmpty());
         QCOMPARE(readFile(target()), QByteArray("earlier export"));
         QCOMPARE(QDir(dir.path()).entryList({"cube.BVT.*"}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // A write that fails part-way (at a file size limit, which binds root too) leaves the
+    // earlier file whole and no partial file beside it.
+    void failedWriteLeavesTargetAlone_data()
+    {
+        QTest::addColumn<int>("limit"); // bytes a file may grow to; below 0: short of the whole
+        QTest::newRow("nothing written") << 0;
+        QTest::newRow("part written") << 16384;
+        QTest::newRow("all but the last block") << -8;
+    }
+
+    void failedWriteLeavesTargetAlone()
+    {
+        QFETCH(int, limit);
+        QStringList lines = {";Print time:\t1", ";Filament:\t123mm"};
+        for (int i = 0; i < 4000; ++i)
+            lines << QString("G1 X%1 Y1").arg(i);
+        lines << "M25";
+        QVERIFY(writeFile(gcode(), engineGcode(lines)));
+        PrintTaskWriter writer(1, 210, 0);
+        QVERIFY(writer.postProcess(gcode(), target()));
+        const qint64 whole = QFileInfo(target()).size();
+        QVERIFY(whole > 2 * 16384);
+        QVERIFY(writeFile(target(), "earlier export"));
+
+        rlimit before{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
+        rlimit capped = before;
+        capped.rlim_cur = rlim_t(limit >= 0 ? limit : whole + limit);
+        const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &capped), 0);
+        const bool written = writer.postProcess(gcode(), target());
+        setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, handler);
+
+        QVERIFY(!written);
+        QVERIFY(!writer.error().isEmpty());
+        QCOMPARE(readFile(target()), QByteArray("earlier export"));
+        QCOMPARE(QDir(dir.path()).entryList({"cube.BVT*"}, QDir::Files | QDir::Hidden), QStringList{"cube.BVT"});
     }
 
     void missingInputOrUnwritableTarget()
