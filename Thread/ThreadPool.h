@@ -48,6 +48,12 @@ public:
     void setPrintFile(int kind, QString path);
     void startSlice(int kind, QString path);
     void killSlice();
+    // Whether the print-task file at hand was sliced from this plate and the plate has
+    // changed since. A file opened from disk belongs to no plate and is never stale.
+    bool sliceIsStale() const;
+    // Run before a slice goes to the printer: a stale one is refused (signStaleSlice tells
+    // the window to drop it), so the printer never gets a file of another plate.
+    bool sliceMayBePrinted();
 
     // Adds a mesh made on another thread as a new model. The scene is changed on the GUI
     // thread; a caller on another thread waits until that is done.
@@ -66,6 +72,7 @@ signals:
     void signStopCommunicateThread();
     void signBeginPrint(QString printName);
     void signBeginSendBVT(QString path);
+    void signStaleSlice();
 
 public slots:
     void on_fileRWThread_StatusChanged(FileRWStatus s);
@@ -97,6 +104,8 @@ private:
     QThread* m_linkThread = nullptr;
     QString m_printFilePath;
     int m_taskKind = TaskNone;
+    bool m_slicedFromPlate = false;
+    uint64_t m_sliceRevision = 0;
     QMutex m_addMutex;
     mutable QMutex m_pathMutex;
 };
