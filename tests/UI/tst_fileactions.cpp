@@ -227,7 +227,7 @@ class TestFileActions : public QObject
         QTest::keyClick(edit, Qt::Key_Return);
     }
 
-    QWidget* control(const char* name) const { return window->findChild<QWidget*>(name); }
+    QWidget* control(const QString& name) const { return window->findChild<QWidget*>(name); }
     QWidget* listCell(int row, int column) const
     {
         return window->findChild<QTableWidget*>("tbwModel_list")->cellWidget(row, column);
@@ -253,24 +253,20 @@ class TestFileActions : public QObject
         if (route.startsWith("gizmo"))
             return gizmoDrag(route.contains("ring") ? 2 : route.contains("scale") ? 3 : 1,
                              route.endsWith("right") ? Qt::RightButton : Qt::LeftButton);
-        if (route == "move key")
-            QTest::keyClick(control("SpinBox_moveX"), Qt::Key_Up);
-        else if (route == "move wheel")
-            wheel(control("SpinBox_moveX"));
-        else if (route == "move text")
-            typeInto(control("SpinBox_moveX"), "7");
-        else if (route == "rotate key")
-            QTest::keyClick(control("hsdRotate_x"), Qt::Key_Right);
-        else if (route == "rotate wheel")
-            wheel(control("hsdRotate_x"));
-        else if (route == "rotate text")
-            typeInto(control("letRotate_x"), "45");
-        else if (route == "scale key")
-            QTest::keyClick(control("dsbScale_x"), Qt::Key_Up);
-        else if (route == "scale wheel")
-            wheel(control("dsbScale_x"));
-        else if (route == "scale text")
-            typeInto(control("dsbScale_x"), "31");
+        // The move, rotate and scale panels: a key, the wheel, or a click into the text and typing.
+        static const QHash<QString, QStringList> panels{{"move", {"SpinBox_moveX", "SpinBox_moveX", "7"}},
+                                                        {"rotate", {"hsdRotate_x", "letRotate_x", "45"}},
+                                                        {"scale", {"dsbScale_x", "dsbScale_x", "31"}}};
+        const QString panel = route.section(' ', 0, 0), way = route.section(' ', 1);
+        if (panels.contains(panel)) {
+            const QStringList& c = panels[panel];
+            if (way == "key")
+                QTest::keyClick(control(c[0]), Qt::Key_Up);
+            else if (way == "wheel")
+                wheel(control(c[0]));
+            else
+                typeInto(control(c[1]), c[2]);
+        }
         else if (route == "list copy")
             QTest::mouseClick(listCell(0, 3), Qt::LeftButton);
         else if (route == "list hide")
