@@ -18,9 +18,7 @@
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
 
-#include <QAbstractSpinBox>
 #include <QLineEdit>
-#include <QSlider>
 #include <QTableWidget>
 #include "common/CubeStl.h"
 #include "common/ThreeMfArchive.h"
@@ -652,15 +650,9 @@ private slots:
                                 "printer dialog double-click", "printer reports"};
         const QStringList still{"list rename", "list up and down"};
         for (const QString situation : {"model view", "preview", "slicing"}) {
-            const bool modelView = situation == QLatin1String("model view");
-            const bool busy = situation == QLatin1String("slicing");
-            for (const QString& r : edits)
-                QTest::newRow(qPrintable(r + ", " + situation)) << r << situation << modelView;
-            for (const QString& r : files)
-                if (!busy)
-                    QTest::newRow(qPrintable(r + ", " + situation)) << r << situation << true;
-            for (const QString& r : still)
-                QTest::newRow(qPrintable(r + ", " + situation)) << r << situation << false;
+            for (const QString& r : edits + still + (situation == "slicing" ? QStringList() : files))
+                QTest::newRow(qPrintable(r + ", " + situation))
+                    << r << situation << (!still.contains(r) && (situation == "model view" || files.contains(r)));
         }
         QTest::newRow("second instance, question open") << "second instance" << "question open" << true;
         // A file handed over by a second start waits for the workers; so does the gizmo.
