@@ -112,7 +112,22 @@ void ThreadPool::setPrintFilePath(const QString& path)
 void ThreadPool::setPrintFile(int kind, QString path)
 {
     m_taskKind = kind;
+    m_slicedFromPlate = false;
     setPrintFilePath(path);
+}
+
+bool ThreadPool::sliceIsStale() const
+{
+    return m_slicedFromPlate && m_sliceRevision != AppData::instance()->plateRevision();
+}
+
+bool ThreadPool::sliceMayBePrinted()
+{
+    if (!sliceIsStale())
+        return true;
+    QLOG_WARN() << "Thread\\ThreadPool @" << __LINE__ << "the plate changed after slicing; the slice is dropped";
+    emit signStaleSlice();
+    return false;
 }
 
 void ThreadPool::startSlice(int kind, QString path)
@@ -130,6 +145,8 @@ void ThreadPool::startSlice(int kind, QString path)
     setPrintFilePath(path);
     // The worker slices what the scene is now, never the live scene.
     m_sliceWorker->setSnapshot(SliceSnapshot::take(path));
+    m_slicedFromPlate = true;
+    m_sliceRevision = AppData::instance()->plateRevision();
     emit signSlice();
 }
 
@@ -251,7 +268,7 @@ void ThreadPool::on_fileRWThread_StatusChanged(FileRWStatus s)
 void ThreadPool::offerSending()
 {
     BrevMessageBox box(29, m_mainWindow);
-    if (box.exec() != 1)
+    if (box.exec() != 1 || !sliceMayBePrinted())
         return;
     const QString path = printFilePath();
     emit signBeginSendBVT(path);

@@ -48,6 +48,12 @@ public:
     void setPrintFile(int kind, QString path);
     void startSlice(int kind, QString path);
     void killSlice();
+    // Whether the print-task file at hand was sliced from this plate and the plate has
+    // changed since. A file opened from disk belongs to no plate and is never stale.
+    bool sliceIsStale() const;
+    // Run before a slice goes to the printer: a stale one is refused (signStaleSlice tells
+    // the window to drop it), so the printer never gets a file of another plate.
+    bool sliceMayBePrinted();
     // Keeps a sent print-task file in the program's "gco" folder and heads the recent files with it.
     void copyIntoProgramGco(const QString& path);
 
@@ -68,6 +74,7 @@ signals:
     void signStopCommunicateThread();
     void signBeginPrint(QString printName);
     void signBeginSendBVT(QString path);
+    void signStaleSlice();
 
 public slots:
     void on_fileRWThread_StatusChanged(FileRWStatus s);
@@ -98,6 +105,8 @@ private:
     QThread* m_linkThread = nullptr;
     QString m_printFilePath;
     int m_taskKind = TaskNone;
+    bool m_slicedFromPlate = false;
+    uint64_t m_sliceRevision = 0;
     QMutex m_addMutex;
     mutable QMutex m_pathMutex;
 };

@@ -141,7 +141,14 @@ void ChoiceTypeDialog::on_btn_ok_clicked()
         choice = ChoicePX6A;
     else if (ui->btn_px5->isChecked())
         choice = ChoicePX5;
-    if (choice == stored) {
+    choose(choice);
+}
+
+// Ok and a double-click take one road: a slice made for another model is not left armed.
+void ChoiceTypeDialog::choose(int choice)
+{
+    AppData* data = AppData::instance();
+    if (choice == data->getChoiceType()) {
         close();
         return;
     }
@@ -157,20 +164,19 @@ void ChoiceTypeDialog::on_btn_ok_clicked()
 
 void ChoiceTypeDialog::slot_choicePX5()
 {
-    AppData::instance()->setChoiceType(ChoicePX5);
-    close();
+    on_btn_px5_clicked();
+    choose(ChoicePX5);
 }
 
 void ChoiceTypeDialog::slot_choicePX6_A()
 {
-    AppData::instance()->setChoiceType(ChoicePX6A);
-    close();
+    on_btn_px6_a_clicked();
+    choose(ChoicePX6A);
 }
 
 void ChoiceTypeDialog::slot_choicePX6_B()
 {
-    AppData::instance()->setChoiceType(ChoicePX6B);
-    close();
+    choose(ChoicePX6B);
 }
 
 void ChoiceTypeDialog::mousePressEvent(QMouseEvent* event)

@@ -53,6 +53,7 @@ protected:
 
 private:
     void highlight(QLabel* chosen);
+    void choose(int choice);
     void onLinkStatus(bool up);
 
     Ui::ChoiceTypeDialog* ui;

@@ -1,6 +1,8 @@
 #include "UI/EditGuard.h"
 
+#include <QAbstractSpinBox>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QWidget>
 
@@ -9,6 +11,36 @@
 #include "platform/Platform.h"
 #include "scene/AppData.h"
 #include "scene/MeshModel.h"
+
+namespace {
+// Presses and typed text go to a spin box's line edit, not to the box.
+class TextGuard : public QObject
+{
+public:
+    TextGuard(QWidget* panel, QObject* text)
+        : QObject(text)
+        , panel(panel)
+    {
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        const QEvent::Type type = event->type();
+        return (type == QEvent::MouseButtonPress || type == QEvent::KeyPress) && EditGuard::swallow(panel, event, false);
+    }
+
+private:
+    QWidget* panel;
+};
+} // namespace
+
+void EditGuard::watch(QWidget* panel, QWidget* control)
+{
+    control->installEventFilter(panel);
+    if (qobject_cast<QAbstractSpinBox*>(control)) {
+        if (auto* text = control->findChild<QLineEdit*>())
+            text->installEventFilter(new TextGuard(panel, text));
+    }
+}
 
 int EditGuard::dialogThresholdMs()
 {

@@ -13,6 +13,10 @@ public:
     // disabled panel pass.
     static bool swallow(QWidget* panel, QEvent* event, bool watchRelease);
 
+    // Puts the panel's filter on a control. Presses and typing in a spin box's text land on
+    // its inner line edit, which the box's filter never sees: they are guarded there too.
+    static void watch(QWidget* panel, QWidget* control);
+
     // Asks message kind 20 for the selected model's supports and deletes them on Ok.
     static void askDeleteSelectedSupports(QWidget* panel);
 

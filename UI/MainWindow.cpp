@@ -183,6 +183,7 @@ MainWindow::MainWindow(QWidget* parent)
                     onJobTimer();
             },
             Qt::QueuedConnection);
+    connect(p, &ThreadPool::signStaleSlice, this, &MainWindow::dropStaleSlice);
     connect(p, &ThreadPool::signSupportSzie, this,
             [this](double size) {
                 if (size > 0)
@@ -541,13 +542,20 @@ bool MainWindow::startUp()
 
 void MainWindow::onMachineTypeReported(ChoiceType type)
 {
-    if (int(type) == AppData::instance()->getChoiceType())
+    // The open printer-model dialog may have stored the type already; a slice made for
+    // another model still goes.
+    if (int(type) == AppData::instance()->getChoiceType() && !pool()->sliceIsStale())
         return;
     AppData::instance()->setChoiceType(int(type));
     updateMachineLabel();
+    // A slice under way is made for the other model.
+    if (pool()->taskState() == ThreadPool::Slicing)
+        pool()->killSlice();
     BrevMessageBox box(3, this);
-    if (box.exec() != 1)
+    if (box.exec() != 1) {
+        on_btnMain_Slice_clear();
         return;
+    }
     // The slice was made for the other model and goes in any case; the scene only goes as it
     // does when the user picks the model, after the closing question.
     const int mode = view()->showMode();
@@ -1044,6 +1052,19 @@ void MainWindow::openFile(const QString& path)
     }
 }
 
+void MainWindow::handOverFile(const QString& path)
+{
+    // A question on screen speaks of what is shown now: the file waits until it is answered.
+    if (QApplication::activeModalWidget() || waitingFlag) {
+        QTimer::singleShot(Platform::scaledMs(200), this, [this, path] { handOverFile(path); });
+        return;
+    }
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    raise();
+    activateWindow();
+    openFile(path);
+}
+
 void MainWindow::on_btnMain_open_clicked()
 {
     if (!confirmClearSlicePreview() || !confirmQuitSupportMode())
@@ -1325,7 +1346,7 @@ void MainWindow::on_btnMain_print_clicked()
                 p->startSlice(2, QString());
         } else {
             BrevMessageBox box(35, this);
-            if (box.exec() != 1)
+            if (box.exec() != 1 || !p->sliceMayBePrinted())
                 return;
             const QString path = p->printFilePath();
             emit signSendGcode(path);
@@ -1347,8 +1368,16 @@ void MainWindow::on_btnMain_print_clicked()
 void MainWindow::on_btnSD_print_clicked()
 {
     BrevMessageBox box(40, this);
-    if (box.exec() == 1)
+    if (box.exec() == 1 && pool()->sliceMayBePrinted())
         emit pool()->signBeginPrint(QStringLiteral("deflaut"));
+}
+
+// The last net under the guards: a slice whose plate changed without the question goes.
+void MainWindow::dropStaleSlice()
+{
+    on_btnMain_Slice_clear();
+    BrevMessageBox box(19, this);
+    box.exec();
 }
 
 void MainWindow::on_ExitBVT()
@@ -1554,7 +1583,11 @@ void MainWindow::keyPressEvent(QKeyEvent* e)
     ThreadPool* p = pool();
     AppData* data = AppData::instance();
     if (e->matches(QKeySequence::Paste)) {
-        emit signPaste();
+        // A pasted copy is a model edit: not behind the preview nor while the workers run,
+        // and not over slice data without the question.
+        if (!waitingFlag && !p->isBusy() && p->hasPrintFile() != 1 && view()->showMode() != 2
+            && confirmEraseSliceData())
+            emit signPaste();
     } else if (e->key() == Qt::Key_Delete && !waitingFlag && p->hasPrintFile() != 1 && p->taskState() != 3
                && p->taskState() != 1) {
         if (data->isSupportEditing() || data->isSupportDeleting()) {

@@ -91,6 +91,8 @@ signals:
 public slots:
     // Opens a file handed over by the command line, a drop or a second instance.
     void openFile(const QString& path);
+    // A second start's file: raises the window and opens it once no question is open.
+    void handOverFile(const QString& path);
     void slot_new_md_tip();
     void slot_update();
     void on_Fail_CutingFun();
@@ -111,6 +113,7 @@ public slots:
     void on_action2();
     void on_recentFile();
     void on_ExitBVT();
+    void dropStaleSlice();
     void on_actionChoiceType();
     void on_actionAbout();
     void on_actionTarniMB();

@@ -212,9 +212,14 @@ void ModelListWidget::OnButtonClicked()
     if (!m)
         return;
     switch (column) {
-    case 0:
+    case 0: {
+        // A hidden model is left out of the slice: a slice made with it goes first.
+        PanelHost* host = PanelHost::of(this);
+        if (host && !host->confirmEraseSliceData())
+            return;
         m->visible = !m->visible;
         break;
+    }
     case 2:
         data->selectModel(row, 0);
         break;

@@ -80,7 +80,7 @@ MoveModelWidget::MoveModelWidget(QWidget* parent)
     for (QWidget* w : {static_cast<QWidget*>(ui.SpinBox_moveX), static_cast<QWidget*>(ui.SpinBox_moveY),
                        static_cast<QWidget*>(ui.SpinBox_moveZ), static_cast<QWidget*>(ui.btn_movecenter),
                        static_cast<QWidget*>(ui.btn_reset)})
-        w->installEventFilter(this);
+        EditGuard::watch(this, w);
 }
 
 bool MoveModelWidget::eventFilter(QObject* watched, QEvent* event)

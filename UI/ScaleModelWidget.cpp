@@ -90,7 +90,7 @@ ScaleModelWidget::ScaleModelWidget(QWidget* parent)
     for (QWidget* w : {static_cast<QWidget*>(ui.dsbScale_x), static_cast<QWidget*>(ui.dsbScale_y),
                        static_cast<QWidget*>(ui.dsbScale_z), static_cast<QWidget*>(ui.dsbScale_s),
                        static_cast<QWidget*>(ui.btnScale_undo)})
-        w->installEventFilter(this);
+        EditGuard::watch(this, w);
     // Once the user leaves a box it follows the model again (another selection, an undo).
     for (BVDoubleSpinBox* b : {ui.dsbScale_x, ui.dsbScale_y, ui.dsbScale_z, ui.dsbScale_s}) {
         connect(b, &QAbstractSpinBox::editingFinished, this, [this] {

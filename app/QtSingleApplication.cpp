@@ -40,11 +40,9 @@ void QtSingleApplication::activateWindow(const QString& message)
 {
     if (!actWin)
         return;
-    actWin->setWindowState(actWin->windowState() & ~Qt::WindowMinimized);
-    actWin->raise();
-    actWin->activateWindow();
-    // The main window opens the file it was handed (it ignores "raise_window_noop").
-    QMetaObject::invokeMethod(actWin, "openFile", Qt::DirectConnection, Q_ARG(QString, message));
+    // The main window raises itself and opens the file it was handed (it ignores
+    // "raise_window_noop") once no question of its own is open.
+    QMetaObject::invokeMethod(actWin, "handOverFile", Qt::DirectConnection, Q_ARG(QString, message));
 }
 
 QtSingleCoreApplication::QtSingleCoreApplication(const QString& appId, int& argc, char** argv)

@@ -561,6 +561,12 @@ bool GLWidget::editGuardAgrees()
     return true;
 }
 
+bool GLWidget::gizmoShown() const
+{
+    const int state = host ? host->taskState() : 0;
+    return showMode() != 2 && (state < 1 || state > 3);
+}
+
 void GLWidget::placeSupport(const PickRay& ray, bool press)
 {
     AppData* app = AppData::instance();
@@ -661,8 +667,8 @@ void GLWidget::mousePressEvent(QMouseEvent* e)
     const QVector4D ring = pickRotateRing(ray);
     qDebug() << "RotateIntersectResult" << "x =" << ring.x() << "y =" << ring.y() << "z =" << ring.z()
              << "w =" << ring.w();
-    const bool arrow = pickedAxis != -1 && (edit == 1 || edit == 3);
-    const bool turn = ring.w() != -1 && edit == 2;
+    const bool arrow = pickedAxis != -1 && (edit == 1 || edit == 3) && gizmoShown();
+    const bool turn = ring.w() != -1 && edit == 2 && gizmoShown();
     // One guard per press: a refusal must not come back on every mouse move.
     if ((arrow || turn) && !editGuardAgrees()) {
         pressSwallowed = true;

@@ -105,6 +105,9 @@ private:
     // The guard before a model edit from the mouse: slice data, support mode, the model's
     // supports. False swallows the press.
     bool editGuardAgrees();
+    // The arrows and rings are drawn, so they can be grabbed: not over the tool-path preview,
+    // nor while the workers load, read or slice what the plate is.
+    bool gizmoShown() const;
     void placeSupport(const PickRay& ray, bool commit);
     void deleteSupport(const PickRay& ray);
     void dragMove(const PickRay& ray);

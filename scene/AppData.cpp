@@ -275,6 +275,44 @@ void AppData::mergeVisibleModels(MeshData& out) const
     }
 }
 
+namespace {
+struct Digest
+{
+    uint64_t h = 1469598103934665603ull; // FNV-1a
+    template <typename T> void add(const T& v)
+    {
+        const auto* b = reinterpret_cast<const unsigned char*>(&v);
+        for (size_t i = 0; i < sizeof(T); ++i)
+            h = (h ^ b[i]) * 1099511628211ull;
+    }
+    void addObject(const MeshModel* m)
+    {
+        add(m->serial);
+        add(m->ownerSerial);
+        add(m->visible);
+        // A slot refilled by another mesh carries another stamp.
+        for (const MeshData* mesh : {m->getMesh(), m->getSupportMesh()})
+            add(mesh ? mesh->stamp.value : 0);
+        const Eigen::Matrix4d matrix = m->getModelMatrix();
+        for (int i = 0; i < 16; ++i)
+            add(matrix.data()[i]);
+    }
+};
+} // namespace
+
+uint64_t AppData::plateRevision() const
+{
+    Digest d;
+    d.add(choiceType);
+    d.add(models.size());
+    for (const MeshModel* m : models)
+        d.addObject(m);
+    d.add(supports.size());
+    for (const MeshModel* s : supports)
+        d.addObject(s);
+    return d.h;
+}
+
 // ---- Support objects ----
 
 void AppData::commitSupport(MeshModel* s)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,10 @@ public:
     std::array<double, 3> getSelectedCenter() const;
     double getMaxTop() const;
     void mergeVisibleModels(MeshData& out) const;
+    // A digest of everything a slice is made from: each model's mesh, placement and
+    // visibility, each support and the printer model. It is read from the scene itself, so a
+    // change made by any route moves it on; an unchanged plate keeps it.
+    uint64_t plateRevision() const;
 
     // Support objects.
     void commitSupport(MeshModel* s = nullptr);

@@ -274,6 +274,11 @@ void ManualSupportWidget::on_btnSupport_delete_clicked()
 {
     AppData* data = AppData::instance();
     PanelHost* host = PanelHost::of(this);
+    // Each click of this mode takes a support off the plate the slice was made from.
+    if (ui.btnSupport_delete->isChecked() && host && !host->confirmEraseSliceData()) {
+        ui.btnSupport_delete->setChecked(data->isSupportDeleting());
+        return;
+    }
     if (ui.btnSupport_add->isChecked()) {
         ui.btnSupport_add->setChecked(false);
         leaveAdding();
@@ -306,6 +311,9 @@ void ManualSupportWidget::on_btnSupport_auto_clicked()
 
 void ManualSupportWidget::on_btnSupport_deleteall_clicked()
 {
+    PanelHost* host = PanelHost::of(this);
+    if (host && !host->confirmEraseSliceData())
+        return;
     BrevMessageBox box(10, window());
     if (box.exec() == 1 && AppData::instance()->hasSupports()) {
         AppData::instance()->removeAllSupports();

@@ -9,6 +9,7 @@
 #include "UI/BrevMessageBox.h"
 #include "UI/ChoiceTypeDialog.h"
 #include "UI/MainWindow.h"
+#include "UI/BVPushBtn.h"
 #include "app/Startup.h"
 #include "render/GLWidget.h"
 #include "render/GcodePreviewData.h"
@@ -16,6 +17,9 @@
 #include "scene/AppData.h"
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
+
+#include <QLineEdit>
+#include <QTableWidget>
 #include "common/CubeStl.h"
 #include "common/ThreeMfArchive.h"
 
@@ -42,6 +46,8 @@ class TestFileActions : public QObject
     QMap<int, int> answers;
     QStringList dialogAnswer;
     QString sliced; // the print-task file the export made
+    int moveAtQuestion = -1; // a model moves behind the guards' back when this kind is asked
+    uint64_t plateAtFirstQuestion = 0;
 
     void waitIdle()
     {
@@ -117,6 +123,198 @@ class TestFileActions : public QObject
         return window->view()->showMode() == (shown ? 2 : 0) && AppData::instance()->modelCount() > 0;
     }
 
+
+    // The plate sliced (export), tied to the plate, and shown as asked: "model view" (mode 0),
+    // "preview" (mode 2), or held in task state 1, 2 or 3 ("loading", "reading", "slicing").
+    bool armPlateSlice(const QString& situation)
+    {
+        ThreadPool* p = ThreadPool::instance();
+        AppData* app = AppData::instance();
+        app->setChoiceType(1);
+        window->updateMachineLabel();
+        if (app->modelCount() == 0 && !deliver("handed over", {dir.path() + "/cube.stl"}, 1))
+            return false;
+        const QString plate = dir.path() + "/plate.BVT";
+        const int mode = window->view()->showMode();
+        if (p->taskKind() != ThreadPool::TaskExport || p->printFilePath() != plate || p->sliceIsStale()
+            || (mode != 0 && mode != 2)) {
+            // Earlier routes may have left copies, or a model moved or grown off the plate.
+            while (app->modelCount() > 2)
+                app->removeModel(app->modelCount() - 1);
+            for (MeshModel* m : app->getModels()) {
+                m->visible = true;
+                if (!m->isInsideVolume()) {
+                    const double none[3] = {0.0, 0.0, 0.0};
+                    m->setRotation(none, true);
+                    m->setScale(1.0);
+                    const auto c = m->getBottomCenter();
+                    const double back[3] = {-double(c[0]), -double(c[1]), -double(c[2])};
+                    m->translate(back);
+                }
+            }
+            dialogAnswer = QStringList{plate};
+            asked.clear();
+            window->on_btnMain_export_clicked();
+            if (!QTest::qWaitFor([this] { return asked.contains(28); }, 60000))
+                return false;
+            waitIdle();
+        }
+        if (!QTest::qWaitFor([this] { return window->view()->showMode() != 3; }))
+            return false;
+        const bool shown = situation == "preview";
+        if (window->form().btnMain_Slice->isChecked() != shown) {
+            window->form().btnMain_Slice->setChecked(shown);
+            window->on_btnMain_Slice_clicked();
+        }
+        if (situation == "slicing") {
+            p->slotSliceChanged(5000);
+        } else if (situation == "loading" || situation == "reading") {
+            FileRWStatus s;
+            s.filePath = situation == "loading" ? "other.stl" : "other.BVT";
+            s.load = true;
+            p->on_fileRWThread_StatusChanged(s);
+        }
+        QCoreApplication::processEvents();
+        const int want = shown ? 2 : 0;
+        return window->view()->showMode() == want && p->taskKind() == ThreadPool::TaskExport
+            && !p->sliceIsStale() && app->modelCount() > 0;
+    }
+
+    // A press on the first pixel where the view picks the gizmo of this edit mode, then a drag.
+    bool gizmoDrag(int editMode, Qt::MouseButton button)
+    {
+        AppData::instance()->setEditMode(editMode);
+        AppData::instance()->selectModel(0, 1);
+        GLWidget* v = window->view();
+        for (int y = 0; y < v->height(); y += 3) {
+            for (int x = 0; x < v->width(); x += 3) {
+                const PickRay ray = v->pickRay(float(x), float(y));
+                float axis = -1, plane = -1;
+                if (editMode == 2)
+                    axis = v->pickRotateRing(ray).w();
+                else
+                    v->pickMoveAxis(ray, axis, plane);
+                if (axis == -1)
+                    continue;
+                const QPoint at(x, y), to(x + 12, y + 8);
+                QTest::mousePress(v, button, Qt::NoModifier, at);
+                QMouseEvent move(QEvent::MouseMove, to, Qt::NoButton, button, Qt::NoModifier);
+                QApplication::sendEvent(v, &move);
+                QTest::mouseRelease(v, button, Qt::NoModifier, to);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void wheel(QWidget* w)
+    {
+        const QPointF at(w->width() / 2, w->height() / 2);
+        QWheelEvent e(at, w->mapToGlobal(at.toPoint()), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+        QApplication::sendEvent(w, &e);
+    }
+
+    // Clicks into a box's text and types, as a user does.
+    void typeInto(QWidget* box, const QString& text)
+    {
+        QLineEdit* edit = qobject_cast<QLineEdit*>(box);
+        if (!edit)
+            edit = box->findChild<QLineEdit*>();
+        QTest::mouseClick(edit, Qt::LeftButton, Qt::NoModifier, edit->rect().center());
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+
+    QWidget* control(const QString& name) const { return window->findChild<QWidget*>(name); }
+    QWidget* listCell(int row, int column) const
+    {
+        return window->findChild<QTableWidget*>("tbwModel_list")->cellWidget(row, column);
+    }
+
+    // One route a user can take to change the plate; false when it could not be taken.
+    bool takeRoute(const QString& route)
+    {
+        const int last = AppData::instance()->modelCount() - 1;
+        const QString cube = dir.path() + "/cube.stl";
+        auto inDialog = [this](const std::function<void(ChoiceTypeDialog*)>& act) {
+            QTimer::singleShot(0, window, [this, act] {
+                for (auto* d : window->findChildren<ChoiceTypeDialog*>())
+                    if (d->isVisible()) {
+                        act(d);
+                        if (d->isVisible())
+                            d->close();
+                    }
+            });
+            if (window->form().btnMain_setting->isEnabled())
+                window->on_actionChoiceType();
+        };
+        if (route.startsWith("gizmo"))
+            return gizmoDrag(route.contains("ring") ? 2 : route.contains("scale") ? 3 : 1,
+                             route.endsWith("right") ? Qt::RightButton : Qt::LeftButton);
+        // The move, rotate and scale panels: a key, the wheel, or a click into the text and typing.
+        static const QHash<QString, QStringList> panels{{"move", {"SpinBox_moveX", "SpinBox_moveX", "7"}},
+                                                        {"rotate", {"hsdRotate_x", "letRotate_x", "45"}},
+                                                        {"scale", {"dsbScale_x", "dsbScale_x", "31"}}};
+        const QString panel = route.section(' ', 0, 0), way = route.section(' ', 1);
+        if (panels.contains(panel)) {
+            const QStringList& c = panels[panel];
+            if (way == "key")
+                QTest::keyClick(control(c[0]), Qt::Key_Up);
+            else if (way == "wheel")
+                wheel(control(c[0]));
+            else
+                typeInto(control(c[1]), c[2]);
+        }
+        else if (route == "list copy")
+            QTest::mouseClick(listCell(0, 3), Qt::LeftButton);
+        else if (route == "list hide")
+            QTest::mouseClick(listCell(0, 0), Qt::LeftButton);
+        else if (route == "list delete")
+            QTest::mouseClick(listCell(last, 4), Qt::LeftButton);
+        else if (route == "list rename") {
+            auto* name = qobject_cast<QLineEdit*>(listCell(0, 2));
+            name->setText("renamed");
+            emit name->editingFinished();
+        } else if (route == "list up and down") {
+            QTest::keyClick(window->findChild<QTableWidget*>("tbwModel_list"), Qt::Key_Down);
+            QTest::keyClick(window->findChild<QTableWidget*>("tbwModel_list"), Qt::Key_Up);
+        } else if (route == "paste key")
+            QTest::keyClick(window, Qt::Key_V, Qt::ControlModifier);
+        else if (route == "delete key")
+            QTest::keyClick(window, Qt::Key_Delete);
+        else if (route == "drop" || route == "recent") {
+            const QString file = route == "drop" ? cube : AppData::instance()->getAppDir() + "/gco/recent.BVT";
+            if (route == "recent" && !QFileInfo::exists(file) && !QFile::copy(sliced, file))
+                return false;
+            deliver(route, {file}, 0);
+        } else if (route == "open button") {
+            dialogAnswer = QStringList{cube};
+            window->form().btnMain_open->click();
+        } else if (route == "second instance")
+            window->handOverFile(cube);
+        else if (route == "printer dialog ok")
+            inDialog([](ChoiceTypeDialog* d) {
+                d->findChild<QPushButton*>("btn_px6_a")->click();
+                d->findChild<QPushButton*>("btn_ok")->click();
+            });
+        else if (route == "printer dialog double-click")
+            inDialog([](ChoiceTypeDialog* d) { emit d->findChild<BVPushBtn*>("btn_px6_a")->DblClick(); });
+        else if (route == "printer reports")
+            window->onMachineTypeReported(ChoicePX6A);
+        else if (route == "support delete all")
+            QTest::mouseClick(control("btnSupport_deleteall"), Qt::LeftButton);
+        else if (route == "support auto")
+            QTest::mouseClick(control("btnSupport_auto"), Qt::LeftButton);
+        else if (route == "cut") {
+            QTest::mouseClick(control("btnReadyCutting"), Qt::LeftButton);
+            QTest::mouseClick(control("btnStartCutting"), Qt::LeftButton);
+        } else
+            return false;
+        return true;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -135,8 +333,14 @@ private slots:
         AppData::instance()->setAppDir(appDir);
         AppData::instance()->setChoiceType(1);
         BrevMessageBox::setAnswerHook([this](BrevMessageBox& box) {
+            if (asked.isEmpty())
+                plateAtFirstQuestion = AppData::instance()->plateRevision();
             asked << box.kind();
             told << box.text();
+            if (box.kind() == moveAtQuestion) {
+                const double delta[3] = {5.0, 0.0, 0.0};
+                AppData::instance()->getModel(0)->translate(delta);
+            }
             return answers.value(box.kind(), 1);
         });
         MainWindow::setFileDialogHook([this](const QString&, const QString&, const QString&, bool) {
@@ -435,6 +639,146 @@ private slots:
         QCOMPARE(ThreadPool::instance()->printFilePath().isEmpty(), changed);
         AppData::instance()->setChoiceType(1);
         window->updateMachineLabel();
+    }
+
+    // Every route that can change the plate, with a plate slice armed: it asks first and the
+    // slice goes, or the plate stays as sliced. The slice's revision is the witness.
+    void plateChangesAskFirst_data()
+    {
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<bool>("acts"); // the slice goes after a question; else the plate stays
+        const QStringList edits{"gizmo arrow left", "gizmo ring left", "gizmo scale left", "gizmo arrow right",
+                                "move key", "move wheel", "move text", "rotate key", "rotate wheel",
+                                "rotate text", "scale key", "scale wheel", "scale text", "list copy",
+                                "list hide", "list delete", "paste key", "delete key", "cut", "support delete all",
+                                "support auto"};
+        const QStringList files{"drop", "open button", "recent", "second instance", "printer dialog ok",
+                                "printer dialog double-click", "printer reports"};
+        const QStringList still{"list rename", "list up and down"};
+        for (const QString situation : {"model view", "preview", "slicing"}) {
+            for (const QString& r : edits + still + (situation == "slicing" ? QStringList() : files))
+                QTest::newRow(qPrintable(r + ", " + situation))
+                    << r << situation << (!still.contains(r) && (situation == "model view" || files.contains(r)));
+        }
+        QTest::newRow("second instance, question open") << "second instance" << "question open" << true;
+        // A file handed over by a second start waits for the workers; so does the gizmo.
+        for (const char* situation : {"loading", "reading", "slicing"}) {
+            QTest::newRow(qPrintable(QString("second instance, ") + situation)) << "second instance" << situation << false;
+            QTest::newRow(qPrintable(QString("gizmo arrow left, ") + situation)) << "gizmo arrow left" << situation << false;
+        }
+    }
+    void plateChangesAskFirst()
+    {
+        QFETCH(QString, route);
+        QFETCH(QString, situation);
+        QFETCH(bool, acts);
+        AppData* app = AppData::instance();
+        if (route.startsWith("support") && !app->hasSupports()) {
+            // A column of its own beside the model, for the support panel to take away.
+            auto* column = new MeshModel();
+            column->isSupport = true;
+            const double foot[3] = {40.0, 40.0, 0.0};
+            column->buildSupportBox(foot, 5.0, false);
+            app->commitSupport(column);
+            window->updateSupportButtons();
+        }
+        QVERIFY(armPlateSlice(situation));
+        ThreadPool* p = ThreadPool::instance();
+        const uint64_t before = app->plateRevision();
+        answers[17] = 0;
+        asked.clear();
+        QSignalSpy loads(p->fileWorker(), &FileRWThread::signRequestDone);
+        if (situation == "question open") {
+            // The file arrives while a question is on screen, and waits until it is answered.
+            QDialog question(window);
+            bool waited = false;
+            QTimer::singleShot(0, &question, [&] {
+                QVERIFY(takeRoute(route));
+                QTest::qWait(400);
+                waited = loads.count() == 0 && asked.isEmpty() && app->plateRevision() == before;
+                question.reject();
+            });
+            question.exec();
+            QVERIFY(waited);
+        } else {
+            QVERIFY(takeRoute(route));
+        }
+        QTest::qWait(100);
+        if (situation == "loading" || situation == "reading" || situation == "slicing") {
+            QCOMPARE(loads.count(), 0);
+            p->slotSliceChanged(-1);
+        }
+        (void)QTest::qWaitFor([&] { return !acts || loads.count() > 0 || app->plateRevision() != before; }, 10000);
+        waitIdle();
+        answers.remove(17);
+        const bool changed = app->plateRevision() != before;
+        const bool armed = p->taskKind() == ThreadPool::TaskExport && p->printFilePath() == dir.path() + "/plate.BVT";
+        QCOMPARE(armed, !acts);
+        // Nothing changes the plate without a question first.
+        if (changed || acts) {
+            QVERIFY(asked.contains(19) || asked.contains(41) || asked.contains(3));
+            // The printer's own report is a fact, told after it is taken; the user's edits wait.
+            if (asked.first() != 3)
+                QCOMPARE(plateAtFirstQuestion, before);
+        }
+        // A slice left armed is one of this plate: printing it can never send another plate.
+        QVERIFY(!p->sliceIsStale());
+    }
+
+    // The net under the guards: a plate changed behind their back drops the slice at print
+    // time, tells the user, and sends nothing.
+    void staleSliceIsNeverSent_data()
+    {
+        QTest::addColumn<QString>("road");
+        QTest::newRow("print button") << "print button";
+        QTest::newRow("Ok to send after slicing") << "Ok to send";
+        QTest::newRow("card print") << "card print";
+        QTest::newRow("file opened from disk") << "file from disk";
+    }
+    void staleSliceIsNeverSent()
+    {
+        QFETCH(QString, road);
+        QVERIFY(armPlateSlice("model view"));
+        ThreadPool* p = ThreadPool::instance();
+        const bool fromDisk = road == "file from disk";
+        if (fromDisk) {
+            QVERIFY(deliver("handed over", {sliced}, 1));
+            QTRY_COMPARE(window->view()->showMode(), 2);
+        }
+        QSignalSpy viaWindow(window, &MainWindow::signSendGcode);
+        QSignalSpy viaPool(p, &ThreadPool::signBeginSendBVT);
+        QSignalSpy printed(p, &ThreadPool::signBeginPrint);
+        // Behind the guards' back.
+        const double delta[3] = {5.0, 0.0, 0.0};
+        AppData::instance()->getModel(0)->translate(delta);
+        asked.clear();
+        if (road == "print button" || fromDisk) {
+            answers[35] = 1;
+            window->on_btnMain_print_clicked();
+            answers.remove(35);
+        } else if (road == "Ok to send") {
+            // A slice for printing; the plate changes while "send?" is on screen.
+            window->on_btnMain_Slice_clear();
+            answers[29] = 1;
+            moveAtQuestion = 29;
+            window->on_btnMain_print_clicked();
+            QTRY_VERIFY_WITH_TIMEOUT(asked.contains(29), 60000);
+            waitIdle();
+            moveAtQuestion = -1;
+            answers.remove(29);
+        } else {
+            answers[40] = 1;
+            window->on_btnSD_print_clicked();
+            answers.remove(40);
+        }
+        if (!fromDisk) {
+            QVERIFY(asked.contains(19));
+            QVERIFY(p->printFilePath().isEmpty());
+            QCOMPARE(p->hasPrintFile(), 0);
+        }
+        // Only a file opened from disk, which belongs to no plate, goes.
+        QCOMPARE(viaWindow.count() + viaPool.count() + printed.count(), fromDisk ? 1 : 0);
     }
 
     // Closing with unsaved work keeps the window and the scene unless the project was saved.

@@ -137,26 +137,37 @@ private slots:
             QCOMPARE(highlighted(d), click == "btn_px5" ? QString("px5") : QString("px6"));
     }
 
-    void doubleClickChoosesAtOnce_data()
+    // A double-click takes Ok's road: over slice data it asks first, and a refusal keeps both
+    // the model and the dialog.
+    void doubleClickTakesTheOkRoad_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("storedAfter");
-        QTest::newRow("PX5") << "btn_px5" << 1;
-        QTest::newRow("PX6") << "btn_px6_a" << 2;
+        QTest::addColumn<int>("chosen");
+        QTest::addColumn<int>("reply"); // to "exit the slice preview?"
+        QTest::newRow("PX5") << "btn_px5" << 1 << 1;
+        QTest::newRow("PX6") << "btn_px6_a" << 2 << 1;
+        QTest::newRow("PX6, refused") << "btn_px6_a" << 2 << 0;
     }
-    void doubleClickChoosesAtOnce()
+    void doubleClickTakesTheOkRoad()
     {
         QFETCH(QString, name);
-        QFETCH(int, storedAfter);
-        AppData::instance()->setChoiceType(storedAfter == 1 ? 2 : 1);
+        QFETCH(int, chosen);
+        QFETCH(int, reply);
+        const int before = chosen == 1 ? 2 : 1;
+        AppData::instance()->setChoiceType(before);
         ChoiceTypeDialog d(nullptr);
         d.setAskBeforeChange(true);
+        QSignalSpy leaving(&d, &ChoiceTypeDialog::sign_ExitBVT);
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
+        questions = 0;
+        answer = reply;
         QTest::mouseDClick(button(d, qPrintable(name)), Qt::LeftButton);
-        QCOMPARE(AppData::instance()->getChoiceType(), storedAfter);
-        QCOMPARE(questions, 0);
-        QVERIFY(!d.isVisible());
+        answer = 1;
+        QCOMPARE(questions, 1);
+        QCOMPARE(AppData::instance()->getChoiceType(), reply == 1 ? chosen : before);
+        QCOMPARE(leaving.count(), reply == 1 ? 1 : 0);
+        QCOMPARE(d.isVisible(), reply != 1);
     }
 
     // The printer's reports arrive from the link's own thread.

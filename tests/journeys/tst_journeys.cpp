@@ -313,6 +313,37 @@ private slots:
         QCOMPARE(sim->requestsOf(ReqControl).last().data.at(0), char(CtlStop));
     }
 
+    // A paste after slicing asks first: the printer gets the file of both models, never the
+    // one-model file sliced before the paste.
+    void pasteAfterSlicing()
+    {
+        const QPoint sliceSwitch(482, 39);
+        QVERIFY(plugPrinter());
+        QVERIFY2(launch({cube("twice.stl", 15)}), "the main window did not show");
+        QVERIFY2(linked(), "no link to the printer");
+        QVERIFY(Desk::waitFor([&] { return app->model().count > 300; }, 10000));
+        app->clickAt(kPrint.x(), kPrint.y());
+        QVERIFY2(app->answer(1, 2, 60000), "no offer to send after slicing");
+        QFile sliced(app->dataDir() + QStringLiteral("/gco/twice.BVT"));
+        QVERIFY(sliced.open(QIODevice::ReadOnly));
+        const QByteArray oneModel = sliced.readAll();
+        QVERIFY(!oneModel.isEmpty());
+
+        // Back to the model view, the slice kept; then the paste key.
+        app->clickAt(sliceSwitch.x(), sliceSwitch.y());
+        QTest::qWait(300);
+        Desk::key(QStringLiteral("ctrl+v"));
+        QVERIFY2(app->answer(0, 2), "the paste did not ask about the slice");
+        app->clickAt(kPrint.x(), kPrint.y());
+        QVERIFY2(app->answer(0, 2, 60000), "no offer to send after slicing again");
+        QVERIFY2(app->answer(0, 2, 60000), "no offer to print after sending");
+        QVERIFY(Desk::waitFor([&] { return sim->printerState == PrinterSim::Printing; }, 10000));
+        // The copy lies a few millimetres aside: the two cubes print more than one.
+        QVERIFY(sim->fileData() != oneModel);
+        QVERIFY2(sim->fileData().size() > oneModel.size() * 11 / 10,
+                 qPrintable(QString("the printer got %1 bytes, one model makes %2").arg(sim->fileData().size()).arg(oneModel.size())));
+    }
+
     // Closing with a model on the plate asks to save: Cancel keeps the window, Save writes a
     // project that reopens to the same scene, Don't save quits without writing.
     void closingWithUnsavedWork()
