@@ -18,6 +18,7 @@
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
 #include "testutil_slice.h"
+#include "common/TestTime.h"
 
 using namespace SliceTest;
 
@@ -98,7 +99,7 @@ private:
         QSignalSpy failed(worker, &FDMSliceProcess::FDMerror);
         worker->setSnapshot(SliceSnapshot::take(target));
         QMetaObject::invokeMethod(worker, "slice", Qt::QueuedConnection);
-        QTRY_VERIFY_WITH_TIMEOUT(!failed.isEmpty() || (!progress.isEmpty() && progress.last().at(0).toInt() == 10000), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(!failed.isEmpty() || (!progress.isEmpty() && progress.last().at(0).toInt() == 10000), TestTime::waitMs(60000));
         thread.quit();
         thread.wait();
         app->clearModels(false);

@@ -18,6 +18,7 @@
 #include "Update/Firmware/firmwareupdata.h"
 #include "platform/Platform.h"
 #include "scene/AppData.h"
+#include "common/TestTime.h"
 
 namespace {
 
