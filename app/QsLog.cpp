@@ -105,17 +105,12 @@ void Logger::dropDestinations()
 
 void Logger::destroyInstance()
 {
+    // Drain before forgetting the instance: the pool's runnables reach it through instance().
+    dropDestinations();
     Logger* logger = nullptr;
     {
         QMutexLocker lock(&g_instanceMutex);
         logger = g_logger;
-    }
-    if (!logger)
-        return;
-    // Drain before forgetting the instance: the pool's runnables reach it through instance().
-    logger->d->pool.waitForDone();
-    {
-        QMutexLocker lock(&g_instanceMutex);
         g_logger = nullptr;
     }
     delete logger;
