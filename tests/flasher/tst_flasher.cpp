@@ -107,7 +107,26 @@ struct Rig
                 out << sizes.at(i);
         return out;
     }
+    // The packets received in order, resends of the faulty packet included; a packet sent
+    // again only because its answer came late on a slow machine counts once.
+    QList<int> triesLog(int faulty) const
+    {
+        QList<int> out;
+        for (int index : boot->packetLog())
+            if (index == faulty || out.isEmpty() || out.last() != index)
+                out << index;
+        return out;
+    }
 };
+
+// The packet a behaviour makes the boot loader mishandle; -1 for none.
+int faultyPacket(const BootLoaderSim::Behaviour& b)
+{
+    for (int index : {b.errorAt, b.silentAt, b.sendAgainAt, b.wrongReplyAt, b.badStatusAt, b.vanishAt})
+        if (index >= 0)
+            return index;
+    return -1;
+}
 
 } // namespace
 
@@ -208,7 +227,7 @@ void TestFlasher::failureModes_data()
     QTest::addColumn<int>("size");
     QTest::addColumn<bool>("succeeds");
     QTest::addColumn<int>("starts");
-    // Packet indices received, resends included.
+    // Packet indices received, resends of the faulty packet included.
     QTest::addColumn<QList<int>>("packets");
 
     const int again = firmwareupdata::MaxSendAgain;
@@ -281,7 +300,7 @@ void TestFlasher::failureModes()
     if (!succeeds)
         runEvents(Platform::scaledMs(firmwareupdata::DataMs) * 6 / 5);
 
-    QCOMPARE(rig.boot->packetLog(), packets);
+    QCOMPARE(rig.triesLog(faultyPacket(behaviour)), packets);
     QCOMPARE(rig.boot->startCount(), starts);
     QCOMPARE(rig.boot->resetCount(), 1);
     QCOMPARE(rig.flasher.step(), int(firmwareupdata::StepIdle));

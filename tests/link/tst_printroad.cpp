@@ -22,9 +22,21 @@ class TestPrintRoad : public QObject
     Q_OBJECT
 
     QTemporaryDir dir;
-    PrinterSim sim;
+    // The printer answers from its own thread, as a real one does whatever the window is busy
+    // with (slicing, drawing the preview).
+    QThread simThread;
+    PrinterSim* sim = nullptr;
     MainWindow* window = nullptr;
     QList<int> asked;
+
+    // Runs f on the printer's thread and gives back its result.
+    template <typename F>
+    auto onPrinter(F f) -> decltype(f())
+    {
+        decltype(f()) result{};
+        QMetaObject::invokeMethod(sim, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+        return result;
+    }
 
     // The questions asked besides the slice's offers to send (29) and to print (39).
     QString unexpected() const
@@ -54,11 +66,15 @@ private slots:
         AppData::instance()->setChoiceType(1);
 
         const QString port = dir.path() + "/printer0";
-        QVERIFY(sim.start(port));
+        simThread.start();
+        sim = new PrinterSim;
+        sim->moveToThread(&simThread);
+        QVERIFY(onPrinter([&] { return sim->start(port); }));
         qputenv("TARNI_SERIAL_PORTS", port.toLocal8Bit());
 
         BrevMessageBox::setAnswerHook([this](BrevMessageBox& box) {
-            asked << box.kind();
+            // Printer errors as 1000 + their code.
+            asked << (box.kind() >= 0 ? box.kind() : 1000 + box.printerError());
             return box.kind() == 17 ? 0 : 1;
         });
         window = new MainWindow();
@@ -70,6 +86,9 @@ private slots:
         window->close();
         delete window;
         BrevMessageBox::setAnswerHook(nullptr);
+        QMetaObject::invokeMethod(sim, [this] { delete sim; }, Qt::BlockingQueuedConnection);
+        simThread.quit();
+        simThread.wait();
         Platform::setTimeoutScale(1.0);
     }
 
@@ -94,13 +113,13 @@ private slots:
         QVERIFY2(unexpected().isEmpty(), qPrintable(unexpected()));
         QTRY_VERIFY_WITH_TIMEOUT(offered(39), TestTime::waitMs(60000));
         QVERIFY2(unexpected().isEmpty(), qPrintable(unexpected()));
-        QTRY_COMPARE_WITH_TIMEOUT(sim.printerState, int(PrinterSim::Printing), TestTime::waitMs(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(onPrinter([this] { return sim->printerState; }), int(PrinterSim::Printing), TestTime::waitMs(10000));
 
         const QString printFile = AppData::instance()->getSettingsDir() + "/gco/cube.BVT";
         QFile bvt(printFile);
         QVERIFY(bvt.open(QIODevice::ReadOnly));
-        QCOMPARE(sim.fileName(), QStringLiteral("cube.BVT"));
-        QCOMPARE(sim.fileData(), bvt.readAll());
+        QCOMPARE(onPrinter([this] { return sim->fileName(); }), QStringLiteral("cube.BVT"));
+        QCOMPARE(onPrinter([this] { return sim->fileData(); }), bvt.readAll());
         // A copy is kept in the program's "gco" folder and heads the recent files.
         QVERIFY(QFileInfo::exists(AppData::instance()->getAppDir() + "/gco/cube.BVT"));
         QVERIFY(AppData::instance()->getRecentFiles().contains("cube.BVT"));
