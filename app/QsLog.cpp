@@ -1,17 +1,20 @@
 #include "app/QsLog.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QMutex>
 #include <QRunnable>
 #include <QThreadPool>
 
+#include <cstdlib>
 #include <vector>
 
 namespace QsLogging {
 
 namespace {
 const char* const LevelTexts[] = {"TRACE", "DEBUG", "INFO ", "WARN ", "ERROR", "FATAL"};
-const QString TimestampFormat = QStringLiteral("yyyy-MM-ddThh:mm:ss.zzz");
+// Plain characters: a statement ending during static destruction still finds them.
+const char* const TimestampFormat = "yyyy-MM-ddThh:mm:ss.zzz";
 Logger* g_logger = nullptr;
 QBasicMutex g_instanceMutex;
 } // namespace
@@ -68,12 +71,21 @@ Logger::~Logger()
 Logger& Logger::instance()
 {
     QMutexLocker lock(&g_instanceMutex);
-    if (!g_logger)
+    if (!g_logger) {
         g_logger = new Logger();
+        static bool hooked = false;
+        if (!hooked) {
+            // The application's end comes before any static is destroyed; the exit handler,
+            // registered after the statics built so far, covers a process without one.
+            qAddPostRoutine(&Logger::dropDestinations);
+            std::atexit(&Logger::dropDestinations);
+            hooked = true;
+        }
+    }
     return *g_logger;
 }
 
-void Logger::destroyInstance()
+void Logger::dropDestinations()
 {
     Logger* logger = nullptr;
     {
@@ -82,10 +94,23 @@ void Logger::destroyInstance()
     }
     if (!logger)
         return;
-    // Drain before forgetting the instance: the pool's runnables reach it through instance().
+    // The pool's runnables take the instance lock: drain without holding it.
     logger->d->pool.waitForDone();
+    std::vector<DestinationPtr> dropped;
+    {
+        QMutexLocker lock(&logger->d->mutex);
+        dropped.swap(logger->d->destinations);
+    }
+}
+
+void Logger::destroyInstance()
+{
+    // Drain before forgetting the instance: the pool's runnables reach it through instance().
+    dropDestinations();
+    Logger* logger = nullptr;
     {
         QMutexLocker lock(&g_instanceMutex);
+        logger = g_logger;
         g_logger = nullptr;
     }
     delete logger;
@@ -142,7 +167,7 @@ Logger::Helper::~Helper()
     if (logger.includeLogLevel())
         text = LevelToText(level) + ' ';
     if (logger.includeTimestamp())
-        text += QDateTime::currentDateTime().toString(TimestampFormat) + ' ';
+        text += QDateTime::currentDateTime().toString(QLatin1String(TimestampFormat)) + ' ';
     // QDebug leaves a blank after the last item.
     if (buffer.endsWith(' '))
         buffer.chop(1);

@@ -50,6 +50,9 @@ private:
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
     void enqueueWrite(const QString& message, Level level);
+    // Writes every queued line, then forgets the destinations: run as the process ends, so no
+    // line reaches a destination whose owner is already destroyed.
+    static void dropDestinations();
 
     LoggerImpl* d;
 };

@@ -11,6 +11,7 @@
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
+#include "common/TestTime.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <QMutex>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -23,13 +25,52 @@ void collect(const QString& message, Level)
     g_functorLines << message;
 }
 
+// Destroyed after the static below: waits for the logger's thread as a slow machine would, so a
+// line that still reaches that static after its destructor ran is always caught.
+struct WaitForLoggerAtExit
+{
+    ~WaitForLoggerAtExit() { Logger::instance().flush(); }
+};
+WaitForLoggerAtExit g_waitAtExit;
+
+// What a test keeps of the lines it logs: a static of the test, destroyed after main returns.
+struct OwnedLines
+{
+    QSemaphore gate;
+    QMutex mutex;
+    QStringList lines;
+};
+OwnedLines g_owned;
+
+// Writes into the test's static, held until the test lets it go, then slowly: lines are still
+// queued when the test ends.
+class OwnedDestination : public Destination
+{
+public:
+    void write(const QString& message, Level) override
+    {
+        if (!opened) {
+            g_owned.gate.acquire();
+            opened = true;
+        }
+        QThread::usleep(500);
+        QMutexLocker lock(&g_owned.mutex);
+        g_owned.lines << message;
+    }
+    bool isValid() override { return true; }
+
+private:
+    bool opened = false;
+};
+
 } // namespace
 
 class TestLogger : public QObject
 {
     Q_OBJECT
 private slots:
-    void cleanup() { Logger::destroyInstance(); }
+    // Each test starts with a new logger; the last one leaves its logger to the process's end.
+    void init() { Logger::destroyInstance(); }
 
     void lineFormat()
     {
@@ -200,6 +241,30 @@ private slots:
             QCOMPARE(parts[1].toInt(), next[t]);
             ++next[t];
         }
+    }
+
+    // Keep last. Lines still queued as the test ends must not reach the test's static after
+    // its destructor ran (AddressSanitizer reports it, whatever the timing).
+    void queuedLinesAtExit()
+    {
+        const int threads = 4, perThread = 250;
+        // On the heap from the start, so a late line always touches freed memory.
+        g_owned.lines.reserve(threads * perThread);
+        Logger& logger = Logger::instance();
+        logger.addDestination(std::make_shared<OwnedDestination>());
+        QList<QThread*> workers;
+        for (int t = 0; t < threads; ++t) {
+            workers << QThread::create([t] {
+                for (int i = 0; i < perThread; ++i)
+                    QLOG_INFO() << "owned" << t << i;
+            });
+            workers.last()->start();
+        }
+        for (QThread* w : workers) {
+            w->wait();
+            delete w;
+        }
+        g_owned.gate.release();
     }
 };
 

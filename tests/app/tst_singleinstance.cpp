@@ -7,6 +7,7 @@
 
 #include "app/QtLocalPeer.h"
 #include "app/QtLockedFile.h"
+#include "common/TestTime.h"
 
 using QtLP_Private::QtLockedFile;
 
@@ -32,7 +33,7 @@ class TestSingleInstance : public QObject
             e.insert("TARNI_TIMEOUT_SCALE", timeoutScale);
         first.setProcessEnvironment(e);
         first.start(helper, QStringList());
-        if (!first.waitForStarted(5000) || !first.waitForReadyRead(5000))
+        if (!first.waitForStarted(TestTime::waitMs(5000)) || !first.waitForReadyRead(TestTime::waitMs(5000)))
             return false;
         return first.readLine().trimmed() == "listening";
     }
@@ -44,14 +45,14 @@ class TestSingleInstance : public QObject
         if (!workDir.isEmpty())
             second.setWorkingDirectory(workDir);
         second.start(helper, args);
-        if (!second.waitForFinished(15000))
+        if (!second.waitForFinished(TestTime::waitMs(15000)))
             return -1;
         return second.exitCode();
     }
 
     QString nextMessage(QProcess& first)
     {
-        if (!first.canReadLine() && !first.waitForReadyRead(5000))
+        if (!first.canReadLine() && !first.waitForReadyRead(TestTime::waitMs(5000)))
             return QString();
         return QString::fromUtf8(first.readLine()).trimmed();
     }
@@ -59,7 +60,7 @@ class TestSingleInstance : public QObject
     void stop(QProcess& first)
     {
         runSecond({"quit"});
-        if (!first.waitForFinished(5000))
+        if (!first.waitForFinished(TestTime::waitMs(5000)))
             first.kill();
     }
 
@@ -118,11 +119,11 @@ private slots:
         QtLocalPeer probe(nullptr, QStringLiteral("BrevAntTest"));
         QLocalSocket s;
         s.connectToServer(probe.socketName());
-        QVERIFY(s.waitForConnected(3000));
+        QVERIFY(s.waitForConnected(TestTime::waitMs(3000)));
         QDataStream ds(&s);
         ds << quint32(0x7fffffff);
         s.write("abc");
-        QVERIFY(s.waitForBytesWritten(3000));
+        QVERIFY(s.waitForBytesWritten(TestTime::waitMs(3000)));
         // The receiver drops the connection instead of allocating 2 GiB; no ack comes back.
         QVERIFY(!s.waitForReadyRead(1500) || s.read(3) != "ack");
         // It still serves later instances.
@@ -134,23 +135,23 @@ private slots:
     void silentPeersDoNotBlock()
     {
         QProcess first;
-        QVERIFY(startFirst(first, "0.05"));
+        QVERIFY(startFirst(first, QString::number(TestTime::timeoutScale(0.05))));
         QtLocalPeer probe(nullptr, QStringLiteral("BrevAntTest"));
         // One peer says nothing, the other stops halfway through its message.
         QLocalSocket silent, stalled;
         silent.connectToServer(probe.socketName());
         stalled.connectToServer(probe.socketName());
-        QVERIFY(silent.waitForConnected(3000));
-        QVERIFY(stalled.waitForConnected(3000));
+        QVERIFY(silent.waitForConnected(TestTime::waitMs(3000)));
+        QVERIFY(stalled.waitForConnected(TestTime::waitMs(3000)));
         QDataStream(&stalled) << quint32(10);
         stalled.write("abc");
-        QVERIFY(stalled.waitForBytesWritten(3000));
+        QVERIFY(stalled.waitForBytesWritten(TestTime::waitMs(3000)));
         // Meanwhile a later instance is still served at once.
         QCOMPARE(runSecond({"meanwhile"}), 0);
         QCOMPARE(nextMessage(first), QStringLiteral("meanwhile"));
         // Both are dropped once their wait runs out.
-        QVERIFY(silent.state() == QLocalSocket::UnconnectedState || silent.waitForDisconnected(5000));
-        QVERIFY(stalled.state() == QLocalSocket::UnconnectedState || stalled.waitForDisconnected(5000));
+        QVERIFY(silent.state() == QLocalSocket::UnconnectedState || silent.waitForDisconnected(TestTime::waitMs(5000)));
+        QVERIFY(stalled.state() == QLocalSocket::UnconnectedState || stalled.waitForDisconnected(TestTime::waitMs(5000)));
         stop(first);
     }
 
@@ -159,7 +160,7 @@ private slots:
         QProcess first;
         QVERIFY(startFirst(first));
         first.kill();
-        first.waitForFinished(3000);
+        first.waitForFinished(TestTime::waitMs(3000));
         // The lock died with the process; the socket file is stale and gets replaced.
         QProcess next;
         QVERIFY(startFirst(next));

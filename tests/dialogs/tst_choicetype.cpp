@@ -10,6 +10,7 @@
 #include "UI/ChoiceTypeDialog.h"
 #include "scene/AppData.h"
 #include "testutil_dialogs.h"
+#include "common/TestTime.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include "common/TestTime.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ Run runEngine(const QString& ini, const QString& out, const QString& stl)
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(kEngine, {"-p", "-c", ini, "-s", "posx=98000", "-s", "posy=84000", "-o", out, stl});
     Run r;
-    if (!p.waitForStarted() || !p.waitForFinished(60000))
+    if (!p.waitForStarted() || !p.waitForFinished(TestTime::waitMs(60000)))
         return r;
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.output = p.readAll();

@@ -15,21 +15,12 @@
 #include "scene/MeshModel.h"
 #include "common/ThreeMfArchive.h"
 #include "testutil_files.h"
+#include "common/TestTime.h"
 
 namespace {
 // Under AddressSanitizer every step is several times slower and the timing says little: there
 // the bound only catches a stop that is not heard at all; the plain build checks 100 ms.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kStopBoundMs = 2000;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr int kStopBoundMs = 2000;
-#else
-constexpr int kStopBoundMs = 100;
-#endif
-#else
-constexpr int kStopBoundMs = 100;
-#endif
+constexpr int kStopBoundMs = TestTime::Slowdown > 1 ? 2000 : 100;
 const QByteArray kTetra = "v 0 0 1\nv 4 0 1\nv 0 3 1\nv 0 0 6\nf 1 3 2\nf 1 2 4\nf 2 3 4\nf 3 1 4\n";
 
 // A flat grid of side x side squares, two triangles each, in the given format.
@@ -106,7 +97,7 @@ private:
 
     bool waitFinished(QSignalSpy& spy, int count)
     {
-        return QTest::qWaitFor([&]() { return finishedOf(spy).size() >= count; }, 10000);
+        return QTest::qWaitFor([&]() { return finishedOf(spy).size() >= count; }, TestTime::waitMs(10000));
     }
 
 private slots:
@@ -292,14 +283,14 @@ private slots:
             entered = true;
             QElapsedTimer t;
             t.start();
-            while (!rw.cancelled && t.elapsed() < 10000)
+            while (!rw.cancelled && t.elapsed() < TestTime::waitMs(10000))
                 QThread::msleep(1);
             return true;
         });
         QSignalSpy spy(worker, &FileRWThread::StatusChanged);
         worker->loadFile(dir.filePath("slow.bvt"));
         worker->loadFile(testutil::writeFile(dir, "later.obj", kTetra));
-        QVERIFY(QTest::qWaitFor([&]() { return entered.load(); }, 5000));
+        QVERIFY(QTest::qWaitFor([&]() { return entered.load(); }, TestTime::waitMs(5000)));
         worker->cancelLoads();
         QVERIFY(waitFinished(spy, 2));
         for (const auto& s : finishedOf(spy))
@@ -341,7 +332,7 @@ private slots:
             }
             worker->loadFile(path);
             const FileReaderWriter* rw = worker->readerWriter();
-            QVERIFY(QTest::qWaitFor([&] { return rw->getProgress() >= stopAt; }, 20000));
+            QVERIFY(QTest::qWaitFor([&] { return rw->getProgress() >= stopAt; }, TestTime::waitMs(20000)));
             QElapsedTimer t;
             t.start();
             worker->stopThread();

@@ -27,7 +27,7 @@ QString xdotool(const QStringList& args)
     // Events keep flowing meanwhile: an in-process printer must go on answering.
     QElapsedTimer clock;
     clock.start();
-    while (p.state() != QProcess::NotRunning && clock.elapsed() < 5000)
+    while (p.state() != QProcess::NotRunning && clock.elapsed() < TestTime::waitMs(5000))
         QTest::qWait(2);
     if (p.state() != QProcess::NotRunning) {
         p.kill();
@@ -219,7 +219,7 @@ bool Tarni::start(const QStringList& args)
     proc.setStandardOutputFile(QProcess::nullDevice());
     proc.setStandardErrorFile(QProcess::nullDevice());
     proc.start(program + QStringLiteral("/tarni"), args);
-    return proc.waitForStarted(5000);
+    return proc.waitForStarted(TestTime::waitMs(5000));
 }
 
 int Tarni::runAgain(const QStringList& args, int ms)
@@ -232,7 +232,7 @@ int Tarni::runAgain(const QStringList& args, int ms)
     second.start(program + QStringLiteral("/tarni"), args);
     if (!Desk::waitFor([&] { return second.state() == QProcess::NotRunning; }, ms)) {
         second.kill();
-        second.waitForFinished(2000);
+        second.waitForFinished(TestTime::waitMs(2000));
         return -1;
     }
     return second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1;
@@ -249,7 +249,7 @@ void Tarni::kill()
 {
     if (proc.state() != QProcess::NotRunning) {
         proc.kill();
-        proc.waitForFinished(3000);
+        proc.waitForFinished(TestTime::waitMs(3000));
     }
 }
 

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include "common/TestTime.h"
 
 // Drives the real program as a person does: its windows are found by name on the X display,
 // pointer and keys move through xdotool, and what is drawn is read back from the screen.
@@ -66,7 +67,7 @@ public:
 
     bool start(const QStringList& args = QStringList());
     // A further start with the same folders; its exit code, or -1 when it does not end.
-    int runAgain(const QStringList& args, int ms = 15000);
+    int runAgain(const QStringList& args, int ms = TestTime::waitMs(15000));
     // The exit code once the program ended by itself, else -1.
     int waitExit(int ms);
     bool running() const { return proc.state() != QProcess::NotRunning; }
@@ -77,11 +78,11 @@ public:
     QList<QRect> windows(const QString& name) const;
     QStringList windowIds(const QString& name) const;
     static QRect geometry(const QString& windowId);
-    QRect waitWindow(const QString& name, int ms = 10000) const;
-    bool waitGone(const QString& name, int ms = 10000) const;
+    QRect waitWindow(const QString& name, int ms = TestTime::waitMs(10000)) const;
+    bool waitGone(const QString& name, int ms = TestTime::waitMs(10000)) const;
 
     // The main window, found by startUp(); points relative to it.
-    bool startUp(int ms = 20000);
+    bool startUp(int ms = TestTime::waitMs(20000));
     QRect frame() const { return main; }
     QPoint at(int x, int y) const { return main.topLeft() + QPoint(x, y); }
     void clickAt(int x, int y, int count = 1) const { Desk::click(at(x, y), count); }
@@ -90,16 +91,16 @@ public:
     QRect viewPart() const { return QRect(300, 100, main.width() - 540, main.height() - 150); }
     Desk::Blob model() const { return Desk::modelPixels(grabMain(), viewPart()); }
     // Waits until the view stays the same for a while (a wait dialog's spinner has gone).
-    bool settle(int ms = 20000) const;
+    bool settle(int ms = TestTime::waitMs(20000)) const;
 
     // Clicks button `index` (0 first, left to right) of the next message box; false when no
     // box with that many buttons shows.
-    bool answer(int index, int buttons, int ms = 10000) const;
+    bool answer(int index, int buttons, int ms = TestTime::waitMs(10000)) const;
     // Types a path into the open file dialog of that title and accepts it.
-    bool fileDialog(const QString& title, const QString& path, int ms = 10000) const;
+    bool fileDialog(const QString& title, const QString& path, int ms = TestTime::waitMs(10000)) const;
     // Double-clicks the one file the dialog of that title lists, on its name, as a person picks
     // it with the mouse; false when the list shows no single file.
-    bool pickListedFile(const QString& title, int ms = 10000) const;
+    bool pickListedFile(const QString& title, int ms = TestTime::waitMs(10000)) const;
 
     QProcess proc;
 

@@ -85,7 +85,7 @@ class TestJourneys : public QObject
             QTest::qWait(200);
             return true;
         }
-        return Desk::waitFor([&] { return (app->grabMain().pixel(field) & 0xffffff) == 0xffffff; }, 5000);
+        return Desk::waitFor([&] { return (app->grabMain().pixel(field) & 0xffffff) == 0xffffff; }, TestTime::waitMs(5000));
     }
 
     // Selects a number field of a panel, types the value and confirms it.
@@ -117,7 +117,7 @@ class TestJourneys : public QObject
 
     bool linked()
     {
-        return Desk::waitFor([&] { return sim->requestCount(ReqStatus) > 0; }, 15000);
+        return Desk::waitFor([&] { return sim->requestCount(ReqStatus) > 0; }, TestTime::waitMs(15000));
     }
 
 private slots:
@@ -156,14 +156,14 @@ private slots:
     {
         app.reset(new Tarni(program, port()));
         QVERIFY(app->start({cube("first.stl", 15)}));
-        const QRect dialog = app->waitWindow(QStringLiteral("About"), 20000);
+        const QRect dialog = app->waitWindow(QStringLiteral("About"), TestTime::waitMs(20000));
         QVERIFY2(!dialog.isNull(), "the printer-model dialog did not show");
         QVERIFY(app->startUp());
 
         // Double-clicking the second model's picture chooses it.
         Desk::click(dialog.topLeft() + QPoint(422, 220), 2);
         QVERIFY(app->waitGone(QStringLiteral("About")));
-        QVERIFY2(Desk::waitFor([&] { return app->model().count > 300; }, 10000), "the model is not on the plate");
+        QVERIFY2(Desk::waitFor([&] { return app->model().count > 300; }, TestTime::waitMs(10000)), "the model is not on the plate");
 
         QSettings ini(app->dataDir() + QStringLiteral("/setting.ini"), QSettings::IniFormat);
         QCOMPARE(ini.value(QStringLiteral("General/ChoiceType")).toInt(), 2);
@@ -178,24 +178,24 @@ private slots:
         QVERIFY2(launch(), "the main window did not show");
         app->clickAt(kOpen.x(), kOpen.y());
         QVERIFY(app->fileDialog(QStringLiteral("Import Model"), cube("part.stl", 15)));
-        QVERIFY2(Desk::waitFor([&] { return app->model().count > 300; }, 10000), "the opened model is not on the plate");
+        QVERIFY2(Desk::waitFor([&] { return app->model().count > 300; }, TestTime::waitMs(10000)), "the opened model is not on the plate");
         const Desk::Blob opened = app->model();
 
         // The move panel, then the gizmo's X arrow dragged with the mouse.
         QVERIFY(togglePanel(kMoveHead, {100, 251}));
         setField(117, 251, QStringLiteral("30"));
-        QVERIFY(Desk::waitFor([&] { return app->model().centre.x() > opened.centre.x() + 30; }, 5000));
+        QVERIFY(Desk::waitFor([&] { return app->model().centre.x() > opened.centre.x() + 30; }, TestTime::waitMs(5000)));
         Desk::Blob moved;
         QPoint arrow;
         QVERIFY2(Desk::waitFor([&] {
             moved = app->model();
             arrow = redArrow(moved.centre);
             return !arrow.isNull();
-        }, 5000), "no X arrow on the selected model");
+        }, TestTime::waitMs(5000)), "no X arrow on the selected model");
         const QPoint along = arrow - moved.centre.toPoint();
         // Back towards the middle of the plate, where the doubled model still fits.
         Desk::drag(app->at(arrow.x(), arrow.y()), app->at(arrow.x(), arrow.y()) - along);
-        QVERIFY2(Desk::waitFor([&] { return (app->model().centre - moved.centre).manhattanLength() > 20; }, 5000),
+        QVERIFY2(Desk::waitFor([&] { return (app->model().centre - moved.centre).manhattanLength() > 20; }, TestTime::waitMs(5000)),
                  "dragging the arrow did not move the model");
         QVERIFY(togglePanel(kMoveHead));
 
@@ -203,12 +203,12 @@ private slots:
         const Desk::Blob small = app->model();
         QVERIFY(togglePanel(kScaleHead, {120, 479}));
         setField(140, 479, QStringLiteral("2"));
-        QVERIFY2(Desk::waitFor([&] { return app->model().count > small.count * 5 / 2; }, 5000), "the scale panel did not scale");
+        QVERIFY2(Desk::waitFor([&] { return app->model().count > small.count * 5 / 2; }, TestTime::waitMs(5000)), "the scale panel did not scale");
         QVERIFY(togglePanel(kScaleHead));
         QVERIFY(togglePanel(kRotateHead, {175, 369}));
         const QImage square = app->grabMain().copy(app->viewPart());
         setField(183, 369, QStringLiteral("45"));
-        QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(square, app->grabMain().copy(app->viewPart())) > 0.002; }, 5000),
+        QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(square, app->grabMain().copy(app->viewPart())) > 0.002; }, TestTime::waitMs(5000)),
                  "the rotate panel did not turn the model");
         QVERIFY(togglePanel(kRotateHead));
 
@@ -217,7 +217,7 @@ private slots:
         app->clickAt(66, 523); // ready
         const QImage ready = app->grabMain().copy(app->viewPart());
         app->clickAt(182, 523); // cut
-        QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(ready, app->grabMain().copy(app->viewPart())) > 0.005; }, 20000),
+        QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(ready, app->grabMain().copy(app->viewPart())) > 0.005; }, TestTime::waitMs(20000)),
                  "the cut did not cut");
         QVERIFY(app->settle());
         app->clickAt(66, 523); // leave the cut
@@ -233,7 +233,7 @@ private slots:
         app->clickAt(68, 625);
         QTest::qWait(300);
         QVERIFY(app->settle());
-        QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(bare, app->grabMain().copy(app->viewPart())) > 0.0008; }, 5000),
+        QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(bare, app->grabMain().copy(app->viewPart())) > 0.0008; }, TestTime::waitMs(5000)),
                  "no supports were made");
         QVERIFY(togglePanel(kSupportHead));
 
@@ -241,7 +241,7 @@ private slots:
         const QString task = base.path() + QStringLiteral("/edited.BVT");
         app->clickAt(kExport.x(), kExport.y());
         QVERIFY(app->fileDialog(QStringLiteral("Save GCode"), task));
-        QVERIFY2(app->answer(0, 1, 60000), "the export was not reported");
+        QVERIFY2(app->answer(0, 1, TestTime::waitMs(60000)), "the export was not reported");
         const double height = printHeight(task);
         QVERIFY2(height > 24 && height < 26, qPrintable(QString::number(height)));
 
@@ -253,7 +253,7 @@ private slots:
         app->clickAt(272, 146); // the layer slider, right of the edit panel
         for (int i = 0; i < 8; ++i)
             Desk::key(QStringLiteral("Page_Down"));
-        QVERIFY2(Desk::waitFor([&] { return Desk::modelPixels(app->grabMain(), paths).count < all * 9 / 10; }, 10000),
+        QVERIFY2(Desk::waitFor([&] { return Desk::modelPixels(app->grabMain(), paths).count < all * 9 / 10; }, TestTime::waitMs(10000)),
                  "the layer slider did not change the preview");
     }
 
@@ -276,7 +276,7 @@ private slots:
         QVERIFY2(app->start() && app->startUp(), "the main window did not show");
         app->clickAt(kOpen.x(), kOpen.y());
         QVERIFY2(app->pickListedFile(QStringLiteral("Import Model")), "the open dialog did not list the one model");
-        QVERIFY2(Desk::waitFor([&] { return app->model().count > 300; }, 10000), "the picked model is not on the plate");
+        QVERIFY2(Desk::waitFor([&] { return app->model().count > 300; }, TestTime::waitMs(10000)), "the picked model is not on the plate");
     }
 
     // The print button slices, Ok sends, Ok prints; the print panel pauses, resumes and stops.
@@ -286,12 +286,12 @@ private slots:
         sim->behaviour.progressStep = 1; // the print lasts while the panel is used
         QVERIFY2(launch({cube("road.stl", 15)}), "the main window did not show");
         QVERIFY2(linked(), "no link to the printer");
-        QVERIFY(Desk::waitFor([&] { return app->model().count > 300; }, 10000));
+        QVERIFY(Desk::waitFor([&] { return app->model().count > 300; }, TestTime::waitMs(10000)));
 
         app->clickAt(kPrint.x(), kPrint.y());
-        QVERIFY2(app->answer(0, 2, 60000), "no offer to send after slicing");
-        QVERIFY2(app->answer(0, 2, 60000), "no offer to print after sending");
-        QVERIFY(Desk::waitFor([&] { return sim->printerState == PrinterSim::Printing; }, 10000));
+        QVERIFY2(app->answer(0, 2, TestTime::waitMs(60000)), "no offer to send after slicing");
+        QVERIFY2(app->answer(0, 2, TestTime::waitMs(60000)), "no offer to print after sending");
+        QVERIFY(Desk::waitFor([&] { return sim->printerState == PrinterSim::Printing; }, TestTime::waitMs(10000)));
 
         // The printer got exactly the file the program kept.
         QFile kept(program + QStringLiteral("/gco/road.BVT"));
@@ -303,13 +303,13 @@ private slots:
         // Pause, resume and stop from the print panel, each confirmed with Ok.
         app->clickAt(kPause.x(), kPause.y());
         QVERIFY(app->answer(0, 2));
-        QVERIFY2(Desk::waitFor([&] { return sim->paused; }, 10000), "pause did not reach the printer");
+        QVERIFY2(Desk::waitFor([&] { return sim->paused; }, TestTime::waitMs(10000)), "pause did not reach the printer");
         app->clickAt(kPause.x(), kPause.y());
         QVERIFY(app->answer(0, 2));
-        QVERIFY2(Desk::waitFor([&] { return !sim->paused; }, 10000), "resume did not reach the printer");
+        QVERIFY2(Desk::waitFor([&] { return !sim->paused; }, TestTime::waitMs(10000)), "resume did not reach the printer");
         app->clickAt(kStop.x(), kStop.y());
         QVERIFY(app->answer(0, 2));
-        QVERIFY2(Desk::waitFor([&] { return sim->printerState == PrinterSim::Idle; }, 10000), "stop did not reach the printer");
+        QVERIFY2(Desk::waitFor([&] { return sim->printerState == PrinterSim::Idle; }, TestTime::waitMs(10000)), "stop did not reach the printer");
         QCOMPARE(sim->requestsOf(ReqControl).last().data.at(0), char(CtlStop));
     }
 
@@ -321,9 +321,9 @@ private slots:
         QVERIFY(plugPrinter());
         QVERIFY2(launch({cube("twice.stl", 15)}), "the main window did not show");
         QVERIFY2(linked(), "no link to the printer");
-        QVERIFY(Desk::waitFor([&] { return app->model().count > 300; }, 10000));
+        QVERIFY(Desk::waitFor([&] { return app->model().count > 300; }, TestTime::waitMs(10000)));
         app->clickAt(kPrint.x(), kPrint.y());
-        QVERIFY2(app->answer(1, 2, 60000), "no offer to send after slicing");
+        QVERIFY2(app->answer(1, 2, TestTime::waitMs(60000)), "no offer to send after slicing");
         QFile sliced(app->dataDir() + QStringLiteral("/gco/twice.BVT"));
         QVERIFY(sliced.open(QIODevice::ReadOnly));
         const QByteArray oneModel = sliced.readAll();
@@ -335,9 +335,9 @@ private slots:
         Desk::key(QStringLiteral("ctrl+v"));
         QVERIFY2(app->answer(0, 2), "the paste did not ask about the slice");
         app->clickAt(kPrint.x(), kPrint.y());
-        QVERIFY2(app->answer(0, 2, 60000), "no offer to send after slicing again");
-        QVERIFY2(app->answer(0, 2, 60000), "no offer to print after sending");
-        QVERIFY(Desk::waitFor([&] { return sim->printerState == PrinterSim::Printing; }, 10000));
+        QVERIFY2(app->answer(0, 2, TestTime::waitMs(60000)), "no offer to send after slicing again");
+        QVERIFY2(app->answer(0, 2, TestTime::waitMs(60000)), "no offer to print after sending");
+        QVERIFY(Desk::waitFor([&] { return sim->printerState == PrinterSim::Printing; }, TestTime::waitMs(10000)));
         // The copy lies a few millimetres aside: the two cubes print more than one.
         QVERIFY(sim->fileData() != oneModel);
         QVERIFY2(sim->fileData().size() > oneModel.size() * 11 / 10,
@@ -349,12 +349,12 @@ private slots:
     void closingWithUnsavedWork()
     {
         QVERIFY2(launch({cube("keep.stl", 15)}), "the main window did not show");
-        QVERIFY(Desk::waitFor([&] { return app->model().count > 300; }, 10000));
+        QVERIFY(Desk::waitFor([&] { return app->model().count > 300; }, TestTime::waitMs(10000)));
         // Moved first, so that the reopened scene shows the project's place, not a default one.
         const Desk::Blob before = app->model();
         QVERIFY(togglePanel(kMoveHead, {100, 251}));
         setField(117, 251, QStringLiteral("40"));
-        QVERIFY2(Desk::waitFor([&] { return app->model().centre.x() > before.centre.x() + 40; }, 5000), "the move panel did not move the model");
+        QVERIFY2(Desk::waitFor([&] { return app->model().centre.x() > before.centre.x() + 40; }, TestTime::waitMs(5000)), "the move panel did not move the model");
         QVERIFY(togglePanel(kMoveHead));
         QTest::qWait(300);
         const Desk::Blob moved = app->model();
@@ -370,12 +370,12 @@ private slots:
         QVERIFY(app->answer(0, 3));
         QVERIFY(app->fileDialog(QStringLiteral("Save File"), project));
         QVERIFY2(app->answer(0, 1), "the save was not reported");
-        QCOMPARE(app->waitExit(15000), 0);
+        QCOMPARE(app->waitExit(TestTime::waitMs(15000)), 0);
         QVERIFY(QFileInfo(project).size() > 0);
         QVERIFY(app->log().contains(QStringLiteral("close, task state 0")));
 
         QVERIFY2(launch({project}), "the main window did not show");
-        QVERIFY2(Desk::waitFor([&] { return app->model().count > 300; }, 10000), "the project did not reopen");
+        QVERIFY2(Desk::waitFor([&] { return app->model().count > 300; }, TestTime::waitMs(10000)), "the project did not reopen");
         const Desk::Blob again = app->model();
         QVERIFY2(qAbs(again.centre.x() - moved.centre.x()) < 4 && qAbs(again.centre.y() - moved.centre.y()) < 4,
                  "the reopened model is not where it was saved");
@@ -384,7 +384,7 @@ private slots:
         const QDateTime written = QFileInfo(project).lastModified();
         app->clickAt(kClose.x(), kClose.y());
         QVERIFY(app->answer(1, 3));
-        QCOMPARE(app->waitExit(15000), 0);
+        QCOMPARE(app->waitExit(TestTime::waitMs(15000)), 0);
         QCOMPARE(QFileInfo(project).lastModified(), written);
     }
 
@@ -393,7 +393,7 @@ private slots:
     void secondInstance()
     {
         QVERIFY2(launch({cube("one.stl", 15)}), "the main window did not show");
-        QVERIFY(Desk::waitFor([&] { return app->model().count > 300; }, 10000));
+        QVERIFY(Desk::waitFor([&] { return app->model().count > 300; }, TestTime::waitMs(10000)));
         const QImage one = app->grabMain().copy(app->viewPart());
 
         // Bigger and elsewhere, so that it cannot hide behind the first.
@@ -401,7 +401,7 @@ private slots:
         clock.start();
         QCOMPARE(app->runAgain({writeCube(base.path() + QStringLiteral("/two.stl"), 25, -40)}), 0);
         QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
-        QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(one, app->grabMain().copy(app->viewPart())) > 0.003; }, 10000),
+        QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(one, app->grabMain().copy(app->viewPart())) > 0.003; }, TestTime::waitMs(10000)),
                  "the handed file did not open");
         // Without a file it only raises the running window.
         QCOMPARE(app->runAgain({}), 0);
@@ -410,7 +410,7 @@ private slots:
 
         app->clickAt(kClose.x(), kClose.y());
         QVERIFY(app->answer(1, 3));
-        QCOMPARE(app->waitExit(15000), 0);
+        QCOMPARE(app->waitExit(TestTime::waitMs(15000)), 0);
     }
 
     // Another printer model with a model on the plate: the plate changes, the model stays.
@@ -418,7 +418,7 @@ private slots:
     {
         // No printer is linked: while one is, the printer decides the model.
         QVERIFY2(launch({cube("stay.stl", 15)}), "the main window did not show");
-        QVERIFY(Desk::waitFor([&] { return app->model().count > 300; }, 10000));
+        QVERIFY(Desk::waitFor([&] { return app->model().count > 300; }, TestTime::waitMs(10000)));
         const QImage round = app->grabMain().copy(app->viewPart());
 
         app->clickAt(kMenu.x(), kMenu.y());
@@ -431,7 +431,7 @@ private slots:
         QVERIFY(app->waitGone(QStringLiteral("About")));
         QSettings ini(app->dataDir() + QStringLiteral("/setting.ini"), QSettings::IniFormat);
         QCOMPARE(ini.value(QStringLiteral("General/ChoiceType")).toInt(), 1);
-        QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(round, app->grabMain().copy(app->viewPart())) > 0.02; }, 5000),
+        QVERIFY2(Desk::waitFor([&] { return Desk::changedShare(round, app->grabMain().copy(app->viewPart())) > 0.02; }, TestTime::waitMs(5000)),
                  "the plate was not redrawn for the other printer");
         QVERIFY2(app->model().count > 300, "the model left the plate");
 
@@ -439,7 +439,7 @@ private slots:
         // without the save question, and Cancel there keeps printer and scene.
         app->clickAt(kExport.x(), kExport.y());
         QVERIFY(app->fileDialog(QStringLiteral("Save GCode"), base.path() + QStringLiteral("/stay.BVT")));
-        QVERIFY(app->answer(0, 1, 60000));
+        QVERIFY(app->answer(0, 1, TestTime::waitMs(60000)));
         app->clickAt(kMenu.x(), kMenu.y());
         QTest::qWait(300);
         app->clickAt(1209, 122);
@@ -457,7 +457,7 @@ private slots:
         // Closing still finds the model to ask about.
         app->clickAt(kClose.x(), kClose.y());
         QVERIFY(app->answer(1, 3));
-        QCOMPARE(app->waitExit(15000), 0);
+        QCOMPARE(app->waitExit(TestTime::waitMs(15000)), 0);
     }
 
     // Levelling, filament feed and return, and the door switch, from the settings window.
@@ -480,24 +480,24 @@ private slots:
         // One step up from 0.8 mm, then levelling with that distance.
         Desk::click(w.topLeft() + QPoint(223, 128));
         Desk::click(w.topLeft() + QPoint(579, 262));
-        QVERIFY2(Desk::waitFor([&] { return sim->requestCount(ReqPX6Leveling) > 0; }, 10000), "levelling did not reach the printer");
+        QVERIFY2(Desk::waitFor([&] { return sim->requestCount(ReqPX6Leveling) > 0; }, TestTime::waitMs(10000)), "levelling did not reach the printer");
         QVERIFY2(sim->requestsOf(ReqPX6Leveling).first().data.contains("0.9"), sim->requestsOf(ReqPX6Leveling).first().data.constData());
         QVERIFY2(app->answer(0, 1), "levelling did not report its end");
 
         // The door switch made active.
         Desk::click(w.topLeft() + QPoint(207, 338));
         Desk::click(w.topLeft() + QPoint(579, 472));
-        QVERIFY2(Desk::waitFor([&] { return sim->doorSwitch == 1; }, 10000), "the door switch did not reach the printer");
+        QVERIFY2(Desk::waitFor([&] { return sim->doorSwitch == 1; }, TestTime::waitMs(10000)), "the door switch did not reach the printer");
 
         // Filament fed and returned, each asked first and reported at its end.
         Desk::click(w.topLeft() + QPoint(200, 52));
         Desk::click(w.topLeft() + QPoint(169, 115));
         QVERIFY(app->answer(0, 2));
-        QVERIFY2(Desk::waitFor([&] { return controls(CtlFeed) == 1; }, 10000), "feeding did not reach the printer");
+        QVERIFY2(Desk::waitFor([&] { return controls(CtlFeed) == 1; }, TestTime::waitMs(10000)), "feeding did not reach the printer");
         QVERIFY(app->answer(0, 1));
         Desk::click(w.topLeft() + QPoint(490, 115));
         QVERIFY(app->answer(0, 2));
-        QVERIFY2(Desk::waitFor([&] { return controls(CtlReturn) == 1; }, 10000), "returning did not reach the printer");
+        QVERIFY2(Desk::waitFor([&] { return controls(CtlReturn) == 1; }, TestTime::waitMs(10000)), "returning did not reach the printer");
         QVERIFY(app->answer(0, 1));
     }
 };

@@ -2,46 +2,26 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QMutex>
 #include <QTest>
 
-#include "app/QsLog.h"
+#include "common/LogCapture.h"
 #include "platform/Platform.h"
-
-namespace {
-QMutex g_logMutex;
-QStringList g_log;
-
-void captureLine(const QString& message, QsLogging::Level)
-{
-    QMutexLocker lock(&g_logMutex);
-    g_log << message;
-}
-} // namespace
 
 QStringList capturedLog()
 {
-    QsLogging::Logger::instance().flush();
-    QMutexLocker lock(&g_logMutex);
-    return g_log;
+    return LogCapture::instance().lines();
 }
 
 void clearCapturedLog()
 {
-    QsLogging::Logger::instance().flush();
-    QMutexLocker lock(&g_logMutex);
-    g_log.clear();
+    LogCapture::instance().lines(true);
 }
 
 LinkFixture::LinkFixture(double timeoutScale)
 {
-    static bool logging = false;
-    if (!logging) {
-        QsLogging::Logger::instance().addDestination(QsLogging::DestinationFactory::MakeFunctorDestination(&captureLine));
-        logging = true;
-    }
+    LogCapture::instance();
     registerSignalTypes();
-    Platform::setTimeoutScale(timeoutScale);
+    Platform::setTimeoutScale(TestTime::timeoutScale(timeoutScale));
     qputenv("TARNI_SERIAL_PORTS", printerPath().toLocal8Bit());
 
     link = new CommunicateThread;
@@ -96,13 +76,13 @@ bool LinkFixture::linkUp()
     if (!sim.isRunning() && !startPrinter())
         return false;
     call([this] { link->startSerialdetection(); });
-    for (int i = 0; i < 500; ++i) {
+    const auto up = [this] {
         for (const QList<QVariant>& args : *linkStatus)
             if (args.at(0).toBool())
                 return true;
-        QTest::qWait(10);
-    }
-    return false;
+        return false;
+    };
+    return QTest::qWaitFor(up, TestTime::waitMs(5000));
 }
 
 void LinkFixture::sync()

@@ -9,6 +9,7 @@
 
 #include "PrinterSim.h"
 #include "Thread/CommunicateThread.h"
+#include "common/TestTime.h"
 
 // A printer link on its own thread talking to a simulated printer over a pseudo-terminal,
 // with time-outs scaled down and every signal of the link recorded.

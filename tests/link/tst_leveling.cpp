@@ -84,7 +84,7 @@ void TestLeveling::firstModelFailures()
             fx.sim.printerState = PrinterSim::Idle; // or the next status starts a new run
 
     }
-    QTRY_COMPARE_WITH_TIMEOUT(spyValues<Error>(*fx.errors), QList<Error>{ErrLeveling}, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(spyValues<Error>(*fx.errors), QList<Error>{ErrLeveling}, TestTime::waitMs(5000));
     fx.sync();
     if (runEnds) {
         // The run is reported as ended so the pages and the pool leave their busy state.
@@ -145,9 +145,9 @@ void TestLeveling::secondModel()
     fx.sim.behaviour.px6LevelingResult = qMax(0, result);
     fx.sim.behaviour.px6LevelingMs = result < 0 ? -1 : 20;
     QVERIFY(fx.linkUp());
-    Platform::setTimeoutScale(0.01); // the printer gets 1.2 s
+    Platform::setTimeoutScale(TestTime::timeoutScale(0.01)); // the printer gets 1.2 s
     fx.call([&fx] { fx.link->PX6Leveling(QStringLiteral("E0.8 mm")); });
-    QTRY_COMPARE_WITH_TIMEOUT(fx.px6->size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(fx.px6->size(), 1, TestTime::waitMs(5000));
     QCOMPARE(fx.px6->at(0).at(0).value<PX6LevelingStatus>(), PX6LevelingStatus(status));
     QCOMPARE(fx.sent(ReqPX6Leveling), QList<QByteArray>{QByteArray("E0.8 mm")});
     QCOMPARE(spyValues<Error>(*fx.errors), error ? QList<Error>{Error(error)} : QList<Error>());
@@ -175,7 +175,7 @@ void TestLeveling::tray()
     fx.sim.behaviour.nozzleTemp = 205;
     fx.sim.behaviour.trayRefuse = fault == 1;
     fx.sim.behaviour.traySilent = fault == 2;
-    fx.sim.behaviour.trayMs = 300;
+    fx.sim.behaviour.trayMs = Platform::scaledMs(3000); // a few of the link's heartbeats
     QVERIFY(fx.linkUp());
     fx.tray->clear();
     if (feed)
@@ -207,10 +207,10 @@ void TestLeveling::trayTimeOut()
     fx.sim.behaviour.traySilent = true;
     QVERIFY(fx.linkUp());
     // 300 s become 1.5 s; the running heartbeat keeps its interval.
-    Platform::setTimeoutScale(0.005);
+    Platform::setTimeoutScale(TestTime::timeoutScale(0.005));
     fx.tray->clear();
     fx.call([&fx] { fx.link->inTray(); });
-    QTRY_VERIFY_WITH_TIMEOUT(!fx.errors->isEmpty(), 12000);
+    QTRY_VERIFY_WITH_TIMEOUT(!fx.errors->isEmpty(), TestTime::waitMs(12000));
     fx.sim.printerState = PrinterSim::Idle; // the printer gives up too
     fx.sync();
     QCOMPARE(spyValues<int>(*fx.errors).first(), int(ErrTray));

@@ -70,7 +70,7 @@ void TestLink::setUp()
         QVERIFY(fx.startPrinter());
         fx.call([&fx] { fx.link->startSerialdetection(); });
         // The handshake is given up after its time-out and tried again on a new opening.
-        QTRY_VERIFY_WITH_TIMEOUT(fx.sim.requestCount(ReqHandshake) >= 3, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(fx.sim.requestCount(ReqHandshake) >= 3, TestTime::waitMs(5000));
         QVERIFY(fx.machineType->isEmpty());
         QCOMPARE(fx.sim.requestCount(ReqLink), 0);
         QVERIFY(!spyValues<bool>(*fx.linkStatus).contains(true));
@@ -87,7 +87,7 @@ void TestLink::linkRefused()
     QCOMPARE(spyValues<bool>(*fx.linkStatus), QList<bool>{false});
     QCOMPARE(fx.state(), int(CommunicateThread::StateNone));
     // Detection stays stopped: no new handshake while the printer stays attached.
-    QTest::qWait(200);
+    QTest::qWait(TestTime::waitMs(200));
     QCOMPARE(fx.sim.requestCount(ReqHandshake), 1);
     // Until it is started again.
     fx.sim.behaviour.linkAnswer = PrinterSim::LinkAccept;

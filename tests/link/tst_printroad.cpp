@@ -16,6 +16,7 @@
 #include "render/GLWidget.h"
 #include "scene/AppData.h"
 #include "common/CubeStl.h"
+#include "common/TestTime.h"
 
 
 class TestPrintRoad : public QObject
@@ -23,15 +24,37 @@ class TestPrintRoad : public QObject
     Q_OBJECT
 
     QTemporaryDir dir;
-    PrinterSim sim;
+    // The printer answers from its own thread, as a real one does whatever the window is busy
+    // with (slicing, drawing the preview).
+    QThread simThread;
+    PrinterSim* sim = nullptr;
     MainWindow* window = nullptr;
     QList<int> asked;
+
+    // Runs f on the printer's thread and gives back its result.
+    template <typename F>
+    auto onPrinter(F f) -> decltype(f())
+    {
+        decltype(f()) result{};
+        QMetaObject::invokeMethod(sim, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+        return result;
+    }
+
+    // The questions asked besides the slice's offers to send (29) and to print (39).
+    QString unexpected() const
+    {
+        QStringList out;
+        for (int kind : asked)
+            if (kind != 29 && kind != 39)
+                out << QString::number(kind);
+        return out.isEmpty() ? QString() : QStringLiteral("asked kinds ") + out.join(QLatin1Char(' '));
+    }
 
 private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
-        Platform::setTimeoutScale(0.2);
+        Platform::setTimeoutScale(TestTime::timeoutScale(0.2));
         qputenv("LOCALAPPDATA", (dir.path() + "/local").toLocal8Bit());
         char arg0[] = "tarni";
         char* argv[] = {arg0, nullptr};
@@ -45,11 +68,15 @@ private slots:
         AppData::instance()->setChoiceType(1);
 
         const QString port = dir.path() + "/printer0";
-        QVERIFY(sim.start(port));
+        simThread.start();
+        sim = new PrinterSim;
+        sim->moveToThread(&simThread);
+        QVERIFY(onPrinter([&] { return sim->start(port); }));
         qputenv("TARNI_SERIAL_PORTS", port.toLocal8Bit());
 
         BrevMessageBox::setAnswerHook([this](BrevMessageBox& box) {
-            asked << box.kind();
+            // Printer errors as 1000 + their code.
+            asked << (box.kind() >= 0 ? box.kind() : 1000 + box.printerError());
             return box.kind() == 17 ? 0 : 1;
         });
         window = new MainWindow();
@@ -61,33 +88,40 @@ private slots:
         window->close();
         delete window;
         BrevMessageBox::setAnswerHook(nullptr);
+        QMetaObject::invokeMethod(sim, [this] { delete sim; }, Qt::BlockingQueuedConnection);
+        simThread.quit();
+        simThread.wait();
         Platform::setTimeoutScale(1.0);
     }
 
     void slicesSendsAndPrints()
     {
         // The printer is found and linked.
-        QTRY_VERIFY_WITH_TIMEOUT(ThreadPool::instance()->isLinked(), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(ThreadPool::instance()->isLinked(), TestTime::waitMs(15000));
         QTRY_COMPARE(window->form().labMain_light->text(), QStringLiteral("Connected"));
 
         window->openFile(writeCube(dir.path() + "/cube.stl", 15.0f, 0.0f));
-        QTRY_COMPARE_WITH_TIMEOUT(AppData::instance()->modelCount(), 1, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(!ThreadPool::instance()->isBusy(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(AppData::instance()->modelCount(), 1, TestTime::waitMs(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(!ThreadPool::instance()->isBusy(), TestTime::waitMs(10000));
         AppData::instance()->selectModel(0, 1);
         window->updateStatus();
 
         // Print: slice first (no slice data yet), then offer to send (29), then to print (39).
         asked.clear();
         window->on_btnMain_print_clicked();
-        QTRY_VERIFY_WITH_TIMEOUT(asked.contains(29), 60000);
-        QTRY_VERIFY_WITH_TIMEOUT(asked.contains(39), 60000);
-        QTRY_COMPARE_WITH_TIMEOUT(sim.printerState, int(PrinterSim::Printing), 10000);
+        // Any other question on the way is a failure: it is named rather than waited out.
+        const auto offered = [this](int kind) { return asked.contains(kind) || !unexpected().isEmpty(); };
+        QTRY_VERIFY_WITH_TIMEOUT(offered(29), TestTime::waitMs(60000));
+        QVERIFY2(unexpected().isEmpty(), qPrintable(unexpected()));
+        QTRY_VERIFY_WITH_TIMEOUT(offered(39), TestTime::waitMs(60000));
+        QVERIFY2(unexpected().isEmpty(), qPrintable(unexpected()));
+        QTRY_COMPARE_WITH_TIMEOUT(onPrinter([this] { return sim->printerState; }), int(PrinterSim::Printing), TestTime::waitMs(10000));
 
         const QString printFile = AppData::instance()->getSettingsDir() + "/gco/cube.BVT";
         QFile bvt(printFile);
         QVERIFY(bvt.open(QIODevice::ReadOnly));
-        QCOMPARE(sim.fileName(), QStringLiteral("cube.BVT"));
-        QCOMPARE(sim.fileData(), bvt.readAll());
+        QCOMPARE(onPrinter([this] { return sim->fileName(); }), QStringLiteral("cube.BVT"));
+        QCOMPARE(onPrinter([this] { return sim->fileData(); }), bvt.readAll());
         // A copy is kept in the program's "gco" folder and heads the recent files.
         QVERIFY(QFileInfo::exists(AppData::instance()->getAppDir() + "/gco/cube.BVT"));
         QVERIFY(AppData::instance()->getRecentFiles().contains("cube.BVT"));

@@ -3,6 +3,7 @@
 
 #include "Thread/CommunicateThread.h"
 #include "Thread/SerialFrame.h"
+#include "common/TestTime.h"
 
 using namespace SerialFrame;
 
@@ -170,7 +171,7 @@ void TestSerialFrame::parserIsLinear()
     parser.append(many);
     QCOMPARE(drain(parser).size(), 100000);
     QCOMPARE(parser.droppedBytes(), qint64(garbage.size()));
-    QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+    QVERIFY2(t.elapsed() < TestTime::waitMs(2000), qPrintable(QString::number(t.elapsed())));
 }
 
 void TestSerialFrame::requestData_data()

@@ -13,6 +13,7 @@
 #include "platform/Platform.h"
 #include "render/GcodePreviewData.h"
 #include "testutil_preview.h"
+#include "common/TestTime.h"
 
 using namespace PreviewTest;
 
@@ -450,7 +451,7 @@ void TestBVTReader::engineSlicedFile()
     QProcess p;
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(engine, {"-p", "-c", ini, "-s", "posx=98000", "-s", "posy=84000", "-o", gcode, stl});
-    QVERIFY(p.waitForFinished(60000));
+    QVERIFY(p.waitForFinished(TestTime::waitMs(60000)));
     QVERIFY2(p.exitCode() == 0, p.readAll().constData());
     QStringList lines = QString::fromLocal8Bit(readFile(gcode)).split('\n', Qt::SkipEmptyParts);
     QVERIFY(lines.size() > 100);

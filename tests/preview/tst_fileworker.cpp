@@ -12,6 +12,7 @@
 #include "render/GcodePreviewData.h"
 #include "scene/AppData.h"
 #include "testutil_preview.h"
+#include "common/TestTime.h"
 
 using namespace PreviewTest;
 
@@ -85,7 +86,7 @@ void TestFileWorker::loadsAndHandsOver()
         AppData::instance()->getGcodePreview()->takeChunk([&](const ToolPathMesh& m) { triangles += m.triangleCount(); });
     });
     w.loadFile(path);
-    QTRY_COMPARE_WITH_TIMEOUT(finished(status).size(), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(finished(status).size(), 1, TestTime::waitMs(10000));
     QTest::qWait(20); // a queued ready signal may trail the status
     QCOMPARE(finished(status)[0].success, accepted);
     if (accepted) {
@@ -115,11 +116,11 @@ void TestFileWorker::stopWhileWaitingForTheView()
     auto* w = new FileRWThread;
     QSignalSpy ready(w, &FileRWThread::signSendGcodeReady);
     w->loadFile(path);
-    QTRY_COMPARE_WITH_TIMEOUT(chunkPending.load(), 1, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(chunkPending.load(), 1, TestTime::waitMs(10000));
     QElapsedTimer t;
     t.start();
     w->stopThread();
-    QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+    QVERIFY2(t.elapsed() < TestTime::waitMs(2000), qPrintable(QString::number(t.elapsed())));
     delete w;
     QTest::qWait(20);
     // Only the first batch was announced, never the end.

@@ -16,6 +16,7 @@
 #include "render/RenderEngine.h"
 #include "scene/AppData.h"
 #include "testutil_preview.h"
+#include "common/TestTime.h"
 
 using namespace PreviewTest;
 
@@ -57,7 +58,7 @@ void TestPreviewView::slicedBoxShowsInPreviewModeOnly()
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(engine, {"-p", "-c", dir.filePath("Brev.ini"), "-s", "posx=98000", "-s", "posy=84000", "-o",
                      dir.filePath("box.gcode"), dir.filePath("box.stl")});
-    QVERIFY(p.waitForFinished(60000));
+    QVERIFY(p.waitForFinished(TestTime::waitMs(60000)));
     QCOMPARE(p.exitCode(), 0);
     const QStringList lines = QString::fromLocal8Bit(readFile(dir.filePath("box.gcode"))).split('\n', Qt::SkipEmptyParts);
     const QString task = dir.filePath("box.BVT");
@@ -94,7 +95,7 @@ void TestPreviewView::slicedBoxShowsInPreviewModeOnly()
     view.hide();
     bool ok = false;
     std::thread worker([&] { ok = reader.LoadGCO(task); });
-    QTRY_VERIFY_WITH_TIMEOUT(lastReady.load() == 1, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(lastReady.load() == 1, TestTime::waitMs(20000));
     worker.join();
     QVERIFY2(ok, qPrintable(reader.refusal));
     QCOMPARE(chunkPending.load(), 0);

@@ -11,6 +11,7 @@
 #include "UI/PrintingForm.h"
 #include "scene/AppData.h"
 #include "testutil_printui.h"
+#include "common/TestTime.h"
 
 
 namespace {

@@ -13,6 +13,7 @@
 #include "UI/BWDoubleSpinBox.h"
 #include "scene/AppData.h"
 #include "testutil_printui.h"
+#include "common/TestTime.h"
 
 class TestSettingMachine : public QObject
 {

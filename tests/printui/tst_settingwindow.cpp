@@ -14,6 +14,7 @@
 #include "UI/BVTwoBtn.h"
 #include "scene/AppData.h"
 #include "testutil_printui.h"
+#include "common/TestTime.h"
 
 namespace {
 // Clicks the first or the second choice of a two-button widget.

@@ -19,6 +19,7 @@
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
 #include "testutil_scene.h"
+#include "common/TestTime.h"
 
 namespace {
 
@@ -178,7 +179,7 @@ void TestMeshProxy::startView()
 
 void TestMeshProxy::viewDrawsProxyOnlyWhileMoving()
 {
-    Platform::setTimeoutScale(0.2);
+    Platform::setTimeoutScale(TestTime::timeoutScale(0.2));
     startView();
     if (QTest::currentTestFailed())
         return;
@@ -212,7 +213,7 @@ void TestMeshProxy::viewDrawsProxyOnlyWhileMoving()
     mouse(view.get(), QEvent::MouseButtonRelease, {220, 160}, Qt::LeftButton, Qt::NoButton);
 
     // Resting ends it by itself, and the next frame is full again.
-    QTRY_VERIFY_WITH_TIMEOUT(!view->isCameraMoving(), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(!view->isCameraMoving(), TestTime::waitMs(2000));
     full = r->fullMeshDrawCount();
     coarse = r->proxyDrawCount();
     view->grabFramebuffer();

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "FileRW/TeaCipher.h"
+#include "common/TestTime.h"
 
 namespace SliceTest {
 
@@ -12,7 +13,7 @@ bool runReferenceCipher(const QStringList& jobs)
 {
     QProcess p;
     p.start("python3", QStringList{QString(TEST_SOURCE_DIR) + "/tea_reference.py"} + jobs);
-    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+    if (!p.waitForFinished(TestTime::waitMs(60000)) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
         qWarning() << "python3 reference cipher failed:" << p.errorString() << p.readAllStandardError();
         return false;
     }

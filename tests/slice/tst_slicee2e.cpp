@@ -1,12 +1,12 @@
 #include <QDoubleSpinBox>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
 #include <cmath>
+#include <memory>
 
 #include "FileRW/BVTReader.h"
 #include "Thread/FDMSliceProcess.h"
@@ -18,6 +18,7 @@
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
 #include "testutil_slice.h"
+#include "common/TestTime.h"
 
 using namespace SliceTest;
 
@@ -94,19 +95,28 @@ private:
         worker->moveToThread(&thread);
         connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
         thread.start();
-        QSignalSpy progress(worker, &FDMSliceProcess::progressChanged);
-        QSignalSpy failed(worker, &FDMSliceProcess::FDMerror);
+        // Recorded on this thread (queued): a spy would append on the worker's thread while
+        // this one reads.
+        struct Seen
+        {
+            QList<int> progress;
+            int failures = 0;
+        };
+        const auto seen = std::make_shared<Seen>();
+        connect(worker, &FDMSliceProcess::progressChanged, this, [seen](int p) { seen->progress << p; });
+        connect(worker, &FDMSliceProcess::FDMerror, this, [seen] { ++seen->failures; });
         worker->setSnapshot(SliceSnapshot::take(target));
         QMetaObject::invokeMethod(worker, "slice", Qt::QueuedConnection);
-        QTRY_VERIFY_WITH_TIMEOUT(!failed.isEmpty() || (!progress.isEmpty() && progress.last().at(0).toInt() == 10000), 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(seen->failures > 0 || (!seen->progress.isEmpty() && seen->progress.last() == 10000),
+                                 TestTime::waitMs(60000));
         thread.quit();
         thread.wait();
         app->clearModels(false);
-        QCOMPARE(failed.count(), 0);
+        QCOMPARE(seen->failures, 0);
         QVERIFY(!QFile::exists(ini));
-        lastProgress = progress;
+        lastProgress = seen->progress;
     }
-    QList<QList<QVariant>> lastProgress;
+    QList<int> lastProgress;
 
 private slots:
     void slicesTheSceneIntoAPrintTaskFile()
@@ -129,8 +139,7 @@ private slots:
         const auto& progress = lastProgress;
 
         int previous = 0;
-        for (const QList<QVariant>& p : progress) {
-            const int v = p.at(0).toInt();
+        for (const int v : progress) {
             QVERIFY(v == 10000 || (v >= 0 && v <= 9900));
             previous = v;
         }

@@ -8,6 +8,7 @@
 #include "scene/AppData.h"
 #include "scene/MeshData.h"
 #include "testutil_slice.h"
+#include "common/TestTime.h"
 
 using namespace SliceTest;
 
@@ -171,7 +172,7 @@ private slots:
         QSignalSpy failed(&worker, &FDMSliceProcess::FDMerror);
         worker.setSnapshot(snapshot());
         worker.slice();
-        QTRY_VERIFY_WITH_TIMEOUT(failed.count() == 1 || (!progress.isEmpty() && progress.last().at(0).toInt() == 10000), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(failed.count() == 1 || (!progress.isEmpty() && progress.last().at(0).toInt() == 10000), TestTime::waitMs(20000));
         QCoreApplication::processEvents();
 
         QCOMPARE(progress.first().at(0).toInt(), 0);
@@ -220,7 +221,7 @@ private slots:
         QSignalSpy failed(&worker, &FDMSliceProcess::FDMerror);
         worker.setSnapshot(snapshot());
         worker.slice();
-        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, TestTime::waitMs(10000));
         // The timer is stopped: no "slicing" report keeps coming.
         progress.clear();
         QTest::qWait(Platform::scaledMs(300));
@@ -249,7 +250,7 @@ private slots:
         QCOMPARE(progress.count(), 0);
         worker.setSnapshot(snapshot());
         worker.slice();
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(appDir() + "/BrevEngine/args.txt"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(appDir() + "/BrevEngine/args.txt"), TestTime::waitMs(10000));
         worker.Kill();
         QCOMPARE(progress.last().at(0).toInt(), -1);
         QCOMPARE(failed.count(), 0);

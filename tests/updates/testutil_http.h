@@ -9,6 +9,8 @@
 
 #include <functional>
 
+#include "common/TestTime.h"
+
 // A tiny HTTP/1.0 server on 127.0.0.1 standing in for the update server: each path has a
 // canned answer; every request is recorded.
 class TestHttpServer : public QTcpServer
@@ -37,4 +39,4 @@ private:
 // Points the update code at the server, keeps the network local, and gives the process a
 // temporary folder of its own.
 void useTestServer(const TestHttpServer& server);
-bool waitUntil(const std::function<bool()>& done, int ms = 5000);
+bool waitUntil(const std::function<bool()>& done, int ms = TestTime::waitMs(5000));

@@ -18,6 +18,7 @@
 #include "Update/Firmware/firmwareupdata.h"
 #include "platform/Platform.h"
 #include "scene/AppData.h"
+#include "common/TestTime.h"
 
 namespace {
 
@@ -267,7 +268,7 @@ void TestFirmwareDialog::finish()
     // The success message waits for the (scaled) 3000 ms.
     QCOMPARE(boxes, error ? messages : QList<int>{});
     QTest::qWait(Platform::scaledMs(3000) * 3);
-    QCOMPARE(boxes, messages);
+    QTRY_COMPARE(boxes, messages);
     QCOMPARE(detects.count(), messages.size());
     const bool done = !messages.isEmpty();
     QCOMPARE(update->isEnabled(), done);
