@@ -892,7 +892,7 @@ private slots:
             if (!menu->isVisible())
                 return;
             poll.stop();
-            QTest::qWaitForWindowExposed(menu);
+            (void)QTest::qWaitForWindowExposed(menu); // what it lays out is checked below
             for (QAction* a : menu->actions())
                 if (!menu->rect().adjusted(0, 0, 0, -2).contains(menu->actionGeometry(a)))
                     faults << a->text() + " cut off";

@@ -147,20 +147,20 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray bytes = file.readAll();
         file.close();
-        sim.printerState = PrinterSim::Idle;
-        QTRY_VERIFY_WITH_TIMEOUT(ThreadPool::instance()->linkWorker()->isIdle(), 10000);
+        onPrinter([this] { return sim->printerState = PrinterSim::Idle; });
+        QTRY_VERIFY_WITH_TIMEOUT(ThreadPool::instance()->linkWorker()->isIdle(), TestTime::waitMs(10000));
 
         window->openFile(path);
-        QTRY_COMPARE_WITH_TIMEOUT(window->view()->showMode(), 2, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(!ThreadPool::instance()->isBusy(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(window->view()->showMode(), 2, TestTime::waitMs(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(!ThreadPool::instance()->isBusy(), TestTime::waitMs(10000));
         QCOMPARE(ThreadPool::instance()->printFilePath(), path);
         asked.clear();
         window->on_btnMain_print_clicked();
         // Send, then the offer to print; a failed transfer's box ends the wait as well.
-        QTRY_VERIFY_WITH_TIMEOUT(asked.size() >= 2, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(asked.size() >= 2, TestTime::waitMs(30000));
         QCOMPARE(asked, (QList<int>{35, 39}));
-        QCOMPARE(sim.fileName(), QStringLiteral("kept.BVT"));
-        QCOMPARE(sim.fileData(), bytes);
+        QCOMPARE(onPrinter([this] { return sim->fileName(); }), QStringLiteral("kept.BVT"));
+        QCOMPARE(onPrinter([this] { return sim->fileData(); }), bytes);
         for (const QString& copy : {path, gco + "/kept.BVT"}) {
             QFile f(copy);
             QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(copy));
@@ -172,30 +172,32 @@ private slots:
     // A pause the printer refuses leaves the panel showing the print going on, ready to try again.
     void refusedPauseIsNotShown()
     {
-        sim.behaviour.progressStep = 0;
-        sim.printerState = PrinterSim::Printing;
+        onPrinter([this] {
+            sim->behaviour.progressStep = 0;
+            return sim->printerState = PrinterSim::Printing;
+        });
         auto* panel = window->findChild<PrintingForm*>();
         QVERIFY(panel);
-        QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), TestTime::waitMs(10000));
         CommunicateThread* link = ThreadPool::instance()->linkWorker();
-        QTRY_COMPARE_WITH_TIMEOUT(link->linkState(), int(CommunicateThread::StatePrinting), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(link->linkState(), int(CommunicateThread::StatePrinting), TestTime::waitMs(10000));
         // Looked at right after each report the panel takes.
         bool shownPaused = false;
         QObject watch;
         connect(link, &CommunicateThread::signPrintStatus, &watch,
                 [&] { shownPaused = shownPaused || panel->isPaused(); }, Qt::QueuedConnection);
-        sim.behaviour.refuseControl = true;
-        const int controls = sim.requestCount(SerialFrame::ReqControl);
+        onPrinter([this] { return sim->behaviour.refuseControl = true; });
+        const int controls = onPrinter([this] { return sim->requestCount(SerialFrame::ReqControl); });
         QMetaObject::invokeMethod(panel, "on_btn_pause_clicked");
-        QTRY_COMPARE(sim.requestCount(SerialFrame::ReqControl), controls + 1);
-        QCOMPARE(sim.requestsOf(SerialFrame::ReqControl).last().data.at(0), char(SerialFrame::CtlPause));
+        QTRY_COMPARE(onPrinter([this] { return sim->requestCount(SerialFrame::ReqControl); }), controls + 1);
+        QCOMPARE(onPrinter([this] { return sim->requestsOf(SerialFrame::ReqControl).last().data.at(0); }), char(SerialFrame::CtlPause));
         // The answer is taken when the link asks for the status again; printing resumes its reports.
-        QTRY_VERIFY(sim.requests().last().command == SerialFrame::ReqStatus);
-        QTRY_COMPARE_WITH_TIMEOUT(link->linkState(), int(CommunicateThread::StatePrinting), 10000);
+        QTRY_VERIFY(onPrinter([this] { return sim->requests().last().command == SerialFrame::ReqStatus; }));
+        QTRY_COMPARE_WITH_TIMEOUT(link->linkState(), int(CommunicateThread::StatePrinting), TestTime::waitMs(10000));
         QTRY_VERIFY(panel->findChild<QWidget*>("btn_pause")->isEnabled());
-        sim.behaviour.refuseControl = false;
+        onPrinter([this] { return sim->behaviour.refuseControl = false; });
         QVERIFY(!shownPaused);
-        QVERIFY(!sim.paused);
+        QVERIFY(!onPrinter([this] { return sim->paused; }));
     }
 };
 
