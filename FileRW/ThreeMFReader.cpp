@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <new>
+#include <utility>
 
 #include <unistd.h>
 
@@ -228,6 +229,21 @@ bool ThreeMFReader::parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int
     qint64 nextLook = 0;
 
     XmlTagScanner x(part);
+    // Only the first of each element the reader uses counts; a repeat is passed over.
+    auto firstTime = [](bool& seen) { return !std::exchange(seen, true); };
+    auto tooLarge = [&] {
+        return fail(kTooLarge, QStringLiteral("model too large: its meshes need more than the %1 MB "
+                                              "this computer can spare").arg(budget >> 20));
+    };
+    // A component or a build item: an object and where it stands.
+    auto place = [&](std::vector<Placement>& into, const char* what) {
+        Placement p{text(x, "objectid"), identity()};
+        std::string_view t;
+        if (x.attribute("transform", t) && !parseTransform(QString::fromUtf8(t.data(), int(t.size())), p.transform))
+            return fail(kBadNumber, QStringLiteral("bad %1 transform").arg(QLatin1String(what)));
+        into.push_back(std::move(p));
+        return true;
+    };
     for (;;) {
         const XmlTagScanner::Event ev = x.next();
         if (ev == XmlTagScanner::Event::Done)
@@ -272,13 +288,10 @@ bool ThreeMFReader::parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int
             }
             break;
         case In::Model:
-            if (name == "resources" && !sawResources) {
-                sawResources = true;
+            if (name == "resources" && firstTime(sawResources))
                 next = In::Resources;
-            } else if (name == "build" && !sawBuild) {
-                sawBuild = true;
+            else if (name == "build" && firstTime(sawBuild))
                 next = In::Build;
-            }
             break;
         case In::Resources:
             if (name == "object") {
@@ -289,26 +302,20 @@ bool ThreeMFReader::parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int
             }
             break;
         case In::Object:
-            if (name == "mesh" && !sawMesh) {
-                sawMesh = true;
+            if (name == "mesh" && firstTime(sawMesh)) {
                 sawVertices = sawTriangles = false;
                 next = In::Mesh;
             } else if (name == "components") {
                 obj.hasComponents = true;
-                if (!sawComponents) {
-                    sawComponents = true;
+                if (firstTime(sawComponents))
                     next = In::Components;
-                }
             }
             break;
         case In::Mesh:
-            if (name == "vertices" && !sawVertices) {
-                sawVertices = true;
+            if (name == "vertices" && firstTime(sawVertices))
                 next = In::Vertices;
-            } else if (name == "triangles" && !sawTriangles) {
-                sawTriangles = true;
+            else if (name == "triangles" && firstTime(sawTriangles))
                 next = In::Triangles;
-            }
             break;
         case In::Vertices:
             if (name == "vertex") {
@@ -317,8 +324,7 @@ bool ThreeMFReader::parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int
                     return fail(kBadNumber, QStringLiteral("vertex not finite"));
                 storedCost += kBytesPerVertex;
                 if (storedCost > budget || obj.vertices.size() / 3 >= size_t(INT32_MAX))
-                    return fail(kTooLarge, QStringLiteral("model too large: its meshes need more than the %1 MB "
-                                                          "this computer can spare").arg(budget >> 20));
+                    return tooLarge();
                 obj.vertices.insert(obj.vertices.end(), v, v + 3);
             }
             break;
@@ -326,28 +332,17 @@ bool ThreeMFReader::parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int
             if (name == "triangle") {
                 storedCost += kBytesPerFace;
                 if (storedCost > budget)
-                    return fail(kTooLarge, QStringLiteral("model too large: its meshes need more than the %1 MB "
-                                                          "this computer can spare").arg(budget >> 20));
+                    return tooLarge();
                 obj.triangles.push_back({readIndex(x, "v1"), readIndex(x, "v2"), readIndex(x, "v3")});
             }
             break;
         case In::Components:
-            if (name == "component") {
-                Component c{text(x, "objectid"), identity()};
-                std::string_view t;
-                if (x.attribute("transform", t) && !parseTransform(QString::fromUtf8(t.data(), int(t.size())), c.transform))
-                    return fail(kBadNumber, QStringLiteral("bad component transform"));
-                obj.components.push_back(c);
-            }
+            if (name == "component" && !place(obj.components, "component"))
+                return false;
             break;
         case In::Build:
-            if (name == "item") {
-                Item item{text(x, "objectid"), identity()};
-                std::string_view t;
-                if (x.attribute("transform", t) && !parseTransform(QString::fromUtf8(t.data(), int(t.size())), item.transform))
-                    return fail(kBadNumber, QStringLiteral("bad item transform"));
-                items.push_back(item);
-            }
+            if (name == "item" && !place(items, "item"))
+                return false;
             break;
         }
         path.push_back(next);
@@ -375,7 +370,7 @@ bool ThreeMFReader::readObject(const QString& id, const Matrix& m, std::vector<Q
     for (int index : *found) {
         const Object& obj = objects[size_t(index)];
         if (obj.hasComponents) {
-            for (const Component& c : obj.components)
+            for (const Placement& c : obj.components)
                 if (!readObject(c.objectId, multiply(c.transform, m), stack, out))
                     return false;
             continue;
@@ -432,7 +427,7 @@ bool ThreeMFReader::placedSize(const QString& id, std::vector<QString>& stack,
                 }
                 continue;
             }
-            for (const Component& c : obj.components) {
+            for (const Placement& c : obj.components) {
                 std::pair<qint64, qint64> part;
                 if (!placedSize(c.objectId, stack, sizes, part))
                     return false;
@@ -466,7 +461,7 @@ bool ThreeMFReader::checkBudget()
 {
     QHash<QString, std::pair<qint64, qint64>> sizes;
     qint64 faces = 0, vertices = 0;
-    for (const Item& item : items) {
+    for (const Placement& item : items) {
         std::vector<QString> stack;
         std::pair<qint64, qint64> part;
         if (!placedSize(item.objectId, stack, sizes, part))

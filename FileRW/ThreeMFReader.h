@@ -63,7 +63,8 @@ public:
     static constexpr qint64 kBytesPerFace = 283 - kBytesPerVertex / 2;
 
 private:
-    struct Component
+    // A component of an object or an item of the build.
+    struct Placement
     {
         QString objectId;
         Matrix transform;
@@ -71,14 +72,9 @@ private:
     struct Object
     {
         bool hasComponents = false;
-        std::vector<Component> components;
+        std::vector<Placement> components;
         std::vector<float> vertices;   // x, y, z per vertex
         std::vector<std::array<int32_t, 3>> triangles; // checked against vertices
-    };
-    struct Item
-    {
-        QString objectId;
-        Matrix transform;
     };
 
     bool readObject(const QString& id, const Matrix& m, std::vector<QString>& stack,
@@ -92,7 +88,7 @@ private:
 
     std::vector<Object> objects;           // in document order
     QHash<QString, std::vector<int>> byId; // objects sharing an id are all used
-    std::vector<Item> items;
+    std::vector<Placement> items;
     qint64 expansions = 0;
     double unit = 1.0;
     const std::atomic<bool>* cancel = nullptr;

@@ -107,11 +107,7 @@ XmlTagScanner::Event XmlTagScanner::next()
     decoded.clear();
     if (pendingEnd) {
         pendingEnd = false;
-        qualifiedName = std::move(open.back());
-        open.pop_back();
-        rootClosed = open.empty();
-        takeLocalName();
-        return Event::End;
+        return closeElement();
     }
     if (consumed == 0) {
         // A UTF-8 byte order mark may open the document.
@@ -166,6 +162,15 @@ XmlTagScanner::Event XmlTagScanner::next()
     }
 }
 
+XmlTagScanner::Event XmlTagScanner::closeElement()
+{
+    qualifiedName = std::move(open.back());
+    open.pop_back();
+    rootClosed = open.empty();
+    takeLocalName();
+    return Event::End;
+}
+
 void XmlTagScanner::takeLocalName()
 {
     const size_t colon = qualifiedName.rfind(':');
@@ -209,11 +214,7 @@ XmlTagScanner::Event XmlTagScanner::readTag()
         const std::string_view closing(b + tagStart + 2, e - tagStart - 2);
         if (open.empty() || closing != open.back())
             return fail(QStringLiteral("end tag </%1> does not match").arg(QString::fromUtf8(closing.data(), int(closing.size()))));
-        qualifiedName = std::move(open.back());
-        open.pop_back();
-        rootClosed = open.empty();
-        takeLocalName();
-        return Event::End;
+        return closeElement();
     }
 
     size_t e = gt;

@@ -46,6 +46,7 @@ private:
     Event readTag(); // at '<' of a start or end tag
     bool skipPast(std::string_view terminator);
     void takeLocalName();
+    Event closeElement(); // the innermost open element ends
     bool decodeValue(std::string_view raw, std::string& out);
     Event fail(const QString& why);
 
