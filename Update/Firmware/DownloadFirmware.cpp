@@ -24,10 +24,11 @@ QString imageName(const QString& name, const QString& version)
     return QStringLiteral("%1firm_V%2.bin").arg(name, version);
 }
 
-// A firmware name becomes a folder name: it must stay one folder inside the store.
-bool usableFolderName(const QString& name)
+// A firmware name becomes a folder name and its version part of a file name: both must stay
+// inside the store.
+bool usableItem(const QString& name, const QString& version)
 {
-    return isSafeFileName(name);
+    return isSafeFileName(name) && !version.contains('/') && !version.contains('\\');
 }
 
 } // namespace
@@ -99,8 +100,7 @@ void DownloadFirmware::readDocument(QNetworkReply* reply, int model)
             connect(en, &QNetworkAccessManager::finished, this, &DownloadFirmware::onReplyLogEN_px6, Qt::QueuedConnection);
         }
         const int i = k - 1;
-        if (!usableFolderName(items.names.at(i)) || items.versions.at(i).contains('/')
-            || items.versions.at(i).contains('\\')) {
+        if (!usableItem(items.names.at(i), items.versions.at(i))) {
             QLOG_INFO() << "Update\\Firmware\\DownloadFirmware@" << __LINE__ << "unusable firmware name"
                         << items.names.at(i);
             continue;
@@ -196,8 +196,7 @@ void DownloadFirmware::storeBody(QNetworkReply* reply, int model, FileKind kind)
         QLOG_DEBUG() << "reply->url()" << url;
     }
     const int i = urls.indexOf(url);
-    if (i < 0 || !usableFolderName(items.names.at(i)) || items.versions.at(i).contains('/')
-        || items.versions.at(i).contains('\\'))
+    if (i < 0 || !usableItem(items.names.at(i), items.versions.at(i)))
         return;
     const QString folder = m_storeDir + "/" + items.names.at(i);
     QDir().mkpath(folder);

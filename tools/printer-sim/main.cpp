@@ -37,10 +37,10 @@ int main(int argc, char** argv)
     const QCommandLineOption doorOpt(QStringLiteral("door-open"), QStringLiteral("Report the door open on begin and resume."));
     const QCommandLineOption materialOpt(QStringLiteral("no-material"), QStringLiteral("Report no material on begin and resume."));
     const QCommandLineOption chunkErrOpt(QStringLiteral("chunk-errors"), QStringLiteral("Answer the first <n> chunks with an error."), QStringLiteral("n"), QStringLiteral("0"));
-    parser.addOptions({linkOpt, modelOpt, refuseOpt, tryAgainOpt, silentOpt, freeOpt, faultOpt, doorOpt, materialOpt, chunkErrOpt});
     const QCommandLineOption keepShortOpt(QStringLiteral("keep-all-but-last"), QStringLiteral("Keep all but the last chunk of a file; never acknowledge that chunk."));
     const QCommandLineOption keepNothingOpt(QStringLiteral("keep-nothing"), QStringLiteral("Keep nothing of a file; never acknowledge its last chunk."));
-    parser.addOptions({keepShortOpt, keepNothingOpt});
+    parser.addOptions({linkOpt, modelOpt, refuseOpt, tryAgainOpt, silentOpt, freeOpt, faultOpt, doorOpt, materialOpt, chunkErrOpt,
+                       keepShortOpt, keepNothingOpt});
     parser.process(app);
 
     PrinterSim sim;
