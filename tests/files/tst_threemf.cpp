@@ -417,6 +417,7 @@ private slots:
                                                << "<r a=1 > \"2\" b=<JB& c></r>";
         QTest::newRow("nesting and text") << QByteArray(" <r>t<s\n/>u<t a = \"x\" ></t ></r>\n")
                                           << "<r><s></s><t a=x></t></r>";
+        QTest::newRow("reference past 32 bits") << QByteArray("<r a=\"&#x100000041;\"/>") << "error";
         QTest::newRow("comment never closed") << QByteArray("<r><!-- -></r>") << "<r>error";
         QTest::newRow("tag never closed") << QByteArray("<r><s a=\"1\"") << "<r>error";
         QTest::newRow("empty") << QByteArray(" ") << "error";
