@@ -258,6 +258,10 @@ class TestFileActions : public QObject
                                                         {"rotate", {"hsdRotate_x", "letRotate_x", "45"}},
                                                         {"scale", {"dsbScale_x", "dsbScale_x", "31"}}};
         const QString panel = route.section(' ', 0, 0), way = route.section(' ', 1);
+        // A click on one control: a list button (row, column) or a panel button by name.
+        static const QHash<QString, QPoint> cells{{"list copy", {0, 3}}, {"list hide", {0, 0}}, {"list delete", {-1, 4}}};
+        static const QHash<QString, QString> buttons{{"support delete all", "btnSupport_deleteall"},
+                                                     {"support auto", "btnSupport_auto"}};
         if (panels.contains(panel)) {
             const QStringList& c = panels[panel];
             if (way == "key")
@@ -266,13 +270,11 @@ class TestFileActions : public QObject
                 wheel(control(c[0]));
             else
                 typeInto(control(c[1]), c[2]);
-        }
-        else if (route == "list copy")
-            QTest::mouseClick(listCell(0, 3), Qt::LeftButton);
-        else if (route == "list hide")
-            QTest::mouseClick(listCell(0, 0), Qt::LeftButton);
-        else if (route == "list delete")
-            QTest::mouseClick(listCell(last, 4), Qt::LeftButton);
+        } else if (cells.contains(route)) {
+            const QPoint c = cells[route];
+            QTest::mouseClick(listCell(c.x() < 0 ? last : c.x(), c.y()), Qt::LeftButton);
+        } else if (buttons.contains(route))
+            QTest::mouseClick(control(buttons[route]), Qt::LeftButton);
         else if (route == "list rename") {
             auto* name = qobject_cast<QLineEdit*>(listCell(0, 2));
             name->setText("renamed");
@@ -303,10 +305,6 @@ class TestFileActions : public QObject
             inDialog([](ChoiceTypeDialog* d) { emit d->findChild<BVPushBtn*>("btn_px6_a")->DblClick(); });
         else if (route == "printer reports")
             window->onMachineTypeReported(ChoicePX6A);
-        else if (route == "support delete all")
-            QTest::mouseClick(control("btnSupport_deleteall"), Qt::LeftButton);
-        else if (route == "support auto")
-            QTest::mouseClick(control("btnSupport_auto"), Qt::LeftButton);
         else if (route == "cut") {
             QTest::mouseClick(control("btnReadyCutting"), Qt::LeftButton);
             QTest::mouseClick(control("btnStartCutting"), Qt::LeftButton);
