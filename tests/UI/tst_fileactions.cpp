@@ -751,24 +751,19 @@ private slots:
         const double delta[3] = {5.0, 0.0, 0.0};
         AppData::instance()->getModel(0)->translate(delta);
         asked.clear();
+        // Every offer to send or print is taken (the hook's answer is Ok).
         if (road == "print button" || fromDisk) {
-            answers[35] = 1;
             window->on_btnMain_print_clicked();
-            answers.remove(35);
         } else if (road == "Ok to send") {
             // A slice for printing; the plate changes while "send?" is on screen.
             window->on_btnMain_Slice_clear();
-            answers[29] = 1;
             moveAtQuestion = 29;
             window->on_btnMain_print_clicked();
             QTRY_VERIFY_WITH_TIMEOUT(asked.contains(29), 60000);
             waitIdle();
             moveAtQuestion = -1;
-            answers.remove(29);
         } else {
-            answers[40] = 1;
             window->on_btnSD_print_clicked();
-            answers.remove(40);
         }
         if (!fromDisk) {
             QVERIFY(asked.contains(19));
