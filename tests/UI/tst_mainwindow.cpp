@@ -308,15 +308,9 @@ class TestMainWindow : public QObject
         }
     }
 
-private slots:
-    void initTestCase()
+    // Questions answered from `answers`, file dialogs counted and cancelled.
+    void answerAsTests()
     {
-        QVERIFY(dir.isValid());
-        qputenv("LOCALAPPDATA", dir.path().toLocal8Bit());
-        char arg0[] = "tarni";
-        char* argv[] = {arg0, nullptr};
-        initEnvironment(1, argv);
-        AppData::instance()->setChoiceType(1);
         BrevMessageBox::setAnswerHook([this](BrevMessageBox& box) {
             asked << box.kind();
             // Closing: do not save the scene.
@@ -326,6 +320,18 @@ private slots:
             ++fileDialogs;
             return QStringList();
         });
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        qputenv("LOCALAPPDATA", dir.path().toLocal8Bit());
+        char arg0[] = "tarni";
+        char* argv[] = {arg0, nullptr};
+        initEnvironment(1, argv);
+        AppData::instance()->setChoiceType(1);
+        answerAsTests();
         window = new MainWindow();
         QVERIFY(window->startUp());
         QVERIFY(QTest::qWaitForWindowExposed(window));
@@ -1068,9 +1074,12 @@ private slots:
         if (full)
             window->on_btnMain_max_clicked();
         QTRY_COMPARE(window->geometry().size(), full ? screen.size() : QSize(800, 720));
-        for (QWidget* overlay : window->findChildren<QWidget*>())
-            if (overlay->inherits("PrintMessageForm") || overlay->inherits("PrintingForm"))
-                overlay->show();
+        const auto showOverlays = [this](bool shown) {
+            for (QWidget* overlay : window->findChildren<QWidget*>())
+                if (overlay->inherits("PrintMessageForm") || overlay->inherits("PrintingForm"))
+                    overlay->setVisible(shown);
+        };
+        showOverlays(true);
         openPanel(panel);
         window->update();
         QTest::qWait(100);
@@ -1109,9 +1118,7 @@ private slots:
             window->on_btnMain_max_clicked();
         if (chinese)
             QTest::mouseClick(window->form().cbbMain_language, Qt::LeftButton);
-        for (QWidget* overlay : window->findChildren<QWidget*>())
-            if (overlay->inherits("PrintMessageForm") || overlay->inherits("PrintingForm"))
-                overlay->hide();
+        showOverlays(false);
         tree->collapseAll();
         AppData::instance()->removeAllSupports();
         window->updateStatus();
@@ -1209,10 +1216,7 @@ private slots:
                 return QString("%1 match no pattern of \"%2\"").arg(unmatched.join(", "), filter);
             return types->currentText() == shown ? QString() : "the type box shows " + types->currentText();
         });
-        MainWindow::setFileDialogHook([this](const QString&, const QString&, const QString&, bool) {
-            ++fileDialogs;
-            return QStringList();
-        });
+        answerAsTests();
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
         QCOMPARE(seen, listed);
     }
@@ -1272,10 +1276,7 @@ private slots:
         QFETCH(float, side);
         QFETCH(bool, whole);
         resetPlate(false);
-        BrevMessageBox::setAnswerHook([this](BrevMessageBox& box) {
-            asked << box.kind();
-            return answers.value(box.kind(), box.kind() == 17 ? 0 : 1);
-        });
+        answerAsTests();
         answers[42] = 2; // kept as large as it is
         loadAndWait(writeCube(dir.path(), "sized.stl", side), 1);
         AppData::instance()->selectModel(0, 1);
