@@ -351,7 +351,8 @@ private slots:
     void cleanupTestCase()
     {
         answers[17] = 0;
-        window->close();
+        if (window) // null when the start-up failed
+            window->close();
         delete window;
         BrevMessageBox::setAnswerHook(nullptr);
         MainWindow::setFileDialogHook(nullptr);
