@@ -132,8 +132,7 @@ void walkTree(const double ray[6], const RayModelFrame& f, double angle, OnHit o
 bool rayHitsModel(const double ray[6], const RayModelFrame& frame, double& t)
 {
     t = DBL_MAX;
-    walkTree(ray, frame, 0.0, [&](double th, double, const Eigen::Vector3d&, const Eigen::Vector3d&,
-                                  const Eigen::Vector3d&, const auto&) {
+    walkTree(ray, frame, 0.0, [&](double th, double, const auto&...) {
         if (th < t)
             t = th;
     });
@@ -149,8 +148,7 @@ bool rayIntersectModel(const double ray[6], const RayModelFrame& frame,
                        std::vector<std::array<double, 4>>& hits, double angle)
 {
     const size_t before = hits.size();
-    walkTree(ray, frame, angle, [&](double t, double signedT, const Eigen::Vector3d&, const Eigen::Vector3d&,
-                                    const Eigen::Vector3d&, const auto&) {
+    walkTree(ray, frame, angle, [&](double t, double signedT, const auto&...) {
         hits.push_back({ray[0] + t * ray[3], ray[1] + t * ray[4], ray[2] + t * ray[5], signedT});
     });
     return hits.size() > before;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <numeric>
 #include <thread>
 
 #include "cutting/CutWorkData.h"
@@ -52,9 +53,8 @@ void verticalPassages(const RayModelFrame& frame, double x, double y, double z0,
             ++j;
         // Surfaces met here, as groups of faces linked through shared corners.
         const size_t n = j - i;
-        group.resize(n > 1 ? n : 0);
-        for (size_t a = 0; a < group.size(); ++a)
-            group[a] = int32_t(a);
+        group.resize(n);
+        std::iota(group.begin(), group.end(), 0);
         auto root = [&](int32_t a) {
             while (group[size_t(a)] != a)
                 a = group[size_t(a)] = group[size_t(group[size_t(a)])];
@@ -68,7 +68,7 @@ void verticalPassages(const RayModelFrame& frame, double x, double y, double z0,
         bool support = false;
         for (size_t a = 0; a < n; ++a) {
             const RayCrossing& h = hits[i + a];
-            if (n == 1 || root(int32_t(a)) == int32_t(a))
+            if (root(int32_t(a)) == int32_t(a))
                 change += h.entering ? 1 : -1;
             support = support || h.signedT < 0.0;
         }

@@ -350,8 +350,6 @@ private slots:
         app->selectModel(1, 1);
         CutResult r = cutModel(model, 1, 8000, axis);
         QVERIFY(r.ok);
-        const double lowUp = r.up->vertices[0][size_t(axis)];
-        Q_UNUSED(lowUp);
         QVERIFY(commitCut(r));
         QCOMPARE(app->modelCount(), 3);
         QVERIFY(app->findModel("block") == nullptr);

@@ -169,22 +169,15 @@ private slots:
                 QVERIFY2(std::fabs(s->box[2] - bottom) < 1e-6, qPrintable(QString::number(s->box[2])));
                 QVERIFY2(std::fabs(s->box[5] - top) < 1e-6, qPrintable(QString::number(s->box[5])));
             }
-        }
-        for (int i = 0; i < app->supportCount(); ++i) {
-            const MeshModel* s = app->getSupport(i);
             const double cx = (s->box[0] + s->box[3]) / 2, cy = (s->box[1] + s->box[4]) / 2;
+            // Columns of the bridge stand only in the gap between the pillars.
+            if (QByteArray(QTest::currentDataTag()).startsWith("bridge"))
+                QVERIFY(cx > 5.0 && cx < 20.0);
             for (int b = 0; b + 5 < solids.size(); b += 6) {
                 const double* box = solids.constData() + b;
                 if (cx > box[0] && cx < box[3] && cy > box[1] && cy < box[4])
                     QVERIFY2(s->box[5] <= box[2] + 1e-6 || s->box[2] >= box[5] - 1e-6,
                              qPrintable(QString("column %1..%2 at %3 %4").arg(s->box[2]).arg(s->box[5]).arg(cx).arg(cy)));
-            }
-        }
-        if (expectColumns && QByteArray(QTest::currentDataTag()).startsWith("bridge")) {
-            // Columns stand only in the gap between the pillars.
-            for (int i = 0; i < app->supportCount(); ++i) {
-                const double cx = (app->getSupport(i)->box[0] + app->getSupport(i)->box[3]) / 2;
-                QVERIFY(cx > 5.0 && cx < 20.0);
             }
         }
     }

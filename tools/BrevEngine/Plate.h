@@ -18,7 +18,6 @@ public:
     explicit Plate(const EngineSettings& s);
 
     bool limited() const { return !area_.empty(); }
-    const ClipperLib::Paths& area() const { return area_; }
     // Whether the mesh above the plate lies on it; one flush with its edge does, within the
     // rounding of the host's placement.
     bool holds(const StlMesh& mesh) const { return reachPastUm(mesh) <= kToleranceUm; }
