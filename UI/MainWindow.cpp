@@ -399,15 +399,22 @@ QString fittedText(const QFontMetrics& fm, const QString& text, int width)
     return cut + "...";
 }
 
+// Shows the text fitted to the width; a cut text is whole in the tool tip.
+template <typename Shows> QString showFitted(Shows* w, const QFontMetrics& fm, const QString& text, int width)
+{
+    const QString shown = fittedText(fm, text, width);
+    w->setText(shown);
+    w->setToolTip(shown == text ? QString() : text);
+    return shown;
+}
+
 } // namespace
 
 // The field keeps its width; a size too long for it is cut, and shown whole in the tool tip.
 void MainWindow::showSize(const QString& size)
 {
     QLineEdit* field = ui.letMain_size;
-    const QString shown = fittedText(field->fontMetrics(), size, field->width() - 6);
-    field->setText(shown);
-    field->setToolTip(shown == size ? QString() : size);
+    showFitted(field, field->fontMetrics(), size, field->width() - 6);
     field->setCursorPosition(0);
 }
 
@@ -417,9 +424,7 @@ void MainWindow::showTask(const QString& task)
 {
     const int MaxTaskWidth = 240;
     QLabel* label = ui.labMain_Status;
-    const QString shown = fittedText(label->fontMetrics(), task, MaxTaskWidth);
-    label->setText(shown);
-    label->setToolTip(shown == task ? QString() : task);
+    const QString shown = showFitted(label, label->fontMetrics(), task, MaxTaskWidth);
     label->setMinimumWidth(label->fontMetrics().horizontalAdvance(shown) + 2 * label->margin());
     ui.wgtMain_dnMenu->layout()->activate();
 }
@@ -1231,10 +1236,7 @@ void MainWindow::fitRecentMenu()
     const QFontMetrics fm(recentMenu->font());
     int widest = 106;
     for (QAction* a : recentMenu->actions()) {
-        const QString name = a->objectName();
-        a->setText(fittedText(fm, name, MaxNameWidth));
-        a->setToolTip(a->text() == name ? QString() : name);
-        widest = std::max(widest, fm.horizontalAdvance(a->text()) + 8);
+        widest = std::max(widest, fm.horizontalAdvance(showFitted(a, fm, a->objectName(), MaxNameWidth)) + 8);
     }
     recentMenu->setToolTipsVisible(true);
     // An entry holds the icon column and the text; the menu adds the entry's padding, margin
@@ -1337,11 +1339,6 @@ void MainWindow::on_btnMain_print_clicked()
     if (!printGlyphIsStop) {
         const int mode = view()->showMode();
         if (mode == 1 || mode == 3) {
-            if (!AppData::instance()->allModelsInVolume()) {
-                BrevMessageBox box(4, this);
-                box.exec();
-                return;
-            }
             if (prepareEngineIni())
                 p->startSlice(2, QString());
         } else {
