@@ -152,10 +152,11 @@ void jpegError(j_common_ptr info)
     std::longjmp(state->jump, 1);
 }
 
-// libjpeg only warns when the data runs out and fills the rest with grey; that is a lost picture.
+// libjpeg only warns when the data runs out, in the file or in a scan, and fills the rest
+// with grey; that is a lost picture.
 void jpegMessage(j_common_ptr info, int level)
 {
-    if (level == -1 && info->err->msg_code == JWRN_JPEG_EOF) {
+    if (level == -1 && (info->err->msg_code == JWRN_JPEG_EOF || info->err->msg_code == JWRN_HIT_MARKER)) {
         reinterpret_cast<JpegState*>(info->err)->cutShort = true;
         jpegError(info);
     }
