@@ -188,7 +188,7 @@ bool sampledJpeg(const QString& path, int columns, int rows, QImage& out, const 
         reason = text(kUnreadable);
         return false;
     }
-    jpeg_decompress_struct info;
+    jpeg_decompress_struct info{}; // zeroed, so that destroying it is safe whenever creating fails
     JpegState state;
     info.err = jpeg_std_error(&state.manager);
     state.manager.error_exit = jpegError;
@@ -196,8 +196,8 @@ bool sampledJpeg(const QString& path, int columns, int rows, QImage& out, const 
     std::vector<JSAMPLE> row;            // not touched by the jump: it only unwinds libjpeg
     std::unique_ptr<GridSampler> grid;
     volatile bool ok = false;
-    jpeg_create_decompress(&info);
     if (setjmp(state.jump) == 0) {
+        jpeg_create_decompress(&info);
         jpeg_stdio_src(&info, file);
         jpeg_read_header(&info, TRUE);
         const qint64 needed = jpegDecodeBytes(info);
@@ -215,7 +215,9 @@ bool sampledJpeg(const QString& path, int columns, int rows, QImage& out, const 
                     && (qint64(info.image_height) + info.scale_denom - 1) / info.scale_denom >= rows)
                     break;
             jpeg_start_decompress(&info);
-            const int channels = info.output_components;
+            const int channels = cmyk ? 4 : 3;
+            if (info.output_components != channels)
+                ERREXIT(&info, JERR_CONVERSION_NOTIMPL);
             row.resize(size_t(info.output_width) * size_t(channels));
             grid.reset(new GridSampler(info.output_width, info.output_height, columns, rows));
             JSAMPROW rowPointer = row.data();
@@ -231,7 +233,7 @@ bool sampledJpeg(const QString& path, int columns, int rows, QImage& out, const 
                 else
                     grid->addRow(y, row.data(), channels, rgbPixel);
             }
-            ok = grid->full() && channels == (cmyk ? 4 : 3);
+            ok = grid->full();
             if (ok)
                 out = grid->out;
         }
@@ -258,9 +260,10 @@ bool bmpCutShort(const QString& path, const QSize& size)
     const quint32 compression = qFromLittleEndian<quint32>(head.constData() + 30);
     if (compression != 0 && compression != 3 && compression != 6)
         return false; // run-length coded: the length is not known beforehand
-    const qint64 bits = qFromLittleEndian<quint16>(head.constData() + 28);
-    const qint64 rowBytes = (qint64(size.width()) * bits + 31) / 32 * 4;
-    return file.size() < qint64(qFromLittleEndian<quint32>(head.constData() + 10)) + rowBytes * size.height();
+    const qint64 bits = qint64(size.width()) * qFromLittleEndian<quint16>(head.constData() + 28);
+    // Some writers leave out the padding of the last row.
+    const qint64 pixelBytes = (bits + 31) / 32 * 4 * (size.height() - 1) + (bits + 7) / 8;
+    return file.size() < qint64(qFromLittleEndian<quint32>(head.constData() + 10)) + pixelBytes;
 }
 } // namespace
 
