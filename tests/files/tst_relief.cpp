@@ -74,13 +74,17 @@ private slots:
         QTest::addColumn<uint>("colour");
         QTest::addColumn<int>("format");
         QTest::addColumn<double>("height");
-        QTest::newRow("white") << 1.0 << uint(0xffffffff) << int(QImage::Format_RGB32) << 16.375;
-        QTest::newRow("black") << 1.0 << uint(0xff000000) << int(QImage::Format_RGB32) << 10.0;
-        QTest::newRow("mode -1 black") << -1.0 << uint(0xff000000) << int(QImage::Format_RGB32) << 16.4;
-        QTest::newRow("mode -1 white") << -1.0 << uint(0xffffffff) << int(QImage::Format_RGB32) << 10.025;
+        QTest::addColumn<QString>("file");
+        QTest::newRow("white") << 1.0 << uint(0xffffffff) << int(QImage::Format_RGB32) << 16.375 << "h.png";
+        QTest::newRow("black") << 1.0 << uint(0xff000000) << int(QImage::Format_RGB32) << 10.0 << "h.png";
+        QTest::newRow("mode -1 black") << -1.0 << uint(0xff000000) << int(QImage::Format_RGB32) << 16.4 << "h.png";
+        QTest::newRow("mode -1 white") << -1.0 << uint(0xffffffff) << int(QImage::Format_RGB32) << 10.025 << "h.png";
         // Other pixel formats are converted to 32-bit RGB before the rows are read.
-        QTest::newRow("indexed white") << 1.0 << uint(0xffffffff) << int(QImage::Format_Indexed8) << 16.375;
-        QTest::newRow("grey white") << 1.0 << uint(0xffffffff) << int(QImage::Format_Grayscale8) << 16.375;
+        QTest::newRow("indexed white") << 1.0 << uint(0xffffffff) << int(QImage::Format_Indexed8) << 16.375 << "h.png";
+        // Red and blue weigh differently in the grey value; JPEG colours come back within a step.
+        QTest::newRow("jpeg red") << 1.0 << uint(0xffff0000) << int(QImage::Format_RGB32) << 12.175 << "h.jpg";
+        QTest::newRow("jpeg blue") << 1.0 << uint(0xff0000ff) << int(QImage::Format_RGB32) << 10.975 << "h.jpg";
+        QTest::newRow("grey white") << 1.0 << uint(0xffffffff) << int(QImage::Format_Grayscale8) << 16.375 << "h.png";
     }
     void heights()
     {
@@ -88,7 +92,8 @@ private slots:
         QFETCH(uint, colour);
         QFETCH(int, format);
         QFETCH(double, height);
-        const QString path = picture("h.png", 20, 20, colour, QImage::Format(format));
+        QFETCH(QString, file);
+        const QString path = picture(file, 20, 20, colour, QImage::Format(format));
         CornerList corners;
         std::atomic<int> progress{0};
         std::atomic<bool> cancelled{false};
@@ -96,7 +101,7 @@ private slots:
         double top = 0.0;
         for (const auto& c : corners)
             top = std::max(top, c.z);
-        QVERIFY2(std::fabs(top - height) < 1e-9, qPrintable(QString::number(top, 'g', 12)));
+        QVERIFY2(std::fabs(top - height) < (file == "h.jpg" ? 0.06 : 1e-9), qPrintable(QString::number(top, 'g', 12)));
         QCOMPARE(progress.load(), 9000);
     }
 
