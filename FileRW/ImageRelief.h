@@ -27,6 +27,9 @@ public:
 
     static constexpr int kCellsPerMm = 5;
     static constexpr qint64 kMaxPicturePixels = 64LL * 1024 * 1024;
+    // Decoding a picture may hold this much besides the grid: enough for a progressive JPEG of
+    // kMaxPicturePixels with four full-size components of 2-byte coefficients.
+    static constexpr qint64 kMaxDecodeBytes = kMaxPicturePixels * 4 * 2;
     // Building the relief holds 12 corners per grid point plus its height.
     static constexpr qint64 kMaxReliefBytes = 2LL * 1024 * 1024 * 1024;
     static constexpr qint64 kBytesPerGridPoint = 12 * qint64(sizeof(CornerRecord)) + qint64(sizeof(double));

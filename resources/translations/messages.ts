@@ -443,5 +443,17 @@
         <source>Pictures of more than %1 million pixels can be opened as PNG (not interlaced) or JPEG only.</source>
         <translation>超过 %1 百万像素的图片只能以 PNG（非隔行）或 JPEG 格式打开。</translation>
     </message>
+    <message>
+        <source>The picture cannot be read: it ends before all its pixels.</source>
+        <translation>无法读取该图片：文件不完整，缺少部分像素。</translation>
+    </message>
+    <message>
+        <source>The picture cannot be read: %1.</source>
+        <translation>无法读取该图片：%1。</translation>
+    </message>
+    <message>
+        <source>The picture would need more than %1 MB of memory to open.</source>
+        <translation>打开该图片需要超过 %1 MB 内存。</translation>
+    </message>
 </context>
 </TS>
