@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <climits>
 #include <cmath>
 #include <numeric>
 #include <thread>
@@ -30,12 +29,90 @@ struct Crossing
     FaceIndex face;
 };
 
-// The scene's faces in one tree, so a ray meets every model in one walk.
-struct SceneTree
+// The scene's faces binned by their extent in x and y, so a vertical ray meets every model
+// while testing only the faces of one bin.
+struct SceneGrid
 {
     const AutoSupportScene& scene;
-    FaceTree tree;
+    double x0 = 0.0, y0 = 0.0, cell = 1.0;
+    int64_t nx = 0, ny = 0;
+    std::vector<size_t> start; // bin b holds faces[start[b]] up to faces[start[b + 1]]
+    std::vector<int32_t> faces;
     double z0 = 0.0; // below every model: where the rays start
+
+    explicit SceneGrid(const AutoSupportScene& s) : scene(s) {}
+
+    bool faceBox(size_t f, Eigen::AlignedBox3d& box) const
+    {
+        box.setEmpty();
+        for (int32_t v : scene.faces[f].v)
+            box.extend(scene.vertices[size_t(v)]);
+        return box.min().allFinite() && box.max().allFinite();
+    }
+
+    // Bins about half as wide as a face (fewer faces to test per ray, for a few more entries);
+    // twice as wide while the faces would fill more than a budget of entries, so that long
+    // faces cannot make the grid quadratic.
+    void build()
+    {
+        Eigen::AlignedBox3d all, box;
+        double extent = 0.0;
+        for (size_t f = 0; f < scene.faces.size(); ++f)
+            if (faceBox(f, box)) {
+                all.extend(box);
+                extent += std::max(box.sizes()[0], box.sizes()[1]);
+            }
+        if (all.isEmpty())
+            return;
+        x0 = all.min()[0];
+        y0 = all.min()[1];
+        const double w = all.sizes()[0], h = all.sizes()[1], n = double(scene.faces.size());
+        // At most about 8 bins a face, however flat or far apart the models lie.
+        cell = std::max({0.5 * extent / n, std::sqrt(w * h / (4.0 * n)), (w + h) / (4.0 * n), 1e-3});
+        const double budget = 16.0 * n + double(1 << 20);
+        auto span = [&](const Eigen::AlignedBox3d& b, int64_t r[4]) {
+            r[0] = int64_t((b.min()[0] - x0) / cell), r[1] = int64_t((b.max()[0] - x0) / cell);
+            r[2] = int64_t((b.min()[1] - y0) / cell), r[3] = int64_t((b.max()[1] - y0) / cell);
+        };
+        for (;; cell *= 2.0) {
+            double entries = 0.0;
+            int64_t r[4];
+            for (size_t f = 0; f < scene.faces.size() && entries <= budget; ++f)
+                if (faceBox(f, box)) {
+                    span(box, r);
+                    entries += double(r[1] - r[0] + 1) * double(r[3] - r[2] + 1);
+                }
+            if (entries <= budget)
+                break;
+        }
+        nx = int64_t(w / cell) + 1;
+        ny = int64_t(h / cell) + 1;
+        start.assign(size_t(nx * ny + 1), 0);
+        int64_t r[4];
+        for (int pass = 0; pass < 2; ++pass) {
+            for (size_t f = 0; f < scene.faces.size(); ++f) {
+                if (!faceBox(f, box))
+                    continue;
+                span(box, r);
+                for (int64_t j = r[2]; j <= r[3]; ++j)
+                    for (int64_t i = r[0]; i <= r[1]; ++i) {
+                        const size_t bin = size_t(j * nx + i);
+                        if (pass == 0)
+                            ++start[bin + 1];
+                        else
+                            faces[start[bin]++] = int32_t(f);
+                    }
+            }
+            if (pass == 0) {
+                std::partial_sum(start.begin(), start.end(), start.begin());
+                faces.resize(start.back());
+            } else {
+                // The fill moved each start to the next bin's.
+                std::copy_backward(start.begin(), start.end() - 1, start.end());
+                start[0] = 0;
+            }
+        }
+    }
 
     int modelOf(int32_t vertex) const
     {
@@ -46,36 +123,26 @@ struct SceneTree
     }
 
     // Appends every face the upward ray at (x, y) crosses, in no particular order.
-    void cross(double x, double y, double angle, std::vector<int>& stack, std::vector<Crossing>& out) const
+    void cross(double x, double y, double angle, std::vector<Crossing>& out) const
     {
+        const double fx = (x - x0) / cell, fy = (y - y0) / cell;
+        if (!(fx >= 0.0 && fy >= 0.0 && fx < double(nx) && fy < double(ny)))
+            return;
+        const size_t bin = size_t(int64_t(fy) * nx + int64_t(fx));
         const double ray[6] = {x, y, z0, 0.0, 0.0, 1.0};
-        stack.clear();
-        stack.push_back(tree.getRootIndex());
-        while (!stack.empty()) {
-            const int node = stack.back();
-            stack.pop_back();
-            FaceTree::VolumeIterator vb = nullptr, ve = nullptr;
-            FaceTree::ObjectIterator ob = nullptr, oe = nullptr;
-            tree.getChildren(node, vb, ve, ob, oe);
-            for (; vb != ve; ++vb) {
-                const FaceTree::Volume& b = tree.getVolume(*vb);
-                if (x >= b.min()[0] && x <= b.max()[0] && y >= b.min()[1] && y <= b.max()[1])
-                    stack.push_back(*vb);
-            }
-            for (; ob != oe; ++ob) {
-                const auto& v = scene.vertices;
-                const Eigen::Vector3d& a = v[size_t(ob->v[0])];
-                const Eigen::Vector3d& b = v[size_t(ob->v[1])];
-                const Eigen::Vector3d& c = v[size_t(ob->v[2])];
-                double t;
-                if (!rayTriangle(ray, a, b, c, t, 0.0))
-                    continue;
-                double signedT = t;
-                if (angle != 0.0)
-                    rayTriangle(ray, a, b, c, signedT, angle);
-                const bool entering = (b - a).cross(c - a).z() < 0.0;
-                out.push_back({t, signedT, entering, modelOf(ob->v[0]), *ob});
-            }
+        for (size_t k = start[bin]; k < start[bin + 1]; ++k) {
+            const FaceIndex& f = scene.faces[size_t(faces[k])];
+            const Eigen::Vector3d& a = scene.vertices[size_t(f.v[0])];
+            const Eigen::Vector3d& b = scene.vertices[size_t(f.v[1])];
+            const Eigen::Vector3d& c = scene.vertices[size_t(f.v[2])];
+            double t;
+            if (!rayTriangle(ray, a, b, c, t, 0.0))
+                continue;
+            double signedT = t;
+            if (angle != 0.0)
+                rayTriangle(ray, a, b, c, signedT, angle);
+            const bool entering = (b - a).cross(c - a).z() < 0.0;
+            out.push_back({t, signedT, entering, modelOf(f.v[0]), f});
         }
     }
 };
@@ -91,7 +158,6 @@ struct Passage
 
 struct Scratch
 {
-    std::vector<int> stack;
     std::vector<Crossing> hits;
     std::vector<int32_t> group;
 };
@@ -102,13 +168,13 @@ struct Scratch
 // several, give no passage inside material. Faces met at one height going the same way that
 // share a corner are one surface (the ray runs through their shared edge or corner) and
 // count once.
-void verticalPassages(const SceneTree& scene, int model, double x, double y, double angle, Scratch& s,
+void verticalPassages(const SceneGrid& scene, int model, double x, double y, double angle, Scratch& s,
                       std::vector<Passage>& out)
 {
     std::vector<Crossing>& hits = s.hits;
     hits.clear();
     out.clear();
-    scene.cross(x, y, angle, s.stack, hits);
+    scene.cross(x, y, angle, hits);
     std::sort(hits.begin(), hits.end(), [](const Crossing& a, const Crossing& b) { return a.t < b.t; });
     auto shareCorner = [](const Crossing& a, const Crossing& b) {
         for (int32_t i : a.face.v)
@@ -170,7 +236,7 @@ struct CellColumns
 };
 
 // Returns false when the time limit passed or a stop was requested.
-bool supportsOfModel(const SceneTree& scene, int model, double step, double angle, std::vector<AutoSupportColumn>& out)
+bool supportsOfModel(const SceneGrid& scene, int model, double step, double angle, std::vector<AutoSupportColumn>& out)
 {
     const std::array<double, 6>& box = scene.scene.models[size_t(model)].box;
     const double minX = box[0], minY = box[1];
@@ -285,8 +351,8 @@ AutoSupportScene autoSupportScene(const std::vector<const MeshModel*>& models)
                 vertexCount += d->vertices.size();
                 faceCount += d->faces.size();
             }
-    // Vertex ids are 32-bit, and the tree numbers faces and nodes in an int.
-    if (vertexCount >= size_t(INT32_MAX) || faceCount >= size_t(INT_MAX / 2)) {
+    // Vertex and face ids are 32-bit.
+    if (vertexCount >= size_t(INT32_MAX) || faceCount >= size_t(INT32_MAX)) {
         scene.complete = false;
         return scene;
     }
@@ -313,16 +379,18 @@ AutoSupportScene autoSupportScene(const std::vector<const MeshModel*>& models)
 AutoSupportResult findAutoSupports(const AutoSupportScene& scene, double step, double angle)
 {
     AutoSupportResult result;
-    SceneTree tree{scene, {}, 0.0};
-    bool ok = scene.complete && tree.tree.build(scene.faces, scene.vertices);
+    SceneGrid grid(scene);
+    bool ok = scene.complete;
+    if (ok)
+        grid.build();
     double lowest = 0.0, tallest = 1.0;
     for (const AutoSupportScene::Model& m : scene.models) {
         lowest = std::min(lowest, m.box[2]);
         tallest = std::max(tallest, m.box[5] - m.box[2]);
     }
-    tree.z0 = lowest - tallest;
+    grid.z0 = lowest - tallest;
     for (size_t m = 0; ok && m < scene.models.size(); ++m)
-        ok = supportsOfModel(tree, int(m), step, angle, result.columns);
+        ok = supportsOfModel(grid, int(m), step, angle, result.columns);
     if (!ok) {
         result.ok = false;
         result.columns.clear();
