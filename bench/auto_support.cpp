@@ -1,9 +1,11 @@
 // Automatic supports under a model of about 200,000 triangles with overhangs:
-// a finely tessellated mushroom (sphere cap on a post) raised above the plate.
+// a finely tessellated mushroom (sphere cap on a post) raised above the plate; then the same
+// number of triangles in 16 models, whose rays each meet all 16.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include <cstdio>
+#include <vector>
 
 #include "../tests/cutting/testutil_meshes.h"
 #include "scene/AppData.h"
@@ -32,5 +34,26 @@ int main(int argc, char** argv)
     t.restart();
     commitAutoSupports(r);
     std::printf("commit: %lld ms\n", (long long)t.elapsed());
-    return r.ok ? 0 : 1;
+
+    // Sixteen balls of 12,500 faces in eight pairs: the upper ball of each pair 25 mm above the
+    // lower and 8 mm aside, so that many of its columns stand on the lower.
+    std::vector<const MeshModel*> many;
+    for (int k = 0; k < 16; ++k) {
+        MeshData small = testmesh::sphere(10.0, 79, 79);
+        for (auto& v : small.vertices) {
+            v[0] += 30.0 * (k / 2 % 4) + 8.0 * (k % 2);
+            v[1] += 30.0 * (k / 8);
+            v[2] += 15.0 + 25.0 * (k % 2);
+        }
+        MeshModel* m = new MeshModel();
+        m->setMeshSlot(MeshList::instance()->add(new MeshData(small)));
+        m->setName("small");
+        AppData::instance()->addModel(m);
+        many.push_back(m);
+    }
+    t.restart();
+    const AutoSupportResult r16 = findAutoSupports(many, 2.2, 60.0);
+    std::printf("auto_support_16_models: %lld ms\n", (long long)t.elapsed());
+    std::printf("columns_16_models: %zu count\n", r16.columns.size());
+    return r.ok && r16.ok ? 0 : 1;
 }

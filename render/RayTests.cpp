@@ -154,16 +154,6 @@ bool rayIntersectModel(const double ray[6], const RayModelFrame& frame,
     return hits.size() > before;
 }
 
-void rayCrossModel(const double ray[6], const RayModelFrame& frame, std::vector<RayCrossing>& crossings, double angle)
-{
-    const Eigen::Vector3d d(ray[3], ray[4], ray[5]);
-    walkTree(ray, frame, angle, [&](double t, double signedT, const Eigen::Vector3d& a, const Eigen::Vector3d& b,
-                                    const Eigen::Vector3d& c, const auto& ids) {
-        const bool entering = (b - a).cross(c - a).dot(d) < 0.0;
-        crossings.push_back({t, signedT, entering, {ids[0], ids[1], ids[2]}});
-    });
-}
-
 bool rayIntersectModel(const double ray[6], const MeshModel* model,
                        std::vector<std::array<double, 4>>& hits, double angle)
 {

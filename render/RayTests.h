@@ -43,15 +43,3 @@ bool rayIntersectModel(const double ray[6], const MeshModel* model,
                        std::vector<std::array<double, 4>>& hits, double angle);
 bool rayIntersectModel(const double ray[6], const RayModelFrame& frame,
                        std::vector<std::array<double, 4>>& hits, double angle);
-
-// One face a ray crosses: t, t signed as rayTriangle does for the angle, whether the face
-// turns its front against the ray (the ray goes into the solid there), and its vertex ids.
-struct RayCrossing
-{
-    double t;
-    double signedT;
-    bool entering;
-    std::array<int32_t, 3> face;
-};
-// Appends every face the scene ray crosses, in no particular order.
-void rayCrossModel(const double ray[6], const RayModelFrame& frame, std::vector<RayCrossing>& crossings, double angle);

@@ -210,6 +210,7 @@ void TestEngineProcess::failures_data()
     QTest::addColumn<QByteArray>("ini");
     QTest::addColumn<QByteArray>("stl");
     QTest::addColumn<QByteArray>("says"); // a word the message must hold, when it matters
+    QTest::addColumn<bool>("refused");
 
     const QByteArray cube = testmesh::stlBytes(testmesh::box(0, 0, 0, 10, 10, 10));
     QByteArray truncated = cube;
@@ -223,21 +224,26 @@ void TestEngineProcess::failures_data()
     QByteArray huge = cube;
     huge[83] = char(0x40); // claims about a billion triangles
 
-    QTest::newRow("missing ini") << QByteArray() << cube << QByteArray();
-    QTest::newRow("open block") << QByteArray("startCode = \"\"\"\n;Start\n") << cube << QByteArray();
-    QTest::newRow("text for a number") << QByteArray("layerThickness = fine\n") << cube << QByteArray();
-    QTest::newRow("missing stl") << profile() << QByteArray() << QByteArray();
-    QTest::newRow("short stl") << profile() << QByteArray(40, 'x') << QByteArray();
-    QTest::newRow("truncated stl") << profile() << truncated << QByteArray();
-    QTest::newRow("count beyond file") << profile() << huge << QByteArray();
-    QTest::newRow("nan vertex") << profile() << nan << QByteArray();
-    QTest::newRow("no triangles") << profile() << testmesh::stlBytes({}) << QByteArray();
-    QTest::newRow("below the plate") << profile() << testmesh::stlBytes(testmesh::box(0, 0, -5, 10, 10, -1)) << QByteArray();
+    QTest::newRow("missing ini") << QByteArray() << cube << QByteArray() << true;
+    QTest::newRow("open block") << QByteArray("startCode = \"\"\"\n;Start\n") << cube << QByteArray() << true;
+    QTest::newRow("text for a number") << QByteArray("layerThickness = fine\n") << cube << QByteArray() << true;
+    QTest::newRow("missing stl") << profile() << QByteArray() << QByteArray() << true;
+    QTest::newRow("short stl") << profile() << QByteArray(40, 'x') << QByteArray() << true;
+    QTest::newRow("truncated stl") << profile() << truncated << QByteArray() << true;
+    QTest::newRow("count beyond file") << profile() << huge << QByteArray() << true;
+    QTest::newRow("nan vertex") << profile() << nan << QByteArray() << true;
+    QTest::newRow("no triangles") << profile() << testmesh::stlBytes({}) << QByteArray() << true;
+    QTest::newRow("below the plate") << profile() << testmesh::stlBytes(testmesh::box(0, 0, -5, 10, 10, -1)) << QByteArray() << true;
     // The profile's plate is 145 mm square; its round one 100 mm across, whose square would hold the cube.
     QTest::newRow("past the plate's edge") << profile() << testmesh::stlBytes(testmesh::box(70, 0, 0, 80, 10, 10))
-                                           << QByteArray("plate");
+                                           << QByteArray("plate") << true;
     QTest::newRow("past the round plate") << profile("platformx=100000\nplatformy=0\n")
-                                          << testmesh::stlBytes(testmesh::box(38, 38, 0, 48, 48, 10)) << QByteArray("plate");
+                                          << testmesh::stlBytes(testmesh::box(38, 38, 0, 48, 48, 10)) << QByteArray("plate") << true;
+    // The host places models to the micrometre: a few of them past the edge still slice.
+    QTest::newRow("30 um past the edge") << profile() << testmesh::stlBytes(testmesh::box(62.53f, 0, 0, 72.53f, 10, 10))
+                                         << QByteArray() << false;
+    QTest::newRow("60 um past the edge") << profile() << testmesh::stlBytes(testmesh::box(62.56f, 0, 0, 72.56f, 10, 10))
+                                         << QByteArray("plate") << true;
 }
 
 void TestEngineProcess::failures()
@@ -245,6 +251,7 @@ void TestEngineProcess::failures()
     QFETCH(QByteArray, ini);
     QFETCH(QByteArray, stl);
     QFETCH(QByteArray, says);
+    QFETCH(bool, refused);
     const QString iniPath = dir_.filePath("bad.ini");
     const QString stlPath = dir_.filePath("bad.stl");
     const QString out = dir_.filePath("bad.BVT");
@@ -256,6 +263,11 @@ void TestEngineProcess::failures()
         QVERIFY(testmesh::writeFile(stlPath, stl));
 
     const Run r = runEngine(iniPath, out, stlPath);
+    if (!refused) {
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(QFile::remove(out));
+        return;
+    }
     QVERIFY(r.exitCode > 0);
     QVERIFY(!QFile::exists(out));
     QVERIFY(!QFile::exists(out + "0.tmp"));

@@ -91,51 +91,60 @@ private slots:
         QTest::addColumn<double>("top");
         QTest::addColumn<QVector<double>>("solids"); // boxes no column may enter, six values each
         QTest::addColumn<int>("count"); // columns expected; -1: not checked
+        QTest::addColumn<MeshData>("other"); // a second model, never supported here
         const QVector<double> none;
+        const MeshData alone;
 
         // On the plate: nothing.
-        QTest::newRow("cube on plate") << testmesh::box(2, 2, 2, 10.0) << 60.0 << false << 0.0 << 0.0 << none << -1;
+        QTest::newRow("cube on plate") << testmesh::box(2, 2, 2, 10.0) << 60.0 << false << 0.0 << 0.0 << none << -1 << alone;
         // Bridge: a base, two pillars and a deck; the gap gets columns from the base's top.
         const MeshData bridge = testmesh::voxels({{0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {3, 0, 0}, {4, 0, 0},
                                                   {0, 0, 1}, {4, 0, 1}, {0, 0, 2}, {4, 0, 2},
                                                   {0, 0, 3}, {1, 0, 3}, {2, 0, 3}, {3, 0, 3}, {4, 0, 3}},
                                                  5.0);
-        QTest::newRow("bridge") << bridge << 60.0 << true << 5.0 << 15.0 << none << -1;
-        QTest::newRow("bridge at 0") << bridge << 0.0 << true << 5.0 << 15.0 << none << -1;
+        QTest::newRow("bridge") << bridge << 60.0 << true << 5.0 << 15.0 << none << -1 << alone;
+        QTest::newRow("bridge at 0") << bridge << 0.0 << true << 5.0 << 15.0 << none << -1 << alone;
         // Flat overhang: a slab on a post, standing above the plate.
         const MeshData shelf = testmesh::voxels({{1, 1, 0}, {1, 1, 1}, {0, 0, 2}, {1, 0, 2}, {2, 0, 2},
                                                  {0, 1, 2}, {1, 1, 2}, {2, 1, 2}, {0, 2, 2}, {1, 2, 2}, {2, 2, 2}},
                                                 5.0);
-        QTest::newRow("flat overhang") << shelf << 60.0 << true << 0.0 << 10.0 << none << -1;
+        QTest::newRow("flat overhang") << shelf << 60.0 << true << 0.0 << 10.0 << none << -1 << alone;
         // A 45-degree overhang is steep enough at 60 degrees.
-        QTest::newRow("45 degrees at 60") << prism({{0, 0}, {10, 0}, {20, 10}, {0, 10}}, 10.0) << 60.0 << false << 0.0 << 0.0 << none << -1;
+        QTest::newRow("45 degrees at 60") << prism({{0, 0}, {10, 0}, {20, 10}, {0, 10}}, 10.0) << 60.0 << false << 0.0 << 0.0 << none << -1 << alone;
         // The same wall needs support when the angle allows less.
-        QTest::newRow("45 degrees at 30") << prism({{0, 0}, {10, 0}, {20, 10}, {0, 10}}, 10.0) << 30.0 << true << 0.0 << -1.0 << none << -1;
-        QTest::newRow("45 degrees at 0") << prism({{0, 0}, {10, 0}, {20, 10}, {0, 10}}, 10.0) << 0.0 << true << 0.0 << -1.0 << none << -1;
+        QTest::newRow("45 degrees at 30") << prism({{0, 0}, {10, 0}, {20, 10}, {0, 10}}, 10.0) << 30.0 << true << 0.0 << -1.0 << none << -1 << alone;
+        QTest::newRow("45 degrees at 0") << prism({{0, 0}, {10, 0}, {20, 10}, {0, 10}}, 10.0) << 0.0 << true << 0.0 << -1.0 << none << -1 << alone;
         // Shells touching, stacked, overlapping or nested: no column inside material.
         using testmesh::cuboid;
         const QVector<double> lower{0, 0, 0, 20, 20, 10}, upper{0, 0, 10, 20, 20, 20};
         QTest::newRow("stacked boxes") << testmesh::joined({cuboid(0, 0, 0, 20, 20, 10), cuboid(0, 0, 10, 20, 20, 20)})
-                                       << 60.0 << false << 0.0 << 0.0 << lower + upper << -1;
+                                       << 60.0 << false << 0.0 << 0.0 << lower + upper << -1 << alone;
         QTest::newRow("stacked boxes, shared corners")
             << testmesh::joined({cuboid(0, 0, 0, 20, 20, 10), cuboid(0, 0, 10, 20, 20, 20)}, true) << 60.0 << false << 0.0 << 0.0
-            << lower + upper << -1;
+            << lower + upper << -1 << alone;
         QTest::newRow("deck on separate pillar") << testmesh::joined({cuboid(5, 5, 0, 15, 15, 10), cuboid(0, 0, 10, 20, 20, 15)})
-                                                 << 60.0 << true << 0.0 << 10.0 << QVector<double>{5, 5, 0, 15, 15, 10, 0, 0, 10, 20, 20, 15} << -1;
+                                                 << 60.0 << true << 0.0 << 10.0 << QVector<double>{5, 5, 0, 15, 15, 10, 0, 0, 10, 20, 20, 15} << -1 << alone;
         QTest::newRow("overlapping boxes") << testmesh::joined({cuboid(0, 0, 0, 20, 20, 10), cuboid(10, 0, 5, 30, 20, 15)})
-                                           << 60.0 << true << 0.0 << 5.0 << QVector<double>{0, 0, 0, 20, 20, 10, 10, 0, 5, 30, 20, 15} << -1;
+                                           << 60.0 << true << 0.0 << 5.0 << QVector<double>{0, 0, 0, 20, 20, 10, 10, 0, 5, 30, 20, 15} << -1 << alone;
         QTest::newRow("nested boxes") << testmesh::joined({cuboid(0, 0, 0, 20, 20, 20), cuboid(5, 5, 5, 15, 15, 15)})
-                                      << 0.0 << false << 0.0 << 0.0 << QVector<double>{0, 0, 0, 20, 20, 20} << -1;
+                                      << 0.0 << false << 0.0 << 0.0 << QVector<double>{0, 0, 0, 20, 20, 20} << -1 << alone;
         // A block floating in a sealed cavity: columns from the cavity's floor and from the block
         // up to the cavity's ceiling, none in the walls or the block.
         QTest::newRow("block in cavity")
             << testmesh::joined({cuboid(0, 0, 0, 30, 30, 30), cuboid(5, 5, 5, 25, 25, 25, true), cuboid(10, 10, 12, 20, 20, 18)})
-            << 60.0 << true << 0.0 << -1.0 << QVector<double>{0, 0, 0, 30, 30, 5, 0, 0, 25, 30, 30, 30, 10, 10, 12, 20, 20, 18} << -1;
+            << 60.0 << true << 0.0 << -1.0 << QVector<double>{0, 0, 0, 30, 30, 5, 0, 0, 25, 30, 30, 30, 10, 10, 12, 20, 20, 18} << -1 << alone;
         // Rays on the diagonal enter the block through one face and leave it through the edge
         // of two: each cell under the slab still gets its column.
         QTest::newRow("slab over block, rays on edges")
             << testmesh::joined({flippedDiagonal(cuboid(0, 0, 0, 20, 20, 5), 0.0), cuboid(0, 0, 10, 20, 20, 12)}) << 60.0 << true
-            << 5.0 << 10.0 << QVector<double>{0, 0, 0, 20, 20, 5, 0, 0, 10, 20, 20, 12} << 81;
+            << 5.0 << 10.0 << QVector<double>{0, 0, 0, 20, 20, 5, 0, 0, 10, 20, 20, 12} << 81 << alone;
+        // Separate models: columns stand on the plate or on the other model, never in it.
+        QTest::newRow("deck lying on separate model") << cuboid(-15, -15, 10, 15, 15, 15) << 60.0 << true << 0.0 << 10.0
+                                                      << QVector<double>{-5, -5, 0, 5, 5, 10, -15, -15, 10, 15, 15, 15} << -1
+                                                      << cuboid(-5, -5, 0, 5, 5, 10);
+        QTest::newRow("shelf over model beside") << testmesh::joined({cuboid(0, 0, 0, 5, 20, 15), cuboid(0, 0, 15, 30, 20, 18)})
+                                                 << 60.0 << true << 8.0 << 15.0 << QVector<double>{5, 0, 0, 30, 20, 8} << -1
+                                                 << cuboid(5, 0, 0, 30, 20, 8);
     }
 
     void columns()
@@ -147,7 +156,10 @@ private slots:
         QFETCH(double, top);
         QFETCH(QVector<double>, solids);
         QFETCH(int, count);
+        QFETCH(MeshData, other);
         MeshModel* model = addModel(mesh, "m");
+        if (!other.faces.empty())
+            addModel(other, "o");
         const double step = 2.0 * 1.1;
         QVERIFY(autoSupport(step, angle));
         AppData* app = AppData::instance();
