@@ -6,7 +6,6 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <utility>
@@ -235,8 +234,6 @@ bool ThreeMFReader::open(const QString& path, std::atomic<int>* progress, const 
     return true;
 }
 
-const char* const ThreeMFReader::kCoreNamespace = "http://schemas.microsoft.com/3dmanufacturing/core/2015/02";
-
 // Where each open element stands; an element the reader does not use, or of another namespace,
 // is passed over with all it holds.
 struct ThreeMFReader::ParseState
@@ -302,8 +299,8 @@ void ThreeMFReader::ParseState::start(const char* qualified, const char** atts)
         return stop(kNotXml, QStringLiteral("a tag longer than %1 bytes").arg(kMaxTagBytes));
     // Names come as "namespace local"; only the core namespace's elements count.
     std::string_view name(qualified);
-    const size_t coreSize = std::strlen(kCoreNamespace);
-    const bool core = name.size() > coreSize && name[coreSize] == ' ' && name.compare(0, coreSize, kCoreNamespace) == 0;
+    const size_t coreSize = kCoreNamespace.size();
+    const bool core = name.size() > coreSize && name[coreSize] == ' ' && name.substr(0, coreSize) == kCoreNamespace;
     name = core ? name.substr(coreSize + 1) : std::string_view();
     auto firstTime = [](bool& seen) { return !std::exchange(seen, true); };
     In next = In::Skip;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <string_view>
 #include <vector>
 
 class QuaZipFile;
@@ -68,7 +69,7 @@ public:
     // The model part's XML: elements open at once, and bytes in one tag (or comment).
     static constexpr int kMaxXmlDepth = 256;
     static constexpr int kMaxTagBytes = 1 << 20;
-    static const char* const kCoreNamespace;
+    static constexpr std::string_view kCoreNamespace = "http://schemas.microsoft.com/3dmanufacturing/core/2015/02";
 
 private:
     // A component of an object or an item of the build.
