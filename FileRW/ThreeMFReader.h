@@ -52,6 +52,8 @@ public:
     static bool load(const QString& path, std::vector<MeshData*>& meshes, std::atomic<int>& progress,
                      const std::atomic<bool>& cancelled, QString* error = nullptr, QString* userReason = nullptr);
 
+    // False for fewer than 12 numbers, a number a float cannot hold, or a transform that
+    // flattens (its 3 x 3 part singular).
     static bool parseTransform(const QString& text, Matrix& out);
     static Matrix identity();
     // a applied first, then b.
