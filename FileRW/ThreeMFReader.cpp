@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 
+#include <cfloat>
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -13,12 +15,13 @@
 #include <quazip.h>
 #include <quazipfile.h>
 
-#include "FileRW/XmlTagScanner.h"
+#include <expat.h>
+
 #include "app/QsLog.h"
 #include "scene/MeshData.h"
 
 namespace {
-constexpr int kMaxDepth = 64; // components nest a few levels in real files
+constexpr int kMaxComponentDepth = 64; // components nest a few levels in real files
 constexpr qint64 kSaturated = qint64(1) << 60;
 std::atomic<qint64> g_budgetForTests{0};
 
@@ -65,13 +68,21 @@ std::string_view numberText(std::string_view v)
     return v;
 }
 
+// An attribute of no namespace; expat hands them as name, value, ..., null.
+const char* attribute(const char** atts, std::string_view name)
+{
+    for (; *atts; atts += 2)
+        if (name == atts[0])
+            return atts[1];
+    return nullptr;
+}
+
 // A coordinate as the file gives it: not a number reads as 0, rounded to single precision.
-bool readFloat(const XmlTagScanner& x, std::string_view name, float& out)
+bool readFloat(const char* text, float& out)
 {
     double d = 0.0;
-    std::string_view v;
-    if (x.attribute(name, v)) {
-        v = numberText(v);
+    if (text) {
+        const std::string_view v = numberText(text);
         const auto r = std::from_chars(v.data(), v.data() + v.size(), d);
         if (r.ec == std::errc::result_out_of_range)
             return false;
@@ -83,12 +94,11 @@ bool readFloat(const XmlTagScanner& x, std::string_view name, float& out)
 }
 
 // A vertex index; -1 stands for anything outside 0..INT32_MAX, refused once the count is known.
-int32_t readIndex(const XmlTagScanner& x, std::string_view name)
+int32_t readIndex(const char* text)
 {
-    std::string_view v;
-    if (!x.attribute(name, v))
+    if (!text)
         return 0;
-    v = numberText(v);
+    const std::string_view v = numberText(text);
     long long n = 0;
     const auto r = std::from_chars(v.data(), v.data() + v.size(), n);
     if (r.ec == std::errc::result_out_of_range)
@@ -98,10 +108,24 @@ int32_t readIndex(const XmlTagScanner& x, std::string_view name)
     return n < 0 || n > INT32_MAX ? -1 : int32_t(n);
 }
 
-QString text(const XmlTagScanner& x, std::string_view name)
+QString text(const char* value)
 {
-    std::string_view v;
-    return x.attribute(name, v) ? QString::fromUtf8(v.data(), int(v.size())) : QString();
+    return value ? QString::fromUtf8(value) : QString();
+}
+
+// The 3 x 3 part must keep a volume. |det| is weighed against the product of the row lengths,
+// its largest value for those rows, so that the test does not depend on scale; below 1e-6 the
+// rows are dependent within a few single-precision roundings and the model would be flattened.
+bool singular(const ThreeMFReader::Matrix& m)
+{
+    double rows = 1.0;
+    for (int r = 0; r < 3; ++r)
+        rows *= std::sqrt(double(m[3 * r]) * m[3 * r] + double(m[3 * r + 1]) * m[3 * r + 1]
+                          + double(m[3 * r + 2]) * m[3 * r + 2]);
+    const double det = double(m[0]) * (double(m[4]) * m[8] - double(m[5]) * m[7])
+                       - double(m[1]) * (double(m[3]) * m[8] - double(m[5]) * m[6])
+                       + double(m[2]) * (double(m[3]) * m[7] - double(m[4]) * m[6]);
+    return !std::isfinite(det) || !(std::abs(det) > 1e-6 * rows);
 }
 } // namespace
 
@@ -164,13 +188,14 @@ bool ThreeMFReader::parseTransform(const QString& text, Matrix& out)
     if (parts.size() < 12)
         return false;
     for (int i = 0; i < 12; ++i) {
+        // A number past what a float holds would be stored as 0 or infinity: refused, not wrapped.
         bool ok = false;
-        const float v = parts[i].toFloat(&ok);
-        if (ok && !std::isfinite(v))
+        const double v = parts[i].toDouble(&ok);
+        if (ok ? !(std::abs(v) <= FLT_MAX) : std::isinf(v))
             return false;
-        out[size_t(i)] = ok ? v : 0.0f;
+        out[size_t(i)] = ok ? float(v) : 0.0f;
     }
-    return true;
+    return !singular(out);
 }
 
 bool ThreeMFReader::open(const QString& path, std::atomic<int>* progress, const std::atomic<bool>* cancelled)
@@ -209,6 +234,168 @@ bool ThreeMFReader::open(const QString& path, std::atomic<int>* progress, const 
     return true;
 }
 
+// Where each open element stands; an element the reader does not use, or of another namespace,
+// is passed over with all it holds.
+struct ThreeMFReader::ParseState
+{
+    enum class In { Skip, Model, Resources, Object, Mesh, Vertices, Triangles, Components, Build };
+
+    ParseState(ThreeMFReader& reader, XML_Parser p)
+        : r(reader)
+        , parser(p)
+    {
+    }
+
+    ThreeMFReader& r;
+    XML_Parser parser;
+    std::vector<In> path;
+    bool sawModel = false, sawResources = false, sawBuild = false, sawMesh = false, sawComponents = false;
+    bool sawVertices = false, sawTriangles = false;
+    bool stopped = false; // expat may still report an element's end
+    Object obj;
+    QString objId;
+    // What the stored records will cost placed once: refused as they grow past the budget.
+    const qint64 budget = memoryBudget();
+    qint64 storedCost = 0;
+
+    // Stops the parser; the reader keeps the first reason.
+    void stop(const char* userText, const QString& why)
+    {
+        r.fail(userText, why);
+        stopped = true;
+        XML_StopParser(parser, XML_FALSE);
+    }
+    bool charge(qint64 bytes)
+    {
+        storedCost += bytes;
+        if (storedCost <= budget)
+            return true;
+        stop(kTooLarge, QStringLiteral("model too large: its records need more than the %1 MB "
+                                       "this computer can spare").arg(budget >> 20));
+        return false;
+    }
+    bool chargeRecord(const QString& name) { return charge(kBytesPerRecord + 2 * qint64(name.size())); }
+    // A component or a build item: an object and where it stands.
+    void place(std::vector<Placement>& into, const char** atts, const char* what)
+    {
+        Placement p{text(attribute(atts, "objectid")), identity()};
+        const char* t = attribute(atts, "transform");
+        if (t && !parseTransform(QString::fromUtf8(t), p.transform))
+            return stop(kBadNumber, QStringLiteral("bad %1 transform").arg(QLatin1String(what)));
+        if (chargeRecord(p.objectId))
+            into.push_back(std::move(p));
+    }
+    void start(const char* qualified, const char** atts);
+    void end();
+};
+
+void ThreeMFReader::ParseState::start(const char* qualified, const char** atts)
+{
+    if (stopped)
+        return;
+    if (path.size() >= size_t(kMaxXmlDepth))
+        return stop(kNotXml, QStringLiteral("elements nested deeper than %1").arg(kMaxXmlDepth));
+    if (XML_GetCurrentByteCount(parser) > kMaxTagBytes)
+        return stop(kNotXml, QStringLiteral("a tag longer than %1 bytes").arg(kMaxTagBytes));
+    // Names come as "namespace local"; only the core namespace's elements count.
+    std::string_view name(qualified);
+    const size_t coreSize = kCoreNamespace.size();
+    const bool core = name.size() > coreSize && name[coreSize] == ' ' && name.substr(0, coreSize) == kCoreNamespace;
+    name = core ? name.substr(coreSize + 1) : std::string_view();
+    auto firstTime = [](bool& seen) { return !std::exchange(seen, true); };
+    In next = In::Skip;
+    switch (path.empty() ? In::Skip : path.back()) {
+    case In::Skip:
+        if (path.empty() && name == "model") {
+            const char* unitText = attribute(atts, "unit");
+            r.unit = unitText ? unitInMm(unitText) : 1.0;
+            sawModel = true;
+            next = In::Model;
+        }
+        break;
+    case In::Model:
+        if (name == "resources" && firstTime(sawResources))
+            next = In::Resources;
+        else if (name == "build" && firstTime(sawBuild))
+            next = In::Build;
+        break;
+    case In::Resources:
+        if (name == "object") {
+            obj = Object();
+            objId = text(attribute(atts, "id"));
+            sawMesh = sawComponents = false;
+            if (!chargeRecord(objId))
+                return;
+            next = In::Object;
+        }
+        break;
+    case In::Object:
+        if (name == "mesh" && firstTime(sawMesh)) {
+            sawVertices = sawTriangles = false;
+            next = In::Mesh;
+        } else if (name == "components") {
+            obj.hasComponents = true;
+            if (firstTime(sawComponents))
+                next = In::Components;
+        }
+        break;
+    case In::Mesh:
+        if (name == "vertices" && firstTime(sawVertices))
+            next = In::Vertices;
+        else if (name == "triangles" && firstTime(sawTriangles))
+            next = In::Triangles;
+        break;
+    case In::Vertices:
+        if (name == "vertex") {
+            float v[3];
+            if (!readFloat(attribute(atts, "x"), v[0]) || !readFloat(attribute(atts, "y"), v[1])
+                || !readFloat(attribute(atts, "z"), v[2]))
+                return stop(kBadNumber, QStringLiteral("vertex not finite"));
+            if (obj.vertices.size() / 3 >= size_t(INT32_MAX))
+                return stop(kTooLarge, QStringLiteral("more vertices than an index reaches"));
+            if (!charge(kBytesPerVertex))
+                return;
+            obj.vertices.insert(obj.vertices.end(), v, v + 3);
+        }
+        break;
+    case In::Triangles:
+        if (name == "triangle") {
+            if (!charge(kBytesPerFace))
+                return;
+            obj.triangles.push_back(
+                {readIndex(attribute(atts, "v1")), readIndex(attribute(atts, "v2")), readIndex(attribute(atts, "v3"))});
+        }
+        break;
+    case In::Components:
+        if (name == "component")
+            place(obj.components, atts, "component");
+        break;
+    case In::Build:
+        if (name == "item")
+            place(r.items, atts, "item");
+        break;
+    }
+    path.push_back(next);
+}
+
+void ThreeMFReader::ParseState::end()
+{
+    if (stopped)
+        return;
+    const In closed = path.back();
+    path.pop_back();
+    if (closed == In::Mesh) {
+        const qint64 n = qint64(obj.vertices.size() / 3);
+        for (const auto& t : obj.triangles)
+            for (int32_t v : t)
+                if (v < 0 || v >= n)
+                    return stop(kBadIndex, QStringLiteral("triangle index out of range"));
+    } else if (closed == In::Object) {
+        r.byId[objId].push_back(int(r.objects.size()));
+        r.objects.push_back(std::move(obj));
+    }
+}
+
 bool ThreeMFReader::parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int>* progress)
 {
     objects.clear();
@@ -216,140 +403,53 @@ bool ThreeMFReader::parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int
     items.clear();
     expansions = 0;
 
-    // Where each open element stands; an element the reader does not use is passed over whole.
-    enum class In { Skip, Model, Resources, Object, Mesh, Vertices, Triangles, Components, Build };
-    std::vector<In> path;
-    bool sawResources = false, sawBuild = false, sawMesh = false, sawComponents = false;
-    bool sawVertices = false, sawTriangles = false;
-    Object obj;
-    QString objId;
-    // What the stored meshes will cost placed once: refused as they grow past the budget.
-    const qint64 budget = memoryBudget();
-    qint64 storedCost = 0;
-    qint64 nextLook = 0;
+    // Names with their namespace, so that a prefix counts only for what it is bound to; expat
+    // reads UTF-8 and UTF-16 and hands out UTF-8.
+    const std::unique_ptr<XML_ParserStruct, void (*)(XML_Parser)> parser(XML_ParserCreateNS(nullptr, ' '), XML_ParserFree);
+    if (!parser)
+        throw std::bad_alloc();
+    ParseState state(*this, parser.get());
+    XML_SetUserData(parser.get(), &state);
+    XML_SetElementHandler(
+        parser.get(),
+        [](void* s, const XML_Char* name, const XML_Char** atts) { static_cast<ParseState*>(s)->start(name, atts); },
+        [](void* s, const XML_Char*) { static_cast<ParseState*>(s)->end(); });
+    // No document type, so no entity can expand.
+    XML_SetStartDoctypeDeclHandler(parser.get(), [](void* s, const XML_Char*, const XML_Char*, const XML_Char*, int) {
+        static_cast<ParseState*>(s)->stop(kNotXml, QStringLiteral("document type declarations are not allowed"));
+    });
 
-    XmlTagScanner x(part);
-    // Only the first of each element the reader uses counts; a repeat is passed over.
-    auto firstTime = [](bool& seen) { return !std::exchange(seen, true); };
-    auto tooLarge = [&] {
-        return fail(kTooLarge, QStringLiteral("model too large: its meshes need more than the %1 MB "
-                                              "this computer can spare").arg(budget >> 20));
-    };
-    // A component or a build item: an object and where it stands.
-    auto place = [&](std::vector<Placement>& into, const char* what) {
-        Placement p{text(x, "objectid"), identity()};
-        std::string_view t;
-        if (x.attribute("transform", t) && !parseTransform(QString::fromUtf8(t.data(), int(t.size())), p.transform))
-            return fail(kBadNumber, QStringLiteral("bad %1 transform").arg(QLatin1String(what)));
-        into.push_back(std::move(p));
-        return true;
-    };
-    for (;;) {
-        const XmlTagScanner::Event ev = x.next();
-        if (ev == XmlTagScanner::Event::Done)
-            break;
-        if (ev == XmlTagScanner::Event::Error) {
-            if (part.getZipError() != UNZ_OK)
-                return fail(kDamaged, QStringLiteral("model part damaged"));
-            return fail(kNotXml, QStringLiteral("XML error: %1").arg(x.errorString()));
-        }
-        if (x.bytesRead() >= nextLook) {
-            nextLook = x.bytesRead() + (1 << 20);
-            if (cancel && cancel->load(std::memory_order_relaxed))
-                return fail(nullptr, QStringLiteral("cancelled"));
-            if (progress && declaredSize > 0)
-                *progress = int(std::min(x.bytesRead(), declaredSize) * 5000 / declaredSize);
-        }
-        if (ev == XmlTagScanner::Event::End) {
-            const In closed = path.back();
-            path.pop_back();
-            if (closed == In::Mesh) {
-                const qint64 n = qint64(obj.vertices.size() / 3);
-                for (const auto& t : obj.triangles)
-                    for (int32_t v : t)
-                        if (v < 0 || v >= n)
-                            return fail(kBadIndex, QStringLiteral("triangle index out of range"));
-            } else if (closed == In::Object) {
-                byId[objId].push_back(int(objects.size()));
-                objects.push_back(std::move(obj));
-            }
-            continue;
-        }
-        const std::string_view name = x.name();
-        In next = In::Skip;
-        switch (path.empty() ? In::Skip : path.back()) {
-        case In::Skip:
-            if (path.empty()) {
-                if (name != "model")
-                    return fail(kNoModel, QStringLiteral("no model root"));
-                std::string_view unitText;
-                unit = x.attribute("unit", unitText) ? unitInMm(unitText) : 1.0;
-                next = In::Model;
-            }
-            break;
-        case In::Model:
-            if (name == "resources" && firstTime(sawResources))
-                next = In::Resources;
-            else if (name == "build" && firstTime(sawBuild))
-                next = In::Build;
-            break;
-        case In::Resources:
-            if (name == "object") {
-                obj = Object();
-                objId = text(x, "id");
-                sawMesh = sawComponents = false;
-                next = In::Object;
-            }
-            break;
-        case In::Object:
-            if (name == "mesh" && firstTime(sawMesh)) {
-                sawVertices = sawTriangles = false;
-                next = In::Mesh;
-            } else if (name == "components") {
-                obj.hasComponents = true;
-                if (firstTime(sawComponents))
-                    next = In::Components;
-            }
-            break;
-        case In::Mesh:
-            if (name == "vertices" && firstTime(sawVertices))
-                next = In::Vertices;
-            else if (name == "triangles" && firstTime(sawTriangles))
-                next = In::Triangles;
-            break;
-        case In::Vertices:
-            if (name == "vertex") {
-                float v[3];
-                if (!readFloat(x, "x", v[0]) || !readFloat(x, "y", v[1]) || !readFloat(x, "z", v[2]))
-                    return fail(kBadNumber, QStringLiteral("vertex not finite"));
-                storedCost += kBytesPerVertex;
-                if (storedCost > budget || obj.vertices.size() / 3 >= size_t(INT32_MAX))
-                    return tooLarge();
-                obj.vertices.insert(obj.vertices.end(), v, v + 3);
-            }
-            break;
-        case In::Triangles:
-            if (name == "triangle") {
-                storedCost += kBytesPerFace;
-                if (storedCost > budget)
-                    return tooLarge();
-                obj.triangles.push_back({readIndex(x, "v1"), readIndex(x, "v2"), readIndex(x, "v3")});
-            }
-            break;
-        case In::Components:
-            if (name == "component" && !place(obj.components, "component"))
+    constexpr int kChunk = 1 << 20;
+    qint64 fed = 0;
+    for (bool last = false; !last;) {
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return fail(nullptr, QStringLiteral("cancelled"));
+        void* buffer = XML_GetBuffer(parser.get(), kChunk);
+        if (!buffer)
+            throw std::bad_alloc();
+        const qint64 n = part.read(static_cast<char*>(buffer), kChunk);
+        if (n < 0 || part.getZipError() != UNZ_OK)
+            return fail(kDamaged, QStringLiteral("model part damaged"));
+        fed += n;
+        last = n == 0;
+        if (XML_ParseBuffer(parser.get(), int(n), last) != XML_STATUS_OK) {
+            if (!error.isEmpty())
                 return false;
-            break;
-        case In::Build:
-            if (name == "item" && !place(items, "item"))
-                return false;
-            break;
+            return fail(kNotXml, QStringLiteral("XML error at line %1: %2")
+                                     .arg(XML_GetCurrentLineNumber(parser.get()))
+                                     .arg(QLatin1String(XML_ErrorString(XML_GetErrorCode(parser.get())))));
         }
-        path.push_back(next);
+        // Expat holds an unfinished tag, comment or instruction whole: not past the cap.
+        if (fed - XML_GetCurrentByteIndex(parser.get()) > kMaxTagBytes)
+            return fail(kNotXml, QStringLiteral("a tag longer than %1 bytes").arg(kMaxTagBytes));
+        if (progress && declaredSize > 0)
+            *progress = int(std::min(fed, declaredSize) * 5000 / declaredSize);
     }
+    if (!state.sawModel)
+        return fail(kNoModel, QStringLiteral("no model root"));
     // The header's size is a claim: a part that does not match it is damaged.
-    if (declaredSize != x.bytesRead())
-        return fail(kDamaged, QStringLiteral("model part holds %1 bytes, its header says %2").arg(x.bytesRead()).arg(declaredSize));
+    if (declaredSize != fed)
+        return fail(kDamaged, QStringLiteral("model part holds %1 bytes, its header says %2").arg(fed).arg(declaredSize));
     return true;
 }
 
@@ -358,7 +458,7 @@ bool ThreeMFReader::readObject(const QString& id, const Matrix& m, std::vector<Q
 {
     if (++expansions > kMaxExpansions)
         return fail(kComponents, QStringLiteral("too many components"));
-    if (int(stack.size()) >= kMaxDepth)
+    if (int(stack.size()) >= kMaxComponentDepth)
         return fail(kComponents, QStringLiteral("components nested too deep"));
     for (const QString& s : stack)
         if (s == id)
@@ -409,7 +509,7 @@ bool ThreeMFReader::placedSize(const QString& id, std::vector<QString>& stack,
         out = *known;
         return true;
     }
-    if (int(stack.size()) >= kMaxDepth)
+    if (int(stack.size()) >= kMaxComponentDepth)
         return fail(kComponents, QStringLiteral("components nested too deep"));
     for (const QString& s : stack)
         if (s == id)

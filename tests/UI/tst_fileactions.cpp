@@ -461,7 +461,7 @@ private slots:
         QFETCH(int, placements);
         QFETCH(QString, vertex);
         QFETCH(QString, said);
-        QByteArray xml = "<model unit=\"millimeter\"><resources><object id=\"1\"><mesh><vertices><vertex x=\"0\" y=\"0\" "
+        QByteArray xml = "<model unit=\"millimeter\" xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\"><resources><object id=\"1\"><mesh><vertices><vertex x=\"0\" y=\"0\" "
                          "z=\"0\"/><vertex x=\"1\" y=\"0\" z=\"0\"/>" + vertex.toLatin1() + "</vertices><triangles>";
         for (int i = 0; i < 100000; ++i)
             xml += "<triangle v1=\"0\" v2=\"1\" v3=\"2\"/>";

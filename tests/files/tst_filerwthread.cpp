@@ -38,7 +38,7 @@ QByteArray gridFile(const QString& format, int side)
     } else if (stl) {
         out = "solid grid\n";
     } else {
-        out = format == "3mf" ? "<model unit=\"millimeter\"><resources><object id=\"1\"><mesh><vertices>\n" : "";
+        out = format == "3mf" ? "<model unit=\"millimeter\" xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\"><resources><object id=\"1\"><mesh><vertices>\n" : "";
         for (int i = 0; i <= side; ++i)
             for (int j = 0; j <= side; ++j)
                 out += format == "3mf" ? "<vertex x=\"" + num(i * 0.5) + "\" y=\"" + num(j * 0.5) + "\" z=\"0\"/>\n"

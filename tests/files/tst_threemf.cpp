@@ -11,7 +11,6 @@
 
 #include "FileRW/FileReaderWriter.h"
 #include "FileRW/ThreeMFReader.h"
-#include "FileRW/XmlTagScanner.h"
 #include "scene/LoadedModel.h"
 #include "scene/MeshData.h"
 #include "common/TestTime.h"
@@ -28,54 +27,27 @@ QByteArray model(const QString& resources, const QString& build, const QString& 
 
 QString tetra(const QString& id) { return QString::fromLatin1(kCube).arg(id); }
 
-// Hands out its bytes one at a time, so that every construct meets a read boundary.
-class TrickleDevice : public QIODevice
+// Elements of another namespace: levels nested in each other, or one tag of the given size.
+QString foreignNest(int levels)
 {
-public:
-    explicit TrickleDevice(const QByteArray& bytes)
-        : data(bytes)
-    {
-        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    }
-
-protected:
-    qint64 readData(char* out, qint64 max) override
-    {
-        if (at >= data.size() || max <= 0)
-            return 0;
-        *out = data[at++];
-        return 1;
-    }
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    QByteArray data;
-    int at = 0;
-};
-
-// The scanner's events as text: "<name a=value>" for a start, "</name>" for an end.
-QString scan(QIODevice& device)
+    return QString("<x:n xmlns:x=\"urn:o\">").repeated(levels) + QString("</x:n>").repeated(levels);
+}
+QString foreignTag(int bytes)
 {
-    XmlTagScanner x(device);
-    QString events;
-    for (;;) {
-        const XmlTagScanner::Event ev = x.next();
-        if (ev == XmlTagScanner::Event::Done)
-            return events;
-        if (ev == XmlTagScanner::Event::Error)
-            return events + "error";
-        const QString name = QString::fromUtf8(x.name().data(), int(x.name().size()));
-        if (ev == XmlTagScanner::Event::End) {
-            events += "</" + name + ">";
-            continue;
-        }
-        events += "<" + name;
-        std::string_view v;
-        for (const char* a : {"a", "b"})
-            if (x.attribute(a, v))
-                events += QStringLiteral(" %1=%2").arg(a, QString::fromUtf8(v.data(), int(v.size())));
-        events += ">";
+    const QString head = "<x:p xmlns:x=\"urn:o\" a=\"", tail = "\"/>";
+    return head + QString(bytes - head.size() - tail.size(), 'a') + tail;
+}
+
+QByteArray utf16(const QByteArray& utf8, bool bigEndian)
+{
+    QByteArray out(bigEndian ? "\xFE\xFF" : "\xFF\xFE", 2);
+    const QString text = QString::fromUtf8(utf8).replace("UTF-8", "UTF-16");
+    for (QChar c : text) {
+        const char hi = char(c.unicode() >> 8), lo = char(c.unicode() & 0xFF);
+        out += bigEndian ? hi : lo;
+        out += bigEndian ? lo : hi;
     }
+    return out;
 }
 } // namespace
 
@@ -174,6 +146,53 @@ private slots:
         QCOMPARE(out[0].mesh->vertices[3][0], double(0.1f));
     }
 
+    // Only elements of the core namespace count, whatever prefix binds it, in either encoding.
+    void namespaces_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<int>("vertices"); // of all models
+        QTest::addColumn<double>("boxMax"); // the largest coordinate of all models
+        const QString item = "<item objectid=\"1\"/>";
+        const QByteArray plain = model(tetra("1"), item);
+        QTest::newRow("core on a prefix") << QByteArray(plain).replace("<", "<c:").replace("<c:/", "</c:").replace("<c:?", "<?").replace("xmlns=", "xmlns:c=")
+                                          << 4 << 1.0;
+        QTest::newRow("foreign vertex")
+            << model(QString(tetra("1")).replace("</vertices>", "<x:vertex xmlns:x=\"urn:o\" x=\"200\" y=\"0\" z=\"0\"/>"
+                                                                  "<x:e xmlns:x=\"urn:o\"><vertex x=\"300\" y=\"0\" z=\"0\"/></x:e></vertices>"),
+                     item)
+            << 4 << 1.0;
+        QTest::newRow("foreign triangle")
+            << model(QString(tetra("1")).replace("</triangles>", "<x:triangle xmlns:x=\"urn:o\" v1=\"0\" v2=\"1\" v3=\"9\"/></triangles>"), item)
+            << 4 << 1.0;
+        QTest::newRow("foreign object")
+            << model(QString(tetra("1")).replace("<object", "<x:object xmlns:x=\"urn:o\"").replace("</object>", "</x:object>").replace("x=\"1\"", "x=\"200\"")
+                         + tetra("1"),
+                     item)
+            << 4 << 1.0;
+        QTest::newRow("UTF-16 LE") << utf16(plain, false) << 4 << 1.0;
+        QTest::newRow("UTF-16 BE") << utf16(plain, true) << 4 << 1.0;
+        QTest::newRow("256 levels") << model(tetra("1") + foreignNest(254), item) << 4 << 1.0;
+        QTest::newRow("tag at the cap") << model(tetra("1") + foreignTag(ThreeMFReader::kMaxTagBytes), item) << 4 << 1.0;
+    }
+    void namespaces()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(int, vertices);
+        QFETCH(double, boxMax);
+        FileReaderWriter rw;
+        std::vector<LoadedModel> out;
+        QVERIFY2(rw.load3mf(make3mf(xml), out), qPrintable(rw.failureReason));
+        int count = 0;
+        double top = 0;
+        for (const LoadedModel& m : out)
+            for (const auto& v : m.mesh->vertices) {
+                ++count;
+                top = std::max({top, v[0], v[1], v[2]});
+            }
+        QCOMPARE(count, vertices);
+        QCOMPARE(top, boxMax);
+    }
+
     void refused_data()
     {
         QTest::addColumn<QByteArray>("xml");
@@ -184,6 +203,7 @@ private slots:
         const QString index = "A triangle of the model refers to a vertex that does not exist.";
         const QString nothing = "The model places no mesh with triangles.";
         const QString notXml = "The 3D model is not well-formed XML.";
+        const QString large = "The model is too large for this computer.";
         QTest::newRow("short transform") << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 10 20\"/>") << number;
         QTest::newRow("cycle") << model("<object id=\"1\"><components><component objectid=\"2\"/></components></object>\n                                          <object id=\"2\"><components><component objectid=\"1\"/></components></object>",
                                         item) << loop;
@@ -217,6 +237,24 @@ private slots:
             chain += QStringLiteral("<object id=\"%1\"><components>%2</components></object>").arg(level).arg(comps);
         }
         QTest::newRow("exponential components") << model(chain, "<item objectid=\"8\"/>") << "The model is too large for this computer.";
+        // Records that place nothing large still cost memory each: 20,000 of them pass 64 MB.
+        QTest::newRow("objects bomb") << model(tetra("1") + QString("<object id=\"2\"/>").repeated(20000), item) << large;
+        QTest::newRow("items bomb") << model(tetra("1"), item.repeated(20000)) << large;
+        QTest::newRow("components bomb")
+            << model(tetra("1") + "<object id=\"2\"><components>" + QString("<component objectid=\"1\"/>").repeated(20000)
+                         + "</components></object>",
+                     "<item objectid=\"2\"/>")
+            << large;
+        QTest::newRow("transform past float") << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 1e39 0 0\"/>") << number;
+        QTest::newRow("transform past -float") << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 -1e39 0 0\"/>") << number;
+        QTest::newRow("transform past double") << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 1e400 0 0\"/>") << number;
+        QTest::newRow("transform all zero") << model(tetra("1"), "<item objectid=\"1\" transform=\"0 0 0 0 0 0 0 0 0 0 0 0\"/>") << number;
+        QTest::newRow("component flattened")
+            << model(tetra("1") + "<object id=\"2\"><components><component objectid=\"1\" transform=\"1 2 3 2 4 6 0 0 1 0 0 0\"/></components></object>",
+                     "<item objectid=\"2\"/>")
+            << number;
+        QTest::newRow("257 levels") << model(tetra("1") + foreignNest(255), item) << notXml;
+        QTest::newRow("tag over the cap") << model(tetra("1") + foreignTag(ThreeMFReader::kMaxTagBytes + 1), item) << notXml;
         QTest::newRow("not a zip") << QByteArray() << "The file is not a 3MF archive.";
         QTest::newRow("no model part") << QByteArray("other part") << "The archive holds no 3D model.";
     }
@@ -372,7 +410,7 @@ private slots:
         QFETCH(qint64, budgetSlack);
         QFETCH(bool, loads);
         const int n = 60000; // about 5 MB of XML
-        QByteArray xml = "<?xml version=\"1.0\"?>\n<m:model xmlns:m=\"urn:x\" unit=\"millimeter\"><m:resources>"
+        QByteArray xml = "<?xml version=\"1.0\"?>\n<m:model xmlns:m=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\" unit=\"millimeter\"><m:resources>"
                          "<m:object id=\"7\"><m:mesh><m:vertices>";
         for (int i = 0; i < n; ++i) {
             xml += QStringLiteral("<m:vertex x=\"%1\" y = '+%2'\n z=\"&#x20;%3\" />").arg(i).arg(i % 97).arg(-i * 0.5).toLatin1();
@@ -384,7 +422,8 @@ private slots:
             xml += QStringLiteral("<m:triangle v1=\"%1\" v2=\"%2\" v3=\"%3\"></m:triangle>\r\n").arg(i).arg(i + 1).arg(i + 2).toLatin1();
         xml += "</m:triangles></m:mesh></m:object></m:resources><m:build><m:item objectid=\"7\"/></m:build></m:model>\n";
         QVERIFY(xml.size() > 4 << 20);
-        const qint64 need = qint64(n) * ThreeMFReader::kBytesPerVertex + qint64(n - 2) * ThreeMFReader::kBytesPerFace;
+        const qint64 need = qint64(n) * ThreeMFReader::kBytesPerVertex + qint64(n - 2) * ThreeMFReader::kBytesPerFace
+                            + 2 * (ThreeMFReader::kBytesPerRecord + 2); // the object and the item, id "7"
         ThreeMFReader::setMemoryBudgetForTests(need + budgetSlack);
         FileReaderWriter rw;
         std::vector<LoadedModel> out;
@@ -405,32 +444,6 @@ private slots:
             QCOMPARE(m.vertices[size_t(i)][2], double(float(-i * 0.5)));
         }
         QCOMPARE(m.faces.back()[2], n - 1);
-    }
-
-    void scannerAcrossReads_data()
-    {
-        QTest::addColumn<QByteArray>("xml");
-        QTest::addColumn<QString>("events");
-        QTest::newRow("prolog, comments, CDATA") << QByteArray("\xEF\xBB\xBF<?xml version=\"1.0\"?><!-- <x> -- > --><r><![CDATA[<y/>]]]></r>")
-                                                << "<r></r>";
-        QTest::newRow("quotes and references") << QByteArray("<p:r a='1 > \"2\"' b=\"&lt;&#x4a;&#66;&amp;\tc\"/>")
-                                               << "<r a=1 > \"2\" b=<JB& c></r>";
-        QTest::newRow("nesting and text") << QByteArray(" <r>t<s\n/>u<t a = \"x\" ></t ></r>\n")
-                                          << "<r><s></s><t a=x></t></r>";
-        QTest::newRow("reference past 32 bits") << QByteArray("<r a=\"&#x100000041;\"/>") << "error";
-        QTest::newRow("comment never closed") << QByteArray("<r><!-- -></r>") << "<r>error";
-        QTest::newRow("tag never closed") << QByteArray("<r><s a=\"1\"") << "<r>error";
-        QTest::newRow("empty") << QByteArray(" ") << "error";
-    }
-    void scannerAcrossReads()
-    {
-        QFETCH(QByteArray, xml);
-        QFETCH(QString, events);
-        TrickleDevice trickle(xml);
-        QCOMPARE(scan(trickle), events);
-        QBuffer whole(&xml);
-        QVERIFY(whole.open(QIODevice::ReadOnly));
-        QCOMPARE(scan(whole), events);
     }
 
     void transformParsing()
