@@ -1593,7 +1593,6 @@ void MainWindow::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
     placeOverlays();
-    resizeEditPanel();
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* e)
