@@ -109,6 +109,9 @@ MainWindow::MainWindow(QWidget* parent)
     // 7. The Chinese translation, installed only by the language switch.
     translator = new QTranslator(this);
     translator->load(":/brevant_zh.qm");
+    // Qt's own dialogs (the file dialog's buttons, labels and columns) follow the language too.
+    qtTranslator = new QTranslator(this);
+    qtTranslator->load(":/qtbase_zh_CN.qm");
 
     // 8-10.
     ui.wgtMain_upMenu->installEventFilter(this);
@@ -256,6 +259,14 @@ void MainWindow::createOverlays()
 void MainWindow::layoutOverlays(int w, int h)
 {
     resize(std::max(w, 800), std::max(h, 720));
+    placeOverlays();
+}
+
+// Run on every resize, also those made by the window manager or another program.
+void MainWindow::placeOverlays()
+{
+    if (!btnMain_print)
+        return;
     const int W = width() - 1, H = height() - 1;
     btnMain_print->setGeometry(QRect(QPoint(W - 123, H - 125), QPoint(W - 72, H - 74)));
     btnSD_print->setGeometry(QRect(QPoint(W - 123, H - 205), QPoint(W - 72, H - 154)));
@@ -290,10 +301,13 @@ void MainWindow::ChangeStyleSheet(bool style)
 void MainWindow::on_cbbMain_language_clicked()
 {
     const bool chinese = ui.cbbMain_language->isChecked();
-    if (chinese)
-        QCoreApplication::installTranslator(translator);
-    else
-        QCoreApplication::removeTranslator(translator);
+    // The last installed is asked first: the program's own wording wins over Qt's.
+    for (QTranslator* t : {qtTranslator, translator}) {
+        if (chinese)
+            QCoreApplication::installTranslator(t);
+        else
+            QCoreApplication::removeTranslator(t);
+    }
     AppData::instance()->setLanguage(chinese ? 1 : 0);
     retranslate();
     updateStatus();
@@ -1573,6 +1587,12 @@ void MainWindow::paintEvent(QPaintEvent* e)
 {
     resizeEditPanel();
     QWidget::paintEvent(e);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    placeOverlays();
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* e)

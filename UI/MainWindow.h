@@ -136,12 +136,14 @@ protected:
     void mouseMoveEvent(QMouseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void dragEnterEvent(QDragEnterEvent* e) override;
     void dropEvent(QDropEvent* e) override;
 
 private:
     void createOverlays();
+    void placeOverlays();
     void updateButtons();
     void setRegionCursor(int region);
     void updateRegion(const QPoint& p);
@@ -178,6 +180,7 @@ private:
     PrintMessageForm* printMessage = nullptr;
     PrintingForm* printing = nullptr;
     QTranslator* translator = nullptr;
+    QTranslator* qtTranslator = nullptr;
     UpdateFirmware* firmwareDialog = nullptr;
     QMenu* settingsMenu = nullptr;
     QMenu* recentMenu = nullptr;

@@ -104,6 +104,9 @@ void Ui_MainWindow::setupUi(QWidget* MainWindow)
     auto* row = new QHBoxLayout();
     row->setSpacing(0);
     btnMain_setting = spriteButton(wgtMain_upMenu, "btnMain_setting", 36, 22, ":/new/dropdown");
+    // The sprite draws its own chevron: no menu triangle beside it.
+    btnMain_setting->setStyleSheet(spriteStyle(":/new/dropdown", 36)
+                                   + "QPushButton::menu-indicator{image:none; width:0px;}");
     btnMain_min = spriteButton(wgtMain_upMenu, "btnMain_min", 36, 22, ":/new/min");
     btnMain_max = spriteButton(wgtMain_upMenu, "btnMain_max", 36, 22, ":/new/max1");
     btnMain_close = spriteButton(wgtMain_upMenu, "btnMain_close", 40, 22, ":/new/close");

@@ -47,7 +47,8 @@ void ModelListForm::setupUi(QWidget* w)
     column->setContentsMargins(0, 0, 0, 0);
     tbwModel_list = new QTableWidget(w);
     tbwModel_list->setObjectName(QStringLiteral("tbwModel_list"));
-    tbwModel_list->setMinimumHeight(122);
+    // The table's own size hint is 192 high: the list's row would push the lower headers out.
+    tbwModel_list->setFixedHeight(122);
     tbwModel_list->setStyleSheet(QStringLiteral("QTableWidget{background:transparent;}"
                                                 "QTableWidget::item:selected{background:rgb(72,133,174);}"));
     column->addWidget(tbwModel_list);

@@ -466,8 +466,11 @@ private slots:
         QCOMPARE(AppData::instance()->getLanguage(), 1);
         QCOMPARE(window->form().labMain_Status->text(), QString::fromUtf8("无任务"));
         QCOMPARE(window->form().btnMain_open->toolTip(), QString::fromUtf8("打开文件"));
+        // Qt's own dialogs follow: the file dialog's labels.
+        QCOMPARE(QFileDialog::tr("Look in:"), QString::fromUtf8("查找范围："));
         QTest::mouseClick(window->form().cbbMain_language, Qt::LeftButton);
         QCOMPARE(window->form().labMain_Status->text(), QStringLiteral("No Task"));
+        QCOMPARE(QFileDialog::tr("Look in:"), QStringLiteral("Look in:"));
         QCOMPARE(AppData::instance()->getLanguage(), 0);
     }
 
@@ -799,6 +802,39 @@ private slots:
         // The overlays follow the new size.
         const QRect r = window->rect();
         QCOMPARE(printButton()->geometry().bottomRight(), r.bottomRight() - QPoint(72, 74));
+    }
+
+    // A resize from outside (the window manager, another program) places the overlays inside
+    // the window, and the open page leaves all six headers in the edit panel, unscrolled.
+    void resizedFromOutside_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("panel");
+        QTest::newRow("800 x 720, Model") << QSize(800, 720) << 0;
+        for (const QSize size : {QSize(1280, 800), QSize(1600, 1000)})
+            for (int panel = 0; panel < 6; ++panel)
+                QTest::addRow("%d x %d, page %d", size.width(), size.height(), panel) << size << panel;
+    }
+    void resizedFromOutside()
+    {
+        QFETCH(QSize, size);
+        QFETCH(int, panel);
+        placeWindow();
+        openPanel(panel);
+        xdo({"windowsize", QString::number(window->winId()), QString::number(size.width()), QString::number(size.height())});
+        QTRY_COMPARE(window->size(), size);
+        for (const char* name : {"btnMain_print", "btnSD_print", "cbbMain_view"})
+            QVERIFY2(window->rect().contains(window->findChild<QWidget*>(name)->geometry()), name);
+        EditTreeWidget* tree = window->form().twtMain_edit;
+        const auto hidden = [tree] {
+            QString out = tree->verticalScrollBar()->isVisible() ? "a scroll bar " : "";
+            for (int i = 0; i < tree->topLevelItemCount(); ++i)
+                if (!tree->viewport()->rect().contains(tree->visualItemRect(tree->topLevelItem(i))))
+                    out += tree->topLevelItem(i)->text(0).trimmed();
+            return out;
+        };
+        QTRY_COMPARE(hidden(), QString());
+        tree->collapseAll();
     }
 
     void titleDoubleClickMaximises()

@@ -9,7 +9,7 @@
 
 namespace {
 
-const QPoint kInHole(100, 300);
+const QPoint kInHole(20, 300); // left of the later pages' pictures
 const QPoint kHoleCorners[] = {QPoint(1, 78), QPoint(214, 510)};
 const QPoint kOutsideHole[] = {QPoint(0, 300), QPoint(215, 60), QPoint(100, 511), QPoint(1200, 700)};
 

@@ -7,6 +7,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QVector>
 
 #include <cstdio>
 
@@ -185,38 +186,40 @@ QImage dropdownArrow()
     return img;
 }
 
+// Where the window's controls lie, in pixels from its top-left or top-right corner: the title
+// strip's file buttons (their centres) and, from the right edge, the menu button's centre and
+// the direction pad's left side.
+constexpr qreal kOpenX = 231, kSaveX = 317, kExportX = 401, kSliceX = 481;
+constexpr qreal kMenuFromRight = 130, kPadFromRight = 176;
+
 struct GuideText
 {
     QString title;
     QStringList lines;
 };
 
-// A guide card: a rounded panel, an arrow toward what it explains, a title and numbered lines.
-QImage guideCard(int w, int h, Qt::Edge arrowEdge, const GuideText& text)
+// A guide card: a rounded panel, arrows toward what it explains, a title and numbered lines.
+// Each arrow runs from the card to a control of the window, in the picture's own coordinates:
+// the guide places each picture at a fixed corner of the window.
+QImage guideCard(int w, int h, const QRectF& card, const QVector<QLineF>& arrows, const GuideText& text)
 {
     QImage img = blank(w, h);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
-    const QRectF card(40, 40, w - 80, h - 120);
     p.setPen(QPen(kBlue, 3));
     p.setBrush(QColor(255, 255, 255, 240));
     p.drawRoundedRect(card, 14, 14);
-    // The arrow from the card toward the part of the window it explains.
     p.setPen(QPen(Qt::white, 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::white);
-    QPointF tip, base;
-    if (arrowEdge == Qt::LeftEdge) {
-        tip = QPointF(4, 60);
-        base = QPointF(38, 90);
-    } else {
-        tip = QPointF(w / 2.0, 4);
-        base = QPointF(w / 2.0, 38);
+    for (const QLineF& arrow : arrows) {
+        const QPointF base = arrow.p1(), tip = arrow.p2();
+        p.drawLine(base, tip);
+        // A head of fixed size, whatever the arrow's length.
+        const QPointF d = (tip - base) * (12.0 / arrow.length());
+        const QPointF n(-d.y() / 2.0, d.x() / 2.0);
+        p.drawPolygon(QPolygonF({tip, tip - d + n, tip - d - n}));
     }
-    p.drawLine(base, tip);
-    const QPointF d = (tip - base) / 3.0;
-    const QPointF n(-d.y() / 2.0, d.x() / 2.0);
-    p.drawPolygon(QPolygonF({tip, tip - d + n, tip - d - n}));
 
     p.setPen(kInk);
     p.setFont(uiFont(30, true));
@@ -264,26 +267,26 @@ GuideText topText(bool zh)
                 {QStringLiteral("打开：载入模型（STL、OBJ、3MF）、图片或工程文件。"),
                  QStringLiteral("保存与导出：保存工程，或导出模型与打印文件。"),
                  QStringLiteral("切片：按所选打印质量生成打印文件并预览路径。"),
-                 QStringLiteral("打印：将打印文件发送到已连接的打印机。")}};
+                 QStringLiteral("打印（视图右下角的圆形按钮）：将打印文件发送到已连接的打印机。")}};
     return {QStringLiteral("The toolbar at the top"),
             {QStringLiteral("Open: load models (STL, OBJ, 3MF), pictures or project files."),
              QStringLiteral("Save and export: keep the project, or export models and print files."),
              QStringLiteral("Slice: make the print file at the chosen quality and preview its paths."),
-             QStringLiteral("Print: send the print file to the connected printer.")}};
+             QStringLiteral("Print (the round button at the bottom right): send the print file to the connected printer.")}};
 }
 
 GuideText helpText(bool zh)
 {
     if (zh)
         return {QStringLiteral("帮助与设置"),
-                {QStringLiteral("设置：打印质量、温度、调平、进退料与舱门。"),
-                 QStringLiteral("帮助菜单可随时再次打开本向导。"),
-                 QStringLiteral("机型选择：切换为您的打印机型号。"),
+                {QStringLiteral("设置（工具栏中的齿轮）：打印质量、温度、调平、进退料与舱门。"),
+                 QStringLiteral("右上角菜单中的“向导”可随时再次打开本向导。"),
+                 QStringLiteral("同一菜单中的“选择打印机”：切换为您的打印机型号。"),
                  QStringLiteral("右上角的方向按钮可快速切换视角。")}};
     return {QStringLiteral("Help and settings"),
-            {QStringLiteral("Settings: print quality, temperature, levelling, filament and door."),
-             QStringLiteral("The Help menu opens this guide again at any time."),
-             QStringLiteral("Printer selection: switch to your printer's model."),
+            {QStringLiteral("Settings (the gear in the toolbar): print quality, temperature, levelling, filament and door."),
+             QStringLiteral("Guide, in the menu at the top right, opens this guide again at any time."),
+             QStringLiteral("Select Printer, in the same menu: switch to your printer's model."),
              QStringLiteral("The direction pad at the top right turns the view at once.")}};
 }
 
@@ -306,11 +309,25 @@ int main(int argc, char** argv)
     ok &= save(viewSprite(Face::Right), root + "view_right.png");
     ok &= save(viewSprite(Face::Home), root + "view_home.png");
     ok &= save(dropdownArrow(), root + "dropdown2.png");
+    ok &= save(dropdownArrow().mirrored(false, true), root + "spinup.png");
     for (bool zh : {false, true}) {
         const QString suffix = zh ? "-cn.png" : "-en.png";
-        ok &= save(guideCard(568, 521, Qt::LeftEdge, leftText(zh)), root + "wizard-left" + suffix);
-        ok &= save(guideCard(1066, 488, Qt::TopEdge, topText(zh)), root + "wizard-top" + suffix);
-        ok &= save(guideCard(875, 529, Qt::TopEdge, helpText(zh)), root + "wizard-help" + suffix);
+        // The first picture lies right of the edit panel.
+        ok &= save(guideCard(568, 521, QRectF(40, 40, 488, 401), {QLineF(38, 90, 4, 60)}, leftText(zh)),
+                   root + "wizard-left" + suffix);
+        // The second at the window's top left: up to the open, save, export and preview buttons.
+        QVector<QLineF> toolbar;
+        for (const qreal x : {kOpenX, kSaveX, kExportX, kSliceX})
+            toolbar << QLineF(x, 130, x, 78);
+        ok &= save(guideCard(1066, 488, QRectF(40, 130, 986, 348), toolbar, topText(zh)),
+                   root + "wizard-top" + suffix);
+        // The third at the window's top right: to the menu button and the direction pad.
+        const qreal right = 875;
+        ok &= save(guideCard(875, 529, QRectF(20, 60, 640, 409),
+                             {QLineF(600, 60, right - kMenuFromRight, 26),
+                              QLineF(660, 168, right - kPadFromRight - 4, 168)},
+                             helpText(zh)),
+                   root + "wizard-help" + suffix);
     }
     return ok ? 0 : 1;
 }
