@@ -2,7 +2,6 @@
 
 #include <QEvent>
 #include <QHeaderView>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -124,8 +123,6 @@ void ModelListWidget::addRow(int row)
             } else {
                 b->setStyleSheet(QString::fromLatin1(c == 3 ? kCopyStyle : kDeleteStyle));
             }
-            if (c == 3)
-                b->installEventFilter(this);
             connect(b, &QPushButton::clicked, this, &ModelListWidget::OnButtonClicked);
             cell = b;
         }
@@ -224,6 +221,8 @@ void ModelListWidget::OnButtonClicked()
         data->selectModel(row, 0);
         break;
     case 3:
+        if (!copyMayGoAhead())
+            return;
         if (data->modelCount() >= modelLimit) {
             BrevMessageBox box(12, window());
             box.exec();
@@ -290,23 +289,21 @@ void ModelListWidget::pasteModel()
     updateStatus();
 }
 
-bool ModelListWidget::eventFilter(QObject* watched, QEvent* event)
+// Asked when the copy is made, not on the press: Space and Return press the button too.
+bool ModelListWidget::copyMayGoAhead()
 {
-    if (event->type() == QEvent::MouseButtonPress && isEnabled()
-        && (static_cast<QMouseEvent*>(event)->buttons() & Qt::LeftButton)) {
-        PanelHost* host = PanelHost::of(this);
-        if (host && (!host->confirmEraseSliceData() || !host->confirmQuitSupportMode()))
-            return true;
-        AppData* data = AppData::instance();
-        if (data->hasSupports()) {
-            BrevMessageBox box(20, window());
-            if (box.exec() == 1) {
-                data->removeAllSupports();
-                if (host)
-                    host->updateGLView();
-            }
-            return true;
-        }
+    PanelHost* host = PanelHost::of(this);
+    if (host && (!host->confirmEraseSliceData() || !host->confirmQuitSupportMode()))
+        return false;
+    AppData* data = AppData::instance();
+    if (!data->hasSupports())
+        return true;
+    // The copy is made by the next press, once the supports are settled.
+    BrevMessageBox box(20, window());
+    if (box.exec() == 1) {
+        data->removeAllSupports();
+        if (host)
+            host->updateGLView();
     }
-    return QWidget::eventFilter(watched, event);
+    return false;
 }
