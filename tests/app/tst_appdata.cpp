@@ -144,6 +144,51 @@ private slots:
         QVERIFY(d->getModel(0)->getMesh() != nullptr);
     }
 
+    // Whatever changes what is printed moves the digest a slice is checked against.
+    void plateRevisionFollowsThePrint_data()
+    {
+        QTest::addColumn<QString>("change");
+        for (const char* c : {"move", "rotate", "scale", "mirror", "hide", "show", "support added", "support removed",
+                              "printer model", ""})
+            QTest::newRow(*c ? c : "nothing") << QString(c);
+    }
+    void plateRevisionFollowsThePrint()
+    {
+        QFETCH(QString, change);
+        AppData* d = AppData::instance();
+        d->setChoiceType(1);
+        MeshModel* m = cubeModel("cube");
+        d->addModel(m);
+        m->visible = change != "show";
+        const auto addColumn = [d] {
+            const double foot[3] = {0.5, 0.5, 0.0};
+            d->getWorkingObject()->ownerName = "cube";
+            d->getWorkingObject()->buildSupportBox(foot, 5.0, false);
+            d->commitSupport();
+        };
+        if (change == "support removed")
+            addColumn();
+        const uint64_t before = d->plateRevision();
+        const double by[3] = {1.0, 0.0, 0.0};
+        if (change == "move")
+            m->translate(by);
+        else if (change == "rotate")
+            m->setAxisRotation(2, 90.0);
+        else if (change == "scale")
+            m->setScale(2.0);
+        else if (change == "mirror")
+            m->scale[1] = -m->scale[1];
+        else if (change == "hide" || change == "show")
+            m->visible = !m->visible;
+        else if (change == "support added")
+            addColumn();
+        else if (change == "support removed")
+            d->removeAllSupports();
+        else if (change == "printer model")
+            d->setChoiceType(2);
+        QCOMPARE(d->plateRevision() != before, !change.isEmpty());
+    }
+
     void mergeVisibleModels()
     {
         AppData* d = AppData::instance();
