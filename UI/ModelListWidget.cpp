@@ -289,7 +289,7 @@ void ModelListWidget::pasteModel()
     updateStatus();
 }
 
-// Asked when the copy is made, not on the press: Space and Return press the button too.
+// Asked when the copy is made, not on the mouse press: Space presses the button too.
 bool ModelListWidget::copyMayGoAhead()
 {
     PanelHost* host = PanelHost::of(this);
