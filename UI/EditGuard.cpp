@@ -64,6 +64,19 @@ void EditGuard::askDeleteSelectedSupports(QWidget* panel)
         host->updateGLView();
 }
 
+bool EditGuard::allows(QWidget* panel)
+{
+    PanelHost* host = PanelHost::of(panel);
+    if (host && (!host->confirmEraseSliceData() || !host->confirmQuitSupportMode()))
+        return false;
+    const MeshModel* m = AppData::instance()->getSelectedModel();
+    if (m && m->hasSupport) {
+        askDeleteSelectedSupports(panel);
+        return false;
+    }
+    return true;
+}
+
 bool EditGuard::swallow(QWidget* panel, QEvent* event, bool watchRelease)
 {
     if (!panel || !panel->isEnabled())

@@ -17,6 +17,11 @@ public:
     // its inner line edit, which the box's filter never sees: they are guarded there too.
     static void watch(QWidget* panel, QWidget* control);
 
+    // For a button's action, however it was pressed (mouse, Space, a call): the same three
+    // questions; true when the edit may go ahead. The supports question swallows the press
+    // whatever the answer: the next press edits.
+    static bool allows(QWidget* panel);
+
     // Asks message kind 20 for the selected model's supports and deletes them on Ok.
     static void askDeleteSelectedSupports(QWidget* panel);
 

@@ -1384,10 +1384,12 @@ void MainWindow::on_btnSD_print_clicked()
 }
 
 // The last net under the guards: a slice whose plate changed without the question goes.
+// It is gone already, so the user is told, not asked.
 void MainWindow::dropStaleSlice()
 {
     on_btnMain_Slice_clear();
     BrevMessageBox box(19, this);
+    box.setStandardButtons(1);
     box.exec();
 }
 

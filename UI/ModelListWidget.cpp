@@ -2,7 +2,6 @@
 
 #include <QEvent>
 #include <QHeaderView>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -125,8 +124,6 @@ void ModelListWidget::addRow(int row)
             } else {
                 b->setStyleSheet(QString::fromLatin1(c == 3 ? kCopyStyle : kDeleteStyle));
             }
-            if (c == 3)
-                b->installEventFilter(this);
             connect(b, &QPushButton::clicked, this, &ModelListWidget::OnButtonClicked);
             cell = b;
         }
@@ -225,6 +222,8 @@ void ModelListWidget::OnButtonClicked()
         data->selectModel(row, 0);
         break;
     case 3:
+        if (!copyMayGoAhead())
+            return;
         if (data->modelCount() >= modelLimit) {
             BrevMessageBox box(12, window());
             box.exec();
@@ -291,23 +290,21 @@ void ModelListWidget::pasteModel()
     updateStatus();
 }
 
-bool ModelListWidget::eventFilter(QObject* watched, QEvent* event)
+// Asked when the copy is made, not on the mouse press: Space presses the button too.
+bool ModelListWidget::copyMayGoAhead()
 {
-    if (event->type() == QEvent::MouseButtonPress && isEnabled()
-        && (static_cast<QMouseEvent*>(event)->buttons() & Qt::LeftButton)) {
-        PanelHost* host = PanelHost::of(this);
-        if (host && (!host->confirmEraseSliceData() || !host->confirmQuitSupportMode()))
-            return true;
-        AppData* data = AppData::instance();
-        if (data->hasSupports()) {
-            BrevMessageBox box(20, window());
-            if (box.exec() == 1) {
-                data->removeAllSupports();
-                if (host)
-                    host->updateGLView();
-            }
-            return true;
-        }
+    PanelHost* host = PanelHost::of(this);
+    if (host && (!host->confirmEraseSliceData() || !host->confirmQuitSupportMode()))
+        return false;
+    AppData* data = AppData::instance();
+    if (!data->hasSupports())
+        return true;
+    // The copy is made by the next press, once the supports are settled.
+    BrevMessageBox box(20, window());
+    if (box.exec() == 1) {
+        data->removeAllSupports();
+        if (host)
+            host->updateGLView();
     }
-    return QWidget::eventFilter(watched, event);
+    return false;
 }

@@ -34,12 +34,10 @@ public slots:
     void OnItemChanged();
     void pasteModel();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     // Places a copy of m 0.00 to 9.99 mm off on X and Y and appends it.
     void appendCopy(const class MeshModel* m, bool keepSupportFlag);
+    bool copyMayGoAhead();
     void refreshRow(int row);
     QString elidedName(const QString& name) const;
     void updateStatus();

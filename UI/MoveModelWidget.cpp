@@ -76,10 +76,9 @@ MoveModelWidget::MoveModelWidget(QWidget* parent)
 {
     ui.setupUi(this);
     setEnabled(false);
-    // "Set Plate" is left unguarded: standing a model on the plate keeps its supports valid.
-    for (QWidget* w : {static_cast<QWidget*>(ui.SpinBox_moveX), static_cast<QWidget*>(ui.SpinBox_moveY),
-                       static_cast<QWidget*>(ui.SpinBox_moveZ), static_cast<QWidget*>(ui.btn_movecenter),
-                       static_cast<QWidget*>(ui.btn_reset)})
+    // The buttons ask in their actions (a click, Space, a call); the boxes ask before the key,
+    // wheel or press that would change their value.
+    for (QWidget* w : {ui.SpinBox_moveX, ui.SpinBox_moveY, ui.SpinBox_moveZ})
         EditGuard::watch(this, w);
 }
 
@@ -154,7 +153,7 @@ void MoveModelWidget::on_SpinBox_moveZ_valueChanged(double arg1)
 void MoveModelWidget::on_btn_reset_clicked()
 {
     const MeshModel* m = AppData::instance()->getSelectedModel();
-    if (!m)
+    if (!m || !EditGuard::allows(this))
         return;
     const auto c = m->getBottomCenter();
     const auto s = m->getSavedBottomCenter();
@@ -164,7 +163,7 @@ void MoveModelWidget::on_btn_reset_clicked()
 void MoveModelWidget::on_btn_movecenter_clicked()
 {
     const MeshModel* m = AppData::instance()->getSelectedModel();
-    if (!m)
+    if (!m || !EditGuard::allows(this))
         return;
     const auto c = m->getBottomCenter();
     translateBy(-double(c[0]), -double(c[1]), 0.0);
@@ -174,6 +173,10 @@ void MoveModelWidget::on_btn_movetoZ0_clicked()
 {
     const MeshModel* m = AppData::instance()->getSelectedModel();
     if (!m)
+        return;
+    // Standing the model on the plate keeps its supports valid, but not the slice.
+    PanelHost* host = PanelHost::of(this);
+    if (host && !host->confirmEraseSliceData())
         return;
     translateBy(0.0, 0.0, -m->getBoundValue(2));
 }

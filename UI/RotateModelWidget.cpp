@@ -129,10 +129,9 @@ RotateModelWidget::RotateModelWidget(QWidget* parent)
     }
     for (QSlider* s : {ui.hsdRotate_x, ui.hsdRotate_y, ui.hsdRotate_z})
         s->installEventFilter(this);
-    for (QPushButton* b : presetButtons()) {
+    // The presets ask in their action, however they are pressed.
+    for (QPushButton* b : presetButtons())
         connect(b, &QPushButton::clicked, this, &RotateModelWidget::BtnRotateClicked);
-        b->installEventFilter(this);
-    }
 }
 
 QList<QPushButton*> RotateModelWidget::presetButtons() const
@@ -252,10 +251,15 @@ void RotateModelWidget::BtnRotateClicked()
     if (!s)
         return;
     for (const Preset& p : kPresets) {
-        if (s->objectName() == QLatin1String(p.name)) {
-            setAngles(p.angles[0], p.angles[1], p.angles[2]);
+        if (s->objectName() != QLatin1String(p.name))
+            continue;
+        if (AppData::instance()->getSelectedModel() && !EditGuard::allows(this)) {
+            // The press checked the button; the check goes back to the model's angles.
+            updateValues();
             return;
         }
+        setAngles(p.angles[0], p.angles[1], p.angles[2]);
+        return;
     }
 }
 

@@ -87,9 +87,8 @@ ScaleModelWidget::ScaleModelWidget(QWidget* parent)
     ui.setupUi(this);
     setEnabled(false);
     IconHelper::instance()->setIcon(ui.btnScale_undo, QChar(0xF0E2), 10);
-    for (QWidget* w : {static_cast<QWidget*>(ui.dsbScale_x), static_cast<QWidget*>(ui.dsbScale_y),
-                       static_cast<QWidget*>(ui.dsbScale_z), static_cast<QWidget*>(ui.dsbScale_s),
-                       static_cast<QWidget*>(ui.btnScale_undo)})
+    // The undo button asks in its action, however it is pressed.
+    for (QWidget* w : {ui.dsbScale_x, ui.dsbScale_y, ui.dsbScale_z, ui.dsbScale_s})
         EditGuard::watch(this, w);
     // Once the user leaves a box it follows the model again (another selection, an undo).
     for (BVDoubleSpinBox* b : {ui.dsbScale_x, ui.dsbScale_y, ui.dsbScale_z, ui.dsbScale_s}) {
@@ -188,7 +187,7 @@ void ScaleModelWidget::on_btnScale_undo_clicked()
 {
     editingAxis = -1;
     const MeshModel* m = AppData::instance()->getSelectedModel();
-    if (!m || !(m->factor[0] > 0.0))
+    if (!m || !(m->factor[0] > 0.0) || !EditGuard::allows(this))
         return;
     scaleTo(1.0 / m->factor[0]);
 }

@@ -561,6 +561,13 @@ bool GLWidget::editGuardAgrees()
     return true;
 }
 
+// A column placed or taken away changes the plate: not behind a shown preview or while the
+// workers read it, and not over slice data without the question.
+bool GLWidget::supportClickAllowed()
+{
+    return gizmoShown() && (!host || host->confirmEraseSliceData());
+}
+
 bool GLWidget::gizmoShown() const
 {
     const int state = host ? host->taskState() : 0;
@@ -598,7 +605,7 @@ void GLWidget::placeSupport(const PickRay& ray, bool press)
         w->ownerName = owner;
     w->buildSupportBox(pickPoint, height, columnOnModel);
     if (press) {
-        if (columnOnModel)
+        if (columnOnModel && supportClickAllowed())
             app->commitSupport();
         if (host)
             host->updateSupportButtons();
@@ -610,7 +617,7 @@ void GLWidget::deleteSupport(const PickRay& ray)
     AppData* app = AppData::instance();
     const int i = pickSupport(ray);
     MeshModel* s = app->getSupport(i);
-    if (!s)
+    if (!s || !supportClickAllowed())
         return;
     const std::string owner = s->getOwnerName();
     const int slot = s->supportSlot;

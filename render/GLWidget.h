@@ -108,6 +108,7 @@ private:
     // The arrows and rings are drawn, so they can be grabbed: not over the tool-path preview,
     // nor while the workers load, read or slice what the plate is.
     bool gizmoShown() const;
+    bool supportClickAllowed();
     void placeSupport(const PickRay& ray, bool commit);
     void deleteSupport(const PickRay& ray);
     void dragMove(const PickRay& ray);

@@ -2,6 +2,8 @@
 
 #include <QTemporaryDir>
 
+#include <functional>
+
 #include "scene/AppData.h"
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
@@ -142,6 +144,38 @@ private slots:
         d->refresh();
         QVERIFY(MeshList::instance()->at(orphan) == nullptr);
         QVERIFY(d->getModel(0)->getMesh() != nullptr);
+    }
+
+    // Whatever changes what is printed moves the digest a slice is checked against.
+    void plateRevisionFollowsThePrint_data()
+    {
+        QTest::addColumn<QString>("change");
+        for (const char* c : {"move", "rotate", "scale", "mirror", "hide", "show", "support added", "support removed",
+                              "printer model", "nothing"})
+            QTest::newRow(c) << QString(c);
+    }
+    void plateRevisionFollowsThePrint()
+    {
+        QFETCH(QString, change);
+        AppData* d = AppData::instance();
+        d->setChoiceType(1);
+        MeshModel* m = cubeModel("cube");
+        d->addModel(m);
+        m->visible = change != "show";
+        const double foot[3] = {0.5, 0.5, 0.0}, by[3] = {1.0, 0.0, 0.0};
+        d->getWorkingObject()->ownerName = "cube";
+        d->getWorkingObject()->buildSupportBox(foot, 5.0, false);
+        if (change == "support removed")
+            d->commitSupport();
+        const uint64_t before = d->plateRevision();
+        const QHash<QString, std::function<void()>> changes{
+            {"move", [&] { m->translate(by); }}, {"rotate", [&] { m->setAxisRotation(2, 90.0); }},
+            {"scale", [&] { m->setScale(2.0); }}, {"mirror", [&] { m->scale[1] = -1.0; }},
+            {"hide", [&] { m->visible = false; }}, {"show", [&] { m->visible = true; }},
+            {"support added", [&] { d->commitSupport(); }}, {"support removed", [&] { d->removeAllSupports(); }},
+            {"printer model", [&] { d->setChoiceType(2); }}, {"nothing", [] {}}};
+        changes[change]();
+        QCOMPARE(d->plateRevision() != before, change != "nothing");
     }
 
     void mergeVisibleModels()

@@ -489,9 +489,13 @@ void TestPicking::supportPlacedAndDeletedByClick()
     const QPointF under = pixel(QVector3D(3, 4, float(m->box[2])));
     send(QEvent::MouseMove, under, Qt::NoButton, Qt::NoButton);
     QVERIFY(app->getWorkingObject()->drawn);
-    send(QEvent::MouseButtonPress, under, Qt::LeftButton, Qt::LeftButton);
-    send(QEvent::MouseButtonRelease, under, Qt::LeftButton, Qt::NoButton);
-    QCOMPARE(app->supportCount(), 1);
+    // Refusing to erase the slice data places nothing; agreeing places the column.
+    for (const bool agreed : {false, true}) {
+        host.eraseAnswer = agreed;
+        send(QEvent::MouseButtonPress, under, Qt::LeftButton, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, under, Qt::LeftButton, Qt::NoButton);
+        QCOMPARE(app->supportCount(), agreed ? 1 : 0);
+    }
     MeshModel* s = app->getSupport(0);
     QCOMPARE(QString::fromStdString(s->getOwnerName()), QString("box"));
     QVERIFY(std::fabs(s->supportPoint[2] - m->box[2]) < 0.01);
@@ -506,9 +510,12 @@ void TestPicking::supportPlacedAndDeletedByClick()
     const QPointF at = pixel(QVector3D(3, 4, float(m->box[2]) / 2));
     send(QEvent::MouseMove, at, Qt::NoButton, Qt::NoButton);
     QCOMPARE(view->getRenderer()->getHoveredSupport(), s->supportSlot);
-    send(QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
-    send(QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
-    QCOMPARE(app->supportCount(), 0);
+    for (const bool agreed : {false, true}) {
+        host.eraseAnswer = agreed;
+        send(QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
+        QCOMPARE(app->supportCount(), agreed ? 0 : 1);
+    }
     QCOMPARE(m->hasSupport, 0);
     app->setSupportDeleting(false);
 }
