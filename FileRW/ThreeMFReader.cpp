@@ -297,11 +297,15 @@ void ThreeMFReader::ParseState::start(const char* qualified, const char** atts)
         return stop(kNotXml, QStringLiteral("elements nested deeper than %1").arg(kMaxXmlDepth));
     if (XML_GetCurrentByteCount(parser) > kMaxTagBytes)
         return stop(kNotXml, QStringLiteral("a tag longer than %1 bytes").arg(kMaxTagBytes));
-    // Names come as "namespace local"; only the core namespace's elements count.
+    // Names come as "namespace local"; only the core namespace's elements count. A name with no
+    // namespace at all counts too: files written without any xmlns loaded before and still do.
     std::string_view name(qualified);
     const size_t coreSize = kCoreNamespace.size();
     const bool core = name.size() > coreSize && name[coreSize] == ' ' && name.substr(0, coreSize) == kCoreNamespace;
-    name = core ? name.substr(coreSize + 1) : std::string_view();
+    if (core)
+        name = name.substr(coreSize + 1);
+    else if (name.find(' ') != std::string_view::npos)
+        name = std::string_view();
     auto firstTime = [](bool& seen) { return !std::exchange(seen, true); };
     In next = In::Skip;
     switch (path.empty() ? In::Skip : path.back()) {

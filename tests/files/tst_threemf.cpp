@@ -169,6 +169,7 @@ private slots:
                          + tetra("1"),
                      item)
             << 4 << 1.0;
+        QTest::newRow("no namespace at all") << QByteArray(plain).replace(" xmlns=", " xmlns:unused=") << 4 << 1.0;
         QTest::newRow("UTF-16 LE") << utf16(plain, false) << 4 << 1.0;
         QTest::newRow("UTF-16 BE") << utf16(plain, true) << 4 << 1.0;
         QTest::newRow("256 levels") << model(tetra("1") + foreignNest(254), item) << 4 << 1.0;
