@@ -42,6 +42,8 @@ public:
     firmwareupdata* flasher() const { return m_flasher; }
 
     int exec() override;
+    // Refused while flashing: Escape and the window's close come here.
+    void reject() override;
 
 signals:
     void startUpdate();
@@ -100,6 +102,8 @@ private:
     QTimer* m_successTimer;
     bool m_dragging = false;
     QPoint m_dragOffset;
+    // From the start of a flash until its outcome has been told; the link is stopped meanwhile.
+    bool m_flashing = false;
     QPointer<CommunicateThread> m_link;
     QMetaObject::Connection m_serialConnection;
     QMetaObject::Connection m_stopConnection;

@@ -6,11 +6,13 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 
 class QLabel;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QProgressBar;
+class QSaveFile;
 class QPushButton;
 class QStackedWidget;
 class QTextEdit;
@@ -83,11 +85,17 @@ private:
     void retranslate();
     // Asks whether to stop a running download; true when the transfer was stopped.
     bool askStop();
+    // Moves the bytes that arrived into the file being written.
+    void writeBody(QNetworkReply* reply);
 
     qint64 m_startTime = 0;
     QString m_filePath;
     Form* ui;
     QNetworkReply* m_reply = nullptr;
+    // The installer as it arrives; put in place only when whole.
+    std::unique_ptr<QSaveFile> m_file;
+    qint64 m_received = 0;
+    bool m_writeFailed = false;
     QNetworkAccessManager* m_manager;
     QString m_logPathEN;
     QString m_logPathCN;
