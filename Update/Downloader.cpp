@@ -290,6 +290,8 @@ void Downloader::onDownloadFinished()
 
 void Downloader::writeBody(QNetworkReply* reply)
 {
+    if (!reply->isOpen())
+        return; // aborted
     const QByteArray bytes = reply->readAll();
     if (bytes.isEmpty() || !UpdateServer::isGoodReply(reply))
         return;
