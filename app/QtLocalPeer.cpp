@@ -51,7 +51,8 @@ void QtLocalPeer::openLockFile()
 {
     const QString name = socket;
     for (int place = 0; place < 3; ++place) {
-        QString dir = QDir::temp().absolutePath();
+        // Empty when the folder is missing; the lock then does not land in the working folder.
+        QString dir = QDir::tempPath();
         if (place == 1)
             dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
         else if (place == 2)

@@ -18,10 +18,14 @@ class TestSingleInstance : public QObject
     QTemporaryDir tmp;
     QString helper = QStringLiteral(TEST_HELPER_DIR "/helper_single");
 
+    QProcessEnvironment overrides;
+
     QProcessEnvironment env() const
     {
         QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
         e.insert("TMPDIR", tmp.path());
+        for (const QString& key : overrides.keys())
+            e.insert(key, overrides.value(key));
         return e;
     }
 
@@ -153,6 +157,39 @@ private slots:
         QVERIFY(silent.state() == QLocalSocket::UnconnectedState || silent.waitForDisconnected(TestTime::waitMs(5000)));
         QVERIFY(stalled.state() == QLocalSocket::UnconnectedState || stalled.waitForDisconnected(TestTime::waitMs(5000)));
         stop(first);
+    }
+
+    void unusableTempFolder_data()
+    {
+        // Neither a file nor /proc takes new files, not even from root.
+        QTest::addColumn<QString>("temp");
+        QTest::addColumn<bool>("runtime"); // a usable runtime folder
+        QTest::addColumn<bool>("data");    // a usable data folder
+        QTest::newRow("a file, runtime folder") << "/dev/null" << true << false;
+        QTest::newRow("read-only, data folder") << "/proc" << false << true;
+        QTest::newRow("read-only, no folder") << "/proc" << false << false;
+    }
+
+    void unusableTempFolder()
+    {
+        QFETCH(QString, temp);
+        QFETCH(bool, runtime);
+        QFETCH(bool, data);
+        QTemporaryDir places;
+        overrides.insert("TMPDIR", temp);
+        overrides.insert("XDG_RUNTIME_DIR", runtime ? places.path() : "/dev/null/run");
+        overrides.insert("XDG_DATA_HOME", data ? places.path() : "/dev/null/data");
+        QProcess first;
+        const bool started = startFirst(first);
+        // Without any lock a later instance would start too: only the first is run.
+        if (started && (runtime || data)) {
+            QCOMPARE(runSecond({"elsewhere"}), 0);
+            QCOMPARE(nextMessage(first), QStringLiteral("elsewhere"));
+        }
+        first.kill();
+        first.waitForFinished(TestTime::waitMs(3000));
+        overrides.clear();
+        QVERIFY(started);
     }
 
     void staleLockAfterCrashIsTakenOver()
