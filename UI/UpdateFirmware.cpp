@@ -207,8 +207,6 @@ void UpdateFirmware::setLink(CommunicateThread* link)
 
 bool UpdateFirmware::linkIdle() const
 {
-    if (m_idleCheck)
-        return m_idleCheck();
     return !m_link || m_link->isIdle();
 }
 

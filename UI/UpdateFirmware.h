@@ -5,8 +5,6 @@
 #include <QPointer>
 #include <QString>
 
-#include <functional>
-
 class CommunicateThread;
 class QComboBox;
 class QLabel;
@@ -34,8 +32,6 @@ public:
     // The printer link the dialog closes before flashing and restarts afterwards; the
     // pool's link unless set otherwise.
     void setLink(CommunicateThread* link);
-    // Test seam: replaces the link's isIdle question.
-    void setIdleCheck(std::function<bool()> check) { m_idleCheck = std::move(check); }
 
     QString storeDir() const { return m_storeDir; }
     QString chosenPath() const { return m_chosenPath; }
@@ -108,5 +104,4 @@ private:
     QMetaObject::Connection m_serialConnection;
     QMetaObject::Connection m_stopConnection;
     QMetaObject::Connection m_detectConnection;
-    std::function<bool()> m_idleCheck;
 };

@@ -12,6 +12,8 @@
 #include "Update/Downloader.h"
 #include <QtTest>
 
+#include "BootLoaderSim.h"
+#include "PrinterSim.h"
 #include "Thread/CommunicateThread.h"
 #include "UI/BrevMessageBox.h"
 #include "UI/UpdateFirmware.h"
@@ -44,7 +46,8 @@ private slots:
     void family();
     void imagesAndLog_data();
     void imagesAndLog();
-    void busyPrinter();
+    void updateByLinkState_data();
+    void updateByLinkState();
     void noPrinterPort();
     void finish_data();
     void finish();
@@ -97,6 +100,7 @@ int TestFirmwareDialog::openAndCheck(UpdateFirmware& dlg, const std::function<vo
             check();
         ran = true;
         dlg.reject();
+        dlg.hide(); // also when a failed check left it flashing
     });
     const int r = dlg.exec();
     return ran ? r : -1;
@@ -201,17 +205,78 @@ struct LinkRig
     }
 };
 
-void TestFirmwareDialog::busyPrinter()
+// The printer on a pseudo-terminal with its boot loader, found by the link.
+struct PrinterRig : LinkRig
 {
-    write(app->path() + "/firmware/PX5/PX5firm_V1.0.bin", "img");
-    LinkRig rig;
+    QTemporaryDir dir;
+    PrinterSim sim;
+    BootLoaderSim boot{&sim};
+    bool start()
+    {
+        qputenv("TARNI_SERIAL_PORTS", (dir.path() + "/printer0").toLocal8Bit());
+        if (!sim.start(dir.path() + "/printer0"))
+            return false;
+        QMetaObject::invokeMethod(link, &CommunicateThread::startSerialdetection);
+        return true;
+    }
+    ~PrinterRig()
+    {
+        QMetaObject::invokeMethod(link, &CommunicateThread::stop, Qt::BlockingQueuedConnection);
+        qputenv("TARNI_SERIAL_PORTS", "/nonexistent/printer0");
+    }
+};
+
+// Only a linked printer at work keeps the dialog from flashing.
+void TestFirmwareDialog::updateByLinkState_data()
+{
+    QTest::addColumn<QString>("printer");
+    QTest::addColumn<QList<int>>("messages");
+    // A failed flash leaves the printer in its boot loader, which answers no handshake.
+    QTest::newRow("boot loader, handshake pending") << "boot loader" << QList<int>{26, 49};
+    QTest::newRow("printing") << "printing" << QList<int>{24};
+    QTest::newRow("paused") << "paused" << QList<int>{24};
+}
+
+void TestFirmwareDialog::updateByLinkState()
+{
+    QFETCH(QString, printer);
+    QFETCH(QList<int>, messages);
+    QByteArray image(2048, '\0');
+    for (int i = 0; i < image.size(); ++i)
+        image[i] = char(i * 7);
+    write(app->path() + "/firmware/PX5/PX5firm_V1.0.bin", image);
+    PrinterRig rig;
+    rig.sim.behaviour.progressStep = 0;
+    rig.sim.printerState = printer == "printing" ? PrinterSim::Printing : PrinterSim::Idle;
+    rig.sim.paused = printer == "paused";
+    QVERIFY(rig.start());
     UpdateFirmware dlg;
     dlg.setLink(rig.link);
-    dlg.setIdleCheck([] { return false; });
     QSignalSpy stops(&dlg, &UpdateFirmware::startUpdate);
-    openAndCheck(dlg, [&] { child<QPushButton>(dlg, "update_pushButton")->click(); });
-    QCOMPARE(boxes, QList<int>{24});
-    QCOMPARE(stops.count(), 0);
+    auto* update = child<QPushButton>(dlg, "update_pushButton");
+    openAndCheck(dlg, [&] {
+        QTRY_VERIFY(rig.link->linkState() >= CommunicateThread::StateReady && rig.link->isIdle() == (printer == "boot loader"));
+        if (printer != "boot loader") {
+            update->click();
+            return;
+        }
+        rig.boot.behaviour.silentAt = 1;
+        rig.boot.behaviour.silentTimes = -1;
+        update->click();
+        QTRY_COMPARE(boxes, QList<int>{26});
+        rig.boot.behaviour = BootLoaderSim::Behaviour();
+        QTRY_COMPARE(rig.link->linkState(), int(CommunicateThread::StateHandshake));
+        update->click();
+        // While it flashes, neither Escape nor closing the window ends the dialog.
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        dlg.close();
+        QVERIFY(dlg.isVisible());
+        QTRY_COMPARE(boxes, messages);
+        QVERIFY(rig.boot.confirmed());
+        QCOMPARE(rig.boot.image(), image);
+    });
+    QCOMPARE(boxes, messages);
+    QCOMPARE(stops.count(), printer == "boot loader" ? 2 : 0);
 }
 
 void TestFirmwareDialog::noPrinterPort()
