@@ -12,8 +12,8 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProgressBar>
-#include <QSaveFile>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QTextCursor>
