@@ -75,8 +75,10 @@ QByteArray CommunicateThread::packFrame(const QByteArray& payload)
 
 bool CommunicateThread::isIdle() const
 {
+    // Before the link answer the printer is not linked: it may sit in its boot loader after a
+    // failed flash, and only a flash can bring it back.
     const int s = m_state.load();
-    return s == StateNone || (s == StateReady && !m_paused.load());
+    return s <= StateLinkRequest || (s == StateReady && !m_paused.load());
 }
 
 // --- sending and receiving ------------------------------------------------------------

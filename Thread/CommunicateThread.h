@@ -41,7 +41,8 @@ public:
     static quint16 crc16Modbus(const QByteArray& bytes);
     static QByteArray packFrame(const QByteArray& payload);
 
-    // Safe to call from any thread.
+    // No linked printer at work: nothing linked yet (handshake included), or linked and
+    // neither busy nor paused. Safe to call from any thread.
     bool isIdle() const;
     int linkState() const { return m_state.load(); }
 

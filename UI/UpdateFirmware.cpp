@@ -207,8 +207,6 @@ void UpdateFirmware::setLink(CommunicateThread* link)
 
 bool UpdateFirmware::linkIdle() const
 {
-    if (m_idleCheck)
-        return m_idleCheck();
     return !m_link || m_link->isIdle();
 }
 
@@ -291,6 +289,7 @@ void UpdateFirmware::on_Fireware_combobox_currentIndexChanged(const QString& nam
 
 void UpdateFirmware::setBusy(bool busy)
 {
+    m_flashing = busy;
     ui->update_pushButton->setEnabled(!busy);
     ui->cancel_pushButton->setEnabled(!busy);
     ui->btn_win_close->setEnabled(!busy);
@@ -354,12 +353,20 @@ void UpdateFirmware::MachineSerialNumber(QString snum, QString version, QString 
 
 void UpdateFirmware::on_cancel_pushButton_clicked()
 {
-    hide();
+    if (!m_flashing)
+        hide();
 }
 
 void UpdateFirmware::on_btn_win_close_clicked()
 {
-    hide();
+    if (!m_flashing)
+        hide();
+}
+
+void UpdateFirmware::reject()
+{
+    if (!m_flashing)
+        QDialog::reject();
 }
 
 void UpdateFirmware::mousePressEvent(QMouseEvent* event)

@@ -5,8 +5,6 @@
 #include <QPointer>
 #include <QString>
 
-#include <functional>
-
 class CommunicateThread;
 class QComboBox;
 class QLabel;
@@ -34,14 +32,14 @@ public:
     // The printer link the dialog closes before flashing and restarts afterwards; the
     // pool's link unless set otherwise.
     void setLink(CommunicateThread* link);
-    // Test seam: replaces the link's isIdle question.
-    void setIdleCheck(std::function<bool()> check) { m_idleCheck = std::move(check); }
 
     QString storeDir() const { return m_storeDir; }
     QString chosenPath() const { return m_chosenPath; }
     firmwareupdata* flasher() const { return m_flasher; }
 
     int exec() override;
+    // Refused while flashing: Escape and the window's close come here.
+    void reject() override;
 
 signals:
     void startUpdate();
@@ -100,9 +98,10 @@ private:
     QTimer* m_successTimer;
     bool m_dragging = false;
     QPoint m_dragOffset;
+    // From the start of a flash until its outcome has been told; the link is stopped meanwhile.
+    bool m_flashing = false;
     QPointer<CommunicateThread> m_link;
     QMetaObject::Connection m_serialConnection;
     QMetaObject::Connection m_stopConnection;
     QMetaObject::Connection m_detectConnection;
-    std::function<bool()> m_idleCheck;
 };

@@ -13,6 +13,7 @@
 #include <QNetworkRequest>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QTextCursor>
@@ -84,9 +85,10 @@ void Downloader::setupForm()
     ui->btn_win_close = new QPushButton(ui->widget_top);
     ui->btn_win_close->setObjectName(QStringLiteral("btn_win_close"));
     ui->btn_win_close->setFixedSize(38, 36);
-    ui->btn_win_close->setStyleSheet(QStringLiteral("QPushButton { border-image: url(:/new/sclose) 0 120 0 0; }"
-                                                    "QPushButton:hover { border-image: url(:/new/sclose) 0 80 0 40; }"
-                                                    "QPushButton:pressed { border-image: url(:/new/sclose) 0 40 0 80; }"));
+    // The close sprite: four 30 px frames side by side (normal, hover, pressed, disabled).
+    ui->btn_win_close->setStyleSheet(QStringLiteral("QPushButton { border-image: url(:/new/sclose) 0 90 0 0; border: none; }"
+                                                    "QPushButton:hover { border-image: url(:/new/sclose) 0 60 0 30; }"
+                                                    "QPushButton:pressed { border-image: url(:/new/sclose) 0 30 0 60; }"));
     top->addWidget(ui->label_12);
     top->addStretch();
     top->addWidget(ui->btn_win_close);
@@ -217,14 +219,19 @@ void Downloader::startDownload(const QUrl& url)
     }
     m_reportFailures = true;
     m_filePath.clear();
+    m_file.reset();
+    m_received = 0;
+    m_writeFailed = false;
     ui->progressBar->setValue(0);
     ui->stackedWidget->setCurrentWidget(ui->page_download);
     m_startTime = QDateTime::currentSecsSinceEpoch();
-    QNetworkRequest request(url);
+    QNetworkRequest request = UpdateServer::fileRequest(url);
     // Redirects are followed inside the same transfer, so one download runs at a time.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     m_reply = m_manager->get(request);
     UpdateServer::limitReply(m_reply, UpdateServer::MaxInstallerBytes);
+    // The body goes to disk as it arrives; an installer may be larger than memory allows.
+    connect(m_reply, &QNetworkReply::readyRead, this, [this, reply = m_reply] { writeBody(reply); });
     connect(m_reply, &QNetworkReply::downloadProgress, this, &Downloader::updateProgress);
     connect(m_reply, &QNetworkReply::redirected, this,
             [](const QUrl& to) { QLOG_INFO() << "Update\\Downloader@" << __LINE__ << "redirected to" << to.toString(); });
@@ -253,17 +260,18 @@ void Downloader::onDownloadFinished()
         reply = m_reply;
     if (!reply)
         return;
-    if (reply == m_reply)
+    // Uncommitted, the file is discarded with its object.
+    std::unique_ptr<QSaveFile> file;
+    if (reply == m_reply) {
+        writeBody(reply);
+        file = std::move(m_file);
         m_reply = nullptr;
+    }
     reply->deleteLater();
-
-    // An empty body is no installer: it fails like a broken transfer.
-    const QByteArray body = UpdateServer::isGoodReply(reply) ? reply->readAll() : QByteArray();
-    if (!body.isEmpty()) {
-        const QString name = UpdateServer::attachmentName(reply, QStringLiteral("Tarin.exe"));
-        const QString path = QDir::tempPath() + "/" + name;
-        if (UpdateServer::writeWholeFile(path, body))
-            m_filePath = path;
+    // An empty body is no installer, and a cut one would be run: both fail like a broken transfer.
+    if (file && m_received > 0 && UpdateServer::isGoodReply(reply) && UpdateServer::isWholeBody(reply, m_received)) {
+        if (!m_writeFailed && file->commit())
+            m_filePath = file->fileName();
         reply->close();
         ui->stackedWidget->setCurrentWidget(ui->page_log);
         resize(668, 500);
@@ -278,6 +286,24 @@ void Downloader::onDownloadFinished()
         box.exec();
     }
     close();
+}
+
+void Downloader::writeBody(QNetworkReply* reply)
+{
+    if (!reply->isOpen())
+        return; // aborted
+    const QByteArray bytes = reply->readAll();
+    if (bytes.isEmpty() || !UpdateServer::isGoodReply(reply))
+        return;
+    if (!m_file) {
+        const QString name = UpdateServer::attachmentName(reply, QStringLiteral("Tarin.exe"));
+        m_file.reset(new QSaveFile(QDir::tempPath() + "/" + name));
+        m_writeFailed = !m_file->open(QIODevice::WriteOnly);
+    }
+    m_received += bytes.size();
+    // A file that cannot be written still lets the transfer end; Open then says so.
+    if (!m_writeFailed && m_file->write(bytes) != bytes.size())
+        m_writeFailed = true;
 }
 
 void Downloader::setLog()

@@ -6,12 +6,14 @@
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 
 class QLabel;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QProgressBar;
 class QPushButton;
+class QSaveFile;
 class QStackedWidget;
 class QTextEdit;
 class QWidget;
@@ -83,11 +85,17 @@ private:
     void retranslate();
     // Asks whether to stop a running download; true when the transfer was stopped.
     bool askStop();
+    // Moves the bytes that arrived into the file being written.
+    void writeBody(QNetworkReply* reply);
 
     qint64 m_startTime = 0;
     QString m_filePath;
     Form* ui;
     QNetworkReply* m_reply = nullptr;
+    // The installer as it arrives; put in place only when whole.
+    std::unique_ptr<QSaveFile> m_file;
+    qint64 m_received = 0;
+    bool m_writeFailed = false;
     QNetworkAccessManager* m_manager;
     QString m_logPathEN;
     QString m_logPathCN;

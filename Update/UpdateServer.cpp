@@ -103,6 +103,27 @@ bool isGoodReply(const QNetworkReply* reply)
     return !status.isValid() || (status.toInt() >= 200 && status.toInt() < 300);
 }
 
+QNetworkRequest fileRequest(const QUrl& url)
+{
+    QNetworkRequest request(url);
+    // A compressed body arrives inflated and no longer matches its declared length.
+    request.setRawHeader("Accept-Encoding", "identity");
+    return request;
+}
+
+bool isWholeBody(const QNetworkReply* reply, qint64 received)
+{
+    const QVariant cap = reply->property(CapProperty);
+    if (cap.isValid() && received > cap.toLongLong())
+        return false;
+    if (reply->hasRawHeader("Content-Length")) {
+        bool ok = false;
+        const qint64 declared = reply->rawHeader("Content-Length").trimmed().toLongLong(&ok);
+        return ok && declared == received;
+    }
+    return reply->rawHeader("Transfer-Encoding").toLower().contains("chunked");
+}
+
 void setCapDivisor(qint64 divisor)
 {
     g_capDivisor = qMax<qint64>(1, divisor);

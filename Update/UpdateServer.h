@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QNetworkRequest>
 #include <QString>
 #include <QUrl>
 
@@ -40,6 +41,15 @@ bool writeWholeFile(const QString& path, const QByteArray& bytes);
 // A reply that brought what was asked for: no error, no more than the cap limitReply set,
 // and no redirect or error page of a server that answers with a status outside 2xx.
 bool isGoodReply(const QNetworkReply* reply);
+
+// A request for a file to keep: asks for the body as it is, so that its declared length
+// can be checked.
+QNetworkRequest fileRequest(const QUrl& url);
+// True when the received bytes are known to be the whole body: the reply declared its
+// length and brought that much (and no more than its cap), or used chunked framing, whose
+// breaking off Qt reports as an error. A body that simply stops when the connection closes
+// may be cut short.
+bool isWholeBody(const QNetworkReply* reply, qint64 received);
 
 // Aborts the reply once it has brought more than maxBytes.
 void limitReply(QNetworkReply* reply, qint64 maxBytes);

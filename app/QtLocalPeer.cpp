@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 #include <QtEndian>
@@ -40,14 +41,47 @@ QtLocalPeer::QtLocalPeer(QObject* parent, const QString& appId)
     socket += QLatin1Char('-') + Platform::userSessionId();
 
     server = new QLocalServer(this);
-    lockFile.setFileName(QDir::temp().absolutePath() + QLatin1Char('/') + socket + QLatin1String("-lockfile"));
-    lockFile.open(QIODevice::ReadWrite);
+    openLockFile();
+}
+
+// The lock and the socket live in the temporary folder. When it cannot be written (missing,
+// a file, not ours) the runtime folder or the data folder takes its place; every instance
+// tries them in the same order, so they still meet.
+void QtLocalPeer::openLockFile()
+{
+    const QString name = socket;
+    for (int place = 0; place < 3; ++place) {
+        // Empty when the folder is missing; the lock then does not land in the working folder.
+        QString dir = QDir::tempPath();
+        if (place == 1)
+            dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+        else if (place == 2)
+            dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+        if (dir.isEmpty() || (place == 2 && !QDir().mkpath(dir)))
+            continue;
+        lockFile.setFileName(dir + QLatin1Char('/') + name + QLatin1String("-lockfile"));
+        if (lockFile.open(QIODevice::ReadWrite)) {
+#ifndef Q_OS_WIN
+            // A bare socket name lies in the temporary folder; elsewhere it needs its path.
+            if (place > 0)
+                socket = dir + QLatin1Char('/') + name;
+#endif
+            return;
+        }
+        qWarning("QtLocalPeer: cannot open the lock file %s: %s", qPrintable(lockFile.fileName()),
+                 qPrintable(lockFile.errorString()));
+    }
 }
 
 bool QtLocalPeer::isClient()
 {
     if (lockFile.isLocked())
         return false;
+    if (!lockFile.isOpen()) {
+        // Better two instances than none: without a lock this one runs alone.
+        qWarning("QtLocalPeer: no folder for the lock file; running without the single-instance check");
+        return false;
+    }
     if (!lockFile.lock(QtLP_Private::QtLockedFile::WriteLock, false))
         return true;
     // We hold the lock: a socket file left by a crashed instance is stale.

@@ -30,6 +30,7 @@ protected slots:
     void receiveConnection();
 
 private:
+    void openLockFile();
     void readConnection(QLocalSocket* conn);
 
     QString id;

@@ -108,9 +108,9 @@ void DownloadFirmware::readDocument(QNetworkReply* reply, int model)
         if (!removeOldFirmware(i, model))
             continue;
         requested = true;
-        UpdateServer::limitReply(bin->get(QNetworkRequest(QUrl(items.imageUrls.at(i)))), UpdateServer::MaxImageBytes);
-        UpdateServer::limitReply(cn->get(QNetworkRequest(QUrl(items.logCNUrls.at(i)))), UpdateServer::MaxDocumentBytes);
-        UpdateServer::limitReply(en->get(QNetworkRequest(QUrl(items.logENUrls.at(i)))), UpdateServer::MaxDocumentBytes);
+        UpdateServer::limitReply(bin->get(UpdateServer::fileRequest(QUrl(items.imageUrls.at(i)))), UpdateServer::MaxImageBytes);
+        UpdateServer::limitReply(cn->get(UpdateServer::fileRequest(QUrl(items.logCNUrls.at(i)))), UpdateServer::MaxDocumentBytes);
+        UpdateServer::limitReply(en->get(UpdateServer::fileRequest(QUrl(items.logENUrls.at(i)))), UpdateServer::MaxDocumentBytes);
         m_pending += 3;
     }
     if (requested) {
@@ -180,15 +180,6 @@ void DownloadFirmware::storeDownload(QNetworkReply* reply, int model, FileKind k
 
 void DownloadFirmware::storeBody(QNetworkReply* reply, int model, FileKind kind)
 {
-    // A failed or cut-off transfer must never land in the store as an image.
-    if (!UpdateServer::isGoodReply(reply)) {
-        QLOG_INFO() << "Update\\Firmware\\DownloadFirmware@" << __LINE__ << "download failed:"
-                    << reply->url().toString() << reply->errorString();
-        return;
-    }
-    const QByteArray body = reply->readAll();
-    if (body.isEmpty())
-        return;
     const Items& items = itemsOf(model);
     const QString url = reply->url().toString();
     const QStringList& urls = kind == Image ? items.imageUrls : kind == LogCN ? items.logCNUrls : items.logENUrls;
@@ -198,16 +189,40 @@ void DownloadFirmware::storeBody(QNetworkReply* reply, int model, FileKind kind)
     const int i = urls.indexOf(url);
     if (i < 0 || !usableItem(items.names.at(i), items.versions.at(i)))
         return;
+    Outcome& outcome = m_outcomes[model][i];
+    // A failed or cut-off transfer must never land in the store, nor the logs of such an image.
+    const QByteArray body = UpdateServer::isGoodReply(reply) ? reply->readAll() : QByteArray();
+    if (body.isEmpty() || !UpdateServer::isWholeBody(reply, body.size())) {
+        QLOG_INFO() << "Update\\Firmware\\DownloadFirmware@" << __LINE__ << "download failed or cut short:" << url
+                    << reply->errorString();
+        if (kind == Image)
+            outcome = Outcome{ImageFailed, {}};
+        return;
+    }
     const QString folder = m_storeDir + "/" + items.names.at(i);
-    QDir().mkpath(folder);
     QString fallback = imageName(items.names.at(i), items.versions.at(i));
     if (kind != Image)
         fallback = fallback.left(fallback.size() - 4) + (kind == LogCN ? "_CN.log" : "_EN.log");
     const QString path = folder + "/" + UpdateServer::attachmentName(reply, fallback);
-    if (!UpdateServer::writeWholeFile(path, body)) {
+    reply->close();
+    if (kind != Image && outcome.image != ImageStored) {
+        // A change log waits for its image.
+        if (outcome.image == ImagePending)
+            outcome.logs << qMakePair(path, body);
+        return;
+    }
+    QDir().mkpath(folder);
+    const bool written = UpdateServer::writeWholeFile(path, body);
+    if (!written) {
         QLOG_INFO() << "Update\\Firmware\\DownloadFirmware@" << __LINE__ << "cannot write" << path;
     }
-    reply->close();
+    if (kind != Image)
+        return;
+    if (written) {
+        for (const auto& log : qAsConst(outcome.logs))
+            UpdateServer::writeWholeFile(log.first, log.second);
+    }
+    outcome = Outcome{written ? ImageStored : ImageFailed, {}};
 }
 
 void DownloadFirmware::downloadEnded()

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -65,6 +68,13 @@ private:
     void storeDownload(QNetworkReply* reply, int model, FileKind kind);
     void storeBody(QNetworkReply* reply, int model, FileKind kind);
     Items& itemsOf(int model) { return model == 0 ? m_px5 : m_px6; }
+    // What became of an item's image; its change logs are held until it is stored.
+    enum ImageState { ImagePending = 0, ImageStored = 1, ImageFailed = 2 };
+    struct Outcome
+    {
+        ImageState image = ImagePending;
+        QList<QPair<QString, QByteArray>> logs; // path and body
+    };
     void downloadEnded();
 
     QString m_urlPx5;
@@ -75,4 +85,5 @@ private:
     Items m_px6;
     QString m_storeDir;
     int m_pending = 0;
+    QHash<int, Outcome> m_outcomes[2]; // by model, then item index
 };

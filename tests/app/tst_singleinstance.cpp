@@ -20,9 +20,7 @@ class TestSingleInstance : public QObject
 
     QProcessEnvironment env() const
     {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert("TMPDIR", tmp.path());
-        return e;
+        return QProcessEnvironment::systemEnvironment();
     }
 
     // Starts the first instance and waits until it listens.
@@ -153,6 +151,38 @@ private slots:
         QVERIFY(silent.state() == QLocalSocket::UnconnectedState || silent.waitForDisconnected(TestTime::waitMs(5000)));
         QVERIFY(stalled.state() == QLocalSocket::UnconnectedState || stalled.waitForDisconnected(TestTime::waitMs(5000)));
         stop(first);
+    }
+
+    void unusableTempFolder_data()
+    {
+        // Neither a file nor /proc takes new files, not even from root.
+        QTest::addColumn<QByteArray>("temp");
+        QTest::addColumn<bool>("runtime"); // a usable runtime folder
+        QTest::addColumn<bool>("data");    // a usable data folder
+        QTest::newRow("a file, runtime folder") << QByteArray("/dev/null") << true << false;
+        QTest::newRow("read-only, data folder") << QByteArray("/proc") << false << true;
+        QTest::newRow("read-only, no folder") << QByteArray("/proc") << false << false;
+    }
+
+    void unusableTempFolder()
+    {
+        QFETCH(QByteArray, temp);
+        QFETCH(bool, runtime);
+        QFETCH(bool, data);
+        QTemporaryDir places;
+        qputenv("XDG_RUNTIME_DIR", runtime ? places.path().toLocal8Bit() : "/dev/null/run");
+        qputenv("XDG_DATA_HOME", data ? places.path().toLocal8Bit() : "/dev/null/data");
+        const auto restore = qScopeGuard([this] { qputenv("TMPDIR", tmp.path().toLocal8Bit()); });
+        qputenv("TMPDIR", temp);
+        QProcess first;
+        QVERIFY(startFirst(first));
+        // Without any lock a later instance would start as well.
+        if (runtime || data) {
+            QCOMPARE(runSecond({"elsewhere"}), 0);
+            QCOMPARE(nextMessage(first), QStringLiteral("elsewhere"));
+        }
+        first.kill();
+        first.waitForFinished(TestTime::waitMs(3000));
     }
 
     void staleLockAfterCrashIsTakenOver()

@@ -29,6 +29,12 @@ void TestHttpServer::set(const QString& path, const QByteArray& body, int status
     m_answers.insert(path, a);
 }
 
+void TestHttpServer::cut(const QString& path, int sent, bool declareLength)
+{
+    m_answers[path].sent = sent;
+    m_answers[path].declareLength = declareLength;
+}
+
 void TestHttpServer::clear()
 {
     m_answers.clear();
@@ -49,10 +55,11 @@ void TestHttpServer::onConnection()
             requests << path;
             const Answer a = m_answers.value(path, Answer{404, "not here", {}});
             QByteArray out = "HTTP/1.0 " + QByteArray::number(a.status) + (a.status < 400 ? " OK" : " Error") + "\r\n";
-            out += "Content-Length: " + QByteArray::number(a.body.size()) + "\r\n";
+            if (a.declareLength)
+                out += "Content-Length: " + QByteArray::number(a.body.size()) + "\r\n";
             for (const auto& h : a.headers)
                 out += h.first + ": " + h.second + "\r\n";
-            out += "Connection: close\r\n\r\n" + a.body;
+            out += "Connection: close\r\n\r\n" + (a.sent < 0 ? a.body : a.body.left(a.sent));
             socket->write(out);
             socket->disconnectFromHost();
         });

@@ -22,12 +22,16 @@ public:
         int status = 200;
         QByteArray body;
         QList<QPair<QByteArray, QByteArray>> headers;
+        int sent = -1;             // bytes of the body sent before hanging up; -1: all
+        bool declareLength = true; // Content-Length, of the whole body
     };
 
     bool start();
     QString baseUrl() const;
     void set(const QString& path, const QByteArray& body, int status = 200,
              const QByteArray& disposition = QByteArray());
+    // The answer at path breaks off after sent bytes.
+    void cut(const QString& path, int sent, bool declareLength);
     void clear();
     QStringList requests;
 

@@ -12,6 +12,8 @@
 #include "Update/Downloader.h"
 #include <QtTest>
 
+#include "BootLoaderSim.h"
+#include "PrinterSim.h"
 #include "Thread/CommunicateThread.h"
 #include "UI/BrevMessageBox.h"
 #include "UI/UpdateFirmware.h"
@@ -44,7 +46,8 @@ private slots:
     void family();
     void imagesAndLog_data();
     void imagesAndLog();
-    void busyPrinter();
+    void updateByLinkState_data();
+    void updateByLinkState();
     void noPrinterPort();
     void finish_data();
     void finish();
@@ -97,6 +100,7 @@ int TestFirmwareDialog::openAndCheck(UpdateFirmware& dlg, const std::function<vo
             check();
         ran = true;
         dlg.reject();
+        dlg.hide(); // also when a failed check left it flashing
     });
     const int r = dlg.exec();
     return ran ? r : -1;
@@ -201,17 +205,56 @@ struct LinkRig
     }
 };
 
-void TestFirmwareDialog::busyPrinter()
+// Only a linked printer at work keeps the dialog from flashing. A failed flash leaves the
+// printer in its boot loader, which answers no handshake: it can be flashed again.
+void TestFirmwareDialog::updateByLinkState_data()
 {
-    write(app->path() + "/firmware/PX5/PX5firm_V1.0.bin", "img");
-    LinkRig rig;
+    QTest::addColumn<int>("printerState");
+    QTest::addColumn<bool>("paused");
+    QTest::addColumn<QList<int>>("messages");
+    QTest::newRow("boot loader, handshake pending") << int(PrinterSim::Idle) << false << QList<int>{26, 49};
+    QTest::newRow("printing") << int(PrinterSim::Printing) << false << QList<int>{24};
+    QTest::newRow("paused") << int(PrinterSim::Idle) << true << QList<int>{24};
+}
+
+void TestFirmwareDialog::updateByLinkState()
+{
+    QFETCH(int, printerState);
+    QFETCH(bool, paused);
+    QFETCH(QList<int>, messages);
+    write(app->path() + "/firmware/PX5/PX5firm_V1.0.bin", QByteArray(2048, 'F'));
+    QTemporaryDir dir;
+    qputenv("TARNI_SERIAL_PORTS", (dir.path() + "/printer0").toLocal8Bit());
+    PrinterSim sim;
+    BootLoaderSim boot(&sim);
+    sim.behaviour.progressStep = 0;
+    sim.printerState = printerState;
+    sim.paused = paused;
+    boot.behaviour.silentAt = 1; // the first flash fails
+    boot.behaviour.silentTimes = -1;
+    QVERIFY(sim.start(dir.path() + "/printer0"));
+    LinkRig rig; // ends before the printer
     UpdateFirmware dlg;
     dlg.setLink(rig.link);
-    dlg.setIdleCheck([] { return false; });
-    QSignalSpy stops(&dlg, &UpdateFirmware::startUpdate);
-    openAndCheck(dlg, [&] { child<QPushButton>(dlg, "update_pushButton")->click(); });
-    QCOMPARE(boxes, QList<int>{24});
-    QCOMPARE(stops.count(), 0);
+    QMetaObject::invokeMethod(rig.link, &CommunicateThread::startSerialdetection);
+    auto* update = child<QPushButton>(dlg, "update_pushButton");
+    const bool flashes = messages.size() > 1;
+    openAndCheck(dlg, [&] {
+        QTRY_VERIFY(rig.link->linkState() >= CommunicateThread::StateReady && rig.link->isIdle() == flashes);
+        update->click();
+        if (!flashes)
+            return;
+        QTRY_COMPARE(boxes, QList<int>{26});
+        boot.behaviour.silentAt = -1;
+        QTRY_COMPARE(rig.link->linkState(), int(CommunicateThread::StateHandshake));
+        update->click();
+        // While it flashes, neither Escape nor closing the window ends the dialog.
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        dlg.close();
+        QVERIFY(dlg.isVisible());
+        QTRY_COMPARE(boxes, messages);
+    });
+    QCOMPARE(boxes, messages);
 }
 
 void TestFirmwareDialog::noPrinterPort()

@@ -186,6 +186,9 @@ void TestFirmwareStore::brokenDocuments_data()
     QTest::newRow("huge count") << QByteArray("huge") << 200 << 0;
     QTest::newRow("image missing") << QByteArray() << 404 << 1;
     QTest::newRow("folder name") << QByteArray("escape") << 200 << 0;
+    // Half an image, its change logs whole: none of them is kept.
+    QTest::newRow("image cut, length given") << QByteArray("cut") << 200 << 1;
+    QTest::newRow("image cut, no length") << QByteArray("cut, no length") << 200 << 1;
 }
 
 void TestFirmwareStore::brokenDocuments()
@@ -200,10 +203,14 @@ void TestFirmwareStore::brokenDocuments()
         doc = R"({"updates":{"firmware-num":"99999999999"}})";
     else if (doc == "escape")
         doc = document({Item{"..", "1.0"}}, server.baseUrl());
-    else if (doc.isEmpty())
+    const bool cut = doc.startsWith("cut");
+    const bool declareLength = !doc.endsWith("no length");
+    if (doc.isEmpty() || cut)
         doc = document({item}, server.baseUrl());
     server.set("/version/PX5/firm", doc);
     serveItem(item, itemStatus);
+    if (cut)
+        server.cut("/PX5/1.0/bin", 4, declareLength);
     serveItem(Item{"..", "1.0"});
     DownloadFirmware fw;
     runCheck(fw);

@@ -5,9 +5,11 @@
 #include <QTextStream>
 
 #include <csignal>
+#include <memory>
 #include <cstring>
 #include <unistd.h>
 
+#include "BootLoaderSim.h"
 #include "PrinterSim.h"
 
 namespace {
@@ -39,8 +41,11 @@ int main(int argc, char** argv)
     const QCommandLineOption chunkErrOpt(QStringLiteral("chunk-errors"), QStringLiteral("Answer the first <n> chunks with an error."), QStringLiteral("n"), QStringLiteral("0"));
     const QCommandLineOption keepShortOpt(QStringLiteral("keep-all-but-last"), QStringLiteral("Keep all but the last chunk of a file; never acknowledge that chunk."));
     const QCommandLineOption keepNothingOpt(QStringLiteral("keep-nothing"), QStringLiteral("Keep nothing of a file; never acknowledge its last chunk."));
+    const QCommandLineOption bootOpt(QStringLiteral("boot-loader"), QStringLiteral("Enter the boot loader on a boot reset and take firmware images."));
+    const QCommandLineOption bootSilentOpt(QStringLiteral("boot-silent-at"), QStringLiteral("The boot loader leaves image packet <n> unanswered."), QStringLiteral("n"), QStringLiteral("-1"));
+    const QCommandLineOption bootSilentTimesOpt(QStringLiteral("boot-silent-times"), QStringLiteral("...<k> times; below 0: always."), QStringLiteral("k"), QStringLiteral("-1"));
     parser.addOptions({linkOpt, modelOpt, refuseOpt, tryAgainOpt, silentOpt, freeOpt, faultOpt, doorOpt, materialOpt, chunkErrOpt,
-                       keepShortOpt, keepNothingOpt});
+                       keepShortOpt, keepNothingOpt, bootOpt, bootSilentOpt, bootSilentTimesOpt});
     parser.process(app);
 
     PrinterSim sim;
@@ -75,6 +80,15 @@ int main(int argc, char** argv)
     }
     QTextStream out(stdout);
     out << "port: " << sim.portPath() << Qt::endl;
+    std::unique_ptr<BootLoaderSim> boot;
+    if (parser.isSet(bootOpt)) {
+        boot.reset(new BootLoaderSim(&sim));
+        boot->behaviour.silentAt = parser.value(bootSilentOpt).toInt();
+        boot->behaviour.silentTimes = parser.value(bootSilentTimesOpt).toInt();
+        QObject::connect(boot.get(), &BootLoaderSim::imageComplete, [&out](bool confirmed) {
+            out << "image: " << (confirmed ? "confirmed" : "bad checksum") << Qt::endl;
+        });
+    }
     QObject::connect(&sim, &PrinterSim::fileComplete, [&out](const QString& name, int size) {
         out << "file: " << name << " " << size << Qt::endl;
     });
