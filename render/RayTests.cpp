@@ -54,6 +54,17 @@ bool rayTriangle(const double ray[6], const Eigen::Vector3d& a, const Eigen::Vec
     return true;
 }
 
+bool rayTriangleSigned(const double ray[6], const Eigen::Vector3d& a, const Eigen::Vector3d& b,
+                       const Eigen::Vector3d& c, double& t, double& signedT, double angle)
+{
+    if (!rayTriangle(ray, a, b, c, t, 0.0))
+        return false;
+    signedT = t;
+    if (angle != 0.0)
+        rayTriangle(ray, a, b, c, signedT, angle);
+    return true;
+}
+
 RayModelFrame rayModelFrame(const MeshModel* model)
 {
     RayModelFrame f;
@@ -116,12 +127,9 @@ void walkTree(const double ray[6], const RayModelFrame& f, double angle, OnHit o
             Eigen::Vector3d a, b, c;
             if (!vertex(ob->v[0], a) || !vertex(ob->v[1], b) || !vertex(ob->v[2], c))
                 continue;
-            double t;
-            if (!rayTriangle(ray, a, b, c, t, 0.0))
+            double t, signedT;
+            if (!rayTriangleSigned(ray, a, b, c, t, signedT, angle))
                 continue;
-            double signedT = t;
-            if (angle != 0.0)
-                rayTriangle(ray, a, b, c, signedT, angle);
             onHit(t, signedT, a, b, c, ob->v);
         }
     }

@@ -20,6 +20,9 @@ bool rayBoxSlab(const double ray[6], const double box[6], double& t);
 // the angle allows, i.e. when it needs support; steeper faces keep t's sign.
 bool rayTriangle(const double ray[6], const Eigen::Vector3d& a, const Eigen::Vector3d& b,
                  const Eigen::Vector3d& c, double& t, double angle);
+// The hit's distance t, and beside it the same distance signed by angle as rayTriangle signs it.
+bool rayTriangleSigned(const double ray[6], const Eigen::Vector3d& a, const Eigen::Vector3d& b,
+                       const Eigen::Vector3d& c, double& t, double& signedT, double angle);
 
 // A model prepared for many rays: its face tree, meshes and the matrices between the scene
 // and the tree's frame.

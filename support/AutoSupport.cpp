@@ -135,12 +135,9 @@ struct SceneGrid
             const Eigen::Vector3d& a = scene.vertices[size_t(f.v[0])];
             const Eigen::Vector3d& b = scene.vertices[size_t(f.v[1])];
             const Eigen::Vector3d& c = scene.vertices[size_t(f.v[2])];
-            double t;
-            if (!rayTriangle(ray, a, b, c, t, 0.0))
+            double t, signedT;
+            if (!rayTriangleSigned(ray, a, b, c, t, signedT, angle))
                 continue;
-            double signedT = t;
-            if (angle != 0.0)
-                rayTriangle(ray, a, b, c, signedT, angle);
             const bool entering = (b - a).cross(c - a).z() < 0.0;
             out.push_back({t, signedT, entering, modelOf(f.v[0]), f});
         }
