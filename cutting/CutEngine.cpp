@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "cutting/CapTriangulator.h"
+#include "cutting/NearestEnds.h"
 #include "scene/AppData.h"
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
@@ -286,16 +287,24 @@ bool planeRim(const std::vector<CutVertex>& recs, int64_t plane, int axis, Plane
     return true;
 }
 
+inline int64_t edgeLength(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b)
+{
+    const double dx = double(b.X - a.X), dy = double(b.Y - a.Y);
+    return int64_t(std::sqrt(dx * dx + dy * dy));
+}
+
+inline i128 cross(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b)
+{
+    return i128(a.X) * b.Y - i128(b.X) * a.Y;
+}
+
 // Sum of a chain's edge lengths, each truncated, closing edge included.
 template <typename Chain, typename PointOf>
 int64_t chainPerimeter(const Chain& chain, PointOf at)
 {
     int64_t sum = 0;
-    for (size_t i = 0; i < chain.size(); ++i) {
-        const ClipperLib::IntPoint a = at(chain[i]), b = at(chain[(i + 1) % chain.size()]);
-        const double dx = double(b.X - a.X), dy = double(b.Y - a.Y);
-        sum += int64_t(std::sqrt(dx * dx + dy * dy));
-    }
+    for (size_t i = 0; i < chain.size(); ++i)
+        sum += edgeLength(at(chain[i]), at(chain[(i + 1) % chain.size()]));
     return sum;
 }
 
@@ -305,73 +314,118 @@ int64_t chainPerimeter(const Chain& chain, PointOf at)
 template <typename Chain, typename PointOf>
 bool joinOpenChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at)
 {
-    auto dist2 = [&](const typename Chain::value_type& p, const typename Chain::value_type& q) {
-        const ClipperLib::IntPoint a = at(p), b = at(q);
+    using ClipperLib::IntPoint;
+    auto dist2 = [](const IntPoint& a, const IntPoint& b) {
         const double dx = double(a.X - b.X), dy = double(a.Y - b.Y);
         return dx * dx + dy * dy;
     };
-    // A joint where both ends are one point keeps that point once.
-    auto append = [&](Chain& to, auto first, auto last) {
-        if (first != last && !to.empty() && dist2(to.back(), *first) == 0.0)
-            ++first;
-        to.insert(to.end(), first, last);
+    // Per chain, kept up to date as chains grow: the length without the closing edge and
+    // twice the signed area without it.
+    const size_t n = open.size();
+    std::vector<int64_t> length(n, 0);
+    std::vector<i128> area(n, 0);
+    for (size_t c = 0; c < n; ++c)
+        for (size_t t = 1; t < open[c].size(); ++t) {
+            length[c] += edgeLength(at(open[c][t - 1]), at(open[c][t]));
+            area[c] += cross(at(open[c][t - 1]), at(open[c][t]));
+        }
+    auto perimeter = [&](size_t c) { return length[c] + edgeLength(at(open[c].back()), at(open[c].front())); };
+    // Only a real loop closes on itself: a two-point or flat chain would close as a sliver and
+    // leave its neighbours apart. Flat allows for the micrometre rounding: a mean width
+    // (twice the area over the perimeter) below 1 um.
+    auto closable = [&](size_t c) {
+        if (open[c].size() < 3)
+            return false;
+        const i128 a = area[c] + cross(at(open[c].back()), at(open[c].front()));
+        return a != 0 && (a < 0 ? -a : a) >= perimeter(c);
     };
-    auto close = [&](Chain& c) {
-        if (c.size() > 1 && dist2(c.back(), c.front()) == 0.0)
-            c.pop_back();
-        closed.push_back(std::move(c));
-        c.clear();
+    auto close = [&](size_t c) {
+        if (open[c].size() > 1 && dist2(at(open[c].back()), at(open[c].front())) == 0.0)
+            open[c].pop_back();
+        closed.push_back(std::move(open[c]));
+        open[c].clear();
     };
-    for (size_t i = 0; i < open.size(); ++i) {
-        for (size_t j = 0; j < open.size() && !open[i].empty(); ++j) {
-            if (open[j].empty() || dist2(open[i].back(), open[j].front()) >= 400.0)
-                continue;
-            if (i == j) {
-                close(open[i]);
+    // Appends chain from (reversed: from its last point back) to chain to; a joint where both
+    // ends are one point keeps that point once.
+    auto append = [&](size_t to, size_t from, bool reversed) {
+        Chain& a = open[to];
+        Chain& b = open[from];
+        const IntPoint tail = at(a.back()), joint = at(reversed ? b.back() : b.front());
+        length[to] += edgeLength(tail, joint) + length[from];
+        area[to] += cross(tail, joint) + (reversed ? -area[from] : area[from]);
+        const bool skip = dist2(tail, joint) == 0.0;
+        if (reversed)
+            a.insert(a.end(), b.rbegin() + (skip ? 1 : 0), b.rend());
+        else
+            a.insert(a.end(), b.begin() + (skip ? 1 : 0), b.end());
+        b.clear();
+    };
+    // Ends within 20 um: each chain in order takes the first chain, from where it last took
+    // one, whose first point is that near to its last point. First points sit in 20 um cells.
+    std::unordered_map<std::pair<int64_t, int64_t>, std::vector<size_t>, PairHash> firsts;
+    auto cellOf = [](const IntPoint& p) {
+        auto fl = [](int64_t v) { return v >= 0 ? v / 20 : -((-v + 19) / 20); };
+        return std::make_pair(fl(p.X), fl(p.Y));
+    };
+    for (size_t c = 0; c < n; ++c)
+        if (!open[c].empty())
+            firsts[cellOf(at(open[c].front()))].push_back(c);
+    for (size_t i = 0; i < n; ++i) {
+        size_t from = 0;
+        while (!open[i].empty()) {
+            const IntPoint tail = at(open[i].back());
+            const auto cell = cellOf(tail);
+            size_t j = SIZE_MAX;
+            for (int64_t dx = -1; dx <= 1; ++dx)
+                for (int64_t dy = -1; dy <= 1; ++dy) {
+                    const auto it = firsts.find({cell.first + dx, cell.second + dy});
+                    if (it != firsts.end())
+                        for (size_t c : it->second)
+                            if (c >= from && c < j && !open[c].empty() && dist2(tail, at(open[c].front())) < 400.0)
+                                j = c;
+                }
+            if (j == SIZE_MAX)
                 break;
+            from = j + 1;
+            if (j == i) {
+                if (closable(i)) {
+                    close(i);
+                    break;
+                }
+                continue;
             }
-            append(open[i], open[j].begin(), open[j].end());
-            open[j].clear();
+            append(i, j, false);
         }
     }
-    while (true) {
+    // Nearest ends up to 10 mm.
+    std::vector<IntPoint> heads(n), tails(n);
+    std::vector<bool> present(n, false), canClose(n, false);
+    for (size_t c = 0; c < n; ++c) {
+        if (open[c].empty())
+            continue;
+        heads[c] = at(open[c].front());
+        tails[c] = at(open[c].back());
+        present[c] = true;
+        canClose[c] = closable(c);
+    }
+    NearestEnds nearest(heads, tails, present, canClose, 1e8);
+    NearestEnds::Join join;
+    while (nearest.next(join)) {
         if (stopRequested())
             return false;
-        double best = 1e8;
-        size_t bi = SIZE_MAX, bj = SIZE_MAX;
-        bool endToEnd = false;
-        for (size_t i = 0; i < open.size(); ++i) {
-            if (open[i].empty())
-                continue;
-            for (size_t j = 0; j < open.size(); ++j) {
-                if (open[j].empty())
-                    continue;
-                double d = dist2(open[i].back(), open[j].front());
-                if (d < best) {
-                    best = d; bi = i; bj = j; endToEnd = false;
-                }
-                if (i != j) {
-                    d = dist2(open[i].back(), open[j].back());
-                    if (d < best) {
-                        best = d; bi = i; bj = j; endToEnd = true;
-                    }
-                }
-            }
-        }
-        if (bi == SIZE_MAX)
-            break;
-        if (bi == bj) {
-            close(open[bi]);
-        } else if (!endToEnd) {
-            append(open[bi], open[bj].begin(), open[bj].end());
-            open[bj].clear();
+        size_t kept = join.from;
+        if (join.from == join.to) {
+            close(join.from);
+        } else if (!join.toLast) {
+            append(join.from, join.to, false);
         } else {
-            size_t keep = bi, take = bj;
-            if (chainPerimeter(open[bi], at) < chainPerimeter(open[bj], at))
-                std::swap(keep, take);
-            append(open[keep], open[take].rbegin(), open[take].rend());
-            open[take].clear();
+            // Two last points: the shorter chain turns round onto the longer.
+            size_t take = join.to;
+            if (perimeter(join.from) < perimeter(join.to))
+                std::swap(kept, take);
+            append(kept, take, true);
         }
+        nearest.joined(join, kept, join.from != join.to && closable(kept));
     }
     open.erase(std::remove_if(open.begin(), open.end(), [](const Chain& c) { return c.empty(); }), open.end());
     return true;
@@ -499,11 +553,11 @@ bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
     linkRim(capEdges, xy, loops, chains);
     const auto pointOf = [&](int32_t id) { return ClipperLib::IntPoint(xy[size_t(id)][0], xy[size_t(id)][1]); };
     // Chains still open (a stray sheet, a face missing over more than the joining reach) take no
-    // part; a rim with no closed outline at all has nothing to cap, so the cut is refused.
+    // part: the half stays open there, as the model was.
     if (!chains.empty() && !joinOpenChains(chains, loops, pointOf))
         return false;
     if (loops.empty())
-        return false;
+        return true;
     std::vector<size_t> outers, holes;
     std::vector<i128> areas(loops.size());
     for (size_t i = 0; i < loops.size(); ++i) {
