@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <unordered_map>
 
 #include "cutting/CapTriangulator.h"
@@ -224,29 +225,55 @@ struct PlaneRim
     std::vector<std::pair<int32_t, int32_t>> edges; // directed as in the half's faces
 };
 
-struct ShellPointHash
+// Rim point ids by coordinates and shell, in one flat table: a section may have a point for
+// every face it crosses, and a node per point would cost more than the rest of the rim.
+class RimPointIds
 {
-    size_t operator()(const std::pair<Pt3, int32_t>& p) const
+public:
+    explicit RimPointIds(PlaneRim& rim) : rim(rim), table(1024, -1) {}
+
+    int32_t idOf(const Pt3& p, int32_t shell)
     {
-        return Pt3Hash()(p.first) ^ (size_t(uint32_t(p.second)) * 0x9E3779B97F4A7C15ull);
+        size_t i = slotOf(p, shell);
+        for (; table[i] >= 0; i = (i + 1) & (table.size() - 1))
+            if (rim.points[size_t(table[i])] == p && rim.shells[size_t(table[i])] == shell)
+                return table[i];
+        const int32_t id = int32_t(rim.points.size());
+        rim.points.push_back(p);
+        rim.shells.push_back(shell);
+        table[i] = id;
+        if (rim.points.size() * 2 > table.size())
+            grow();
+        return id;
     }
+
+private:
+    size_t slotOf(const Pt3& p, int32_t shell) const
+    {
+        const size_t h = Pt3Hash()(p) ^ (size_t(uint32_t(shell)) * 0x9E3779B97F4A7C15ull);
+        return (h ^ (h >> 29)) & (table.size() - 1);
+    }
+
+    void grow()
+    {
+        table.assign(table.size() * 2, -1);
+        for (size_t id = 0; id < rim.points.size(); ++id) {
+            size_t i = slotOf(rim.points[id], rim.shells[id]);
+            while (table[i] >= 0)
+                i = (i + 1) & (table.size() - 1);
+            table[i] = int32_t(id);
+        }
+    }
+
+    PlaneRim& rim;
+    std::vector<int32_t> table;
 };
 
 bool planeRim(const std::vector<CutVertex>& recs, int64_t plane, int axis, PlaneRim& rim)
 {
-    std::unordered_map<std::pair<Pt3, int32_t>, int32_t, ShellPointHash> ids;
-    std::unordered_map<std::pair<int64_t, int64_t>, int32_t, PairHash> net; // (min, max) -> count min->max
-    int32_t shell = 0;
-    auto idOf = [&](const Pt3& p) {
-        auto it = ids.find({p, shell});
-        if (it != ids.end())
-            return it->second;
-        const int32_t id = int32_t(rim.points.size());
-        rim.points.push_back(p);
-        rim.shells.push_back(shell);
-        ids.emplace(std::make_pair(p, shell), id);
-        return id;
-    };
+    RimPointIds ids(rim);
+    // Each edge in the plane as (lower id, higher id, +1 when it runs from lower to higher).
+    std::vector<std::array<int32_t, 3>> halves;
     for (size_t t = 0; t + 2 < recs.size(); t += 3) {
         if ((t & 16383) == 0 && stopRequested())
             return false;
@@ -261,26 +288,25 @@ bool planeRim(const std::vector<CutVertex>& recs, int64_t plane, int axis, Plane
         }
         if (count < 2)
             continue;
-        shell = recs[t].shell;
+        const int32_t shell = recs[t].shell;
         for (int k = 0; k < 3; ++k) {
             if (!on[k] || !on[(k + 1) % 3])
                 continue;
-            const int32_t a = idOf(p[k]), b = idOf(p[(k + 1) % 3]);
-            if (a == b)
-                continue;
-            if (a < b)
-                ++net[{a, b}];
-            else
-                --net[{b, a}];
+            const int32_t a = ids.idOf(p[k], shell), b = ids.idOf(p[(k + 1) % 3], shell);
+            if (a != b)
+                halves.push_back({std::min(a, b), std::max(a, b), a < b ? 1 : -1});
         }
     }
-    for (const auto& e : net) {
-        for (int32_t c = 0; c < std::abs(e.second); ++c) {
-            if (e.second > 0)
-                rim.edges.push_back({int32_t(e.first.first), int32_t(e.first.second)});
-            else
-                rim.edges.push_back({int32_t(e.first.second), int32_t(e.first.first)});
-        }
+    // Edges used both ways cancel; what is left over is the rim.
+    std::sort(halves.begin(), halves.end());
+    for (size_t i = 0; i < halves.size();) {
+        int32_t net = 0;
+        size_t j = i;
+        for (; j < halves.size() && halves[j][0] == halves[i][0] && halves[j][1] == halves[i][1]; ++j)
+            net += halves[j][2];
+        for (int32_t c = 0; c < std::abs(net); ++c)
+            rim.edges.push_back(net > 0 ? std::make_pair(halves[i][0], halves[i][1]) : std::make_pair(halves[i][1], halves[i][0]));
+        i = j;
     }
     // Deterministic order regardless of hashing.
     std::sort(rim.edges.begin(), rim.edges.end());
@@ -438,17 +464,23 @@ bool joinOpenChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointO
 void linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::vector<std::array<int64_t, 2>>& xy,
              std::vector<std::vector<int32_t>>& loops, std::vector<std::vector<int32_t>>& chains)
 {
-    std::unordered_map<int32_t, std::vector<size_t>> out;
-    std::unordered_map<int32_t, int32_t> excess; // edges leaving minus edges arriving
-    for (size_t i = 0; i < edges.size(); ++i) {
-        out[edges[i].first].push_back(i);
-        ++excess[edges[i].first];
-        --excess[edges[i].second];
+    // Edges leaving each point, in edge order: out[outStart[p] .. outStart[p + 1]).
+    std::vector<size_t> outStart(xy.size() + 1, 0), out(edges.size());
+    std::vector<int32_t> excess(xy.size(), 0); // edges leaving minus edges arriving
+    for (const auto& e : edges) {
+        ++outStart[size_t(e.first) + 1];
+        ++excess[size_t(e.first)];
+        --excess[size_t(e.second)];
     }
+    for (size_t p = 0; p < xy.size(); ++p)
+        outStart[p + 1] += outStart[p];
+    std::vector<size_t> fill(outStart.begin(), outStart.end() - 1);
+    for (size_t i = 0; i < edges.size(); ++i)
+        out[fill[size_t(edges[i].first)]++] = i;
     // Open chains are followed from where they begin, so each comes out whole.
     std::vector<size_t> starts;
     for (size_t i = 0; i < edges.size(); ++i)
-        if (excess[edges[i].first] > 0)
+        if (excess[size_t(edges[i].first)] > 0)
             starts.push_back(i);
     for (size_t i = 0; i < edges.size(); ++i)
         starts.push_back(i);
@@ -467,24 +499,22 @@ void linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
                 closed = true;
                 break;
             }
-            const auto it = out.find(at);
             size_t best = SIZE_MAX;
             double bestAngle = -10.0;
-            if (it != out.end()) {
-                const int64_t dx = xy[size_t(at)][0] - xy[size_t(from)][0];
-                const int64_t dy = xy[size_t(at)][1] - xy[size_t(from)][1];
-                for (size_t cand : it->second) {
-                    if (used[cand])
-                        continue;
-                    const int32_t to = edges[cand].second;
-                    const int64_t ex = xy[size_t(to)][0] - xy[size_t(at)][0];
-                    const int64_t ey = xy[size_t(to)][1] - xy[size_t(at)][1];
-                    const i128 cross = i128(dx) * ey - i128(dy) * ex, dot = i128(dx) * ex + i128(dy) * ey;
-                    const double angle = cross == 0 && dot < 0 ? -M_PI : std::atan2(double(cross), double(dot));
-                    if (angle > bestAngle) {
-                        bestAngle = angle;
-                        best = cand;
-                    }
+            const int64_t dx = xy[size_t(at)][0] - xy[size_t(from)][0];
+            const int64_t dy = xy[size_t(at)][1] - xy[size_t(from)][1];
+            for (size_t k = outStart[size_t(at)]; k < outStart[size_t(at) + 1]; ++k) {
+                const size_t cand = out[k];
+                if (used[cand])
+                    continue;
+                const int32_t to = edges[cand].second;
+                const int64_t ex = xy[size_t(to)][0] - xy[size_t(at)][0];
+                const int64_t ey = xy[size_t(to)][1] - xy[size_t(at)][1];
+                const i128 cross = i128(dx) * ey - i128(dy) * ex, dot = i128(dx) * ex + i128(dy) * ey;
+                const double angle = cross == 0 && dot < 0 ? -M_PI : std::atan2(double(cross), double(dot));
+                if (angle > bestAngle) {
+                    bestAngle = angle;
+                    best = cand;
                 }
             }
             if (best == SIZE_MAX) {
@@ -620,9 +650,12 @@ bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
 // joining passes for what an open mesh leaves unclosed.
 bool chainSectionSegments(std::vector<SectionSegment>& segs, ClipperLib::Paths& closed, ClipperLib::Paths& open)
 {
-    std::unordered_map<std::pair<int64_t, int64_t>, std::vector<size_t>, PairHash> starts;
+    // Segment numbers ordered by first point, then number.
+    std::vector<size_t> starts(segs.size());
     for (size_t i = 0; i < segs.size(); ++i)
-        starts[{segs[i].first.X, segs[i].first.Y}].push_back(i);
+        starts[i] = i;
+    auto key = [&](size_t i) { return std::make_tuple(segs[i].first.X, segs[i].first.Y, i); };
+    std::sort(starts.begin(), starts.end(), [&](size_t a, size_t b) { return key(a) < key(b); });
     for (size_t s = 0; s < segs.size(); ++s) {
         if (segs[s].used)
             continue;
@@ -638,13 +671,14 @@ bool chainSectionSegments(std::vector<SectionSegment>& segs, ClipperLib::Paths& 
             }
             chain.push_back(end);
             size_t next = SIZE_MAX;
-            const auto it = starts.find({end.X, end.Y});
-            if (it != starts.end())
-                for (size_t c : it->second)
-                    if (!segs[c].used) {
-                        next = c;
-                        break;
-                    }
+            auto it = std::lower_bound(starts.begin(), starts.end(), end, [&](size_t c, const ClipperLib::IntPoint& p) {
+                return std::make_pair(segs[c].first.X, segs[c].first.Y) < std::make_pair(p.X, p.Y);
+            });
+            for (; it != starts.end() && segs[*it].first == end; ++it)
+                if (!segs[*it].used) {
+                    next = *it;
+                    break;
+                }
             if (next == SIZE_MAX)
                 break;
             cur = next;
