@@ -338,7 +338,7 @@ int64_t chainPerimeter(const Chain& chain, PointOf at)
 // ends within 20 um are joined first, then the nearest ends up to 10 mm. Loops made go to
 // closed; chains still open stay in open and take no part in the section. False on a stop.
 template <typename Chain, typename PointOf>
-bool joinOpenChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at)
+bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at)
 {
     using ClipperLib::IntPoint;
     auto dist2 = [](const IntPoint& a, const IntPoint& b) {
@@ -584,7 +584,7 @@ bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
     const auto pointOf = [&](int32_t id) { return ClipperLib::IntPoint(xy[size_t(id)][0], xy[size_t(id)][1]); };
     // Chains still open (a stray sheet, a face missing over more than the joining reach) take no
     // part: the half stays open there, as the model was.
-    if (!chains.empty() && !joinOpenChains(chains, loops, pointOf))
+    if (!chains.empty() && !joinChains(chains, loops, pointOf))
         return false;
     if (loops.empty())
         return true;
@@ -686,7 +686,7 @@ bool chainSectionSegments(std::vector<SectionSegment>& segs, ClipperLib::Paths& 
         (isClosed ? closed : open).push_back(std::move(chain));
     }
     segs.clear();
-    return joinOpenChains(open, closed, [](const ClipperLib::IntPoint& p) { return p; });
+    return joinOpenChains(open, closed);
 }
 
 void collectRegions(const ClipperLib::PolyNode* outer, std::vector<SectionRegion>& regions)
@@ -735,6 +735,11 @@ void clearWork(CutWorkData& wd)
 }
 
 } // namespace
+
+bool joinOpenChains(ClipperLib::Paths& open, ClipperLib::Paths& closed)
+{
+    return joinChains(open, closed, [](const ClipperLib::IntPoint& p) { return p; });
+}
 
 int64_t outlinePerimeter(const ClipperLib::Path& outline)
 {

@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include <random>
+
 #include "cutting/CutEngine.h"
 #include "cutting/testutil_meshes.h"
 #include "scene/AppData.h"
@@ -88,6 +90,72 @@ MeshData jitteredSphere(double r)
         soup.faces.push_back(g);
     }
     return testmesh::joined({soup}, true);
+}
+
+// The joining as a plain scan over all pairs: the joins, their order and the ties the grid
+// search has to reproduce.
+void joinByFullScan(ClipperLib::Paths& open, ClipperLib::Paths& closed)
+{
+    auto d2 = [](const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b) {
+        return double(a.X - b.X) * double(a.X - b.X) + double(a.Y - b.Y) * double(a.Y - b.Y);
+    };
+    auto closable = [](const ClipperLib::Path& c) {
+        int64_t a = 0;
+        for (size_t i = 0; i < c.size(); ++i)
+            a += c[i].X * c[(i + 1) % c.size()].Y - c[(i + 1) % c.size()].X * c[i].Y;
+        return c.size() >= 3 && a != 0 && std::abs(a) >= outlinePerimeter(c);
+    };
+    auto append = [&](ClipperLib::Path& to, ClipperLib::Path from) {
+        if (d2(to.back(), from.front()) == 0.0)
+            from.erase(from.begin());
+        to.insert(to.end(), from.begin(), from.end());
+    };
+    auto close = [&](ClipperLib::Path& c) {
+        if (c.size() > 1 && c.back() == c.front())
+            c.pop_back();
+        closed.push_back(c);
+        c.clear();
+    };
+    for (size_t i = 0; i < open.size(); ++i)
+        for (size_t j = 0; j < open.size() && !open[i].empty(); ++j) {
+            if (open[j].empty() || d2(open[i].back(), open[j].front()) >= 400.0 || (i == j && !closable(open[i])))
+                continue;
+            if (i == j) {
+                close(open[i]);
+                break;
+            }
+            append(open[i], open[j]);
+            open[j].clear();
+        }
+    while (true) {
+        double best = 1e8;
+        size_t bi = SIZE_MAX, bj = 0;
+        bool lasts = false;
+        for (size_t i = 0; i < open.size(); ++i)
+            for (size_t j = 0; j < open.size() && !open[i].empty(); ++j) {
+                if (open[j].empty())
+                    continue;
+                if (d2(open[i].back(), open[j].front()) < best && (i != j || closable(open[i]))) {
+                    best = d2(open[i].back(), open[j].front());
+                    bi = i, bj = j, lasts = false;
+                }
+                if (i != j && d2(open[i].back(), open[j].back()) < best) {
+                    best = d2(open[i].back(), open[j].back());
+                    bi = i, bj = j, lasts = true;
+                }
+            }
+        if (bi == SIZE_MAX)
+            break;
+        if (bi == bj) {
+            close(open[bi]);
+            continue;
+        }
+        if (lasts && outlinePerimeter(open[bi]) < outlinePerimeter(open[bj]))
+            std::swap(bi, bj);
+        append(open[bi], lasts ? ClipperLib::Path(open[bj].rbegin(), open[bj].rend()) : open[bj]);
+        open[bj].clear();
+    }
+    open.erase(std::remove_if(open.begin(), open.end(), [](const ClipperLib::Path& c) { return c.empty(); }), open.end());
 }
 
 } // namespace
@@ -296,6 +364,35 @@ private slots:
         QVERIFY(wd.regions[0].maxU > wd.regions[0].minU);
         QCOMPARE(sectionPointTo3D(wd.regions[0].outlines[0][0], 5000, 2)[2], 5.0);
         delete model;
+    }
+
+    void joiningMatchesFullScan_data()
+    {
+        QTest::addColumn<int>("spacing"); // grid step of the chain points, um
+        QTest::newRow("coincident ends and ties") << 5;
+        QTest::newRow("nearest ends") << 3000;
+        QTest::newRow("ends near the reach") << 9000;
+    }
+
+    void joiningMatchesFullScan()
+    {
+        QFETCH(int, spacing);
+        std::mt19937 rng{uint32_t(spacing)};
+        for (int run = 0; run < 3000; ++run) {
+            ClipperLib::Paths open, closedFast, closedScan;
+            for (int c = 1 + int(rng() % 25); c > 0; --c) {
+                ClipperLib::Path chain;
+                for (int k = 1 + int(rng() % 4); k > 0; --k)
+                    chain.push_back(ClipperLib::IntPoint(ClipperLib::cInt(rng() % 7) * spacing, ClipperLib::cInt(rng() % 7) * spacing));
+                if (rng() % 4 == 0 && !open.empty())
+                    chain.push_back(open[rng() % open.size()].front());
+                open.push_back(chain);
+            }
+            ClipperLib::Paths fast = open;
+            QVERIFY(joinOpenChains(fast, closedFast));
+            joinByFullScan(open, closedScan);
+            QVERIFY2(fast == open && closedFast == closedScan, qPrintable(QString("run %1").arg(run)));
+        }
     }
 
     void previewLimit()
