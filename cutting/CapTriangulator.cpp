@@ -198,7 +198,7 @@ public:
             }
             Node* prev = ear->prev;
             Node* next = ear->next;
-            if (indexed ? isEarIndexed(ear) : isEar(ear)) {
+            if (isEar(ear)) {
                 emit(prev, ear, next);
                 removeNode(ear);
                 prev->mids.clear();
@@ -232,47 +232,26 @@ private:
             return false;
         const int64_t x0 = std::min({a->x, b->x, c->x}), y0 = std::min({a->y, b->y, c->y});
         const int64_t x1 = std::max({a->x, b->x, c->x}), y1 = std::max({a->y, b->y, c->y});
-        for (const Node* p = c->next; p != a; p = p->next) {
-            if (p->x < x0 || p->x > x1 || p->y < y0 || p->y > y1)
-                continue;
-            if (equals(p, a) || equals(p, b) || equals(p, c))
-                continue;
-            if (pointInTriangle(a, b, c, p) && area(p->prev, p, p->next) >= 0)
-                return false;
-        }
-        // Dropped points of the new diagonal's neighbours count as well.
-        for (const Node* m : a->prev->mids)
-            if (pointInTriangle(a, b, c, m) && !equals(m, a))
-                return false;
-        for (const Node* m : c->mids)
-            if (pointInTriangle(a, b, c, m) && !equals(m, c))
-                return false;
-        return true;
-    }
-
-    // The same test as isEar, walking only the points whose z-order lies within the ear's
-    // bounding box, outward from the ear in both directions.
-    bool isEarIndexed(Node* ear)
-    {
-        const Node* a = ear->prev;
-        const Node* b = ear;
-        const Node* c = ear->next;
-        if (area(a, b, c) >= 0)
-            return false;
-        const int64_t x0 = std::min({a->x, b->x, c->x}), y0 = std::min({a->y, b->y, c->y});
-        const int64_t x1 = std::max({a->x, b->x, c->x}), y1 = std::max({a->y, b->y, c->y});
-        const uint32_t minZ = zOrder(x0, y0), maxZ = zOrder(x1, y1);
         auto blocks = [&](const Node* p) {
             return p != a && p != c && p->x >= x0 && p->x <= x1 && p->y >= y0 && p->y <= y1
                 && !equals(p, a) && !equals(p, b) && !equals(p, c) && pointInTriangle(a, b, c, p)
                 && area(p->prev, p, p->next) >= 0;
         };
-        for (const Node* p = ear->prevZ; p && p->z >= minZ; p = p->prevZ)
-            if (blocks(p))
-                return false;
-        for (const Node* n = ear->nextZ; n && n->z <= maxZ; n = n->nextZ)
-            if (blocks(n))
-                return false;
+        if (indexed) {
+            // Only points whose z-order lies within the ear's bounding box, outward from the ear.
+            const uint32_t minZ = zOrder(x0, y0), maxZ = zOrder(x1, y1);
+            for (const Node* p = ear->prevZ; p && p->z >= minZ; p = p->prevZ)
+                if (blocks(p))
+                    return false;
+            for (const Node* p = ear->nextZ; p && p->z <= maxZ; p = p->nextZ)
+                if (blocks(p))
+                    return false;
+        } else {
+            for (const Node* p = c->next; p != a; p = p->next)
+                if (blocks(p))
+                    return false;
+        }
+        // Dropped points of the new diagonal's neighbours count as well.
         for (const Node* m : a->prev->mids)
             if (pointInTriangle(a, b, c, m) && !equals(m, a))
                 return false;
