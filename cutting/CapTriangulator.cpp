@@ -13,6 +13,11 @@ struct Node
     int32_t id = -1;
     Node* prev = nullptr;
     Node* next = nullptr;
+    // Position on a z-order curve and neighbours in that order, so an ear test visits only
+    // the points near the ear instead of the whole ring.
+    uint32_t z = 0;
+    Node* prevZ = nullptr;
+    Node* nextZ = nullptr;
     // Outline points dropped from the straight edge to next; they still get triangle corners.
     std::vector<Node*> mids;
 };
@@ -170,10 +175,21 @@ public:
         return outer;
     }
 
+    // Rings this long are indexed along a z-order curve over the given bounds.
+    void useIndex(int64_t x0, int64_t y0, int64_t x1, int64_t y1)
+    {
+        minX = x0;
+        minY = y0;
+        invSize = 32767.0 / double(std::max<int64_t>({x1 - x0, y1 - y0, 1}));
+        indexed = true;
+    }
+
     void earcutLinked(Node* ear, int pass)
     {
         if (!ear || failed)
             return;
+        if (pass == 0 && indexed)
+            indexCurve(ear);
         Node* stopNode = ear;
         while (ear->prev != ear->next) {
             if (stop && (++checks & 1023) == 0 && stop->load(std::memory_order_relaxed) != 0) {
@@ -216,13 +232,24 @@ private:
             return false;
         const int64_t x0 = std::min({a->x, b->x, c->x}), y0 = std::min({a->y, b->y, c->y});
         const int64_t x1 = std::max({a->x, b->x, c->x}), y1 = std::max({a->y, b->y, c->y});
-        for (const Node* p = c->next; p != a; p = p->next) {
-            if (p->x < x0 || p->x > x1 || p->y < y0 || p->y > y1)
-                continue;
-            if (equals(p, a) || equals(p, b) || equals(p, c))
-                continue;
-            if (pointInTriangle(a, b, c, p) && area(p->prev, p, p->next) >= 0)
-                return false;
+        auto blocks = [&](const Node* p) {
+            return p != a && p != c && p->x >= x0 && p->x <= x1 && p->y >= y0 && p->y <= y1
+                && !equals(p, a) && !equals(p, b) && !equals(p, c) && pointInTriangle(a, b, c, p)
+                && area(p->prev, p, p->next) >= 0;
+        };
+        if (indexed) {
+            // Only points whose z-order lies within the ear's bounding box, outward from the ear.
+            const uint32_t minZ = zOrder(x0, y0), maxZ = zOrder(x1, y1);
+            for (const Node* p = ear->prevZ; p && p->z >= minZ; p = p->prevZ)
+                if (blocks(p))
+                    return false;
+            for (const Node* p = ear->nextZ; p && p->z <= maxZ; p = p->nextZ)
+                if (blocks(p))
+                    return false;
+        } else {
+            for (const Node* p = c->next; p != a; p = p->next)
+                if (blocks(p))
+                    return false;
         }
         // Dropped points of the new diagonal's neighbours count as well.
         for (const Node* m : a->prev->mids)
@@ -232,6 +259,75 @@ private:
             if (pointInTriangle(a, b, c, m) && !equals(m, c))
                 return false;
         return true;
+    }
+
+    uint32_t zOrder(int64_t x, int64_t y) const
+    {
+        auto spread = [](uint32_t v) {
+            v = (v | (v << 8)) & 0x00FF00FF;
+            v = (v | (v << 4)) & 0x0F0F0F0F;
+            v = (v | (v << 2)) & 0x33333333;
+            return (v | (v << 1)) & 0x55555555;
+        };
+        auto cell = [&](int64_t v, int64_t origin) {
+            return uint32_t(std::clamp(double(v - origin) * invSize, 0.0, 32767.0));
+        };
+        return spread(cell(x, minX)) | (spread(cell(y, minY)) << 1);
+    }
+
+    void indexCurve(Node* start)
+    {
+        Node* p = start;
+        do {
+            p->z = zOrder(p->x, p->y);
+            p->prevZ = p->prev;
+            p->nextZ = p->next;
+            p = p->next;
+        } while (p != start);
+        p->prevZ->nextZ = nullptr;
+        p->prevZ = nullptr;
+        sortByZ(p);
+    }
+
+    // Bottom-up merge sort of the z list, n log n.
+    static void sortByZ(Node* list)
+    {
+        for (size_t size = 1;; size *= 2) {
+            Node* p = list;
+            Node* tail = nullptr;
+            list = nullptr;
+            size_t merges = 0;
+            while (p) {
+                ++merges;
+                Node* q = p;
+                size_t pSize = 0;
+                for (; pSize < size && q; ++pSize)
+                    q = q->nextZ;
+                size_t qSize = size;
+                while (pSize > 0 || (qSize > 0 && q)) {
+                    Node* e;
+                    if (pSize != 0 && (qSize == 0 || !q || p->z <= q->z)) {
+                        e = p;
+                        p = p->nextZ;
+                        --pSize;
+                    } else {
+                        e = q;
+                        q = q->nextZ;
+                        --qSize;
+                    }
+                    if (tail)
+                        tail->nextZ = e;
+                    else
+                        list = e;
+                    e->prevZ = tail;
+                    tail = e;
+                }
+                p = q;
+            }
+            tail->nextZ = nullptr;
+            if (merges <= 1)
+                return;
+        }
     }
 
     // Triangle a, b, c with the dropped points of a-b and b-c as extra corners.
@@ -254,6 +350,11 @@ private:
     {
         p->next->prev = p->prev;
         p->prev->next = p->next;
+        if (p->prevZ)
+            p->prevZ->nextZ = p->nextZ;
+        if (p->nextZ)
+            p->nextZ->prevZ = p->prevZ;
+        p->prevZ = p->nextZ = nullptr;
     }
 
     // Carries the dropped points of p's two edges onto prev's new edge, keeping only those
@@ -404,6 +505,9 @@ private:
     }
 
     std::deque<Node> nodes;
+    bool indexed = false;
+    int64_t minX = 0, minY = 0;
+    double invSize = 0.0;
     std::vector<std::array<int32_t, 3>>& out;
     const std::atomic<int>* stop;
     unsigned checks = 0;
@@ -415,6 +519,21 @@ bool CapTriangulator::triangulate(const Ring& outer, const std::vector<Ring>& ho
                                   std::vector<std::array<int32_t, 3>>& out, const std::atomic<int>* stop)
 {
     Cutter cutter(out, stop);
+    size_t points = outer.size();
+    for (const auto& h : holes)
+        points += h.size();
+    // Small rings are cheaper to walk whole.
+    if (points > 80) {
+        int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+        for (const auto& p : outer) {
+            x0 = std::min(x0, p.x);
+            y0 = std::min(y0, p.y);
+            x1 = std::max(x1, p.x);
+            y1 = std::max(y1, p.y);
+        }
+        if (!outer.empty())
+            cutter.useIndex(x0, y0, x1, y1);
+    }
     Node* list = cutter.ring(outer);
     if (!list || list->next == list->prev)
         return false;

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <unordered_map>
 
 #include "cutting/CapTriangulator.h"
+#include "cutting/NearestEnds.h"
 #include "scene/AppData.h"
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
@@ -223,29 +225,55 @@ struct PlaneRim
     std::vector<std::pair<int32_t, int32_t>> edges; // directed as in the half's faces
 };
 
-struct ShellPointHash
+// Rim point ids by coordinates and shell, in one flat table: a section may have a point for
+// every face it crosses, and a node per point would cost more than the rest of the rim.
+class RimPointIds
 {
-    size_t operator()(const std::pair<Pt3, int32_t>& p) const
+public:
+    explicit RimPointIds(PlaneRim& rim) : rim(rim), table(1024, -1) {}
+
+    int32_t idOf(const Pt3& p, int32_t shell)
     {
-        return Pt3Hash()(p.first) ^ (size_t(uint32_t(p.second)) * 0x9E3779B97F4A7C15ull);
+        size_t i = slotOf(p, shell);
+        for (; table[i] >= 0; i = (i + 1) & (table.size() - 1))
+            if (rim.points[size_t(table[i])] == p && rim.shells[size_t(table[i])] == shell)
+                return table[i];
+        const int32_t id = int32_t(rim.points.size());
+        rim.points.push_back(p);
+        rim.shells.push_back(shell);
+        table[i] = id;
+        if (rim.points.size() * 2 > table.size())
+            grow();
+        return id;
     }
+
+private:
+    size_t slotOf(const Pt3& p, int32_t shell) const
+    {
+        const size_t h = Pt3Hash()(p) ^ (size_t(uint32_t(shell)) * 0x9E3779B97F4A7C15ull);
+        return (h ^ (h >> 29)) & (table.size() - 1);
+    }
+
+    void grow()
+    {
+        table.assign(table.size() * 2, -1);
+        for (size_t id = 0; id < rim.points.size(); ++id) {
+            size_t i = slotOf(rim.points[id], rim.shells[id]);
+            while (table[i] >= 0)
+                i = (i + 1) & (table.size() - 1);
+            table[i] = int32_t(id);
+        }
+    }
+
+    PlaneRim& rim;
+    std::vector<int32_t> table;
 };
 
 bool planeRim(const std::vector<CutVertex>& recs, int64_t plane, int axis, PlaneRim& rim)
 {
-    std::unordered_map<std::pair<Pt3, int32_t>, int32_t, ShellPointHash> ids;
-    std::unordered_map<std::pair<int64_t, int64_t>, int32_t, PairHash> net; // (min, max) -> count min->max
-    int32_t shell = 0;
-    auto idOf = [&](const Pt3& p) {
-        auto it = ids.find({p, shell});
-        if (it != ids.end())
-            return it->second;
-        const int32_t id = int32_t(rim.points.size());
-        rim.points.push_back(p);
-        rim.shells.push_back(shell);
-        ids.emplace(std::make_pair(p, shell), id);
-        return id;
-    };
+    RimPointIds ids(rim);
+    // Each edge in the plane as (lower id, higher id, +1 when it runs from lower to higher).
+    std::vector<std::array<int32_t, 3>> halves;
     for (size_t t = 0; t + 2 < recs.size(); t += 3) {
         if ((t & 16383) == 0 && stopRequested())
             return false;
@@ -260,30 +288,40 @@ bool planeRim(const std::vector<CutVertex>& recs, int64_t plane, int axis, Plane
         }
         if (count < 2)
             continue;
-        shell = recs[t].shell;
+        const int32_t shell = recs[t].shell;
         for (int k = 0; k < 3; ++k) {
             if (!on[k] || !on[(k + 1) % 3])
                 continue;
-            const int32_t a = idOf(p[k]), b = idOf(p[(k + 1) % 3]);
-            if (a == b)
-                continue;
-            if (a < b)
-                ++net[{a, b}];
-            else
-                --net[{b, a}];
+            const int32_t a = ids.idOf(p[k], shell), b = ids.idOf(p[(k + 1) % 3], shell);
+            if (a != b)
+                halves.push_back({std::min(a, b), std::max(a, b), a < b ? 1 : -1});
         }
     }
-    for (const auto& e : net) {
-        for (int32_t c = 0; c < std::abs(e.second); ++c) {
-            if (e.second > 0)
-                rim.edges.push_back({int32_t(e.first.first), int32_t(e.first.second)});
-            else
-                rim.edges.push_back({int32_t(e.first.second), int32_t(e.first.first)});
-        }
+    // Edges used both ways cancel; what is left over is the rim.
+    std::sort(halves.begin(), halves.end());
+    for (size_t i = 0; i < halves.size();) {
+        int32_t net = 0;
+        size_t j = i;
+        for (; j < halves.size() && halves[j][0] == halves[i][0] && halves[j][1] == halves[i][1]; ++j)
+            net += halves[j][2];
+        for (int32_t c = 0; c < std::abs(net); ++c)
+            rim.edges.push_back(net > 0 ? std::make_pair(halves[i][0], halves[i][1]) : std::make_pair(halves[i][1], halves[i][0]));
+        i = j;
     }
     // Deterministic order regardless of hashing.
     std::sort(rim.edges.begin(), rim.edges.end());
     return true;
+}
+
+inline int64_t edgeLength(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b)
+{
+    const double dx = double(b.X - a.X), dy = double(b.Y - a.Y);
+    return int64_t(std::sqrt(dx * dx + dy * dy));
+}
+
+inline i128 cross(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b)
+{
+    return i128(a.X) * b.Y - i128(b.X) * a.Y;
 }
 
 // Sum of a chain's edge lengths, each truncated, closing edge included.
@@ -291,11 +329,8 @@ template <typename Chain, typename PointOf>
 int64_t chainPerimeter(const Chain& chain, PointOf at)
 {
     int64_t sum = 0;
-    for (size_t i = 0; i < chain.size(); ++i) {
-        const ClipperLib::IntPoint a = at(chain[i]), b = at(chain[(i + 1) % chain.size()]);
-        const double dx = double(b.X - a.X), dy = double(b.Y - a.Y);
-        sum += int64_t(std::sqrt(dx * dx + dy * dy));
-    }
+    for (size_t i = 0; i < chain.size(); ++i)
+        sum += edgeLength(at(chain[i]), at(chain[(i + 1) % chain.size()]));
     return sum;
 }
 
@@ -303,75 +338,120 @@ int64_t chainPerimeter(const Chain& chain, PointOf at)
 // ends within 20 um are joined first, then the nearest ends up to 10 mm. Loops made go to
 // closed; chains still open stay in open and take no part in the section. False on a stop.
 template <typename Chain, typename PointOf>
-bool joinOpenChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at)
+bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at)
 {
-    auto dist2 = [&](const typename Chain::value_type& p, const typename Chain::value_type& q) {
-        const ClipperLib::IntPoint a = at(p), b = at(q);
+    using ClipperLib::IntPoint;
+    auto dist2 = [](const IntPoint& a, const IntPoint& b) {
         const double dx = double(a.X - b.X), dy = double(a.Y - b.Y);
         return dx * dx + dy * dy;
     };
-    // A joint where both ends are one point keeps that point once.
-    auto append = [&](Chain& to, auto first, auto last) {
-        if (first != last && !to.empty() && dist2(to.back(), *first) == 0.0)
-            ++first;
-        to.insert(to.end(), first, last);
+    // Per chain, kept up to date as chains grow: the length without the closing edge and
+    // twice the signed area without it.
+    const size_t n = open.size();
+    std::vector<int64_t> length(n, 0);
+    std::vector<i128> area(n, 0);
+    for (size_t c = 0; c < n; ++c)
+        for (size_t t = 1; t < open[c].size(); ++t) {
+            length[c] += edgeLength(at(open[c][t - 1]), at(open[c][t]));
+            area[c] += cross(at(open[c][t - 1]), at(open[c][t]));
+        }
+    auto perimeter = [&](size_t c) { return length[c] + edgeLength(at(open[c].back()), at(open[c].front())); };
+    // Only a real loop closes on itself: a two-point or flat chain would close as a sliver and
+    // leave its neighbours apart. Flat allows for the micrometre rounding: a mean width
+    // (twice the area over the perimeter) below 1 um.
+    auto closable = [&](size_t c) {
+        if (open[c].size() < 3)
+            return false;
+        const i128 a = area[c] + cross(at(open[c].back()), at(open[c].front()));
+        return a != 0 && (a < 0 ? -a : a) >= perimeter(c);
     };
-    auto close = [&](Chain& c) {
-        if (c.size() > 1 && dist2(c.back(), c.front()) == 0.0)
-            c.pop_back();
-        closed.push_back(std::move(c));
-        c.clear();
+    auto close = [&](size_t c) {
+        if (open[c].size() > 1 && dist2(at(open[c].back()), at(open[c].front())) == 0.0)
+            open[c].pop_back();
+        closed.push_back(std::move(open[c]));
+        open[c].clear();
     };
-    for (size_t i = 0; i < open.size(); ++i) {
-        for (size_t j = 0; j < open.size() && !open[i].empty(); ++j) {
-            if (open[j].empty() || dist2(open[i].back(), open[j].front()) >= 400.0)
-                continue;
-            if (i == j) {
-                close(open[i]);
+    // Appends chain from (reversed: from its last point back) to chain to; a joint where both
+    // ends are one point keeps that point once.
+    auto append = [&](size_t to, size_t from, bool reversed) {
+        Chain& a = open[to];
+        Chain& b = open[from];
+        const IntPoint tail = at(a.back()), joint = at(reversed ? b.back() : b.front());
+        length[to] += edgeLength(tail, joint) + length[from];
+        area[to] += cross(tail, joint) + (reversed ? -area[from] : area[from]);
+        const bool skip = dist2(tail, joint) == 0.0;
+        if (reversed)
+            a.insert(a.end(), b.rbegin() + (skip ? 1 : 0), b.rend());
+        else
+            a.insert(a.end(), b.begin() + (skip ? 1 : 0), b.end());
+        b.clear();
+    };
+    // Ends within 20 um: each chain in order takes the first chain, from where it last took
+    // one, whose first point is that near to its last point. First points sit in 20 um cells.
+    std::unordered_map<std::pair<int64_t, int64_t>, std::vector<size_t>, PairHash> firsts;
+    auto cellOf = [](const IntPoint& p) {
+        auto fl = [](int64_t v) { return v >= 0 ? v / 20 : -((-v + 19) / 20); };
+        return std::make_pair(fl(p.X), fl(p.Y));
+    };
+    for (size_t c = 0; c < n; ++c)
+        if (!open[c].empty())
+            firsts[cellOf(at(open[c].front()))].push_back(c);
+    for (size_t i = 0; i < n; ++i) {
+        size_t from = 0;
+        while (!open[i].empty()) {
+            const IntPoint tail = at(open[i].back());
+            const auto cell = cellOf(tail);
+            size_t j = SIZE_MAX;
+            for (int64_t dx = -1; dx <= 1; ++dx)
+                for (int64_t dy = -1; dy <= 1; ++dy) {
+                    const auto it = firsts.find({cell.first + dx, cell.second + dy});
+                    if (it != firsts.end())
+                        for (size_t c : it->second)
+                            if (c >= from && c < j && !open[c].empty() && dist2(tail, at(open[c].front())) < 400.0)
+                                j = c;
+                }
+            if (j == SIZE_MAX)
                 break;
+            from = j + 1;
+            if (j == i) {
+                if (closable(i)) {
+                    close(i);
+                    break;
+                }
+                continue;
             }
-            append(open[i], open[j].begin(), open[j].end());
-            open[j].clear();
+            append(i, j, false);
         }
     }
-    while (true) {
+    // Nearest ends up to 10 mm.
+    std::vector<IntPoint> heads(n), tails(n);
+    std::vector<bool> present(n, false), canClose(n, false);
+    for (size_t c = 0; c < n; ++c) {
+        if (open[c].empty())
+            continue;
+        heads[c] = at(open[c].front());
+        tails[c] = at(open[c].back());
+        present[c] = true;
+        canClose[c] = closable(c);
+    }
+    NearestEnds nearest(heads, tails, present, canClose, 1e8);
+    NearestEnds::Join join;
+    while (nearest.next(join)) {
         if (stopRequested())
             return false;
-        double best = 1e8;
-        size_t bi = SIZE_MAX, bj = SIZE_MAX;
-        bool endToEnd = false;
-        for (size_t i = 0; i < open.size(); ++i) {
-            if (open[i].empty())
-                continue;
-            for (size_t j = 0; j < open.size(); ++j) {
-                if (open[j].empty())
-                    continue;
-                double d = dist2(open[i].back(), open[j].front());
-                if (d < best) {
-                    best = d; bi = i; bj = j; endToEnd = false;
-                }
-                if (i != j) {
-                    d = dist2(open[i].back(), open[j].back());
-                    if (d < best) {
-                        best = d; bi = i; bj = j; endToEnd = true;
-                    }
-                }
-            }
-        }
-        if (bi == SIZE_MAX)
-            break;
-        if (bi == bj) {
-            close(open[bi]);
-        } else if (!endToEnd) {
-            append(open[bi], open[bj].begin(), open[bj].end());
-            open[bj].clear();
+        size_t kept = join.from;
+        if (join.from == join.to) {
+            close(join.from);
+        } else if (!join.toLast) {
+            append(join.from, join.to, false);
         } else {
-            size_t keep = bi, take = bj;
-            if (chainPerimeter(open[bi], at) < chainPerimeter(open[bj], at))
-                std::swap(keep, take);
-            append(open[keep], open[take].rbegin(), open[take].rend());
-            open[take].clear();
+            // Two last points: the shorter chain turns round onto the longer.
+            size_t take = join.to;
+            if (perimeter(join.from) < perimeter(join.to))
+                std::swap(kept, take);
+            append(kept, take, true);
         }
+        nearest.joined(join, kept, join.from != join.to && closable(kept));
     }
     open.erase(std::remove_if(open.begin(), open.end(), [](const Chain& c) { return c.empty(); }), open.end());
     return true;
@@ -384,17 +464,23 @@ bool joinOpenChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointO
 void linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::vector<std::array<int64_t, 2>>& xy,
              std::vector<std::vector<int32_t>>& loops, std::vector<std::vector<int32_t>>& chains)
 {
-    std::unordered_map<int32_t, std::vector<size_t>> out;
-    std::unordered_map<int32_t, int32_t> excess; // edges leaving minus edges arriving
-    for (size_t i = 0; i < edges.size(); ++i) {
-        out[edges[i].first].push_back(i);
-        ++excess[edges[i].first];
-        --excess[edges[i].second];
+    // Edges leaving each point, in edge order: out[outStart[p] .. outStart[p + 1]).
+    std::vector<size_t> outStart(xy.size() + 1, 0), out(edges.size());
+    std::vector<int32_t> excess(xy.size(), 0); // edges leaving minus edges arriving
+    for (const auto& e : edges) {
+        ++outStart[size_t(e.first) + 1];
+        ++excess[size_t(e.first)];
+        --excess[size_t(e.second)];
     }
+    for (size_t p = 0; p < xy.size(); ++p)
+        outStart[p + 1] += outStart[p];
+    std::vector<size_t> fill(outStart.begin(), outStart.end() - 1);
+    for (size_t i = 0; i < edges.size(); ++i)
+        out[fill[size_t(edges[i].first)]++] = i;
     // Open chains are followed from where they begin, so each comes out whole.
     std::vector<size_t> starts;
     for (size_t i = 0; i < edges.size(); ++i)
-        if (excess[edges[i].first] > 0)
+        if (excess[size_t(edges[i].first)] > 0)
             starts.push_back(i);
     for (size_t i = 0; i < edges.size(); ++i)
         starts.push_back(i);
@@ -413,24 +499,22 @@ void linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
                 closed = true;
                 break;
             }
-            const auto it = out.find(at);
             size_t best = SIZE_MAX;
             double bestAngle = -10.0;
-            if (it != out.end()) {
-                const int64_t dx = xy[size_t(at)][0] - xy[size_t(from)][0];
-                const int64_t dy = xy[size_t(at)][1] - xy[size_t(from)][1];
-                for (size_t cand : it->second) {
-                    if (used[cand])
-                        continue;
-                    const int32_t to = edges[cand].second;
-                    const int64_t ex = xy[size_t(to)][0] - xy[size_t(at)][0];
-                    const int64_t ey = xy[size_t(to)][1] - xy[size_t(at)][1];
-                    const i128 cross = i128(dx) * ey - i128(dy) * ex, dot = i128(dx) * ex + i128(dy) * ey;
-                    const double angle = cross == 0 && dot < 0 ? -M_PI : std::atan2(double(cross), double(dot));
-                    if (angle > bestAngle) {
-                        bestAngle = angle;
-                        best = cand;
-                    }
+            const int64_t dx = xy[size_t(at)][0] - xy[size_t(from)][0];
+            const int64_t dy = xy[size_t(at)][1] - xy[size_t(from)][1];
+            for (size_t k = outStart[size_t(at)]; k < outStart[size_t(at) + 1]; ++k) {
+                const size_t cand = out[k];
+                if (used[cand])
+                    continue;
+                const int32_t to = edges[cand].second;
+                const int64_t ex = xy[size_t(to)][0] - xy[size_t(at)][0];
+                const int64_t ey = xy[size_t(to)][1] - xy[size_t(at)][1];
+                const i128 cross = i128(dx) * ey - i128(dy) * ex, dot = i128(dx) * ex + i128(dy) * ey;
+                const double angle = cross == 0 && dot < 0 ? -M_PI : std::atan2(double(cross), double(dot));
+                if (angle > bestAngle) {
+                    bestAngle = angle;
+                    best = cand;
                 }
             }
             if (best == SIZE_MAX) {
@@ -499,11 +583,11 @@ bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
     linkRim(capEdges, xy, loops, chains);
     const auto pointOf = [&](int32_t id) { return ClipperLib::IntPoint(xy[size_t(id)][0], xy[size_t(id)][1]); };
     // Chains still open (a stray sheet, a face missing over more than the joining reach) take no
-    // part; a rim with no closed outline at all has nothing to cap, so the cut is refused.
-    if (!chains.empty() && !joinOpenChains(chains, loops, pointOf))
+    // part: the half stays open there, as the model was.
+    if (!chains.empty() && !joinChains(chains, loops, pointOf))
         return false;
     if (loops.empty())
-        return false;
+        return true;
     std::vector<size_t> outers, holes;
     std::vector<i128> areas(loops.size());
     for (size_t i = 0; i < loops.size(); ++i) {
@@ -566,9 +650,12 @@ bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
 // joining passes for what an open mesh leaves unclosed.
 bool chainSectionSegments(std::vector<SectionSegment>& segs, ClipperLib::Paths& closed, ClipperLib::Paths& open)
 {
-    std::unordered_map<std::pair<int64_t, int64_t>, std::vector<size_t>, PairHash> starts;
+    // Segment numbers ordered by first point, then number.
+    std::vector<size_t> starts(segs.size());
     for (size_t i = 0; i < segs.size(); ++i)
-        starts[{segs[i].first.X, segs[i].first.Y}].push_back(i);
+        starts[i] = i;
+    auto key = [&](size_t i) { return std::make_tuple(segs[i].first.X, segs[i].first.Y, i); };
+    std::sort(starts.begin(), starts.end(), [&](size_t a, size_t b) { return key(a) < key(b); });
     for (size_t s = 0; s < segs.size(); ++s) {
         if (segs[s].used)
             continue;
@@ -584,13 +671,14 @@ bool chainSectionSegments(std::vector<SectionSegment>& segs, ClipperLib::Paths& 
             }
             chain.push_back(end);
             size_t next = SIZE_MAX;
-            const auto it = starts.find({end.X, end.Y});
-            if (it != starts.end())
-                for (size_t c : it->second)
-                    if (!segs[c].used) {
-                        next = c;
-                        break;
-                    }
+            auto it = std::lower_bound(starts.begin(), starts.end(), end, [&](size_t c, const ClipperLib::IntPoint& p) {
+                return std::make_pair(segs[c].first.X, segs[c].first.Y) < std::make_pair(p.X, p.Y);
+            });
+            for (; it != starts.end() && segs[*it].first == end; ++it)
+                if (!segs[*it].used) {
+                    next = *it;
+                    break;
+                }
             if (next == SIZE_MAX)
                 break;
             cur = next;
@@ -598,7 +686,7 @@ bool chainSectionSegments(std::vector<SectionSegment>& segs, ClipperLib::Paths& 
         (isClosed ? closed : open).push_back(std::move(chain));
     }
     segs.clear();
-    return joinOpenChains(open, closed, [](const ClipperLib::IntPoint& p) { return p; });
+    return joinOpenChains(open, closed);
 }
 
 void collectRegions(const ClipperLib::PolyNode* outer, std::vector<SectionRegion>& regions)
@@ -647,6 +735,11 @@ void clearWork(CutWorkData& wd)
 }
 
 } // namespace
+
+bool joinOpenChains(ClipperLib::Paths& open, ClipperLib::Paths& closed)
+{
+    return joinChains(open, closed, [](const ClipperLib::IntPoint& p) { return p; });
+}
 
 int64_t outlinePerimeter(const ClipperLib::Path& outline)
 {

@@ -51,5 +51,10 @@ bool commitCut(CutResult& result);
 // then calls done(success). g_jobState tells a stop (2) from other failures.
 void startCutJob(int planeUm, int axis, QObject* context, std::function<void(bool)> done);
 
+// Joins the chains the exact linking leaves open (a crack, a missing face): ends within 20 um,
+// then the nearest ends up to 10 mm. Loops made go to closed; the rest stays in open.
+// False on a stop request.
+bool joinOpenChains(ClipperLib::Paths& open, ClipperLib::Paths& closed);
+
 // Sum of the outline's edge lengths (micrometres, each truncated), closing edge included.
 int64_t outlinePerimeter(const ClipperLib::Path& outline);

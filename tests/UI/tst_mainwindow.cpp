@@ -485,20 +485,21 @@ private slots:
         QCOMPARE(window->hitRegion(QPoint(400, 300)), 222);
     }
 
-    // A box without its +X side: the cut cannot close the halves, which the user is told, and
-    // the scene stays as it was. The next test uses the box as well.
+    // A box turned inside out: its section is a hole with nothing around it, so the cut cannot
+    // cap the halves, which the user is told, and the scene stays as it was. The next test uses
+    // the box as well.
     void failedCutIsReported()
     {
         AppData* data = AppData::instance();
         auto* mesh = new MeshData();
         for (int i = 0; i < 8; ++i)
             mesh->vertices.push_back({(i & 1) * 20.0, ((i >> 1) & 1) * 20.0, ((i >> 2) & 1) * 20.0});
-        mesh->faces = {{0, 2, 1}, {1, 2, 3}, {4, 5, 6}, {5, 7, 6}, {0, 1, 4},
-                       {1, 5, 4}, {2, 6, 3}, {3, 6, 7}, {0, 4, 2}, {2, 4, 6}};
-        auto* open = new MeshModel();
-        open->name = "open";
-        open->setMeshSlot(MeshList::instance()->add(mesh));
-        data->addModel(open);
+        mesh->faces = {{0, 1, 2}, {1, 3, 2}, {4, 6, 5}, {5, 6, 7}, {0, 4, 1}, {1, 4, 5},
+                       {2, 3, 6}, {3, 7, 6}, {0, 2, 4}, {2, 6, 4}, {1, 5, 3}, {3, 5, 7}};
+        auto* inverted = new MeshModel();
+        inverted->name = "inverted";
+        inverted->setMeshSlot(MeshList::instance()->add(mesh));
+        data->addModel(inverted);
         const int before = data->modelCount();
         data->selectModel(before - 1, 1);
         window->updateStatus();
@@ -511,7 +512,7 @@ private slots:
         cut.btnStartCutting->click();
         QTRY_VERIFY_WITH_TIMEOUT(asked.contains(31), 10000);
         QCOMPARE(data->modelCount(), before);
-        QCOMPARE(data->getModel(before - 1), open);
+        QCOMPARE(data->getModel(before - 1), inverted);
         cut.btnReadyCutting->click();
     }
 

@@ -98,6 +98,47 @@ inline MeshData cylinder(double r, double h, int n)
     return m;
 }
 
+// Tube about Z: radius r, bore radius bore (0: solid, with fan caps), height h, n sides, the
+// outer wall in `rings` rings. With gapEvery, every gapEvery-th quad of the middle ring is missing.
+inline MeshData tube(double r, double bore, double h, int n, int rings = 1, int gapEvery = 0)
+{
+    MeshData m;
+    auto ring = [&](double radius, double z) {
+        const int base = int(m.vertices.size());
+        for (int k = 0; k < n; ++k)
+            m.vertices.push_back({radius * std::cos(2.0 * M_PI * k / n), radius * std::sin(2.0 * M_PI * k / n), z});
+        return base;
+    };
+    std::vector<int> rows;
+    for (int i = 0; i <= rings; ++i)
+        rows.push_back(ring(r, h * i / rings));
+    const int in0 = bore > 0 ? ring(bore, 0.0) : 0, in1 = bore > 0 ? ring(bore, h) : 0;
+    const int c0 = int(m.vertices.size());
+    m.vertices.push_back({0.0, 0.0, 0.0});
+    m.vertices.push_back({0.0, 0.0, h});
+    const int bottom = rows.front(), top = rows.back();
+    for (int k = 0; k < n; ++k) {
+        const int k1 = (k + 1) % n;
+        for (int i = 0; i < rings; ++i)
+            if (gapEvery <= 0 || i != rings / 2 || k % gapEvery != 0) {
+                m.faces.push_back({rows[size_t(i)] + k, rows[size_t(i)] + k1, rows[size_t(i) + 1] + k1});
+                m.faces.push_back({rows[size_t(i)] + k, rows[size_t(i) + 1] + k1, rows[size_t(i) + 1] + k});
+            }
+        if (bore > 0) {
+            m.faces.push_back({in0 + k, in1 + k1, in0 + k1});
+            m.faces.push_back({in0 + k, in1 + k, in1 + k1});
+            m.faces.push_back({bottom + k, in0 + k, in0 + k1});
+            m.faces.push_back({bottom + k, in0 + k1, bottom + k1});
+            m.faces.push_back({top + k, in1 + k1, in1 + k});
+            m.faces.push_back({top + k, top + k1, in1 + k1});
+        } else {
+            m.faces.push_back({c0, bottom + k1, bottom + k});
+            m.faces.push_back({c0 + 1, top + k, top + k1});
+        }
+    }
+    return m;
+}
+
 // UV sphere with about 2 * rings * segments faces.
 inline MeshData sphere(double r, int rings, int segments)
 {

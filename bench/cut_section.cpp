@@ -1,0 +1,61 @@
+// Cut times of a 1M-face sphere against sections with a long outline and with many gaps.
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <cstdio>
+
+#include "../tests/cutting/testutil_meshes.h"
+#include "cutting/CutEngine.h"
+#include "scene/MeshData.h"
+#include "scene/MeshList.h"
+#include "scene/MeshModel.h"
+
+namespace {
+
+MeshModel* model(const MeshData& mesh)
+{
+    MeshModel* m = new MeshModel();
+    m->setMeshSlot(MeshList::instance()->add(new MeshData(mesh)));
+    m->setName("part");
+    return m;
+}
+
+// A cut from scratch, the section included.
+void timeCut(const char* name, const MeshData& mesh, int planeUm)
+{
+    MeshModel* m = model(mesh);
+    resetCutSection();
+    QElapsedTimer t;
+    t.start();
+    const CutResult r = cutModel(m, 0, planeUm, 2);
+    std::printf("%s_cut: %lld ms\n", name, (long long)t.elapsed());
+    std::printf("%s_cut_ok: %d bool\n", name, int(r.ok));
+    delete m;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    // An argument picks one case: sphere, cylinder or gaps.
+    const QString only = argc > 1 ? QString(argv[1]) : QString();
+    if (only.isEmpty() || only == "sphere")
+        timeCut("sphere_1m", testmesh::sphere(40.0, 708, 708), 123);
+    if (only.isEmpty() || only == "cylinder")
+        timeCut("cylinder_60k", testmesh::tube(30.0, 0.0, 20.0, 60000), 10000);
+    if (!only.isEmpty() && only != "gaps")
+        return 0;
+    // 10,200 segments in three rings, every third quad of the middle one missing: 3,400 gaps.
+    const MeshData gaps = testmesh::tube(100.0, 0.0, 20.0, 10200, 3, 3);
+    MeshModel* m = model(gaps);
+    std::printf("gaps_vertices: %zu count\n", gaps.vertices.size());
+    QElapsedTimer t;
+    t.start();
+    const bool previewed = computeCutSection(m, 0, 10000, 2, false);
+    std::printf("gaps_3400_preview_step: %lld ms\n", (long long)t.elapsed());
+    std::printf("gaps_3400_preview_regions: %zu count\n", previewed ? cutWorkData().regions.size() : size_t(0));
+    delete m;
+    timeCut("gaps_3400", gaps, 10000);
+    return 0;
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <queue>
+#include <unordered_map>
+#include <vector>
+
+#include <clipper.hpp>
+
+// Picks the joins of the nearest-ends pass over open chains: the smallest squared distance
+// from a chain's last point to any chain's first point (its own too, when it may close) or
+// to another chain's last point; ties go to the lowest chain, then the lowest partner, a
+// first point before a last point. The ends sit in a grid and each chain keeps its best
+// partner, so a join costs a few grid lookups instead of a scan over all pairs.
+class NearestEnds
+{
+public:
+    struct Join
+    {
+        size_t from = 0; // the chain whose last point joins
+        size_t to = 0;   // the chain joined; from itself when it closes
+        bool toLast = false; // to's last point rather than its first
+    };
+
+    // first and last points per chain; empty chains are left out. Joins need a squared
+    // distance below limit2. A chain may close on itself only when closable says so.
+    NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const std::vector<ClipperLib::IntPoint>& lasts,
+                const std::vector<bool>& present, const std::vector<bool>& closable, double limit2);
+
+    // The next join; false when no pair is within the limit.
+    bool next(Join& join);
+    // Report the join next() gave, once done: which chain kept the points (from, or for two
+    // last points the longer one) and whether it may now close on itself.
+    void joined(const Join& join, size_t kept, bool keptClosable);
+
+private:
+    struct End
+    {
+        ClipperLib::IntPoint p;
+        int32_t chain = -1;
+        bool last = false;
+        bool alive = true;
+    };
+    struct Best
+    {
+        double d = 0.0;
+        int32_t end = -1; // -1: none within the limit
+        uint32_t query = 0; // bumped when the chain is searched again
+        uint32_t entry = 0; // bumped when its best changes
+    };
+    struct Entry
+    {
+        double d;
+        int32_t chain, partner;
+        bool last;
+        uint32_t entry;
+        bool operator>(const Entry& o) const;
+    };
+    using Cell = std::pair<int64_t, int64_t>;
+    struct CellHash
+    {
+        size_t operator()(const Cell& c) const;
+    };
+
+    Cell cellOf(const ClipperLib::IntPoint& p) const;
+    bool before(int32_t end, const Best& b) const;
+    void search(int32_t chain);
+    void endGone(int32_t end);
+    void endMoved(int32_t end);
+    void push(int32_t chain);
+
+    double limit2;
+    int64_t cellSize = 1;
+    Cell lo{0, 0}, hi{0, 0};
+    std::vector<End> ends;
+    std::vector<int32_t> firstEnd, lastEnd;
+    std::vector<bool> closable;
+    std::vector<Best> best;
+    std::unordered_map<Cell, std::vector<int32_t>, CellHash> grid;
+    // Chains whose last search found the end among their nearest, with the search number.
+    std::vector<std::vector<std::pair<int32_t, uint32_t>>> watchers;
+    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> queue;
+};
