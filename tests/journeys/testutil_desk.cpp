@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -150,6 +151,7 @@ bool PrivateDisplay::start(int width, int height)
     pid = ::fork();
     if (pid == 0) {
         ::close(fds[0]);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         ::execlp("Xvfb", "Xvfb", "-displayfd", fd.constData(), "-screen", "0", screen.constData(), "-nolisten", "tcp",
                  static_cast<char*>(nullptr));
         ::_exit(127);
@@ -174,6 +176,13 @@ bool PrivateDisplay::start(int width, int height)
         return false;
     qputenv("DISPLAY", QByteArray(":") + QByteArray(number));
     return true;
+}
+
+void ChildProcess::setupChildProcess()
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent)
+        ::_exit(127); // the test ended before the signal was armed
 }
 
 Tarni::Tarni(const QString& programDir, const QString& serialPort)
@@ -224,7 +233,7 @@ bool Tarni::start(const QStringList& args)
 
 int Tarni::runAgain(const QStringList& args, int ms)
 {
-    QProcess second;
+    ChildProcess second;
     second.setProcessEnvironment(environment());
     second.setWorkingDirectory(home.path());
     second.setStandardOutputFile(QProcess::nullDevice());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QPoint>
 #include <QProcess>
@@ -49,6 +50,18 @@ public:
 
 private:
     int pid = -1;
+};
+
+// A child process killed with the test process. A program left behind by a crashed test
+// keeps opening its printer's link, and the terminal number behind it is soon another
+// test's printer.
+class ChildProcess : public QProcess
+{
+protected:
+    void setupChildProcess() override;
+
+private:
+    qint64 parent = QCoreApplication::applicationPid();
 };
 
 // One run of the real program with its own data folder and temporary folder; the program
@@ -102,7 +115,7 @@ public:
     // it with the mouse; false when the list shows no single file.
     bool pickListedFile(const QString& title, int ms = TestTime::waitMs(10000)) const;
 
-    QProcess proc;
+    ChildProcess proc;
 
 private:
     QProcessEnvironment environment() const;
