@@ -550,7 +550,7 @@ private:
         for (const auto& h : holes)
             for (const auto& q : h)
                 extend(q.x, q.y);
-        grid.g = int(std::clamp(std::sqrt(double(count) / 2.0), 1.0, 2048.0));
+        grid.g = int(std::clamp(std::sqrt(double(count) / 2.0), 1.0, 1024.0));
         grid.x0 = x0;
         grid.y0 = y0;
         grid.inv = double(grid.g) / double(std::max<int64_t>({x1 - x0, y1 - y0, 1}));
