@@ -248,8 +248,32 @@ private:
                 && area(p->prev, p, p->next) >= 0;
         };
         if (indexed) {
-            // Only points whose z-order lies within the ear's bounding box, outward from the ear.
+            // Only points whose z-order lies within the ear's bounding box, outward from the ear,
+            // or, where a box straddles a fold of the curve (far more points in that z-order range
+            // than in the box's grid cells), the points of those cells.
             const uint32_t minZ = zOrder(x0, y0), maxZ = zOrder(x1, y1);
+            const int ax = ears.cx(double(x0)), bx = ears.cx(double(x1));
+            const int ay = ears.cy(double(y0)), by = ears.cy(double(y1));
+            bool useCells = false;
+            if (bx - ax + by - ay > 1) { // an ear within two cells is near on the curve anyway
+                size_t inCells = 0;
+                for (int y = ay; y <= by; ++y)
+                    inCells += ears.start[size_t(y) * size_t(ears.g) + size_t(bx) + 1] - ears.start[size_t(y) * size_t(ears.g) + size_t(ax)];
+                const auto zLess = [](const Node* p, uint32_t v) { return p->z < v; };
+                const auto zMore = [](uint32_t v, const Node* p) { return v < p->z; };
+                const size_t inCurve = size_t(std::upper_bound(byZ.begin(), byZ.end(), maxZ, zMore)
+                                              - std::lower_bound(byZ.begin(), byZ.end(), minZ, zLess));
+                useCells = inCells * 4 < inCurve;
+            }
+            if (useCells) {
+                for (int y = ay; y <= by; ++y) {
+                    const size_t row = size_t(y) * size_t(ears.g);
+                    for (uint32_t i = ears.start[row + size_t(ax)], e = ears.start[row + size_t(bx) + 1]; i < e; ++i)
+                        if (!ears.items[i]->removed && blocks(ears.items[i]))
+                            return false;
+                }
+                return outsideMids(a, b, c);
+            }
             for (const Node* p = ear->prevZ; p && p->z >= minZ; p = p->prevZ)
                 if (blocks(p))
                     return false;
@@ -261,7 +285,12 @@ private:
                 if (blocks(p))
                     return false;
         }
-        // Dropped points of the new diagonal's neighbours count as well.
+        return outsideMids(a, b, c);
+    }
+
+    // Dropped points of the new diagonal's neighbours count as well.
+    static bool outsideMids(const Node* a, const Node* b, const Node* c)
+    {
         for (const Node* m : a->prev->mids)
             if (pointInTriangle(a, b, c, m) && !equals(m, a))
                 return false;
@@ -297,6 +326,54 @@ private:
         p->prevZ->nextZ = nullptr;
         p->prevZ = nullptr;
         sortByZ(p);
+        while (p->prevZ)
+            p = p->prevZ;
+        byZ.clear();
+        for (; p; p = p->nextZ)
+            byZ.push_back(p);
+        indexEars();
+    }
+
+    // Points of the ring by grid cell, row by row, so a cell range of a row is one stretch.
+    struct EarGrid
+    {
+        int64_t x0 = 0, y0 = 0;
+        double inv = 0.0;
+        int g = 1;
+        std::vector<uint32_t> start;
+        std::vector<Node*> items;
+        int cell(double v, int64_t origin) const
+        {
+            return int(std::clamp(std::floor((v - double(origin)) * inv), 0.0, double(g - 1)));
+        }
+        int cx(double v) const { return cell(v, x0); }
+        int cy(double v) const { return cell(v, y0); }
+        size_t of(const Node* p) const { return size_t(cy(double(p->y))) * size_t(g) + size_t(cx(double(p->x))); }
+    } ears;
+    std::vector<Node*> byZ; // the ring in z-order when indexed; removed points stay, flagged
+
+    void indexEars()
+    {
+        int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+        for (const Node* q : byZ) {
+            x0 = std::min(x0, q->x);
+            y0 = std::min(y0, q->y);
+            x1 = std::max(x1, q->x);
+            y1 = std::max(y1, q->y);
+        }
+        ears.g = int(std::clamp(std::sqrt(double(byZ.size()) / 2.0), 1.0, 1024.0));
+        ears.x0 = x0;
+        ears.y0 = y0;
+        ears.inv = double(ears.g) / double(std::max<int64_t>({x1 - x0, y1 - y0, 1}));
+        ears.start.assign(size_t(ears.g) * size_t(ears.g) + 1, 0);
+        for (const Node* q : byZ)
+            ++ears.start[ears.of(q) + 1];
+        for (size_t i = 1; i < ears.start.size(); ++i)
+            ears.start[i] += ears.start[i - 1];
+        ears.items.resize(byZ.size());
+        std::vector<uint32_t> fill(ears.start.begin(), ears.start.end() - 1);
+        for (Node* q : byZ)
+            ears.items[fill[ears.of(q)]++] = q;
     }
 
     // Bottom-up merge sort of the z list, n log n.
