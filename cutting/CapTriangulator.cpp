@@ -116,6 +116,27 @@ bool sectorContainsSector(const Node* m, const Node* p)
     return area(m->prev, m, p->prev) < 0 && area(p->next, m, m->next) < 0;
 }
 
+// Square grid cells over a box, about two points to a cell; g == 0: no grid.
+struct Cells
+{
+    int64_t x0 = 0, y0 = 0;
+    double inv = 0.0;
+    int g = 0;
+    void fit(int64_t xa, int64_t ya, int64_t xb, int64_t yb, size_t points)
+    {
+        g = int(std::clamp(std::sqrt(double(points) / 2.0), 1.0, 1024.0));
+        x0 = xa;
+        y0 = ya;
+        inv = double(g) / double(std::max<int64_t>({xb - xa, yb - ya, 1}));
+    }
+    int cell(double v, int64_t origin) const
+    {
+        return int(std::clamp(std::floor((v - double(origin)) * inv), 0.0, double(g - 1)));
+    }
+    int cx(double v) const { return cell(v, x0); }
+    int cy(double v) const { return cell(v, y0); }
+};
+
 class Cutter
 {
 public:
@@ -335,19 +356,10 @@ private:
     }
 
     // Points of the ring by grid cell, row by row, so a cell range of a row is one stretch.
-    struct EarGrid
+    struct EarGrid : Cells
     {
-        int64_t x0 = 0, y0 = 0;
-        double inv = 0.0;
-        int g = 1;
         std::vector<uint32_t> start;
         std::vector<Node*> items;
-        int cell(double v, int64_t origin) const
-        {
-            return int(std::clamp(std::floor((v - double(origin)) * inv), 0.0, double(g - 1)));
-        }
-        int cx(double v) const { return cell(v, x0); }
-        int cy(double v) const { return cell(v, y0); }
         size_t of(const Node* p) const { return size_t(cy(double(p->y))) * size_t(g) + size_t(cx(double(p->x))); }
     } ears;
     std::vector<Node*> byZ; // the ring in z-order when indexed; removed points stay, flagged
@@ -361,10 +373,7 @@ private:
             x1 = std::max(x1, q->x);
             y1 = std::max(y1, q->y);
         }
-        ears.g = int(std::clamp(std::sqrt(double(byZ.size()) / 2.0), 1.0, 1024.0));
-        ears.x0 = x0;
-        ears.y0 = y0;
-        ears.inv = double(ears.g) / double(std::max<int64_t>({x1 - x0, y1 - y0, 1}));
+        ears.fit(x0, y0, x1, y1, byZ.size());
         ears.start.assign(size_t(ears.g) * size_t(ears.g) + 1, 0);
         for (const Node* q : byZ)
             ++ears.start[ears.of(q) + 1];
@@ -578,18 +587,9 @@ private:
 
     // Grid over the outline and holes while holes are bridged: edges by the cells their bounds
     // cover, points by their cell. Entries go stale as the ring changes and are checked on use.
-    struct Grid
+    struct Grid : Cells
     {
-        int64_t x0 = 0, y0 = 0;
-        double inv = 0.0;
-        int g = 0;
         std::vector<std::vector<Node*>> edges, points;
-        int cell(double v, int64_t origin) const
-        {
-            return int(std::clamp(std::floor((v - double(origin)) * inv), 0.0, double(g - 1)));
-        }
-        int cx(double v) const { return cell(v, x0); }
-        int cy(double v) const { return cell(v, y0); }
     } grid;
     uint32_t stamp = 0;
 
@@ -627,10 +627,7 @@ private:
         for (const auto& h : holes)
             for (const auto& q : h)
                 extend(q.x, q.y);
-        grid.g = int(std::clamp(std::sqrt(double(count) / 2.0), 1.0, 1024.0));
-        grid.x0 = x0;
-        grid.y0 = y0;
-        grid.inv = double(grid.g) / double(std::max<int64_t>({x1 - x0, y1 - y0, 1}));
+        grid.fit(x0, y0, x1, y1, count);
         grid.edges.assign(size_t(grid.g) * size_t(grid.g), {});
         grid.points.assign(size_t(grid.g) * size_t(grid.g), {});
         relabel(outer);
