@@ -1,4 +1,4 @@
-// Cut times of a 1M-face sphere against sections with a long outline and with many gaps.
+// Cut times of a 1M-face sphere against sections with a long outline, many holes and many gaps.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
@@ -38,12 +38,15 @@ void timeCut(const char* name, const MeshData& mesh, int planeUm)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    // An argument picks one case: sphere, cylinder or gaps.
+    // An argument picks one case: sphere, cylinder, holes or gaps.
     const QString only = argc > 1 ? QString(argv[1]) : QString();
     if (only.isEmpty() || only == "sphere")
         timeCut("sphere_1m", testmesh::sphere(40.0, 708, 708), 123);
     if (only.isEmpty() || only == "cylinder")
         timeCut("cylinder_60k", testmesh::tube(30.0, 0.0, 20.0, 60000), 10000);
+    // 200 x 200 x 4 mm plate with 100 x 100 round holes: one outline, 10,000 holes.
+    if (only.isEmpty() || only == "holes")
+        timeCut("holes_10k", testmesh::perforatedPlate(100, 2.0, 4.0, 0.6), 2000);
     if (!only.isEmpty() && only != "gaps")
         return 0;
     // 10,200 segments in three rings, every third quad of the middle one missing: 3,400 gaps.

@@ -1,6 +1,7 @@
 #include "cutting/CapTriangulator.h"
 
 #include <algorithm>
+#include <cmath>
 #include <deque>
 
 namespace {
@@ -20,6 +21,10 @@ struct Node
     Node* nextZ = nullptr;
     // Outline points dropped from the straight edge to next; they still get triangle corners.
     std::vector<Node*> mids;
+    // Place along the ring (increasing with next, wrapping), for ring order among few nodes.
+    uint64_t ord = 0;
+    uint32_t seen = 0;
+    bool removed = false;
 };
 
 // Negative cross product: below 0 is a left turn (convex in a counter-clockwise ring).
@@ -111,6 +116,27 @@ bool sectorContainsSector(const Node* m, const Node* p)
     return area(m->prev, m, p->prev) < 0 && area(p->next, m, m->next) < 0;
 }
 
+// Square grid cells over a box, about two points to a cell; g == 0: no grid.
+struct Cells
+{
+    int64_t x0 = 0, y0 = 0;
+    double inv = 0.0;
+    int g = 0;
+    void fit(int64_t xa, int64_t ya, int64_t xb, int64_t yb, size_t points)
+    {
+        g = int(std::clamp(std::sqrt(double(points) / 2.0), 1.0, 1024.0));
+        x0 = xa;
+        y0 = ya;
+        inv = double(g) / double(std::max<int64_t>({xb - xa, yb - ya, 1}));
+    }
+    int cell(double v, int64_t origin) const
+    {
+        return int(std::clamp(std::floor((v - double(origin)) * inv), 0.0, double(g - 1)));
+    }
+    int cx(double v) const { return cell(v, x0); }
+    int cy(double v) const { return cell(v, y0); }
+};
+
 class Cutter
 {
 public:
@@ -162,16 +188,21 @@ public:
         std::sort(lefts.begin(), lefts.end(), [](const Node* a, const Node* b) {
             return a->x != b->x ? a->x < b->x : a->y < b->y;
         });
+        if (indexed)
+            indexRing(outer, holes);
         for (Node* h : lefts) {
-            Node* bridge = findHoleBridge(h, outer);
+            Node* bridge = grid.g ? findHoleBridgeIndexed(h, outer) : findHoleBridge(h, outer);
             if (!bridge) {
                 failed = true;
-                return outer;
+                break;
             }
             Node* reverse = splitPolygon(bridge, h);
+            if (grid.g)
+                indexSplice(bridge, reverse);
             filterPoints(reverse, reverse->next);
             outer = filterPoints(bridge, bridge->next);
         }
+        grid = Grid();
         return outer;
     }
 
@@ -238,8 +269,32 @@ private:
                 && area(p->prev, p, p->next) >= 0;
         };
         if (indexed) {
-            // Only points whose z-order lies within the ear's bounding box, outward from the ear.
+            // Only points whose z-order lies within the ear's bounding box, outward from the ear,
+            // or, where a box straddles a fold of the curve (far more points in that z-order range
+            // than in the box's grid cells), the points of those cells.
             const uint32_t minZ = zOrder(x0, y0), maxZ = zOrder(x1, y1);
+            const int ax = ears.cx(double(x0)), bx = ears.cx(double(x1));
+            const int ay = ears.cy(double(y0)), by = ears.cy(double(y1));
+            bool useCells = false;
+            if (bx - ax + by - ay > 1) { // an ear within two cells is near on the curve anyway
+                size_t inCells = 0;
+                for (int y = ay; y <= by; ++y)
+                    inCells += ears.start[size_t(y) * size_t(ears.g) + size_t(bx) + 1] - ears.start[size_t(y) * size_t(ears.g) + size_t(ax)];
+                const auto zLess = [](const Node* p, uint32_t v) { return p->z < v; };
+                const auto zMore = [](uint32_t v, const Node* p) { return v < p->z; };
+                const size_t inCurve = size_t(std::upper_bound(byZ.begin(), byZ.end(), maxZ, zMore)
+                                              - std::lower_bound(byZ.begin(), byZ.end(), minZ, zLess));
+                useCells = inCells * 4 < inCurve;
+            }
+            if (useCells) {
+                for (int y = ay; y <= by; ++y) {
+                    const size_t row = size_t(y) * size_t(ears.g);
+                    for (uint32_t i = ears.start[row + size_t(ax)], e = ears.start[row + size_t(bx) + 1]; i < e; ++i)
+                        if (!ears.items[i]->removed && blocks(ears.items[i]))
+                            return false;
+                }
+                return outsideMids(a, b, c);
+            }
             for (const Node* p = ear->prevZ; p && p->z >= minZ; p = p->prevZ)
                 if (blocks(p))
                     return false;
@@ -251,7 +306,12 @@ private:
                 if (blocks(p))
                     return false;
         }
-        // Dropped points of the new diagonal's neighbours count as well.
+        return outsideMids(a, b, c);
+    }
+
+    // Dropped points of the new diagonal's neighbours count as well.
+    static bool outsideMids(const Node* a, const Node* b, const Node* c)
+    {
         for (const Node* m : a->prev->mids)
             if (pointInTriangle(a, b, c, m) && !equals(m, a))
                 return false;
@@ -287,6 +347,42 @@ private:
         p->prevZ->nextZ = nullptr;
         p->prevZ = nullptr;
         sortByZ(p);
+        while (p->prevZ)
+            p = p->prevZ;
+        byZ.clear();
+        for (; p; p = p->nextZ)
+            byZ.push_back(p);
+        indexEars();
+    }
+
+    // Points of the ring by grid cell, row by row, so a cell range of a row is one stretch.
+    struct EarGrid : Cells
+    {
+        std::vector<uint32_t> start;
+        std::vector<Node*> items;
+        size_t of(const Node* p) const { return size_t(cy(double(p->y))) * size_t(g) + size_t(cx(double(p->x))); }
+    } ears;
+    std::vector<Node*> byZ; // the ring in z-order when indexed; removed points stay, flagged
+
+    void indexEars()
+    {
+        int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+        for (const Node* q : byZ) {
+            x0 = std::min(x0, q->x);
+            y0 = std::min(y0, q->y);
+            x1 = std::max(x1, q->x);
+            y1 = std::max(y1, q->y);
+        }
+        ears.fit(x0, y0, x1, y1, byZ.size());
+        ears.start.assign(size_t(ears.g) * size_t(ears.g) + 1, 0);
+        for (const Node* q : byZ)
+            ++ears.start[ears.of(q) + 1];
+        for (size_t i = 1; i < ears.start.size(); ++i)
+            ears.start[i] += ears.start[i - 1];
+        ears.items.resize(byZ.size());
+        std::vector<uint32_t> fill(ears.start.begin(), ears.start.end() - 1);
+        for (Node* q : byZ)
+            ears.items[fill[ears.of(q)]++] = q;
     }
 
     // Bottom-up merge sort of the z list, n log n.
@@ -355,6 +451,9 @@ private:
         if (p->nextZ)
             p->nextZ->prevZ = p->prevZ;
         p->prevZ = p->nextZ = nullptr;
+        p->removed = true;
+        if (grid.g)
+            addEdge(p->prev);
     }
 
     // Carries the dropped points of p's two edges onto prev's new edge, keeping only those
@@ -476,31 +575,206 @@ private:
         } while (p != outer);
         if (!m)
             return nullptr;
-        Node* stopNode = m;
-        const int64_t mx = m->x, my = m->y;
-        long double tanMin = 1e300L;
+        std::vector<Node*> near;
         p = m;
-        // Triangle (hole point, ray hit, m) as nodes for the inside test; the ray hit may lie
-        // between grid points, so it is compared in long double.
         do {
-            if (hx >= p->x && p->x >= mx && hx != p->x) {
-                const long double ax = hy < my ? hx : qx, cx = hy < my ? qx : hx;
-                const long double px = p->x, py = p->y;
-                const bool in = (cx - px) * (hy - py) >= (ax - px) * (hy - py) - 0.0L
-                    && (ax - px) * (my - py) >= (mx - px) * (hy - py)
-                    && (mx - px) * (hy - py) >= (cx - px) * (my - py);
-                if (in) {
-                    const long double tan = std::abs((long double)(hy - p->y)) / (long double)(hx - p->x);
-                    if (locallyInside(p, hole)
-                        && (tan < tanMin
-                            || (tan == tanMin && (p->x > m->x || (p->x == m->x && sectorContainsSector(m, p)))))) {
-                        m = p;
-                        tanMin = tan;
-                    }
+            if (hx >= p->x && p->x >= m->x && hx != p->x)
+                near.push_back(p);
+            p = p->next;
+        } while (p != m);
+        return closestBridge(near.begin(), near.end(), hole, m, qx);
+    }
+
+    // Grid over the outline and holes while holes are bridged: edges by the cells their bounds
+    // cover, points by their cell. Entries go stale as the ring changes and are checked on use.
+    struct Grid : Cells
+    {
+        std::vector<std::vector<Node*>> edges, points;
+    } grid;
+    uint32_t stamp = 0;
+
+    void addEdge(Node* p)
+    {
+        const Node* n = p->next;
+        const int ax = grid.cx(double(std::min(p->x, n->x))), bx = grid.cx(double(std::max(p->x, n->x)));
+        const int ay = grid.cy(double(std::min(p->y, n->y))), by = grid.cy(double(std::max(p->y, n->y)));
+        for (int y = ay; y <= by; ++y)
+            for (int x = ax; x <= bx; ++x)
+                grid.edges[size_t(y) * size_t(grid.g) + size_t(x)].push_back(p);
+    }
+
+    void addPoint(Node* p)
+    {
+        grid.points[size_t(grid.cy(double(p->y))) * size_t(grid.g) + size_t(grid.cx(double(p->x)))].push_back(p);
+    }
+
+    void indexRing(Node* outer, const std::vector<CapTriangulator::Ring>& holes)
+    {
+        int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+        size_t count = 0;
+        auto extend = [&](int64_t x, int64_t y) {
+            x0 = std::min(x0, x);
+            y0 = std::min(y0, y);
+            x1 = std::max(x1, x);
+            y1 = std::max(y1, y);
+            ++count;
+        };
+        Node* p = outer;
+        do {
+            extend(p->x, p->y);
+            p = p->next;
+        } while (p != outer);
+        for (const auto& h : holes)
+            for (const auto& q : h)
+                extend(q.x, q.y);
+        grid.fit(x0, y0, x1, y1, count);
+        grid.edges.assign(size_t(grid.g) * size_t(grid.g), {});
+        grid.points.assign(size_t(grid.g) * size_t(grid.g), {});
+        relabel(outer);
+        p = outer;
+        do {
+            addEdge(p);
+            addPoint(p);
+            p = p->next;
+        } while (p != outer);
+    }
+
+    void relabel(Node* start)
+    {
+        size_t n = 0;
+        Node* p = start;
+        do {
+            ++n;
+            p = p->next;
+        } while (p != start);
+        const uint64_t step = UINT64_MAX / (n + 1);
+        uint64_t o = start->ord;
+        do {
+            p->ord = o;
+            o += step;
+            p = p->next;
+        } while (p != start);
+    }
+
+    // After splitPolygon(a, b): a, then the hole from b round to its copy, a's copy, a's old next.
+    void indexSplice(Node* a, Node* b2)
+    {
+        Node* a2 = b2->next;
+        size_t k = 0;
+        for (Node* p = a->next; p != a2->next; p = p->next)
+            ++k;
+        const uint64_t step = (a2->next->ord - a->ord) / (k + 1);
+        if (step == 0) {
+            relabel(a);
+        } else {
+            uint64_t o = a->ord;
+            for (Node* p = a->next; p != a2->next; p = p->next)
+                p->ord = o += step;
+        }
+        addEdge(a);
+        for (Node* p = a->next; p != a2->next; p = p->next) {
+            addEdge(p);
+            addPoint(p);
+        }
+    }
+
+    // findHoleBridge over the grid: the same candidates, taken in the same ring order.
+    Node* findHoleBridgeIndexed(Node* hole, Node* outer)
+    {
+        const int64_t hx = hole->x, hy = hole->y;
+        const int row = grid.cy(double(hy));
+        struct Hit
+        {
+            Node* p;
+            long double x;
+            bool atHole;
+        };
+        std::vector<Hit> hits;
+        ++stamp;
+        int col = std::min(grid.cx(double(hx)) + 1, grid.g - 1);
+        for (; col >= 0; --col) {
+            for (Node* p : grid.edges[size_t(row) * size_t(grid.g) + size_t(col)]) {
+                if (p->removed || p->seen == stamp)
+                    continue;
+                p->seen = stamp;
+                const Node* n = p->next;
+                if (hy <= p->y && hy >= n->y && n->y != p->y) {
+                    const i128 num = i128(hy - p->y) * (n->x - p->x);
+                    const i128 den = n->y - p->y;
+                    const long double x = (long double)p->x + (long double)num / (long double)den;
+                    const bool atHole = num == i128(hx - p->x) * den;
+                    if (x <= hx || atHole)
+                        hits.push_back({p, x, atHole});
                 }
             }
-            p = p->next;
-        } while (p != stopNode);
+            // Edges not yet seen all cross left of this column, below every hit in or right of it.
+            bool done = false;
+            for (const Hit& h : hits)
+                done = done || grid.cx(double(h.x)) >= col;
+            if (done)
+                break;
+        }
+        if (hits.empty())
+            return nullptr;
+        const int keep = std::max(col, 0);
+        hits.erase(std::remove_if(hits.begin(), hits.end(), [&](const Hit& h) { return grid.cx(double(h.x)) < keep; }),
+                   hits.end());
+        std::sort(hits.begin(), hits.end(), [&](const Hit& a, const Hit& b) {
+            return a.p->ord - outer->ord < b.p->ord - outer->ord;
+        });
+        long double qx = -1e300L;
+        Node* m = nullptr;
+        for (const Hit& h : hits) {
+            if (h.x > qx) {
+                qx = h.atHole ? (long double)hx : h.x;
+                m = h.p->x < h.p->next->x ? h.p : h.p->next;
+                if (h.atHole)
+                    return m;
+            }
+        }
+        const int64_t mx = m->x, my = m->y;
+        if (mx > hx)
+            return m;
+        std::vector<Node*> near;
+        const int ax = grid.cx(double(mx)), bx = grid.cx(double(hx));
+        const int ay = grid.cy(double(std::min(hy, my))), by = grid.cy(double(std::max(hy, my)));
+        for (int y = ay; y <= by; ++y)
+            for (int x = ax; x <= bx; ++x)
+                for (Node* p : grid.points[size_t(y) * size_t(grid.g) + size_t(x)])
+                    if (!p->removed && hx >= p->x && p->x >= mx && hx != p->x)
+                        near.push_back(p);
+        std::sort(near.begin(), near.end(), [&](const Node* a, const Node* b) {
+            return a->ord - m->ord < b->ord - m->ord;
+        });
+        return closestBridge(near.begin(), near.end(), hole, m, qx);
+    }
+
+    // Of the points inside the triangle (hole point, ray hit, m), the one seen at the smallest
+    // angle from the hole point, taken in ring order from m.
+    template<typename It>
+    static Node* closestBridge(It begin, It end, Node* hole, Node* m, long double qx)
+    {
+        const int64_t hx = hole->x, hy = hole->y, mx = m->x, my = m->y;
+        long double tanMin = 1e300L;
+        for (It it = begin; it != end; ++it) {
+            Node* p = *it;
+            // Triangle (hole point, ray hit, m); the ray hit may lie between grid points, so it
+            // is compared in long double.
+            const long double ax = hy < my ? hx : qx, cx = hy < my ? qx : hx;
+            const long double px = p->x, py = p->y;
+            const bool in = (cx - px) * (hy - py) >= (ax - px) * (hy - py) - 0.0L
+                && (ax - px) * (my - py) >= (mx - px) * (hy - py)
+                && (mx - px) * (hy - py) >= (cx - px) * (my - py);
+            if (in) {
+                const long double tan = std::abs((long double)(hy - p->y)) / (long double)(hx - p->x);
+                if (locallyInside(p, hole)
+                    && (tan < tanMin
+                        || (tan == tanMin && (p->x > m->x || (p->x == m->x && sectorContainsSector(m, p)))))) {
+                    m = p;
+                    tanMin = tan;
+                }
+            }
+        }
         return m;
     }
 

@@ -597,16 +597,46 @@ bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
         else if (areas[i] < 0)
             holes.push_back(i);
     }
+    if (outers.empty())
+        return holes.empty();
     std::vector<std::vector<size_t>> holesOf(loops.size());
+    // Outlines by the grid cells their bounds cover, in outline order: a hole's first point
+    // lies within the bounds of every outline around it.
+    using Box = std::array<int64_t, 4>;
+    std::vector<Box> boxes(loops.size());
+    Box all = {INT64_MAX, INT64_MAX, INT64_MIN, INT64_MIN};
+    for (size_t o : outers) {
+        Box b = {INT64_MAX, INT64_MAX, INT64_MIN, INT64_MIN};
+        for (int32_t id : loops[o]) {
+            const auto& q = xy[size_t(id)];
+            b = {std::min(b[0], q[0]), std::min(b[1], q[1]), std::max(b[2], q[0]), std::max(b[3], q[1])};
+        }
+        boxes[o] = b;
+        all = {std::min(all[0], b[0]), std::min(all[1], b[1]), std::max(all[2], b[2]), std::max(all[3], b[3])};
+    }
+    const int cells = int(std::clamp(std::sqrt(double(outers.size())), 1.0, 256.0));
+    const double inv = double(cells) / double(std::max<int64_t>({all[2] - all[0], all[3] - all[1], 1}));
+    const auto cellOf = [&](int64_t v, int64_t origin) {
+        return int(std::clamp(std::floor(double(v - origin) * inv), 0.0, double(cells - 1)));
+    };
+    std::vector<std::vector<size_t>> outersIn(size_t(cells) * size_t(cells));
+    for (size_t o : outers)
+        for (int y = cellOf(boxes[o][1], all[1]); y <= cellOf(boxes[o][3], all[1]); ++y)
+            for (int x = cellOf(boxes[o][0], all[0]); x <= cellOf(boxes[o][2], all[0]); ++x)
+                outersIn[size_t(y) * size_t(cells) + size_t(x)].push_back(o);
     for (size_t h : holes) {
         if (stopRequested())
             return false;
         // The hole belongs to the smallest outline around it of its own shell; a cavity is a
         // shell of its own and belongs to the smallest outline around it of any shell.
         const int32_t shell = rim.shells[size_t(loops[h].front())];
+        const auto& first = xy[size_t(loops[h].front())];
         size_t best = SIZE_MAX;
         bool bestOwn = false;
-        for (size_t o : outers) {
+        for (size_t o : outersIn[size_t(cellOf(first[1], all[1])) * size_t(cells) + size_t(cellOf(first[0], all[0]))]) {
+            const Box& b = boxes[o];
+            if (first[0] < b[0] || first[0] > b[2] || first[1] < b[1] || first[1] > b[3])
+                continue;
             const bool own = rim.shells[size_t(loops[o].front())] == shell;
             if (bestOwn && !own)
                 continue;

@@ -285,4 +285,59 @@ inline double planeArea(const MeshData& m, int axis, double value, int sign)
     return area;
 }
 
+// Plate of n x n square cells of side `cell` from z = 0 to h, each cell pierced by a round
+// hole of radius r in 16 sides, the plate's corner at the origin.
+inline MeshData perforatedPlate(int n, double cell, double h, double r)
+{
+    MeshData m;
+    std::map<std::array<int, 3>, int> ids; // quarter-cell grid point and layer
+    auto grid = [&](int qx, int qy, int layer) {
+        auto it = ids.find({qx, qy, layer});
+        if (it != ids.end())
+            return it->second;
+        m.vertices.push_back({qx * cell / 4.0, qy * cell / 4.0, layer * h});
+        return ids[{qx, qy, layer}] = int(m.vertices.size()) - 1;
+    };
+    // Square ring of a cell counter-clockwise from its lower left corner, in quarter steps.
+    auto square = [](int k) -> std::array<int, 2> {
+        const int s = k / 4, t = k % 4;
+        return s == 0 ? std::array<int, 2>{t, 0} : s == 1 ? std::array<int, 2>{4, t}
+             : s == 2 ? std::array<int, 2>{4 - t, 4} : std::array<int, 2>{0, 4 - t};
+    };
+    for (int i = 0; i < n; ++i) {
+        for (int j = 0; j < n; ++j) {
+            int sq[2][16], c[2][16];
+            for (int layer = 0; layer < 2; ++layer) {
+                for (int k = 0; k < 16; ++k) {
+                    const auto q = square(k);
+                    sq[layer][k] = grid(4 * i + q[0], 4 * j + q[1], layer);
+                    const double a = M_PI * (1.25 + k / 8.0);
+                    c[layer][k] = int(m.vertices.size());
+                    m.vertices.push_back({(i + 0.5) * cell + r * std::cos(a), (j + 0.5) * cell + r * std::sin(a), layer * h});
+                }
+            }
+            for (int k = 0; k < 16; ++k) {
+                const int l = (k + 1) % 16;
+                m.faces.push_back({sq[1][k], sq[1][l], c[1][l]});
+                m.faces.push_back({sq[1][k], c[1][l], c[1][k]});
+                m.faces.push_back({sq[0][k], c[0][l], sq[0][l]});
+                m.faces.push_back({sq[0][k], c[0][k], c[0][l]});
+                m.faces.push_back({c[0][k], c[1][l], c[0][l]});
+                m.faces.push_back({c[0][k], c[1][k], c[1][l]});
+            }
+        }
+    }
+    for (int k = 0; k < 16 * n; ++k) {
+        auto edge = [&](int e, int layer) {
+            const int s = e / (4 * n), t = e % (4 * n), f = 4 * n;
+            return s == 0 ? grid(t, 0, layer) : s == 1 ? grid(f, t, layer)
+                 : s == 2 ? grid(f - t, f, layer) : grid(0, f - t, layer);
+        };
+        const int l = (k + 1) % (16 * n);
+        m.faces.push_back({edge(k, 0), edge(l, 0), edge(l, 1)});
+        m.faces.push_back({edge(k, 0), edge(l, 1), edge(k, 1)});
+    }
+    return m;
+}
+
 } // namespace testmesh

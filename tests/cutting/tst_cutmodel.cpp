@@ -265,6 +265,12 @@ private slots:
         const MeshData sleeved = testmesh::joined({testmesh::tube(10, 5, 20, 32), testmesh::tube(8, 7, 20, 32)});
         const double rings = ngon(32, 10) - ngon(32, 5) + ngon(32, 8) - ngon(32, 7);
         QTest::newRow("tube and sleeve shells") << sleeved << plain << 2 << 10.0 << -1.0 << -1.0 << rings << rings << closed;
+        // Four plates of 4 x 4 round holes: each hole bridged and given to its own plate.
+        const MeshData plate = testmesh::perforatedPlate(4, 2.0, 4.0, 0.6);
+        const MeshData plates = testmesh::joined({plate, testmesh::moved(plate, 10, 0, 0), testmesh::moved(plate, 0, 10, 0),
+                                                  testmesh::moved(plate, 10, 10, 0)});
+        const double pierced = 4 * (64 - 16 * ngon(16, 0.6));
+        QTest::newRow("perforated plates") << plates << QVector<double>{1, 1, 1, 0, 0, 10} << 2 << 2.0 << -1.0 << -1.0 << pierced << pierced << closed;
     }
 
     void halves()
