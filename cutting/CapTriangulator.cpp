@@ -551,6 +551,20 @@ private:
         failed = true; // no diagonal left: give up at once
     }
 
+    // Where the edge from p to its next point, going down, meets the horizontal line through
+    // (hx, hy); atHole when exactly at the hole's point.
+    static bool leftwardCrossing(const Node* p, int64_t hx, int64_t hy, long double& x, bool& atHole)
+    {
+        const Node* n = p->next;
+        if (!(hy <= p->y && hy >= n->y && n->y != p->y))
+            return false;
+        const i128 num = i128(hy - p->y) * (n->x - p->x);
+        const i128 den = n->y - p->y;
+        x = (long double)p->x + (long double)num / (long double)den;
+        atHole = num == i128(hx - p->x) * den;
+        return true;
+    }
+
     Node* findHoleBridge(Node* hole, Node* outer)
     {
         Node* p = outer;
@@ -559,17 +573,13 @@ private:
         Node* m = nullptr;
         do {
             const Node* n = p->next;
-            if (hy <= p->y && hy >= n->y && n->y != p->y) {
-                const i128 num = i128(hy - p->y) * (n->x - p->x);
-                const i128 den = n->y - p->y;
-                const long double x = (long double)p->x + (long double)num / (long double)den;
-                const bool atHole = num == i128(hx - p->x) * den;
-                if ((x <= hx || atHole) && x > qx) {
-                    qx = atHole ? (long double)hx : x;
-                    m = p->x < n->x ? p : p->next;
-                    if (atHole)
-                        return m;
-                }
+            long double x;
+            bool atHole;
+            if (leftwardCrossing(p, hx, hy, x, atHole) && (x <= hx || atHole) && x > qx) {
+                qx = atHole ? (long double)hx : x;
+                m = p->x < n->x ? p : p->next;
+                if (atHole)
+                    return m;
             }
             p = p->next;
         } while (p != outer);
@@ -697,15 +707,10 @@ private:
                 if (p->removed || p->seen == stamp)
                     continue;
                 p->seen = stamp;
-                const Node* n = p->next;
-                if (hy <= p->y && hy >= n->y && n->y != p->y) {
-                    const i128 num = i128(hy - p->y) * (n->x - p->x);
-                    const i128 den = n->y - p->y;
-                    const long double x = (long double)p->x + (long double)num / (long double)den;
-                    const bool atHole = num == i128(hx - p->x) * den;
-                    if (x <= hx || atHole)
-                        hits.push_back({p, x, atHole});
-                }
+                long double x;
+                bool atHole;
+                if (leftwardCrossing(p, hx, hy, x, atHole) && (x <= hx || atHole))
+                    hits.push_back({p, x, atHole});
             }
             // Edges not yet seen all cross left of this column, below every hit in or right of it.
             bool done = false;
