@@ -269,7 +269,7 @@ void Downloader::onDownloadFinished()
     }
     reply->deleteLater();
     // An empty body is no installer, and a cut one would be run: both fail like a broken transfer.
-    if (file && m_received > 0 && UpdateServer::isGoodReply(reply) && UpdateServer::isWholeBody(reply, m_received)) {
+    if (file && UpdateServer::isGoodReply(reply) && UpdateServer::isWholeBody(reply, m_received)) {
         if (!m_writeFailed && file->commit())
             m_filePath = file->fileName();
         reply->close();

@@ -18,15 +18,10 @@ class TestSingleInstance : public QObject
     QTemporaryDir tmp;
     QString helper = QStringLiteral(TEST_HELPER_DIR "/helper_single");
 
-    QProcessEnvironment env() const
-    {
-        return QProcessEnvironment::systemEnvironment();
-    }
-
     // Starts the first instance and waits until it listens.
     bool startFirst(QProcess& first, const QString& timeoutScale = QString())
     {
-        QProcessEnvironment e = env();
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
         if (!timeoutScale.isEmpty())
             e.insert("TARNI_TIMEOUT_SCALE", timeoutScale);
         first.setProcessEnvironment(e);
@@ -39,7 +34,6 @@ class TestSingleInstance : public QObject
     int runSecond(const QStringList& args, const QString& workDir = QString())
     {
         QProcess second;
-        second.setProcessEnvironment(env());
         if (!workDir.isEmpty())
             second.setWorkingDirectory(workDir);
         second.start(helper, args);

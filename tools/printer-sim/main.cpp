@@ -5,8 +5,8 @@
 #include <QTextStream>
 
 #include <csignal>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <unistd.h>
 
 #include "BootLoaderSim.h"
