@@ -322,8 +322,8 @@ int main(int argc, char** argv)
         ok &= save(guideCard(1066, 488, QRectF(40, 130, 986, 348), toolbar, topText(zh)),
                    root + "wizard-top" + suffix);
         // The third at the window's top right: to the menu button and the direction pad.
-        const qreal right = 875;
-        ok &= save(guideCard(875, 529, QRectF(20, 60, 640, 409),
+        const int right = 875;
+        ok &= save(guideCard(right, 529, QRectF(20, 60, 640, 409),
                              {QLineF(600, 60, right - kMenuFromRight, 26),
                               QLineF(660, 168, right - kPadFromRight - 4, 168)},
                              helpText(zh)),
