@@ -324,16 +324,6 @@ inline i128 cross(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b)
     return i128(a.X) * b.Y - i128(b.X) * a.Y;
 }
 
-// Sum of a chain's edge lengths, each truncated, closing edge included.
-template <typename Chain, typename PointOf>
-int64_t chainPerimeter(const Chain& chain, PointOf at)
-{
-    int64_t sum = 0;
-    for (size_t i = 0; i < chain.size(); ++i)
-        sum += edgeLength(at(chain[i]), at(chain[(i + 1) % chain.size()]));
-    return sum;
-}
-
 // The looser linking, for chains the exact linking leaves open (a crack or a missing face):
 // ends within 20 um are joined first, then the nearest ends up to 10 mm. Loops made go to
 // closed; chains still open stay in open and take no part in the section. False on a stop.
@@ -766,7 +756,10 @@ bool joinOpenChains(ClipperLib::Paths& open, ClipperLib::Paths& closed)
 
 int64_t outlinePerimeter(const ClipperLib::Path& outline)
 {
-    return chainPerimeter(outline, [](const ClipperLib::IntPoint& p) { return p; });
+    int64_t sum = 0;
+    for (size_t i = 0; i < outline.size(); ++i)
+        sum += edgeLength(outline[i], outline[(i + 1) % outline.size()]);
+    return sum;
 }
 
 bool computeCutSection(const MeshModel* model, int modelIndex, int planeUm, int axis, bool force)
