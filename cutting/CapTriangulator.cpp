@@ -116,18 +116,34 @@ bool sectorContainsSector(const Node* m, const Node* p)
     return area(m->prev, m, p->prev) < 0 && area(p->next, m, m->next) < 0;
 }
 
+// Bounding box of the points added, and their count.
+struct Bounds
+{
+    int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+    size_t count = 0;
+    void add(int64_t x, int64_t y)
+    {
+        x0 = std::min(x0, x);
+        y0 = std::min(y0, y);
+        x1 = std::max(x1, x);
+        y1 = std::max(y1, y);
+        ++count;
+    }
+    int64_t side() const { return std::max<int64_t>({x1 - x0, y1 - y0, 1}); }
+};
+
 // Square grid cells over a box, about two points to a cell; g == 0: no grid.
 struct Cells
 {
     int64_t x0 = 0, y0 = 0;
     double inv = 0.0;
     int g = 0;
-    void fit(int64_t xa, int64_t ya, int64_t xb, int64_t yb, size_t points)
+    void fit(const Bounds& b)
     {
-        g = int(std::clamp(std::sqrt(double(points) / 2.0), 1.0, 1024.0));
-        x0 = xa;
-        y0 = ya;
-        inv = double(g) / double(std::max<int64_t>({xb - xa, yb - ya, 1}));
+        g = int(std::clamp(std::sqrt(double(b.count) / 2.0), 1.0, 1024.0));
+        x0 = b.x0;
+        y0 = b.y0;
+        inv = double(g) / double(b.side());
     }
     int cell(double v, int64_t origin) const
     {
@@ -207,11 +223,11 @@ public:
     }
 
     // Rings this long are indexed along a z-order curve over the given bounds.
-    void useIndex(int64_t x0, int64_t y0, int64_t x1, int64_t y1)
+    void useIndex(const Bounds& b)
     {
-        minX = x0;
-        minY = y0;
-        invSize = 32767.0 / double(std::max<int64_t>({x1 - x0, y1 - y0, 1}));
+        minX = b.x0;
+        minY = b.y0;
+        invSize = 32767.0 / double(b.side());
         indexed = true;
     }
 
@@ -366,14 +382,10 @@ private:
 
     void indexEars()
     {
-        int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
-        for (const Node* q : byZ) {
-            x0 = std::min(x0, q->x);
-            y0 = std::min(y0, q->y);
-            x1 = std::max(x1, q->x);
-            y1 = std::max(y1, q->y);
-        }
-        ears.fit(x0, y0, x1, y1, byZ.size());
+        Bounds b;
+        for (const Node* q : byZ)
+            b.add(q->x, q->y);
+        ears.fit(b);
         ears.start.assign(size_t(ears.g) * size_t(ears.g) + 1, 0);
         for (const Node* q : byZ)
             ++ears.start[ears.of(q) + 1];
@@ -620,24 +632,16 @@ private:
 
     void indexRing(Node* outer, const std::vector<CapTriangulator::Ring>& holes)
     {
-        int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
-        size_t count = 0;
-        auto extend = [&](int64_t x, int64_t y) {
-            x0 = std::min(x0, x);
-            y0 = std::min(y0, y);
-            x1 = std::max(x1, x);
-            y1 = std::max(y1, y);
-            ++count;
-        };
+        Bounds b;
         Node* p = outer;
         do {
-            extend(p->x, p->y);
+            b.add(p->x, p->y);
             p = p->next;
         } while (p != outer);
         for (const auto& h : holes)
             for (const auto& q : h)
-                extend(q.x, q.y);
-        grid.fit(x0, y0, x1, y1, count);
+                b.add(q.x, q.y);
+        grid.fit(b);
         grid.edges.assign(size_t(grid.g) * size_t(grid.g), {});
         grid.points.assign(size_t(grid.g) * size_t(grid.g), {});
         relabel(outer);
@@ -803,15 +807,11 @@ bool CapTriangulator::triangulate(const Ring& outer, const std::vector<Ring>& ho
         points += h.size();
     // Small rings are cheaper to walk whole.
     if (points > 80) {
-        int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
-        for (const auto& p : outer) {
-            x0 = std::min(x0, p.x);
-            y0 = std::min(y0, p.y);
-            x1 = std::max(x1, p.x);
-            y1 = std::max(y1, p.y);
-        }
+        Bounds b;
+        for (const auto& p : outer)
+            b.add(p.x, p.y);
         if (!outer.empty())
-            cutter.useIndex(x0, y0, x1, y1);
+            cutter.useIndex(b);
     }
     Node* list = cutter.ring(outer);
     if (!list || list->next == list->prev)

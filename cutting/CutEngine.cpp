@@ -324,16 +324,6 @@ inline i128 cross(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b)
     return i128(a.X) * b.Y - i128(b.X) * a.Y;
 }
 
-// Sum of a chain's edge lengths, each truncated, closing edge included.
-template <typename Chain, typename PointOf>
-int64_t chainPerimeter(const Chain& chain, PointOf at)
-{
-    int64_t sum = 0;
-    for (size_t i = 0; i < chain.size(); ++i)
-        sum += edgeLength(at(chain[i]), at(chain[(i + 1) % chain.size()]));
-    return sum;
-}
-
 // The looser linking, for chains the exact linking leaves open (a crack or a missing face):
 // ends within 20 um are joined first, then the nearest ends up to 10 mm. Loops made go to
 // closed; chains still open stay in open and take no part in the section. False on a stop.
@@ -341,10 +331,6 @@ template <typename Chain, typename PointOf>
 bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at)
 {
     using ClipperLib::IntPoint;
-    auto dist2 = [](const IntPoint& a, const IntPoint& b) {
-        const double dx = double(a.X - b.X), dy = double(a.Y - b.Y);
-        return dx * dx + dy * dy;
-    };
     // Per chain, kept up to date as chains grow: the length without the closing edge and
     // twice the signed area without it.
     const size_t n = open.size();
@@ -366,7 +352,7 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
         return a != 0 && (a < 0 ? -a : a) >= perimeter(c);
     };
     auto close = [&](size_t c) {
-        if (open[c].size() > 1 && dist2(at(open[c].back()), at(open[c].front())) == 0.0)
+        if (open[c].size() > 1 && endDist2(at(open[c].back()), at(open[c].front())) == 0.0)
             open[c].pop_back();
         closed.push_back(std::move(open[c]));
         open[c].clear();
@@ -379,7 +365,7 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
         const IntPoint tail = at(a.back()), joint = at(reversed ? b.back() : b.front());
         length[to] += edgeLength(tail, joint) + length[from];
         area[to] += cross(tail, joint) + (reversed ? -area[from] : area[from]);
-        const bool skip = dist2(tail, joint) == 0.0;
+        const bool skip = endDist2(tail, joint) == 0.0;
         if (reversed)
             a.insert(a.end(), b.rbegin() + (skip ? 1 : 0), b.rend());
         else
@@ -389,10 +375,7 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
     // Ends within 20 um: each chain in order takes the first chain, from where it last took
     // one, whose first point is that near to its last point. First points sit in 20 um cells.
     std::unordered_map<std::pair<int64_t, int64_t>, std::vector<size_t>, PairHash> firsts;
-    auto cellOf = [](const IntPoint& p) {
-        auto fl = [](int64_t v) { return v >= 0 ? v / 20 : -((-v + 19) / 20); };
-        return std::make_pair(fl(p.X), fl(p.Y));
-    };
+    auto cellOf = [](const IntPoint& p) { return std::make_pair(floorDiv(p.X, 20), floorDiv(p.Y, 20)); };
     for (size_t c = 0; c < n; ++c)
         if (!open[c].empty())
             firsts[cellOf(at(open[c].front()))].push_back(c);
@@ -407,7 +390,7 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
                     const auto it = firsts.find({cell.first + dx, cell.second + dy});
                     if (it != firsts.end())
                         for (size_t c : it->second)
-                            if (c >= from && c < j && !open[c].empty() && dist2(tail, at(open[c].front())) < 400.0)
+                            if (c >= from && c < j && !open[c].empty() && endDist2(tail, at(open[c].front())) < 400.0)
                                 j = c;
                 }
             if (j == SIZE_MAX)
@@ -773,7 +756,10 @@ bool joinOpenChains(ClipperLib::Paths& open, ClipperLib::Paths& closed)
 
 int64_t outlinePerimeter(const ClipperLib::Path& outline)
 {
-    return chainPerimeter(outline, [](const ClipperLib::IntPoint& p) { return p; });
+    int64_t sum = 0;
+    for (size_t i = 0; i < outline.size(); ++i)
+        sum += edgeLength(outline[i], outline[(i + 1) % outline.size()]);
+    return sum;
 }
 
 bool computeCutSection(const MeshModel* model, int modelIndex, int planeUm, int axis, bool force)

@@ -3,18 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-inline double dist2(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b)
-{
-    const double dx = double(a.X - b.X), dy = double(a.Y - b.Y);
-    return dx * dx + dy * dy;
-}
-
-inline int64_t floorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
-
-} // namespace
-
 bool NearestEnds::Entry::operator>(const Entry& o) const
 {
     if (d != o.d)
@@ -97,7 +85,7 @@ void NearestEnds::search(int32_t chain)
             const End& end = ends[size_t(e)];
             if (!end.alive || (end.chain == chain && (end.last || !closable[size_t(chain)])))
                 continue;
-            const double d = dist2(from, end.p);
+            const double d = endDist2(from, end.p);
             if (d >= limit2 || (b.end >= 0 && d > b.d))
                 continue;
             if (b.end < 0 || d < b.d) {

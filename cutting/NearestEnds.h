@@ -8,6 +8,16 @@
 
 #include <clipper.hpp>
 
+// Squared distance between two section points, in double so far coordinates cannot overflow.
+inline double endDist2(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b)
+{
+    const double dx = double(a.X - b.X), dy = double(a.Y - b.Y);
+    return dx * dx + dy * dy;
+}
+
+// Division rounding towards minus infinity, for grid cells either side of zero.
+inline int64_t floorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
 // Picks the joins of the nearest-ends pass over open chains: the smallest squared distance
 // from a chain's last point to any chain's first point (its own too, when it may close) or
 // to another chain's last point; ties go to the lowest chain, then the lowest partner, a

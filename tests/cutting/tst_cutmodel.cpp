@@ -3,6 +3,7 @@
 #include <random>
 
 #include "cutting/CutEngine.h"
+#include "cutting/NearestEnds.h"
 #include "cutting/testutil_meshes.h"
 #include "scene/AppData.h"
 #include "scene/MeshData.h"
@@ -96,9 +97,7 @@ MeshData jitteredSphere(double r)
 // search has to reproduce.
 void joinByFullScan(ClipperLib::Paths& open, ClipperLib::Paths& closed)
 {
-    auto d2 = [](const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b) {
-        return double(a.X - b.X) * double(a.X - b.X) + double(a.Y - b.Y) * double(a.Y - b.Y);
-    };
+    const auto d2 = endDist2;
     auto closable = [](const ClipperLib::Path& c) {
         int64_t a = 0;
         for (size_t i = 0; i < c.size(); ++i)
