@@ -299,11 +299,12 @@ bool ImageRelief::readCorners(const QString& path, const std::array<double, 4>& 
         if (!std::isfinite(p))
             return false;
 
-    auto refuse = [&](const char* source) {
+    auto refuseWith = [&](const QString& why) {
         if (reason)
-            *reason = text(source);
+            *reason = why;
         return false;
     };
+    auto refuse = [&](const char* source) { return refuseWith(text(source)); };
     // The size comes from the header, so a hostile picture is measured before it is decoded.
     QImageReader reader(path);
     const QSize size = reader.size();
@@ -320,11 +321,8 @@ bool ImageRelief::readCorners(const QString& path, const std::array<double, 4>& 
     QString why;
     const QByteArray format = reader.format();
     if (format == "jpeg" || format == "jpg") {
-        if (!sampledJpeg(path, columns, rows, image, cancelled, why)) {
-            if (reason)
-                *reason = why;
-            return false;
-        }
+        if (!sampledJpeg(path, columns, rows, image, cancelled, why))
+            return refuseWith(why);
     } else if (qint64(size.width()) * size.height() <= kMaxPicturePixels) {
         if (format == "bmp" && bmpCutShort(path, size))
             return refuse(kCutShort);
@@ -334,11 +332,8 @@ bool ImageRelief::readCorners(const QString& path, const std::array<double, 4>& 
                     .scaled(columns, rows, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     } else if (format == "png") {
         // Too large to hold whole: decoded straight onto the grid.
-        if (!sampledPng(path, columns, rows, image, cancelled, why)) {
-            if (reason)
-                *reason = why;
-            return false;
-        }
+        if (!sampledPng(path, columns, rows, image, cancelled, why))
+            return refuseWith(why);
     } else {
         QLOG_INFO() << "FileRW\\ImageRelief@" << __LINE__ << path << "refused, size" << size;
         return refuse(kTooManyPixels);

@@ -65,6 +65,19 @@ bool rayTriangleSigned(const double ray[6], const Eigen::Vector3d& a, const Eige
     return true;
 }
 
+namespace {
+
+// A model prepared for the ray: its face tree, meshes and the matrices between the scene
+// and the tree's frame.
+struct RayModelFrame
+{
+    const MeshModel* model = nullptr;
+    const MeshData* mesh = nullptr;
+    const MeshData* support = nullptr;
+    Eigen::Matrix4d sceneToTree = Eigen::Matrix4d::Identity();
+    Eigen::Matrix4d vertexToScene = Eigen::Matrix4d::Identity();
+};
+
 RayModelFrame rayModelFrame(const MeshModel* model)
 {
     RayModelFrame f;
@@ -78,8 +91,6 @@ RayModelFrame rayModelFrame(const MeshModel* model)
     f.vertexToScene = model->getModelMatrix();
     return f;
 }
-
-namespace {
 
 // Walks the face tree with the ray carried into the tree's frame (the affine map keeps t);
 // faces are tested in the scene so that angles and hit points are the scene's.
@@ -130,40 +141,29 @@ void walkTree(const double ray[6], const RayModelFrame& f, double angle, OnHit o
             double t, signedT;
             if (!rayTriangleSigned(ray, a, b, c, t, signedT, angle))
                 continue;
-            onHit(t, signedT, a, b, c, ob->v);
+            onHit(t, signedT);
         }
     }
 }
 
 } // namespace
 
-bool rayHitsModel(const double ray[6], const RayModelFrame& frame, double& t)
+bool rayHitsModel(const double ray[6], const MeshModel* model, double& t)
 {
     t = DBL_MAX;
-    walkTree(ray, frame, 0.0, [&](double th, double, const auto&...) {
+    walkTree(ray, rayModelFrame(model), 0.0, [&](double th, double) {
         if (th < t)
             t = th;
     });
     return t < DBL_MAX;
 }
 
-bool rayHitsModel(const double ray[6], const MeshModel* model, double& t)
-{
-    return rayHitsModel(ray, rayModelFrame(model), t);
-}
-
-bool rayIntersectModel(const double ray[6], const RayModelFrame& frame,
-                       std::vector<std::array<double, 4>>& hits, double angle)
-{
-    const size_t before = hits.size();
-    walkTree(ray, frame, angle, [&](double t, double signedT, const auto&...) {
-        hits.push_back({ray[0] + t * ray[3], ray[1] + t * ray[4], ray[2] + t * ray[5], signedT});
-    });
-    return hits.size() > before;
-}
-
 bool rayIntersectModel(const double ray[6], const MeshModel* model,
                        std::vector<std::array<double, 4>>& hits, double angle)
 {
-    return rayIntersectModel(ray, rayModelFrame(model), hits, angle);
+    const size_t before = hits.size();
+    walkTree(ray, rayModelFrame(model), angle, [&](double t, double signedT) {
+        hits.push_back({ray[0] + t * ray[3], ray[1] + t * ray[4], ray[2] + t * ray[5], signedT});
+    });
+    return hits.size() > before;
 }

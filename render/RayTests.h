@@ -24,25 +24,10 @@ bool rayTriangle(const double ray[6], const Eigen::Vector3d& a, const Eigen::Vec
 bool rayTriangleSigned(const double ray[6], const Eigen::Vector3d& a, const Eigen::Vector3d& b,
                        const Eigen::Vector3d& c, double& t, double& signedT, double angle);
 
-// A model prepared for many rays: its face tree, meshes and the matrices between the scene
-// and the tree's frame.
-struct RayModelFrame
-{
-    const MeshModel* model = nullptr;
-    const MeshData* mesh = nullptr;
-    const MeshData* support = nullptr;
-    Eigen::Matrix4d sceneToTree = Eigen::Matrix4d::Identity();
-    Eigen::Matrix4d vertexToScene = Eigen::Matrix4d::Identity();
-};
-RayModelFrame rayModelFrame(const MeshModel* model);
-
 // Nearest hit of a scene ray on the model (negative t counts too).
 bool rayHitsModel(const double ray[6], const MeshModel* model, double& t);
-bool rayHitsModel(const double ray[6], const RayModelFrame& frame, double& t);
 
 // Appends one record (x, y, z in the scene, t) per face the scene ray hits; angle as in
 // rayTriangle, measured in the scene. True when a hit was added.
 bool rayIntersectModel(const double ray[6], const MeshModel* model,
-                       std::vector<std::array<double, 4>>& hits, double angle);
-bool rayIntersectModel(const double ray[6], const RayModelFrame& frame,
                        std::vector<std::array<double, 4>>& hits, double angle);
