@@ -128,6 +128,7 @@ void FDMSliceProcess::slice()
     timer->start();
     parser.reset();
     killed = false;
+    engineFailure.clear();
 
     QString stlError;
     if (!writeEngineStl(stlError)) {
@@ -168,6 +169,10 @@ void FDMSliceProcess::readOut()
     const QByteArray output = process->readAllStandardOutput();
     if (output.contains("failed")) {
         QLOG_WARN() << "Thread\\FDMSliceProcess@" << __LINE__ << QString::fromLocal8Bit(output).trimmed();
+        // The engine's own reason, for the user when it ends in failure.
+        for (const QByteArray& line : output.split('\n'))
+            if (line.contains("failed"))
+                engineFailure = QString::fromLocal8Bit(line).trimmed();
     }
     if (parser.feed(output))
         progress = parser.value();
@@ -206,10 +211,12 @@ void FDMSliceProcess::FDMfinished(int exitCode, QProcess::ExitStatus status)
         return;
     }
     if (status != QProcess::NormalExit || exitCode != 0) {
+        readOut(); // the engine's last words may still be waiting
         removeTempFiles();
         fail(QStringLiteral("the engine ended with %1 (%2)")
                  .arg(exitCode)
-                 .arg(status == QProcess::NormalExit ? "normal exit" : "crash"));
+                 .arg(status == QProcess::NormalExit ? "normal exit" : "crash"),
+             engineFailure.isEmpty() ? QString() : tr("The slicing engine stopped: %1").arg(engineFailure));
         return;
     }
     try {

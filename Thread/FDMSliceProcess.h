@@ -71,6 +71,7 @@ private:
     int machineType = 1;
     QTimer* timer;
     EngineProgress parser;
+    QString engineFailure; // the engine's last "failed" line of this slice
     SliceSnapshot current;
 
     QMutex snapshotMutex;

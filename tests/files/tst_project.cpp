@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtEndian>
 #include <QtTest>
 
@@ -445,6 +446,9 @@ private slots:
         QVERIFY2(reason.contains("Cannot write") && reason.contains(QDir::toNativeSeparators(target)), qPrintable(reason));
         if (writer != "settings")
             QVERIFY2(reason.contains(QRegularExpression("No space left on device|File too large")), qPrintable(reason));
+        QTranslator zh;
+        QVERIFY(zh.load(QStringLiteral(":/brevant_zh.qm")));
+        QVERIFY2(!zh.translate("CheckedWriter", "Cannot write %1: %2").isEmpty(), "no Chinese text");
         QCOMPARE(disk.entries(), entries);
         if (older) {
             QVERIFY(olderFile.open(QIODevice::ReadOnly));
