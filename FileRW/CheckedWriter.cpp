@@ -45,10 +45,8 @@ bool CheckedWriter::open(bool text)
     const QFileInfo existing(target);
     if (existing.exists() && !existing.isFile() && !existing.isDir())
         return fail(QCoreApplication::translate("CheckedWriter", "it is not a plain file"));
-    QIODevice::OpenMode mode = QIODevice::WriteOnly;
-    if (text)
-        mode |= QIODevice::Text;
-    if (!file.open(mode))
+    textMode = text;
+    if (!file.open(QIODevice::WriteOnly))
         return fail(file.errorString());
     return true;
 }
@@ -57,8 +55,16 @@ bool CheckedWriter::write(const char* data, qint64 size)
 {
     if (failed() || done || !file.isOpen())
         return false;
-    if (size <= 0)
-        return true;
+#ifdef Q_OS_WIN
+    // Text lines end in CR LF there; converted here, so that the bytes counted are the bytes
+    // on disk.
+    QByteArray converted;
+    if (textMode && size > 0) {
+        converted = QByteArray(data, int(size)).replace("\n", "\r\n");
+        data = converted.constData();
+        size = converted.size();
+    }
+#endif
     // A short write is tried again: the next one fails with the system's reason.
     while (size > 0) {
         const qint64 n = file.write(data, size);

@@ -18,6 +18,7 @@ public:
     CheckedWriter(const CheckedWriter&) = delete;
     CheckedWriter& operator=(const CheckedWriter&) = delete;
 
+    // text: line ends as the system writes text files.
     bool open(bool text = false);
     // False once any write has failed; later writes are not tried.
     bool write(const char* data, qint64 size);
@@ -45,6 +46,7 @@ private:
     QString target;
     QSaveFile file;
     qint64 written = 0;
+    bool textMode = false;
     QString reason;
     bool done = false;
 };
