@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include "FileRW/CheckedWriter.h"
 #include "FileRW/SafeFileName.h"
 #include "Thread/FileRWThread.h"
 #include "Thread/CommunicateThread.h"
@@ -170,6 +171,7 @@ MainWindow::MainWindow(QWidget* parent)
     cutTimer->setSingleShot(true);
     connect(cutTimer, &QTimer::timeout, this, &MainWindow::on_Fail_CutingFun);
     connect(p->fileWorker(), &FileRWThread::signSendGcodeReady, this, &MainWindow::on_initGcodeData);
+    connect(p->fileWorker(), &FileRWThread::signReplaceScene, this, &MainWindow::clearScene);
     // A refused print-task file leaves no earlier slice that would be printed in its name
     // (unless another file has been asked for meanwhile).
     connect(p->fileWorker(), &FileRWThread::StatusChanged, this, [this](const FileRWStatus& s) {
@@ -1046,8 +1048,8 @@ void MainWindow::openFile(const QString& path)
             if (box.exec() != 1)
                 return;
         }
-        clearScene();
-        p->fileWorker()->loadFile(path);
+        // The scene goes only once the project has been read whole.
+        p->fileWorker()->loadFile(path, true);
     } else if (printTask) {
         p->setPrintFile(0, path);
         updateGLView();
@@ -1306,10 +1308,8 @@ void MainWindow::openRecentFile(const QString& name)
             return;
         on_btnMain_Slice_clicked();
     }
-    if (meshes)
-        clearScene();
     p->setPrintFile(0, path);
-    p->fileWorker()->loadFile(path);
+    p->fileWorker()->loadFile(path, meshes);
 }
 
 // ---- Slicing, preview and printing ----
@@ -1326,14 +1326,11 @@ bool MainWindow::prepareEngineIni()
     static const char* profiles[3] = {":/config/Resources/low.ini", ":/config/Resources/mid.ini",
                                       ":/config/Resources/high.ini"};
     const int quality = AppData::instance()->getPrintQuality();
-    if (quality < 0 || quality > 2 || !QFile::copy(profiles[quality], ini)) {
+    QString why;
+    if (quality < 0 || quality > 2 || !CheckedWriter::copy(profiles[quality], ini, &why)
+        || !AppData::instance()->writeEngineConfig(ini, &why)) {
         BrevMessageBox box(2, this);
-        box.exec();
-        return false;
-    }
-    QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
-    if (!AppData::instance()->writeEngineConfig(ini)) {
-        BrevMessageBox box(2, this);
+        box.addReason(why);
         box.exec();
         return false;
     }
