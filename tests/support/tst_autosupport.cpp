@@ -145,6 +145,10 @@ private slots:
         QTest::newRow("shelf over model beside") << testmesh::joined({cuboid(0, 0, 0, 5, 20, 15), cuboid(0, 0, 15, 30, 20, 18)})
                                                  << 60.0 << true << 8.0 << 15.0 << QVector<double>{5, 0, 0, 30, 20, 8} << -1
                                                  << cuboid(5, 0, 0, 30, 20, 8);
+        // A disc whose caps are fans of 20,000 long thin sectors, floating: every ray of the fine
+        // check meets the disc, yet tests only the sectors that lie near it.
+        QTest::newRow("fan disc") << testmesh::moved(testmesh::cylinder(50.0, 2.0, 20000), 0, 0, 5) << 60.0 << true << 0.0
+                                  << 5.0 << none << -1 << alone;
     }
 
     void columns()
@@ -161,7 +165,13 @@ private slots:
         if (!other.faces.empty())
             addModel(other, "o");
         const double step = 2.0 * 1.1;
-        QVERIFY(autoSupport(step, angle));
+        const auto& all = AppData::instance()->getModels();
+        const AutoSupportResult r = findAutoSupports(std::vector<const MeshModel*>(all.begin(), all.end()), step, angle);
+        QVERIFY(r.ok);
+        // The ray grid grows with the faces, never with faces times bins.
+        const size_t faces = mesh.faces.size() + other.faces.size();
+        QVERIFY2(r.gridEntries <= 32 * faces + (1u << 21), qPrintable(QString::number(r.gridEntries)));
+        commitAutoSupports(r);
         AppData* app = AppData::instance();
         QCOMPARE(app->supportCount() > 0, expectColumns);
         if (count >= 0)
