@@ -93,21 +93,28 @@ struct SceneGrid
         }
     }
 
-    // Bins of about a quarter of the mean area per face (in x and y); twice as wide while the
-    // faces would fill more than a budget of entries, so that long faces cannot make the grid
-    // grow as faces times bins.
+    // Bins about as large as the faces are on average, seen from above (so that a face fills
+    // a few), and no smaller than a quarter of the plate's share per face; twice as wide while
+    // the faces would fill more than a budget of entries, so that long faces cannot make the
+    // grid grow as faces times bins.
     void build()
     {
         Eigen::AlignedBox3d all, box;
+        double area = 0.0;
         for (size_t f = 0; f < scene.faces.size(); ++f)
-            if (faceBox(f, box))
+            if (faceBox(f, box)) {
                 all.extend(box);
+                const FaceIndex& t = scene.faces[f];
+                const Eigen::Vector3d u = scene.vertices[size_t(t.v[1])] - scene.vertices[size_t(t.v[0])];
+                const Eigen::Vector3d v = scene.vertices[size_t(t.v[2])] - scene.vertices[size_t(t.v[0])];
+                area += 0.5 * std::fabs(u[0] * v[1] - u[1] * v[0]);
+            }
         if (all.isEmpty())
             return;
         x0 = all.min()[0];
         y0 = all.min()[1];
         const double w = all.sizes()[0], h = all.sizes()[1], n = double(scene.faces.size());
-        cell = std::max({std::sqrt(w * h / (4.0 * n)), (w + h) / (4.0 * n), 1e-3});
+        cell = std::max({std::sqrt(area / n), std::sqrt(w * h / (4.0 * n)), (w + h) / (4.0 * n), 1e-3});
         const double budget = 16.0 * n + double(1 << 20);
         for (;; cell *= 2.0) {
             nx = int64_t(w / cell) + 1;
