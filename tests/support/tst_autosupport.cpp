@@ -170,7 +170,7 @@ private slots:
         QVERIFY(r.ok);
         // The ray grid grows with the faces, never with faces times bins.
         const size_t faces = mesh.faces.size() + other.faces.size();
-        QVERIFY2(r.gridEntries <= 32 * faces + (1u << 21), qPrintable(QString::number(r.gridEntries)));
+        QVERIFY2(r.gridEntries <= 24 * faces + (1u << 20), qPrintable(QString::number(r.gridEntries)));
         commitAutoSupports(r);
         AppData* app = AppData::instance();
         QCOMPARE(app->supportCount() > 0, expectColumns);
