@@ -1649,8 +1649,9 @@ private slots:
         QVERIFY(onPlane && !wd.regions.empty());
         qInfo("longest stall %lld ms, GUI thread working %.1f ms of it", (long long)stall, work);
         QVERIFY2(work < TestTime::waitMs(150), qPrintable(QString("the GUI thread held for %1 ms").arg(work)));
-        // Nor did it wait for the section: the gaps stay short however busy the machine is.
-        QVERIFY2(stall < TestTime::waitMs(1000), qPrintable(QString("the window stood still %1 ms").arg(stall)));
+        // Nor did it wait for the section, which takes seconds here; a busy machine makes the
+        // gaps long without the thread working.
+        QVERIFY2(stall < TestTime::waitMs(2500), qPrintable(QString("the window stood still %1 ms").arg(stall)));
         leaveCut();
     }
 
