@@ -1,7 +1,9 @@
 #include <QtTest>
 
+#include "common/TestTime.h"
 #include "cutting/CutWorkData.h"
 #include "cutting/testutil_meshes.h"
+#include "platform/Platform.h"
 #include "render/RayTests.h"
 #include "scene/AppData.h"
 #include "scene/MeshData.h"
@@ -76,6 +78,8 @@ class TestAutoSupport : public QObject
 private slots:
     void init()
     {
+        // The time limit as the program has it, stretched where the sanitisers slow every ray.
+        Platform::setTimeoutScale(TestTime::timeoutScale(1.0));
         g_jobState = 0;
         AppData::instance()->clearModels(false);
         AppData::instance()->setSupportSize(2.0);
