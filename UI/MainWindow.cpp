@@ -45,6 +45,7 @@
 #include "app/QsLog.h"
 #include "cutting/CutEngine.h"
 #include "cutting/CutWorkData.h"
+#include "cutting/SectionPreview.h"
 #include "support/AutoSupport.h"
 #include "platform/Platform.h"
 #include "render/BVGLWidget.h"
@@ -99,6 +100,7 @@ MainWindow::MainWindow(QWidget* parent)
     ui.wgtMain_layer->raise();
     ui.wgtMain_ctrl->raise();
     view()->setHost(this);
+    sectionPreview = new SectionPreview(this);
 
     // 6. Layer slider at the top; nothing to print yet.
     ui.vsdMain_layer->setValue(100);
@@ -400,6 +402,10 @@ void MainWindow::updateStatus()
             }
         }
     }
+
+    // 8. Ready to cut: the section follows the selected model as it changes or moves.
+    if (RenderEngine* r = view()->getRenderer(); r && r->isCutPlaneShown())
+        r->previewSection();
 }
 
 namespace {
@@ -740,14 +746,17 @@ bool MainWindow::confirmDeleteSupports()
 
 void MainWindow::previewCutSection(int positionUm, int axis)
 {
-    computeCutSection(positionUm, axis, false);
+    AppData* app = AppData::instance();
+    sectionPreview->request(app->getSelectedModel(), app->getSelectedIndex(), positionUm, axis);
 }
 
 void MainWindow::startCut(double positionUm, int axis)
 {
     // The wait dialog opens first (queued); the job reports its end the same way.
     emit pool()->signWaitDialogHide(1);
-    startCutJob(int(positionUm), axis, this, [](bool ok) {
+    sectionPreview->cutStarted();
+    startCutJob(int(positionUm), axis, this, [this](bool ok) {
+        sectionPreview->cutEnded();
         // A cut that could not be made is reported as the stopped one is; the scene is unchanged.
         if (!ok)
             g_jobState.store(2);
@@ -850,6 +859,8 @@ bool MainWindow::sendCuttingCommand(int command)
 
 void MainWindow::setCuttingMode(bool on)
 {
+    if (!on)
+        sectionPreview->cancel();
     view()->SendCuttingCMD(on ? 4 : 5);
     updateGLView();
 }
@@ -858,6 +869,7 @@ void MainWindow::exitCuttingMode()
 {
     if (ui.twtMain_edit->isReadyCutting())
         ui.twtMain_edit->setCuttingDisabled(false);
+    sectionPreview->cancel();
     view()->SendCuttingCMD(5);
 }
 
@@ -1665,6 +1677,7 @@ void MainWindow::shutDown()
     if (shutDownDone)
         return;
     shutDownDone = true;
+    sectionPreview->cancel();
     // Workers first: they may still read the scene.
     if (ThreadPool* p = ThreadPool::instance()) {
         p->stopThreads();

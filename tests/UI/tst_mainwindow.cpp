@@ -8,6 +8,8 @@
 #include <QFileSystemModel>
 #include <QAbstractItemView>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
 #include <QSettings>
 #include <QDir>
 #include <QDoubleSpinBox>
@@ -21,6 +23,7 @@
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <ctime>
 #include <functional>
 
 #include <QCloseEvent>
@@ -37,6 +40,9 @@
 #include "UI/MainWindow.h"
 #include "app/Startup.h"
 #include "cutting/CutModelWidget.h"
+#include "cutting/CutWorkData.h"
+#include "cutting/SectionPreview.h"
+#include "cutting/testutil_meshes.h"
 #include "render/GLWidget.h"
 #include "render/RenderEngine.h"
 #include "scene/AppData.h"
@@ -45,6 +51,7 @@
 #include "scene/MeshModel.h"
 #include "support/ManualSupportWidget.h"
 #include "common/CubeStl.h"
+#include "common/TestTime.h"
 
 namespace {
 
@@ -123,6 +130,52 @@ QSet<QString> messages(const QString& path, bool finishedOnly)
     }
     return out;
 }
+
+// How long the GUI thread went without giving events a turn, seen by a 10 ms timer: the
+// longest gap between its ticks, and the longest the thread itself worked within one gap
+// (on a busy machine a gap may be mostly time spent waiting for a core).
+class StallMeter
+{
+public:
+    StallMeter()
+    {
+        QObject::connect(&tick, &QTimer::timeout, [this] { note(); });
+        tick.start(10);
+        clock.start();
+        lastCpu = threadCpuMs();
+    }
+    qint64 longestMs()
+    {
+        note();
+        return longest;
+    }
+    double longestWorkMs()
+    {
+        note();
+        return longestCpu;
+    }
+
+private:
+    static double threadCpuMs()
+    {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+    }
+    void note()
+    {
+        const qint64 now = clock.elapsed();
+        const double cpu = threadCpuMs();
+        longest = std::max(longest, now - last);
+        longestCpu = std::max(longestCpu, cpu - lastCpu);
+        last = now;
+        lastCpu = cpu;
+    }
+    QTimer tick;
+    QElapsedTimer clock;
+    qint64 last = 0, longest = 0;
+    double lastCpu = 0.0, longestCpu = 0.0;
+};
 
 const QString SourceRoot = QStringLiteral(TEST_SOURCE_DIR "/../..");
 
@@ -320,6 +373,60 @@ class TestMainWindow : public QObject
             ++fileDialogs;
             return QStringList();
         });
+    }
+
+    SectionPreview* sectionPreview() { return window->findChild<SectionPreview*>(); }
+    // A model of the mesh in the scene, selected.
+    MeshModel* addScanModel(const MeshData& mesh, const char* name)
+    {
+        auto* m = new MeshModel();
+        m->name = name;
+        m->setMeshSlot(MeshList::instance()->add(new MeshData(mesh)));
+        AppData::instance()->addModel(m);
+        AppData::instance()->selectModel(AppData::instance()->modelCount() - 1, 1);
+        window->updateStatus();
+        return m;
+    }
+    QPoint viewPixel(const QVector3D& p)
+    {
+        QPointF px;
+        window->view()->getCamera().project(p, px);
+        return px.toPoint();
+    }
+    void viewMouse(QEvent::Type type, Qt::MouseButton button, const QPoint& at)
+    {
+        GLWidget* v = window->view();
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+        QMouseEvent e(type, at, v->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : button, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(v, &e);
+    }
+    // A press at from, moves to `to` in steps a frame apart, a release.
+    void viewDrag(Qt::MouseButton button, const QPoint& from, const QPoint& to, int steps)
+    {
+        viewMouse(QEvent::MouseButtonPress, button, from);
+        for (int k = 1; k <= steps; ++k) {
+            viewMouse(QEvent::MouseMove, button, from + (to - from) * k / steps);
+            QTest::qWait(16);
+        }
+        viewMouse(QEvent::MouseButtonRelease, button, to);
+    }
+    // The cut panel in its ready state on the axis button's axis.
+    CutModelForm& readyToCut(const QString& axis)
+    {
+        openPanel(4);
+        CutModelForm& cut = window->form().twtMain_edit->cutPanel()->form();
+        if (!cut.btnReadyCutting->isChecked())
+            cut.btnReadyCutting->click();
+        window->findChild<QPushButton*>(axis)->click();
+        return cut;
+    }
+    void leaveCut()
+    {
+        CutModelForm& cut = window->form().twtMain_edit->cutPanel()->form();
+        if (cut.btnReadyCutting->isChecked())
+            cut.btnReadyCutting->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!sectionPreview()->isBusy(), TestTime::waitMs(60000));
+        resetPlate(false);
     }
 
 private slots:
@@ -1435,6 +1542,173 @@ private slots:
         if (enabled < 230 || disabled > 180)
             faults << QString("enabled text %1, disabled %2").arg(enabled).arg(disabled);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
+    }
+
+    // Moving the cut plane never holds the window, on any model within the preview limit and
+    // by every route: the section is made off the GUI thread, and the one put in place is the
+    // one for where the plane and the model ended up.
+    void sectionPreviewKeepsWindowLive_data()
+    {
+        QTest::addColumn<QString>("model"); // fins: 500 fins on a base; sheets: 10,000 crowded open sheets
+        QTest::addColumn<QString>("axis");  // the axis button chosen before
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<double>("plane"); // where the route leaves the plane (mm); NaN: not fixed
+        const double any = qQNaN();
+        QTest::newRow("fins, axis button") << "fins" << "btn_z" << "btn_x" << 0.0;
+        QTest::newRow("fins, distance arrow") << "fins" << "btn_x" << "arrow" << 1.0;
+        QTest::newRow("fins, typed value") << "fins" << "btn_x" << "typed" << 12.5;
+        QTest::newRow("fins, wheel") << "fins" << "btn_x" << "wheel" << 3.0;
+        QTest::newRow("fins, plane drag") << "fins" << "btn_x" << "drag" << any;
+        QTest::newRow("fins, model moved") << "fins" << "btn_x" << "move model" << 0.0;
+        QTest::newRow("fins, selection change") << "fins" << "btn_x" << "select" << 0.0;
+        QTest::newRow("sheets, axis button") << "sheets" << "btn_x" << "btn_z" << 5.0;
+        QTest::newRow("sheets, typed value") << "sheets" << "btn_z" << "typed" << 7.5;
+        QTest::newRow("sheets, plane drag") << "sheets" << "btn_z" << "drag" << any;
+    }
+    void sectionPreviewKeepsWindowLive()
+    {
+        QFETCH(QString, model);
+        QFETCH(QString, axis);
+        QFETCH(QString, route);
+        QFETCH(double, plane);
+        resetPlate(false);
+        cutWorkData() = CutWorkData();
+        const bool fins = model == "fins";
+        MeshModel* other = nullptr;
+        if (route == "select")
+            other = addScanModel(testmesh::cuboid(-5, 55, 0, 5, 65, 10), "box");
+        MeshModel* m = addScanModel(fins ? testmesh::finsOnBase(500) : testmesh::crowdedSheets(10000), "scan");
+        if (other)
+            AppData::instance()->selectModel(0, 1);
+        CutModelForm& cut = readyToCut(axis);
+        RenderEngine* r = window->view()->getRenderer();
+        QDoubleSpinBox* distance = cut.dsbCutting;
+        const float start = r->cutPosition();
+        const std::array<double, 3> startPosition = m->position;
+        StallMeter meter;
+        if (route.startsWith("btn_")) {
+            window->findChild<QPushButton*>(route)->click();
+        } else if (route == "arrow") {
+            QStyleOptionSpinBox opt;
+            opt.initFrom(distance);
+            opt.subControls = QStyle::SC_SpinBoxUp;
+            const QRect up = distance->style()->subControlRect(QStyle::CC_SpinBox, &opt, QStyle::SC_SpinBoxUp, distance);
+            QTest::mouseClick(distance, Qt::LeftButton, Qt::NoModifier, up.center());
+        } else if (route == "typed") {
+            distance->setFocus();
+            distance->selectAll();
+            QTest::keyClicks(distance, QString::number(plane));
+        } else if (route == "wheel") {
+            for (int k = 0; k < 3; ++k) {
+                const QPoint c = distance->rect().center();
+                QWheelEvent e(c, distance->mapToGlobal(c), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+                QCoreApplication::sendEvent(distance, &e);
+                QTest::qWait(16);
+            }
+        } else if (route == "drag") {
+            // From a point of the plane, along its axis, for a second.
+            QVector3D on(0.0f, 0.0f, 6.0f), along(0.0f, 0.0f, 0.0f);
+            on[r->cutAxis()] = r->cutPosition();
+            along[r->cutAxis()] = 3.0f;
+            viewDrag(Qt::LeftButton, viewPixel(on), viewPixel(on + along), 60);
+        } else if (route == "move model") {
+            viewDrag(Qt::RightButton, viewPixel(QVector3D(20, 0, 12)), viewPixel(QVector3D(20, 0, 12)) + QPoint(40, 0), 30);
+        } else if (route == "select") {
+            viewMouse(QEvent::MouseButtonPress, Qt::RightButton, viewPixel(QVector3D(20, 0, 12)));
+            viewMouse(QEvent::MouseButtonRelease, Qt::RightButton, viewPixel(QVector3D(20, 0, 12)));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!sectionPreview()->isBusy(), TestTime::waitMs(60000));
+        const qint64 stall = meter.longestMs();
+        const double work = meter.longestWorkMs();
+        QCOMPARE(AppData::instance()->getSelectedModel(), m);
+        if (!qIsNaN(plane))
+            QCOMPARE(r->cutPosition(), float(plane));
+        // The drags took hold.
+        if (route == "drag")
+            QVERIFY(r->cutPosition() > start + 0.5f);
+        if (route == "move model")
+            QVERIFY(m->position != startPosition);
+        const int planeUm = int(std::trunc(double(r->cutPosition()) * 1000.0));
+        const CutWorkData& wd = cutWorkData();
+        QCOMPARE(wd.model, static_cast<const void*>(m));
+        QCOMPARE(wd.axis, r->cutAxis());
+        QCOMPARE(wd.planeUm, planeUm);
+        const Eigen::Matrix4d mm = m->getModelMatrix();
+        QVERIFY(std::equal(mm.data(), mm.data() + 16, wd.matrix.begin()));
+        // Made at that plane: the lower half below it, the upper above, both meeting on it.
+        const double at = planeUm * 0.001;
+        auto coordinate = [&](const CutVertex& c) { return wd.axis == 0 ? c.x : wd.axis == 1 ? c.y : c.z; };
+        bool onPlane = false;
+        for (const CutVertex& c : wd.down) {
+            QVERIFY(coordinate(c) <= at + 1e-9);
+            onPlane = onPlane || std::fabs(coordinate(c) - at) < 1e-9;
+        }
+        for (const CutVertex& c : wd.up)
+            QVERIFY(coordinate(c) >= at - 1e-9);
+        QVERIFY(onPlane && !wd.regions.empty());
+        qInfo("longest stall %lld ms, GUI thread working %.1f ms of it", (long long)stall, work);
+        QVERIFY2(work < TestTime::waitMs(150), qPrintable(QString("the GUI thread held for %1 ms").arg(work)));
+        // Nor did it wait for the section, which takes seconds here; a busy machine makes the
+        // gaps long without the thread working.
+        QVERIFY2(stall < TestTime::waitMs(2500), qPrintable(QString("the window stood still %1 ms").arg(stall)));
+        leaveCut();
+    }
+
+    // A section that is no longer wanted never takes the place of the latest one, nor of what a
+    // cut works on, and leaves nothing behind that points at a model gone.
+    void sectionPreviewDropped_data()
+    {
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<int>("ready"); // sections put in place afterwards
+        QTest::newRow("superseded") << "superseded" << 1;
+        QTest::newRow("cut panel left") << "leave" << 0;
+        QTest::newRow("model deleted") << "delete" << 0;
+        QTest::newRow("cut started") << "cut" << 0;
+    }
+    void sectionPreviewDropped()
+    {
+        QFETCH(QString, route);
+        QFETCH(int, ready);
+        resetPlate(false);
+        cutWorkData() = CutWorkData();
+        // Deleting the fins leaves a model the plane misses, so the panel stays ready.
+        if (route == "delete")
+            addScanModel(testmesh::cuboid(55, -5, 0, 65, 5, 10), "box");
+        MeshModel* m = addScanModel(testmesh::finsOnBase(500), "fins");
+        // The section across X is in flight, for seconds.
+        CutModelForm& cut = readyToCut("btn_x");
+        QVERIFY(sectionPreview()->isBusy());
+        QSignalSpy shown(sectionPreview(), &SectionPreview::sectionReady);
+        if (route == "superseded") {
+            // Once the section is under way, where a stop cannot reach it at once.
+            QTest::qWait(300);
+            QVERIFY(sectionPreview()->isBusy());
+            cut.dsbCutting->setValue(5.0);
+        } else if (route == "leave") {
+            cut.btnReadyCutting->click();
+        } else if (route == "delete") {
+            QTest::keyClick(window, Qt::Key_Delete);
+            QCOMPARE(AppData::instance()->modelCount(), 1);
+            QVERIFY(cut.btnReadyCutting->isChecked());
+        } else if (route == "cut") {
+            asked.clear();
+            cut.btnStartCutting->click();
+            QTRY_VERIFY_WITH_TIMEOUT(AppData::instance()->modelCount() == 2 || asked.contains(31), TestTime::waitMs(60000));
+            QVERIFY(asked.isEmpty());
+            QCOMPARE(AppData::instance()->getModel(0)->getName(), std::string("fins_up"));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!sectionPreview()->isBusy(), TestTime::waitMs(60000));
+        QCoreApplication::processEvents();
+        QCOMPARE(shown.count(), ready);
+        if (ready) {
+            QCOMPARE(shown.at(0).at(0).toInt(), 5000);
+            QCOMPARE(cutWorkData().model, static_cast<const void*>(m));
+            QCOMPARE(cutWorkData().planeUm, 5000);
+        } else {
+            QVERIFY(cutWorkData().model != static_cast<const void*>(m));
+        }
+        leaveCut();
     }
 };
 
