@@ -26,12 +26,10 @@ namespace {
 const char ack[] = "ack";
 
 #ifndef Q_OS_WIN
-// The longest socket path the system binds. With access rights asked for, Qt binds first at
-// the path plus a 6-character suffix and "/s", then moves the socket to its name.
+// Whether the system can bind a local socket at the path (107 bytes on Linux).
 bool socketPathFits(const QString& path)
 {
-    const int limit = int(sizeof(sockaddr_un::sun_path)) - 1 - 8;
-    return QFile::encodeName(path).size() <= limit;
+    return QFile::encodeName(path).size() < int(sizeof(sockaddr_un::sun_path));
 }
 
 // The session's runtime folder when it names one of the user's own; never made or changed.

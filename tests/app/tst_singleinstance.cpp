@@ -166,7 +166,7 @@ private slots:
         QTest::newRow("read-only, no folder") << QByteArray("/proc") << false << 0;
         QTest::newRow("missing, data folder") << QByteArray("missing") << false << 1;
         QTest::newRow("70 characters") << QByteArray("long 70") << false << 0;
-        QTest::newRow("80 characters") << QByteArray("long 80") << false << 0;
+        QTest::newRow("100 characters") << QByteArray("long 100") << false << 0;
         QTest::newRow("120 characters") << QByteArray("long 120") << false << 0;
         QTest::newRow("120 characters, runtime folder") << QByteArray("long 120") << true << 0;
         QTest::newRow("unusable, data folder of 120 characters") << QByteArray("/proc") << false << 120;
