@@ -41,6 +41,7 @@
 #include "UI/PictureSetting.h"
 #include "UI/PrintMessageForm.h"
 #include "UI/PrintingForm.h"
+#include "UI/TextFont.h"
 #include "UI/UpdateFirmware.h"
 #include "app/QsLog.h"
 #include "cutting/CutEngine.h"
@@ -72,6 +73,8 @@ const char* const ServiceUrl = "https://www.brevant.com/service";
 MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent)
 {
+    // The window and every dialog it opens draw with the program's own font.
+    TextFont::install();
     // 1. Widget and form; frameless.
     ui.setupUi(this);
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint

@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QDir>
 #include <QEvent>
 #include <QFile>
 #include <QHBoxLayout>
@@ -24,6 +23,7 @@
 #include "Update/UpdateServer.h"
 #include "app/QsLog.h"
 #include "scene/AppData.h"
+#include "platform/Platform.h"
 
 namespace {
 
@@ -297,7 +297,7 @@ void Downloader::writeBody(QNetworkReply* reply)
         return;
     if (!m_file) {
         const QString name = UpdateServer::attachmentName(reply, QStringLiteral("Tarin.exe"));
-        m_file.reset(new QSaveFile(QDir::tempPath() + "/" + name));
+        m_file.reset(new QSaveFile(Platform::tempFilePath(name)));
         m_writeFailed = !m_file->open(QIODevice::WriteOnly);
     }
     m_received += bytes.size();

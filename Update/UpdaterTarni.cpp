@@ -1,7 +1,6 @@
 #include "Update/UpdaterTarni.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -12,6 +11,7 @@
 #include "Update/Downloader.h"
 #include "Update/UpdateServer.h"
 #include "app/QsLog.h"
+#include "platform/Platform.h"
 
 UpdaterTarni::UpdaterTarni(QObject* parent)
     : QObject(parent)
@@ -119,7 +119,7 @@ void UpdaterTarni::storeLog(QNetworkReply* reply, const QString& fallbackName, b
     const QByteArray body = reply->readAll();
     if (body.isEmpty())
         return;
-    const QString path = QDir::tempPath() + "/" + UpdateServer::attachmentName(reply, fallbackName);
+    const QString path = Platform::tempFilePath(UpdateServer::attachmentName(reply, fallbackName));
     if (UpdateServer::writeWholeFile(path, body)) {
         if (chinese)
             m_downloader->setLogPathCN(path);

@@ -19,6 +19,9 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
@@ -38,6 +41,8 @@
 #include "UI/ChoiceTypeDialog.h"
 #include "UI/EditTreeWidget.h"
 #include "UI/MainWindow.h"
+#include "UI/ModelListWidget.h"
+#include "UI/TextFont.h"
 #include "app/Startup.h"
 #include "cutting/CutModelWidget.h"
 #include "cutting/CutWorkData.h"
@@ -933,6 +938,16 @@ private slots:
         QTRY_COMPARE(window->size(), size);
         for (const char* name : {"btnMain_print", "btnSD_print", "cbbMain_view"})
             QVERIFY2(window->rect().contains(window->findChild<QWidget*>(name)->geometry()), name);
+        // The title strip's buttons lie whole in the window, side by side.
+        QRect last;
+        for (QPushButton* b : {window->form().btnMain_open, window->form().btnMain_save, window->form().btnMain_export,
+                           window->form().btnMain_Slice, window->form().cbbMain_language, window->form().btnMain_setcura,
+                           window->form().btnMain_setting, window->form().btnMain_min, window->form().btnMain_max,
+                           window->form().btnMain_close}) {
+            const QRect r(b->mapTo(window, QPoint()), b->size());
+            QVERIFY2(window->rect().contains(r) && !r.intersects(last), qPrintable(b->objectName()));
+            last = r;
+        }
         EditTreeWidget* tree = window->form().twtMain_edit;
         const auto hidden = [tree] {
             QString out = tree->verticalScrollBar()->isVisible() ? "a scroll bar " : "";
@@ -1169,7 +1184,7 @@ private slots:
         QStringList twice;
         const QRegularExpression block("<qresource(?: prefix=\"([^\"]*)\")?>(.*?)</qresource>",
                                        QRegularExpression::DotMatchesEverythingOption);
-        const QRegularExpression entry("<file(?: alias=\"([^\"]*)\")?>([^<]*)</file>");
+        const QRegularExpression entry("<file(?: alias=\"([^\"]*)\"| [\\w-]+=\"[^\"]*\")*>([^<]*)</file>");
         QDir res(SourceRoot + "/resources");
         for (const QFileInfo& qrc : res.entryInfoList({"*.qrc", "*.qrc.in"}) + QDir(res.filePath("translations")).entryInfoList({"*.qrc.in"})) {
             QFile f(qrc.filePath());
@@ -1299,6 +1314,80 @@ private slots:
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
     }
 
+    // The guide takes the window's size at the smallest window, a middle one and full size:
+    // each page's picture and button lie inside it, and the arrows of the later pictures end
+    // at the controls they explain.
+    void guideFollowsControls_data()
+    {
+        QTest::addColumn<QSize>("size"); // empty: maximised
+        QTest::newRow("800 x 720") << QSize(800, 720);
+        QTest::newRow("1280 x 800") << QSize(1280, 800);
+        QTest::newRow("full size") << QSize();
+    }
+    void guideFollowsControls()
+    {
+        QFETCH(QSize, size);
+        placeWindow();
+        if (size.isEmpty())
+            window->on_btnMain_max_clicked();
+        else
+            window->layoutOverlays(size.width(), size.height());
+        QTRY_COMPARE(window->size(), size.isEmpty() ? QGuiApplication::primaryScreen()->availableGeometry().size() : size);
+        const QString fault = withModal([&] { window->on_actionWizard(); }, [this](QWidget* guide) {
+            QStringList faults;
+            if (guide->geometry() != window->geometry())
+                faults << QString("the guide is %1 x %2").arg(guide->width()).arg(guide->height());
+            // Where each arrow ends: one pixel or so beside a point of its control.
+            const auto below = [](const QRect& r) { return QRect(r.center().x() - 4, r.bottom() + 1, 9, 10); };
+            const auto leftOf = [](const QRect& r) { return QRect(r.left() - 13, r.center().y() - 4, 12, 9); };
+            const struct
+            {
+                int page;
+                const char* control;
+                std::function<QRect(const QRect&)> end;
+            } arrows[] = {{1, "btnMain_open", below},    {1, "btnMain_save", below}, {1, "btnMain_export", below},
+                          {1, "btnMain_Slice", below},   {2, "btnMain_setting", below}, {2, "cbbMain_view", leftOf}};
+            const char* pictures[] = {"widget", "widget_2", "widget_3"};
+            const char* buttons[] = {"btn_next1", "btn_next2", "btn_finish"};
+            auto* stack = guide->findChild<QStackedWidget*>("stackedWidget");
+            for (int page = 0; page < 3; ++page) {
+                stack->setCurrentIndex(page);
+                guide->layout()->activate();
+                stack->currentWidget()->layout()->activate();
+                auto* picture = guide->findChild<QWidget*>(pictures[page]);
+                for (QWidget* w : {picture, guide->findChild<QWidget*>(buttons[page])})
+                    if (!guide->rect().contains(QRect(w->mapTo(guide, QPoint()), w->size())))
+                        faults << QString("%1 outside the guide").arg(w->objectName());
+                const QImage img = picture->grab().toImage();
+                QImage seen = window->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+                QPainter(&seen).drawImage(0, 0, guide->grab().toImage());
+                seen.save(QString(TARNI_BUILD_DIR "/screenshots/guide_%1x%2_page%3.png").arg(window->width()).arg(window->height()).arg(page + 1));
+                for (const auto& a : arrows) {
+                    if (a.page != page)
+                        continue;
+                    auto* c = window->findChild<QWidget*>(a.control);
+                    const QRect end = a.end(QRect(c->mapTo(window, QPoint()), c->size())).translated(-picture->mapTo(guide, QPoint()));
+                    bool hit = false;
+                    for (int y = end.top(); y <= end.bottom(); ++y)
+                        for (int x = end.left(); x <= end.right(); ++x)
+                            if (img.rect().contains(x, y) && qAlpha(img.pixel(x, y)) == 255 && qGray(img.pixel(x, y)) >= 250)
+                                hit = true;
+                    if (!hit)
+                        faults << QString("no arrow at %1").arg(a.control);
+                }
+            }
+            stack->setCurrentIndex(0);
+            // A window resized under the open guide takes the guide along.
+            window->resize(window->size() + QSize(20, 10));
+            if (guide->geometry() != window->geometry())
+                faults << "the guide stays behind a resized window";
+            return faults.join("; ");
+        });
+        if (size.isEmpty())
+            window->on_btnMain_max_clicked();
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    }
+
     // What each file dialog lists: Qt reads its patterns, in either case; the type box keeps the
     // program's wording.
     void dialogFilters_data()
@@ -1406,6 +1495,68 @@ private slots:
         QVERIFY(!QPixmap(":/new/mousedelete").isNull());
     }
 
+    // The model list's cells keep their widths in the smallest window: eye, name, copy and
+    // delete lie whole in the list, the name is cut to its field, and a click on a copy button
+    // does not scroll the list sideways (the eye column would be lost).
+    void modelListCells_data()
+    {
+        QTest::addColumn<int>("models");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("one") << 1 << "one.stl";
+        QTest::newRow("six") << 6 << "one.stl";
+        QTest::newRow("seven, name column 110") << 7 << "one.stl";
+        QTest::newRow("long name") << 1 << "a_model_whose_name_is_far_too_long_for_the_list.stl";
+    }
+    void modelListCells()
+    {
+        QFETCH(int, models);
+        QFETCH(QString, file);
+        resetPlate(false);
+        loadAndWait(writeCube(dir.path(), file, 20.0f), 1);
+        window->layoutOverlays(800, 720);
+        QTRY_COMPARE(window->size(), QSize(800, 720));
+        openPanel(0);
+        QTableWidget* table = window->form().twtMain_edit->modelList()->table();
+        const auto cell = [table](int row, int column) { return table->cellWidget(row, column); };
+        for (int i = 1; i < models; ++i) {
+            QTest::mouseClick(cell(0, 3), Qt::LeftButton);
+            QTRY_COMPARE(AppData::instance()->modelCount(), i + 1);
+        }
+        QTest::qWait(50);
+        QStringList faults;
+        const auto checkCells = [&](const QString& when) {
+            const int widths[5] = {25, 0, models >= 7 ? 110 : 125, 25, 25};
+            if (table->horizontalScrollBar()->value() != 0)
+                faults << when + QString(": scrolled %1 px sideways").arg(table->horizontalScrollBar()->value());
+            for (int row = 0; row < std::min(models, 4); ++row)
+                for (const int column : {0, 2, 3, 4}) {
+                    QWidget* c = cell(row, column);
+                    const QRect r(c->mapTo(table->viewport(), QPoint()), c->size());
+                    const QPoint centre = c->mapToGlobal(c->rect().center());
+                    if (std::abs(table->columnWidth(column) - widths[column]) > 0 || std::abs(c->width() - widths[column]) > 1
+                        || !table->viewport()->rect().contains(r) || QApplication::widgetAt(centre) != c)
+                        faults << when + QString(": cell %1,%2 at %3,%4 %5 x %6").arg(row).arg(column).arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+                }
+        };
+        checkCells("shown");
+        // A click on the copy cell, as the user gives it.
+        QWidget* copy = cell(0, 3);
+        pointerTo(copy->mapToGlobal(copy->rect().center()));
+        xdo({"click", "1"});
+        QTRY_COMPARE(AppData::instance()->modelCount(), models + 1);
+        ++models;
+        QTest::qWait(50);
+        checkCells("after a copy");
+        auto* name = qobject_cast<QLineEdit*>(cell(0, 2));
+        const QString full = QFileInfo(file).completeBaseName();
+        const int room = name->width() - 4;
+        if (name->fontMetrics().horizontalAdvance(name->text()) > room || (name->text() != full && !name->text().contains(QChar(0x2026))))
+            faults << QString("name \"%1\" in %2 px").arg(name->text()).arg(room);
+        window->grab().save(QString(TARNI_BUILD_DIR "/screenshots/model_list_%1.png").arg(QTest::currentDataTag()).replace(' ', '_').replace(',', ""));
+        window->form().twtMain_edit->collapseAll();
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
+    }
+
     // The size field keeps its width: a size shows whole, or cut with "..." and whole in the tool tip.
     void sizeFieldFits_data()
     {
@@ -1413,7 +1564,8 @@ private slots:
         QTest::addColumn<bool>("whole");
         QTest::newRow("20 mm") << 20.0f << true;
         QTest::newRow("120 mm") << 120.0f << true;
-        QTest::newRow("1000 mm") << 1000.0f << false;
+        QTest::newRow("1000 mm") << 1000.0f << true;
+        QTest::newRow("10000 mm") << 10000.0f << false;
     }
     void sizeFieldFits()
     {
@@ -1437,6 +1589,33 @@ private slots:
             QCOMPARE(field->toolTip(), full);
         }
         answers.clear();
+    }
+
+    // The window draws with the program's own font whatever the machine's sans-serif is (a
+    // test run with another font set names it in TARNI_MACHINE_SANS): every family the forms
+    // name comes out as the program's own, in the window's texts and style sheets alike.
+    void ownTextFont()
+    {
+        const QString own = QStringLiteral("WenQuanYi Micro Hei");
+        QCOMPARE(QApplication::font().family(), own);
+        QFont sans(QStringLiteral("sans-serif"));
+        sans.setStyleHint(QFont::SansSerif);
+        const QString machine = QFontInfo(sans).family();
+        if (!qEnvironmentVariableIsEmpty("TARNI_MACHINE_SANS"))
+            QCOMPARE(machine, qEnvironmentVariable("TARNI_MACHINE_SANS"));
+        QVERIFY2(machine != own, qPrintable("the machine's sans-serif is " + machine));
+        QStringList faults;
+        for (const QString& name : TextFont::formFamilies())
+            if (QFontInfo(QFont(name, 9)).family() != own)
+                faults << name + " is " + QFontInfo(QFont(name, 9)).family();
+        openPanel(4);
+        const QWidget* texts[] = {window, window->form().letMain_size, window->form().labMain_light,
+                                  window->form().twtMain_edit, window->findChild<CutModelWidget*>()->findChild<QDoubleSpinBox*>()};
+        for (const QWidget* w : texts)
+            if (QFontInfo(w->font()).family() != own)
+                faults << w->objectName() + " draws with " + QFontInfo(w->font()).family();
+        window->form().twtMain_edit->collapseAll();
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
     }
 
     // The task text shows whole at the smallest window, in either language, as soon as it changes.
