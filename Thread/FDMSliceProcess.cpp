@@ -40,9 +40,12 @@ FDMSliceProcess::FDMSliceProcess(QObject* parent)
     engineFile = app->getAppDir() + "/BrevEngine/" + engineFileName();
     stlFile = app->getSettingsDir() + "/stl/3DPRINT.stl";
     outputFile = app->getAppDir() + "/gco/3DPRINT.BVT";
-    QDir().mkpath(app->getSettingsDir() + "/stl");
-    QDir().mkpath(app->getAppDir() + "/gco");
-    QDir().mkpath(app->getSettingsDir() + "/gco");
+    // Before start-up has named the folders there is nowhere of ours to make them in.
+    if (!app->getSettingsDir().isEmpty() && !app->getAppDir().isEmpty()) {
+        QDir().mkpath(app->getSettingsDir() + "/stl");
+        QDir().mkpath(app->getAppDir() + "/gco");
+        QDir().mkpath(app->getSettingsDir() + "/gco");
+    }
 
     process->setProcessChannelMode(QProcess::MergedChannels);
     connect(process, &QProcess::readyReadStandardOutput, this, &FDMSliceProcess::readOut);
