@@ -33,6 +33,10 @@ Downloader::OpenUrlHook& openUrlHook()
     return hook;
 }
 
+// What the network may hold for the installer before this thread has written it: without a
+// bound a fast link outruns the disk and a busy window, and the body piles up in memory.
+constexpr qint64 ReadBufferBytes = 4 * 1024 * 1024;
+
 const char* const kTextStyle = "color: black; font: 9pt \"Microsoft YaHei\";";
 
 } // namespace
@@ -225,10 +229,8 @@ void Downloader::startDownload(const QUrl& url)
     ui->progressBar->setValue(0);
     ui->stackedWidget->setCurrentWidget(ui->page_download);
     m_startTime = QDateTime::currentSecsSinceEpoch();
-    QNetworkRequest request = UpdateServer::fileRequest(url);
-    // Redirects are followed inside the same transfer, so one download runs at a time.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    m_reply = m_manager->get(request);
+    m_reply = m_manager->get(UpdateServer::fileRequest(url));
+    m_reply->setReadBufferSize(ReadBufferBytes);
     UpdateServer::limitReply(m_reply, UpdateServer::MaxInstallerBytes);
     // The body goes to disk as it arrives; an installer may be larger than memory allows.
     connect(m_reply, &QNetworkReply::readyRead, this, [this, reply = m_reply] { writeBody(reply); });
@@ -366,8 +368,10 @@ void Downloader::on_cancelButton_clicked()
 
 void Downloader::on_btn_win_close_clicked()
 {
-    if (ui->stackedWidget->currentWidget() == ui->page_download)
-        askStop();
+    // Cancel on the stop question keeps the download, and with it the dialog that shows it
+    // and later offers to open the installer.
+    if (isDownloading() && !askStop())
+        return;
     hide();
 }
 

@@ -101,6 +101,9 @@ QNetworkRequest fileRequest(const QUrl& url)
     QNetworkRequest request(url);
     // A compressed body arrives inflated and no longer matches its declared length.
     request.setRawHeader("Accept-Encoding", "identity");
+    // A file moved elsewhere on the server is followed within the same reply (never from
+    // https down to http).
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     return request;
 }
 
