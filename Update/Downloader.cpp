@@ -12,13 +12,13 @@
 #include <QNetworkRequest>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
+#include "FileRW/CheckedWriter.h"
 #include "UI/BrevMessageBox.h"
 #include "Update/UpdateServer.h"
 #include "app/QsLog.h"
@@ -225,7 +225,6 @@ void Downloader::startDownload(const QUrl& url)
     m_filePath.clear();
     m_file.reset();
     m_received = 0;
-    m_writeFailed = false;
     ui->progressBar->setValue(0);
     ui->stackedWidget->setCurrentWidget(ui->page_download);
     m_startTime = QDateTime::currentSecsSinceEpoch();
@@ -263,28 +262,33 @@ void Downloader::onDownloadFinished()
     if (!reply)
         return;
     // Uncommitted, the file is discarded with its object.
-    std::unique_ptr<QSaveFile> file;
+    std::unique_ptr<CheckedWriter> file;
     if (reply == m_reply) {
         writeBody(reply);
         file = std::move(m_file);
         m_reply = nullptr;
     }
     reply->deleteLater();
-    // An empty body is no installer, and a cut one would be run: both fail like a broken transfer.
+    // An empty body is no installer, and a cut one would be run: both fail like a broken transfer,
+    // and so does one that cannot be kept on disk.
+    QString reason;
     if (file && UpdateServer::isGoodReply(reply) && UpdateServer::isWholeBody(reply, m_received)) {
-        if (!m_writeFailed && file->commit())
-            m_filePath = file->fileName();
-        reply->close();
-        ui->stackedWidget->setCurrentWidget(ui->page_log);
-        resize(668, 500);
-        return;
+        if (file->commit()) {
+            m_filePath = m_filePending;
+            reply->close();
+            ui->stackedWidget->setCurrentWidget(ui->page_log);
+            resize(668, 500);
+            return;
+        }
+        reason = file->errorString();
     }
-    QLOG_INFO() << "Update\\Downloader@" << __LINE__ << "download failed:" << reply->errorString();
+    QLOG_INFO() << "Update\\Downloader@" << __LINE__ << "download failed:" << reply->errorString() << reason;
     if (m_reportFailures) {
         BrevMessageBox box(-1, this);
         box.setWarningStyle();
         box.setWindowTitle(tr("Down Fail"));
         box.setText(tr("Down Fail"));
+        box.addReason(reason);
         box.exec();
     }
     close();
@@ -299,13 +303,13 @@ void Downloader::writeBody(QNetworkReply* reply)
         return;
     if (!m_file) {
         const QString name = UpdateServer::attachmentName(reply, QStringLiteral("Tarin.exe"));
-        m_file.reset(new QSaveFile(Platform::tempFilePath(name)));
-        m_writeFailed = !m_file->open(QIODevice::WriteOnly);
+        m_filePending = Platform::tempFilePath(name);
+        m_file.reset(new CheckedWriter(m_filePending));
+        m_file->open();
     }
     m_received += bytes.size();
-    // A file that cannot be written still lets the transfer end; Open then says so.
-    if (!m_writeFailed && m_file->write(bytes) != bytes.size())
-        m_writeFailed = true;
+    // A file that cannot be written still lets the transfer end; the end then says why.
+    m_file->write(bytes);
 }
 
 void Downloader::setLog()

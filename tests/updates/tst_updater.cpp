@@ -14,6 +14,7 @@
 #include "Update/Downloader.h"
 #include "Update/UpdateServer.h"
 #include "Update/UpdaterTarni.h"
+#include "common/FullDisk.h"
 #include "scene/AppData.h"
 #include "testutil_http.h"
 
@@ -220,6 +221,8 @@ void TestUpdater::installer_data()
     QTest::newRow("redirected") << 200 << QByteArray("MZ moved") << QByteArray() << "Tarin.exe";
     // The same dialog downloads again later in the run: the second body is measured alone.
     QTest::newRow("twice") << 200 << QByteArray(3000, 'M') << QByteArray() << "Tarin.exe";
+    // The temporary folder is full: the download fails with the reason, and leaves nothing.
+    QTest::newRow("full disk") << 200 << QByteArray(100000, 'M') << QByteArray("attachment; filename=full.exe") << "";
 }
 
 void TestUpdater::installer()
@@ -238,6 +241,16 @@ void TestUpdater::installer()
         server.set("/moved/setup", body);
     }
     server.set("/logen", "Fixes\n", 200);
+    FullDisk disk(temp.path() + "/full", 0);
+    std::unique_ptr<FullDisk::Limit> limit;
+    const QByteArray tmpdir = qgetenv("TMPDIR");
+    if (tag == "full disk") {
+        QString why;
+        QVERIFY2(disk.setUp(&why) && disk.fillUp(&why), qPrintable(why));
+        qputenv("TMPDIR", QFile::encodeName(disk.path()));
+        limit = std::make_unique<FullDisk::Limit>(disk);
+    }
+    auto restore = qScopeGuard([&] { limit.reset(); qputenv("TMPDIR", tmpdir); });
     UpdaterTarni u;
     QWidget* page = waitForDownloader(u);
     QVERIFY(page);
@@ -255,7 +268,14 @@ void TestUpdater::installer()
     if (savedAs.isEmpty()) {
         QCOMPARE(boxes.size(), 2);
         QCOMPARE(boxes.last().title, QString("Down Fail"));
-        QCOMPARE(boxes.last().text, QString("Down Fail"));
+        if (tag == "full disk") {
+            QVERIFY2(boxes.last().text.startsWith("Down Fail\nCannot write")
+                         && boxes.last().text.contains(QRegularExpression("No space left on device|File too large")),
+                     qPrintable(boxes.last().text));
+            QCOMPARE(disk.entries(), QStringList());
+        } else {
+            QCOMPARE(boxes.last().text, QString("Down Fail"));
+        }
         QVERIFY(d->downloadedPath().isEmpty());
         const QString named = QString::fromUtf8(disposition).section('=', 1);
         // Neither the file nor a part of it is left behind.
