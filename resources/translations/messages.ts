@@ -456,4 +456,27 @@
         <translation>打开该图片需要超过 %1 MB 内存。</translation>
     </message>
 </context>
+<context>
+    <name>SceneBudget</name>
+    <message>
+        <source>The file holds %1 models; at most %2 fit on the plate.</source>
+        <translation>该文件包含 %1 个模型，平台上最多只能放 %2 个。</translation>
+    </message>
+    <message>
+        <source>The plate holds %1 models and the file %2 more; at most %3 fit on the plate.</source>
+        <translation>平台上已有 %1 个模型，该文件还要再加 %2 个，平台上最多只能放 %3 个。</translation>
+    </message>
+    <message>
+        <source>The model reaches %1 mm from the origin; a printer can use at most %2 mm.</source>
+        <translation>模型距原点达 %1 毫米，打印机最多只能使用 %2 毫米。</translation>
+    </message>
+    <message>
+        <source>A model scaled by %1 would be %2 mm long; a printer can use at most %3 mm.</source>
+        <translation>模型缩放 %1 倍后长 %2 毫米，打印机最多只能使用 %3 毫米。</translation>
+    </message>
+    <message>
+        <source>The supports would be %1 mm wide; a printer can use at most %2 mm.</source>
+        <translation>支撑宽度为 %1 毫米，打印机最多只能使用 %2 毫米。</translation>
+    </message>
+</context>
 </TS>
