@@ -231,7 +231,7 @@ void ThreadPool::on_fileRWThread_StatusChanged(FileRWStatus s)
     }
 
     if (!s.success) {
-        BrevMessageBox box(1, m_mainWindow, s.filePath);
+        BrevMessageBox box(s.modelLimit ? 12 : 1, m_mainWindow, s.filePath);
         if (!s.reason.isEmpty())
             box.setText(box.text() + QLatin1Char('\n') + s.reason);
         box.exec();
