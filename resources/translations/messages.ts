@@ -472,8 +472,12 @@
         <translation>无法读取该图片：文件不完整，缺少部分像素。</translation>
     </message>
     <message>
-        <source>The picture cannot be read: %1.</source>
-        <translation>无法读取该图片：%1。</translation>
+        <source>The picture cannot be read: its data is damaged.</source>
+        <translation>无法读取该图片：数据已损坏。</translation>
+    </message>
+    <message>
+        <source>A picture of %1 x %2 pixels makes a relief of %3 x %4 cells; it needs at least 2 x 2.</source>
+        <translation>%1 x %2 像素的图片只能生成 %3 x %4 个单元的浮雕，至少需要 2 x 2 个。</translation>
     </message>
     <message>
         <source>The picture would need more than %1 MB of memory to open.</source>
