@@ -79,7 +79,7 @@ public:
     std::vector<MeshModel*> models;
     // Set by another thread to stop a running load early; the load then fails.
     std::atomic<bool> cancelled{false};
-    // Why the last load failed, when the user should be told more than that it failed.
+    // Why the last load or save failed, when the user should be told more than that it failed.
     QString failureReason;
     // The last load was refused for the number of models it would add.
     bool overModelLimit = false;

@@ -100,11 +100,12 @@ void FileRWThread::startWork()
         start(QThread::InheritPriority);
 }
 
-void FileRWThread::loadFile(const QString& path)
+void FileRWThread::loadFile(const QString& path, bool replacesScene)
 {
     Request r;
     r.status.filePath = path;
     r.status.load = true;
+    r.replacesScene = replacesScene;
     r.reliefParams = AppData::instance()->getReliefParameters();
     enqueue(std::move(r));
 }
@@ -242,6 +243,8 @@ void FileRWThread::process(const Request& r, Result& out)
             out.success = r.project && rw->saveProject(path, *r.project);
         else
             out.success = r.mesh && rw->saveMesh(path, r.mesh.get());
+        if (!out.success)
+            out.reason = rw->failureReason;
         return;
     }
     rw->failureReason.clear();
@@ -302,13 +305,16 @@ void FileRWThread::finish(const Request& r, const std::shared_ptr<Result>& resul
     status.finished = true;
     status.progress = 10000;
     const QString suffix = lowerSuffix(status.filePath);
-    // Every route a file comes by meets here: what it adds must fit the plate as it is now.
+    // Every route a file comes by meets here: what it adds must fit the plate as it will be,
+    // and a refused load leaves the scene as it is.
     const qint64 adding = result->project ? qint64(result->project->models.size()) : qint64(result->loaded.size());
-    if (status.load && result->success
-        && !SceneBudget::admitsModels(AppData::instance()->modelCount(), adding, &status.reason)) {
+    const qint64 inScene = r.replacesScene ? 0 : qint64(AppData::instance()->modelCount());
+    if (status.load && result->success && !SceneBudget::admitsModels(inScene, adding, &status.reason)) {
         status.success = false;
         status.modelLimit = true;
     } else if (status.load && result->success) {
+        if (r.replacesScene)
+            emit signReplaceScene();
         if (result->project) {
             std::vector<MeshModel*> added;
             ProjectFile::commit(*result->project, &added);
