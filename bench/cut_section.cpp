@@ -1,8 +1,13 @@
-// Cut times of a 1M-face sphere against sections with a long outline, many holes and many gaps.
+// Cut times (section and cut) of shapes that are hard for the section's union and caps, each
+// beside a closed sphere of as many faces in the same run; the live preview step of shapes
+// within the preview limit; and how long a cut takes to end after a stop request.
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <thread>
 
 #include "../tests/cutting/testutil_meshes.h"
 #include "cutting/CutEngine.h"
@@ -20,17 +25,168 @@ MeshModel* model(const MeshData& mesh)
     return m;
 }
 
-// A cut from scratch, the section included.
-void timeCut(const char* name, const MeshData& mesh, int planeUm)
+struct Shape
+{
+    const char* name;
+    std::function<MeshData(size_t faces)> make;
+    int axis;
+    std::function<double(const MeshData&)> plane; // mm
+};
+
+double maxZ(const MeshData& m)
+{
+    double z = -1e300;
+    for (const auto& v : m.vertices)
+        z = std::max(z, v[2]);
+    return z;
+}
+
+int side(size_t faces, double perCell) { return std::max(2, int(std::sqrt(double(faces) / perCell))); }
+
+const std::vector<Shape>& shapes()
+{
+    static const std::vector<Shape> list = {
+        {"chains_at_one_point", [](size_t f) { return testmesh::vSheets(int(f / 4)); }, 2, [](const MeshData&) { return 5.0; }},
+        {"spiral_wall_50_turns", [](size_t f) { return testmesh::spiralWall(50, int(f / 8)); }, 2, [](const MeshData&) { return 5.0; }},
+        {"fins_on_base", [](size_t f) { return testmesh::finsOnBase(int(f / 12)); }, 0, [](const MeshData&) { return 10.0; }},
+        {"plate_holes", [](size_t f) { return testmesh::perforatedPlate(side(f, 96), 2.0, 4.0, 0.6); }, 2, [](const MeshData&) { return 2.0; }},
+        {"plate_holes_8_sides", [](size_t f) { return testmesh::perforatedPlate(side(f, 48), 1.0, 4.0, 0.3, 8); }, 2, [](const MeshData&) { return 2.0; }},
+        {"noisy_relief", [](size_t f) { return testmesh::noisyRelief(side(f, 2), 100.0, 10.0, 0.2); }, 2, [](const MeshData&) { return 10.0; }},
+        {"near_tangent_relief", [](size_t f) { return testmesh::noisyRelief(side(f, 2), 100.0, 10.0, 0.2); }, 2,
+         [](const MeshData& m) { return std::floor(maxZ(m) * 1000.0) * 0.001 - 0.001; }},
+        {"noisy_pole_sphere", [](size_t f) { const int k = side(f, 2); return testmesh::noisySphere(40.0, k, k, 0.05); }, 0, [](const MeshData&) { return 0.0; }},
+        {"inside_out_boxes", [](size_t f) {
+             // Inside-out cubes in a row, as many faces as asked.
+             std::vector<MeshData> parts;
+             for (size_t i = 0; i < std::max<size_t>(1, f / 12); ++i)
+                 parts.push_back(testmesh::cuboid(0, 2.0 * double(i), 0, 10, 2.0 * double(i) + 1.0, 10, true));
+             return testmesh::joined(parts);
+         }, 2, [](const MeshData&) { return 5.0; }},
+    };
+    return list;
+}
+
+MeshData sphereOf(size_t faces)
+{
+    const int k = side(faces, 2);
+    return testmesh::sphere(40.0, k, k);
+}
+
+// A cut from scratch, the section included; ms, or -1 when it failed.
+long long timeCut(const MeshData& mesh, int axis, double plane, bool* ok = nullptr)
 {
     MeshModel* m = model(mesh);
     resetCutSection();
+    g_jobState = 0;
     QElapsedTimer t;
     t.start();
-    const CutResult r = cutModel(m, 0, planeUm, 2);
-    std::printf("%s_cut: %lld ms\n", name, (long long)t.elapsed());
-    std::printf("%s_cut_ok: %d bool\n", name, int(r.ok));
+    const CutResult r = cutModel(m, 0, int(plane * 1000.0), axis);
+    const long long ms = t.elapsed();
+    if (ok)
+        *ok = r.ok;
     delete m;
+    return ms;
+}
+
+void cutCase(const Shape& s, size_t faces, const MeshData& sphere)
+{
+    const MeshData mesh = s.make(faces);
+    const double plane = s.plane(mesh);
+    bool ok = false;
+    // Once each first, so that both are timed with the work lists already grown.
+    timeCut(sphere, 2, 0.123);
+    timeCut(mesh, s.axis, plane);
+    const long long before = timeCut(sphere, 2, 0.123);
+    const long long ms = timeCut(mesh, s.axis, plane, &ok);
+    const long long after = timeCut(sphere, 2, 0.123);
+    const double ref = std::max(1.0, double(before + after) / 2.0);
+    const QByteArray tag = QByteArray(s.name) + "_" + QByteArray::number(qulonglong(mesh.faces.size() / 1000)) + "k";
+    std::printf("%s_cut: %lld ms\n", tag.constData(), ms);
+    std::printf("%s_sphere_cut: %.0f ms\n", tag.constData(), ref);
+    std::printf("%s_ratio: %.2f x\n", tag.constData(), double(ms) / ref);
+    std::printf("%s_ok: %d bool\n", tag.constData(), int(ok));
+    std::fflush(stdout);
+}
+
+// The live preview of shapes within the preview limit.
+void previewCases(const QString& only)
+{
+    struct Preview
+    {
+        const char* name;
+        std::function<MeshData()> make;
+        int axis;
+        double plane;
+    };
+    const std::vector<Preview> list = {
+        {"chains_at_one_point_6800", [] { return testmesh::vSheets(6800); }, 2, 5.0},
+        {"crowded_sheets_10000", [] {
+             // Flat sheets 5 mm long crowded into a 10 mm square: 40,000 vertices of open chains.
+             MeshData m;
+             for (int i = 0; i < 10000; ++i) {
+                 const double x = 5 * testmesh::noise(uint64_t(3 * i)), y = 5 * testmesh::noise(uint64_t(3 * i + 1));
+                 const double a = M_PI * testmesh::noise(uint64_t(3 * i + 2));
+                 const int b = int(m.vertices.size());
+                 for (double z : {0.0, 10.0}) {
+                     m.vertices.push_back({x, y, z});
+                     m.vertices.push_back({x + 5 * std::cos(a), y + 5 * std::sin(a), z});
+                 }
+                 m.faces.push_back({b, b + 1, b + 3});
+                 m.faces.push_back({b, b + 3, b + 2});
+             }
+             return m;
+         }, 2, 5.0},
+        {"fins_on_base_500", [] { return testmesh::finsOnBase(500); }, 0, 10.0},
+        {"fins_on_base_3400", [] { return testmesh::finsOnBase(3400); }, 0, 10.0},
+        {"spiral_wall_10000", [] { return testmesh::spiralWall(50, 10000); }, 2, 5.0},
+        {"plate_holes_2500_8_sides", [] { return testmesh::perforatedPlate(50, 2.0, 4.0, 0.6, 8); }, 2, 2.0},
+        {"noisy_relief_140", [] { return testmesh::noisyRelief(140, 100.0, 10.0, 0.2); }, 2, 10.0},
+        {"noisy_pole_sphere_140", [] { return testmesh::noisySphere(40.0, 143, 143, 0.05); }, 0, 0.0},
+    };
+    long long worst = 0;
+    for (const Preview& p : list) {
+        if (!only.isEmpty() && only != "preview" && only != p.name)
+            continue;
+        MeshModel* m = model(p.make());
+        g_jobState = 0;
+        QElapsedTimer t;
+        t.start();
+        const bool done = computeCutSection(m, 0, int(p.plane * 1000.0), p.axis, false);
+        const long long ms = t.elapsed();
+        worst = std::max(worst, ms);
+        std::printf("preview_%s_vertices: %zu count\n", p.name, m->getMesh()->vertices.size());
+        std::printf("preview_%s_step: %lld ms\n", p.name, ms);
+        std::printf("preview_%s_done: %d bool\n", p.name, int(done));
+        std::fflush(stdout);
+        delete m;
+    }
+    std::printf("preview_worst_step: %lld ms\n", worst);
+}
+
+// A stop request after delayMs: how long the cut still runs.
+void stopCase(const Shape& s, size_t faces)
+{
+    const MeshData mesh = s.make(faces);
+    const double plane = s.plane(mesh);
+    long long worst = 0;
+    for (int delayMs : {50, 200, 400, 800}) {
+        MeshModel* m = model(mesh);
+        resetCutSection();
+        g_jobState = 0;
+        QElapsedTimer t;
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            t.start();
+            g_jobState = 1;
+        });
+        cutModel(m, 0, int(plane * 1000.0), s.axis);
+        stopper.join();
+        worst = std::max(worst, t.elapsed());
+        delete m;
+    }
+    g_jobState = 0;
+    std::printf("stop_%s_latency: %lld ms\n", s.name, worst);
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -38,27 +194,22 @@ void timeCut(const char* name, const MeshData& mesh, int planeUm)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    // An argument picks one case: sphere, cylinder, holes or gaps.
+    // Arguments: a case (a shape's name, "preview", "stop" or "sphere"; empty for all) and
+    // the face count of the cut cases (1,000,000 unless given).
     const QString only = argc > 1 ? QString(argv[1]) : QString();
-    if (only.isEmpty() || only == "sphere")
-        timeCut("sphere_1m", testmesh::sphere(40.0, 708, 708), 123);
-    if (only.isEmpty() || only == "cylinder")
-        timeCut("cylinder_60k", testmesh::tube(30.0, 0.0, 20.0, 60000), 10000);
-    // 200 x 200 x 4 mm plate with 100 x 100 round holes: one outline, 10,000 holes.
-    if (only.isEmpty() || only == "holes")
-        timeCut("holes_10k", testmesh::perforatedPlate(100, 2.0, 4.0, 0.6), 2000);
-    if (!only.isEmpty() && only != "gaps")
-        return 0;
-    // 10,200 segments in three rings, every third quad of the middle one missing: 3,400 gaps.
-    const MeshData gaps = testmesh::tube(100.0, 0.0, 20.0, 10200, 3, 3);
-    MeshModel* m = model(gaps);
-    std::printf("gaps_vertices: %zu count\n", gaps.vertices.size());
-    QElapsedTimer t;
-    t.start();
-    const bool previewed = computeCutSection(m, 0, 10000, 2, false);
-    std::printf("gaps_3400_preview_step: %lld ms\n", (long long)t.elapsed());
-    std::printf("gaps_3400_preview_regions: %zu count\n", previewed ? cutWorkData().regions.size() : size_t(0));
-    delete m;
-    timeCut("gaps_3400", gaps, 10000);
+    const size_t faces = argc > 2 ? size_t(QByteArray(argv[2]).toULongLong()) : size_t(1000000);
+    const MeshData sphere = sphereOf(faces);
+    if (only.isEmpty() || only == "sphere") {
+        const long long ms = timeCut(sphere, 2, 0.123);
+        std::printf("sphere_%zuk_cut: %lld ms\n", sphere.faces.size() / 1000, ms);
+    }
+    for (const Shape& s : shapes())
+        if (only.isEmpty() || only == s.name)
+            cutCase(s, faces, sphere);
+    if (only.isEmpty() || only == "preview" || only.startsWith("preview_"))
+        previewCases(only.startsWith("preview_") ? only.mid(8) : QString());
+    if (only == "stop")
+        for (const Shape& s : shapes())
+            stopCase(s, faces);
     return 0;
 }
