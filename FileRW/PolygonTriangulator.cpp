@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <memory_resource>
 #include <set>
 #include <unordered_map>
 
@@ -329,7 +330,8 @@ PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std:
     for (size_t v = 0; v < at.size(); ++v)
         first[v + 1] += first[v];
     std::unordered_map<int32_t, std::vector<Edge*>> later; // pieces of overlapping edges
-    std::set<Edge*, Less> status(Less{this});
+    std::pmr::unsynchronized_pool_resource pool;
+    std::pmr::set<Edge*, Less> status(Less{this}, &pool);
     std::vector<Edge*> ins, outs, sorted;
     const int32_t corners = int32_t(at.size());
     for (int32_t p = 0; p < corners; ++p) {
@@ -571,10 +573,11 @@ bool PolygonTriangulator::fillEvenOdd(const std::vector<GridPoint>& points, cons
             break;
         }
         std::vector<std::vector<int32_t>> set;
-        for (size_t i : together)
-            set.push_back(rings[i]);
+        if (round > 0)
+            for (size_t i : together)
+                set.push_back(rings[i]);
         std::array<int32_t, 2> crossing{-1, -1};
-        const Fill f = fillTurned(set, &crossing);
+        const Fill f = fillTurned(round > 0 ? set : rings, &crossing);
         if (f == Fill::Stopped)
             return false;
         if (f == Fill::Done)

@@ -3,6 +3,7 @@
 // within the preview limit; and how long a cut takes to end after a stop request.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 
 #include <algorithm>
 #include <cstdio>
@@ -88,23 +89,35 @@ long long timeCut(const MeshData& mesh, int axis, double plane, bool* ok = nullp
     return ms;
 }
 
-void cutCase(const Shape& s, size_t faces, const MeshData& sphere)
+// A cut in a process of its own: the first after loading the model (cold: every list and
+// table still to be grown), then the same cut again (warm). ms each, -1 when it failed.
+std::pair<long long, long long> childCut(const QString& shape, size_t faces)
 {
-    const MeshData mesh = s.make(faces);
-    const double plane = s.plane(mesh);
-    bool ok = false;
-    // Once each first, so that both are timed with the work lists already grown.
-    timeCut(sphere, 2, 0.123);
-    timeCut(mesh, s.axis, plane);
-    const long long before = timeCut(sphere, 2, 0.123);
-    const long long ms = timeCut(mesh, s.axis, plane, &ok);
-    const long long after = timeCut(sphere, 2, 0.123);
-    const double ref = std::max(1.0, double(before + after) / 2.0);
-    const QByteArray tag = QByteArray(s.name) + "_" + QByteArray::number(qulonglong(mesh.faces.size() / 1000)) + "k";
-    std::printf("%s_cut: %lld ms\n", tag.constData(), ms);
-    std::printf("%s_sphere_cut: %.0f ms\n", tag.constData(), ref);
-    std::printf("%s_ratio: %.2f x\n", tag.constData(), double(ms) / ref);
-    std::printf("%s_ok: %d bool\n", tag.constData(), int(ok));
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {"--child", shape, QString::number(qulonglong(faces))});
+    if (!child.waitForFinished(-1))
+        return {-1, -1};
+    const QList<QByteArray> fields = child.readAllStandardOutput().simplified().split(' ');
+    if (fields.size() < 2)
+        return {-1, -1};
+    return {fields[0].toLongLong(), fields[1].toLongLong()};
+}
+
+void cutCase(const Shape& s, size_t faces)
+{
+    // The sphere before and after the shape, each in a fresh process like the shape.
+    const auto before = childCut("sphere", faces);
+    const auto ms = childCut(s.name, faces);
+    const auto after = childCut("sphere", faces);
+    const double cold = std::max(1.0, double(before.first + after.first) / 2.0);
+    const double warm = std::max(1.0, double(before.second + after.second) / 2.0);
+    const QByteArray tag = QByteArray(s.name) + "_" + QByteArray::number(qulonglong(faces / 1000)) + "k";
+    std::printf("%s_cut: %lld ms\n", tag.constData(), ms.first);
+    std::printf("%s_sphere_cut: %.0f ms\n", tag.constData(), cold);
+    std::printf("%s_ratio: %.2f x\n", tag.constData(), double(ms.first) / cold);
+    std::printf("%s_warm_cut: %lld ms\n", tag.constData(), ms.second);
+    std::printf("%s_warm_sphere_cut: %.0f ms\n", tag.constData(), warm);
+    std::printf("%s_warm_ratio: %.2f x\n", tag.constData(), double(ms.second) / warm);
     std::fflush(stdout);
 }
 
@@ -194,18 +207,36 @@ void stopCase(const Shape& s, size_t faces)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    if (argc > 3 && QByteArray(argv[1]) == "--child") {
+        // One cut: the shape or the sphere of about that many faces; prints its ms, -1 failed.
+        const size_t faces = size_t(QByteArray(argv[3]).toULongLong());
+        const QByteArray name(argv[2]);
+        MeshData mesh;
+        int axis = 2;
+        double plane = 0.123;
+        if (name == "sphere")
+            mesh = sphereOf(faces);
+        for (const Shape& s : shapes())
+            if (name == s.name) {
+                mesh = s.make(faces);
+                axis = s.axis;
+                plane = s.plane(mesh);
+            }
+        bool ok = false, again = false;
+        const long long cold = timeCut(mesh, axis, plane, &ok);
+        const long long warm = timeCut(mesh, axis, plane, &again);
+        std::printf("%lld %lld\n", ok ? cold : -1, again ? warm : -1);
+        return 0;
+    }
     // Arguments: a case (a shape's name, "preview", "stop" or "sphere"; empty for all) and
     // the face count of the cut cases (1,000,000 unless given).
     const QString only = argc > 1 ? QString(argv[1]) : QString();
     const size_t faces = argc > 2 ? size_t(QByteArray(argv[2]).toULongLong()) : size_t(1000000);
-    const MeshData sphere = sphereOf(faces);
-    if (only.isEmpty() || only == "sphere") {
-        const long long ms = timeCut(sphere, 2, 0.123);
-        std::printf("sphere_%zuk_cut: %lld ms\n", sphere.faces.size() / 1000, ms);
-    }
+    if (only.isEmpty() || only == "sphere")
+        std::printf("sphere_%zuk_cut: %lld ms\n", faces / 1000, childCut("sphere", faces).first);
     for (const Shape& s : shapes())
         if (only.isEmpty() || only == s.name)
-            cutCase(s, faces, sphere);
+            cutCase(s, faces);
     if (only.isEmpty() || only == "preview" || only.startsWith("preview_"))
         previewCases(only.startsWith("preview_") ? only.mid(8) : QString());
     if (only == "stop")

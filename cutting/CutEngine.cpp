@@ -7,6 +7,7 @@
 #include <cmath>
 #include <deque>
 #include <set>
+#include <thread>
 #include <tuple>
 #include <unordered_map>
 
@@ -301,9 +302,21 @@ struct PlaneRim
 
 bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, int64_t plane, int axis, PlaneRim& rim)
 {
+    // The triangles with an edge in the plane first, so that the table of rim points is made
+    // once at its size.
+    std::vector<uint32_t> inPlane;
+    for (size_t t = 0; t + 2 < recs.size(); t += 3) {
+        if ((t & 65535) == 0 && stopRequested())
+            return false;
+        int count = 0;
+        for (size_t k = 0; k < 3; ++k)
+            count += pts[size_t(recs[t + k].point)][axis] == plane;
+        if (count >= 2)
+            inPlane.push_back(uint32_t(t));
+    }
     // Rim points by the half's point and the shell.
     std::vector<Pt3> keys;
-    PointIds ids(keys, &rim.shells);
+    PointIds ids(keys, &rim.shells, 2 * inPlane.size());
     auto rimId = [&](int32_t point, int32_t shell) {
         const int32_t id = ids.idOf({point, 0, 0}, shell);
         if (size_t(id) == rim.points.size()) {
@@ -314,17 +327,11 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
     };
     // Each edge in the plane as (lower id, higher id, +1 when it runs from lower to higher).
     std::vector<std::array<int32_t, 3>> halves;
-    for (size_t t = 0; t + 2 < recs.size(); t += 3) {
-        if ((t & 65535) == 0 && stopRequested())
-            return false;
+    halves.reserve(inPlane.size() * 3 / 2);
+    for (const uint32_t t : inPlane) {
         bool on[3];
-        int count = 0;
-        for (int k = 0; k < 3; ++k) {
+        for (int k = 0; k < 3; ++k)
             on[k] = pts[size_t(recs[t + size_t(k)].point)][axis] == plane;
-            count += on[k];
-        }
-        if (count < 2)
-            continue;
         const int32_t shell = recs[t].shell;
         for (int k = 0; k < 3; ++k) {
             if (!on[k] || !on[(k + 1) % 3])
@@ -699,16 +706,22 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, c
     std::vector<std::array<int64_t, 2>> xy(rim.points.size());
     for (size_t i = 0; i < rim.points.size(); ++i)
         xy[i] = {rim.points[i][pa], rim.points[i][qa]};
-    std::vector<int32_t> place(xy.size());
+    // place: the first point at each point's place; rank: the places in coordinate order.
+    std::vector<int32_t> place(xy.size()), rank(xy.size());
     {
         std::vector<int32_t> order(xy.size());
         for (size_t i = 0; i < order.size(); ++i)
             order[i] = int32_t(i);
         std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
-            return xy[size_t(a)] != xy[size_t(b)] ? xy[size_t(a)] < xy[size_t(b)] : a < b;
+            const auto &p = xy[size_t(a)], &q = xy[size_t(b)];
+            return p[0] != q[0] ? p[0] < q[0] : p[1] != q[1] ? p[1] < q[1] : a < b;
         });
-        for (size_t i = 0; i < order.size(); ++i)
-            place[size_t(order[i])] = i > 0 && xy[size_t(order[i])] == xy[size_t(order[i - 1])] ? place[size_t(order[i - 1])] : order[i];
+        int32_t r = -1;
+        for (size_t i = 0; i < order.size(); ++i) {
+            const bool same = i > 0 && xy[size_t(order[i])] == xy[size_t(order[i - 1])];
+            place[size_t(order[i])] = same ? place[size_t(order[i - 1])] : order[i];
+            rank[size_t(order[i])] = same ? r : ++r;
+        }
     }
     // The loops are made alike for both halves: the lower half's rim turned round, the upper
     // half's as it runs, which for a section without faces in the plane are the same edges;
@@ -720,7 +733,8 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, c
     for (const auto& e : rim.edges)
         capEdges.push_back(lower ? std::make_pair(e.second, e.first) : e);
     std::sort(capEdges.begin(), capEdges.end(), [&](const auto& a, const auto& b) {
-        return std::tie(xy[size_t(a.first)], xy[size_t(a.second)]) < std::tie(xy[size_t(b.first)], xy[size_t(b.second)]);
+        return rank[size_t(a.first)] != rank[size_t(b.first)] ? rank[size_t(a.first)] < rank[size_t(b.first)]
+                                                              : rank[size_t(a.second)] < rank[size_t(b.second)];
     });
     std::vector<std::vector<int32_t>> loops, chains;
     linkRim(capEdges, xy, loops, chains);
@@ -783,16 +797,30 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, c
             for (int x = cellOf(boxes[o][0], all[0]); x <= cellOf(boxes[o][2], all[0]); ++x)
                 outersIn[size_t(y) * size_t(cells) + size_t(x)].push_back(o);
     // The smallest outline around loop h that accept takes; SIZE_MAX when none.
+    // Point-in-outline tests are bounded by a budget in proportion to the section: loops that
+    // all overlap (sheets joined into loops through one point) would otherwise test each other
+    // pairwise. A loop left without an outline once it is spent is capped as it runs.
+    size_t budget = 0;
+    for (const auto& loop : loops)
+        budget += 256 * loop.size();
     auto around = [&](size_t h, const auto& accept) {
+        Box hb = {INT64_MAX, INT64_MAX, INT64_MIN, INT64_MIN};
+        for (int32_t id : loops[h]) {
+            const auto& q = xy[size_t(id)];
+            hb = {std::min(hb[0], q[0]), std::min(hb[1], q[1]), std::max(hb[2], q[0]), std::max(hb[3], q[1])};
+        }
         const auto& first = xy[size_t(loops[h].front())];
         size_t best = SIZE_MAX;
         for (size_t o : outersIn[size_t(cellOf(first[1], all[1])) * size_t(cells) + size_t(cellOf(first[0], all[0]))]) {
             const Box& b = boxes[o];
-            if (!accept(o) || first[0] < b[0] || first[0] > b[2] || first[1] < b[1] || first[1] > b[3]
+            if (!accept(o) || hb[0] < b[0] || hb[2] > b[2] || hb[1] < b[1] || hb[3] > b[3]
                 || (best != SIZE_MAX && areas[o] >= areas[best]))
                 continue;
             int side = 0;
             for (int32_t id : loops[h]) {
+                if (budget < loops[o].size())
+                    return best;
+                budget -= loops[o].size();
                 side = pointInLoop(xy[size_t(id)], loops[o], xy);
                 if (side != 0)
                     break;
@@ -1050,6 +1078,18 @@ bool sectionRegions(CutWorkData& wd, int planeUm, int axis)
     return chainSectionSegments(segs, closed, open) && uniteSectionOutlines(closed, wd.regions);
 }
 
+// Runs work for the lower half on a thread of its own and for the upper half here: the two
+// share only what they read. True when both gave true.
+template <typename Work>
+bool onBothHalves(const Work& work)
+{
+    bool lower = false;
+    std::thread other([&] { lower = work(true); });
+    const bool upper = work(false);
+    other.join();
+    return lower && upper;
+}
+
 void clearWork(CutWorkData& wd)
 {
     wd.up.clear();
@@ -1099,8 +1139,23 @@ bool splitModel(const MeshModel* model, int modelIndex, int planeUm, int axis, b
         const Eigen::Vector4d w = m * Eigen::Vector4d(p[0], p[1], p[2], 1.0);
         v[i] = {toUm(w[0]), toUm(w[1]), toUm(w[2])};
     }
-    wd.up.reserve(mesh->faces.size() * 2);
-    wd.down.reserve(mesh->faces.size() * 2);
+    // Room for the records each half will get, counted first: growing lists of millions of
+    // records would copy them and touch twice the memory.
+    size_t upRecords = 0, downRecords = 0;
+    for (const auto& f : mesh->faces) {
+        if (size_t(uint32_t(f[0])) >= v.size() || size_t(uint32_t(f[1])) >= v.size() || size_t(uint32_t(f[2])) >= v.size())
+            continue;
+        int pos = 0, neg = 0;
+        for (int32_t i : f) {
+            pos += v[size_t(i)][size_t(axis)] > planeUm;
+            neg += v[size_t(i)][size_t(axis)] < planeUm;
+        }
+        // A lone corner gets one triangle, the other side two; a corner on the plane one each.
+        upRecords += 3 * size_t(neg == 0 ? 1 : pos == 0 ? 0 : pos == 1 ? 1 : 2);
+        downRecords += 3 * size_t(pos == 0 ? 1 : neg == 0 ? 0 : neg == 1 ? 1 : 2);
+    }
+    wd.up.reserve(upRecords);
+    wd.down.reserve(downRecords);
     if (!splitByPlane(v, mesh->faces, faceShells(v.size(), mesh->faces), planeUm, axis, wd)) {
         clearWork(wd);
         return false;
@@ -1146,8 +1201,9 @@ bool triangulateCaps(CutWorkData& wd, int planeUm, int axis)
     }
     wd.upCap.clear();
     wd.downCap.clear();
-    const bool ok = capHalf(wd.down, wd.downCap, wd.points, planeUm, axis, true)
-        && capHalf(wd.up, wd.upCap, wd.points, planeUm, axis, false);
+    const bool ok = onBothHalves([&](bool lower) {
+        return capHalf(lower ? wd.down : wd.up, lower ? wd.downCap : wd.upCap, wd.points, planeUm, axis, lower);
+    });
     if (!ok) {
         if (stopRequested())
             g_jobState = 2;
@@ -1211,8 +1267,10 @@ CutResult cutModel(const MeshModel* model, int modelIndex, int planeUm, int axis
         return result;
     result.up = std::make_unique<MeshData>();
     result.down = std::make_unique<MeshData>();
-    const bool ok = buildHalfMesh(wd.up, wd.upCap, wd.points, *result.up)
-        && buildHalfMesh(wd.down, wd.downCap, wd.points, *result.down);
+    const bool ok = onBothHalves([&](bool lower) {
+        return lower ? buildHalfMesh(wd.down, wd.downCap, wd.points, *result.down)
+                     : buildHalfMesh(wd.up, wd.upCap, wd.points, *result.up);
+    });
     // The work lists now hold capped halves; the next preview or cut starts afresh.
     clearWork(wd);
     if (!ok || stopRequested()) {

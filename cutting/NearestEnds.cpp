@@ -13,7 +13,8 @@ NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const 
                          const std::vector<bool>& present, const std::vector<bool>& closable, double limit2)
     : limit2(limit2), firstEnd(firsts.size(), -1), lastEnd(firsts.size(), -1), closable(closable), best(firsts.size())
 {
-    int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+    x0 = y0 = INT64_MAX;
+    x1 = y1 = INT64_MIN;
     std::map<std::pair<int64_t, int64_t>, int32_t> pointOf;
     for (size_t c = 0; c < firsts.size(); ++c) {
         if (!present[c])
@@ -33,16 +34,33 @@ NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const 
     }
     if (ends.empty())
         return;
-    // About one end per cell where the ends spread over an area.
-    const double extent = double(std::max(x1 - x0, y1 - y0));
-    cellSize = std::max<int64_t>(20, int64_t(extent / std::sqrt(double(ends.size()))));
-    lo = cellOf({x0, y0});
-    hi = cellOf({x1, y1});
     for (size_t e = 0; e < ends.size(); ++e)
-        insert(int32_t(e));
+        points[size_t(ends[size_t(e)].point)].ends.insert({ends[size_t(e)].chain, ends[size_t(e)].last});
+    live = ends.size();
+    buildGrid();
     for (size_t c = 0; c < firsts.size(); ++c)
         if (present[c])
             search(int32_t(c));
+}
+
+// About one end per cell where the ends spread over an area. Made again when most ends have
+// gone, so that a search does not walk rings of empty cells.
+void NearestEnds::buildGrid()
+{
+    const double extent = double(std::max(x1 - x0, y1 - y0));
+    cellSize = std::max<int64_t>(20, int64_t(extent / std::sqrt(double(std::max<size_t>(live, 1)))));
+    lo = cellOf({x0, y0});
+    hi = cellOf({x1, y1});
+    grid.clear();
+    for (size_t q = 0; q < points.size(); ++q) {
+        Point& pt = points[q];
+        if (pt.ends.empty())
+            continue;
+        auto& cell = grid[cellOf(pt.p)];
+        pt.slot = cell.size();
+        cell.push_back(int32_t(q));
+    }
+    gridFor = live;
 }
 
 NearestEnds::Cell NearestEnds::cellOf(const ClipperLib::IntPoint& p) const
@@ -52,6 +70,7 @@ NearestEnds::Cell NearestEnds::cellOf(const ClipperLib::IntPoint& p) const
 
 void NearestEnds::insert(int32_t end)
 {
+    ++live;
     Point& pt = points[size_t(ends[size_t(end)].point)];
     if (pt.ends.empty()) {
         auto& cell = grid[cellOf(pt.p)];
@@ -63,6 +82,7 @@ void NearestEnds::insert(int32_t end)
 
 void NearestEnds::remove(int32_t end)
 {
+    --live;
     const int32_t at = ends[size_t(end)].point;
     Point& pt = points[size_t(at)];
     pt.ends.erase({ends[size_t(end)].chain, ends[size_t(end)].last});
@@ -87,6 +107,8 @@ const NearestEnds::Key* NearestEnds::partnerAt(int32_t point, int32_t chain) con
 
 void NearestEnds::search(int32_t chain)
 {
+    if (live * 4 < gridFor)
+        buildGrid();
     Best& b = best[size_t(chain)];
     ++b.version;
     b.points.clear();

@@ -79,12 +79,16 @@ private:
     };
 
     Cell cellOf(const ClipperLib::IntPoint& p) const;
+    void buildGrid();
     const Key* partnerAt(int32_t point, int32_t chain) const;
     void search(int32_t chain);
     void remove(int32_t end);
     void insert(int32_t end);
 
     double limit2;
+    int64_t x0 = 0, y0 = 0, x1 = 0, y1 = 0; // bounds of the ends
+    size_t live = 0;       // ends still there
+    size_t gridFor = 0;    // ends there when the grid was made
     int64_t cellSize = 1;
     Cell lo{0, 0}, hi{0, 0};
     std::vector<Point> points;
