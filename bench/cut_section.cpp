@@ -195,6 +195,8 @@ void stopCase(const Shape& s, size_t faces)
         cutModel(m, 0, int(plane * 1000.0), s.axis);
         stopper.join();
         worst = std::max(worst, t.elapsed());
+        if (qEnvironmentVariableIsSet("STOP_DETAIL"))
+            std::printf("  after %d ms: %lld ms\n", delayMs, (long long)t.elapsed());
         delete m;
     }
     g_jobState = 0;

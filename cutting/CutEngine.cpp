@@ -165,7 +165,11 @@ std::vector<int32_t> faceShells(size_t vertexCount, const std::vector<std::array
         return size_t(uint32_t(f[0])) < vertexCount && size_t(uint32_t(f[1])) < vertexCount
             && size_t(uint32_t(f[2])) < vertexCount;
     };
-    for (const auto& f : faces) {
+    for (size_t i = 0; i < faces.size(); ++i) {
+        // On a stop the labels are left half done: the split that follows stops at once.
+        if ((i & 65535) == 0 && stopRequested())
+            break;
+        const auto& f = faces[i];
         if (!valid(f))
             continue;
         const int32_t a = find(f[0]);
@@ -328,7 +332,10 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
     // Each edge in the plane as (lower id, higher id, +1 when it runs from lower to higher).
     std::vector<std::array<int32_t, 3>> halves;
     halves.reserve(inPlane.size() * 3 / 2);
-    for (const uint32_t t : inPlane) {
+    for (size_t i = 0; i < inPlane.size(); ++i) {
+        if ((i & 16383) == 0 && stopRequested())
+            return false;
+        const size_t t = inPlane[i];
         bool on[3];
         for (int k = 0; k < 3; ++k)
             on[k] = pts[size_t(recs[t + size_t(k)].point)][axis] == plane;
@@ -558,10 +565,11 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
 }
 
 // Links directed edges into closed loops and open chains (an open chain keeps its last point).
+// False on a stop.
 // Where several edges leave one point, the one turning furthest left is taken, so touching
 // loops come out as separate simple loops; turning straight back counts as the least left,
 // since it runs along a loop that only shares a stretch with this one.
-void linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::vector<std::array<int64_t, 2>>& xy,
+bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::vector<std::array<int64_t, 2>>& xy,
              std::vector<std::vector<int32_t>>& loops, std::vector<std::vector<int32_t>>& chains)
 {
     // Edges leaving each point, in edge order: out[outStart[p] .. outStart[p + 1]).
@@ -585,7 +593,10 @@ void linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
     for (size_t i = 0; i < edges.size(); ++i)
         starts.push_back(i);
     std::vector<bool> used(edges.size(), false);
-    for (size_t s : starts) {
+    for (size_t k = 0; k < starts.size(); ++k) {
+        const size_t s = starts[k];
+        if ((k & 65535) == 0 && stopRequested())
+            return false;
         if (used[s])
             continue;
         std::vector<int32_t> loop;
@@ -625,6 +636,7 @@ void linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
         }
         (closed ? loops : chains).push_back(std::move(loop));
     }
+    return true;
 }
 
 i128 loopArea2(const std::vector<int32_t>& loop, const std::vector<std::array<int64_t, 2>>& xy)
@@ -737,7 +749,8 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, c
                                                               : rank[size_t(a.second)] < rank[size_t(b.second)];
     });
     std::vector<std::vector<int32_t>> loops, chains;
-    linkRim(capEdges, xy, loops, chains);
+    if (!linkRim(capEdges, xy, loops, chains))
+        return false;
     const auto pointOf = [&](int32_t id) { return ClipperLib::IntPoint(xy[size_t(id)][0], xy[size_t(id)][1]); };
     // Chains still open (a stray sheet, a face missing over more than the joining reach) take no
     // part: the half stays open there, as the model was.
@@ -1005,7 +1018,8 @@ bool uniteSectionOutlines(const ClipperLib::Paths& closed, std::vector<SectionRe
         i = j;
     }
     std::vector<std::vector<int32_t>> loops, chains;
-    linkRim(outline, xy, loops, chains);
+    if (!linkRim(outline, xy, loops, chains))
+        return false;
     // Per region: its largest loop running counter-clockwise is the outer outline, the loops
     // running the other way are holes.
     std::unordered_map<int32_t, size_t> regionOf;
@@ -1135,6 +1149,8 @@ bool splitModel(const MeshModel* model, int modelIndex, int planeUm, int axis, b
     const Eigen::Matrix4d m = model->getModelMatrix();
     std::vector<Pt3> v(mesh->vertices.size());
     for (size_t i = 0; i < v.size(); ++i) {
+        if ((i & 65535) == 0 && stopRequested())
+            return false;
         const auto& p = mesh->vertices[i];
         const Eigen::Vector4d w = m * Eigen::Vector4d(p[0], p[1], p[2], 1.0);
         v[i] = {toUm(w[0]), toUm(w[1]), toUm(w[2])};
@@ -1142,7 +1158,10 @@ bool splitModel(const MeshModel* model, int modelIndex, int planeUm, int axis, b
     // Room for the records each half will get, counted first: growing lists of millions of
     // records would copy them and touch twice the memory.
     size_t upRecords = 0, downRecords = 0;
-    for (const auto& f : mesh->faces) {
+    for (size_t i = 0; i < mesh->faces.size(); ++i) {
+        if ((i & 65535) == 0 && stopRequested())
+            return false;
+        const auto& f = mesh->faces[i];
         if (size_t(uint32_t(f[0])) >= v.size() || size_t(uint32_t(f[1])) >= v.size() || size_t(uint32_t(f[2])) >= v.size())
             continue;
         int pos = 0, neg = 0;
