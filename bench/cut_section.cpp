@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "../tests/cutting/testutil_meshes.h"
+#include "FileRW/PolygonTriangulator.h"
 #include "cutting/CutEngine.h"
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
@@ -230,7 +231,7 @@ int main(int argc, char** argv)
         std::printf("%lld %lld\n", ok ? cold : -1, again ? warm : -1);
         return 0;
     }
-    // Arguments: a case (a shape's name, "preview", "stop" or "sphere"; empty for all) and
+    // Arguments: a case (a shape's name, "preview", "obj", "stop" or "sphere"; empty for all) and
     // the face count of the cut cases (1,000,000 unless given).
     const QString only = argc > 1 ? QString(argv[1]) : QString();
     const size_t faces = argc > 2 ? size_t(QByteArray(argv[2]).toULongLong()) : size_t(1000000);
@@ -241,6 +242,19 @@ int main(int argc, char** argv)
             cutCase(s, faces);
     if (only.isEmpty() || only == "preview" || only.startsWith("preview_"))
         previewCases(only.startsWith("preview_") ? only.mid(8) : QString());
+    if (only.isEmpty() || only == "obj") {
+        // An OBJ face shaped as a star of 100,000 corners, filled by the same sweep.
+        std::vector<PolygonTriangulator::Point3> star;
+        for (int i = 0; i < 100000; ++i) {
+            const double a = 2 * M_PI * i / 100000, r = i % 2 ? 50.0 : 100.0;
+            star.push_back({r * std::cos(a), r * std::sin(a), 0.0});
+        }
+        QElapsedTimer t;
+        t.start();
+        const size_t triangles = PolygonTriangulator::triangulate(star).size();
+        std::printf("obj_star_100000_corners_face: %lld ms\n", (long long)t.elapsed());
+        std::printf("obj_star_100000_corners_triangles: %zu count\n", triangles);
+    }
     if (only == "stop")
         for (const Shape& s : shapes())
             stopCase(s, faces);
