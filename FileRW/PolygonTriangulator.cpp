@@ -485,7 +485,9 @@ PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std:
     return Fill::Done;
 }
 
-i128 ringArea2(const std::vector<GridPoint>& points, const std::vector<int32_t>& ring)
+} // namespace
+
+__int128 PolygonTriangulator::ringArea2(const std::vector<GridPoint>& points, const std::vector<int32_t>& ring)
 {
     i128 a = 0;
     for (size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++) {
@@ -495,8 +497,6 @@ i128 ringArea2(const std::vector<GridPoint>& points, const std::vector<int32_t>&
     }
     return a;
 }
-
-} // namespace
 
 PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridPoint>& points,
                                                          const std::vector<std::vector<int32_t>>& rings,

@@ -51,6 +51,9 @@ public:
     static bool fillEvenOdd(const std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& rings,
                             std::vector<Triangle>& out, const Stop& stop = {}, bool* exact = nullptr);
 
+    // Twice the ring's signed area, exactly: positive when it runs counter-clockwise.
+    static __int128 ringArea2(const std::vector<GridPoint>& points, const std::vector<int32_t>& ring);
+
 private:
     void project(const std::vector<Point3>& points, Point3 normal);
 

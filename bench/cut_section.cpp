@@ -91,13 +91,20 @@ long long timeCut(const MeshData& mesh, int axis, double plane, bool* ok = nullp
 }
 
 // A cut in a process of its own: the first after loading the model (cold: every list and
-// table still to be grown), then the same cut again (warm). ms each, -1 when it failed.
+// table still to be grown), then the same cut again (warm). ms each, -1 when it failed or
+// did not end.
 std::pair<long long, long long> childCut(const QString& shape, size_t faces)
 {
+    // A cut that does not end within CUT_BENCH_LIMIT_S seconds (300 unless set) is given up.
+    bool set = false;
+    const int limit = qEnvironmentVariableIntValue("CUT_BENCH_LIMIT_S", &set);
     QProcess child;
     child.start(QCoreApplication::applicationFilePath(), {"--child", shape, QString::number(qulonglong(faces))});
-    if (!child.waitForFinished(-1))
+    if (!child.waitForFinished((set && limit > 0 ? limit : 300) * 1000)) {
+        child.kill();
+        child.waitForFinished(-1);
         return {-1, -1};
+    }
     const QList<QByteArray> fields = child.readAllStandardOutput().simplified().split(' ');
     if (fields.size() < 2)
         return {-1, -1};

@@ -35,17 +35,6 @@ struct PairHash
     }
 };
 
-struct Pt3Hash
-{
-    size_t operator()(const Pt3& p) const
-    {
-        size_t h = size_t(p[0]) * 0x9E3779B97F4A7C15ull;
-        h ^= size_t(p[1]) * 0xC2B2AE3D27D4EB4Full + (h << 6) + (h >> 2);
-        h ^= size_t(p[2]) * 0x165667B19E3779F9ull + (h << 6) + (h >> 2);
-        return h;
-    }
-};
-
 // In-plane coordinates of the section: X (z, y); Y (x, z); Z (x, y).
 inline ClipperLib::IntPoint sectionPoint(const Pt3& p, int axis)
 {
@@ -304,6 +293,22 @@ struct PlaneRim
     std::vector<std::pair<int32_t, int32_t>> edges; // directed as in the half's faces
 };
 
+// Sorts (lower point, higher point, +1 or -1) edges and calls f(lower, higher, net) once for
+// each pair of points, with the sum of its edges.
+template <typename F>
+void forEachNetEdge(std::vector<std::array<int32_t, 3>>& edges, const F& f)
+{
+    std::sort(edges.begin(), edges.end());
+    for (size_t i = 0; i < edges.size();) {
+        int32_t net = 0;
+        size_t j = i;
+        for (; j < edges.size() && edges[j][0] == edges[i][0] && edges[j][1] == edges[i][1]; ++j)
+            net += edges[j][2];
+        f(edges[i][0], edges[i][1], net);
+        i = j;
+    }
+}
+
 bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, int64_t plane, int axis, PlaneRim& rim)
 {
     // The triangles with an edge in the plane first, so that the table of rim points is made
@@ -349,16 +354,10 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
         }
     }
     // Edges used both ways cancel; what is left over is the rim.
-    std::sort(halves.begin(), halves.end());
-    for (size_t i = 0; i < halves.size();) {
-        int32_t net = 0;
-        size_t j = i;
-        for (; j < halves.size() && halves[j][0] == halves[i][0] && halves[j][1] == halves[i][1]; ++j)
-            net += halves[j][2];
+    forEachNetEdge(halves, [&](int32_t a, int32_t b, int32_t net) {
         for (int32_t c = 0; c < std::abs(net); ++c)
-            rim.edges.push_back(net > 0 ? std::make_pair(halves[i][0], halves[i][1]) : std::make_pair(halves[i][1], halves[i][0]));
-        i = j;
-    }
+            rim.edges.push_back(net > 0 ? std::make_pair(a, b) : std::make_pair(b, a));
+    });
     // Deterministic order regardless of hashing.
     std::sort(rim.edges.begin(), rim.edges.end());
     return true;
@@ -639,17 +638,6 @@ bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
     return true;
 }
 
-i128 loopArea2(const std::vector<int32_t>& loop, const std::vector<std::array<int64_t, 2>>& xy)
-{
-    i128 a = 0;
-    for (size_t i = 0, j = loop.size() - 1; i < loop.size(); j = i++) {
-        const auto& p = xy[size_t(loop[j])];
-        const auto& q = xy[size_t(loop[i])];
-        a += i128(p[0]) * q[1] - i128(q[0]) * p[1];
-    }
-    return a;
-}
-
 // 1 inside, -1 outside, 0 on the outline.
 int pointInLoop(const std::array<int64_t, 2>& pt, const std::vector<int32_t>& loop,
                 const std::vector<std::array<int64_t, 2>>& xy)
@@ -691,17 +679,9 @@ bool capCloses(const std::vector<size_t>& set, const std::vector<std::vector<int
     for (size_t t = from; t < tris.size(); ++t)
         for (size_t k = 0; k < 3; ++k)
             count(tris[t][k], tris[t][(k + 1) % 3], 1);
-    std::sort(edges.begin(), edges.end());
-    for (size_t i = 0; i < edges.size();) {
-        int32_t sum = 0;
-        size_t j = i;
-        for (; j < edges.size() && edges[j][0] == edges[i][0] && edges[j][1] == edges[i][1]; ++j)
-            sum += edges[j][2];
-        if (sum != 0)
-            return false;
-        i = j;
-    }
-    return true;
+    bool closes = true;
+    forEachNetEdge(edges, [&](int32_t, int32_t, int32_t net) { closes = closes && net == 0; });
+    return closes;
 }
 
 // The cap of one half, into caps: it faces +axis for the lower half, -axis for the upper.
@@ -766,7 +746,7 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, c
     std::vector<size_t> groupOf(loops.size());
     std::vector<i128> net;
     for (size_t i = 0; i < loops.size(); ++i) {
-        areas[i] = loopArea2(loops[i], xy);
+        areas[i] = PolygonTriangulator::ringArea2(xy, loops[i]);
         const auto g = groupOfShell.emplace(rim.shells[size_t(loops[i].front())], net.size()).first->second;
         if (g == net.size())
             net.push_back(0);
@@ -1029,7 +1009,7 @@ bool uniteSectionOutlines(const ClipperLib::Paths& closed, std::vector<SectionRe
     for (size_t i = 0; i < loops.size(); ++i) {
         if (loops[i].size() < 2)
             continue;
-        areas[i] = loopArea2(loops[i], xy);
+        areas[i] = PolygonTriangulator::ringArea2(xy, loops[i]);
         const int32_t r = root(triOf[{loops[i][0], loops[i][1]}]);
         const size_t g = regionOf.emplace(r, outerOf.size()).first->second;
         if (g == outerOf.size()) {
