@@ -13,6 +13,8 @@
 #include "../tests/cutting/testutil_meshes.h"
 #include "FileRW/PolygonTriangulator.h"
 #include "cutting/CutEngine.h"
+#include "cutting/SectionPreview.h"
+#include "scene/AppData.h"
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
@@ -50,7 +52,7 @@ const std::vector<Shape>& shapes()
     static const std::vector<Shape> list = {
         {"chains_at_one_point", [](size_t f) { return testmesh::vSheets(int(f / 4)); }, 2, [](const MeshData&) { return 5.0; }},
         {"spiral_wall_50_turns", [](size_t f) { return testmesh::spiralWall(50, int(f / 8)); }, 2, [](const MeshData&) { return 5.0; }},
-        {"fins_on_base", [](size_t f) { return testmesh::finsOnBase(int(f / 12)); }, 0, [](const MeshData&) { return 10.0; }},
+        {"fins_on_base", [](size_t f) { return testmesh::finsOnBase(int(f / 12), 1.0); }, 0, [](const MeshData&) { return 0.0; }},
         {"plate_holes", [](size_t f) { return testmesh::perforatedPlate(side(f, 96), 2.0, 4.0, 0.6); }, 2, [](const MeshData&) { return 2.0; }},
         {"plate_holes_8_sides", [](size_t f) { return testmesh::perforatedPlate(side(f, 48), 1.0, 4.0, 0.3, 8); }, 2, [](const MeshData&) { return 2.0; }},
         {"noisy_relief", [](size_t f) { return testmesh::noisyRelief(side(f, 2), 100.0, 10.0, 0.2); }, 2, [](const MeshData&) { return 10.0; }},
@@ -129,7 +131,11 @@ void cutCase(const Shape& s, size_t faces)
     std::fflush(stdout);
 }
 
-// The live preview of shapes within the preview limit.
+// The live preview of shapes within the preview limit: the section's own time at the first
+// plane position (what the GUI thread held when it computed the section itself), then a drag
+// to the last position, one step every 16 ms: the longest the GUI thread holds for one step
+// (the hand-over to the preview's thread) and the wait from the last step until its section
+// is in place.
 void previewCases(const QString& only)
 {
     struct Preview
@@ -137,51 +143,61 @@ void previewCases(const QString& only)
         const char* name;
         std::function<MeshData()> make;
         int axis;
-        double plane;
+        double from, to; // mm
     };
     const std::vector<Preview> list = {
-        {"chains_at_one_point_6800", [] { return testmesh::vSheets(6800); }, 2, 5.0},
-        {"crowded_sheets_10000", [] {
-             // Flat sheets 5 mm long crowded into a 10 mm square: 40,000 vertices of open chains.
-             MeshData m;
-             for (int i = 0; i < 10000; ++i) {
-                 const double x = 5 * testmesh::noise(uint64_t(3 * i)), y = 5 * testmesh::noise(uint64_t(3 * i + 1));
-                 const double a = M_PI * testmesh::noise(uint64_t(3 * i + 2));
-                 const int b = int(m.vertices.size());
-                 for (double z : {0.0, 10.0}) {
-                     m.vertices.push_back({x, y, z});
-                     m.vertices.push_back({x + 5 * std::cos(a), y + 5 * std::sin(a), z});
-                 }
-                 m.faces.push_back({b, b + 1, b + 3});
-                 m.faces.push_back({b, b + 3, b + 2});
-             }
-             return m;
-         }, 2, 5.0},
-        {"fins_on_base_500", [] { return testmesh::finsOnBase(500); }, 0, 10.0},
-        {"fins_on_base_3400", [] { return testmesh::finsOnBase(3400); }, 0, 10.0},
-        {"spiral_wall_10000", [] { return testmesh::spiralWall(50, 10000); }, 2, 5.0},
-        {"plate_holes_2500_8_sides", [] { return testmesh::perforatedPlate(50, 2.0, 4.0, 0.6, 8); }, 2, 2.0},
-        {"noisy_relief_140", [] { return testmesh::noisyRelief(140, 100.0, 10.0, 0.2); }, 2, 10.0},
-        {"noisy_pole_sphere_140", [] { return testmesh::noisySphere(40.0, 143, 143, 0.05); }, 0, 0.0},
+        {"chains_at_one_point_6800", [] { return testmesh::vSheets(6800); }, 2, 5.0, 8.0},
+        {"crowded_sheets_10000", [] { return testmesh::crowdedSheets(10000); }, 2, 2.0, 8.0},
+        {"fins_on_base_500", [] { return testmesh::finsOnBase(500); }, 0, -20.0, 20.0},
+        {"fins_on_base_3400", [] { return testmesh::finsOnBase(3400); }, 0, -20.0, 20.0},
+        {"spiral_wall_10000", [] { return testmesh::spiralWall(50, 10000); }, 2, 2.0, 8.0},
+        {"plate_holes_2500_8_sides", [] { return testmesh::perforatedPlate(50, 2.0, 4.0, 0.6, 8); }, 2, 1.0, 3.0},
+        {"noisy_relief_140", [] { return testmesh::noisyRelief(140, 100.0, 10.0, 0.2); }, 2, 9.9, 10.1},
+        {"noisy_pole_sphere_140", [] { return testmesh::noisySphere(40.0, 143, 143, 0.05); }, 0, 0.0, 5.0},
     };
-    long long worst = 0;
+    AppData* app = AppData::instance();
+    long long worstSection = 0;
+    qint64 worstStepNs = 0;
     for (const Preview& p : list) {
         if (!only.isEmpty() && only != "preview" && only != p.name)
             continue;
         MeshModel* m = model(p.make());
+        app->addModel(m);
+        const int index = app->modelCount() - 1;
+        const int fromUm = int(p.from * 1000.0), toUm = int(p.to * 1000.0), steps = 60;
         g_jobState = 0;
         QElapsedTimer t;
         t.start();
-        const bool done = computeCutSection(m, 0, int(p.plane * 1000.0), p.axis, false);
+        const bool done = computeCutSection(m, index, fromUm, p.axis, false);
         const long long ms = t.elapsed();
-        worst = std::max(worst, ms);
+        worstSection = std::max(worstSection, ms);
         std::printf("preview_%s_vertices: %zu count\n", p.name, m->getMesh()->vertices.size());
-        std::printf("preview_%s_step: %lld ms\n", p.name, ms);
+        std::printf("preview_%s_section: %lld ms\n", p.name, ms);
         std::printf("preview_%s_done: %d bool\n", p.name, int(done));
+        resetCutSection();
+        SectionPreview preview;
+        qint64 stepNs = 0;
+        for (int k = 0; k <= steps; ++k) {
+            t.restart();
+            preview.request(m, index, fromUm + (toUm - fromUm) * k / steps, p.axis);
+            stepNs = std::max(stepNs, t.nsecsElapsed());
+            t.restart();
+            while (t.elapsed() < 16)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        t.restart();
+        while (preview.isBusy())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        worstStepNs = std::max(worstStepNs, stepNs);
+        std::printf("preview_%s_step: %.3f ms\n", p.name, double(stepNs) / 1e6);
+        std::printf("preview_%s_last: %lld ms\n", p.name, (long long)t.elapsed());
+        std::printf("preview_%s_latest: %d bool\n", p.name, int(cutWorkData().planeUm == toUm && cutWorkData().model == m));
         std::fflush(stdout);
-        delete m;
+        resetCutSection();
+        app->clearModels(false);
     }
-    std::printf("preview_worst_step: %lld ms\n", worst);
+    std::printf("preview_worst_section: %lld ms\n", worstSection);
+    std::printf("preview_worst_step: %.3f ms\n", double(worstStepNs) / 1e6);
 }
 
 // A stop request after delayMs: how long the cut still runs.

@@ -23,7 +23,14 @@ namespace {
 using i128 = __int128;
 using Pt3 = std::array<int64_t, 3>;
 
-inline bool stopRequested() { return g_jobState.load(std::memory_order_relaxed) == 1; }
+// The live preview's own stop, for the section computed on its thread.
+thread_local const std::atomic<bool>* t_previewStop = nullptr;
+
+inline bool stopRequested()
+{
+    return g_jobState.load(std::memory_order_relaxed) == 1
+        || (t_previewStop && t_previewStop->load(std::memory_order_relaxed));
+}
 
 inline int64_t toUm(double mm) { return std::llround(mm * 1000.0); }
 
@@ -1113,20 +1120,11 @@ int64_t outlinePerimeter(const ClipperLib::Path& outline)
 
 namespace {
 
-// Splits the model into the two halves of cutWorkData(); with regions, also the section's
-// regions, which only the preview shows: the cut caps each half from its own rim.
-bool splitModel(const MeshModel* model, int modelIndex, int planeUm, int axis, bool force, bool regions)
+// The halves of mesh under the model matrix m, into wd (emptied first); with regions, also
+// the section's regions, which only the preview shows: the cut caps each half from its own rim.
+bool sectionInto(CutWorkData& wd, const MeshData* mesh, const Eigen::Matrix4d& m, int planeUm, int axis, bool regions)
 {
-    CutWorkData& wd = cutWorkData();
     clearWork(wd);
-    if (!model || axis < 0 || axis > 2)
-        return false;
-    const MeshData* mesh = model->getMesh();
-    if (!mesh || mesh->vertices.empty())
-        return false;
-    if (!force && mesh->vertices.size() > size_t(kPreviewVertexLimit))
-        return false;
-    const Eigen::Matrix4d m = model->getModelMatrix();
     std::vector<Pt3> v(mesh->vertices.size());
     for (size_t i = 0; i < v.size(); ++i) {
         if ((i & 65535) == 0 && stopRequested())
@@ -1163,6 +1161,24 @@ bool splitModel(const MeshModel* model, int modelIndex, int planeUm, int axis, b
         clearWork(wd);
         return false;
     }
+    return true;
+}
+
+// Splits the model into the two halves of cutWorkData(), with the section's regions or not.
+bool splitModel(const MeshModel* model, int modelIndex, int planeUm, int axis, bool force, bool regions)
+{
+    CutWorkData& wd = cutWorkData();
+    clearWork(wd);
+    if (!model || axis < 0 || axis > 2)
+        return false;
+    const MeshData* mesh = model->getMesh();
+    if (!mesh || mesh->vertices.empty())
+        return false;
+    if (!force && mesh->vertices.size() > size_t(kPreviewVertexLimit))
+        return false;
+    const Eigen::Matrix4d m = model->getModelMatrix();
+    if (!sectionInto(wd, mesh, m, planeUm, axis, regions))
+        return false;
     wd.model = model;
     wd.modelIndex = modelIndex;
     wd.axis = axis;
@@ -1174,6 +1190,19 @@ bool splitModel(const MeshModel* model, int modelIndex, int planeUm, int axis, b
 }
 
 } // namespace
+
+bool computeSectionOf(const MeshData& mesh, const std::array<double, 16>& matrix, int planeUm, int axis, CutWorkData& wd,
+                      const std::atomic<bool>* stop)
+{
+    if (axis < 0 || axis > 2 || mesh.vertices.empty()) {
+        clearWork(wd);
+        return false;
+    }
+    t_previewStop = stop;
+    const bool ok = sectionInto(wd, &mesh, Eigen::Map<const Eigen::Matrix4d>(matrix.data()), planeUm, axis, true);
+    t_previewStop = nullptr;
+    return ok;
+}
 
 bool computeCutSection(const MeshModel* model, int modelIndex, int planeUm, int axis, bool force)
 {

@@ -438,16 +438,6 @@ inline MeshData spiralWall(double turns, int segments, double wall = 0.4, double
     return m;
 }
 
-// A 20 mm wide base 2 mm high with n fins 0.4 mm thick and 10 mm high standing on it, 1 mm
-// apart; base and fins are separate closed parts. Cut across X, they touch in the section.
-inline MeshData finsOnBase(int n)
-{
-    std::vector<MeshData> parts{cuboid(0, 0, 0, 20, n, 2)};
-    for (int i = 0; i < n; ++i)
-        parts.push_back(cuboid(0, i + 0.3, 2, 20, i + 0.7, 12));
-    return joined(parts);
-}
-
 // A block of side `size` whose top, at height `base`, is an n x n grid moved up or down by up
 // to `amp` at random: a scan-like relief.
 inline MeshData noisyRelief(int n, double size, double base, double amp)
@@ -492,6 +482,46 @@ inline MeshData noisySphere(double r, int rings, int segments, double amp)
         const double f = 1.0 + amp / r * noise(i);
         for (double& c : m.vertices[i])
             c *= f;
+    }
+    return m;
+}
+
+// A 100 x 100 x 2 mm base centred on the origin with n separate fins standing on it: each fin
+// 80 mm along X, half its pitch thick in Y, 10 mm high. A cut across X meets all of them.
+// With a pitch given, the base is as long in Y as the fins need.
+inline MeshData finsOnBase(int n, double pitch = 0.0)
+{
+    if (!(pitch > 0.0))
+        pitch = 100.0 / n;
+    std::vector<MeshData> parts{cuboid(-50, -50, 0, 50, -50 + n * pitch, 2)};
+    for (int i = 0; i < n; ++i) {
+        const double y = -50.0 + (i + 0.25) * pitch;
+        parts.push_back(cuboid(-40, y, 2, 40, y + pitch / 2, 12));
+    }
+    return joined(parts);
+}
+
+// n open sheets, each one quad standing upright (two faces, four vertices of its own), 2 mm
+// long and 10 mm high, strewn over a 20 mm square at every angle: a section of n short open
+// chains whose ends crowd each other.
+inline MeshData crowdedSheets(int n)
+{
+    MeshData m;
+    uint32_t seed = 12345u;
+    auto next = [&seed]() {
+        seed = seed * 1664525u + 1013904223u;
+        return double(seed >> 8) / double(1u << 24);
+    };
+    for (int i = 0; i < n; ++i) {
+        const double x = 20.0 * next() - 10.0, y = 20.0 * next() - 10.0, a = 2.0 * M_PI * next();
+        const double dx = std::cos(a), dy = std::sin(a);
+        const int b = int(m.vertices.size());
+        m.vertices.push_back({x - dx, y - dy, 0.0});
+        m.vertices.push_back({x + dx, y + dy, 0.0});
+        m.vertices.push_back({x + dx, y + dy, 10.0});
+        m.vertices.push_back({x - dx, y - dy, 10.0});
+        m.faces.push_back({b, b + 1, b + 2});
+        m.faces.push_back({b, b + 2, b + 3});
     }
     return m;
 }

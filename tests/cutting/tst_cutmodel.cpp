@@ -367,8 +367,8 @@ private slots:
         // A 0.4 mm wall wound in 20 turns: one long thin outline.
         QTest::newRow("spiral wall") << testmesh::spiralWall(20, 4000) << plain << 2 << 5.0 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
         // Separate fins standing on a base: their outlines touch the base's.
-        QTest::newRow("fins on a base shells") << testmesh::finsOnBase(40) << plain << 0 << 10.0 << -1.0 << -1.0
-                                               << 2.0 * 40 + 40 * 0.4 * 10 << 2.0 * 40 + 40 * 0.4 * 10 << closed;
+        QTest::newRow("fins on a base shells") << testmesh::finsOnBase(40) << plain << 0 << 0.0 << -1.0 << -1.0
+                                               << 100.0 * 2 + 40 * 1.25 * 10 << 100.0 * 2 + 40 * 1.25 * 10 << closed;
         // Noise on a sphere cut through its poles, and on a relief cut just below its highest peak.
         QTest::newRow("noisy pole") << testmesh::noisySphere(10.0, 120, 120, 0.05) << plain << 0 << 0.0 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
         const MeshData relief = testmesh::noisyRelief(60, 30.0, 10.0, 0.2);
