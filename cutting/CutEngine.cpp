@@ -786,6 +786,9 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, c
         boxes[o] = b;
         all = {std::min(all[0], b[0]), std::min(all[1], b[1]), std::max(all[2], b[2]), std::max(all[3], b[3])};
     }
+    // No outline at all (every loop runs clockwise): bounds of nothing would overflow below.
+    if (outers.empty())
+        all = {0, 0, 0, 0};
     const int cells = int(std::clamp(std::sqrt(double(outers.size())), 1.0, 256.0));
     const double inv = double(cells) / double(std::max<int64_t>({all[2] - all[0], all[3] - all[1], 1}));
     const auto cellOf = [&](int64_t v, int64_t origin) {
