@@ -1,5 +1,6 @@
 #include "FileRW/FileReaderWriter.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "FileRW/CheckedWriter.h"
+#include "FileRW/ThreeMFReader.h"
 #include "app/QsLog.h"
 #include "scene/LoadedModel.h"
 #include "scene/MeshData.h"
@@ -26,6 +28,16 @@ constexpr qint64 StlRecord = 50;
 constexpr qint64 MaxTriangles = (std::numeric_limits<int32_t>::max() - 2) / 3;
 // Text lines may be long (names, comments), but not without end.
 constexpr size_t MaxTextLine = 1 << 20;
+
+const char* const kCannotOpen = QT_TRANSLATE_NOOP("FileReaderWriter", "The file cannot be opened.");
+const char* const kNoTriangles = QT_TRANSLATE_NOOP("FileReaderWriter", "The file holds no triangles that can be used.");
+const char* const kNotNumber = QT_TRANSLATE_NOOP("FileReaderWriter", "The file holds a coordinate that is not a number.");
+const char* const kTooManyTriangles = QT_TRANSLATE_NOOP("FileReaderWriter", "The file holds more than %1 triangles.");
+
+QString translated(const char* text)
+{
+    return QCoreApplication::translate("FileReaderWriter", text);
+}
 
 bool finite3(double x, double y, double z)
 {
@@ -274,6 +286,7 @@ bool FileReaderWriter::loadMesh(const QString& path, MeshData* mesh)
     fileName = path;
     target = mesh;
     failureReason.clear();
+    overModelLimit = false;
     CornerList().swap(corners);
     if (!mesh)
         return false;
@@ -284,7 +297,7 @@ bool FileReaderWriter::loadMesh(const QString& path, MeshData* mesh)
             loadObj();
             break;
         case 2:
-            if (!loadBinaryStl() && !cancelled)
+            if (!loadBinaryStl() && !cancelled && failureReason.isEmpty())
                 loadAsciiStl();
             break;
         case 3:
@@ -294,13 +307,22 @@ bool FileReaderWriter::loadMesh(const QString& path, MeshData* mesh)
         default:
             return false;
         }
-        ok = !cancelled && weldVertices();
+        ok = !cancelled && failureReason.isEmpty() && weldVertices();
     } catch (const std::bad_alloc&) {
         QLOG_INFO() << "FileRW\\FileReaderWriter @" << __LINE__ << "out of memory loading" << path;
+        failureReason = outOfMemoryReason();
         ok = false;
     }
     CornerList().swap(corners);
+    // Every reader's refusal says why; what none of them named is told apart here.
+    if (!ok && !cancelled && failureReason.isEmpty())
+        failureReason = translated(QFile(path).open(QIODevice::ReadOnly) ? kNoTriangles : kCannotOpen);
     return ok;
+}
+
+QString FileReaderWriter::outOfMemoryReason()
+{
+    return ThreeMFReader::outOfMemoryReason();
 }
 
 bool FileReaderWriter::saveMesh(const QString& path, MeshData* mesh)
@@ -329,9 +351,10 @@ bool FileReaderWriter::loadModel(const QString& path, LoadedModel& out)
         if (!loadMesh(path, mesh.get()))
             return false;
         out = LoadedModel::fromMesh(std::move(mesh), QFileInfo(path).completeBaseName().toLocal8Bit().toStdString(),
-                                   &cancelled);
+                                   &cancelled, &failureReason);
     } catch (const std::bad_alloc&) {
         out = LoadedModel();
+        failureReason = outOfMemoryReason();
         return false;
     }
     return out.isValid();
@@ -353,6 +376,7 @@ bool FileReaderWriter::loadBinaryStl()
         return false;
     if (count > MaxTriangles) {
         QLOG_INFO() << "FileRW\\FileReaderWriter @" << __LINE__ << "too many triangles" << count;
+        failureReason = translated(kTooManyTriangles).arg(MaxTriangles);
         return false;
     }
     CornerList read;
@@ -393,8 +417,10 @@ bool FileReaderWriter::loadBinaryStl()
             for (auto& t : pool)
                 t.join();
         }
-        if (!finite.load())
+        if (!finite.load()) {
+            failureReason = translated(kNotNumber);
             return false;
+        }
         done += records;
         setProgress(int(done * 9200.0 / double(count)));
     }
@@ -523,8 +549,10 @@ bool FileReaderWriter::loadAsciiStl()
     else if (!line.empty())
         handleLine(line.data(), line.data() + line.size());
     closeFacet();
-    if (qint64(read.size()) / 3 > MaxTriangles)
+    if (qint64(read.size()) / 3 > MaxTriangles) {
+        failureReason = translated(kTooManyTriangles).arg(MaxTriangles);
         return false;
+    }
     corners.swap(read);
     return true;
 }
