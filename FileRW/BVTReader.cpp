@@ -17,6 +17,7 @@
 #include "app/QsLog.h"
 #include "render/GcodePreviewData.h"
 #include "scene/AppData.h"
+#include "scene/Parallel.h"
 
 namespace {
 
@@ -91,8 +92,7 @@ SlabScan scanSlab(const char* p, size_t n)
 // Scans [p, p + n) on all cores and folds the slabs: line count, longest line, bad bytes.
 void scanText(const char* p, size_t n, qint64& lines, size_t& longest, bool& bad)
 {
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const size_t parts = n < (1u << 20) ? 1 : std::min<size_t>(cores, n >> 18);
+    const size_t parts = n < (1u << 20) ? 1 : std::min<size_t>(hardwareThreads(), n >> 18);
     std::vector<SlabScan> scans(parts);
     const size_t per = (n + parts - 1) / parts;
     std::vector<std::thread> workers;

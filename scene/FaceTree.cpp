@@ -5,6 +5,8 @@
 #include <system_error>
 #include <thread>
 
+#include "scene/Parallel.h"
+
 namespace {
 // Subtrees of at least this many faces may go to a thread of their own.
 constexpr int ParallelFaces = 1 << 16;
@@ -128,7 +130,7 @@ bool FaceTree::build(std::vector<FaceIndex> faces, const std::vector<Eigen::Vect
     }
     children.resize(2 * size_t(n - 1));
     boxes.resize(size_t(n - 1));
-    const unsigned threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency())) - 1;
+    const unsigned threads = workerThreads() - 1;
     Builder builder{*this, faces, vertices, centres, cancelled, n - 1};
     if (!builder.build(0, n, 0, 0, threads)) {
         clear();
