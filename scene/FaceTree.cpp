@@ -19,7 +19,7 @@ struct FaceTree::Builder
     FaceTree& tree;
     const std::vector<FaceIndex>& faces;
     const std::vector<Eigen::Vector3d>& vertices;
-    std::vector<Centre>& centres;
+    std::vector<Centre, BigAllocator<Centre>>& centres;
     const std::atomic<bool>* cancelled;
     int nodes; // boxes.size(): object k is child index nodes + k
 
@@ -99,9 +99,9 @@ struct FaceTree::Builder
 
 void FaceTree::clear()
 {
-    std::vector<int>().swap(children);
-    std::vector<Volume>().swap(boxes);
-    std::vector<FaceIndex>().swap(objects);
+    decltype(children)().swap(children);
+    decltype(boxes)().swap(boxes);
+    decltype(objects)().swap(objects);
 }
 
 bool FaceTree::build(std::vector<FaceIndex> faces, const std::vector<Eigen::Vector3d>& vertices,
@@ -112,22 +112,28 @@ bool FaceTree::build(std::vector<FaceIndex> faces, const std::vector<Eigen::Vect
         return false; // node and face numbers must fit an int
     const int n = int(faces.size());
     if (n < 2) {
-        objects.swap(faces);
+        objects.assign(faces.begin(), faces.end());
         return true;
     }
-    std::vector<Centre> centres(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) {
-        if ((i & 0xffff) == 0 && cancelled && cancelled->load(std::memory_order_relaxed))
-            return false;
-        const FaceIndex& f = faces[size_t(i)];
-        const Eigen::Vector3d c = (vertices[size_t(f.v[0])] + vertices[size_t(f.v[1])] + vertices[size_t(f.v[2])]) / 3.0;
-        Centre& out = centres[size_t(i)];
-        out = Centre{{float(c[0]), float(c[1]), float(c[2])}, int32_t(i)};
-        for (float& x : out.c)
-            if (x != x)
-                x = 0.f; // a NaN would break the median split's ordering
-
-    }
+    std::vector<Centre, BigAllocator<Centre>> centres(static_cast<size_t>(n));
+    std::atomic<bool> stop{false};
+    parallelRanges(size_t(n), 1 << 15, [&](size_t b, size_t e) {
+        for (size_t i = b; i < e; ++i) {
+            if ((i & 0xffff) == 0 && cancelled && cancelled->load(std::memory_order_relaxed)) {
+                stop = true;
+                return;
+            }
+            const FaceIndex& f = faces[i];
+            const Eigen::Vector3d c = (vertices[size_t(f.v[0])] + vertices[size_t(f.v[1])] + vertices[size_t(f.v[2])]) / 3.0;
+            Centre& out = centres[i];
+            out = Centre{{float(c[0]), float(c[1]), float(c[2])}, int32_t(i)};
+            for (float& x : out.c)
+                if (x != x)
+                    x = 0.f; // a NaN would break the median split's ordering
+        }
+    });
+    if (stop)
+        return false;
     children.resize(2 * size_t(n - 1));
     boxes.resize(size_t(n - 1));
     const unsigned threads = workerThreads() - 1;
@@ -137,8 +143,10 @@ bool FaceTree::build(std::vector<FaceIndex> faces, const std::vector<Eigen::Vect
         return false;
     }
     objects.resize(size_t(n));
-    for (int i = 0; i < n; ++i)
-        objects[size_t(i)] = faces[size_t(centres[size_t(i)].face)];
+    parallelRanges(size_t(n), 1 << 15, [&](size_t b, size_t e) {
+        for (size_t i = b; i < e; ++i)
+            objects[i] = faces[size_t(centres[i].face)];
+    });
     return true;
 }
 
