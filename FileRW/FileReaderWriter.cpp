@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "FileRW/AsciiStl.h"
+#include "FileRW/CheckedWriter.h"
 #include "app/QsLog.h"
 #include "scene/LoadedModel.h"
 #include "scene/MeshData.h"
@@ -362,6 +363,7 @@ bool FileReaderWriter::saveMesh(const QString& path, MeshData* mesh)
 {
     fileName = path;
     source = mesh;
+    failureReason.clear();
     switch (getFileType(path)) {
     case 1:
         return saveObj();
@@ -471,19 +473,27 @@ bool FileReaderWriter::saveBinaryStl()
         return false;
     const MeshData& mesh = *source;
     const size_t nv = mesh.vertices.size();
-    if (mesh.faces.size() > size_t(std::numeric_limits<quint32>::max()))
+    auto unusable = [this](const char* why) {
+        failureReason = CheckedWriter::cannotWrite(fileName, QString::fromLatin1(why));
         return false;
+    };
+    if (mesh.faces.size() > size_t(std::numeric_limits<quint32>::max()))
+        return unusable("too many triangles for an STL file");
     for (const auto& f : mesh.faces)
         for (int k = 0; k < 3; ++k)
             if (f[k] < 0 || size_t(f[k]) >= nv)
-                return false;
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                return unusable("a triangle refers to a missing vertex");
+    CheckedWriter file(fileName);
+    auto failed = [&] {
+        failureReason = file.errorString();
         return false;
+    };
+    if (!file.open())
+        return failed();
     char head[StlHeader] = {};
     qToLittleEndian<quint32>(quint32(mesh.faces.size()), reinterpret_cast<uchar*>(head + 80));
-    if (file.write(head, StlHeader) != StlHeader)
-        return false;
+    if (!file.write(head, StlHeader))
+        return failed();
     constexpr size_t BlockRecords = 20000;
     std::vector<char> buffer(BlockRecords * size_t(StlRecord));
     const size_t count = mesh.faces.size();
@@ -514,15 +524,11 @@ bool FileReaderWriter::saveBinaryStl()
             p[1] = 0;
             p += 2;
         }
-        const qint64 bytes = qint64(records) * StlRecord;
-        if (file.write(buffer.data(), bytes) != bytes)
-            return false;
+        if (!file.write(buffer.data(), qint64(records) * StlRecord))
+            return failed();
         setProgress(int(double(i) * 10000.0 / double(count)));
     }
-    if (!file.flush())
-        return false;
-    file.close();
-    return file.error() == QFileDevice::NoError;
+    return file.commit() || failed();
 }
 
 bool FileReaderWriter::weldVertices()

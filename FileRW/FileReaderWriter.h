@@ -78,7 +78,7 @@ public:
     std::vector<MeshModel*> models;
     // Set by another thread to stop a running load early; the load then fails.
     std::atomic<bool> cancelled{false};
-    // Why the last load failed, when the user should be told more than that it failed.
+    // Why the last load or save failed, when the user should be told more than that it failed.
     QString failureReason;
     // Picture-relief parameters for the next relief load (sign, base, length, datum).
     std::array<double, 4> reliefParams{1.0, 2.0, 75.0, 1.28};

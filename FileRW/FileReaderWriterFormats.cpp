@@ -18,7 +18,7 @@ bool FileReaderWriter::loadObj()
 
 bool FileReaderWriter::saveObj()
 {
-    return source && ObjFile::write(fileName, *source, progress);
+    return source && ObjFile::write(fileName, *source, progress, &failureReason);
 }
 
 bool FileReaderWriter::loadImageRelief()
@@ -76,5 +76,6 @@ bool FileReaderWriter::loadProject(const QString& path, ProjectData& out)
 bool FileReaderWriter::saveProject(const QString& path, const ProjectData& data)
 {
     fileName = path;
-    return ProjectFile::write(path, data, progress);
+    failureReason.clear();
+    return ProjectFile::write(path, data, progress, &failureReason);
 }

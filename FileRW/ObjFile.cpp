@@ -1,12 +1,12 @@
 #include "FileRW/ObjFile.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
+#include "FileRW/CheckedWriter.h"
 #include "FileRW/PolygonTriangulator.h"
 #include "app/QsLog.h"
 #include "scene/MeshData.h"
@@ -248,16 +248,21 @@ bool ObjFile::readCorners(const QString& path, CornerList& corners,
     return true;
 }
 
-bool ObjFile::write(const QString& path, const MeshData& mesh, std::atomic<int>& progress)
+bool ObjFile::write(const QString& path, const MeshData& mesh, std::atomic<int>& progress, QString* error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    CheckedWriter file(path);
+    auto failed = [&] {
+        if (error)
+            *error = file.errorString();
         return false;
+    };
+    if (!file.open(true))
+        return failed();
     const qint64 total = qint64(mesh.vertices.size()) + qint64(mesh.faces.size());
     QByteArray buffer;
     buffer.reserve(1 << 20);
     auto flush = [&]() {
-        const bool ok = file.write(buffer) == buffer.size();
+        const bool ok = file.write(buffer);
         buffer.clear();
         return ok;
     };
@@ -273,7 +278,7 @@ bool ObjFile::write(const QString& path, const MeshData& mesh, std::atomic<int>&
         if ((++k & 0xffff) == 0) {
             progress = int(k * 10000 / total);
             if (!flush())
-                return false;
+                return failed();
         }
     }
     for (const auto& f : mesh.faces) {
@@ -287,12 +292,11 @@ bool ObjFile::write(const QString& path, const MeshData& mesh, std::atomic<int>&
         if ((++k & 0xffff) == 0) {
             progress = int(k * 10000 / total);
             if (!flush())
-                return false;
+                return failed();
         }
     }
-    if (!flush())
-        return false;
-    const bool ok = file.commit();
+    if (!flush() || !file.commit())
+        return failed();
     progress = 10000;
-    return ok;
+    return true;
 }

@@ -18,8 +18,10 @@ public:
     // A line longer than kMaxLine is dropped on its own.
     static bool readCorners(const QString& path, CornerList& corners,
                             std::atomic<int>& progress, const std::atomic<bool>& cancelled);
-    // Writes vertices and 1-based faces; the previous file survives a failed write.
-    static bool write(const QString& path, const MeshData& mesh, std::atomic<int>& progress);
+    // Writes vertices and 1-based faces; the previous file survives a failed write, and a new
+    // one leaves nothing. On false, error (when given) says why.
+    static bool write(const QString& path, const MeshData& mesh, std::atomic<int>& progress,
+                      QString* error = nullptr);
 
     // Longest line read, in bytes (line feed excluded).
     static constexpr int kMaxLine = 1 << 20;

@@ -1,13 +1,13 @@
 #include "FileRW/PrintTaskWriter.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
+#include "FileRW/CheckedWriter.h"
 #include "FileRW/TeaCipher.h"
 
 namespace {
@@ -91,7 +91,7 @@ private:
 class CipherSink
 {
 public:
-    explicit CipherSink(QSaveFile& f) : out(f) { buffer.reserve(kOutBlock + 4096); }
+    explicit CipherSink(CheckedWriter& f) : out(f) { buffer.reserve(kOutBlock + 4096); }
 
     bool append(const char* data, qint64 length)
     {
@@ -112,12 +112,12 @@ private:
         const int whole = buffer.size() & ~7;
         auto* data = reinterpret_cast<uint8_t*>(buffer.data());
         TeaCipher::encipherBlocks(data, size_t(whole), TeaCipher::kPrintTaskKey);
-        const bool ok = out.write(buffer.constData(), whole) == whole;
+        const bool ok = out.write(buffer.constData(), whole);
         buffer.remove(0, whole);
         return ok;
     }
 
-    QSaveFile& out;
+    CheckedWriter& out;
     QByteArray buffer;
 };
 
@@ -163,6 +163,8 @@ bool PrintTaskWriter::filamentLength(const QByteArray& secondLine, int& mm)
 bool PrintTaskWriter::postProcess(const QString& gcodePath, const QString& targetPath)
 {
     Scan scan;
+    errorText.clear();
+    userText.clear();
     return scanGcode(gcodePath, scan) && encryptPrintFile(gcodePath, targetPath, scan);
 }
 
@@ -219,9 +221,10 @@ bool PrintTaskWriter::encryptPrintFile(const QString& gcodePath, const QString& 
         errorText = QStringLiteral("cannot open the engine output %1").arg(gcodePath);
         return false;
     }
-    QSaveFile out(targetPath);
-    if (!out.open(QIODevice::WriteOnly)) {
-        errorText = QStringLiteral("cannot create %1").arg(targetPath);
+    CheckedWriter out(targetPath);
+    if (!out.open()) {
+        errorText = out.errorString();
+        userText = errorText;
         return false;
     }
     CipherSink sink(out);
@@ -265,10 +268,15 @@ bool PrintTaskWriter::encryptPrintFile(const QString& gcodePath, const QString& 
         }
         ok = sink.append(line, length) && sink.append("\n", 1);
     }
-    ok = ok && !reader.failed() && written == scan.lineCount && sink.finish();
-    if (!ok || !out.commit()) {
-        out.cancelWriting();
-        errorText = QStringLiteral("cannot write %1").arg(targetPath);
+    if (!ok || reader.failed() || written != scan.lineCount) {
+        userText = out.errorString(); // empty when the engine's output was at fault
+        errorText = out.failed() ? userText : QStringLiteral("cannot read the engine output %1").arg(gcodePath);
+        out.cancel();
+        return false;
+    }
+    if (!sink.finish() || !out.commit()) {
+        errorText = out.errorString();
+        userText = errorText;
         return false;
     }
     return true;

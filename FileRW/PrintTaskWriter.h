@@ -30,6 +30,9 @@ public:
     bool encryptPrintFile(const QString& gcodePath, const QString& targetPath, const Scan& scan);
 
     const QString& error() const { return errorText; }
+    // The part of a failure the user can act on (the print-task file could not be written),
+    // translated; empty when the engine's output was at fault.
+    const QString& userError() const { return userText; }
 
     // "PX6_A" for type 2, "PX6_B" for type 3, "PX5" otherwise.
     static QByteArray modelName(int machineType);
@@ -43,4 +46,5 @@ private:
     int temperature;
     int hotbed;
     QString errorText;
+    QString userText;
 };

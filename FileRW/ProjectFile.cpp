@@ -1,12 +1,14 @@
 #include "FileRW/ProjectFile.h"
 
 #include <QFile>
-#include <QSaveFile>
+#include <QHash>
+#include <QSet>
 #include <QtEndian>
 
 #include <cmath>
 #include <cstring>
 
+#include "FileRW/CheckedWriter.h"
 #include "app/QsLog.h"
 #include "scene/AppData.h"
 #include "scene/MeshData.h"
@@ -26,7 +28,7 @@ namespace {
 class Writer
 {
 public:
-    explicit Writer(QSaveFile& f) : file(f) { buffer.reserve(1 << 20); }
+    explicit Writer(CheckedWriter& f) : file(f) { buffer.reserve(1 << 20); }
 
     void i32(int32_t v)
     {
@@ -53,17 +55,15 @@ public:
     bool flush(bool force = false)
     {
         if (!force && buffer.size() < (1 << 20))
-            return ok;
-        if (ok && file.write(buffer) != buffer.size())
-            ok = false;
+            return !file.failed();
+        const bool ok = file.write(buffer);
         buffer.clear();
         return ok;
     }
 
 private:
-    QSaveFile& file;
+    CheckedWriter& file;
     QByteArray buffer;
-    bool ok = true;
 };
 
 // Reads from the file with every claim checked against the bytes left.
@@ -126,15 +126,57 @@ private:
 
 } // namespace
 
-QByteArray ProjectFile::nameField(const std::string& name)
+namespace {
+// At most max bytes of the name, cut on a UTF-8 character boundary.
+QByteArray cutName(const char* name, size_t size, size_t max)
 {
-    size_t n = std::min<size_t>(name.size(), size_t(kNameField - 1));
-    if (n < name.size()) {
+    size_t n = std::min(size, max);
+    if (n < size) {
         // Step back over continuation bytes so no character is cut in half.
         while (n > 0 && (uchar(name[n]) & 0xC0) == 0x80)
             --n;
     }
-    return QByteArray(name.data(), int(n));
+    return QByteArray(name, int(n));
+}
+} // namespace
+
+QByteArray ProjectFile::nameField(const std::string& name)
+{
+    return cutName(name.data(), name.size(), size_t(kNameField - 1));
+}
+
+std::vector<QByteArray> ProjectFile::storedNames(const std::vector<ProjectData::Model>& models)
+{
+    std::vector<QByteArray> names;
+    names.reserve(models.size());
+    QSet<QByteArray> taken;
+    for (const auto& m : models) {
+        names.push_back(nameField(m.name));
+        taken.insert(names.back());
+    }
+    // Names that read the same in the stored bytes: the first keeps it, the later ones get a
+    // number that fits, so that each support finds its own model again.
+    QSet<QByteArray> seen;
+    QHash<QByteArray, int> nextNumber;
+    for (QByteArray& name : names) {
+        if (!seen.contains(name)) {
+            seen.insert(name);
+            continue;
+        }
+        int& n = nextNumber[name];
+        for (;;) {
+            const QByteArray number = "(" + QByteArray::number(++n) + ")";
+            const QByteArray candidate =
+                cutName(name.constData(), size_t(name.size()), size_t(kNameField - 1 - number.size())) + number;
+            if (!taken.contains(candidate)) {
+                taken.insert(candidate);
+                seen.insert(candidate);
+                name = candidate;
+                break;
+            }
+        }
+    }
+    return names;
 }
 
 void ProjectFile::snapshot(ProjectData& out)
@@ -167,16 +209,27 @@ void ProjectFile::snapshot(ProjectData& out)
     out.selectedIndex = app->getSelectedIndex();
     out.supportSize = app->getSupportSize();
     const auto points = app->getSupportPoints();
-    for (int i = 0; i < app->supportCount(); ++i)
-        out.supports.push_back({points[size_t(i)], app->getSupport(i)->getOwnerName()});
+    for (int i = 0; i < app->supportCount(); ++i) {
+        const MeshModel* s = app->getSupport(i);
+        ProjectData::Support r{points[size_t(i)], s->getOwnerName(), -1};
+        for (int k = 0; s->ownerSerial && k < app->modelCount(); ++k)
+            if (app->getModel(k)->serial == s->ownerSerial)
+                r.owner = k;
+        out.supports.push_back(std::move(r));
+    }
 }
 
-bool ProjectFile::write(const QString& path, const ProjectData& data, std::atomic<int>& progress)
+bool ProjectFile::write(const QString& path, const ProjectData& data, std::atomic<int>& progress, QString* error)
 {
     progress = 0;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    CheckedWriter file(path);
+    auto failed = [&] {
+        if (error)
+            *error = file.errorString();
         return false;
+    };
+    if (!file.open())
+        return failed();
     Writer w(file);
     w.field(QByteArray(kIdentification), kHeaderSize);
 
@@ -187,8 +240,11 @@ bool ProjectFile::write(const QString& path, const ProjectData& data, std::atomi
             totalFaces += qint64(m->faces.size());
         }
     }
-    if (data.meshSlots.size() > size_t(INT32_MAX) || totalVertices > INT32_MAX || totalFaces > INT32_MAX)
+    if (data.meshSlots.size() > size_t(INT32_MAX) || totalVertices > INT32_MAX || totalFaces > INT32_MAX) {
+        if (error)
+            *error = CheckedWriter::cannotWrite(path, QStringLiteral("the scene is too large for a project file"));
         return false;
+    }
     w.i32(int32_t(data.meshSlots.size()));
     w.i32(int32_t(totalVertices));
     w.i32(int32_t(totalFaces));
@@ -210,7 +266,7 @@ bool ProjectFile::write(const QString& path, const ProjectData& data, std::atomi
             if ((++written & 0xffff) == 0) {
                 progress = int(written * 10000 / total);
                 if (!w.flush())
-                    return false;
+                    return failed();
             }
         }
         for (const auto& f : m->faces) {
@@ -220,14 +276,16 @@ bool ProjectFile::write(const QString& path, const ProjectData& data, std::atomi
             if ((++written & 0xffff) == 0) {
                 progress = int(written * 10000 / total);
                 if (!w.flush())
-                    return false;
+                    return failed();
             }
         }
     }
 
+    const std::vector<QByteArray> names = storedNames(data.models);
     w.i32(int32_t(data.models.size()));
-    for (const auto& r : data.models) {
-        w.field(nameField(r.name), kNameField);
+    for (size_t i = 0; i < data.models.size(); ++i) {
+        const auto& r = data.models[i];
+        w.field(names[i], kNameField);
         w.i32(r.meshSlot);
         w.i32(r.supportSlot);
         w.u8(r.visible ? 1 : 0);
@@ -246,10 +304,11 @@ bool ProjectFile::write(const QString& path, const ProjectData& data, std::atomi
     for (const auto& s : data.supports) {
         for (double v : s.point)
             w.f64(v);
-        w.field(nameField(s.ownerName), kNameField);
+        const bool owned = s.owner >= 0 && size_t(s.owner) < names.size();
+        w.field(owned ? names[size_t(s.owner)] : nameField(s.ownerName), kNameField);
     }
     if (!w.flush(true) || !file.commit())
-        return false;
+        return failed();
     progress = 10000;
     return true;
 }
@@ -418,8 +477,17 @@ void ProjectFile::commit(ProjectData& data, std::vector<MeshModel*>* added)
     // does); otherwise the meshes take free slots and the models follow them.
     const bool keepSlots = list->size() == 0;
     const int modelsBefore = app->modelCount();
+    // The stored support columns are rebuilt from their points: only the meshes a model uses
+    // come back, so the columns take the same slots again and the list does not grow.
+    std::vector<bool> used(data.meshSlots.size(), false);
+    for (const auto& r : data.models)
+        for (int32_t slot : {r.meshSlot, r.supportSlot})
+            if (slot >= 0 && size_t(slot) < used.size())
+                used[size_t(slot)] = true;
     std::vector<int> slotOf(data.meshSlots.size(), -1);
     for (size_t s = 0; s < data.meshSlots.size(); ++s) {
+        if (!used[s])
+            continue;
         MeshData* mesh = data.meshSlots[s].release();
         if (!mesh)
             continue;

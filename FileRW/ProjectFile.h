@@ -31,6 +31,7 @@ struct ProjectData
     {
         std::array<double, 3> point{0.0, 0.0, 0.0}; // foot x, foot y, top z
         std::string ownerName;
+        int owner = -1; // index into models when saving, -1 when it has none
     };
 
     std::vector<std::unique_ptr<MeshData>> meshSlots; // null for an empty slot
@@ -60,8 +61,10 @@ public:
 
     // GUI thread: copies the scene, so the save works on its own data while the scene moves on.
     static void snapshot(ProjectData& out);
-    // Any thread. The previous file survives a failed write; false on any error.
-    static bool write(const QString& path, const ProjectData& data, std::atomic<int>& progress);
+    // Any thread. The previous file survives a failed write, and a new one leaves nothing;
+    // false on any error, with the reason for the user in error.
+    static bool write(const QString& path, const ProjectData& data, std::atomic<int>& progress,
+                      QString* error = nullptr);
     // Any thread. Validates everything; on false, out is left empty.
     static bool read(const QString& path, ProjectData& out, std::atomic<int>& progress,
                      const std::atomic<bool>& cancelled, QString* error = nullptr);
@@ -70,4 +73,6 @@ public:
 
     // The name field's bytes: at most 31 bytes, cut on a UTF-8 character boundary.
     static QByteArray nameField(const std::string& name);
+    // The name field of each model, made unique within those 31 bytes.
+    static std::vector<QByteArray> storedNames(const std::vector<ProjectData::Model>& models);
 };

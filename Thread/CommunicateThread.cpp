@@ -238,13 +238,13 @@ void CommunicateThread::serialdetection()
 
     if (found.isEmpty()) {
         if (m_port->isOpen())
-            closePort();
+            onPortVanished();
         return;
     }
     if (m_port->isOpen()) {
         // Names are compared whole: ttyACM10 must not pass for ttyACM1.
         if (m_portName != found)
-            closePort();
+            onPortVanished();
         return;
     }
     m_port->setPortName(found);
@@ -536,6 +536,22 @@ void CommunicateThread::timerOut()
     }
 }
 
+bool CommunicateThread::transferRunning() const
+{
+    return m_state.load() == StateSending && m_transferPhase != PhaseForeign && !m_bvtStatus.finished
+        && !m_bvtStatus.failed;
+}
+
+// The printer was unplugged (or came back under another name): a file on its way has not
+// arrived, and the user is told so. A port closed on request ends a transfer quietly.
+void CommunicateThread::onPortVanished()
+{
+    const bool cutOff = transferRunning();
+    closePort();
+    if (cutOff)
+        emitError(ErrTransfer);
+}
+
 void CommunicateThread::closePort()
 {
     if (m_port->isOpen()) {
@@ -543,8 +559,7 @@ void CommunicateThread::closePort()
         m_port->close();
     }
     LINK_LOG << "close Com";
-    if (m_state.load() == StateSending && m_transferPhase != PhaseForeign && !m_bvtStatus.finished
-        && !m_bvtStatus.failed) {
+    if (transferRunning()) {
         // A transfer cut off by the port going away has failed.
         m_bvtStatus.failed = true;
         emit sendBVTStatusChanged(m_bvtStatus);

@@ -111,6 +111,8 @@ private:
     void confirmLastChunk();
     void failLeveling();
     void sendQuery();
+    bool transferRunning() const;
+    void onPortVanished();
     void closePort();
     void emitError(int code);
     void setState(int state);

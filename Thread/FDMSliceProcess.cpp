@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "FileRW/CheckedWriter.h"
 #include "FileRW/FileReaderWriter.h"
 #include "FileRW/PrintTaskWriter.h"
 #include "app/QsLog.h"
@@ -39,9 +40,12 @@ FDMSliceProcess::FDMSliceProcess(QObject* parent)
     engineFile = app->getAppDir() + "/BrevEngine/" + engineFileName();
     stlFile = app->getSettingsDir() + "/stl/3DPRINT.stl";
     outputFile = app->getAppDir() + "/gco/3DPRINT.BVT";
-    QDir().mkpath(app->getSettingsDir() + "/stl");
-    QDir().mkpath(app->getAppDir() + "/gco");
-    QDir().mkpath(app->getSettingsDir() + "/gco");
+    // Before start-up has named the folders there is nowhere of ours to make them in.
+    if (!app->getSettingsDir().isEmpty() && !app->getAppDir().isEmpty()) {
+        QDir().mkpath(app->getSettingsDir() + "/stl");
+        QDir().mkpath(app->getAppDir() + "/gco");
+        QDir().mkpath(app->getSettingsDir() + "/gco");
+    }
 
     process->setProcessChannelMode(QProcess::MergedChannels);
     connect(process, &QProcess::readyReadStandardOutput, this, &FDMSliceProcess::readOut);
@@ -118,7 +122,8 @@ void FDMSliceProcess::slice()
 
     const QFileInfo engine(engineFile);
     if (!engine.isFile() || !engine.isExecutable()) {
-        fail(QStringLiteral("no engine at %1").arg(engineFile));
+        const QString why = QStringLiteral("no engine at %1").arg(engineFile);
+        fail(why, tr("The slicing engine %1 is missing.").arg(QDir::toNativeSeparators(engineFile)));
         return;
     }
     progress = 0;
@@ -126,11 +131,13 @@ void FDMSliceProcess::slice()
     timer->start();
     parser.reset();
     killed = false;
+    engineFailure.clear();
 
-    if (!writeEngineStl()) {
+    QString stlError;
+    if (!writeEngineStl(stlError)) {
         timer->stop();
         QFile::remove(iniFile);
-        fail(QStringLiteral("cannot write %1").arg(stlFile));
+        fail(stlError, stlError);
         return;
     }
     // The target stays until the new file is complete: the engine writes beside it.
@@ -142,13 +149,16 @@ void FDMSliceProcess::slice()
     progress = 500;
 }
 
-bool FDMSliceProcess::writeEngineStl()
+bool FDMSliceProcess::writeEngineStl(QString& error)
 {
     QDir().mkpath(folderOf(stlFile));
     MeshData empty;
     FileReaderWriter writer;
     const bool ok = writer.saveMesh(stlFile, current.mesh ? current.mesh.get() : &empty);
     current.mesh.reset(); // the engine has it now; free the copy during the slice
+    error = writer.failureReason;
+    if (!ok && error.isEmpty())
+        error = CheckedWriter::cannotWrite(stlFile, QStringLiteral("unknown error"));
     return ok;
 }
 
@@ -162,6 +172,10 @@ void FDMSliceProcess::readOut()
     const QByteArray output = process->readAllStandardOutput();
     if (output.contains("failed")) {
         QLOG_WARN() << "Thread\\FDMSliceProcess@" << __LINE__ << QString::fromLocal8Bit(output).trimmed();
+        // The engine's own reason, for the user when it ends in failure.
+        for (const QByteArray& line : output.split('\n'))
+            if (line.contains("failed"))
+                engineFailure = QString::fromLocal8Bit(line).trimmed();
     }
     if (parser.feed(output))
         progress = parser.value();
@@ -183,7 +197,9 @@ void FDMSliceProcess::onProcessError(QProcess::ProcessError error)
         return;
     timer->stop();
     QFile::remove(iniFile);
-    fail(QStringLiteral("the engine failed to start: %1").arg(process->errorString()));
+    const QString why = process->errorString();
+    fail(QStringLiteral("the engine failed to start: %1").arg(why),
+         tr("The slicing engine %1 cannot be started: %2").arg(QDir::toNativeSeparators(engineFile), why));
 }
 
 void FDMSliceProcess::FDMfinished(int exitCode, QProcess::ExitStatus status)
@@ -198,10 +214,12 @@ void FDMSliceProcess::FDMfinished(int exitCode, QProcess::ExitStatus status)
         return;
     }
     if (status != QProcess::NormalExit || exitCode != 0) {
+        readOut(); // the engine's last words may still be waiting
         removeTempFiles();
         fail(QStringLiteral("the engine ended with %1 (%2)")
                  .arg(exitCode)
-                 .arg(status == QProcess::NormalExit ? "normal exit" : "crash"));
+                 .arg(status == QProcess::NormalExit ? "normal exit" : "crash"),
+             engineFailure.isEmpty() ? QString() : tr("The slicing engine stopped: %1").arg(engineFailure));
         return;
     }
     try {
@@ -219,17 +237,17 @@ void FDMSliceProcess::postProcessGcode()
     const bool ok = writer.postProcess(engineOutputPath(), outputFile);
     QFile::remove(engineOutputPath());
     if (!ok) {
-        fail(writer.error());
+        fail(writer.error(), writer.userError());
         return;
     }
     progress = 10000;
     emit progressChanged(10000);
 }
 
-void FDMSliceProcess::fail(const QString& why)
+void FDMSliceProcess::fail(const QString& why, const QString& userReason)
 {
     QLOG_ERROR() << "Thread\\FDMSliceProcess@" << __LINE__ << why;
-    emit FDMerror();
+    emit FDMerror(userReason);
 }
 
 void FDMSliceProcess::removeTempFiles()

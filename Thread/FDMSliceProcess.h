@@ -46,12 +46,15 @@ public slots:
 
 signals:
     void progressChanged(int progress);
-    void FDMerror();
+    // reason: what the user can act on (a file that cannot be written, a missing engine),
+    // translated; empty when the engine or its output was at fault.
+    void FDMerror(const QString& reason = QString());
 
 private:
     void onProcessError(QProcess::ProcessError error);
-    void fail(const QString& why);
-    bool writeEngineStl();
+    // why goes to the log; userReason, when given, to the user as well.
+    void fail(const QString& why, const QString& userReason = QString());
+    bool writeEngineStl(QString& error);
     void postProcessGcode();
     void removeTempFiles();
     void cleanPrintFolder();
@@ -68,6 +71,7 @@ private:
     int machineType = 1;
     QTimer* timer;
     EngineProgress parser;
+    QString engineFailure; // the engine's last "failed" line of this slice
     SliceSnapshot current;
 
     QMutex snapshotMutex;

@@ -98,11 +98,12 @@ void FileRWThread::startWork()
         start(QThread::InheritPriority);
 }
 
-void FileRWThread::loadFile(const QString& path)
+void FileRWThread::loadFile(const QString& path, bool replacesScene)
 {
     Request r;
     r.status.filePath = path;
     r.status.load = true;
+    r.replacesScene = replacesScene;
     r.reliefParams = AppData::instance()->getReliefParameters();
     enqueue(std::move(r));
 }
@@ -239,6 +240,8 @@ void FileRWThread::process(const Request& r, Result& out)
             out.success = r.project && rw->saveProject(path, *r.project);
         else
             out.success = r.mesh && rw->saveMesh(path, r.mesh.get());
+        if (!out.success)
+            out.reason = rw->failureReason;
         return;
     }
     if (suffix == QLatin1String("3mf")) {
@@ -297,6 +300,8 @@ void FileRWThread::finish(const Request& r, const std::shared_ptr<Result>& resul
     status.progress = 10000;
     const QString suffix = lowerSuffix(status.filePath);
     if (status.load && result->success) {
+        if (r.replacesScene)
+            emit signReplaceScene();
         if (result->project) {
             std::vector<MeshModel*> added;
             ProjectFile::commit(*result->project, &added);

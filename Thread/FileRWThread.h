@@ -34,8 +34,9 @@ public:
     explicit FileRWThread(QObject* parent = nullptr);
     ~FileRWThread() override;
 
-    // GUI thread.
-    void loadFile(const QString& path);
+    // GUI thread. A load that replaces the scene leaves it as it is until the file has been
+    // read whole: signReplaceScene comes then, right before the new models are committed.
+    void loadFile(const QString& path, bool replacesScene = false);
     void loadFiles(const QStringList& paths);
     // mesh: a MeshData* to write (copied now), or 0 for a project save of the scene (copied now).
     // Returns the request's id, which signRequestDone carries back.
@@ -58,6 +59,8 @@ signals:
     void signSendGcodeReady(bool isover);
     // Emitted on the GUI thread right after a request's finished StatusChanged.
     void signRequestDone(quint64 id, bool success);
+    // GUI thread: a load that replaces the scene has succeeded; the scene is to be cleared now.
+    void signReplaceScene();
 
 protected:
     void run() override;
@@ -73,6 +76,7 @@ private:
         std::shared_ptr<MeshData> mesh;        // a save's own copy of the mesh
         std::shared_ptr<ProjectData> project;  // a project save's copy of the scene
         std::array<double, 4> reliefParams{1.0, 2.0, 75.0, 1.28};
+        bool replacesScene = false;
     };
     struct Result;
 

@@ -1,6 +1,7 @@
 #include "Thread/ThreadPool.h"
 
 #include "FileRW/BVTReader.h"
+#include "FileRW/CheckedWriter.h"
 #include "FileRW/SafeFileName.h"
 #include "Thread/SliceSnapshot.h"
 
@@ -221,9 +222,10 @@ void ThreadPool::on_fileRWThread_StatusChanged(FileRWStatus s)
             BrevMessageBox box(36, m_mainWindow, s.filePath);
             box.exec();
         } else {
-            // A failed save must not read as a success.
+            // A failed save must not read as a success, and says what failed.
             BrevMessageBox box(1, m_mainWindow, s.filePath);
             box.setText(tr("Fail to save the file!"));
+            box.addReason(s.reason);
             box.exec();
         }
         m_taskState = Idle;
@@ -285,13 +287,14 @@ void ThreadPool::copyIntoProgramGco(const QString& path)
     if (name.isEmpty())
         return;
     const QString target = programGco + "/" + name;
-    // A file already in that folder would be removed before being copied onto itself.
+    // A file already in that folder would be removed before being copied onto itself. The
+    // copy replaces an older one only when it is whole; the list names only files that are.
     if (QDir::cleanPath(folder) != QDir::cleanPath(programGco)) {
         QDir().mkpath(programGco);
-        if (QFile::exists(target))
-            QFile::remove(target);
-        if (!QFile::copy(path, target)) {
-            QLOG_WARN() << "Thread\\ThreadPool @" << __LINE__ << "cannot copy" << path << "to" << target;
+        QString why;
+        if (!CheckedWriter::copy(path, target, &why)) {
+            QLOG_WARN() << "Thread\\ThreadPool @" << __LINE__ << "cannot copy" << path << "to" << target << why;
+            return;
         }
     }
     data->addRecentFile(name);
@@ -391,13 +394,14 @@ void ThreadPool::slotPX6LevelingStatus(PX6LevelingStatus v)
     emit ThreadStatusChanged();
 }
 
-void ThreadPool::onSliceFailed()
+void ThreadPool::onSliceFailed(const QString& reason)
 {
     m_progress = 10000;
     m_busy = false;
     m_taskState = Idle;
     emit ThreadStatusChanged();
     BrevMessageBox box(2, m_mainWindow);
+    box.addReason(reason);
     box.exec();
 }
 

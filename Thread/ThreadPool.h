@@ -85,7 +85,7 @@ public slots:
     void slotPX6LevelingStatus(PX6LevelingStatus v);
 
 private:
-    void onSliceFailed();
+    void onSliceFailed(const QString& reason);
     void showErrorBox(Error e);
     void placeLoadedModels(const FileRWStatus& s, const QString& suffix);
     void offerSending();

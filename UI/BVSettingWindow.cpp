@@ -255,7 +255,15 @@ void BVSettingWindow::on_btn_ok_clicked()
         p.infill_pattern = 0;
 
     AppData* data = AppData::instance();
-    data->savePrintProfile(currentQuality, p);
+    QString why;
+    if (!data->savePrintProfile(currentQuality, p, &why)) {
+        // The profile is read from the file at every slice: the window stays for another try.
+        BrevMessageBox box(1, this);
+        box.setText(tr("Fail to save the file!"));
+        box.addReason(why);
+        box.exec();
+        return;
+    }
     const int type = data->getChoiceType();
     if (type >= 1 && type <= 3)
         data->setHotbed(0);

@@ -212,6 +212,12 @@ void BrevMessageBox::setWarningStyle()
     setButtonText(ThirdButton, tr("Cancel"));
 }
 
+void BrevMessageBox::addReason(const QString& reason)
+{
+    if (!reason.isEmpty())
+        setText(text() + QLatin1Char('\n') + reason);
+}
+
 void BrevMessageBox::applyKind(int kind, const QString& arg)
 {
     if (kind < 0 || kind >= kKindCount)

@@ -23,6 +23,8 @@ public:
     void setQuestionStyle();
     void setInformationStyle();
     void setWarningStyle();
+    // Puts what went wrong, when the user can act on it, on a line below the text.
+    void addReason(const QString& reason);
 
     // The message kind, or -1 for an error box.
     int kind() const { return messageKind; }

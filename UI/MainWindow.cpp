@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include "FileRW/CheckedWriter.h"
 #include "FileRW/SafeFileName.h"
 #include "Thread/FileRWThread.h"
 #include "Thread/CommunicateThread.h"
@@ -40,10 +41,12 @@
 #include "UI/PictureSetting.h"
 #include "UI/PrintMessageForm.h"
 #include "UI/PrintingForm.h"
+#include "UI/TextFont.h"
 #include "UI/UpdateFirmware.h"
 #include "app/QsLog.h"
 #include "cutting/CutEngine.h"
 #include "cutting/CutWorkData.h"
+#include "cutting/SectionPreview.h"
 #include "support/AutoSupport.h"
 #include "platform/Platform.h"
 #include "render/BVGLWidget.h"
@@ -70,6 +73,8 @@ const char* const ServiceUrl = "https://www.brevant.com/service";
 MainWindow::MainWindow(QWidget* parent)
     : QWidget(parent)
 {
+    // The window and every dialog it opens draw with the program's own font.
+    TextFont::install();
     // 1. Widget and form; frameless.
     ui.setupUi(this);
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
@@ -98,6 +103,7 @@ MainWindow::MainWindow(QWidget* parent)
     ui.wgtMain_layer->raise();
     ui.wgtMain_ctrl->raise();
     view()->setHost(this);
+    sectionPreview = new SectionPreview(this);
 
     // 6. Layer slider at the top; nothing to print yet.
     ui.vsdMain_layer->setValue(100);
@@ -170,6 +176,7 @@ MainWindow::MainWindow(QWidget* parent)
     cutTimer->setSingleShot(true);
     connect(cutTimer, &QTimer::timeout, this, &MainWindow::on_Fail_CutingFun);
     connect(p->fileWorker(), &FileRWThread::signSendGcodeReady, this, &MainWindow::on_initGcodeData);
+    connect(p->fileWorker(), &FileRWThread::signReplaceScene, this, &MainWindow::clearScene);
     // A refused print-task file leaves no earlier slice that would be printed in its name
     // (unless another file has been asked for meanwhile).
     connect(p->fileWorker(), &FileRWThread::StatusChanged, this, [this](const FileRWStatus& s) {
@@ -398,6 +405,10 @@ void MainWindow::updateStatus()
             }
         }
     }
+
+    // 8. Ready to cut: the section follows the selected model as it changes or moves.
+    if (RenderEngine* r = view()->getRenderer(); r && r->isCutPlaneShown())
+        r->previewSection();
 }
 
 namespace {
@@ -738,14 +749,17 @@ bool MainWindow::confirmDeleteSupports()
 
 void MainWindow::previewCutSection(int positionUm, int axis)
 {
-    computeCutSection(positionUm, axis, false);
+    AppData* app = AppData::instance();
+    sectionPreview->request(app->getSelectedModel(), app->getSelectedIndex(), positionUm, axis);
 }
 
 void MainWindow::startCut(double positionUm, int axis)
 {
     // The wait dialog opens first (queued); the job reports its end the same way.
     emit pool()->signWaitDialogHide(1);
-    startCutJob(int(positionUm), axis, this, [](bool ok) {
+    sectionPreview->cutStarted();
+    startCutJob(int(positionUm), axis, this, [this](bool ok) {
+        sectionPreview->cutEnded();
         // A cut that could not be made is reported as the stopped one is; the scene is unchanged.
         if (!ok)
             g_jobState.store(2);
@@ -848,6 +862,8 @@ bool MainWindow::sendCuttingCommand(int command)
 
 void MainWindow::setCuttingMode(bool on)
 {
+    if (!on)
+        sectionPreview->cancel();
     view()->SendCuttingCMD(on ? 4 : 5);
     updateGLView();
 }
@@ -856,6 +872,7 @@ void MainWindow::exitCuttingMode()
 {
     if (ui.twtMain_edit->isReadyCutting())
         ui.twtMain_edit->setCuttingDisabled(false);
+    sectionPreview->cancel();
     view()->SendCuttingCMD(5);
 }
 
@@ -1046,8 +1063,8 @@ void MainWindow::openFile(const QString& path)
             if (box.exec() != 1)
                 return;
         }
-        clearScene();
-        p->fileWorker()->loadFile(path);
+        // The scene goes only once the project has been read whole.
+        p->fileWorker()->loadFile(path, true);
     } else if (printTask) {
         p->setPrintFile(0, path);
         updateGLView();
@@ -1306,10 +1323,8 @@ void MainWindow::openRecentFile(const QString& name)
             return;
         on_btnMain_Slice_clicked();
     }
-    if (meshes)
-        clearScene();
     p->setPrintFile(0, path);
-    p->fileWorker()->loadFile(path);
+    p->fileWorker()->loadFile(path, meshes);
 }
 
 // ---- Slicing, preview and printing ----
@@ -1326,14 +1341,11 @@ bool MainWindow::prepareEngineIni()
     static const char* profiles[3] = {":/config/Resources/low.ini", ":/config/Resources/mid.ini",
                                       ":/config/Resources/high.ini"};
     const int quality = AppData::instance()->getPrintQuality();
-    if (quality < 0 || quality > 2 || !QFile::copy(profiles[quality], ini)) {
+    QString why;
+    if (quality < 0 || quality > 2 || !CheckedWriter::copy(profiles[quality], ini, &why)
+        || !AppData::instance()->writeEngineConfig(ini, &why)) {
         BrevMessageBox box(2, this);
-        box.exec();
-        return false;
-    }
-    QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
-    if (!AppData::instance()->writeEngineConfig(ini)) {
-        BrevMessageBox box(2, this);
+        box.addReason(why);
         box.exec();
         return false;
     }
@@ -1668,6 +1680,7 @@ void MainWindow::shutDown()
     if (shutDownDone)
         return;
     shutDownDone = true;
+    sectionPreview->cancel();
     // Workers first: they may still read the scene.
     if (ThreadPool* p = ThreadPool::instance()) {
         p->stopThreads();

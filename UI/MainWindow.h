@@ -23,6 +23,7 @@ class BVWaitDialog;
 class GLWidget;
 class PictureSetting;
 class PrintMessageForm;
+class SectionPreview;
 class PrintingForm;
 class UpdateFirmware;
 
@@ -172,6 +173,7 @@ private:
     bool leftHeld = false;
     BVWaitDialog* waitDialog = nullptr;
     QTimer* cutTimer = nullptr;
+    SectionPreview* sectionPreview = nullptr;
     BVStateButton* btnMain_print = nullptr;
     QPushButton* btnSD_print = nullptr;
     BVViewPort* cbbMain_view = nullptr;

@@ -79,8 +79,11 @@ void Ui_MainWindow::setupUi(QWidget* MainWindow)
     up->setSpacing(2);
     labMain_logo = label(wgtMain_upMenu, "labMain_logo");
     labMain_logo->setPixmap(QPixmap(":/new/logo"));
+    // In the narrowest window the gap and then the logo's empty right margin give way, so the
+    // buttons keep their sizes and the window buttons stay whole at the right edge.
+    labMain_logo->setMinimumWidth(1);
     up->addWidget(labMain_logo);
-    up->addSpacing(20);
+    up->addSpacerItem(new QSpacerItem(20, 0, QSizePolicy::Preferred, QSizePolicy::Minimum));
     btnMain_open = spriteButton(wgtMain_upMenu, "btnMain_open", 84, 76, ":/new/open");
     btnMain_save = spriteButton(wgtMain_upMenu, "btnMain_save", 84, 76, ":/new/save");
     btnMain_export = spriteButton(wgtMain_upMenu, "btnMain_export", 79, 76, ":/new/export");

@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <cstdlib>
@@ -65,6 +66,11 @@ ModelListWidget::ModelListWidget(QWidget* parent)
     setEnabled(false);
     QTableWidget* t = ui.tbwModel_list;
     t->setColumnCount(columnCount);
+    // The header's own minimum width follows the font and would widen the 25 px cells past
+    // the list's edge.
+    QHeaderView* header = t->horizontalHeader();
+    header->setMinimumSectionSize(1);
+    header->setSectionResizeMode(QHeaderView::Fixed);
     for (int c = 0; c < columnCount; ++c)
         t->setColumnWidth(c, kColumnWidths[c]);
     t->horizontalHeader()->hide();
@@ -74,6 +80,12 @@ ModelListWidget::ModelListWidget(QWidget* parent)
     t->setSelectionMode(QAbstractItemView::SingleSelection);
     t->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     t->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Without a scroll bar a sideways scroll could never be undone, and the eye column with it.
+    QScrollBar* sideways = t->horizontalScrollBar();
+    connect(sideways, &QScrollBar::valueChanged, sideways, [sideways](int v) {
+        if (v != 0)
+            sideways->setValue(0);
+    });
     t->setEditTriggers(QAbstractItemView::DoubleClicked);
     t->setShowGrid(true);
     t->setAcceptDrops(true);

@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QDir>
 #include <QEvent>
 #include <QFile>
 #include <QHBoxLayout>
@@ -13,17 +12,18 @@
 #include <QNetworkRequest>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QVBoxLayout>
 
+#include "FileRW/CheckedWriter.h"
 #include "UI/BrevMessageBox.h"
 #include "Update/UpdateServer.h"
 #include "app/QsLog.h"
 #include "scene/AppData.h"
+#include "platform/Platform.h"
 
 namespace {
 
@@ -32,6 +32,10 @@ Downloader::OpenUrlHook& openUrlHook()
     static Downloader::OpenUrlHook hook;
     return hook;
 }
+
+// What the network may hold for the installer before this thread has written it: without a
+// bound a fast link outruns the disk and a busy window, and the body piles up in memory.
+constexpr qint64 ReadBufferBytes = 4 * 1024 * 1024;
 
 const char* const kTextStyle = "color: black; font: 9pt \"Microsoft YaHei\";";
 
@@ -221,14 +225,11 @@ void Downloader::startDownload(const QUrl& url)
     m_filePath.clear();
     m_file.reset();
     m_received = 0;
-    m_writeFailed = false;
     ui->progressBar->setValue(0);
     ui->stackedWidget->setCurrentWidget(ui->page_download);
     m_startTime = QDateTime::currentSecsSinceEpoch();
-    QNetworkRequest request = UpdateServer::fileRequest(url);
-    // Redirects are followed inside the same transfer, so one download runs at a time.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    m_reply = m_manager->get(request);
+    m_reply = m_manager->get(UpdateServer::fileRequest(url));
+    m_reply->setReadBufferSize(ReadBufferBytes);
     UpdateServer::limitReply(m_reply, UpdateServer::MaxInstallerBytes);
     // The body goes to disk as it arrives; an installer may be larger than memory allows.
     connect(m_reply, &QNetworkReply::readyRead, this, [this, reply = m_reply] { writeBody(reply); });
@@ -261,28 +262,33 @@ void Downloader::onDownloadFinished()
     if (!reply)
         return;
     // Uncommitted, the file is discarded with its object.
-    std::unique_ptr<QSaveFile> file;
+    std::unique_ptr<CheckedWriter> file;
     if (reply == m_reply) {
         writeBody(reply);
         file = std::move(m_file);
         m_reply = nullptr;
     }
     reply->deleteLater();
-    // An empty body is no installer, and a cut one would be run: both fail like a broken transfer.
+    // An empty body is no installer, and a cut one would be run: both fail like a broken transfer,
+    // and so does one that cannot be kept on disk.
+    QString reason;
     if (file && UpdateServer::isGoodReply(reply) && UpdateServer::isWholeBody(reply, m_received)) {
-        if (!m_writeFailed && file->commit())
-            m_filePath = file->fileName();
-        reply->close();
-        ui->stackedWidget->setCurrentWidget(ui->page_log);
-        resize(668, 500);
-        return;
+        if (file->commit()) {
+            m_filePath = m_filePending;
+            reply->close();
+            ui->stackedWidget->setCurrentWidget(ui->page_log);
+            resize(668, 500);
+            return;
+        }
+        reason = file->errorString();
     }
-    QLOG_INFO() << "Update\\Downloader@" << __LINE__ << "download failed:" << reply->errorString();
+    QLOG_INFO() << "Update\\Downloader@" << __LINE__ << "download failed:" << reply->errorString() << reason;
     if (m_reportFailures) {
         BrevMessageBox box(-1, this);
         box.setWarningStyle();
         box.setWindowTitle(tr("Down Fail"));
         box.setText(tr("Down Fail"));
+        box.addReason(reason);
         box.exec();
     }
     close();
@@ -297,13 +303,13 @@ void Downloader::writeBody(QNetworkReply* reply)
         return;
     if (!m_file) {
         const QString name = UpdateServer::attachmentName(reply, QStringLiteral("Tarin.exe"));
-        m_file.reset(new QSaveFile(QDir::tempPath() + "/" + name));
-        m_writeFailed = !m_file->open(QIODevice::WriteOnly);
+        m_filePending = Platform::tempFilePath(name);
+        m_file.reset(new CheckedWriter(m_filePending));
+        m_file->open();
     }
     m_received += bytes.size();
-    // A file that cannot be written still lets the transfer end; Open then says so.
-    if (!m_writeFailed && m_file->write(bytes) != bytes.size())
-        m_writeFailed = true;
+    // A file that cannot be written still lets the transfer end; the end then says why.
+    m_file->write(bytes);
 }
 
 void Downloader::setLog()
@@ -366,8 +372,10 @@ void Downloader::on_cancelButton_clicked()
 
 void Downloader::on_btn_win_close_clicked()
 {
-    if (ui->stackedWidget->currentWidget() == ui->page_download)
-        askStop();
+    // Cancel on the stop question keeps the download, and with it the dialog that shows it
+    // and later offers to open the installer.
+    if (isDownloading() && !askStop())
+        return;
     hide();
 }
 

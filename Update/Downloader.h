@@ -8,12 +8,12 @@
 #include <functional>
 #include <memory>
 
+class CheckedWriter;
 class QLabel;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QProgressBar;
 class QPushButton;
-class QSaveFile;
 class QStackedWidget;
 class QTextEdit;
 class QWidget;
@@ -93,9 +93,9 @@ private:
     Form* ui;
     QNetworkReply* m_reply = nullptr;
     // The installer as it arrives; put in place only when whole.
-    std::unique_ptr<QSaveFile> m_file;
+    std::unique_ptr<CheckedWriter> m_file;
+    QString m_filePending;
     qint64 m_received = 0;
-    bool m_writeFailed = false;
     QNetworkAccessManager* m_manager;
     QString m_logPathEN;
     QString m_logPathCN;

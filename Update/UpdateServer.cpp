@@ -3,11 +3,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QNetworkReply>
-#include <QSaveFile>
 #include <QStringList>
 
 #include <algorithm>
 
+#include "FileRW/CheckedWriter.h"
 #include "FileRW/SafeFileName.h"
 #include "app/QsLog.h"
 
@@ -77,14 +77,7 @@ QString attachmentName(const QNetworkReply* reply, const QString& fallback)
 
 bool writeWholeFile(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return CheckedWriter::writeWhole(path, bytes);
 }
 
 bool isGoodReply(const QNetworkReply* reply)
@@ -108,6 +101,9 @@ QNetworkRequest fileRequest(const QUrl& url)
     QNetworkRequest request(url);
     // A compressed body arrives inflated and no longer matches its declared length.
     request.setRawHeader("Accept-Encoding", "identity");
+    // A file moved elsewhere on the server is followed within the same reply (never from
+    // https down to http).
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     return request;
 }
 

@@ -43,7 +43,7 @@ bool writeWholeFile(const QString& path, const QByteArray& bytes);
 bool isGoodReply(const QNetworkReply* reply);
 
 // A request for a file to keep: asks for the body as it is, so that its declared length
-// can be checked.
+// can be checked, and follows redirects.
 QNetworkRequest fileRequest(const QUrl& url);
 // True when the received bytes are known to be the whole body: the reply declared its
 // length and brought that much (and no more than its cap), or used chunked framing, whose

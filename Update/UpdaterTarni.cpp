@@ -1,7 +1,6 @@
 #include "Update/UpdaterTarni.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -12,6 +11,7 @@
 #include "Update/Downloader.h"
 #include "Update/UpdateServer.h"
 #include "app/QsLog.h"
+#include "platform/Platform.h"
 
 UpdaterTarni::UpdaterTarni(QObject* parent)
     : QObject(parent)
@@ -60,9 +60,9 @@ void UpdaterTarni::onReply(QNetworkReply* reply)
     m_latestVersion = entry.latestVersion;
     m_logCNUrl = entry.logCNUrl;
     m_logENUrl = entry.logENUrl;
-    QNetworkReply* cn = m_managerLogCN->get(QNetworkRequest(QUrl(m_logCNUrl)));
+    QNetworkReply* cn = m_managerLogCN->get(UpdateServer::fileRequest(QUrl(m_logCNUrl)));
     UpdateServer::limitReply(cn, UpdateServer::MaxDocumentBytes);
-    QNetworkReply* en = m_managerLogEN->get(QNetworkRequest(QUrl(m_logENUrl)));
+    QNetworkReply* en = m_managerLogEN->get(UpdateServer::fileRequest(QUrl(m_logENUrl)));
     UpdateServer::limitReply(en, UpdateServer::MaxDocumentBytes);
     emit checkFinished(true);
     setUpdateAvailable();
@@ -113,13 +113,15 @@ void UpdaterTarni::onReplyLogEN(QNetworkReply* reply)
 void UpdaterTarni::storeLog(QNetworkReply* reply, const QString& fallbackName, bool chinese)
 {
     reply->deleteLater();
-    // An error page is no change log.
+    // An error page is no change log, and a cut one would be shown as if whole.
     if (!UpdateServer::isGoodReply(reply))
         return;
     const QByteArray body = reply->readAll();
-    if (body.isEmpty())
+    if (body.isEmpty() || !UpdateServer::isWholeBody(reply, body.size())) {
+        QLOG_INFO() << "Update\\UpdaterTarni@" << __LINE__ << "change log empty or cut short:" << reply->url().toString();
         return;
-    const QString path = QDir::tempPath() + "/" + UpdateServer::attachmentName(reply, fallbackName);
+    }
+    const QString path = Platform::tempFilePath(UpdateServer::attachmentName(reply, fallbackName));
     if (UpdateServer::writeWholeFile(path, body)) {
         if (chinese)
             m_downloader->setLogPathCN(path);

@@ -1,6 +1,7 @@
 #include "app/QtLocalPeer.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDataStream>
 #include <QDir>
 #include <QFileInfo>
@@ -12,12 +13,66 @@
 
 #include <memory>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
 #include "app/QsLog.h"
 #include "platform/Platform.h"
 
 namespace {
 const char ack[] = "ack";
+
+#ifndef Q_OS_WIN
+// Whether the system can bind a local socket at the path (107 bytes on Linux).
+bool socketPathFits(const QString& path)
+{
+    return QFile::encodeName(path).size() < int(sizeof(sockaddr_un::sun_path));
 }
+
+// The session's runtime folder when it names one of the user's own; never made or changed.
+QString runtimeFolder()
+{
+    const QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QFileInfo info(dir);
+    if (!QDir::isAbsolutePath(dir) || !info.isDir() || !info.isWritable() || info.ownerId() != getuid())
+        return QString();
+    return QDir::cleanPath(dir);
+}
+
+// A folder of the user's own under the system's temporary one, short whatever TMPDIR says.
+QString shortPrivateFolder()
+{
+    const QByteArray dir = "/tmp/tarni-" + QByteArray::number(qulonglong(getuid()));
+    ::mkdir(dir.constData(), 0700);
+    struct stat st;
+    // Only a real folder of ours that no one else may enter.
+    if (::lstat(dir.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid() || (st.st_mode & 077) != 0)
+        return QString();
+    return QString::fromLatin1(dir);
+}
+
+// Where the socket of a lock in `dir` lives: beside it when that path fits, else in a short
+// folder of the user's under a name made from that path, so that locks in different folders
+// never share a socket. Every instance that finds the lock in `dir` makes the same path.
+QString socketPathFor(const QString& dir, const QString& name)
+{
+    const QString beside = dir + QLatin1Char('/') + name;
+    if (socketPathFits(beside))
+        return beside;
+    const QByteArray hash = QCryptographicHash::hash(beside.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+    const QString shortName = name.section(QLatin1Char('-'), 0, 1) + QLatin1Char('-') + QString::fromLatin1(hash);
+    for (const auto& folder : {runtimeFolder, shortPrivateFolder}) {
+        const QString f = folder();
+        if (!f.isEmpty() && socketPathFits(f + QLatin1Char('/') + shortName))
+            return f + QLatin1Char('/') + shortName;
+    }
+    return beside; // listening fails and says so; the instance still runs
+}
+#endif
+} // namespace
 
 QtLocalPeer::QtLocalPeer(QObject* parent, const QString& appId)
     : QObject(parent)
@@ -46,25 +101,28 @@ QtLocalPeer::QtLocalPeer(QObject* parent, const QString& appId)
 
 // The lock and the socket live in the temporary folder. When it cannot be written (missing,
 // a file, not ours) the runtime folder or the data folder takes its place; every instance
-// tries them in the same order, so they still meet.
+// tries them in the same order, so they still meet. A missing folder is skipped, never made
+// (nothing may land at the file system's root).
 void QtLocalPeer::openLockFile()
 {
     const QString name = socket;
     for (int place = 0; place < 3; ++place) {
-        // Empty when the folder is missing; the lock then does not land in the working folder.
-        QString dir = QDir::tempPath();
-        if (place == 1)
+        QString dir = Platform::tempDirectory();
+        if (place == 1) {
+#ifdef Q_OS_WIN
             dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-        else if (place == 2)
-            dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+#else
+            dir = runtimeFolder();
+#endif
+        } else if (place == 2) {
+            dir = Platform::dataDirectory();
+        }
         if (dir.isEmpty() || (place == 2 && !QDir().mkpath(dir)))
             continue;
         lockFile.setFileName(dir + QLatin1Char('/') + name + QLatin1String("-lockfile"));
         if (lockFile.open(QIODevice::ReadWrite)) {
 #ifndef Q_OS_WIN
-            // A bare socket name lies in the temporary folder; elsewhere it needs its path.
-            if (place > 0)
-                socket = dir + QLatin1Char('/') + name;
+            socket = socketPathFor(dir, name);
 #endif
             return;
         }

@@ -2,10 +2,14 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <algorithm>
+
 #include <cstdio>
 
 #include "../tests/cutting/testutil_meshes.h"
 #include "cutting/CutEngine.h"
+#include "cutting/SectionPreview.h"
+#include "scene/AppData.h"
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
@@ -33,12 +37,47 @@ void timeCut(const char* name, const MeshData& mesh, int planeUm)
     delete m;
 }
 
+// The live preview dragged across a model within the preview limit, one plane position every
+// 16 ms: the longest the GUI thread holds for one position (the hand-over to the preview's
+// thread), beside the section's own time (what the GUI thread held when it computed the
+// section itself), and the wait from the last position until its section is in place.
+void previewSteps(const char* name, const MeshData& mesh, int axis, int fromUm, int toUm, int steps)
+{
+    AppData* app = AppData::instance();
+    MeshModel* m = model(mesh);
+    app->addModel(m);
+    const int index = app->modelCount() - 1;
+    QElapsedTimer t;
+    t.start();
+    computeCutSection(m, index, fromUm, axis, false);
+    std::printf("%s_section: %lld ms\n", name, (long long)t.elapsed());
+    resetCutSection();
+    SectionPreview preview;
+    qint64 worstNs = 0;
+    for (int k = 0; k <= steps; ++k) {
+        t.restart();
+        preview.request(m, index, fromUm + (toUm - fromUm) * k / steps, axis);
+        worstNs = std::max(worstNs, t.nsecsElapsed());
+        t.restart();
+        while (t.elapsed() < 16)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    t.restart();
+    while (preview.isBusy())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    std::printf("%s_preview_step: %.3f ms\n", name, double(worstNs) / 1e6);
+    std::printf("%s_preview_last: %lld ms\n", name, (long long)t.elapsed());
+    std::printf("%s_preview_latest: %d bool\n", name, int(cutWorkData().planeUm == toUm && cutWorkData().model == m));
+    resetCutSection();
+    app->clearModels(false);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    // An argument picks one case: sphere, cylinder, holes or gaps.
+    // An argument picks one case: sphere, cylinder, holes, preview or gaps.
     const QString only = argc > 1 ? QString(argv[1]) : QString();
     if (only.isEmpty() || only == "sphere")
         timeCut("sphere_1m", testmesh::sphere(40.0, 708, 708), 123);
@@ -47,6 +86,12 @@ int main(int argc, char** argv)
     // 200 x 200 x 4 mm plate with 100 x 100 round holes: one outline, 10,000 holes.
     if (only.isEmpty() || only == "holes")
         timeCut("holes_10k", testmesh::perforatedPlate(100, 2.0, 4.0, 0.6), 2000);
+    if (only.isEmpty() || only == "preview") {
+        // Across X through the base and all 500 fins (6,012 faces); 10,000 crowded sheets at
+        // half height (40,000 vertices, within the preview limit).
+        previewSteps("fins_500", testmesh::finsOnBase(500), 0, -20000, 20000, 60);
+        previewSteps("sheets_10k", testmesh::crowdedSheets(10000), 2, 2000, 8000, 60);
+    }
     if (!only.isEmpty() && only != "gaps")
         return 0;
     // 10,200 segments in three rings, every third quad of the middle one missing: 3,400 gaps.

@@ -1,49 +1,70 @@
-// How much memory an installer download takes: a local server sends an installer of the
-// given size (MiB, default 512) with its length, and the peak resident size is compared
-// before and after. Run: bench_installer_download [MiB]
+// How much memory an installer download takes when the network outruns the window: a local
+// server on a thread of its own sends an installer of the given size (MiB, default 1200) with
+// its length, once to an idle window and once to a window busy 20 ms of every 25 (a heavy
+// repaint). A sampler thread records the resident size. Run: bench_installer_download [MiB]
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
-#include <sys/resource.h>
-
+#include <atomic>
 #include <cstdio>
 
 #include "UI/BrevMessageBox.h"
 #include "Update/Downloader.h"
+#include "updates/testutil_http.h"
 
 namespace {
 
-long peakRssMiB()
+struct Run
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024;
-}
+    long peakGrowth = 0;
+    long heldAfter = 0;
+    double seconds = 0;
+    qint64 keptMiB = 0;
+};
 
-// Sends the body a mebibyte at a time as the socket drains, so the server holds little.
-void serve(QTcpSocket* socket, qint64 size)
+Run download(QApplication& app, const QUrl& url, int busyMs)
 {
-    const QByteArray block(1024 * 1024, 'M');
-    auto sent = std::make_shared<qint64>(0);
-    auto feed = [socket, size, block, sent] {
-        while (*sent < size && socket->bytesToWrite() < 4 * block.size()) {
-            const qint64 n = qMin<qint64>(block.size(), size - *sent);
-            socket->write(block.constData(), n);
-            *sent += n;
+    std::atomic<bool> sampling{true};
+    std::atomic<long> peak{0};
+    const long before = residentMiB();
+    QThread* sampler = QThread::create([&] {
+        while (sampling.load()) {
+            peak.store(qMax(peak.load(), residentMiB()));
+            QThread::msleep(5);
         }
-        if (*sent >= size && socket->bytesToWrite() == 0)
-            socket->disconnectFromHost();
-    };
-    socket->write("HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(size)
-                  + "\r\nContent-Disposition: attachment; filename=bench.exe\r\nConnection: close\r\n\r\n");
-    QObject::connect(socket, &QTcpSocket::bytesWritten, socket, feed);
-    feed();
+    });
+    sampler->start();
+
+    Run run;
+    QElapsedTimer clock;
+    clock.start();
+    {
+        Downloader downloader;
+        downloader.startDownload(url);
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (busyMs > 0)
+                QThread::msleep(busyMs);
+            if (!downloader.isDownloading())
+                app.quit();
+        });
+        poll.start(busyMs > 0 ? 25 - busyMs : 50);
+        app.exec();
+        run.seconds = clock.elapsed() / 1000.0;
+        run.keptMiB = QFileInfo(downloader.downloadedPath()).size() / (1024 * 1024);
+        QFile::remove(downloader.downloadedPath());
+    }
+    sampling.store(false);
+    sampler->wait();
+    delete sampler;
+    run.peakGrowth = peak.load() - before;
+    run.heldAfter = residentMiB() - before;
+    return run;
 }
 
 } // namespace
@@ -52,40 +73,24 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const qint64 mib = argc > 1 ? qMax(1LL, QByteArray(argv[1]).toLongLong()) : 512;
+    const qint64 mib = argc > 1 ? qMax(1LL, QByteArray(argv[1]).toLongLong()) : 1200;
     QTemporaryDir temp;
     qputenv("TMPDIR", temp.path().toLocal8Bit());
     BrevMessageBox::setAnswerHook([](BrevMessageBox&) { return 1; });
 
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    QObject::connect(&server, &QTcpServer::newConnection, [&] {
-        QTcpSocket* socket = server.nextPendingConnection();
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket, mib] {
-            if (socket->property("served").toBool() || !socket->readAll().contains("\r\n\r\n"))
-                return;
-            socket->setProperty("served", true);
-            serve(socket, mib * 1024 * 1024);
-        });
-    });
-
-    const long before = peakRssMiB();
-    QElapsedTimer clock;
-    clock.start();
-    Downloader downloader;
-    downloader.startDownload(QUrl(QStringLiteral("http://127.0.0.1:%1/setup").arg(server.serverPort())));
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!downloader.isDownloading())
-            app.quit();
-    });
-    poll.start(50);
-    app.exec();
-    const long after = peakRssMiB();
+    StreamingHttpServer server;
+    if (!server.start(mib * 1024 * 1024))
+        return 1;
 
     std::printf("installer_size: %lld MiB\n", mib);
-    std::printf("installer_kept: %lld MiB\n", QFileInfo(downloader.downloadedPath()).size() / (1024 * 1024));
-    std::printf("installer_peak_rss_growth: %ld MiB\n", after - before);
-    std::printf("installer_seconds: %.2f s\n", clock.elapsed() / 1000.0);
+    for (int busyMs : {0, 20}) {
+        const Run run = download(app, server.url(), busyMs);
+        const char* name = busyMs > 0 ? "busy_window" : "idle_window";
+        std::printf("%s_kept: %lld MiB\n", name, run.keptMiB);
+        std::printf("%s_peak_rss_growth: %ld MiB\n", name, run.peakGrowth);
+        std::printf("%s_rss_held_after: %ld MiB\n", name, run.heldAfter);
+        std::printf("%s_seconds: %.2f s\n", name, run.seconds);
+    }
+
     return 0;
 }

@@ -20,7 +20,14 @@ namespace {
 using i128 = __int128;
 using Pt3 = std::array<int64_t, 3>;
 
-inline bool stopRequested() { return g_jobState.load(std::memory_order_relaxed) == 1; }
+// The live preview's own stop, for the section computed on its thread.
+thread_local const std::atomic<bool>* t_previewStop = nullptr;
+
+inline bool stopRequested()
+{
+    return g_jobState.load(std::memory_order_relaxed) == 1
+        || (t_previewStop && t_previewStop->load(std::memory_order_relaxed));
+}
 
 inline int64_t toUm(double mm) { return std::llround(mm * 1000.0); }
 
@@ -762,18 +769,12 @@ int64_t outlinePerimeter(const ClipperLib::Path& outline)
     return sum;
 }
 
-bool computeCutSection(const MeshModel* model, int modelIndex, int planeUm, int axis, bool force)
+namespace {
+
+// The halves and the section of mesh under the model matrix m, into wd (emptied first).
+bool sectionInto(CutWorkData& wd, const MeshData* mesh, const Eigen::Matrix4d& m, int planeUm, int axis)
 {
-    CutWorkData& wd = cutWorkData();
     clearWork(wd);
-    if (!model || axis < 0 || axis > 2)
-        return false;
-    const MeshData* mesh = model->getMesh();
-    if (!mesh || mesh->vertices.empty())
-        return false;
-    if (!force && mesh->vertices.size() > size_t(kPreviewVertexLimit))
-        return false;
-    const Eigen::Matrix4d m = model->getModelMatrix();
     std::vector<Pt3> v(mesh->vertices.size());
     for (size_t i = 0; i < v.size(); ++i) {
         const auto& p = mesh->vertices[i];
@@ -806,6 +807,38 @@ bool computeCutSection(const MeshModel* model, int modelIndex, int planeUm, int 
         return false;
     }
     uniteSectionOutlines(closed, wd.regions);
+    return true;
+}
+
+} // namespace
+
+bool computeSectionOf(const MeshData& mesh, const std::array<double, 16>& matrix, int planeUm, int axis, CutWorkData& wd,
+                      const std::atomic<bool>* stop)
+{
+    if (axis < 0 || axis > 2 || mesh.vertices.empty()) {
+        clearWork(wd);
+        return false;
+    }
+    t_previewStop = stop;
+    const bool ok = sectionInto(wd, &mesh, Eigen::Map<const Eigen::Matrix4d>(matrix.data()), planeUm, axis);
+    t_previewStop = nullptr;
+    return ok;
+}
+
+bool computeCutSection(const MeshModel* model, int modelIndex, int planeUm, int axis, bool force)
+{
+    CutWorkData& wd = cutWorkData();
+    clearWork(wd);
+    if (!model || axis < 0 || axis > 2)
+        return false;
+    const MeshData* mesh = model->getMesh();
+    if (!mesh || mesh->vertices.empty())
+        return false;
+    if (!force && mesh->vertices.size() > size_t(kPreviewVertexLimit))
+        return false;
+    const Eigen::Matrix4d m = model->getModelMatrix();
+    if (!sectionInto(wd, mesh, m, planeUm, axis))
+        return false;
     wd.model = model;
     wd.modelIndex = modelIndex;
     wd.axis = axis;

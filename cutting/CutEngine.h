@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -30,8 +31,14 @@ constexpr int kPreviewVertexLimit = 40961;
 // Fills cutWorkData() with the halves and the section of model at the plane (micrometres).
 // Without force, large meshes are skipped. Returns false when nothing was computed.
 bool computeCutSection(const MeshModel* model, int modelIndex, int planeUm, int axis, bool force);
-// The same for the selected model (the live preview; GUI thread).
+// The same for the selected model.
 bool computeCutSection(int planeUm, int axis, bool force);
+// The halves and the section of a detached mesh under a model matrix (column by column) into
+// wd, which may be any work data: the live preview's, on its own thread. It stops early when
+// *stop turns true. False when stopped or nothing was computed; wd's identity fields are left
+// to the caller.
+bool computeSectionOf(const MeshData& mesh, const std::array<double, 16>& matrix, int planeUm, int axis, CutWorkData& wd,
+                      const std::atomic<bool>* stop);
 // Empties the halves so that the next cut computes its section anew.
 void resetCutSection();
 

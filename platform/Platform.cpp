@@ -43,6 +43,19 @@ QString executableDir()
 #endif
 }
 
+QString tempDirectory()
+{
+    // Qt gives an empty path for a missing or relative TMPDIR.
+    const QString dir = QDir::tempPath();
+    return !dir.isEmpty() && QFileInfo(dir).isDir() ? dir : QString();
+}
+
+QString tempFilePath(const QString& name)
+{
+    const QString dir = tempDirectory();
+    return dir.isEmpty() ? QString() : dir + '/' + name;
+}
+
 QString userSessionId()
 {
 #ifdef Q_OS_WIN

@@ -12,6 +12,11 @@ QString localAppDataBase();
 QString dataDirectory();
 // The folder of the running executable.
 QString executableDir();
+// The system temporary folder, or empty when TMPDIR names no folder (files named after an
+// empty folder would land at the file system's root).
+QString tempDirectory();
+// `name` in the system temporary folder; empty when there is none.
+QString tempFilePath(const QString& name);
 // A per-user id for names shared in the temporary folder: the session id on Windows,
 // the user id elsewhere.
 QString userSessionId();

@@ -662,6 +662,12 @@ bool RenderEngine::isCutRefused() const
     return !(lo + 0.0011 < cutPos && cutPos < hi - 0.0011);
 }
 
+void RenderEngine::previewSection()
+{
+    if (!isCutRefused() && host)
+        host->previewCutSection(int(std::trunc(cutPos * 1000.0)), cutAxisValue);
+}
+
 void RenderEngine::setCutPosition(float v)
 {
     if (!std::isfinite(v))
@@ -669,8 +675,7 @@ void RenderEngine::setCutPosition(float v)
     cutPositionF = v;
     cutPos = v;
     cutPlaneDirty = true;
-    if (!isCutRefused() && host)
-        host->previewCutSection(int(std::trunc(cutPos * 1000.0)), cutAxisValue);
+    previewSection();
 }
 
 bool RenderEngine::cuttingCommand(int command)
@@ -681,8 +686,7 @@ bool RenderEngine::cuttingCommand(int command)
     case 2:
         cutAxisValue = command;
         cutPlaneDirty = true;
-        if (!isCutRefused() && host)
-            host->previewCutSection(int(std::trunc(cutPos * 1000.0)), cutAxisValue);
+        previewSection();
         return true;
     case 3:
         if (isCutRefused() || !host)

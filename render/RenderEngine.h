@@ -97,6 +97,8 @@ public:
     int cutAxis() const { return cutAxisValue; }
     bool isCutPlaneShown() const { return cutPlaneShown; }
     bool isCutRefused() const;
+    // Asks the window for the section at the plane, unless the guard refuses.
+    void previewSection();
 
     // Display mode: 0 model view, 1 tool-path slots made and empty, 2 tool-path preview
     // shown, 3 slots to be remade at the next frame.

@@ -30,11 +30,14 @@ public:
     void setTemperature(int t);
     void setHotbed(int t);
     void loadPrintProfile(int quality, PrintProfile& out);
-    void savePrintProfile(int quality, const PrintProfile& p);
+    // False when setting.ini could not be written (the file stays as it was), with the reason
+    // for the user in error.
+    bool savePrintProfile(int quality, const PrintProfile& p, QString* error = nullptr);
     QString settingsFilePath() const { return settingsDir + "/setting.ini"; }
 
-    // The slicing engine's ini, edited in place from the current print profile.
-    bool writeEngineConfig(const QString& path);
+    // The slicing engine's ini, edited in place from the current print profile; on false,
+    // error (when given) says why.
+    bool writeEngineConfig(const QString& path, QString* error = nullptr);
 
     // Recent print-task files, kept in recentfile.ini of the program folder.
     void addRecentFile(const QString& name);

@@ -2,7 +2,10 @@
 // program folder. Every access opens its own QSettings; values are cached only in AppData.
 #include "scene/AppData.h"
 
+#include <QCoreApplication>
 #include <QSettings>
+
+#include "FileRW/CheckedWriter.h"
 
 namespace {
 
@@ -63,11 +66,11 @@ void AppData::setHotbed(int t)
     QSettings(settingsFilePath(), QSettings::IniFormat).setValue("TEMPERATURE/hotbed", t);
 }
 
-void AppData::savePrintProfile(int quality, const PrintProfile& p)
+bool AppData::savePrintProfile(int quality, const PrintProfile& p, QString* error)
 {
     const char* prefix = profilePrefix(quality);
     if (!prefix)
-        return;
+        return false;
     const QString g = QString::fromLatin1(prefix);
     QSettings s(settingsFilePath(), QSettings::IniFormat);
     s.setValue(g + "support", p.support);
@@ -79,6 +82,13 @@ void AppData::savePrintProfile(int quality, const PrintProfile& p)
     s.setValue(g + "z_hop_when_retracting", p.z_hop_when_retracting);
     s.setValue(g + "first_layer_airgap", p.first_layer_airgap);
     s.setValue(g + "fill_density", p.fill_density);
+    // QSettings writes through a temporary file and keeps the old one when that fails.
+    s.sync();
+    if (s.status() == QSettings::NoError)
+        return true;
+    if (error)
+        *error = CheckedWriter::cannotWrite(s.fileName(), QCoreApplication::translate("CheckedWriter", "the settings could not be saved"));
+    return false;
 }
 
 void AppData::loadPrintProfile(int quality, PrintProfile& out)

@@ -27,7 +27,7 @@ QString supportPointsText(const std::vector<std::array<double, 3>>& points)
 
 } // namespace
 
-bool AppData::writeEngineConfig(const QString& rawPath)
+bool AppData::writeEngineConfig(const QString& rawPath, QString* error)
 {
     PrintProfile p;
     loadPrintProfile(printQuality, p);
@@ -83,5 +83,5 @@ bool AppData::writeEngineConfig(const QString& rawPath)
         ini.setValue("manualSupportSideLen", int(supportSize * 1000.0), kStartAnchor);
         ini.setValue("manualSupportPoints", supportPointsText(points), kStartAnchor);
     }
-    return ini.save();
+    return ini.save(error);
 }

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QRegExp>
 
+#include "FileRW/CheckedWriter.h"
+
 namespace {
 
 // The key must be followed by one non-word character, so "raftAirGap" does not match
@@ -86,18 +88,14 @@ void IniFileEditor::removeKey(const QString& key)
     lines = out;
 }
 
-bool IniFileEditor::save()
+bool IniFileEditor::save(QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
-        return false;
-    bool ok = true;
-    for (const QString& line : qAsConst(lines)) {
-        const QByteArray bytes = line.toLocal8Bit();
-        ok = file.write(bytes) == bytes.size() && ok;
-    }
-    ok = file.write("\n", 1) == 1 && ok;
-    ok = file.flush() && ok;
-    file.close();
-    return ok && file.error() == QFile::NoError;
+    CheckedWriter file(path);
+    bool ok = file.open(true);
+    for (const QString& line : qAsConst(lines))
+        ok = ok && file.write(line.toLocal8Bit());
+    ok = ok && file.write("\n", 1) && file.commit();
+    if (!ok && error)
+        *error = file.errorString();
+    return ok;
 }

@@ -23,8 +23,9 @@ public:
     void removeKey(const QString& key);
     void setLines(const QStringList& l) { lines = l; }
     const QStringList& getLines() const { return lines; }
-    // Writes every line and one extra line end; false when the file could not be written.
-    bool save();
+    // Writes every line and one extra line end; false when the file could not be written,
+    // with the reason for the user in error. A failed save leaves the file as it was.
+    bool save(QString* error = nullptr);
 
 private:
     QStringList lines;

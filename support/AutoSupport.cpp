@@ -51,58 +51,96 @@ struct SceneGrid
         return box.min().allFinite() && box.max().allFinite();
     }
 
-    // Bins about half as wide as a face (fewer faces to test per ray, for a few more entries);
-    // twice as wide while the faces would fill more than a budget of entries, so that long
-    // faces cannot make the grid quadratic.
+    // Calls visit(j, i0, i1) for each row j of bins the face crosses, with the bins i0..i1 of
+    // that row it covers: the bins of the triangle itself, not of its bounding box, so that a
+    // long thin face (a sector of a fan) is met only by the rays that may cross it. A margin
+    // keeps rays on a shared edge in the bins of both faces.
+    template <typename Visit>
+    void forEachBin(size_t f, const Eigen::AlignedBox3d& box, Visit visit) const
+    {
+        const Eigen::Vector3d* p[3];
+        for (int k = 0; k < 3; ++k)
+            p[k] = &scene.vertices[size_t(scene.faces[f].v[size_t(k)])];
+        const double eps = 1e-6 * std::max(box.sizes()[0], box.sizes()[1]) + 1e-9;
+        auto bin = [&](double v, double origin, int64_t n) {
+            return std::clamp<int64_t>(int64_t(std::floor((v - origin) / cell)), 0, n - 1);
+        };
+        const int64_t j0 = bin(box.min()[1] - eps, y0, ny), j1 = bin(box.max()[1] + eps, y0, ny);
+        for (int64_t j = j0; j <= j1; ++j) {
+            const double ya = std::max(y0 + double(j) * cell, box.min()[1]) - eps;
+            const double yb = std::min(y0 + double(j + 1) * cell, box.max()[1]) + eps;
+            double lo = INFINITY, hi = -INFINITY;
+            for (int k = 0; k < 3; ++k) {
+                const Eigen::Vector3d& a = *p[k];
+                const Eigen::Vector3d& b = *p[(k + 1) % 3];
+                double t0 = 0.0, t1 = 1.0;
+                if (a[1] != b[1]) {
+                    const double ta = (ya - a[1]) / (b[1] - a[1]), tb = (yb - a[1]) / (b[1] - a[1]);
+                    t0 = std::max(0.0, std::min(ta, tb));
+                    t1 = std::min(1.0, std::max(ta, tb));
+                } else if (a[1] < ya || a[1] > yb) {
+                    continue;
+                }
+                if (t0 > t1)
+                    continue;
+                for (double t : {t0, t1}) {
+                    const double x = a[0] + t * (b[0] - a[0]);
+                    lo = std::min(lo, x);
+                    hi = std::max(hi, x);
+                }
+            }
+            if (lo <= hi)
+                visit(j, bin(lo - eps, x0, nx), bin(hi + eps, x0, nx));
+        }
+    }
+
+    // Bins about as large as the faces are on average, seen from above (so that a face fills
+    // a few), and no smaller than a quarter of the plate's share per face; twice as wide while
+    // the faces would fill more than a budget of entries, so that long faces cannot make the
+    // grid grow as faces times bins.
     void build()
     {
         Eigen::AlignedBox3d all, box;
-        double extent = 0.0;
+        double area = 0.0;
         for (size_t f = 0; f < scene.faces.size(); ++f)
             if (faceBox(f, box)) {
                 all.extend(box);
-                extent += std::max(box.sizes()[0], box.sizes()[1]);
+                const FaceIndex& t = scene.faces[f];
+                const Eigen::Vector3d u = scene.vertices[size_t(t.v[1])] - scene.vertices[size_t(t.v[0])];
+                const Eigen::Vector3d v = scene.vertices[size_t(t.v[2])] - scene.vertices[size_t(t.v[0])];
+                area += 0.5 * std::fabs(u[0] * v[1] - u[1] * v[0]);
             }
         if (all.isEmpty())
             return;
         x0 = all.min()[0];
         y0 = all.min()[1];
         const double w = all.sizes()[0], h = all.sizes()[1], n = double(scene.faces.size());
-        // At most about 8 bins a face, however flat or far apart the models lie.
-        cell = std::max({0.5 * extent / n, std::sqrt(w * h / (4.0 * n)), (w + h) / (4.0 * n), 1e-3});
+        cell = std::max({std::sqrt(area / n), std::sqrt(w * h / (4.0 * n)), (w + h) / (4.0 * n), 1e-3});
         const double budget = 16.0 * n + double(1 << 20);
-        auto span = [&](const Eigen::AlignedBox3d& b, int64_t r[4]) {
-            r[0] = int64_t((b.min()[0] - x0) / cell), r[1] = int64_t((b.max()[0] - x0) / cell);
-            r[2] = int64_t((b.min()[1] - y0) / cell), r[3] = int64_t((b.max()[1] - y0) / cell);
-        };
         for (;; cell *= 2.0) {
+            nx = int64_t(w / cell) + 1;
+            ny = int64_t(h / cell) + 1;
             double entries = 0.0;
-            int64_t r[4];
             for (size_t f = 0; f < scene.faces.size() && entries <= budget; ++f)
-                if (faceBox(f, box)) {
-                    span(box, r);
-                    entries += double(r[1] - r[0] + 1) * double(r[3] - r[2] + 1);
-                }
+                if (faceBox(f, box))
+                    forEachBin(f, box, [&](int64_t, int64_t i0, int64_t i1) { entries += double(i1 - i0 + 1); });
             if (entries <= budget)
                 break;
         }
-        nx = int64_t(w / cell) + 1;
-        ny = int64_t(h / cell) + 1;
         start.assign(size_t(nx * ny + 1), 0);
-        int64_t r[4];
         for (int pass = 0; pass < 2; ++pass) {
             for (size_t f = 0; f < scene.faces.size(); ++f) {
                 if (!faceBox(f, box))
                     continue;
-                span(box, r);
-                for (int64_t j = r[2]; j <= r[3]; ++j)
-                    for (int64_t i = r[0]; i <= r[1]; ++i) {
-                        const size_t bin = size_t(j * nx + i);
+                forEachBin(f, box, [&](int64_t j, int64_t i0, int64_t i1) {
+                    for (int64_t i = i0; i <= i1; ++i) {
+                        const size_t b = size_t(j * nx + i);
                         if (pass == 0)
-                            ++start[bin + 1];
+                            ++start[b + 1];
                         else
-                            faces[start[bin]++] = int32_t(f);
+                            faces[start[b]++] = int32_t(f);
                     }
+                });
             }
             if (pass == 0) {
                 std::partial_sum(start.begin(), start.end(), start.begin());
@@ -387,6 +425,7 @@ AutoSupportResult findAutoSupports(const AutoSupportScene& scene, double step, d
         tallest = std::max(tallest, m.box[5] - m.box[2]);
     }
     grid.z0 = lowest - tallest;
+    result.gridEntries = grid.faces.size();
     for (size_t m = 0; ok && m < scene.models.size(); ++m)
         ok = supportsOfModel(grid, int(m), step, angle, result.columns);
     if (!ok) {

@@ -25,6 +25,7 @@ struct AutoSupportResult
 {
     bool ok = true; // false after the time limit or a stop request
     std::vector<AutoSupportColumn> columns;
+    size_t gridEntries = 0; // faces filed in the ray grid, over all its bins
 };
 
 // Time one model may take before the run gives up (scaled by the time-out scale).

@@ -21,7 +21,11 @@ export LIBGL_ALWAYS_SOFTWARE=1
 export QT_QPA_PLATFORM=xcb
 # Mesa's libraries are unloaded before the leak check, which then cannot name them for the
 # suppressions; loaded from the start they stay.
-glx=$(ldconfig -p | awk '/libGLX_mesa.so.0 / {print $NF; exit}')
+# awk reads the whole list: a reader that stops early would kill ldconfig with SIGPIPE.
+glx=$(ldconfig -p | awk '/libGLX_mesa.so.0 / && !found {print $NF; found = 1}')
 mesa="$glx $(dirname "$glx")/dri/swrast_dri.so"
+for lib in $mesa; do
+  [ -f "$lib" ] || { echo "sanitized-tests: Mesa's $lib not found" >&2; exit 1; }
+done
 cd build-asan
 xvfb-run -a -s "-screen 0 1600x1000x24" env LD_PRELOAD="$mesa" ctest --output-on-failure -j"$(nproc)" "$@"

@@ -8,11 +8,13 @@ PACKAGES=(cmake ninja-build g++ pkg-config python3
   libeigen3-dev libpolyclipping-dev libquazip1-qt5-dev libexpat1-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev
   xvfb xauth xdotool libgl1-mesa-dri fonts-font-awesome fonts-dejavu-core fonts-wqy-microhei fonts-droid-fallback
   qttranslations5-l10n admesh
+  fonts-noto-core fonts-urw-base35
   clang libfuzzer-14-dev)
 
 missing=()
 for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""

@@ -181,10 +181,11 @@ void DownloadFirmware::storeDownload(QNetworkReply* reply, int model, FileKind k
 void DownloadFirmware::storeBody(QNetworkReply* reply, int model, FileKind kind)
 {
     const Items& items = itemsOf(model);
-    const QString url = reply->url().toString();
+    // What was asked for names the item; after a redirect the reply's own address is another.
+    const QString url = reply->request().url().toString();
     const QStringList& urls = kind == Image ? items.imageUrls : kind == LogCN ? items.logCNUrls : items.logENUrls;
     if (kind == Image) {
-        QLOG_DEBUG() << "reply->url()" << url;
+        QLOG_DEBUG() << "reply->url()" << reply->url().toString();
     }
     const int i = urls.indexOf(url);
     if (i < 0 || !usableItem(items.names.at(i), items.versions.at(i)))

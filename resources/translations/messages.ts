@@ -456,4 +456,38 @@
         <translation>打开该图片需要超过 %1 MB 内存。</translation>
     </message>
 </context>
+<context>
+    <name>CheckedWriter</name>
+    <message>
+        <source>Cannot write %1: %2</source>
+        <translation>无法写入 %1：%2</translation>
+    </message>
+    <message>
+        <source>Cannot read %1: %2</source>
+        <translation>无法读取 %1：%2</translation>
+    </message>
+    <message>
+        <source>it is not a plain file</source>
+        <translation>它不是普通文件</translation>
+    </message>
+    <message>
+        <source>the settings could not be saved</source>
+        <translation>无法保存设置</translation>
+    </message>
+</context>
+<context>
+    <name>FDMSliceProcess</name>
+    <message>
+        <source>The slicing engine %1 is missing.</source>
+        <translation>切片引擎 %1 不存在。</translation>
+    </message>
+    <message>
+        <source>The slicing engine %1 cannot be started: %2</source>
+        <translation>无法启动切片引擎 %1：%2</translation>
+    </message>
+    <message>
+        <source>The slicing engine stopped: %1</source>
+        <translation>切片引擎已停止：%1</translation>
+    </message>
+</context>
 </TS>

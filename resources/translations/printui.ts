@@ -4,6 +4,10 @@
 <context>
     <name>BVSettingWindow</name>
     <message>
+        <source>Fail to save the file!</source>
+        <translation>保存文件失败！</translation>
+    </message>
+    <message>
         <source>NO</source>
         <translation>否</translation>
     </message>

@@ -1,7 +1,10 @@
 #include <QtTest>
 
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
+
+#include <memory>
 
 #include "Thread/FDMSliceProcess.h"
 #include "Thread/FileRWThread.h"
@@ -21,6 +24,7 @@
 #include <QLineEdit>
 #include <QTableWidget>
 #include "common/CubeStl.h"
+#include "common/FullDisk.h"
 #include "common/ThreeMfArchive.h"
 
 namespace {
@@ -820,6 +824,8 @@ private slots:
         // Failures that hold for root as well.
         QTest::newRow("folder is a file") << 1 << "plain/scene.brev";
         QTest::newRow("a folder where the file goes") << 1 << "taken.brev";
+        // Said so, with the reason, and nothing of the file is left.
+        QTest::newRow("full disk") << 1 << "full/scene.brev";
     }
     void closingAsksToSave()
     {
@@ -832,15 +838,136 @@ private slots:
         QVERIFY(plain.open(QIODevice::WriteOnly));
         plain.close();
         QVERIFY(QDir().mkpath(dir.path() + "/taken.brev"));
+        std::unique_ptr<FullDisk> disk;
+        if (saveAs.startsWith("full/")) {
+            // A send that an earlier test started ends first: closing during one asks no save.
+            QTRY_COMPARE_WITH_TIMEOUT(ThreadPool::instance()->taskState(), 0, 30000);
+            disk = std::make_unique<FullDisk>(dir.path() + "/full", 0);
+            QString why;
+            QVERIFY2(disk->setUp(&why) && disk->fillUp(&why), qPrintable(why));
+        }
         dialogAnswer = saveAs.isEmpty() ? QStringList{} : QStringList{dir.path() + "/" + saveAs};
         asked.clear();
+        told.clear();
         answers[17] = answer;
-        QVERIFY(!window->close());
+        {
+            std::unique_ptr<FullDisk::Limit> limit(disk ? new FullDisk::Limit(*disk) : nullptr);
+            QVERIFY(!window->close());
+        }
         answers.remove(17);
         QCOMPARE(asked.value(0), 17);
         QVERIFY(window->isVisible());
         QCOMPARE(AppData::instance()->modelCount(), models);
         QVERIFY(ThreadPool::instance());
+        if (disk) {
+            QCOMPARE(asked, (QList<int>{17, 1}));
+            const QString said = told.value(1);
+            QVERIFY2(said.startsWith("Fail to save the file!\nCannot write " + QDir::toNativeSeparators(dir.path() + "/" + saveAs))
+                         && said.contains(QRegularExpression("No space left on device|File too large")),
+                     qPrintable(said));
+            QCOMPARE(disk->entries(), QStringList());
+        }
+    }
+
+    // A file that replaces the scene and fails to load leaves the scene as it was.
+    void failedReplacementKeepsScene_data()
+    {
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("question"); // "Close project and load ...?"
+        QTest::newRow("cut-short project, second start") << "handed over" << "short.brev" << 15;
+        QTest::newRow("cut-short project, open button") << "open button" << "short.brev" << 15;
+        QTest::newRow("refused print-task file, recent") << "recent" << "refused.BVT" << 16;
+    }
+    void failedReplacementKeepsScene()
+    {
+        QFETCH(QString, route);
+        QFETCH(QString, file);
+        QFETCH(int, question);
+        AppData* app = AppData::instance();
+        QTRY_COMPARE_WITH_TIMEOUT(ThreadPool::instance()->taskState(), 0, 30000);
+        if (app->modelCount() == 0)
+            QVERIFY(deliver("handed over", {dir.path() + "/cube.stl"}, 1));
+        const QString path = (route == "recent" ? app->getAppDir() + "/gco/" : dir.path() + "/") + file;
+        QFile bad(path);
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        if (file.endsWith(".brev")) {
+            // The identification and a header that promises a mesh, and nothing after it.
+            QByteArray head = QByteArray("Create By Brevant V1.0.2") + QByteArray(8, '\0');
+            for (qint32 v : {1, 8, 12})
+                head += QByteArray(reinterpret_cast<const char*>(&v), 4);
+            QVERIFY(bad.write(head) == 44);
+        } else {
+            QVERIFY(bad.write(QByteArray(4096, 'x')) == 4096);
+        }
+        bad.close();
+        const int models = app->modelCount();
+        const int slotCount = MeshList::instance()->size();
+        const uint64_t plate = app->plateRevision();
+        asked.clear();
+        QVERIFY(deliver(route, {path}, 1));
+        asked.removeAll(19); // a slice of earlier tests goes first
+        QCOMPARE(asked, (QList<int>{question, 1}));
+        QCOMPARE(app->modelCount(), models);
+        QCOMPARE(MeshList::instance()->size(), slotCount);
+        QCOMPARE(app->plateRevision(), plate);
+        for (MeshModel* m : app->getModels())
+            QVERIFY(m->getMesh());
+    }
+
+    // Slicing for export that cannot write a file says which and why.
+    void exportFailureSaysWhy_data()
+    {
+        QTest::addColumn<QString>("blocked");
+        QTest::addColumn<QString>("said"); // a pattern of the box's text
+        QTest::newRow("engine input") << "stl" << "^Fail to slice\nCannot write .*3DPRINT\\.stl: ";
+        QTest::newRow("engine ini") << "ini" << "^Fail to slice\nCannot write .*Brev\\.ini: ";
+        QTest::newRow("full disk") << "full" << "^Fail to slice\n.*(No space left on device|File too large)";
+    }
+    void exportFailureSaysWhy()
+    {
+        QFETCH(QString, blocked);
+        QFETCH(QString, said);
+        AppData* app = AppData::instance();
+        if (app->modelCount() == 0)
+            QVERIFY(deliver("handed over", {dir.path() + "/cube.stl"}, 1));
+        for (MeshModel* m : app->getModels())
+            m->visible = m == app->getModel(0);
+        // A folder where the file goes fails for root as well.
+        const QString block = blocked == "stl" ? app->getSettingsDir() + "/stl/3DPRINT.stl"
+                            : blocked == "ini" ? app->getAppDir() + "/BrevEngine/Brev.ini" : QString();
+        QTRY_COMPARE_WITH_TIMEOUT(ThreadPool::instance()->taskState(), 0, 30000);
+        if (!block.isEmpty()) {
+            QFile::remove(block);
+            QVERIFY(QDir().mkpath(block + "/inside"));
+        }
+        std::unique_ptr<FullDisk> disk;
+        QString target = dir.path() + "/failed-export";
+        if (blocked == "full") {
+            disk = std::make_unique<FullDisk>(dir.path() + "/fullexport", 0);
+            QString why;
+            QVERIFY2(disk->setUp(&why) && disk->fillUp(&why), qPrintable(why));
+            target = disk->path() + "/job";
+        }
+        dialogAnswer = QStringList{target};
+        asked.clear();
+        told.clear();
+        {
+            std::unique_ptr<FullDisk::Limit> limit(disk ? new FullDisk::Limit(*disk) : nullptr);
+            window->on_btnMain_export_clicked();
+            QTRY_VERIFY_WITH_TIMEOUT(asked.contains(2), 60000);
+            waitIdle();
+        }
+        if (!block.isEmpty())
+            QVERIFY(QDir(block).removeRecursively());
+        for (MeshModel* m : app->getModels())
+            m->visible = true;
+        asked.removeAll(19);
+        QCOMPARE(asked, QList<int>{2});
+        QVERIFY2(told.last().contains(QRegularExpression(said)), qPrintable(told.last()));
+        QVERIFY(!QFileInfo::exists(target + ".BVT"));
+        if (disk)
+            QCOMPARE(disk->entries(), QStringList());
     }
 };
 

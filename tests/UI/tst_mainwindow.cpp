@@ -8,6 +8,8 @@
 #include <QFileSystemModel>
 #include <QAbstractItemView>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
 #include <QSettings>
 #include <QDir>
 #include <QDoubleSpinBox>
@@ -17,10 +19,14 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <ctime>
 #include <functional>
 
 #include <QCloseEvent>
@@ -35,8 +41,13 @@
 #include "UI/ChoiceTypeDialog.h"
 #include "UI/EditTreeWidget.h"
 #include "UI/MainWindow.h"
+#include "UI/ModelListWidget.h"
+#include "UI/TextFont.h"
 #include "app/Startup.h"
 #include "cutting/CutModelWidget.h"
+#include "cutting/CutWorkData.h"
+#include "cutting/SectionPreview.h"
+#include "cutting/testutil_meshes.h"
 #include "render/GLWidget.h"
 #include "render/RenderEngine.h"
 #include "scene/AppData.h"
@@ -45,6 +56,7 @@
 #include "scene/MeshModel.h"
 #include "support/ManualSupportWidget.h"
 #include "common/CubeStl.h"
+#include "common/TestTime.h"
 
 namespace {
 
@@ -123,6 +135,52 @@ QSet<QString> messages(const QString& path, bool finishedOnly)
     }
     return out;
 }
+
+// How long the GUI thread went without giving events a turn, seen by a 10 ms timer: the
+// longest gap between its ticks, and the longest the thread itself worked within one gap
+// (on a busy machine a gap may be mostly time spent waiting for a core).
+class StallMeter
+{
+public:
+    StallMeter()
+    {
+        QObject::connect(&tick, &QTimer::timeout, [this] { note(); });
+        tick.start(10);
+        clock.start();
+        lastCpu = threadCpuMs();
+    }
+    qint64 longestMs()
+    {
+        note();
+        return longest;
+    }
+    double longestWorkMs()
+    {
+        note();
+        return longestCpu;
+    }
+
+private:
+    static double threadCpuMs()
+    {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+    }
+    void note()
+    {
+        const qint64 now = clock.elapsed();
+        const double cpu = threadCpuMs();
+        longest = std::max(longest, now - last);
+        longestCpu = std::max(longestCpu, cpu - lastCpu);
+        last = now;
+        lastCpu = cpu;
+    }
+    QTimer tick;
+    QElapsedTimer clock;
+    qint64 last = 0, longest = 0;
+    double lastCpu = 0.0, longestCpu = 0.0;
+};
 
 const QString SourceRoot = QStringLiteral(TEST_SOURCE_DIR "/../..");
 
@@ -320,6 +378,60 @@ class TestMainWindow : public QObject
             ++fileDialogs;
             return QStringList();
         });
+    }
+
+    SectionPreview* sectionPreview() { return window->findChild<SectionPreview*>(); }
+    // A model of the mesh in the scene, selected.
+    MeshModel* addScanModel(const MeshData& mesh, const char* name)
+    {
+        auto* m = new MeshModel();
+        m->name = name;
+        m->setMeshSlot(MeshList::instance()->add(new MeshData(mesh)));
+        AppData::instance()->addModel(m);
+        AppData::instance()->selectModel(AppData::instance()->modelCount() - 1, 1);
+        window->updateStatus();
+        return m;
+    }
+    QPoint viewPixel(const QVector3D& p)
+    {
+        QPointF px;
+        window->view()->getCamera().project(p, px);
+        return px.toPoint();
+    }
+    void viewMouse(QEvent::Type type, Qt::MouseButton button, const QPoint& at)
+    {
+        GLWidget* v = window->view();
+        const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button);
+        QMouseEvent e(type, at, v->mapToGlobal(at), type == QEvent::MouseMove ? Qt::NoButton : button, held, Qt::NoModifier);
+        QCoreApplication::sendEvent(v, &e);
+    }
+    // A press at from, moves to `to` in steps a frame apart, a release.
+    void viewDrag(Qt::MouseButton button, const QPoint& from, const QPoint& to, int steps)
+    {
+        viewMouse(QEvent::MouseButtonPress, button, from);
+        for (int k = 1; k <= steps; ++k) {
+            viewMouse(QEvent::MouseMove, button, from + (to - from) * k / steps);
+            QTest::qWait(16);
+        }
+        viewMouse(QEvent::MouseButtonRelease, button, to);
+    }
+    // The cut panel in its ready state on the axis button's axis.
+    CutModelForm& readyToCut(const QString& axis)
+    {
+        openPanel(4);
+        CutModelForm& cut = window->form().twtMain_edit->cutPanel()->form();
+        if (!cut.btnReadyCutting->isChecked())
+            cut.btnReadyCutting->click();
+        window->findChild<QPushButton*>(axis)->click();
+        return cut;
+    }
+    void leaveCut()
+    {
+        CutModelForm& cut = window->form().twtMain_edit->cutPanel()->form();
+        if (cut.btnReadyCutting->isChecked())
+            cut.btnReadyCutting->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!sectionPreview()->isBusy(), TestTime::waitMs(60000));
+        resetPlate(false);
     }
 
 private slots:
@@ -826,6 +938,16 @@ private slots:
         QTRY_COMPARE(window->size(), size);
         for (const char* name : {"btnMain_print", "btnSD_print", "cbbMain_view"})
             QVERIFY2(window->rect().contains(window->findChild<QWidget*>(name)->geometry()), name);
+        // The title strip's buttons lie whole in the window, side by side.
+        QRect last;
+        for (QPushButton* b : {window->form().btnMain_open, window->form().btnMain_save, window->form().btnMain_export,
+                           window->form().btnMain_Slice, window->form().cbbMain_language, window->form().btnMain_setcura,
+                           window->form().btnMain_setting, window->form().btnMain_min, window->form().btnMain_max,
+                           window->form().btnMain_close}) {
+            const QRect r(b->mapTo(window, QPoint()), b->size());
+            QVERIFY2(window->rect().contains(r) && !r.intersects(last), qPrintable(b->objectName()));
+            last = r;
+        }
         EditTreeWidget* tree = window->form().twtMain_edit;
         const auto hidden = [tree] {
             QString out = tree->verticalScrollBar()->isVisible() ? "a scroll bar " : "";
@@ -1062,7 +1184,7 @@ private slots:
         QStringList twice;
         const QRegularExpression block("<qresource(?: prefix=\"([^\"]*)\")?>(.*?)</qresource>",
                                        QRegularExpression::DotMatchesEverythingOption);
-        const QRegularExpression entry("<file(?: alias=\"([^\"]*)\")?>([^<]*)</file>");
+        const QRegularExpression entry("<file(?: alias=\"([^\"]*)\"| [\\w-]+=\"[^\"]*\")*>([^<]*)</file>");
         QDir res(SourceRoot + "/resources");
         for (const QFileInfo& qrc : res.entryInfoList({"*.qrc", "*.qrc.in"}) + QDir(res.filePath("translations")).entryInfoList({"*.qrc.in"})) {
             QFile f(qrc.filePath());
@@ -1192,6 +1314,80 @@ private slots:
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
     }
 
+    // The guide takes the window's size at the smallest window, a middle one and full size:
+    // each page's picture and button lie inside it, and the arrows of the later pictures end
+    // at the controls they explain.
+    void guideFollowsControls_data()
+    {
+        QTest::addColumn<QSize>("size"); // empty: maximised
+        QTest::newRow("800 x 720") << QSize(800, 720);
+        QTest::newRow("1280 x 800") << QSize(1280, 800);
+        QTest::newRow("full size") << QSize();
+    }
+    void guideFollowsControls()
+    {
+        QFETCH(QSize, size);
+        placeWindow();
+        if (size.isEmpty())
+            window->on_btnMain_max_clicked();
+        else
+            window->layoutOverlays(size.width(), size.height());
+        QTRY_COMPARE(window->size(), size.isEmpty() ? QGuiApplication::primaryScreen()->availableGeometry().size() : size);
+        const QString fault = withModal([&] { window->on_actionWizard(); }, [this](QWidget* guide) {
+            QStringList faults;
+            if (guide->geometry() != window->geometry())
+                faults << QString("the guide is %1 x %2").arg(guide->width()).arg(guide->height());
+            // Where each arrow ends: one pixel or so beside a point of its control.
+            const auto below = [](const QRect& r) { return QRect(r.center().x() - 4, r.bottom() + 1, 9, 10); };
+            const auto leftOf = [](const QRect& r) { return QRect(r.left() - 13, r.center().y() - 4, 12, 9); };
+            const struct
+            {
+                int page;
+                const char* control;
+                std::function<QRect(const QRect&)> end;
+            } arrows[] = {{1, "btnMain_open", below},    {1, "btnMain_save", below}, {1, "btnMain_export", below},
+                          {1, "btnMain_Slice", below},   {2, "btnMain_setting", below}, {2, "cbbMain_view", leftOf}};
+            const char* pictures[] = {"widget", "widget_2", "widget_3"};
+            const char* buttons[] = {"btn_next1", "btn_next2", "btn_finish"};
+            auto* stack = guide->findChild<QStackedWidget*>("stackedWidget");
+            for (int page = 0; page < 3; ++page) {
+                stack->setCurrentIndex(page);
+                guide->layout()->activate();
+                stack->currentWidget()->layout()->activate();
+                auto* picture = guide->findChild<QWidget*>(pictures[page]);
+                for (QWidget* w : {picture, guide->findChild<QWidget*>(buttons[page])})
+                    if (!guide->rect().contains(QRect(w->mapTo(guide, QPoint()), w->size())))
+                        faults << QString("%1 outside the guide").arg(w->objectName());
+                const QImage img = picture->grab().toImage();
+                QImage seen = window->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+                QPainter(&seen).drawImage(0, 0, guide->grab().toImage());
+                seen.save(QString(TARNI_BUILD_DIR "/screenshots/guide_%1x%2_page%3.png").arg(window->width()).arg(window->height()).arg(page + 1));
+                for (const auto& a : arrows) {
+                    if (a.page != page)
+                        continue;
+                    auto* c = window->findChild<QWidget*>(a.control);
+                    const QRect end = a.end(QRect(c->mapTo(window, QPoint()), c->size())).translated(-picture->mapTo(guide, QPoint()));
+                    bool hit = false;
+                    for (int y = end.top(); y <= end.bottom(); ++y)
+                        for (int x = end.left(); x <= end.right(); ++x)
+                            if (img.rect().contains(x, y) && qAlpha(img.pixel(x, y)) == 255 && qGray(img.pixel(x, y)) >= 250)
+                                hit = true;
+                    if (!hit)
+                        faults << QString("no arrow at %1").arg(a.control);
+                }
+            }
+            stack->setCurrentIndex(0);
+            // A window resized under the open guide takes the guide along.
+            window->resize(window->size() + QSize(20, 10));
+            if (guide->geometry() != window->geometry())
+                faults << "the guide stays behind a resized window";
+            return faults.join("; ");
+        });
+        if (size.isEmpty())
+            window->on_btnMain_max_clicked();
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+    }
+
     // What each file dialog lists: Qt reads its patterns, in either case; the type box keeps the
     // program's wording.
     void dialogFilters_data()
@@ -1299,6 +1495,68 @@ private slots:
         QVERIFY(!QPixmap(":/new/mousedelete").isNull());
     }
 
+    // The model list's cells keep their widths in the smallest window: eye, name, copy and
+    // delete lie whole in the list, the name is cut to its field, and a click on a copy button
+    // does not scroll the list sideways (the eye column would be lost).
+    void modelListCells_data()
+    {
+        QTest::addColumn<int>("models");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("one") << 1 << "one.stl";
+        QTest::newRow("six") << 6 << "one.stl";
+        QTest::newRow("seven, name column 110") << 7 << "one.stl";
+        QTest::newRow("long name") << 1 << "a_model_whose_name_is_far_too_long_for_the_list.stl";
+    }
+    void modelListCells()
+    {
+        QFETCH(int, models);
+        QFETCH(QString, file);
+        resetPlate(false);
+        loadAndWait(writeCube(dir.path(), file, 20.0f), 1);
+        window->layoutOverlays(800, 720);
+        QTRY_COMPARE(window->size(), QSize(800, 720));
+        openPanel(0);
+        QTableWidget* table = window->form().twtMain_edit->modelList()->table();
+        const auto cell = [table](int row, int column) { return table->cellWidget(row, column); };
+        for (int i = 1; i < models; ++i) {
+            QTest::mouseClick(cell(0, 3), Qt::LeftButton);
+            QTRY_COMPARE(AppData::instance()->modelCount(), i + 1);
+        }
+        QTest::qWait(50);
+        QStringList faults;
+        const auto checkCells = [&](const QString& when) {
+            const int widths[5] = {25, 0, models >= 7 ? 110 : 125, 25, 25};
+            if (table->horizontalScrollBar()->value() != 0)
+                faults << when + QString(": scrolled %1 px sideways").arg(table->horizontalScrollBar()->value());
+            for (int row = 0; row < std::min(models, 4); ++row)
+                for (const int column : {0, 2, 3, 4}) {
+                    QWidget* c = cell(row, column);
+                    const QRect r(c->mapTo(table->viewport(), QPoint()), c->size());
+                    const QPoint centre = c->mapToGlobal(c->rect().center());
+                    if (std::abs(table->columnWidth(column) - widths[column]) > 0 || std::abs(c->width() - widths[column]) > 1
+                        || !table->viewport()->rect().contains(r) || QApplication::widgetAt(centre) != c)
+                        faults << when + QString(": cell %1,%2 at %3,%4 %5 x %6").arg(row).arg(column).arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+                }
+        };
+        checkCells("shown");
+        // A click on the copy cell, as the user gives it.
+        QWidget* copy = cell(0, 3);
+        pointerTo(copy->mapToGlobal(copy->rect().center()));
+        xdo({"click", "1"});
+        QTRY_COMPARE(AppData::instance()->modelCount(), models + 1);
+        ++models;
+        QTest::qWait(50);
+        checkCells("after a copy");
+        auto* name = qobject_cast<QLineEdit*>(cell(0, 2));
+        const QString full = QFileInfo(file).completeBaseName();
+        const int room = name->width() - 4;
+        if (name->fontMetrics().horizontalAdvance(name->text()) > room || (name->text() != full && !name->text().contains(QChar(0x2026))))
+            faults << QString("name \"%1\" in %2 px").arg(name->text()).arg(room);
+        window->grab().save(QString(TARNI_BUILD_DIR "/screenshots/model_list_%1.png").arg(QTest::currentDataTag()).replace(' ', '_').replace(',', ""));
+        window->form().twtMain_edit->collapseAll();
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
+    }
+
     // The size field keeps its width: a size shows whole, or cut with "..." and whole in the tool tip.
     void sizeFieldFits_data()
     {
@@ -1306,7 +1564,8 @@ private slots:
         QTest::addColumn<bool>("whole");
         QTest::newRow("20 mm") << 20.0f << true;
         QTest::newRow("120 mm") << 120.0f << true;
-        QTest::newRow("1000 mm") << 1000.0f << false;
+        QTest::newRow("1000 mm") << 1000.0f << true;
+        QTest::newRow("10000 mm") << 10000.0f << false;
     }
     void sizeFieldFits()
     {
@@ -1330,6 +1589,33 @@ private slots:
             QCOMPARE(field->toolTip(), full);
         }
         answers.clear();
+    }
+
+    // The window draws with the program's own font whatever the machine's sans-serif is (a
+    // test run with another font set names it in TARNI_MACHINE_SANS): every family the forms
+    // name comes out as the program's own, in the window's texts and style sheets alike.
+    void ownTextFont()
+    {
+        const QString own = QStringLiteral("WenQuanYi Micro Hei");
+        QCOMPARE(QApplication::font().family(), own);
+        QFont sans(QStringLiteral("sans-serif"));
+        sans.setStyleHint(QFont::SansSerif);
+        const QString machine = QFontInfo(sans).family();
+        if (!qEnvironmentVariableIsEmpty("TARNI_MACHINE_SANS"))
+            QCOMPARE(machine, qEnvironmentVariable("TARNI_MACHINE_SANS"));
+        QVERIFY2(machine != own, qPrintable("the machine's sans-serif is " + machine));
+        QStringList faults;
+        for (const QString& name : TextFont::formFamilies())
+            if (QFontInfo(QFont(name, 9)).family() != own)
+                faults << name + " is " + QFontInfo(QFont(name, 9)).family();
+        openPanel(4);
+        const QWidget* texts[] = {window, window->form().letMain_size, window->form().labMain_light,
+                                  window->form().twtMain_edit, window->findChild<CutModelWidget*>()->findChild<QDoubleSpinBox*>()};
+        for (const QWidget* w : texts)
+            if (QFontInfo(w->font()).family() != own)
+                faults << w->objectName() + " draws with " + QFontInfo(w->font()).family();
+        window->form().twtMain_edit->collapseAll();
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
     }
 
     // The task text shows whole at the smallest window, in either language, as soon as it changes.
@@ -1435,6 +1721,173 @@ private slots:
         if (enabled < 230 || disabled > 180)
             faults << QString("enabled text %1, disabled %2").arg(enabled).arg(disabled);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
+    }
+
+    // Moving the cut plane never holds the window, on any model within the preview limit and
+    // by every route: the section is made off the GUI thread, and the one put in place is the
+    // one for where the plane and the model ended up.
+    void sectionPreviewKeepsWindowLive_data()
+    {
+        QTest::addColumn<QString>("model"); // fins: 500 fins on a base; sheets: 10,000 crowded open sheets
+        QTest::addColumn<QString>("axis");  // the axis button chosen before
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<double>("plane"); // where the route leaves the plane (mm); NaN: not fixed
+        const double any = qQNaN();
+        QTest::newRow("fins, axis button") << "fins" << "btn_z" << "btn_x" << 0.0;
+        QTest::newRow("fins, distance arrow") << "fins" << "btn_x" << "arrow" << 1.0;
+        QTest::newRow("fins, typed value") << "fins" << "btn_x" << "typed" << 12.5;
+        QTest::newRow("fins, wheel") << "fins" << "btn_x" << "wheel" << 3.0;
+        QTest::newRow("fins, plane drag") << "fins" << "btn_x" << "drag" << any;
+        QTest::newRow("fins, model moved") << "fins" << "btn_x" << "move model" << 0.0;
+        QTest::newRow("fins, selection change") << "fins" << "btn_x" << "select" << 0.0;
+        QTest::newRow("sheets, axis button") << "sheets" << "btn_x" << "btn_z" << 5.0;
+        QTest::newRow("sheets, typed value") << "sheets" << "btn_z" << "typed" << 7.5;
+        QTest::newRow("sheets, plane drag") << "sheets" << "btn_z" << "drag" << any;
+    }
+    void sectionPreviewKeepsWindowLive()
+    {
+        QFETCH(QString, model);
+        QFETCH(QString, axis);
+        QFETCH(QString, route);
+        QFETCH(double, plane);
+        resetPlate(false);
+        cutWorkData() = CutWorkData();
+        const bool fins = model == "fins";
+        MeshModel* other = nullptr;
+        if (route == "select")
+            other = addScanModel(testmesh::cuboid(-5, 55, 0, 5, 65, 10), "box");
+        MeshModel* m = addScanModel(fins ? testmesh::finsOnBase(500) : testmesh::crowdedSheets(10000), "scan");
+        if (other)
+            AppData::instance()->selectModel(0, 1);
+        CutModelForm& cut = readyToCut(axis);
+        RenderEngine* r = window->view()->getRenderer();
+        QDoubleSpinBox* distance = cut.dsbCutting;
+        const float start = r->cutPosition();
+        const std::array<double, 3> startPosition = m->position;
+        StallMeter meter;
+        if (route.startsWith("btn_")) {
+            window->findChild<QPushButton*>(route)->click();
+        } else if (route == "arrow") {
+            QStyleOptionSpinBox opt;
+            opt.initFrom(distance);
+            opt.subControls = QStyle::SC_SpinBoxUp;
+            const QRect up = distance->style()->subControlRect(QStyle::CC_SpinBox, &opt, QStyle::SC_SpinBoxUp, distance);
+            QTest::mouseClick(distance, Qt::LeftButton, Qt::NoModifier, up.center());
+        } else if (route == "typed") {
+            distance->setFocus();
+            distance->selectAll();
+            QTest::keyClicks(distance, QString::number(plane));
+        } else if (route == "wheel") {
+            for (int k = 0; k < 3; ++k) {
+                const QPoint c = distance->rect().center();
+                QWheelEvent e(c, distance->mapToGlobal(c), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+                QCoreApplication::sendEvent(distance, &e);
+                QTest::qWait(16);
+            }
+        } else if (route == "drag") {
+            // From a point of the plane, along its axis, for a second.
+            QVector3D on(0.0f, 0.0f, 6.0f), along(0.0f, 0.0f, 0.0f);
+            on[r->cutAxis()] = r->cutPosition();
+            along[r->cutAxis()] = 3.0f;
+            viewDrag(Qt::LeftButton, viewPixel(on), viewPixel(on + along), 60);
+        } else if (route == "move model") {
+            viewDrag(Qt::RightButton, viewPixel(QVector3D(20, 0, 12)), viewPixel(QVector3D(20, 0, 12)) + QPoint(40, 0), 30);
+        } else if (route == "select") {
+            viewMouse(QEvent::MouseButtonPress, Qt::RightButton, viewPixel(QVector3D(20, 0, 12)));
+            viewMouse(QEvent::MouseButtonRelease, Qt::RightButton, viewPixel(QVector3D(20, 0, 12)));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!sectionPreview()->isBusy(), TestTime::waitMs(60000));
+        const qint64 stall = meter.longestMs();
+        const double work = meter.longestWorkMs();
+        QCOMPARE(AppData::instance()->getSelectedModel(), m);
+        if (!qIsNaN(plane))
+            QCOMPARE(r->cutPosition(), float(plane));
+        // The drags took hold.
+        if (route == "drag")
+            QVERIFY(r->cutPosition() > start + 0.5f);
+        if (route == "move model")
+            QVERIFY(m->position != startPosition);
+        const int planeUm = int(std::trunc(double(r->cutPosition()) * 1000.0));
+        const CutWorkData& wd = cutWorkData();
+        QCOMPARE(wd.model, static_cast<const void*>(m));
+        QCOMPARE(wd.axis, r->cutAxis());
+        QCOMPARE(wd.planeUm, planeUm);
+        const Eigen::Matrix4d mm = m->getModelMatrix();
+        QVERIFY(std::equal(mm.data(), mm.data() + 16, wd.matrix.begin()));
+        // Made at that plane: the lower half below it, the upper above, both meeting on it.
+        const double at = planeUm * 0.001;
+        auto coordinate = [&](const CutVertex& c) { return wd.axis == 0 ? c.x : wd.axis == 1 ? c.y : c.z; };
+        bool onPlane = false;
+        for (const CutVertex& c : wd.down) {
+            QVERIFY(coordinate(c) <= at + 1e-9);
+            onPlane = onPlane || std::fabs(coordinate(c) - at) < 1e-9;
+        }
+        for (const CutVertex& c : wd.up)
+            QVERIFY(coordinate(c) >= at - 1e-9);
+        QVERIFY(onPlane && !wd.regions.empty());
+        qInfo("longest stall %lld ms, GUI thread working %.1f ms of it", (long long)stall, work);
+        QVERIFY2(work < TestTime::waitMs(150), qPrintable(QString("the GUI thread held for %1 ms").arg(work)));
+        // Nor did it wait for the section, which takes seconds here; a busy machine makes the
+        // gaps long without the thread working.
+        QVERIFY2(stall < TestTime::waitMs(2500), qPrintable(QString("the window stood still %1 ms").arg(stall)));
+        leaveCut();
+    }
+
+    // A section that is no longer wanted never takes the place of the latest one, nor of what a
+    // cut works on, and leaves nothing behind that points at a model gone.
+    void sectionPreviewDropped_data()
+    {
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<int>("ready"); // sections put in place afterwards
+        QTest::newRow("superseded") << "superseded" << 1;
+        QTest::newRow("cut panel left") << "leave" << 0;
+        QTest::newRow("model deleted") << "delete" << 0;
+        QTest::newRow("cut started") << "cut" << 0;
+    }
+    void sectionPreviewDropped()
+    {
+        QFETCH(QString, route);
+        QFETCH(int, ready);
+        resetPlate(false);
+        cutWorkData() = CutWorkData();
+        // Deleting the fins leaves a model the plane misses, so the panel stays ready.
+        if (route == "delete")
+            addScanModel(testmesh::cuboid(55, -5, 0, 65, 5, 10), "box");
+        MeshModel* m = addScanModel(testmesh::finsOnBase(500), "fins");
+        // The section across X is in flight, for seconds.
+        CutModelForm& cut = readyToCut("btn_x");
+        QVERIFY(sectionPreview()->isBusy());
+        QSignalSpy shown(sectionPreview(), &SectionPreview::sectionReady);
+        if (route == "superseded") {
+            // Once the section is under way, where a stop cannot reach it at once.
+            QTest::qWait(300);
+            QVERIFY(sectionPreview()->isBusy());
+            cut.dsbCutting->setValue(5.0);
+        } else if (route == "leave") {
+            cut.btnReadyCutting->click();
+        } else if (route == "delete") {
+            QTest::keyClick(window, Qt::Key_Delete);
+            QCOMPARE(AppData::instance()->modelCount(), 1);
+            QVERIFY(cut.btnReadyCutting->isChecked());
+        } else if (route == "cut") {
+            asked.clear();
+            cut.btnStartCutting->click();
+            QTRY_VERIFY_WITH_TIMEOUT(AppData::instance()->modelCount() == 2 || asked.contains(31), TestTime::waitMs(60000));
+            QVERIFY(asked.isEmpty());
+            QCOMPARE(AppData::instance()->getModel(0)->getName(), std::string("fins_up"));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!sectionPreview()->isBusy(), TestTime::waitMs(60000));
+        QCoreApplication::processEvents();
+        QCOMPARE(shown.count(), ready);
+        if (ready) {
+            QCOMPARE(shown.at(0).at(0).toInt(), 5000);
+            QCOMPARE(cutWorkData().model, static_cast<const void*>(m));
+            QCOMPARE(cutWorkData().planeUm, 5000);
+        } else {
+            QVERIFY(cutWorkData().model != static_cast<const void*>(m));
+        }
+        leaveCut();
     }
 };
 

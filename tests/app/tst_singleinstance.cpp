@@ -5,6 +5,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <unistd.h>
+
 #include "app/QtLocalPeer.h"
 #include "app/QtLockedFile.h"
 #include "common/TestTime.h"
@@ -68,8 +71,9 @@ private slots:
     void socketNameFromId()
     {
         QtLocalPeer peer(nullptr, QStringLiteral("BrevAnt"));
-        QVERIFY2(peer.socketName().startsWith("qtsingleapp-BrevAn-"), qPrintable(peer.socketName()));
-        QVERIFY(peer.lockFilePath().endsWith(peer.socketName() + "-lockfile"));
+        QVERIFY2(QFileInfo(peer.socketName()).fileName().startsWith("qtsingleapp-BrevAn-"), qPrintable(peer.socketName()));
+        const QString lock = QFileInfo(peer.lockFilePath()).fileName();
+        QVERIFY2(lock.startsWith("qtsingleapp-BrevAn-") && lock.endsWith("-lockfile"), qPrintable(lock));
     }
 
     void lockConflictsWithinOneProcess()
@@ -147,36 +151,73 @@ private slots:
         stop(first);
     }
 
+    // Where the lock and the socket go when the temporary folder is missing, unusable or
+    // long: a later instance still meets the first, the socket's path fits the 107 bytes a
+    // local socket allows, and nothing lands outside the user's folders.
     void unusableTempFolder_data()
     {
-        // Neither a file nor /proc takes new files, not even from root.
+        // Neither a file nor /proc takes new files, not even from root; "long N" is a folder
+        // whose path is N characters long, "missing" one that does not exist.
         QTest::addColumn<QByteArray>("temp");
         QTest::addColumn<bool>("runtime"); // a usable runtime folder
-        QTest::addColumn<bool>("data");    // a usable data folder
-        QTest::newRow("a file, runtime folder") << QByteArray("/dev/null") << true << false;
-        QTest::newRow("read-only, data folder") << QByteArray("/proc") << false << true;
-        QTest::newRow("read-only, no folder") << QByteArray("/proc") << false << false;
+        QTest::addColumn<int>("data");     // length of a usable data folder, 0 for none
+        QTest::newRow("a file, runtime folder") << QByteArray("/dev/null") << true << 0;
+        QTest::newRow("read-only, data folder") << QByteArray("/proc") << false << 1;
+        QTest::newRow("read-only, no folder") << QByteArray("/proc") << false << 0;
+        QTest::newRow("missing, data folder") << QByteArray("missing") << false << 1;
+        QTest::newRow("70 characters") << QByteArray("long 70") << false << 0;
+        QTest::newRow("100 characters") << QByteArray("long 100") << false << 0;
+        QTest::newRow("120 characters") << QByteArray("long 120") << false << 0;
+        QTest::newRow("120 characters, runtime folder") << QByteArray("long 120") << true << 0;
+        QTest::newRow("unusable, data folder of 120 characters") << QByteArray("/proc") << false << 120;
     }
 
     void unusableTempFolder()
     {
         QFETCH(QByteArray, temp);
         QFETCH(bool, runtime);
-        QFETCH(bool, data);
+        QFETCH(int, data);
         QTemporaryDir places;
+        // A folder under `places` whose path is `length` characters long.
+        const auto longFolder = [&places](const QString& name, int length) {
+            QString path = places.filePath(name);
+            path += '/' + QString(std::max(1, length - path.size() - 1), 'd');
+            return QDir().mkpath(path) ? path : QString();
+        };
+        const bool longTemp = temp.startsWith("long ");
+        if (longTemp)
+            temp = longFolder("temp", temp.mid(5).toInt()).toLocal8Bit();
+        else if (temp == "missing")
+            temp = places.filePath("missing").toLocal8Bit();
+        QString dataHome = "/dev/null/data";
+        if (data > 0)
+            dataHome = longFolder("data", data - int(qstrlen("/Brevant")));
         qputenv("XDG_RUNTIME_DIR", runtime ? places.path().toLocal8Bit() : "/dev/null/run");
-        qputenv("XDG_DATA_HOME", data ? places.path().toLocal8Bit() : "/dev/null/data");
+        qputenv("XDG_DATA_HOME", dataHome.toLocal8Bit());
         const auto restore = qScopeGuard([this] { qputenv("TMPDIR", tmp.path().toLocal8Bit()); });
         qputenv("TMPDIR", temp);
+        // Qt's runtime folder would be made there when the temporary folder is missing.
+        const QStringList rootBefore = QDir("/").entryList({"runtime-*"}, QDir::AllEntries | QDir::Hidden);
         QProcess first;
         QVERIFY(startFirst(first));
         // Without any lock a later instance would start as well.
-        if (runtime || data) {
+        if (runtime || data > 0 || longTemp) {
             QCOMPARE(runSecond({"elsewhere"}), 0);
             QCOMPARE(nextMessage(first), QStringLiteral("elsewhere"));
+            // The same folders give this process the same socket.
+            const QString socket = QtLocalPeer(nullptr, QStringLiteral("BrevAntTest")).socketName();
+            QVERIFY2(socket.toLocal8Bit().size() <= 107, qPrintable(socket));
+            QVERIFY2(QFileInfo(socket).exists(), qPrintable(socket));
+            const QStringList own = {QString::fromLocal8Bit(temp), places.path(), dataHome, QString("/tmp/tarni-%1").arg(getuid())};
+            QVERIFY2(std::any_of(own.begin(), own.end(), [&](const QString& f) { return socket.startsWith(f + '/'); }),
+                     qPrintable(socket));
+            // A first instance that ends takes its socket with it.
+            stop(first);
+            QVERIFY(!QFileInfo::exists(socket));
         }
         first.kill();
         first.waitForFinished(TestTime::waitMs(3000));
+        QCOMPARE(QDir("/").entryList({"runtime-*"}, QDir::AllEntries | QDir::Hidden), rootBefore);
     }
 
     void staleLockAfterCrashIsTakenOver()

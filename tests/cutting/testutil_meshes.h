@@ -340,4 +340,42 @@ inline MeshData perforatedPlate(int n, double cell, double h, double r)
     return m;
 }
 
+// A 100 x 100 x 2 mm base centred on the origin with n separate fins standing on it: each fin
+// 80 mm along X, half its pitch thick in Y, 10 mm high. A cut across X meets all of them.
+inline MeshData finsOnBase(int n)
+{
+    std::vector<MeshData> parts{cuboid(-50, -50, 0, 50, 50, 2)};
+    const double pitch = 100.0 / n;
+    for (int i = 0; i < n; ++i) {
+        const double y = -50.0 + (i + 0.25) * pitch;
+        parts.push_back(cuboid(-40, y, 2, 40, y + pitch / 2, 12));
+    }
+    return joined(parts);
+}
+
+// n open sheets, each one quad standing upright (two faces, four vertices of its own), 2 mm
+// long and 10 mm high, strewn over a 20 mm square at every angle: a section of n short open
+// chains whose ends crowd each other.
+inline MeshData crowdedSheets(int n)
+{
+    MeshData m;
+    uint32_t seed = 12345u;
+    auto next = [&seed]() {
+        seed = seed * 1664525u + 1013904223u;
+        return double(seed >> 8) / double(1u << 24);
+    };
+    for (int i = 0; i < n; ++i) {
+        const double x = 20.0 * next() - 10.0, y = 20.0 * next() - 10.0, a = 2.0 * M_PI * next();
+        const double dx = std::cos(a), dy = std::sin(a);
+        const int b = int(m.vertices.size());
+        m.vertices.push_back({x - dx, y - dy, 0.0});
+        m.vertices.push_back({x + dx, y + dy, 0.0});
+        m.vertices.push_back({x + dx, y + dy, 10.0});
+        m.vertices.push_back({x - dx, y - dy, 10.0});
+        m.faces.push_back({b, b + 1, b + 2});
+        m.faces.push_back({b, b + 2, b + 3});
+    }
+    return m;
+}
+
 } // namespace testmesh

@@ -9,7 +9,7 @@
 
 namespace {
 
-const QPoint kInHole(20, 300); // left of the later pages' pictures
+const QPoint kInHole(10, 300); // left of the later pages' pictures
 const QPoint kHoleCorners[] = {QPoint(1, 78), QPoint(214, 510)};
 const QPoint kOutsideHole[] = {QPoint(0, 300), QPoint(215, 60), QPoint(100, 511), QPoint(1200, 700)};
 
@@ -70,8 +70,8 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QSize>("size");
         QTest::newRow("left") << "wizard-left" << QSize(568, 521);
-        QTest::newRow("top") << "wizard-top" << QSize(1066, 488);
-        QTest::newRow("help") << "wizard-help" << QSize(875, 529);
+        QTest::newRow("top") << "wizard-top" << QSize(780, 488);
+        QTest::newRow("help") << "wizard-help" << QSize(780, 529);
     }
     void pictureResources()
     {

@@ -1,14 +1,22 @@
 #include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
+#include <QTranslator>
 #include <QtEndian>
 #include <QtTest>
 
 #include <cmath>
 #include <cstring>
 
+#include "FileRW/CheckedWriter.h"
 #include "FileRW/FileReaderWriter.h"
+#include "FileRW/PrintTaskWriter.h"
 #include "FileRW/ProjectFile.h"
 #include "FileRW/SafeFileName.h"
+#include "common/FullDisk.h"
+#include "scene/IniFileEditor.h"
 #include "scene/AppData.h"
 #include "scene/LoadedModel.h"
 #include "scene/MeshData.h"
@@ -30,6 +38,32 @@ MeshModel* addCube(const std::string& name, double size, double x0 = 0.0)
 {
     LoadedModel lm = LoadedModel::fromMesh(cube(size, x0), name);
     return lm.commit();
+}
+
+// A flat grid of n x n vertices: a mesh of any size.
+std::unique_ptr<MeshData> grid(int n)
+{
+    auto m = std::make_unique<MeshData>();
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x)
+            m->vertices.push_back({double(x), double(y), double((x * y) % 3)});
+    for (int y = 0; y + 1 < n; ++y)
+        for (int x = 0; x + 1 < n; ++x) {
+            const int a = y * n + x;
+            m->faces.push_back({a, a + 1, a + n + 1});
+            m->faces.push_back({a, a + n + 1, a + n});
+        }
+    return m;
+}
+
+void addColumn(const std::string& owner, double x, double y)
+{
+    auto* support = new MeshModel;
+    support->isSupport = true;
+    const double foot[3] = {x, y, 0.0};
+    support->buildSupportBox(foot, 4.0, false);
+    support->ownerName = owner;
+    AppData::instance()->commitSupport(support);
 }
 
 void clearScene()
@@ -236,6 +270,190 @@ private slots:
         QFETCH(QString, file);
         QCOMPARE(safeFileName(name, "fallback"), file);
         QCOMPARE(isSafeFileName(name), file == name);
+    }
+
+    // Supports through save-and-reload cycles: each keeps its own model, also when names read
+    // the same in their stored 31 bytes, and the mesh list keeps its size.
+    void cyclesKeepSupports_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<int>("columns"); // per model
+        const QString same = "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234";
+        QTest::newRow("short names") << QStringList{"a", "b"} << 3;
+        QTest::newRow("look-alike long names") << QStringList{same + "_one.stl", same + "_two.stl"} << 25;
+        // The number the second look-alike would get is a name of its own already.
+        QTest::newRow("look-alikes and a numbered one")
+            << QStringList{same + "_a", same + "_b", same.left(28) + "(1)", same + "_c"} << 2;
+        QTest::newRow("look-alikes cut inside a character")
+            << QStringList{QString(30, 'n') + QChar(0xe9) + "1", QString(30, 'n') + QChar(0xe9) + "2"} << 1;
+    }
+    void cyclesKeepSupports()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(int, columns);
+        AppData* app = AppData::instance();
+        for (int i = 0; i < names.size(); ++i) {
+            const std::string name = names[i].toUtf8().toStdString();
+            QVERIFY(addCube(name, 5.0, 10.0 * i));
+            for (int c = 0; c < columns; ++c)
+                addColumn(name, 10.0 * i + 1.0 + 0.1 * c, 1.0);
+        }
+        app->refresh();
+        const int slotCount = MeshList::instance()->size();
+        QCOMPARE(slotCount, names.size() * (1 + columns));
+        for (int cycle = 0; cycle < 3; ++cycle) {
+            const QString path = saveScene(QString("cycle%1.brev").arg(cycle));
+            QVERIFY(!path.isEmpty());
+            clearScene();
+            QVERIFY(loadScene(path));
+            app->refresh();
+            QCOMPARE(app->modelCount(), names.size());
+            QCOMPARE(app->supportCount(), names.size() * columns);
+            for (int i = 0; i < app->modelCount(); ++i) {
+                const MeshModel* m = app->getModel(i);
+                int owned = 0;
+                for (int k = 0; k < app->supportCount(); ++k)
+                    owned += app->getSupport(k)->ownerSerial == m->serial ? 1 : 0;
+                QVERIFY2(owned == columns, m->getName().c_str());
+                QCOMPARE(m->hasSupport, 1);
+                QVERIFY(m->getName().size() <= 31);
+                for (int k = 0; k < i; ++k)
+                    QVERIFY(app->getModel(k)->getName() != m->getName());
+            }
+            QCOMPARE(MeshList::instance()->size(), slotCount);
+        }
+    }
+
+    // Every writer onto a full disk says that it failed and why, and leaves nothing of the
+    // file; an older file of that name stays as it was.
+    void fullDiskSaves_data()
+    {
+        QTest::addColumn<QString>("writer");
+        QTest::addColumn<int>("room"); // bytes the file may still take
+        QTest::addColumn<bool>("older");
+        for (const char* w : {"project", "stl", "obj", "print task", "copy", "whole file"})
+            QTest::newRow(qPrintable(QString(w) + ", nothing left")) << QString(w) << 0 << false;
+        // Large enough to go out in pieces before the commit.
+        QTest::newRow("project, part fits") << "project" << 65536 << false;
+        QTest::newRow("stl, part fits") << "stl" << 65536 << false;
+        QTest::newRow("project over an older one") << "project" << 0 << true;
+        QTest::newRow("print task over an older one") << "print task" << 0 << true;
+        QTest::newRow("engine ini") << "engine ini" << 0 << true;
+        QTest::newRow("settings") << "settings" << 0 << true;
+    }
+    void fullDiskSaves()
+    {
+        QFETCH(QString, writer);
+        QFETCH(int, room);
+        QFETCH(bool, older);
+        FullDisk disk(dir.filePath("full-" + QString(QTest::currentDataTag()).replace(' ', '_').remove(',')), room);
+        QString why;
+        QVERIFY2(disk.setUp(&why), qPrintable(why));
+        if (disk.limited() && qEnvironmentVariableIsEmpty("TARNI_FULL_DISK_CHILD")) {
+            // The limit holds for a whole process: the row runs again in a child of its own.
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("TARNI_TEST_FULL_DISK", "limit");
+            env.insert("TARNI_FULL_DISK_CHILD", "1");
+            child.setProcessEnvironment(env);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(QCoreApplication::applicationFilePath(),
+                        {QString("fullDiskSaves:") + QTest::currentDataTag()});
+            QVERIFY(child.waitForFinished(60000));
+            const QByteArray out = child.readAll();
+            QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, out.constData());
+            QVERIFY2(out.contains("PASS   : TestProject::fullDiskSaves"), out.constData());
+            return;
+        }
+
+        const bool large = room > 0;
+        const QString suffix = writer == "stl" ? "stl" : writer == "obj" ? "obj" : writer == "engine ini" ? "ini"
+                             : writer == "settings" ? "ini" : writer == "print task" ? "BVT" : "brev";
+        const QString target = disk.path() + "/" + (writer == "settings" ? QString("setting.ini") : "target." + suffix);
+        LoadedModel model = LoadedModel::fromMesh(large ? grid(160) : cube(5.0), "model");
+        QVERIFY(model.commit());
+        const MeshData mesh = *AppData::instance()->getModel(0)->getMesh();
+        QByteArray content(large ? 400000 : 2000, 'c');
+        const QString source = dir.filePath("source.bin");
+        {
+            QFile f(source);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+        }
+        QByteArray gcode = "G28\n;Filament:\t12.5mm\n";
+        for (int i = 0; i < (large ? 40000 : 100); ++i)
+            gcode += "G1 X" + QByteArray::number(i % 100) + " Y1\n";
+        gcode += "M25\n";
+        const QString gcodePath = dir.filePath("engine.gcode");
+        {
+            QFile f(gcodePath);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(gcode) == gcode.size());
+        }
+        const QByteArray before = "an older file\n";
+        if (older) {
+            if (writer == "settings") {
+                QSettings s(target, QSettings::IniFormat);
+                s.setValue("mid/fill_density", 20);
+                s.sync();
+                QCOMPARE(s.status(), QSettings::NoError);
+            } else {
+                QFile f(target);
+                QVERIFY(f.open(QIODevice::WriteOnly) && f.write(before) == before.size());
+            }
+        }
+        QFile olderFile(target);
+        const QByteArray olderBytes = older && olderFile.open(QIODevice::ReadOnly) ? olderFile.readAll() : QByteArray();
+        olderFile.close();
+        QVERIFY2(disk.fillUp(&why), qPrintable(why));
+        const QStringList entries = disk.entries();
+
+        bool ok = true;
+        QString reason;
+        {
+            FullDisk::Limit limit(disk);
+            if (writer == "project") {
+                ProjectData data;
+                ProjectFile::snapshot(data);
+                ok = ProjectFile::write(target, data, progress, &reason);
+            } else if (writer == "stl" || writer == "obj") {
+                FileReaderWriter rw;
+                MeshData copy = mesh;
+                ok = rw.saveMesh(target, &copy);
+                reason = rw.failureReason;
+            } else if (writer == "print task") {
+                PrintTaskWriter w(1, 210, 60);
+                ok = w.postProcess(gcodePath, target);
+                reason = w.userError();
+            } else if (writer == "copy") {
+                ok = CheckedWriter::copy(source, target, &reason);
+            } else if (writer == "whole file") {
+                ok = CheckedWriter::writeWhole(target, content, &reason);
+            } else if (writer == "engine ini") {
+                IniFileEditor ini;
+                QVERIFY(ini.load(target));
+                for (int i = 0; i < 200; ++i)
+                    ini.setValue(QString("key%1").arg(i), QString(40, 'v'));
+                ok = ini.save(&reason);
+            } else if (writer == "settings") {
+                const QString settings = AppData::instance()->getSettingsDir();
+                AppData::instance()->setSettingsDir(disk.path());
+                PrintProfile profile;
+                profile.fill_density = 55;
+                ok = AppData::instance()->savePrintProfile(1, profile, &reason);
+                AppData::instance()->setSettingsDir(settings);
+            }
+        }
+        QVERIFY2(!ok, qPrintable(writer));
+        QVERIFY2(reason.contains("Cannot write") && reason.contains(QDir::toNativeSeparators(target)), qPrintable(reason));
+        if (writer != "settings")
+            QVERIFY2(reason.contains(QRegularExpression("No space left on device|File too large")), qPrintable(reason));
+        QTranslator zh;
+        QVERIFY(zh.load(QStringLiteral(":/brevant_zh.qm")));
+        QVERIFY2(!zh.translate("CheckedWriter", "Cannot write %1: %2").isEmpty(), "no Chinese text");
+        QCOMPARE(disk.entries(), entries);
+        if (older) {
+            QVERIFY(olderFile.open(QIODevice::ReadOnly));
+            QCOMPARE(olderFile.readAll(), olderBytes);
+        }
     }
 
     void refused()

@@ -190,28 +190,41 @@ void TestTransfer::stopDuringTransfer()
 
 void TestTransfer::printerGivesUp_data()
 {
-    QTest::addColumn<bool>("vanish");
-    QTest::newRow("idle status") << false;
-    QTest::newRow("port vanishes") << true;
+    QTest::addColumn<int>("end"); // 0 the printer reports idle, 1 it vanishes, 2 the link is stopped
+    QTest::addColumn<QList<Error>>("errors");
+    QTest::newRow("idle status") << 0 << QList<Error>();
+    // Unplugged: the user learns that the file was not sent.
+    QTest::newRow("port vanishes") << 1 << QList<Error>{ErrTransfer};
+    // At shutdown the window has already asked; nothing more is said.
+    QTest::newRow("link stopped") << 2 << QList<Error>();
 }
 
 void TestTransfer::printerGivesUp()
 {
-    QFETCH(bool, vanish);
+    QFETCH(int, end);
+    QFETCH(QList<Error>, errors);
     LinkFixture fx;
     QVERIFY(fx.linkUp());
     const QString path = fx.writeFile(QStringLiteral("big.BVT"), pattern(100000));
     fx.sim.behaviour.chunkSilences = 1;
     fx.call([&fx, path] { fx.link->BVTProcessing(path); });
     QTRY_VERIFY(fx.sim.requestCount(ReqChunk) >= 1);
-    if (vanish) {
-        fx.sim.vanish();
-    } else {
+    if (end == 0) {
         fx.sim.printerState = PrinterSim::Idle;
         fx.sim.sendReply(RepStatus, fx.sim.statusBlock());
+    } else if (end == 1) {
+        fx.sim.vanish();
+    } else {
+        fx.call([&fx] { fx.link->stop(); });
     }
     QTRY_VERIFY(transferEnded(fx));
     QVERIFY(lastBvt(fx).failed);
+    QTRY_COMPARE(spyValues<Error>(*fx.errors), errors);
+    QTest::qWait(50);
+    fx.sync();
+    QCOMPARE(spyValues<Error>(*fx.errors), errors);
+    if (end != 0)
+        QVERIFY(!lastValue<bool>(*fx.linkStatus));
 }
 
 void TestTransfer::noPortOpen()

@@ -107,23 +107,50 @@ private slots:
         QCOMPARE(style.count(), 2);
     }
 
+    // The cells keep their widths whatever the font the list is made with (the name column 125
+    // px up to six models, 110 from seven), and nothing scrolls the list sideways, which would
+    // take the eye column out of reach.
     void nameColumn_data()
     {
         QTest::addColumn<int>("models");
         QTest::addColumn<int>("width");
-        QTest::newRow("six") << 6 << 125;
-        QTest::newRow("seven") << 7 << 110;
+        QTest::addColumn<int>("points"); // the application font's size; 0 keeps it
+        QTest::newRow("six") << 6 << 125 << 0;
+        QTest::newRow("seven") << 7 << 110 << 0;
+        QTest::newRow("six, 20 pt") << 6 << 125 << 20;
+        QTest::newRow("seven, 20 pt") << 7 << 110 << 20;
     }
     void nameColumn()
     {
         QFETCH(int, models);
         QFETCH(int, width);
+        QFETCH(int, points);
+        const QFont before = QApplication::font();
+        const auto restore = qScopeGuard([before] { QApplication::setFont(before); });
+        if (points > 0) {
+            QFont large = before;
+            large.setPointSize(points);
+            QApplication::setFont(large);
+            delete host;
+            init();
+        }
         for (int i = 0; i < models; ++i)
             addBoxModel("m" + std::to_string(i), 5, 5, 5);
+        host->openItem(0);
         host->updateStatus();
         QCOMPARE(table()->rowCount(), models);
-        QCOMPARE(table()->columnWidth(2), width);
+        const int widths[5] = {25, 0, width, 25, 25}; // the second column is hidden
+        for (int c = 0; c < 5; ++c)
+            QCOMPARE(table()->columnWidth(c), widths[c]);
         QCOMPARE(cell(models - 1, 4)->objectName(), QString::number((models - 1) * 5 + 4));
+        // The keyboard and a scroll to the last cell leave the eye column in place.
+        table()->setFocus();
+        table()->setCurrentCell(models - 1, 4);
+        table()->scrollTo(table()->model()->index(models - 1, 4));
+        QTest::keyClick(table(), Qt::Key_End);
+        QCoreApplication::processEvents();
+        QCOMPARE(table()->horizontalScrollBar()->value(), 0);
+        QCOMPARE(cell(0, 0)->mapTo(table()->viewport(), QPoint()).x(), 0);
         AppData::instance()->removeModel(0);
         host->updateStatus();
         QCOMPARE(table()->rowCount(), models - 1);

@@ -2,11 +2,14 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QNetworkProxy>
 #include <QTcpSocket>
 #include <QThread>
 
 #include <memory>
+
+#include <unistd.h>
 
 bool TestHttpServer::start()
 {
@@ -33,6 +36,15 @@ void TestHttpServer::cut(const QString& path, int sent, bool declareLength)
 {
     m_answers[path].sent = sent;
     m_answers[path].declareLength = declareLength;
+}
+
+void TestHttpServer::redirect(const QString& path, const QString& to)
+{
+    Answer a;
+    a.status = 302;
+    a.body = "moved";
+    a.headers << qMakePair(QByteArray("Location"), (baseUrl() + to).toUtf8());
+    m_answers.insert(path, a);
 }
 
 void TestHttpServer::clear()
@@ -64,6 +76,68 @@ void TestHttpServer::onConnection()
             socket->disconnectFromHost();
         });
     }
+}
+
+StreamingHttpServer::~StreamingHttpServer()
+{
+    if (m_server)
+        QMetaObject::invokeMethod(m_server, [this] { delete m_server; }, Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+}
+
+bool StreamingHttpServer::start(qint64 size)
+{
+    m_server = new QTcpServer;
+    if (!m_server->listen(QHostAddress::LocalHost, 0))
+        return false;
+    m_port = m_server->serverPort();
+    QObject::connect(m_server, &QTcpServer::newConnection, m_server, [this, size] {
+        while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+            QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, size] {
+                if (socket->property("served").toBool() || !socket->readAll().contains("\r\n\r\n"))
+                    return;
+                socket->setProperty("served", true);
+                const QByteArray block(256 * 1024, 'M');
+                auto queued = std::make_shared<qint64>(0);
+                // Little is held here: the next block goes once the kernel took the last ones.
+                auto feed = [socket, size, block, queued] {
+                    while (*queued < size && socket->bytesToWrite() < 2 * block.size()) {
+                        const qint64 n = qMin<qint64>(block.size(), size - *queued);
+                        socket->write(block.constData(), n);
+                        *queued += n;
+                    }
+                    if (*queued >= size && socket->bytesToWrite() == 0)
+                        socket->disconnectFromHost();
+                };
+                socket->write("HTTP/1.0 200 OK\r\nContent-Length: " + QByteArray::number(size)
+                              + "\r\nConnection: close\r\n\r\n");
+                QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [this, feed](qint64 n) {
+                    m_sent += n;
+                    feed();
+                });
+                feed();
+            });
+        }
+    });
+    m_server->moveToThread(&m_thread);
+    m_thread.start();
+    return true;
+}
+
+QUrl StreamingHttpServer::url() const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1/setup").arg(m_port));
+}
+
+long residentMiB()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? long(fields.at(1).toLongLong() * sysconf(_SC_PAGESIZE) / (1024 * 1024)) : -1;
 }
 
 void useTestServer(const TestHttpServer& server)

@@ -6,7 +6,10 @@
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
+#include <QThread>
+#include <QUrl>
 
+#include <atomic>
 #include <functional>
 
 #include "common/TestTime.h"
@@ -32,6 +35,8 @@ public:
              const QByteArray& disposition = QByteArray());
     // The answer at path breaks off after sent bytes.
     void cut(const QString& path, int sent, bool declareLength);
+    // path answers "302 Found" with a Location on this server.
+    void redirect(const QString& path, const QString& to);
     void clear();
     QStringList requests;
 
@@ -39,6 +44,27 @@ private:
     void onConnection();
     QHash<QString, Answer> m_answers;
 };
+
+// Streams a body of size bytes with its length from a thread of its own, as fast as the
+// client takes it, as a fast network does whatever the window is busy with.
+class StreamingHttpServer
+{
+public:
+    ~StreamingHttpServer();
+    bool start(qint64 size);
+    QUrl url() const;
+    // Bytes the client's side has taken from the server so far.
+    qint64 sent() const { return m_sent.load(); }
+
+private:
+    QThread m_thread;
+    QTcpServer* m_server = nullptr;
+    quint16 m_port = 0;
+    std::atomic<qint64> m_sent{0};
+};
+
+// The process's resident size in MiB (-1 when unknown).
+long residentMiB();
 
 // Points the update code at the server, keeps the network local, and gives the process a
 // temporary folder of its own.

@@ -69,6 +69,8 @@ private slots:
     void download();
     void brokenDocuments_data();
     void brokenDocuments();
+    void storedFiles_data();
+    void storedFiles();
     void pruning();
 
 private:
@@ -186,6 +188,9 @@ void TestFirmwareStore::brokenDocuments_data()
     QTest::newRow("huge count") << QByteArray("huge") << 200 << 0;
     QTest::newRow("image missing") << QByteArray() << 404 << 1;
     QTest::newRow("folder name") << QByteArray("escape") << 200 << 0;
+    // The version is part of the file names: it must not lead out of the item's folder.
+    QTest::newRow("version with a slash") << QByteArray("version /../../../1.0") << 200 << 0;
+    QTest::newRow("version with a backslash") << QByteArray("version \\..\\1.0") << 200 << 0;
     // Half an image, its change logs whole: none of them is kept.
     QTest::newRow("image cut, length given") << QByteArray("cut") << 200 << 1;
     QTest::newRow("image cut, no length") << QByteArray("cut, no length") << 200 << 1;
@@ -203,6 +208,8 @@ void TestFirmwareStore::brokenDocuments()
         doc = R"({"updates":{"firmware-num":"99999999999"}})";
     else if (doc == "escape")
         doc = document({Item{"..", "1.0"}}, server.baseUrl());
+    else if (doc.startsWith("version "))
+        doc = document({Item{"PX5", QString::fromUtf8(doc.mid(8))}}, server.baseUrl());
     const bool cut = doc.startsWith("cut");
     const bool declareLength = !doc.endsWith("no length");
     if (doc.isEmpty() || cut)
@@ -218,6 +225,49 @@ void TestFirmwareStore::brokenDocuments()
     const QString store = app->path() + "/firmware";
     QCOMPARE(QDir(store).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     QCOMPARE(filesIn(app->path()), QStringList());
+}
+
+// Which of an item's files reach the store, by how each is served: a file moved elsewhere
+// on the server is followed; a change log is kept only whole and within its cap.
+void TestFirmwareStore::storedFiles_data()
+{
+    QTest::addColumn<QString>("file"); // the one served differently: bin or en
+    QTest::addColumn<QStringList>("stored");
+    const QStringList all{"PX5firm_V1.0.bin", "PX5firm_V1.0_CN.log", "PX5firm_V1.0_EN.log"};
+    const QStringList noEnglish{"PX5firm_V1.0.bin", "PX5firm_V1.0_CN.log"};
+    QTest::newRow("image redirected") << "bin" << all;
+    QTest::newRow("change log redirected") << "en" << all;
+    QTest::newRow("change log cut, no length") << "en" << noEnglish;
+    QTest::newRow("change log over the cap") << "en" << noEnglish;
+}
+
+void TestFirmwareStore::storedFiles()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, stored);
+    const QByteArray tag = QTest::currentDataTag();
+    const Item item{"PX5", "1.0"};
+    server.set("/version/PX5/firm", document({item}, server.baseUrl()));
+    serveItem(item);
+    const QString path = "/PX5/1.0/" + file;
+    const QByteArray body = tag.contains("over the cap") ? QByteArray(1024 * 1024 + 1, 'x') : QByteArray(800, 'x');
+    server.set(path, body);
+    if (tag.contains("redirected")) {
+        server.redirect(path, "/moved/" + file);
+        server.set("/moved/" + file, body);
+    } else if (tag.contains("cut")) {
+        server.cut(path, body.size() / 2, false);
+    }
+    DownloadFirmware fw;
+    runCheck(fw);
+    QCOMPARE(kinds, QList<int>{47});
+    const QString dir = app->path() + "/firmware/PX5";
+    QCOMPARE(filesIn(dir), stored);
+    if (stored.size() == 3) {
+        QFile f(dir + (file == "bin" ? "/PX5firm_V1.0.bin" : "/PX5firm_V1.0_EN.log"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), body);
+    }
 }
 
 void TestFirmwareStore::pruning()

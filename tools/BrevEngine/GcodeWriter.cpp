@@ -1,8 +1,10 @@
 #include "GcodeWriter.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace brev {
 
@@ -44,14 +46,17 @@ bool writeGcode(const std::string& outputPath, const EngineSettings& settings,
         error = "cannot create the output file " + tmpPath;
         return false;
     }
+    errno = 0;
     bool ok = std::fwrite(head.data(), 1, head.size(), f) == head.size();
     for (size_t i = 0; ok && i < layers.size(); ++i)
         ok = std::fwrite(layers[i].text.data(), 1, layers[i].text.size(), f) == layers[i].text.size();
     ok = ok && std::fwrite(tail.data(), 1, tail.size(), f) == tail.size();
     ok = std::fclose(f) == 0 && ok;
     if (!ok) {
+        // The system's reason (a full disk, say) goes with it: the host shows it to the user.
+        const int why = errno;
         std::remove(tmpPath.c_str());
-        error = "cannot write the output file " + tmpPath;
+        error = "cannot write the output file " + tmpPath + (why ? std::string(" (") + std::strerror(why) + ")" : "");
         return false;
     }
     if (std::rename(tmpPath.c_str(), outputPath.c_str()) != 0) {

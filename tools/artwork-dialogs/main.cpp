@@ -2,6 +2,7 @@
 // The Chinese guide pictures need a CJK font (Droid Sans Fallback on Debian).
 #include <QDir>
 #include <QFont>
+#include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -9,6 +10,7 @@
 #include <QPainterPath>
 #include <QVector>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "artwork/ArtworkCommon.h"
@@ -186,11 +188,14 @@ QImage dropdownArrow()
     return img;
 }
 
-// Where the window's controls lie, in pixels from its top-left or top-right corner: the title
-// strip's file buttons (their centres) and, from the right edge, the menu button's centre and
-// the direction pad's left side.
-constexpr qreal kOpenX = 231, kSaveX = 317, kExportX = 401, kSliceX = 481;
-constexpr qreal kMenuFromRight = 130, kPadFromRight = 176;
+// Where the arrows end, in the pictures' own pixels; the guide places each picture so that
+// one tip touches its control. The second picture's arrows end one pixel under the file
+// buttons' centres (the open button's at kOpenX, the others at their spacing in the title
+// strip); the third picture's right edge lies on the window's right edge, its arrows ending
+// under the menu button's centre and five pixels left of the direction pad's middle.
+constexpr qreal kOpenX = 190, kSaveX = kOpenX + 86, kExportX = kOpenX + 169.5, kSliceX = kOpenX + 250;
+constexpr qreal kToolbarTipY = 78;
+constexpr qreal kMenuFromRight = 130, kMenuTipY = 24, kPadFromRight = 180, kPadTipY = 168;
 
 struct GuideText
 {
@@ -227,7 +232,11 @@ QImage guideCard(int w, int h, const QRectF& card, const QVector<QLineF>& arrows
                text.title);
     p.setFont(uiFont(20));
     qreal y = card.top() + 92;
+    // Each item takes the lines it wraps to; a text that leaves the card fails the picture.
+    const QFontMetricsF fm(uiFont(20));
     for (int i = 0; i < text.lines.size(); ++i) {
+        const qreal textWidth = card.width() - 100;
+        const qreal height = fm.boundingRect(QRectF(0, 0, textWidth, 1000), Qt::AlignLeft | Qt::TextWordWrap, text.lines[i]).height();
         p.setPen(Qt::NoPen);
         p.setBrush(kBlue);
         p.drawEllipse(QPointF(card.left() + 44, y + 15), 13, 13);
@@ -236,9 +245,13 @@ QImage guideCard(int w, int h, const QRectF& card, const QVector<QLineF>& arrows
         p.drawText(QRectF(card.left() + 31, y + 2, 26, 26), Qt::AlignCenter, QString::number(i + 1));
         p.setPen(kInk);
         p.setFont(uiFont(20));
-        const QRectF line(card.left() + 70, y, card.width() - 100, 60);
+        if (y + height > card.bottom() - 4) {
+            std::fprintf(stderr, "\"%s\" leaves its card\n", qPrintable(text.lines[i]));
+            return QImage();
+        }
+        const QRectF line(card.left() + 70, y, textWidth, height);
         p.drawText(line, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text.lines[i]);
-        y += 62;
+        y += std::max<qreal>(62, height + 8);
     }
     return img;
 }
@@ -266,12 +279,12 @@ GuideText topText(bool zh)
         return {QStringLiteral("顶部工具栏"),
                 {QStringLiteral("打开：载入模型（STL、OBJ、3MF）、图片或工程文件。"),
                  QStringLiteral("保存与导出：保存工程，或导出模型与打印文件。"),
-                 QStringLiteral("切片：按所选打印质量生成打印文件并预览路径。"),
+                 QStringLiteral("预览：在模型与打印文件的路径之间切换。"),
                  QStringLiteral("打印（视图右下角的圆形按钮）：将打印文件发送到已连接的打印机。")}};
     return {QStringLiteral("The toolbar at the top"),
             {QStringLiteral("Open: load models (STL, OBJ, 3MF), pictures or project files."),
              QStringLiteral("Save and export: keep the project, or export models and print files."),
-             QStringLiteral("Slice: make the print file at the chosen quality and preview its paths."),
+             QStringLiteral("Preview: switch between the models and the print file's paths."),
              QStringLiteral("Print (the round button at the bottom right): send the print file to the connected printer.")}};
 }
 
@@ -315,17 +328,16 @@ int main(int argc, char** argv)
         // The first picture lies right of the edit panel.
         ok &= save(guideCard(568, 521, QRectF(40, 40, 488, 401), {QLineF(38, 90, 4, 60)}, leftText(zh)),
                    root + "wizard-left" + suffix);
-        // The second at the window's top left: up to the open, save, export and preview buttons.
+        // The second under the title strip: up to the open, save, export and preview buttons.
         QVector<QLineF> toolbar;
         for (const qreal x : {kOpenX, kSaveX, kExportX, kSliceX})
-            toolbar << QLineF(x, 130, x, 78);
-        ok &= save(guideCard(1066, 488, QRectF(40, 130, 986, 348), toolbar, topText(zh)),
-                   root + "wizard-top" + suffix);
+            toolbar << QLineF(x, 130, x, kToolbarTipY);
+        ok &= save(guideCard(780, 488, QRectF(20, 130, 740, 348), toolbar, topText(zh)), root + "wizard-top" + suffix);
         // The third at the window's top right: to the menu button and the direction pad.
-        const int right = 875;
-        ok &= save(guideCard(right, 529, QRectF(20, 60, 640, 409),
-                             {QLineF(600, 60, right - kMenuFromRight, 26),
-                              QLineF(660, 168, right - kPadFromRight - 4, 168)},
+        const int right = 780;
+        ok &= save(guideCard(right, 529, QRectF(20, 60, right - kPadFromRight - 60, 440),
+                             {QLineF(right - kPadFromRight - 100, 60, right - kMenuFromRight, kMenuTipY),
+                              QLineF(right - kPadFromRight - 40, kPadTipY, right - kPadFromRight, kPadTipY)},
                              helpText(zh)),
                    root + "wizard-help" + suffix);
     }

@@ -39,12 +39,13 @@ int main(int argc, char** argv)
     const QCommandLineOption doorOpt(QStringLiteral("door-open"), QStringLiteral("Report the door open on begin and resume."));
     const QCommandLineOption materialOpt(QStringLiteral("no-material"), QStringLiteral("Report no material on begin and resume."));
     const QCommandLineOption chunkErrOpt(QStringLiteral("chunk-errors"), QStringLiteral("Answer the first <n> chunks with an error."), QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption chunkSilentOpt(QStringLiteral("chunk-silences"), QStringLiteral("Leave the first <n> chunks unanswered."), QStringLiteral("n"), QStringLiteral("0"));
     const QCommandLineOption keepShortOpt(QStringLiteral("keep-all-but-last"), QStringLiteral("Keep all but the last chunk of a file; never acknowledge that chunk."));
     const QCommandLineOption keepNothingOpt(QStringLiteral("keep-nothing"), QStringLiteral("Keep nothing of a file; never acknowledge its last chunk."));
     const QCommandLineOption bootOpt(QStringLiteral("boot-loader"), QStringLiteral("Enter the boot loader on a boot reset and take firmware images."));
     const QCommandLineOption bootSilentOpt(QStringLiteral("boot-silent-at"), QStringLiteral("The boot loader leaves image packet <n> unanswered."), QStringLiteral("n"), QStringLiteral("-1"));
     const QCommandLineOption bootSilentTimesOpt(QStringLiteral("boot-silent-times"), QStringLiteral("...<k> times; below 0: always."), QStringLiteral("k"), QStringLiteral("-1"));
-    parser.addOptions({linkOpt, modelOpt, refuseOpt, tryAgainOpt, silentOpt, freeOpt, faultOpt, doorOpt, materialOpt, chunkErrOpt,
+    parser.addOptions({linkOpt, modelOpt, refuseOpt, tryAgainOpt, silentOpt, freeOpt, faultOpt, doorOpt, materialOpt, chunkErrOpt, chunkSilentOpt,
                        keepShortOpt, keepNothingOpt, bootOpt, bootSilentOpt, bootSilentTimesOpt});
     parser.process(app);
 
@@ -62,6 +63,7 @@ int main(int argc, char** argv)
     sim.behaviour.doorOpen = parser.isSet(doorOpt);
     sim.behaviour.noMaterial = parser.isSet(materialOpt);
     sim.behaviour.chunkErrors = parser.value(chunkErrOpt).toInt();
+    sim.behaviour.chunkSilences = parser.value(chunkSilentOpt).toInt();
     sim.behaviour.keepAllButLastChunk = parser.isSet(keepShortOpt);
     sim.behaviour.keepNothing = parser.isSet(keepNothingOpt);
 
