@@ -546,10 +546,9 @@ bool CommunicateThread::transferRunning() const
 // arrived, and the user is told so. A port closed on request ends a transfer quietly.
 void CommunicateThread::onPortVanished()
 {
-    const bool cutOff = transferRunning();
-    closePort();
-    if (cutOff)
+    if (transferRunning())
         emitError(ErrTransfer);
+    closePort();
 }
 
 void CommunicateThread::closePort()
@@ -605,10 +604,10 @@ void CommunicateThread::BVTProcessing(QString path)
     QFile file(path);
     // The announced size is 32 bits: a larger file cannot be sent.
     if (!file.open(QIODevice::ReadOnly) || file.size() > qint64(0xFFFFFFFFu)) {
-        m_bvtStatus.failed = true;
-        emit sendBVTStatusChanged(m_bvtStatus);
         emit errorMessage(ErrFileOpen);
         emit signTrayStatus(TrayReset);
+        m_bvtStatus.failed = true;
+        emit sendBVTStatusChanged(m_bvtStatus);
         sendQuery();
         return;
     }
@@ -645,10 +644,11 @@ void CommunicateThread::sendChunk(int index)
 void CommunicateThread::failTransfer(int error)
 {
     m_chunkRetry = 0;
-    m_bvtStatus.failed = true;
-    emit sendBVTStatusChanged(m_bvtStatus);
+    // The reason goes first: whoever sees the transfer end has been told why.
     if (error != 0)
         emitError(error);
+    m_bvtStatus.failed = true;
+    emit sendBVTStatusChanged(m_bvtStatus);
     sendQuery();
 }
 

@@ -140,10 +140,15 @@ void TestTransfer::failures()
     case 8: b.keepAllButLastChunk = true; path = fx.writeFile(QStringLiteral("short.BVT"), pattern(16584)); break;
     case 9: b.keepNothing = true; path = fx.writeFile(QStringLiteral("small.BVT"), pattern(100)); break;
     }
+    // Whoever sees the transfer fail has been told why already (the window shows the box first).
+    QList<int> toldAtEnd;
+    QObject::connect(&fx.mirror, &CommunicateThread::sendBVTStatusChanged, &fx.mirror,
+                     [&](const SendBVTStatus& s) { if (s.failed && toldAtEnd.isEmpty()) toldAtEnd << fx.errors->count(); });
     fx.call([&fx, path] { fx.link->BVTProcessing(path); });
     QTRY_VERIFY_WITH_TIMEOUT(transferEnded(fx), 10000);
     QVERIFY(lastBvt(fx).failed);
     QVERIFY(!lastBvt(fx).finished);
+    QCOMPARE(toldAtEnd, QList<int>{1});
     QTRY_COMPARE(spyValues<Error>(*fx.errors), QList<Error>{Error(error)});
     QTRY_COMPARE(fx.state(), int(CommunicateThread::StateReady));
     QCOMPARE(fx.sim.filesReceived(), 0);
@@ -207,6 +212,9 @@ void TestTransfer::printerGivesUp()
     QVERIFY(fx.linkUp());
     const QString path = fx.writeFile(QStringLiteral("big.BVT"), pattern(100000));
     fx.sim.behaviour.chunkSilences = 1;
+    QList<int> toldAtEnd;
+    QObject::connect(&fx.mirror, &CommunicateThread::sendBVTStatusChanged, &fx.mirror,
+                     [&](const SendBVTStatus& s) { if (s.failed && toldAtEnd.isEmpty()) toldAtEnd << fx.errors->count(); });
     fx.call([&fx, path] { fx.link->BVTProcessing(path); });
     QTRY_VERIFY(fx.sim.requestCount(ReqChunk) >= 1);
     if (end == 0) {
@@ -219,6 +227,7 @@ void TestTransfer::printerGivesUp()
     }
     QTRY_VERIFY(transferEnded(fx));
     QVERIFY(lastBvt(fx).failed);
+    QCOMPARE(toldAtEnd, QList<int>{int(errors.size())});
     QTRY_COMPARE(spyValues<Error>(*fx.errors), errors);
     QTest::qWait(50);
     fx.sync();

@@ -66,7 +66,8 @@ private:
 void TestFirmwareDialog::initTestCase()
 {
     registerSignalTypes();
-    Platform::setTimeoutScale(0.02);
+    // Short enough for quick failures, long enough for a reply on a busy machine.
+    Platform::setTimeoutScale(TestTime::timeoutScale(0.1));
     // No real serial port is ever touched.
     qputenv("TARNI_SERIAL_PORTS", "/nonexistent/printer0");
     BrevMessageBox::setAnswerHook([this](BrevMessageBox& box) {
