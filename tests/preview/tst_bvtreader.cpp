@@ -34,6 +34,15 @@ std::vector<PointRec> movesOf(const LoadRun& run)
     return out;
 }
 
+// Loads with the lines cut into pieces of that many bytes (0: the reader's own size).
+LoadRun loadInPieces(BVTReader& reader, const QString& path, size_t pieceBytes)
+{
+    BVTReader::setPieceBytesForTests(pieceBytes);
+    LoadRun run = load(reader, path);
+    BVTReader::setPieceBytesForTests(0);
+    return run;
+}
+
 // Appends n comment lines ";" quickly.
 void filler(QByteArray& text, qint64 n, qint64& written)
 {
@@ -226,11 +235,9 @@ void TestBVTReader::movesAndOffsets()
     QVERIFY(writePrintTask(files.dir.path(), path, withMoves(moves), machine == 0 ? 1 : machine));
     // Lines are parsed in pieces on several threads: one piece, or a piece per line or two.
     for (size_t pieceBytes : {size_t(0), size_t(1), size_t(13)}) {
-        BVTReader::setPieceBytesForTests(pieceBytes);
         GcodePreviewData preview;
         BVTReader reader(preview, machine, 145, 145);
-        const LoadRun run = load(reader, path);
-        BVTReader::setPieceBytesForTests(0);
+        const LoadRun run = loadInPieces(reader, path, pieceBytes);
         QVERIFY(run.ok);
         const auto got = movesOf(run);
         QCOMPARE(int(got.size()), points.size());
@@ -369,9 +376,7 @@ void TestBVTReader::thinningAndBatches()
     QVERIFY(writeFile(path, encipher(layeredTask(lines, layers))));
     GcodePreviewData preview;
     BVTReader reader(preview, 0, 145, 145);
-    BVTReader::setPieceBytesForTests(size_t(pieceBytes));
-    const LoadRun run = load(reader, path);
-    BVTReader::setPieceBytesForTests(0);
+    const LoadRun run = loadInPieces(reader, path, size_t(pieceBytes));
     QVERIFY2(run.ok, qPrintable(reader.refusal));
     QCOMPARE(reader.lineCount, lines);
     QCOMPARE(reader.step, step);
@@ -440,9 +445,7 @@ void TestBVTReader::batchEndsAtItsLine()
     QVERIFY(writeFile(path, encipher(plainPrintTask(text, 2000000))));
     GcodePreviewData preview;
     BVTReader reader(preview, 0, 145, 145);
-    BVTReader::setPieceBytesForTests(size_t(pieceBytes));
-    const LoadRun run = load(reader, path);
-    BVTReader::setPieceBytesForTests(0);
+    const LoadRun run = loadInPieces(reader, path, size_t(pieceBytes));
     QVERIFY2(run.ok, qPrintable(reader.refusal));
     QCOMPARE(reader.lineCount, qint64(2000003));
     QCOMPARE(reader.step, 2);
