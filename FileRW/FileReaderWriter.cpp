@@ -1,5 +1,6 @@
 #include "FileRW/FileReaderWriter.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
@@ -15,6 +16,7 @@
 
 #include "FileRW/AsciiStl.h"
 #include "FileRW/CheckedWriter.h"
+#include "FileRW/ThreeMFReader.h"
 #include "app/QsLog.h"
 #include "scene/LoadedModel.h"
 #include "scene/MeshData.h"
@@ -27,6 +29,16 @@ constexpr qint64 StlHeader = 84;
 constexpr qint64 StlRecord = 50;
 // Corner numbers are 32-bit; more triangles than this cannot be indexed.
 constexpr qint64 MaxTriangles = (std::numeric_limits<int32_t>::max() - 2) / 3;
+
+const char* const kCannotOpen = QT_TRANSLATE_NOOP("FileReaderWriter", "The file cannot be opened.");
+const char* const kNoTriangles = QT_TRANSLATE_NOOP("FileReaderWriter", "The file holds no triangles that can be used.");
+const char* const kNotNumber = QT_TRANSLATE_NOOP("FileReaderWriter", "The file holds a coordinate that is not a number.");
+const char* const kTooManyTriangles = QT_TRANSLATE_NOOP("FileReaderWriter", "The file holds more than %1 triangles.");
+
+QString translated(const char* text)
+{
+    return QCoreApplication::translate("FileReaderWriter", text);
+}
 
 bool finite3(double x, double y, double z)
 {
@@ -330,6 +342,7 @@ bool FileReaderWriter::loadMesh(const QString& path, MeshData* mesh)
     fileName = path;
     target = mesh;
     failureReason.clear();
+    overModelLimit = false;
     CornerList().swap(corners);
     if (!mesh)
         return false;
@@ -340,7 +353,7 @@ bool FileReaderWriter::loadMesh(const QString& path, MeshData* mesh)
             loadObj();
             break;
         case 2:
-            if (!loadBinaryStl() && !cancelled)
+            if (!loadBinaryStl() && !cancelled && failureReason.isEmpty())
                 loadAsciiStl();
             break;
         case 3:
@@ -350,13 +363,22 @@ bool FileReaderWriter::loadMesh(const QString& path, MeshData* mesh)
         default:
             return false;
         }
-        ok = !cancelled && weldVertices();
+        ok = !cancelled && failureReason.isEmpty() && weldVertices();
     } catch (const std::bad_alloc&) {
         QLOG_INFO() << "FileRW\\FileReaderWriter @" << __LINE__ << "out of memory loading" << path;
+        failureReason = outOfMemoryReason();
         ok = false;
     }
     CornerList().swap(corners);
+    // Every reader's refusal says why; what none of them named is told apart here.
+    if (!ok && !cancelled && failureReason.isEmpty())
+        failureReason = translated(QFile(path).open(QIODevice::ReadOnly) ? kNoTriangles : kCannotOpen);
     return ok;
+}
+
+QString FileReaderWriter::outOfMemoryReason()
+{
+    return ThreeMFReader::outOfMemoryReason();
 }
 
 bool FileReaderWriter::saveMesh(const QString& path, MeshData* mesh)
@@ -385,9 +407,10 @@ bool FileReaderWriter::loadModel(const QString& path, LoadedModel& out)
         if (!loadMesh(path, mesh.get()))
             return false;
         out = LoadedModel::fromMesh(std::move(mesh), QFileInfo(path).completeBaseName().toLocal8Bit().toStdString(),
-                                   &cancelled);
+                                   &cancelled, &failureReason);
     } catch (const std::bad_alloc&) {
         out = LoadedModel();
+        failureReason = outOfMemoryReason();
         return false;
     }
     return out.isValid();
@@ -409,6 +432,7 @@ bool FileReaderWriter::loadBinaryStl()
         return false;
     if (count > MaxTriangles) {
         QLOG_INFO() << "FileRW\\FileReaderWriter @" << __LINE__ << "too many triangles" << count;
+        failureReason = translated(kTooManyTriangles).arg(MaxTriangles);
         return false;
     }
     CornerList read;
@@ -449,8 +473,10 @@ bool FileReaderWriter::loadBinaryStl()
             for (auto& t : pool)
                 t.join();
         }
-        if (!finite.load())
+        if (!finite.load()) {
+            failureReason = translated(kNotNumber);
             return false;
+        }
         done += records;
         setProgress(int(done * 9200.0 / double(count)));
     }
@@ -461,8 +487,12 @@ bool FileReaderWriter::loadBinaryStl()
 bool FileReaderWriter::loadAsciiStl()
 {
     CornerList read;
-    if (!AsciiStl::readCorners(fileName, read, progress, cancelled) || qint64(read.size()) / 3 > MaxTriangles)
+    if (!AsciiStl::readCorners(fileName, read, progress, cancelled))
         return false;
+    if (qint64(read.size()) / 3 > MaxTriangles) {
+        failureReason = translated(kTooManyTriangles).arg(MaxTriangles);
+        return false;
+    }
     corners.swap(read);
     return true;
 }

@@ -68,6 +68,7 @@ public:
     bool saveProject(const QString& path, const ProjectData& data);
 
     int getProgress() const { return progress.load(std::memory_order_relaxed); }
+    static QString outOfMemoryReason();
 
     QString fileName;
     MeshData* target = nullptr;
@@ -80,6 +81,8 @@ public:
     std::atomic<bool> cancelled{false};
     // Why the last load or save failed, when the user should be told more than that it failed.
     QString failureReason;
+    // The last load was refused for the number of models it would add.
+    bool overModelLimit = false;
     // Picture-relief parameters for the next relief load (sign, base, length, datum).
     std::array<double, 4> reliefParams{1.0, 2.0, 75.0, 1.28};
 

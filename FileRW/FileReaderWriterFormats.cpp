@@ -31,9 +31,11 @@ bool FileReaderWriter::load3mf(const QString& path, std::vector<LoadedModel>& ou
     fileName = path;
     out.clear();
     failureReason.clear();
+    overModelLimit = false;
     std::vector<MeshData*> meshes;
     try {
-        if (!ThreeMFReader::load(path, meshes, progress, cancelled, nullptr, &failureReason))
+        if (!ThreeMFReader::load(path, meshes, progress, cancelled, nullptr, &failureReason, true,
+                                 &overModelLimit))
             return false;
         std::vector<std::unique_ptr<MeshData>> owned;
         owned.reserve(meshes.size());
@@ -41,8 +43,8 @@ bool FileReaderWriter::load3mf(const QString& path, std::vector<LoadedModel>& ou
             owned.emplace_back(m);
         meshes.clear();
         for (auto& m : owned) {
-            LoadedModel lm = LoadedModel::fromMesh(std::move(m), "model", &cancelled);
-            if (cancelled) {
+            LoadedModel lm = LoadedModel::fromMesh(std::move(m), "model", &cancelled, &failureReason);
+            if (cancelled || !lm.isValid()) {
                 out.clear();
                 return false;
             }
@@ -64,10 +66,13 @@ bool FileReaderWriter::load3mf(const QString& path, std::vector<LoadedModel>& ou
 bool FileReaderWriter::loadProject(const QString& path, ProjectData& out)
 {
     fileName = path;
+    failureReason.clear();
+    overModelLimit = false;
     try {
-        return ProjectFile::read(path, out, progress, cancelled);
+        return ProjectFile::read(path, out, progress, cancelled, nullptr, &failureReason, &overModelLimit);
     } catch (const std::bad_alloc&) {
         out = ProjectData();
+        failureReason = outOfMemoryReason();
         QLOG_INFO() << "FileRW\\FileReaderWriter@" << __LINE__ << "out of memory loading" << path;
         return false;
     }

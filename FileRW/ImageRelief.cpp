@@ -22,8 +22,8 @@ const char* const kUnreadable = QT_TRANSLATE_NOOP("ImageRelief", "The picture ca
 const char* const kTooManyPixels = QT_TRANSLATE_NOOP(
     "ImageRelief", "Pictures of more than %1 million pixels can be opened as PNG (not interlaced) or JPEG only.");
 const char* const kCutShort = QT_TRANSLATE_NOOP("ImageRelief", "The picture cannot be read: it ends before all its pixels.");
-// %1 is the decoder's own description of the damage.
-const char* const kDamaged = QT_TRANSLATE_NOOP("ImageRelief", "The picture cannot be read: %1.");
+// The decoder's own words go to the log: they are English only.
+const char* const kDamaged = QT_TRANSLATE_NOOP("ImageRelief", "The picture cannot be read: its data is damaged.");
 const char* const kTooMuchMemory = QT_TRANSLATE_NOOP("ImageRelief", "The picture would need more than %1 MB of memory to open.");
 
 QString text(const char* source)
@@ -128,7 +128,7 @@ bool sampledPng(const QString& path, int columns, int rows, QImage& out, const s
         }
     } else if (state.message[0]) {
         // A read cut short by the end of the file is told apart from damaged contents.
-        reason = std::feof(state.file) ? text(kCutShort) : text(kDamaged).arg(QString::fromUtf8(state.message));
+        reason = std::feof(state.file) ? text(kCutShort) : text(kDamaged);
     }
     png_destroy_read_struct(png ? &png : nullptr, info ? &info : nullptr, nullptr);
     std::fclose(state.file);
@@ -152,12 +152,19 @@ void jpegError(j_common_ptr info)
     std::longjmp(state->jump, 1);
 }
 
-// libjpeg only warns when the data runs out, in the file or in a scan, and fills the rest
-// with grey; that is a lost picture.
+// libjpeg only warns when the data runs out or is corrupt, and makes up the pixels it lost;
+// that is a lost picture. It runs out at the file's end, or at an end marker inside a scan (a
+// file cut and closed); any other marker inside a scan is damage.
 void jpegMessage(j_common_ptr info, int level)
 {
-    if (level == -1 && (info->err->msg_code == JWRN_JPEG_EOF || info->err->msg_code == JWRN_HIT_MARKER)) {
-        reinterpret_cast<JpegState*>(info->err)->cutShort = true;
+    if (level != -1)
+        return;
+    const int code = info->err->msg_code;
+    const bool ended = code == JWRN_JPEG_EOF
+                       || (code == JWRN_HIT_MARKER && reinterpret_cast<j_decompress_ptr>(info)->unread_marker == JPEG_EOI);
+    if (ended || code == JWRN_HIT_MARKER || code == JWRN_HUFF_BAD_CODE || code == JWRN_ARITH_BAD_CODE
+        || code == JWRN_MUST_RESYNC) {
+        reinterpret_cast<JpegState*>(info->err)->cutShort = ended;
         jpegError(info);
     }
 }
@@ -238,7 +245,7 @@ bool sampledJpeg(const QString& path, int columns, int rows, QImage& out, const 
                 out = grid->out;
         }
     } else {
-        reason = state.cutShort ? text(kCutShort) : text(kDamaged).arg(QString::fromUtf8(state.message));
+        reason = state.cutShort ? text(kCutShort) : text(kDamaged);
     }
     jpeg_destroy_decompress(&info);
     std::fclose(file);
@@ -247,8 +254,43 @@ bool sampledJpeg(const QString& path, int columns, int rows, QImage& out, const 
     return ok;
 }
 
-// Rows missing from an uncompressed BMP are filled in silently by the decoder, so the file
-// must be long enough for every row its header claims.
+// Whether a run-length coded picture (RLE8, or RLE4 with four) of width x height pixels ends
+// before its last row: codes are read until the end-of-picture code or the last row's end.
+bool rleCutShort(const uchar* data, qint64 size, qint64 width, qint64 height, bool four)
+{
+    qint64 p = 0, x = 0, y = 0;
+    while (p + 2 <= size) {
+        const uchar count = data[p], code = data[p + 1];
+        p += 2;
+        if (count > 0) {
+            x += count; // a run of one colour
+        } else if (code == 0) { // end of row
+            x = 0;
+            if (++y >= height)
+                return false;
+        } else if (code == 1) { // end of picture: what is left is left blank on purpose
+            return false;
+        } else if (code == 2) { // a jump right and up
+            if (p + 2 > size)
+                break;
+            x += data[p];
+            y += data[p + 1];
+            p += 2;
+            if (y >= height)
+                return false;
+        } else { // code pixels given one by one, padded to a 16-bit boundary
+            const qint64 bytes = four ? (code + 1) / 2 : code;
+            p += (bytes + 1) / 2 * 2;
+            if (p > size)
+                return true;
+            x += code;
+        }
+    }
+    return y < height - 1 || x < width;
+}
+
+// Rows missing from a BMP are filled in silently by the decoder, so the file must hold every
+// row its header claims.
 bool bmpCutShort(const QString& path, const QSize& size)
 {
     QFile file(path);
@@ -258,12 +300,19 @@ bool bmpCutShort(const QString& path, const QSize& size)
     if (head.size() < 34 || qFromLittleEndian<quint32>(head.constData() + 14) < 40)
         return false; // the old OS/2 header is left to the decoder
     const quint32 compression = qFromLittleEndian<quint32>(head.constData() + 30);
+    const qint64 offset = qFromLittleEndian<quint32>(head.constData() + 10);
+    if (compression == 1 || compression == 2) {
+        if (offset >= file.size())
+            return true;
+        const uchar* data = file.map(offset, file.size() - offset);
+        return !data || rleCutShort(data, file.size() - offset, size.width(), size.height(), compression == 2);
+    }
     if (compression != 0 && compression != 3 && compression != 6)
-        return false; // run-length coded: the length is not known beforehand
+        return false; // left to the decoder
     const qint64 bits = qint64(size.width()) * qFromLittleEndian<quint16>(head.constData() + 28);
     // Some writers leave out the padding of the last row.
     const qint64 pixelBytes = (bits + 31) / 32 * 4 * (size.height() - 1) + (bits + 7) / 8;
-    return file.size() < qint64(qFromLittleEndian<quint32>(head.constData() + 10)) + pixelBytes;
+    return file.size() < offset + pixelBytes;
 }
 } // namespace
 
@@ -274,8 +323,16 @@ bool ImageRelief::gridSize(qint64 width, qint64 height, double length, int& colu
         return false;
     const double w = std::trunc(length * kCellsPerMm);
     const double h = std::trunc(double(height) * kCellsPerMm / (double(width) / length));
-    if (!(w >= 2.0) || !(h >= 2.0))
+    if (!(w >= 2.0) || !(h >= 2.0)) {
+        if (reason)
+            *reason = QCoreApplication::translate(
+                          "ImageRelief", "A picture of %1 x %2 pixels makes a relief of %3 x %4 cells; it needs at least 2 x 2.")
+                          .arg(width)
+                          .arg(height)
+                          .arg(w)
+                          .arg(h);
         return false;
+    }
     if (w * h > double(kMaxGridPoints)) {
         QLOG_INFO() << "FileRW\\ImageRelief@" << __LINE__ << "a relief grid of" << w << "x" << h
                     << "points is over the limit of" << kMaxGridPoints << "points ("

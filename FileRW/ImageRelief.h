@@ -21,7 +21,7 @@ public:
 
     // The resampled grid for a picture of width x height pixels; false when it has fewer than
     // two rows or columns, needs more memory than kMaxReliefBytes, or the parameters make no grid.
-    // Over the memory limit, reason (when given) gets the text the user sees.
+    // Refused for too few cells or too much memory, reason (when given) gets the text the user sees.
     static bool gridSize(qint64 width, qint64 height, double length, int& columns, int& rows,
                          QString* reason = nullptr);
 

@@ -1,5 +1,6 @@
 #include "FileRW/ProjectFile.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QHash>
 #include <QSet>
@@ -7,6 +8,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <tuple>
 
 #include "FileRW/CheckedWriter.h"
 #include "app/QsLog.h"
@@ -14,6 +17,7 @@
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
+#include "scene/SceneBudget.h"
 
 const char ProjectFile::kIdentification[] = "Create By Brevant V1.0.2";
 
@@ -23,6 +27,11 @@ ProjectData::ProjectData(ProjectData&&) noexcept = default;
 ProjectData& ProjectData::operator=(ProjectData&&) noexcept = default;
 
 namespace {
+
+const char* const kCannotOpen = QT_TRANSLATE_NOOP("ProjectFile", "The file cannot be opened.");
+const char* const kNotProject = QT_TRANSLATE_NOOP("ProjectFile", "The file is not a project of this program.");
+const char* const kDamaged = QT_TRANSLATE_NOOP("ProjectFile", "The project file is damaged or cut short.");
+const char* const kTooLarge = QT_TRANSLATE_NOOP("ProjectFile", "The project is too large for this computer.");
 
 // Little-endian output into a buffer that is flushed to the file in large pieces.
 class Writer
@@ -314,28 +323,38 @@ bool ProjectFile::write(const QString& path, const ProjectData& data, std::atomi
 }
 
 bool ProjectFile::read(const QString& path, ProjectData& out, std::atomic<int>& progress,
-                       const std::atomic<bool>& cancelled, QString* error)
+                       const std::atomic<bool>& cancelled, QString* error, QString* userReason, bool* modelLimit)
 {
     out = ProjectData();
     progress = 0;
-    QString why;
-    auto refuse = [&](const char* reason) {
-        why = QString::fromLatin1(reason);
+    if (modelLimit)
+        *modelLimit = false;
+    // user: what the user reads; the details go to the log.
+    auto refuseWith = [&](const QString& user, const QString& detail) {
         if (error)
-            *error = why;
-        QLOG_INFO() << "FileRW\\ProjectFile@" << __LINE__ << path << "refused:" << why;
+            *error = detail;
+        if (userReason)
+            *userReason = user;
+        QLOG_INFO() << "FileRW\\ProjectFile@" << __LINE__ << path << "refused:" << detail;
         return false;
+    };
+    auto refuseAs = [&](const char* user, const char* detail) {
+        return refuseWith(QCoreApplication::translate("ProjectFile", user), QString::fromLatin1(detail));
+    };
+    // Damage of any kind: the details say which.
+    auto refuse = [&](const char* detail) {
+        return refuseWith(cancelled ? QString() : QCoreApplication::translate("ProjectFile", kDamaged), QString::fromLatin1(detail));
     };
 
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return refuse("cannot open");
+        return refuseAs(kCannotOpen, "cannot open");
     Reader r(file);
 
     char header[kHeaderSize];
     const int identLength = int(sizeof kIdentification); // text and its zero byte
     if (!r.bytes(header, kHeaderSize) || std::memcmp(header, kIdentification, size_t(identLength)) != 0)
-        return refuse("not a project file");
+        return refuseAs(kNotProject, "not a project file");
 
     ProjectData data;
     int32_t slotCount = 0, totalVertices = 0, totalFaces = 0;
@@ -402,6 +421,12 @@ bool ProjectFile::read(const QString& path, ProjectData& out, std::atomic<int>& 
     int32_t modelCount = 0;
     if (!r.i32(modelCount) || modelCount < 0 || qint64(modelCount) * kModelRecord > r.remaining())
         return refuse("bad model count");
+    QString why;
+    if (!SceneBudget::admitsModels(0, modelCount, &why)) {
+        if (modelLimit)
+            *modelLimit = true;
+        return refuseWith(why, QStringLiteral("%1 models").arg(modelCount));
+    }
     auto occupied = [&](int32_t slot) {
         return slot >= 0 && slot < slotCount && data.meshSlots[size_t(slot)] != nullptr;
     };
@@ -444,24 +469,59 @@ bool ProjectFile::read(const QString& path, ProjectData& out, std::atomic<int>& 
                 ok = ok && r.finite(v);
             if (!ok || !r.name(s.ownerName) || s.point[2] <= 0.0)
                 return refuse("bad support record");
+            for (double v : s.point)
+                if (!SceneBudget::admitsLength(v))
+                    return refuseWith(SceneBudget::lengthReason(v), QStringLiteral("support at %1").arg(v));
             data.supports.push_back(std::move(s));
         }
+        if (!SceneBudget::admitsLength(data.supportSize))
+            return refuseWith(SceneBudget::supportSizeReason(data.supportSize),
+                              QStringLiteral("support size %1").arg(data.supportSize));
     }
-    // The models' trees are built here, off the GUI thread; the factor shapes the tree's frame.
+    // The models are built here, off the GUI thread. A tree lives in the frame of its mesh's
+    // centre and the factor, so records over the same meshes with the same factor share one;
+    // what is built is charged, with the meshes, against what the machine can spare.
+    const qint64 budget = SceneBudget::memoryBytes();
+    qint64 charged = 0;
+    for (const auto& mesh : data.meshSlots)
+        if (mesh)
+            charged += qint64(mesh->vertices.size()) * qint64(sizeof mesh->vertices[0])
+                       + qint64(mesh->faces.size()) * qint64(sizeof mesh->faces[0]);
+    std::map<std::tuple<int32_t, int32_t, double>, std::shared_ptr<const FaceTree>> trees;
     for (const auto& m : data.models) {
         if (cancelled.load(std::memory_order_relaxed))
             return refuse("cancelled");
+        const MeshData& mesh = *data.meshSlots[size_t(m.meshSlot)];
+        const MeshData* support = m.supportSlot >= 0 ? data.meshSlots[size_t(m.supportSlot)].get() : nullptr;
         auto model = std::make_unique<MeshModel>();
         model->setName(m.name);
         model->factor = {m.factor, m.factor, m.factor};
-        if (!model->prepareMesh(*data.meshSlots[size_t(m.meshSlot)], &cancelled))
+        std::shared_ptr<const FaceTree>& tree = trees[{m.meshSlot, m.supportSlot, m.factor}];
+        if (!tree) {
+            charged += FaceTree::kBytesPerFace * qint64(mesh.faces.size() + (support ? support->faces.size() : 0));
+            if (charged > budget)
+                return refuseAs(kTooLarge, "the models' face trees need more memory than the machine can spare");
+        }
+        if (!model->prepareMesh(mesh, &cancelled, support, tree))
             return refuse("cancelled");
-        if (m.scale > 1e-6)
-            model->scale = {m.scale, m.scale, m.scale};
+        tree = model->faceTree;
+        // Placed as stored; a scale no printer can use is refused by the number.
+        const double scale = m.scale > 1e-6 ? m.scale : 1.0;
+        double rawSize = 0.0;
+        for (int k = 0; k < 3; ++k)
+            rawSize = std::max(rawSize, model->rawMax[size_t(k)] - model->rawMin[size_t(k)]);
+        const double length = rawSize * m.factor * scale;
+        if (!SceneBudget::admitsLength(length))
+            return refuseWith(SceneBudget::scaleReason(m.factor * scale, length), QStringLiteral("scale %1").arg(scale));
+        model->scale = {scale, scale, scale};
         model->visible = m.visible;
         model->position = m.position;
         model->rotationAngles = m.rotationAngles;
         model->orientation = Eigen::Quaterniond(m.orientation[3], m.orientation[0], m.orientation[1], m.orientation[2]);
+        model->measureWith(&mesh, support);
+        for (double v : model->box)
+            if (!SceneBudget::admitsLength(v))
+                return refuseWith(SceneBudget::lengthReason(v), QStringLiteral("model reaches %1").arg(v));
         data.prepared.push_back(std::move(model));
     }
     out = std::move(data);
@@ -485,6 +545,7 @@ void ProjectFile::commit(ProjectData& data, std::vector<MeshModel*>* added)
             if (slot >= 0 && size_t(slot) < used.size())
                 used[size_t(slot)] = true;
     std::vector<int> slotOf(data.meshSlots.size(), -1);
+    std::vector<MeshModel*> models;
     for (size_t s = 0; s < data.meshSlots.size(); ++s) {
         if (!used[s])
             continue;
@@ -501,22 +562,17 @@ void ProjectFile::commit(ProjectData& data, std::vector<MeshModel*>* added)
     for (size_t i = 0; i < data.models.size() && i < data.prepared.size(); ++i) {
         const auto& r = data.models[i];
         MeshModel* m = data.prepared[i].release();
-        // Scale, position, angles and orientation are as stored; only the world box and
-        // centroid need the mesh in its slot.
+        // Measured and built by the reader from these very meshes: only the slots are new.
         m->meshSlot = slotOf[size_t(r.meshSlot)];
         m->supportSlot = r.supportSlot >= 0 ? slotOf[size_t(r.supportSlot)] : -1;
-        m->updateBounds();
-        m->updateCentroid();
-        m->updateRadius();
-        if (m->supportSlot >= 0)
-            m->buildBoundsTree(); // the tree covers the support mesh as well
         if (m->exceedsVolume())
             m->fitPending = 1;
-        app->addModel(m);
-        if (added)
-            added->push_back(m);
+        models.push_back(m);
     }
     data.prepared.clear();
+    app->addModels(models);
+    if (added)
+        added->insert(added->end(), models.begin(), models.end());
     app->selectModel(data.selectedIndex + modelsBefore, 1);
     if (data.supports.empty())
         return;

@@ -39,7 +39,8 @@ struct ProjectData
     int32_t selectedIndex = 0;
     double supportSize = 2.0;
     std::vector<Support> supports;
-    // One detached model per record, built by the reader (bounds and face tree included).
+    // One detached model per record, built by the reader: placed as stored, with its box,
+    // centroid, radius and face tree over its mesh and support mesh.
     std::vector<std::unique_ptr<MeshModel>> prepared;
 
     ProjectData();
@@ -65,9 +66,13 @@ public:
     // false on any error, with the reason for the user in error.
     static bool write(const QString& path, const ProjectData& data, std::atomic<int>& progress,
                       QString* error = nullptr);
-    // Any thread. Validates everything; on false, out is left empty.
+    // Any thread. Validates everything; on false, out is left empty, error has the details and
+    // userReason the reason in the user's language (modelLimit: refused for its model count).
+    // Records over the same meshes and factor share one face tree; the distinct trees and the
+    // meshes are charged against the scene's memory budget as they are built.
     static bool read(const QString& path, ProjectData& out, std::atomic<int>& progress,
-                     const std::atomic<bool>& cancelled, QString* error = nullptr);
+                     const std::atomic<bool>& cancelled, QString* error = nullptr, QString* userReason = nullptr,
+                     bool* modelLimit = nullptr);
     // GUI thread: puts the meshes, models and supports into the scene; models appended to added.
     static void commit(ProjectData& data, std::vector<MeshModel*>* added = nullptr);
 

@@ -9,8 +9,6 @@
 #include <new>
 #include <utility>
 
-#include <unistd.h>
-
 #include <quazip.h>
 #include <quazipfile.h>
 
@@ -19,11 +17,11 @@
 #include "FileRW/ThreeMFStream.h"
 #include "app/QsLog.h"
 #include "scene/MeshData.h"
+#include "scene/SceneBudget.h"
 
 namespace {
 constexpr int kMaxComponentDepth = 64; // components nest a few levels in real files
 constexpr qint64 kSaturated = qint64(1) << 60;
-std::atomic<qint64> g_budgetForTests{0};
 
 // What the user is told, by cause (translated when shown).
 const char* const kNotZip = QT_TRANSLATE_NOOP("ThreeMFReader", "The file is not a 3MF archive.");
@@ -39,6 +37,19 @@ const char* const kComponents =
 const char* const kNothingPlaced = QT_TRANSLATE_NOOP("ThreeMFReader", "The model places no mesh with triangles.");
 const char* const kTooLarge = QT_TRANSLATE_NOOP("ThreeMFReader", "The model is too large for this computer.");
 const char* const kNoMemory = QT_TRANSLATE_NOOP("ThreeMFReader", "There is not enough memory to load the model.");
+// %1: an object id as the file gives it.
+const char* const kMissingObject = QT_TRANSLATE_NOOP("ThreeMFReader", "The model places object \"%1\", which it does not hold.");
+const char* const kOtherObject = QT_TRANSLATE_NOOP("ThreeMFReader", "The model places object \"%1\", which is not a model (its type is \"other\").");
+const char* const kDuplicateObject = QT_TRANSLATE_NOOP("ThreeMFReader", "The model holds two objects with the id \"%1\".");
+// %1: a namespace or prefix.
+const char* const kUnknownExtension = QT_TRANSLATE_NOOP("ThreeMFReader", "The model needs a 3MF extension this program cannot read: %1.");
+const char* const kOtherPart = QT_TRANSLATE_NOOP("ThreeMFReader", "The model places objects from another part of the archive, which this program cannot read.");
+const char* const kTooManyParts = QT_TRANSLATE_NOOP("ThreeMFReader", "The model places more than %1 components and items.");
+
+QString translated(const char* text)
+{
+    return QCoreApplication::translate("ThreeMFReader", text);
+}
 
 qint64 saturatedAdd(qint64 a, qint64 b)
 {
@@ -103,8 +114,17 @@ QString ThreeMFReader::outOfMemoryReason()
     return QCoreApplication::translate("ThreeMFReader", kNoMemory);
 }
 
+bool ThreeMFReader::failWith(const QString& user, const QString& why)
+{
+    if (error.isEmpty())
+        userMade = user;
+    return fail(kNotXml, why); // userMade is what the user reads
+}
+
 QString ThreeMFReader::userReason() const
 {
+    if (!userMade.isEmpty())
+        return userMade;
     return userText ? QCoreApplication::translate("ThreeMFReader", userText) : QString();
 }
 
@@ -159,6 +179,8 @@ bool ThreeMFReader::open(const QString& path, std::atomic<int>* progress, const 
 {
     error.clear();
     userText = nullptr;
+    userMade.clear();
+    modelLimitHit = false;
     cancel = cancelled;
     QuaZip zip(path);
     if (!zip.open(QuaZip::mdUnzip))
@@ -211,6 +233,8 @@ struct ThreeMFReader::ParseState
     bool stopped = false; // expat may still report an element's end
     Object obj;
     QString objId;
+    // Namespaces the root element declares, by prefix ("" for the default one).
+    QHash<QString, QString> declared;
     // What the stored records will cost placed once: refused as they grow past the budget.
     const qint64 budget = memoryBudget();
     qint64 storedCost = 0;
@@ -242,10 +266,33 @@ struct ThreeMFReader::ParseState
                                        "this computer can spare").arg(budget >> 20));
         return false;
     }
+    void stopWith(const QString& userText, const QString& why)
+    {
+        r.failWith(userText, why);
+        stopped = true;
+        XML_StopParser(parser, XML_FALSE);
+    }
+    // Every extension the file requires must be one whose absence cannot change the geometry.
+    void checkRequired(const char* required)
+    {
+        const QStringList prefixes = text(required).simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        for (const QString& prefix : prefixes) {
+            const QString ns = declared.value(prefix);
+            const std::string uri = ns.toStdString();
+            if (uri != kCoreNamespace && uri != kMaterialNamespace && uri != kProductionNamespace)
+                return stopWith(translated(kUnknownExtension).arg(ns.isEmpty() ? prefix : ns),
+                                QStringLiteral("requires extension %1 (%2)").arg(prefix, ns));
+        }
+    }
     bool chargeRecord(const QString& name) { return charge(kBytesPerRecord + 2 * qint64(name.size())); }
     // A component or a build item: an object and where it stands.
     void place(std::vector<Placement>& into, const char** atts, const char* what)
     {
+        // An object of another model part: its id means something else in this one.
+        static const std::string otherPart = std::string(kProductionNamespace) + " path";
+        for (const char** a = atts; *a; a += 2)
+            if (otherPart == a[0])
+                return stopWith(translated(kOtherPart), QStringLiteral("%1 with a path to %2").arg(QLatin1String(what), text(a[1])));
         Placement p{text(attribute(atts, "objectid")), identity()};
         const char* t = attribute(atts, "transform");
         if (t && !parseTransform(QString::fromUtf8(t), p.transform))
@@ -282,6 +329,11 @@ void ThreeMFReader::ParseState::start(const char* qualified, const char** atts)
             const char* unitText = attribute(atts, "unit");
             r.unit = unitText ? unitInMm(unitText) : 1.0;
             sawModel = true;
+            if (const char* required = attribute(atts, "requiredextensions")) {
+                checkRequired(required);
+                if (stopped)
+                    return;
+            }
             next = In::Model;
         }
         break;
@@ -295,6 +347,8 @@ void ThreeMFReader::ParseState::start(const char* qualified, const char** atts)
         if (name == "object") {
             obj = Object();
             objId = text(attribute(atts, "id"));
+            const char* type = attribute(atts, "type");
+            obj.other = type && std::string_view(type) == "other";
             sawMesh = sawComponents = false;
             if (!chargeRecord(objId))
                 return;
@@ -363,6 +417,8 @@ void ThreeMFReader::ParseState::end()
                 if (v < 0 || v >= n)
                     return stop(kBadIndex, QStringLiteral("triangle index out of range"));
     } else if (closed == In::Object) {
+        if (r.byId.contains(objId))
+            return stopWith(translated(kDuplicateObject).arg(objId), QStringLiteral("object id %1 given twice").arg(objId));
         r.byId[objId].push_back(int(r.objects.size()));
         r.objects.push_back(std::move(obj));
     }
@@ -382,6 +438,12 @@ bool ThreeMFReader::parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int
         throw std::bad_alloc();
     ParseState state(*this, parser.get());
     XML_SetUserData(parser.get(), &state);
+    // Prefixes are resolved for the root's requiredextensions; expat takes xmlns attributes away.
+    XML_SetStartNamespaceDeclHandler(parser.get(), [](void* s, const XML_Char* prefix, const XML_Char* uri) {
+        auto* state = static_cast<ParseState*>(s);
+        if (state->path.empty())
+            state->declared.insert(text(prefix), text(uri));
+    });
     XML_SetElementHandler(
         parser.get(),
         [](void* s, const XML_Char* name, const XML_Char** atts) { static_cast<ParseState*>(s)->start(name, atts); },
@@ -436,15 +498,10 @@ bool ThreeMFReader::readObject(const QString& id, const Matrix& m, std::vector<Q
                                std::vector<MeshData*>& out)
 {
     if (++expansions > kMaxExpansions)
-        return fail(kComponents, QStringLiteral("too many components"));
-    if (int(stack.size()) >= kMaxComponentDepth)
-        return fail(kComponents, QStringLiteral("components nested too deep"));
-    for (const QString& s : stack)
-        if (s == id)
-            return fail(kComponents, QStringLiteral("component cycle through object %1").arg(id));
-    const auto found = byId.constFind(id);
-    if (found == byId.constEnd())
-        return true;
+        return failWith(translated(kTooManyParts).arg(kMaxExpansions), QStringLiteral("too many components"));
+    const auto found = placeable(id, stack);
+    if (!found)
+        return false;
     stack.push_back(id);
     for (int index : *found) {
         const Object& obj = objects[size_t(index)];
@@ -480,42 +537,64 @@ bool ThreeMFReader::readObject(const QString& id, const Matrix& m, std::vector<Q
     return true;
 }
 
-bool ThreeMFReader::placedSize(const QString& id, std::vector<QString>& stack,
-                               QHash<QString, std::pair<qint64, qint64>>& sizes, std::pair<qint64, qint64>& out)
+const std::vector<int>* ThreeMFReader::placeable(const QString& id, const std::vector<QString>& stack)
+{
+    if (int(stack.size()) >= kMaxComponentDepth) {
+        fail(kComponents, QStringLiteral("components nested too deep"));
+        return nullptr;
+    }
+    for (const QString& s : stack) {
+        if (s == id) {
+            fail(kComponents, QStringLiteral("component cycle through object %1").arg(id));
+            return nullptr;
+        }
+    }
+    const auto found = byId.constFind(id);
+    if (found == byId.constEnd()) {
+        failWith(translated(kMissingObject).arg(id), QStringLiteral("no object %1").arg(id));
+        return nullptr;
+    }
+    for (int index : *found) {
+        if (objects[size_t(index)].other) {
+            failWith(translated(kOtherObject).arg(id), QStringLiteral("object %1 of type other placed").arg(id));
+            return nullptr;
+        }
+    }
+    return &*found;
+}
+
+bool ThreeMFReader::placedSize(const QString& id, std::vector<QString>& stack, QHash<QString, Placed>& sizes, Placed& out)
 {
     const auto known = sizes.constFind(id);
     if (known != sizes.constEnd()) {
         out = *known;
         return true;
     }
-    if (int(stack.size()) >= kMaxComponentDepth)
-        return fail(kComponents, QStringLiteral("components nested too deep"));
-    for (const QString& s : stack)
-        if (s == id)
-            return fail(kComponents, QStringLiteral("component cycle through object %1").arg(id));
-    std::pair<qint64, qint64> sum{0, 0};
-    const auto found = byId.constFind(id);
-    if (found != byId.constEnd()) {
-        stack.push_back(id);
-        for (int index : *found) {
-            const Object& obj = objects[size_t(index)];
-            if (!obj.hasComponents) {
-                if (!obj.vertices.empty() && !obj.triangles.empty()) {
-                    sum.first = saturatedAdd(sum.first, qint64(obj.triangles.size()));
-                    sum.second = saturatedAdd(sum.second, qint64(obj.vertices.size() / 3));
-                }
-                continue;
+    Placed sum;
+    const auto found = placeable(id, stack);
+    if (!found)
+        return false;
+    stack.push_back(id);
+    for (int index : *found) {
+        const Object& obj = objects[size_t(index)];
+        if (!obj.hasComponents) {
+            if (!obj.vertices.empty() && !obj.triangles.empty()) {
+                sum.faces = saturatedAdd(sum.faces, qint64(obj.triangles.size()));
+                sum.vertices = saturatedAdd(sum.vertices, qint64(obj.vertices.size() / 3));
+                sum.meshes = saturatedAdd(sum.meshes, 1);
             }
-            for (const Placement& c : obj.components) {
-                std::pair<qint64, qint64> part;
-                if (!placedSize(c.objectId, stack, sizes, part))
-                    return false;
-                sum.first = saturatedAdd(sum.first, part.first);
-                sum.second = saturatedAdd(sum.second, part.second);
-            }
+            continue;
         }
-        stack.pop_back();
+        for (const Placement& c : obj.components) {
+            Placed part;
+            if (!placedSize(c.objectId, stack, sizes, part))
+                return false;
+            sum.faces = saturatedAdd(sum.faces, part.faces);
+            sum.vertices = saturatedAdd(sum.vertices, part.vertices);
+            sum.meshes = saturatedAdd(sum.meshes, part.meshes);
+        }
     }
+    stack.pop_back();
     sizes.insert(id, sum);
     out = sum;
     return true;
@@ -523,41 +602,43 @@ bool ThreeMFReader::placedSize(const QString& id, std::vector<QString>& stack,
 
 void ThreeMFReader::setMemoryBudgetForTests(qint64 bytes)
 {
-    g_budgetForTests = bytes;
+    SceneBudget::setMemoryBytesForTests(bytes);
 }
 
 qint64 ThreeMFReader::memoryBudget()
 {
-    if (const qint64 forTests = g_budgetForTests.load())
-        return forTests;
-    const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || pageSize <= 0)
-        return qint64(4) << 30;
-    return qint64(pages) * qint64(pageSize) / 2;
+    return SceneBudget::memoryBytes();
 }
 
-bool ThreeMFReader::checkBudget()
+bool ThreeMFReader::checkBudget(bool withModelLimit)
 {
-    QHash<QString, std::pair<qint64, qint64>> sizes;
-    qint64 faces = 0, vertices = 0;
+    QHash<QString, Placed> sizes;
+    Placed all;
     for (const Placement& item : items) {
         std::vector<QString> stack;
-        std::pair<qint64, qint64> part;
+        Placed part;
         if (!placedSize(item.objectId, stack, sizes, part))
             return false;
-        faces = saturatedAdd(faces, part.first);
-        vertices = saturatedAdd(vertices, part.second);
+        all.faces = saturatedAdd(all.faces, part.faces);
+        all.vertices = saturatedAdd(all.vertices, part.vertices);
+        all.meshes = saturatedAdd(all.meshes, part.meshes);
     }
     const qint64 budget = memoryBudget();
-    const qint64 need = std::min(kSaturated, faces) / 1024 * kBytesPerFace / 1024
-                        + std::min(kSaturated, vertices) / 1024 * kBytesPerVertex / 1024;
+    const qint64 need = std::min(kSaturated, all.faces) / 1024 * kBytesPerFace / 1024
+                        + std::min(kSaturated, all.vertices) / 1024 * kBytesPerVertex / 1024;
     if (need > budget / (1024 * 1024)) {
         return fail(kTooLarge, QStringLiteral("model too large: its components place %1 triangles and %2 vertices, "
                                    "about %3 MB, more than the %4 MB this computer can spare")
-                        .arg(faces)
-                        .arg(vertices)
+                        .arg(all.faces)
+                        .arg(all.vertices)
                         .arg(need)
                         .arg(budget / (1024 * 1024)));
+    }
+    // Each placed mesh becomes a model of its own.
+    QString reason;
+    if (withModelLimit && !SceneBudget::admitsModels(0, all.meshes, &reason)) {
+        modelLimitHit = true;
+        return failWith(reason, QStringLiteral("the build places %1 meshes").arg(all.meshes));
     }
     return true;
 }
@@ -585,7 +666,8 @@ bool ThreeMFReader::readItem(int item, std::vector<MeshData*>& out)
 }
 
 bool ThreeMFReader::load(const QString& path, std::vector<MeshData*>& meshes, std::atomic<int>& progress,
-                         const std::atomic<bool>& cancelled, QString* error, QString* userReason)
+                         const std::atomic<bool>& cancelled, QString* error, QString* userReason,
+                         bool withModelLimit, bool* overModelLimit)
 {
     progress = 0;
     ThreeMFReader reader;
@@ -597,6 +679,8 @@ bool ThreeMFReader::load(const QString& path, std::vector<MeshData*>& meshes, st
             *error = reader.errorString();
         if (userReason)
             *userReason = reader.userReason();
+        if (overModelLimit)
+            *overModelLimit = reader.overModelLimit();
         QLOG_INFO() << "FileRW\\ThreeMFReader@" << __LINE__ << path << "refused:" << reader.errorString();
         return false;
     };
@@ -612,7 +696,7 @@ bool ThreeMFReader::load(const QString& path, std::vector<MeshData*>& meshes, st
         reader.fail(kNothingPlaced, QStringLiteral("no build items"));
         return refuse();
     }
-    if (!reader.checkBudget())
+    if (!reader.checkBudget(withModelLimit))
         return refuse();
     for (int i = 0; i < reader.itemCount(); ++i) {
         if (cancelled.load(std::memory_order_relaxed)) {

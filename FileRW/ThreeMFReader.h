@@ -32,10 +32,14 @@ public:
     // The meshes one build item places, transformed; the caller owns them.
     // False (and nothing in out) when the item's objects form a cycle or exceed the limits.
     bool readItem(int item, std::vector<MeshData*>& out);
-    // Refuses, before anything is copied, a model whose build would place more faces and
-    // vertices than memoryBudget() holds (components can repeat one mesh many times).
-    bool checkBudget();
-    // Bytes the placed meshes may take: half the machine's memory.
+    // Refuses, before anything is copied, a model whose build names an object it lacks or one
+    // of type "other", would place more faces and vertices than memoryBudget() holds
+    // (components can repeat one mesh many times), or, withModelLimit, more meshes than the
+    // plate takes models.
+    bool checkBudget(bool withModelLimit = false);
+    // Refused for the plate's model limit.
+    bool overModelLimit() const { return modelLimitHit; }
+    // Bytes the placed meshes may take: the scene's budget.
     static qint64 memoryBudget();
     // Tests put a small budget in place (0 puts the machine's back).
     static void setMemoryBudgetForTests(qint64 bytes);
@@ -48,9 +52,11 @@ public:
     QString userReason() const;
     static QString outOfMemoryReason();
 
-    // Every mesh of every item, in document order; false when any item is refused.
+    // Every mesh of every item, in document order; false when any item is refused, or when the
+    // build places more meshes than the plate takes models (withModelLimit; overModelLimit set).
     static bool load(const QString& path, std::vector<MeshData*>& meshes, std::atomic<int>& progress,
-                     const std::atomic<bool>& cancelled, QString* error = nullptr, QString* userReason = nullptr);
+                     const std::atomic<bool>& cancelled, QString* error = nullptr, QString* userReason = nullptr,
+                     bool withModelLimit = false, bool* overModelLimit = nullptr);
 
     // False for fewer than 12 numbers, a number a float cannot hold, or a transform that
     // flattens (its 3 x 3 part singular).
@@ -72,6 +78,10 @@ public:
     static constexpr int kMaxXmlDepth = 256;
     static constexpr int kMaxTagBytes = 1 << 20;
     static constexpr std::string_view kCoreNamespace = "http://schemas.microsoft.com/3dmanufacturing/core/2015/02";
+    // Extensions a file may require: the materials one only colours what the core places, and
+    // of the production one only paths to other parts matter, which are refused where used.
+    static constexpr std::string_view kMaterialNamespace = "http://schemas.microsoft.com/3dmanufacturing/material/2015/02";
+    static constexpr std::string_view kProductionNamespace = "http://schemas.microsoft.com/3dmanufacturing/production/2015/06";
 
 private:
     // A component of an object or an item of the build.
@@ -83,6 +93,7 @@ private:
     struct Object
     {
         bool hasComponents = false;
+        bool other = false; // of type "other": not to be placed
         std::vector<Placement> components;
         std::vector<float> vertices;   // x, y, z per vertex
         std::vector<std::array<int32_t, 3>> triangles; // checked against vertices
@@ -90,20 +101,31 @@ private:
 
     bool readObject(const QString& id, const Matrix& m, std::vector<QString>& stack,
                     std::vector<MeshData*>& out);
-    // Faces and vertices that placing object id makes, components included (memoised in sizes).
-    bool placedSize(const QString& id, std::vector<QString>& stack, QHash<QString, std::pair<qint64, qint64>>& sizes,
-                    std::pair<qint64, qint64>& out);
+    // What placing an object makes, components included.
+    struct Placed
+    {
+        qint64 faces = 0, vertices = 0, meshes = 0;
+    };
+    // The objects of that id, when there are any and they may be placed inside the objects of
+    // stack (else the reader fails): no cycle, not too deep, none of type "other".
+    const std::vector<int>* placeable(const QString& id, const std::vector<QString>& stack);
+    // Memoised in sizes; false for a missing object, one of type "other", or a cycle.
+    bool placedSize(const QString& id, std::vector<QString>& stack, QHash<QString, Placed>& sizes, Placed& out);
     bool parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int>* progress);
     struct ParseState; // the XML parser's handlers
     // userText: a ThreeMFReader text for the user, untranslated; null when the user cancelled.
     bool fail(const char* userText, const QString& why);
+    // The same with the user's text made already (translated, numbers filled in).
+    bool failWith(const QString& userText, const QString& why);
 
     std::vector<Object> objects;           // in document order
-    QHash<QString, std::vector<int>> byId; // objects sharing an id are all used
+    QHash<QString, std::vector<int>> byId; // objects by id (ids are unique: a second is refused)
     std::vector<Placement> items;
     qint64 expansions = 0;
     double unit = 1.0;
     const std::atomic<bool>* cancel = nullptr;
     QString error;
     const char* userText = nullptr;
+    QString userMade;
+    bool modelLimitHit = false;
 };

@@ -15,6 +15,7 @@
 #include "scene/LoadedModel.h"
 #include "scene/MeshData.h"
 #include "scene/MeshModel.h"
+#include "scene/SceneBudget.h"
 
 std::atomic<bool> g_saveDone{false};
 
@@ -41,6 +42,7 @@ struct FileRWThread::Result
 {
     bool success = false;
     QString reason; // a failed load's reason for the user
+    bool modelLimit = false; // refused for the number of models it adds
     std::vector<LoadedModel> loaded;
     std::unique_ptr<ProjectData> project;
 };
@@ -221,6 +223,7 @@ void FileRWThread::run()
         } catch (const std::bad_alloc&) {
             QLOG_INFO() << "Thread\\FileRWThread@" << __LINE__ << "out of memory with" << r.status.filePath;
             *result = Result();
+            result->reason = FileReaderWriter::outOfMemoryReason();
         }
         {
             QMutexLocker lock(&mutex);
@@ -244,10 +247,10 @@ void FileRWThread::process(const Request& r, Result& out)
             out.reason = rw->failureReason;
         return;
     }
+    rw->failureReason.clear();
+    rw->overModelLimit = false;
     if (suffix == QLatin1String("3mf")) {
         out.success = rw->load3mf(path, out.loaded);
-        if (!out.success)
-            out.reason = rw->failureReason;
     } else if (suffix == QLatin1String("brev")) {
         out.project = std::make_unique<ProjectData>();
         out.success = rw->loadProject(path, *out.project);
@@ -266,13 +269,15 @@ void FileRWThread::process(const Request& r, Result& out)
         auto mesh = std::make_unique<MeshData>();
         if (rw->loadMesh(path, mesh.get()) && !rw->cancelled) {
             rw->progress = 9950; // the face tree
-            out.loaded.push_back(LoadedModel::fromMesh(std::move(mesh), modelName(path), &rw->cancelled));
+            out.loaded.push_back(LoadedModel::fromMesh(std::move(mesh), modelName(path), &rw->cancelled, &rw->failureReason));
             out.success = out.loaded.back().isValid();
         }
-        if (!out.success) {
+        if (!out.success)
             out.loaded.clear();
-            out.reason = rw->failureReason;
-        }
+    }
+    if (!out.success) {
+        out.reason = rw->failureReason;
+        out.modelLimit = rw->overModelLimit;
     }
     if (rw->cancelled) {
         out = Result();
@@ -296,24 +301,30 @@ void FileRWThread::finish(const Request& r, const std::shared_ptr<Result>& resul
     FileRWStatus status = r.status;
     status.success = result->success;
     status.reason = result->reason;
+    status.modelLimit = result->modelLimit;
     status.finished = true;
     status.progress = 10000;
     const QString suffix = lowerSuffix(status.filePath);
-    if (status.load && result->success) {
+    // Every route a file comes by meets here: what it adds must fit the plate as it will be,
+    // and a refused load leaves the scene as it is.
+    const qint64 adding = result->project ? qint64(result->project->models.size()) : qint64(result->loaded.size());
+    const qint64 inScene = r.replacesScene ? 0 : qint64(AppData::instance()->modelCount());
+    if (status.load && result->success && !SceneBudget::admitsModels(inScene, adding, &status.reason)) {
+        status.success = false;
+        status.modelLimit = true;
+    } else if (status.load && result->success) {
         if (r.replacesScene)
             emit signReplaceScene();
         if (result->project) {
             std::vector<MeshModel*> added;
             ProjectFile::commit(*result->project, &added);
         }
-        for (LoadedModel& lm : result->loaded) {
-            MeshData* mesh = lm.mesh.get();
-            MeshModel* m = lm.commit();
-            if (!m)
-                continue;
+        MeshData* single = result->loaded.size() == 1 && suffix != QLatin1String("3mf") ? result->loaded[0].mesh.get() : nullptr;
+        const std::vector<MeshModel*> added = LoadedModel::commitAll(result->loaded);
+        if (single && !added.empty())
+            status.mesh = reinterpret_cast<quint64>(single);
+        for (MeshModel* m : added) {
             status.models.push_back(m);
-            if (result->loaded.size() == 1 && suffix != QLatin1String("3mf"))
-                status.mesh = reinterpret_cast<quint64>(mesh);
             if (isPicture(suffix)) {
                 // A relief is built in grid cells: turn it and bring it to the relief length.
                 m->setAxisRotation(2, 270.0);

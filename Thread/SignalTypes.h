@@ -73,6 +73,7 @@ struct FileRWStatus
     int progress = 0;
     QVector<MeshModel*> models; // created by a load; not owned by the record
     QString reason;             // why a load failed, for the user; empty: the usual message will do
+    bool modelLimit = false;    // the load would pass the plate's model limit (message kind 12)
 };
 
 // Progress of sending a print-task file to the printer.

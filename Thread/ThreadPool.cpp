@@ -233,9 +233,8 @@ void ThreadPool::on_fileRWThread_StatusChanged(FileRWStatus s)
     }
 
     if (!s.success) {
-        BrevMessageBox box(1, m_mainWindow, s.filePath);
-        if (!s.reason.isEmpty())
-            box.setText(box.text() + QLatin1Char('\n') + s.reason);
+        BrevMessageBox box(s.modelLimit ? 12 : 1, m_mainWindow, s.filePath);
+        box.addReason(s.reason);
         box.exec();
         if (suffix == QLatin1String("bvt"))
             m_printFile = 0;

@@ -97,9 +97,9 @@ RayModelFrame rayModelFrame(const MeshModel* model)
 template <typename OnHit>
 void walkTree(const double ray[6], const RayModelFrame& f, double angle, OnHit onHit)
 {
-    if (!f.model)
+    if (!f.model || !f.model->faceTree)
         return;
-    const FaceTree& tree = f.model->faceTree;
+    const FaceTree& tree = *f.model->faceTree;
     const Eigen::Vector4d o = f.sceneToTree * Eigen::Vector4d(ray[0], ray[1], ray[2], 1.0);
     const Eigen::Vector4d d = f.sceneToTree * Eigen::Vector4d(ray[3], ray[4], ray[5], 0.0);
     const double local[6] = {o[0], o[1], o[2], d[0], d[1], d[2]};

@@ -3,7 +3,8 @@
 #include <QLocale>
 #include <QSettings>
 
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "render/GcodePreviewData.h"
 #include "scene/MeshData.h"
@@ -109,6 +110,14 @@ void AppData::addModel(MeshModel* m)
     updateSelectionColours();
 }
 
+void AppData::addModels(const std::vector<MeshModel*>& added)
+{
+    for (MeshModel* m : added)
+        if (m)
+            models.push_back(m);
+    updateSelectionColours();
+}
+
 void AppData::moveSelectionAfterRemoval(int removed)
 {
     if (selectedIndex >= removed && selectedIndex != 0)
@@ -172,23 +181,36 @@ void AppData::refresh()
 
 void AppData::makeNamesUnique()
 {
-    std::set<std::string> seen;
+    std::unordered_set<std::string> seen;
+    seen.reserve(models.size() * 2);
     std::vector<size_t> repeats;
     for (size_t i = 0; i < models.size(); ++i) {
         if (!seen.insert(models[i]->name).second)
             repeats.push_back(i);
     }
+    if (repeats.empty())
+        return;
+    // Where the search for each base and start number stopped: every number before it is taken,
+    // and taken numbers stay taken, so the next repeat of that name goes on from there.
+    std::unordered_map<std::string, int> searched;
+    std::unordered_map<uint64_t, MeshModel*> renamed;
     for (size_t i : repeats) {
         std::string base;
-        int n = MeshModel::splitNameNumber(models[i]->name, base);
+        const int start = MeshModel::splitNameNumber(models[i]->name, base);
+        int& n = searched.emplace(base + '\0' + std::to_string(start), start).first->second;
         for (;;) {
-            ++n;
-            std::string candidate = base + "(" + std::to_string(n) + ")";
+            std::string candidate = base + "(" + std::to_string(++n) + ")";
             if (seen.insert(candidate).second) {
-                setModelName(models[i], candidate);
+                models[i]->setName(candidate);
+                renamed[models[i]->serial] = models[i];
                 break;
             }
         }
+    }
+    for (MeshModel* s : supports) {
+        const auto owner = renamed.find(s->ownerSerial);
+        if (owner != renamed.end())
+            s->ownerName = owner->second->name;
     }
 }
 

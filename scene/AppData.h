@@ -87,6 +87,8 @@ public:
     std::string getSelectedModelName() const;
     void selectModel(int i, int force = 0);
     void addModel(MeshModel* m);
+    // Appends all, in order, and renews the colours once (a load's models).
+    void addModels(const std::vector<MeshModel*>& added);
     void removeModel(int i);
     void removeModelByName(const char* name);
     void removeModelBySlot(int slot);

@@ -26,6 +26,8 @@ public:
     using Index = int;
     using VolumeIterator = const int*;
     using ObjectIterator = const FaceIndex*;
+    // What a built tree holds per face: a node (box and two children) and the face itself.
+    static constexpr long long kBytesPerFace = sizeof(Volume) + 2 * sizeof(int) + sizeof(FaceIndex);
 
     // Every corner of every face must index vertices. A cancelled build leaves the tree empty
     // and returns false; the work is checked against the flag every few thousand faces.

@@ -2,6 +2,9 @@
 
 #include <memory>
 #include <string>
+#include <vector>
+
+#include <QString>
 
 #include "scene/MeshData.h"
 #include "scene/MeshModel.h"
@@ -14,10 +17,10 @@ struct LoadedModel
     std::unique_ptr<MeshData> mesh;
     std::unique_ptr<MeshModel> model;
 
-    // Worker side: wraps a finished, non-empty mesh. Returns an empty result for an empty mesh
-    // or when cancelled.
+    // Worker side: wraps a finished, non-empty mesh. Returns an empty result for an empty mesh,
+    // when cancelled, or for a mesh that reaches farther than any printer (reason says why).
     static LoadedModel fromMesh(std::unique_ptr<MeshData> mesh, const std::string& name,
-                                const std::atomic<bool>* cancelled = nullptr);
+                                const std::atomic<bool>* cancelled = nullptr, QString* reason = nullptr);
 
     bool isValid() const { return mesh && model && !mesh->vertices.empty(); }
 
@@ -25,4 +28,10 @@ struct LoadedModel
     // volume, the model to AppData::addModel. Returns the model, now owned by AppData
     // (null, and nothing changed, when the result is not valid).
     MeshModel* commit();
+    // GUI side: commits every valid result, in order, with the colours renewed once.
+    static std::vector<MeshModel*> commitAll(std::vector<LoadedModel>& loaded);
+
+private:
+    // Puts the mesh into the MeshList and marks a model too large for the machine.
+    MeshModel* place();
 };

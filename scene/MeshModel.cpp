@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <iterator>
+#include <limits>
 
 #include "scene/AppData.h"
 #include "scene/Constants.h"
@@ -81,7 +82,7 @@ MeshModel* MeshModel::copy() const
         m->updateBounds();
         m->buildBoundsTree();
     } else {
-        m->faceTree = faceTree;
+        m->faceTree = faceTree; // shared: the tree is never changed in place
     }
     return m;
 }
@@ -93,7 +94,8 @@ void MeshModel::setMeshSlot(int slot)
         prepareMesh(*mesh);
 }
 
-bool MeshModel::prepareMesh(const MeshData& mesh, const std::atomic<bool>* cancelled)
+bool MeshModel::prepareMesh(const MeshData& mesh, const std::atomic<bool>* cancelled, const MeshData* support,
+                            std::shared_ptr<const FaceTree> tree)
 {
     if (mesh.vertices.empty()) {
         rawMin = rawMax = rawCentre = offset = {0.0, 0.0, 0.0};
@@ -111,13 +113,23 @@ bool MeshModel::prepareMesh(const MeshData& mesh, const std::atomic<bool>* cance
         }
     }
     position = rawCentre;
-    const MeshData* support = getSupportMesh();
+    if (!support)
+        support = getSupportMesh();
     updateBoundsWith(&mesh, support);
-    if (!buildTreeWith(&mesh, support, cancelled))
+    if (tree)
+        faceTree = std::move(tree);
+    else if (!buildTreeWith(&mesh, support, cancelled))
         return false;
     updateCentroidWith(&mesh);
     updateRadiusWith(&mesh);
     return true;
+}
+
+void MeshModel::measureWith(const MeshData* mesh, const MeshData* support)
+{
+    updateBoundsWith(mesh, support);
+    updateCentroidWith(mesh);
+    updateRadiusWith(mesh);
 }
 
 MeshData* MeshModel::getMesh() const
@@ -342,8 +354,13 @@ bool MeshModel::isOutsideRadius(double r) const
     const MeshData* mesh = getMesh();
     if (!mesh)
         return false;
-    const Eigen::Matrix4d m = getModelMatrix();
     const double r2 = r * r;
+    // The box holds every vertex: when its farthest corner is within r, so is the mesh, and the
+    // colour of every model can be renewed without transforming a vertex.
+    const double x = std::max(std::fabs(box[0]), std::fabs(box[3])), y = std::max(std::fabs(box[1]), std::fabs(box[4]));
+    if (x * x + y * y <= r2)
+        return false;
+    const Eigen::Matrix4d m = getModelMatrix();
     for (const auto& p : mesh->vertices) {
         const Eigen::Vector3d q = transformed(m, p);
         if (q.x() * q.x() + q.y() * q.y() > r2)
@@ -461,7 +478,9 @@ void MeshModel::buildBoundsTree()
 void MeshModel::updateBoundsWith(const MeshData* mesh, const MeshData* support)
 {
     const Eigen::Matrix4d m = getModelMatrix();
-    Eigen::Vector3d lo(1e100, 1e100, 1e100), hi(-1e100, -1e100, -1e100);
+    // From the vertices themselves, so that one beyond the sentinels still counts.
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    Eigen::Vector3d lo(inf, inf, inf), hi(-inf, -inf, -inf);
     for (const MeshData* d : {mesh, support}) {
         if (!d)
             continue;
@@ -470,6 +489,10 @@ void MeshModel::updateBoundsWith(const MeshData* mesh, const MeshData* support)
             lo = lo.cwiseMin(q);
             hi = hi.cwiseMax(q);
         }
+    }
+    if (lo.x() == inf) {
+        lo = Eigen::Vector3d(1e100, 1e100, 1e100);
+        hi = -lo;
     }
     box = {lo.x(), lo.y(), lo.z(), hi.x(), hi.y(), hi.z()};
     bottomCentre = {float((lo.x() + hi.x()) / 2), float((lo.y() + hi.y()) / 2), float(lo.z())};
@@ -533,5 +556,9 @@ bool MeshModel::buildTreeWith(const MeshData* mesh, const MeshData* support, con
     };
     if ((mesh && !addFaces(*mesh)) || (support && !addFaces(*support)))
         return false;
-    return faceTree.build(std::move(objects), placed, cancelled);
+    auto tree = std::make_shared<FaceTree>();
+    if (!tree->build(std::move(objects), placed, cancelled))
+        return false;
+    faceTree = std::move(tree);
+    return true;
 }

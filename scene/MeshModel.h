@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <Eigen/Dense>
@@ -30,8 +31,13 @@ public:
     // The work of setMeshSlot on a mesh that is not in the MeshList yet (a reader's detached
     // result, on the reader's thread): raw bounds, offset, position, box, face tree, centroid,
     // radius. Afterwards only meshSlot needs setting, which changes none of these.
-    // False, with no face tree, when cancelled while the tree was built.
-    bool prepareMesh(const MeshData& mesh, const std::atomic<bool>* cancelled = nullptr);
+    // support: the detached mesh that will take supportSlot, if any. tree: a face tree already
+    // built over the same meshes in the same frame (another model of the same mesh and factor),
+    // taken instead of building one. False when cancelled while the tree was built.
+    bool prepareMesh(const MeshData& mesh, const std::atomic<bool>* cancelled = nullptr,
+                     const MeshData* support = nullptr, std::shared_ptr<const FaceTree> tree = nullptr);
+    // Box, centroid and radius under the current transform, from detached meshes.
+    void measureWith(const MeshData* mesh, const MeshData* support);
     MeshData* getMesh() const;
     MeshData* getSupportMesh() const;
     std::string getName() const { return name; }
@@ -107,7 +113,9 @@ public:
     std::array<double, 3> outlineColour;
     std::array<double, 6> box{1e100, 1e100, 1e100, -1e100, -1e100, -1e100};
     std::array<double, 3> size{0.0, 0.0, 0.0};
-    FaceTree faceTree;
+    // Shared by models over the same meshes in the same frame (copies, project records);
+    // never changed in place, only replaced. Null until built.
+    std::shared_ptr<const FaceTree> faceTree;
     bool isSupport = false;
     double supportHeight = 0.0;
     std::array<double, 3> supportPoint{0.0, 0.0, 0.0};

@@ -428,6 +428,30 @@
         <source>There is not enough memory to load the model.</source>
         <translation>内存不足，无法载入模型。</translation>
     </message>
+    <message>
+        <source>The model places object &quot;%1&quot;, which it does not hold.</source>
+        <translation>模型放置了对象“%1”，但文件中没有该对象。</translation>
+    </message>
+    <message>
+        <source>The model places object &quot;%1&quot;, which is not a model (its type is &quot;other&quot;).</source>
+        <translation>模型放置了对象“%1”，但它不是模型（类型为“other”）。</translation>
+    </message>
+    <message>
+        <source>The model holds two objects with the id &quot;%1&quot;.</source>
+        <translation>模型中有两个对象的编号都是“%1”。</translation>
+    </message>
+    <message>
+        <source>The model needs a 3MF extension this program cannot read: %1.</source>
+        <translation>模型需要本程序无法读取的 3MF 扩展：%1。</translation>
+    </message>
+    <message>
+        <source>The model places objects from another part of the archive, which this program cannot read.</source>
+        <translation>模型放置了压缩包中其他部分的对象，本程序无法读取。</translation>
+    </message>
+    <message>
+        <source>The model places more than %1 components and items.</source>
+        <translation>模型放置的组件和项目超过 %1 个。</translation>
+    </message>
 </context>
 <context>
     <name>ImageRelief</name>
@@ -448,12 +472,77 @@
         <translation>无法读取该图片：文件不完整，缺少部分像素。</translation>
     </message>
     <message>
-        <source>The picture cannot be read: %1.</source>
-        <translation>无法读取该图片：%1。</translation>
+        <source>The picture cannot be read: its data is damaged.</source>
+        <translation>无法读取该图片：数据已损坏。</translation>
+    </message>
+    <message>
+        <source>A picture of %1 x %2 pixels makes a relief of %3 x %4 cells; it needs at least 2 x 2.</source>
+        <translation>%1 x %2 像素的图片只能生成 %3 x %4 个单元的浮雕，至少需要 2 x 2 个。</translation>
     </message>
     <message>
         <source>The picture would need more than %1 MB of memory to open.</source>
         <translation>打开该图片需要超过 %1 MB 内存。</translation>
+    </message>
+</context>
+<context>
+    <name>SceneBudget</name>
+    <message>
+        <source>The file holds %1 models; at most %2 fit on the plate.</source>
+        <translation>该文件包含 %1 个模型，平台上最多只能放 %2 个。</translation>
+    </message>
+    <message>
+        <source>The plate holds %1 models and the file %2 more; at most %3 fit on the plate.</source>
+        <translation>平台上已有 %1 个模型，该文件还要再加 %2 个，平台上最多只能放 %3 个。</translation>
+    </message>
+    <message>
+        <source>The model reaches %1 mm from the origin; a printer can use at most %2 mm.</source>
+        <translation>模型距原点达 %1 毫米，打印机最多只能使用 %2 毫米。</translation>
+    </message>
+    <message>
+        <source>A model scaled by %1 would be %2 mm long; a printer can use at most %3 mm.</source>
+        <translation>模型缩放 %1 倍后长 %2 毫米，打印机最多只能使用 %3 毫米。</translation>
+    </message>
+    <message>
+        <source>The supports would be %1 mm wide; a printer can use at most %2 mm.</source>
+        <translation>支撑宽度为 %1 毫米，打印机最多只能使用 %2 毫米。</translation>
+    </message>
+</context>
+<context>
+    <name>FileReaderWriter</name>
+    <message>
+        <source>The file cannot be opened.</source>
+        <translation>无法打开该文件。</translation>
+    </message>
+    <message>
+        <source>The file holds no triangles that can be used.</source>
+        <translation>该文件中没有可用的三角形。</translation>
+    </message>
+    <message>
+        <source>The file holds a coordinate that is not a number.</source>
+        <translation>该文件中有不是数字的坐标。</translation>
+    </message>
+    <message>
+        <source>The file holds more than %1 triangles.</source>
+        <translation>该文件的三角形超过 %1 个。</translation>
+    </message>
+</context>
+<context>
+    <name>ProjectFile</name>
+    <message>
+        <source>The file cannot be opened.</source>
+        <translation>无法打开该文件。</translation>
+    </message>
+    <message>
+        <source>The file is not a project of this program.</source>
+        <translation>该文件不是本程序的工程文件。</translation>
+    </message>
+    <message>
+        <source>The project file is damaged or cut short.</source>
+        <translation>工程文件已损坏或不完整。</translation>
+    </message>
+    <message>
+        <source>The project is too large for this computer.</source>
+        <translation>工程过大，本机内存无法容纳。</translation>
     </message>
 </context>
 <context>

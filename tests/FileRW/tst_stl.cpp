@@ -302,33 +302,49 @@ private slots:
     void badFilesFail_data()
     {
         QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("reason");
         const float nan = std::nanf("");
-        QTest::newRow("count 0") << binaryStl({});
-        QTest::newRow("truncated") << binaryStl(cubeTriangles(1)).left(84 + 50 * 5 + 20);
-        QTest::newRow("absurd count") << binaryStl(cubeTriangles(1), 0xffffffffLL);
-        QTest::newRow("NaN corner") << binaryStl({{{{0, 0, 0}, {nan, 0, 0}, {0, 1, 0}}}});
-        QTest::newRow("infinite corner") << binaryStl({{{{0, 0, 0}, {INFINITY, 0, 0}, {0, 1, 0}}}});
-        QTest::newRow("empty") << QByteArray();
-        QTest::newRow("long line") << QByteArray("solid x\n") + QByteArray(300, 'v') + "\n";
-        QTest::newRow("only keywords") << QByteArray("solid x\nfacet normal 0 0 1\nouter loop\nendloop\nendfacet\n");
-        QTest::newRow("all degenerate") << asciiStl({{{{0, 0, 0}, {0, 0, 0}, {1, 1, 1}}}});
-        QTest::newRow("binary garbage") << QByteArray(1000, '\xff');
+        const QString none = "The file holds no triangles that can be used.";
+        const QString notNumber = "The file holds a coordinate that is not a number.";
+        QTest::newRow("count 0") << binaryStl({}) << none;
+        QTest::newRow("truncated") << binaryStl(cubeTriangles(1)).left(84 + 50 * 5 + 20) << none;
+        QTest::newRow("absurd count") << binaryStl(cubeTriangles(1), 0xffffffffLL) << none;
+        QTest::newRow("NaN corner") << binaryStl({{{{0, 0, 0}, {nan, 0, 0}, {0, 1, 0}}}}) << notNumber;
+        QTest::newRow("infinite corner") << binaryStl({{{{0, 0, 0}, {INFINITY, 0, 0}, {0, 1, 0}}}}) << notNumber;
+        QTest::newRow("empty") << QByteArray() << none;
+        QTest::newRow("long line") << QByteArray("solid x\n") + QByteArray(300, 'v') + "\n" << none;
+        QTest::newRow("only keywords") << QByteArray("solid x\nfacet normal 0 0 1\nouter loop\nendloop\nendfacet\n") << none;
+        QTest::newRow("all degenerate") << asciiStl({{{{0, 0, 0}, {0, 0, 0}, {1, 1, 1}}}}) << none;
+        QTest::newRow("binary garbage") << QByteArray(1000, '\xff') << none;
+        // Read and welded, but no printer can use them.
+        const QString far = "The model reaches %1 mm from the origin; a printer can use at most 1000000 mm.";
+        QTest::newRow("ascii coordinate 1e300")
+            << QByteArray("solid t\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1e300 0 0\nvertex 0 1 0\nendloop\nendfacet\nendsolid\n")
+            << far.arg("1e+300");
+        QTest::newRow("binary coordinate 3e38") << binaryStl({{{{0, 0, 0}, {0, -3e38f, 0}, {0, 0, 1}}}}) << far.arg("3e+38");
     }
     void badFilesFail()
     {
         QFETCH(QByteArray, bytes);
+        QFETCH(QString, reason);
         const QString path = write("bad.stl", bytes);
         FileReaderWriter rw;
         MeshData mesh;
         mesh.vertices.push_back({1, 2, 3});
-        QVERIFY(!rw.loadMesh(path, &mesh));
-        // A failed load leaves the target as it was.
-        QCOMPARE(mesh.vertices.size(), size_t(1));
-        QVERIFY(mesh.faces.empty());
+        const bool welds = reason.contains("origin");
+        QCOMPARE(rw.loadMesh(path, &mesh), welds);
+        if (!welds) {
+            QCOMPARE(rw.failureReason, reason);
+            // A failed load leaves the target as it was.
+            QCOMPARE(mesh.vertices.size(), size_t(1));
+            QVERIFY(mesh.faces.empty());
+        }
         LoadedModel loaded;
         QVERIFY(!rw.loadModel(path, loaded));
         QVERIFY(!loaded.isValid());
+        QCOMPARE(rw.failureReason, reason);
         QVERIFY(!rw.loadMesh(dir.filePath("missing.stl"), &mesh));
+        QCOMPARE(rw.failureReason, QString("The file cannot be opened."));
     }
 
     void asciiFacetsStayTogether()

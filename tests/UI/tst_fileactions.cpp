@@ -13,11 +13,15 @@
 #include "UI/ChoiceTypeDialog.h"
 #include "UI/MainWindow.h"
 #include "UI/BVPushBtn.h"
+#include "FileRW/FileReaderWriter.h"
+#include "FileRW/ProjectFile.h"
 #include "app/Startup.h"
 #include "render/GLWidget.h"
 #include "render/GcodePreviewData.h"
 #include "render/RenderEngine.h"
 #include "scene/AppData.h"
+#include "scene/LoadedModel.h"
+#include "scene/MeshData.h"
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
 
@@ -55,6 +59,62 @@ class TestFileActions : public QObject
     QMap<int, bool> offeredChoice; // whether the last box of a kind had a second button
     uint64_t plateAtFirstQuestion = 0;
 
+    // The files refusedModelSaysWhy hands over.
+    QString refusedFile(const QString& file)
+    {
+        const QString path = dir.path() + "/refused." + file.left(file.indexOf(' ') < 0 ? file.size() : file.indexOf(' '));
+        if (file == "stl")
+            return writeCube(path, 20.0f, -10.0f);
+        if (file == "stl far") {
+            QFile f(path);
+            f.open(QIODevice::WriteOnly);
+            f.write("solid t\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1e300 0 0\nvertex 0 1 0\nendloop\nendfacet\nendsolid\n");
+            return path;
+        }
+        if (file.startsWith("obj")) {
+            QFile f(path);
+            f.open(QIODevice::WriteOnly);
+            f.write(file == "obj far" ? "v 0 0 0\nv 0 0 -1e300\nv 0 1 0\nf 1 2 3\n" : "v 0 0 0\nv 1 0 0\nv 0 1 0\n");
+            return path;
+        }
+        if (file.startsWith("brev")) {
+            ProjectData data;
+            auto mesh = std::make_unique<MeshData>();
+            mesh->vertices = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+            mesh->faces = {{0, 2, 1}, {0, 1, 3}, {1, 2, 3}, {2, 0, 3}};
+            data.meshSlots.push_back(std::move(mesh));
+            ProjectData::Model record;
+            record.name = "m";
+            record.meshSlot = 0;
+            data.models.assign(file == "brev 51" ? 51 : file == "brev 2" ? 2 : 1, record);
+            std::atomic<int> progress{0};
+            if (!ProjectFile::write(path, data, progress))
+                return QString();
+            if (file == "brev cut")
+                QFile(path).resize(QFileInfo(path).size() - 10);
+            return path;
+        }
+        // One tetrahedron placed by items; or a mesh of 100,000 triangles placed by items of a
+        // hundred components each.
+        const bool bomb = file == "3mf bomb" || file == "3mf broken";
+        QByteArray xml = "<model unit=\"millimeter\" xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\"><resources><object id=\"1\"><mesh><vertices><vertex x=\"0\" y=\"0\" "
+                         "z=\"0\"/><vertex x=\"1\" y=\"0\" z=\"0\"/><vertex x=\"0\" y=\"1\" z=\"0\"";
+        xml += file == "3mf broken" ? "" : "/>";
+        xml += bomb ? "" : "<vertex x=\"0\" y=\"0\" z=\"1\"/>";
+        xml += "</vertices><triangles>";
+        for (int i = 0; i < (bomb ? 100000 : 1); ++i)
+            xml += "<triangle v1=\"0\" v2=\"1\" v3=\"2\"/>";
+        xml += "</triangles></mesh></object><object id=\"2\"><components>";
+        for (int i = 0; i < (bomb ? 100 : 1); ++i)
+            xml += "<component objectid=\"1\"/>";
+        xml += "</components></object></resources><build>";
+        const int items = file == "3mf bomb" ? 1000 : file == "3mf broken" ? 1 : file.mid(4).toInt();
+        for (int i = 0; i < items; ++i)
+            xml += "<item objectid=\"2\"/>";
+        xml += "</build></model>";
+        return write3mf(path, xml);
+    }
+
     void waitIdle()
     {
         QTRY_VERIFY_WITH_TIMEOUT(!ThreadPool::instance()->isBusy(), 30000);
@@ -87,7 +147,10 @@ class TestFileActions : public QObject
             QApplication::sendEvent(window, &drop);
         } else if (route == "recent") {
             window->openRecentFile(QFileInfo(paths.first()).fileName());
-        } else { // command line and second instance
+        } else if (route == "second start") {
+            for (const QString& path : paths)
+                window->handOverFile(path);
+        } else { // command line
             for (const QString& path : paths)
                 window->openFile(path);
         }
@@ -487,42 +550,81 @@ private slots:
         QVERIFY(!window->on_btnMain_save_clicked());
     }
 
-    // A refused model says why.
+    // A refused file says why, by whatever route it comes; what it would add must fit the plate.
     void refusedModelSaysWhy_data()
     {
-        QTest::addColumn<int>("placements"); // of a mesh of 3 vertices and 100,000 triangles
-        QTest::addColumn<QString>("vertex");
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("onPlate"); // models put on the plate first; -1: as it is
+        QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("said");
+        const QString failed = "Fail to open the file!\n", limit = "The number of models has reached the upper limit!\n";
+        const QString holds51 = limit + "The file holds 51 models; at most 50 fit on the plate.";
         // A thousand items of a hundred components each place 10^10 triangles.
-        QTest::newRow("too large") << 1000 << "<vertex x=\"0\" y=\"1\" z=\"0\"/>"
-                                   << "Fail to open the file!\nThe model is too large for this computer.";
-        QTest::newRow("broken") << 1 << "<vertex x=\"0\" y=\"1\" z=\"0\""
-                                << "Fail to open the file!\nThe 3D model is not well-formed XML.";
+        QTest::newRow("too large") << "handed over" << "3mf bomb" << -1 << 1 << failed + "The model is too large for this computer.";
+        QTest::newRow("broken") << "handed over" << "3mf broken" << -1 << 1 << failed + "The 3D model is not well-formed XML.";
+        QTest::newRow("51 items, command line") << "handed over" << "3mf 51" << 0 << 12 << holds51;
+        QTest::newRow("51 items, second start") << "second start" << "3mf 51" << 0 << 12 << holds51;
+        QTest::newRow("51 items, dropped") << "drop" << "3mf 51" << 0 << 12 << holds51;
+        QTest::newRow("51 items, open button") << "open button" << "3mf 51" << 0 << 12 << holds51;
+        QTest::newRow("2 items onto 49") << "handed over" << "3mf 2" << 49 << 12
+                                         << limit + "The plate holds 49 models and the file 2 more; at most 50 fit on the plate.";
+        QTest::newRow("STL onto 50, second start") << "second start" << "stl" << 50 << 12
+                                                   << limit + "The plate holds 50 models and the file 1 more; at most 50 fit on the plate.";
+        QTest::newRow("project of 51 records") << "handed over" << "brev 51" << 0 << 12 << holds51;
+        // A project replaces the plate: only its own records count (kind 0: it loads).
+        QTest::newRow("project of 2 records onto 49") << "handed over" << "brev 2" << 49 << 0 << QString();
+        QTest::newRow("damaged project") << "handed over" << "brev cut" << 0 << 1 << failed + "The project file is damaged or cut short.";
+        QTest::newRow("STL at 1e300") << "handed over" << "stl far" << -1 << 1
+                                      << failed + "The model reaches 1e+300 mm from the origin; a printer can use at most 1000000 mm.";
+        QTest::newRow("OBJ at -1e300") << "drop" << "obj far" << -1 << 1
+                                       << failed + "The model reaches 1e+300 mm from the origin; a printer can use at most 1000000 mm.";
+        QTest::newRow("OBJ without faces") << "open button" << "obj empty" << -1 << 1
+                                           << failed + "The file holds no triangles that can be used.";
     }
     void refusedModelSaysWhy()
     {
-        QFETCH(int, placements);
-        QFETCH(QString, vertex);
+        QFETCH(QString, route);
+        QFETCH(QString, file);
+        QFETCH(int, onPlate);
+        QFETCH(int, kind);
         QFETCH(QString, said);
-        QByteArray xml = "<model unit=\"millimeter\" xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\"><resources><object id=\"1\"><mesh><vertices><vertex x=\"0\" y=\"0\" "
-                         "z=\"0\"/><vertex x=\"1\" y=\"0\" z=\"0\"/>" + vertex.toLatin1() + "</vertices><triangles>";
-        for (int i = 0; i < 100000; ++i)
-            xml += "<triangle v1=\"0\" v2=\"1\" v3=\"2\"/>";
-        xml += "</triangles></mesh></object><object id=\"2\"><components>";
-        for (int i = 0; i < 100; ++i)
-            xml += "<component objectid=\"1\"/>";
-        xml += "</components></object></resources><build>";
-        for (int i = 0; i < placements; ++i)
-            xml += "<item objectid=\"2\"/>";
-        xml += "</build></model>";
-        const QString path = write3mf(dir.path() + "/refused.3mf", xml);
+        const QString path = refusedFile(file);
+        if (onPlate >= 0) {
+            AppData::instance()->clearModels(false);
+            MeshList::clear(false);
+            window->view()->releaseModelBuffers();
+            const QString cube = writeCube(dir.path() + "/cube.stl", 20.0f, -10.0f);
+            for (int i = 0; i < onPlate; ++i) {
+                FileReaderWriter rw;
+                LoadedModel lm;
+                QVERIFY(rw.loadModel(cube, lm));
+                QVERIFY(lm.commit());
+            }
+            window->updateStatus();
+        }
         const int models = AppData::instance()->modelCount();
         asked.clear();
         told.clear();
-        QVERIFY(deliver("handed over", {path}, 1));
-        QCOMPARE(asked, QList<int>{1});
-        QCOMPARE(told[0], said);
-        QCOMPARE(AppData::instance()->modelCount(), models);
+        QVERIFY(deliver(route, {path}, 1));
+        QList<int> expected;
+        if (file.startsWith("brev") && models > 0)
+            expected << 15; // "Close project and load ...?" first
+        if (kind > 0)
+            expected << kind;
+        QCOMPARE(asked, expected);
+        if (kind == 0) {
+            QCOMPARE(AppData::instance()->modelCount(), 2);
+        } else {
+            QCOMPARE(told.value(asked.size() - 1), said);
+            QCOMPARE(AppData::instance()->modelCount(), models);
+        }
+        if (onPlate > 0) {
+            AppData::instance()->clearModels(false);
+            MeshList::clear(false);
+            window->view()->releaseModelBuffers();
+            window->updateStatus();
+        }
     }
 
     void missingRecentFile()

@@ -8,6 +8,7 @@
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
+#include "common/TestTime.h"
 
 namespace {
 
@@ -54,21 +55,42 @@ private slots:
     {
         QTest::addColumn<QStringList>("given");
         QTest::addColumn<QStringList>("expected");
+        QTest::addColumn<int>("withinMs"); // 0: no bound
         QTest::newRow("three cubes") << QStringList{"cube", "cube", "cube"}
-                                     << QStringList{"cube", "cube(1)", "cube(2)"};
-        QTest::newRow("numbered") << QStringList{"cube(2)", "cube(2)"} << QStringList{"cube(2)", "cube(3)"};
-        QTest::newRow("taken number skipped") << QStringList{"a", "a(1)", "a"} << QStringList{"a", "a(1)", "a(2)"};
-        QTest::newRow("bracket only") << QStringList{"(5)", "(5)"} << QStringList{"(5)", "(5)(1)"};
-        QTest::newRow("long number") << QStringList{"p(1234)", "p(1234)"} << QStringList{"p(1234)", "p(1234)(1)"};
+                                     << QStringList{"cube", "cube(1)", "cube(2)"} << 0;
+        QTest::newRow("numbered") << QStringList{"cube(2)", "cube(2)"} << QStringList{"cube(2)", "cube(3)"} << 0;
+        QTest::newRow("taken number skipped") << QStringList{"a", "a(1)", "a"} << QStringList{"a", "a(1)", "a(2)"} << 0;
+        QTest::newRow("bracket only") << QStringList{"(5)", "(5)"} << QStringList{"(5)", "(5)(1)"} << 0;
+        QTest::newRow("long number") << QStringList{"p(1234)", "p(1234)"} << QStringList{"p(1234)", "p(1234)(1)"} << 0;
+        // Numbers taken after a search went past them are still skipped.
+        QTest::newRow("numbers taken between repeats")
+            << QStringList{"b", "b", "b(3)", "b(2)", "b", "b"} << QStringList{"b", "b(1)", "b(3)", "b(2)", "b(4)", "b(5)"} << 0;
+        QTest::newRow("lower start after a higher one")
+            << QStringList{"c(5)", "c(5)", "c", "c"} << QStringList{"c(5)", "c(6)", "c", "c(1)"} << 0;
+        // A file of many copies of one model: each copy must not try every number before it.
+        QStringList many{"model"}, numbered{"model"};
+        for (int i = 1; i < 10000; ++i) {
+            many << "model";
+            numbered << QStringLiteral("model(%1)").arg(i);
+        }
+        QTest::newRow("10,000 of one name") << many << numbered << 1500;
     }
     void uniqueNames()
     {
         QFETCH(QStringList, given);
         QFETCH(QStringList, expected);
+        QFETCH(int, withinMs);
+        std::vector<MeshModel*> added;
         for (const QString& n : given)
-            AppData::instance()->addModel(cubeModel(n.toStdString()));
+            added.push_back(cubeModel(n.toStdString()));
+        AppData::instance()->addModels(added);
+        QElapsedTimer t;
+        t.start();
         AppData::instance()->makeNamesUnique();
+        const qint64 ms = t.elapsed();
         QCOMPARE(names(), expected);
+        if (withinMs > 0)
+            QVERIFY2(ms < TestTime::waitMs(withinMs), qPrintable(QStringLiteral("%1 ms").arg(ms)));
     }
 
     void addKeepsPlaceAndSelection()

@@ -22,6 +22,8 @@
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
+#include "scene/SceneBudget.h"
+#include "common/TestTime.h"
 
 namespace {
 std::unique_ptr<MeshData> cube(double size, double x0 = 0.0)
@@ -64,6 +66,13 @@ void addColumn(const std::string& owner, double x, double y)
     support->buildSupportBox(foot, 4.0, false);
     support->ownerName = owner;
     AppData::instance()->commitSupport(support);
+}
+
+// A 2 mm cube "c" with one support column.
+void addCubeWithSupport()
+{
+    addCube("c", 2.0);
+    addColumn("c", 0.5, 0.5);
 }
 
 void clearScene()
@@ -458,19 +467,14 @@ private slots:
 
     void refused()
     {
-        addCube("c", 2.0);
-        auto* support = new MeshModel;
-        support->isSupport = true;
-        const double foot[3] = {0.5, 0.5, 0.0};
-        support->buildSupportBox(foot, 4.0, false);
-        support->ownerName = "c";
-        AppData::instance()->commitSupport(support);
+        addCubeWithSupport();
         const QString path = saveScene("good.brev");
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray good = f.readAll();
         f.close();
 
+        // Refused, and the user is told the file is damaged (or, for its first bytes, not a project).
         auto rejects = [&](const QByteArray& bytes) {
             QFile out(dir.filePath("bad.brev"));
             if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -478,8 +482,11 @@ private slots:
             out.write(bytes);
             out.close();
             ProjectData data;
-            const bool ok = ProjectFile::read(out.fileName(), data, progress, cancelled);
-            return !ok && data.models.empty() && data.meshSlots.empty();
+            QString reason;
+            const bool ok = ProjectFile::read(out.fileName(), data, progress, cancelled, nullptr, &reason);
+            const bool identified = bytes.size() >= 32 && bytes.left(32) == good.left(32);
+            return !ok && data.models.empty() && data.meshSlots.empty()
+                && reason == (identified ? "The project file is damaged or cut short." : "The file is not a project of this program.");
         };
         // Truncations are refused (the scene section ends in the support record): every cut in
         // the header and the last record, a sample in between.
@@ -522,6 +529,82 @@ private slots:
         QVERIFY(rejects(patched(models + 4 + 137 + 4, le(-3))));        // support count
         QVERIFY(rejects(patched(models + 4 + 137 + 8, nanBytes)));     // support size
         QVERIFY(!rejects(good));
+    }
+
+    // What a project adds is budgeted: models, the trees built over its meshes, sizes.
+    void budget_data()
+    {
+        QTest::addColumn<int>("records");       // over one mesh
+        QTest::addColumn<bool>("ownFactors");   // each record a factor of its own
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<double>("x");          // position of the first record
+        QTest::addColumn<double>("supportSize");
+        QTest::addColumn<QString>("reason");    // empty: it loads
+        const QString limit = "1000000 mm.";
+        QTest::newRow("50 records share one tree") << 50 << false << 1.0 << 0.0 << 2.0 << "";
+        QTest::newRow("own factors, own trees past the budget")
+            << 2 << true << 1.0 << 0.0 << 2.0 << "The project is too large for this computer.";
+        QTest::newRow("51 records") << 51 << false << 1.0 << 0.0 << 2.0 << "The file holds 51 models; at most 50 fit on the plate.";
+        QTest::newRow("2,000 records") << 2000 << false << 1.0 << 0.0 << 2.0 << "The file holds 2000 models; at most 50 fit on the plate.";
+        QTest::newRow("scale 1e300") << 1 << false << 1e300 << 0.0 << 2.0
+                                     << "A model scaled by 1e+300 would be 2e+300 mm long; a printer can use at most " + limit;
+        QTest::newRow("placed 1e300 away") << 1 << false << 1.0 << 1e300 << 2.0
+                                           << "The model reaches 1e+300 mm from the origin; a printer can use at most " + limit;
+        QTest::newRow("support size 1e9") << 1 << false << 1.0 << 0.0 << 1e9
+                                          << "The supports would be 1e+09 mm wide; a printer can use at most " + limit;
+        QTest::newRow("scaled to the limit") << 1 << false << 5e5 << 0.0 << 2.0 << "";
+    }
+    void budget()
+    {
+        QFETCH(int, records);
+        QFETCH(bool, ownFactors);
+        QFETCH(double, scale);
+        QFETCH(double, x);
+        QFETCH(double, supportSize);
+        QFETCH(QString, reason);
+        addCubeWithSupport();
+        ProjectData data;
+        ProjectFile::snapshot(data);
+        const ProjectData::Model first = data.models[0];
+        data.models.clear();
+        for (int i = 0; i < records; ++i) {
+            data.models.push_back(first);
+            data.models.back().factor = ownFactors ? 1.0 + i : 1.0;
+        }
+        data.models[0].scale = scale;
+        data.models[0].position[0] = x;
+        data.supportSize = supportSize;
+        const QString path = dir.filePath("budget.brev");
+        QVERIFY(ProjectFile::write(path, data, progress));
+
+        // Room for the meshes and one face tree of the cube, not two.
+        qint64 meshes = 0;
+        for (const auto& m : data.meshSlots)
+            meshes += m ? qint64(m->vertices.size() * 24 + m->faces.size() * 12) : 0;
+        SceneBudget::setMemoryBytesForTests(meshes + FaceTree::kBytesPerFace * 12 * 3 / 2);
+        ProjectData read;
+        QString why;
+        bool modelLimit = false;
+        QElapsedTimer t;
+        t.start();
+        const bool ok = ProjectFile::read(path, read, progress, cancelled, nullptr, &why, &modelLimit);
+        SceneBudget::setMemoryBytesForTests(0);
+        QCOMPARE(why, reason);
+        QCOMPARE(ok, reason.isEmpty());
+        QCOMPARE(modelLimit, reason.contains("fit on the plate"));
+        QVERIFY2(t.elapsed() < TestTime::waitMs(1000), "refused only after building");
+        if (!ok)
+            return;
+        QCOMPARE(int(read.prepared.size()), records);
+        for (const auto& m : read.prepared)
+            QCOMPARE(m->faceTree.get(), read.prepared[0]->faceTree.get());
+        clearScene();
+        ProjectFile::commit(read);
+        QCOMPARE(AppData::instance()->modelCount(), records);
+        // The largest model a project may hold is brought down to the plate's size by the fit.
+        MeshModel* m = AppData::instance()->getModel(0);
+        m->scaleToFit();
+        QVERIFY2(m->size[0] < AppData::instance()->getBoxDiameter(), qPrintable(QString::number(m->size[0])));
     }
 };
 

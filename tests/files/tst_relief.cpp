@@ -143,7 +143,11 @@ private slots:
         QTest::newRow("bmp") << "bmp" << "" << tooLarge;
         QTest::newRow("not a picture") << "txt" << "" << "The picture cannot be read.";
         QTest::newRow("interlaced png") << "png" << "interlace" << tooLarge;
-        QTest::newRow("damaged png") << "png" << "flip" << "The picture cannot be read: IDAT: invalid block type.";
+        const QString damaged = "The picture cannot be read: its data is damaged.";
+        QTest::newRow("damaged png") << "png" << "flip" << damaged;
+        // Rows sampled at the centre of each grid cell, not at its top edge.
+        QTest::newRow("png, sawtooth down each cell") << "png" << "sawtooth" << "";
+        QTest::newRow("jpeg with a corrupt byte") << "jpg" << "corrupt byte" << damaged;
         QTest::newRow("cut-short png") << "png" << "cut" << cutShort;
         // Small files: a progressive JPEG whose header claims 20000 x 20000, and cut-short ones.
         QTest::newRow("jpeg claiming 20000 x 20000")
@@ -177,6 +181,9 @@ private slots:
             for (int y = 0; y < img.height(); ++y) {
                 std::fill_n(img.scanLine(y), img.width() / 2, uchar(0));
                 std::fill_n(img.scanLine(y) + img.width() / 2, img.width() / 2, uchar(255));
+                // Black at the top of each of the grid's 333 rows, white at its bottom.
+                if (change == "sawtooth")
+                    std::fill_n(img.scanLine(y), img.width(), uchar(qint64(y) * 333 % 8000 * 255 / 8000));
             }
             QImageWriter writer(path);
             writer.setProgressiveScanWrite(true);
@@ -191,6 +198,14 @@ private slots:
                     bytes.append("\xff\xd9");
             } else if (change == "flip") {
                 bytes[bytes.size() / 2] = char(bytes[bytes.size() / 2] ^ 0x55);
+            } else if (change == "corrupt byte") {
+                // A byte that makes a marker of no meaning inside a scan, the file whole after it.
+                const int scan = bytes.indexOf("\xff\xda");
+                QVERIFY(scan > 0);
+                int at = scan + 2 + qFromBigEndian<quint16>(bytes.constData() + scan + 2) + 8;
+                while (uchar(bytes[at]) == 0xff || uchar(bytes[at + 1]) == 0 || uchar(bytes[at + 1]) >= 0xc0)
+                    ++at;
+                bytes[at] = char(0xff);
             } else if (change == "interlace") {
                 bytes[28] = 1; // the last IHDR byte, then its CRC
                 uchar crc[4];
@@ -215,7 +230,7 @@ private slots:
             QVERIFY2(after.ru_maxrss - before.ru_maxrss < 64 * 1024, "refused only after taking the memory");
             QTranslator zh;
             QVERIFY(zh.load(QStringLiteral(":/brevant_zh.qm")));
-            const QString source = QString(reason).replace("67.1", "%1").replace("512", "%1").replace("IDAT: invalid block type", "%1");
+            const QString source = QString(reason).replace("67.1", "%1").replace("512", "%1");
             QVERIFY2(!zh.translate("ImageRelief", source.toUtf8().constData()).isEmpty(), "no Chinese text");
             return;
         }
@@ -231,19 +246,120 @@ private slots:
         }
         QCOMPARE(maxRow, 332.0);
         QCOMPARE(maxColumn, 374.0);
+        if (change == "sawtooth") {
+            // Each cell's centre is half-way down its ramp: grey 116 to 127.
+            for (const auto& v : m.vertices)
+                QVERIFY2(v[2] == 0.0 || (v[2] > 12.85 && v[2] < 13.2), qPrintable(QString::number(v[2])));
+            return;
+        }
         QVERIFY2(std::fabs(leftTop - 10.0) < 0.1, qPrintable(QString::number(leftTop)));
         QVERIFY2(std::fabs(rightTop - 16.375) < 0.1, qPrintable(QString::number(rightTop)));
     }
 
+    // Pictures that make no relief say why, in the user's language.
+    void refused_data()
+    {
+        QTest::addColumn<QString>("file");   // what is written
+        QTest::addColumn<QString>("reason"); // empty: it loads
+        const QString cutShort = "The picture cannot be read: it ends before all its pixels.";
+        QTest::newRow("tall strip") << "1 x 50" << "The relief would need more than 5.5 million points.";
+        QTest::newRow("1000 x 2") << "1000 x 2" << "A picture of 1000 x 2 pixels makes a relief of 375 x 0 cells; it needs at least 2 x 2.";
+        QTest::newRow("100000 x 1") << "100000 x 1" << "A picture of 100000 x 1 pixels makes a relief of 375 x 0 cells; it needs at least 2 x 2.";
+        QTest::newRow("not a picture") << "text" << "The picture cannot be read.";
+        QTest::newRow("missing") << "missing" << "The picture cannot be read.";
+        QTest::newRow("bmp without its last row") << "bmp, last row cut" << cutShort;
+        QTest::newRow("bmp without the last row's padding") << "bmp, last padding cut" << "";
+        QTest::newRow("run-length bmp") << "rle" << "";
+        QTest::newRow("run-length bmp cut short") << "rle, cut" << cutShort;
+        QTest::newRow("run-length bmp without its end codes") << "rle, no end codes" << "";
+        QTest::newRow("run-length bmp without its last row") << "rle, no last row" << cutShort;
+        QTest::newRow("run-length bmp ended early on purpose") << "rle, early end" << "";
+        QTest::newRow("run-length 4-bit bmp") << "rle4" << "";
+        QTest::newRow("run-length 4-bit bmp without its end codes") << "rle4, no end codes" << "";
+        QTest::newRow("run-length 4-bit bmp cut short") << "rle4, cut" << cutShort;
+    }
     void refused()
     {
+        QFETCH(QString, file);
+        QFETCH(QString, reason);
+        QString path;
+        if (file.contains(" x ")) {
+            const QStringList size = file.split(" x ");
+            path = picture("p.png", size[0].toInt(), size[1].toInt(), 0xffffffff);
+        } else if (file == "text") {
+            path = testutil::writeFile(dir, "fake.png", "not a picture");
+        } else if (file == "missing") {
+            path = dir.filePath("missing.jpg");
+        } else if (file.startsWith("bmp")) {
+            // 21 columns of 24 bits: 63 bytes a row, padded to 64.
+            path = picture("p.bmp", 21, 30, 0xff808080);
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.resize(f.size() - (file.contains("row") ? 64 : 1)));
+        } else {
+            path = dir.filePath("p.bmp");
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(runLengthBmp(file));
+        }
         FileReaderWriter rw;
+        rw.reliefParams = {1.0, 2.0, file.startsWith("rle") || file.startsWith("bmp") ? 4.0 : 75.0, 1.28};
         MeshData m;
-        QVERIFY(!rw.loadMesh(picture("thin.png", 1, 50, 0xffffffff), &m));
-        QVERIFY(!rw.loadMesh(picture("flat.png", 1000, 2, 0xffffffff), &m));
-        QVERIFY(!rw.loadMesh(testutil::writeFile(dir, "fake.png", "not a picture"), &m));
-        QVERIFY(!rw.loadMesh(dir.filePath("missing.jpg"), &m));
+        QCOMPARE(rw.loadMesh(path, &m), reason.isEmpty());
+        QCOMPARE(rw.failureReason, reason);
+        if (reason.isEmpty()) {
+            QVERIFY(!m.faces.empty());
+            return;
+        }
         QVERIFY(m.faces.empty());
+        QTranslator zh;
+        QVERIFY(zh.load(QStringLiteral(":/brevant_zh.qm")));
+        QCoreApplication::installTranslator(&zh);
+        QVERIFY(!rw.loadMesh(path, &m));
+        QCoreApplication::removeTranslator(&zh);
+        QVERIFY2(rw.failureReason.toUtf8() != rw.failureReason.toLatin1(), qPrintable(rw.failureReason));
+    }
+
+private:
+    // A grey picture of 20 x 250 pixels in run-length codes; variant says what is missing.
+    static QByteArray runLengthBmp(const QString& variant)
+    {
+        const bool four = variant.startsWith("rle4");
+        const int width = 20, height = 250, colours = four ? 16 : 256;
+        QByteArray data;
+        for (int y = 0; y < height; ++y) {
+            if (variant == "rle, early end" && y == 100) {
+                data.append("\x00\x01", 2);
+                break;
+            }
+            if (variant == "rle, no last row" && y == height - 1)
+                break;
+            // Nine pixels given one by one (padded to 16 bits), then a run of the rest.
+            data.append("\x00\x09", 2);
+            data.append(four ? QByteArray("\x12\x34\x56\x78\x90\x00", 6) : QByteArray("\x01\x02\x03\x04\x05\x06\x07\x08\x09\x00", 10));
+            data.append(char(width - 9));
+            data.append(char(four ? (y % 16) * 0x11 : y % 256));
+            if (y < height - 1 || !variant.endsWith("no end codes"))
+                data.append("\x00\x00", 2);
+        }
+        if (variant == "rle" || variant == "rle4" || variant.endsWith("cut"))
+            data.append("\x00\x01", 2);
+        if (variant.endsWith("cut"))
+            data.truncate(data.size() / 2);
+        QByteArray bmp;
+        QDataStream out(&bmp, QIODevice::WriteOnly);
+        out.setByteOrder(QDataStream::LittleEndian);
+        const quint32 offset = 14 + 40 + 4 * colours;
+        out.writeRawData("BM", 2);
+        out << quint32(offset + data.size()) << quint32(0) << offset;
+        out << quint32(40) << qint32(width) << qint32(height) << quint16(1) << quint16(four ? 4 : 8)
+            << quint32(four ? 2 : 1) << quint32(data.size()) << qint32(2835) << qint32(2835) << quint32(colours) << quint32(0);
+        for (int i = 0; i < colours; ++i) {
+            const int g = i * 255 / (colours - 1);
+            out << quint8(g) << quint8(g) << quint8(g) << quint8(0);
+        }
+        out.writeRawData(data.constData(), data.size());
+        return bmp;
     }
 };
 

@@ -107,8 +107,14 @@ private slots:
             << 1 << QVector<double>{1, 7, 3};
         QTest::newRow("two items") << model(tetra("1") + tetra("2"), "<item objectid=\"1\"/><item objectid=\"2\"/>") << 2
                                    << QVector<double>{0, 0, 0, 0, 0, 0};
-        QTest::newRow("unknown object skipped")
-            << model(tetra("1"), "<item objectid=\"9\"/><item objectid=\"1\"/>") << 1 << QVector<double>{0, 0, 0};
+        // Extensions that only colour or track what the core places may be required.
+        QTest::newRow("materials and production required")
+            << model(tetra("1"), "<item objectid=\"1\" p:UUID=\"a\"/>",
+                     "unit=\"millimeter\" requiredextensions=\"m p\" xmlns:m=\"http://schemas.microsoft.com/3dmanufacturing/material/2015/02\" "
+                     "xmlns:p=\"http://schemas.microsoft.com/3dmanufacturing/production/2015/06\"")
+            << 1 << QVector<double>{0, 0, 0};
+        QTest::newRow("fifty items") << model(tetra("1"), QString("<item objectid=\"1\"/>").repeated(50)) << 50
+                                     << QVector<double>(150, 0.0);
         // Numbers in forms other programs write: what is not a number reads as 0, and any
         // white space separates the parts of a transform.
         QTest::newRow("tab reference in transform")
@@ -205,6 +211,8 @@ private slots:
         const QString nothing = "The model places no mesh with triangles.";
         const QString notXml = "The 3D model is not well-formed XML.";
         const QString large = "The model is too large for this computer.";
+        const QString missing = "The model places object \"9\", which it does not hold.";
+        const QString production = "xmlns:p=\"http://schemas.microsoft.com/3dmanufacturing/production/2015/06\"";
         QTest::newRow("short transform") << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 10 20\"/>") << number;
         QTest::newRow("cycle") << model("<object id=\"1\"><components><component objectid=\"2\"/></components></object>\n                                          <object id=\"2\"><components><component objectid=\"1\"/></components></object>",
                                         item) << loop;
@@ -239,7 +247,10 @@ private slots:
         }
         QTest::newRow("exponential components") << model(chain, "<item objectid=\"8\"/>") << large;
         // Records that place nothing large still cost memory each: 20,000 of them pass 64 MB.
-        QTest::newRow("objects bomb") << model(tetra("1") + QString("<object id=\"2\"/>").repeated(20000), item) << large;
+        QString objects;
+        for (int i = 2; i < 20002; ++i)
+            objects += QStringLiteral("<object id=\"%1\"/>").arg(i);
+        QTest::newRow("objects bomb") << model(tetra("1") + objects, item) << large;
         QTest::newRow("items bomb") << model(tetra("1"), item.repeated(20000)) << large;
         QTest::newRow("components bomb")
             << model(tetra("1") + "<object id=\"2\"><components>" + QString("<component objectid=\"1\"/>").repeated(20000)
@@ -260,12 +271,63 @@ private slots:
         QTest::newRow("comment over the cap") << model(tetra("1") + "<!--" + QString(2 * ThreeMFReader::kMaxTagBytes, 'a') + "-->", item) << notXml;
         QTest::newRow("not a zip") << QByteArray() << "The file is not a 3MF archive.";
         QTest::newRow("no model part") << QByteArray("other part") << "The archive holds no 3D model.";
+        // What the file names must be there and be a model.
+        QTest::newRow("item names a missing object") << model(tetra("1"), "<item objectid=\"9\"/>" + item) << missing;
+        QTest::newRow("component names a missing object")
+            << model(tetra("1") + "<object id=\"2\"><components><component objectid=\"1\"/><component objectid=\"9\"/></components></object>",
+                     "<item objectid=\"2\"/>")
+            << missing;
+        QTest::newRow("type other on the plate")
+            << model(QString(tetra("1")).replace("type=\"model\"", "type=\"other\""), item)
+            << "The model places object \"1\", which is not a model (its type is \"other\").";
+        QTest::newRow("type other in a component")
+            << model(QString(tetra("1")).replace("type=\"model\"", "type=\"other\"")
+                         + "<object id=\"2\"><components><component objectid=\"1\"/></components></object>",
+                     "<item objectid=\"2\"/>")
+            << "The model places object \"1\", which is not a model (its type is \"other\").";
+        QTest::newRow("unknown required extension")
+            << model(tetra("1"), item, "requiredextensions=\"b\" xmlns:b=\"http://schemas.microsoft.com/3dmanufacturing/beamlattice/2017/02\"")
+            << "The model needs a 3MF extension this program cannot read: http://schemas.microsoft.com/3dmanufacturing/beamlattice/2017/02.";
+        QTest::newRow("required extension undeclared")
+            << model(tetra("1"), item, "requiredextensions=\"q\"") << "The model needs a 3MF extension this program cannot read: q.";
+        QTest::newRow("duplicate ids")
+            << model(tetra("1") + QString(tetra("1")).replace("x=\"1\"", "x=\"40\""), item) << "The model holds two objects with the id \"1\".";
+        // A path names an object of another model part; its id would find this part's object.
+        QTest::newRow("production path in a component")
+            << model(tetra("1") + "<object id=\"2\"><components><component objectid=\"1\" p:path=\"/3D/other.model\"/></components></object>",
+                     "<item objectid=\"2\"/>", production)
+            << "The model places objects from another part of the archive, which this program cannot read.";
+        QTest::newRow("production path in an item")
+            << model(tetra("1"), "<item objectid=\"1\" p:path=\"/3D/other.model\"/>", production)
+            << "The model places objects from another part of the archive, which this program cannot read.";
+        QTest::newRow("items past the model limit")
+            << model(tetra("1"), item.repeated(51)) << "The file holds 51 models; at most 50 fit on the plate.";
+        QTest::newRow("components past the model limit")
+            << model(tetra("1") + "<object id=\"2\"><components>" + QString("<component objectid=\"1\"/>").repeated(26)
+                         + "</components></object>",
+                     "<item objectid=\"2\"/><item objectid=\"2\"/>")
+            << "The file holds 52 models; at most 50 fit on the plate.";
+        // Under the machine's budget, as a user meets them.
+        QTest::newRow("100,001 items") << model(tetra("1"), item.repeated(100001))
+                                       << "The file holds 100001 models; at most 50 fit on the plate.";
+        QTest::newRow("100,001 components placing nothing")
+            << model(tetra("1") + "<object id=\"3\"/><object id=\"2\"><components>"
+                         + QString("<component objectid=\"3\"/>").repeated(100001) + "</components></object>",
+                     "<item objectid=\"2\"/>")
+            << "The model places more than 100000 components and items.";
+        QTest::newRow("scaled by 1e30")
+            << model(tetra("1"), "<item objectid=\"1\" transform=\"1e30 0 0 0 1e30 0 0 0 1e30 0 0 0\"/>")
+            << "The model reaches 1e+30 mm from the origin; a printer can use at most 1000000 mm.";
+        QTest::newRow("moved a thousand km")
+            << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 0 0 1e9\"/>")
+            << "The model reaches 1e+09 mm from the origin; a printer can use at most 1000000 mm.";
     }
     void refused()
     {
         QFETCH(QByteArray, xml);
         QFETCH(QString, reason);
-        ThreeMFReader::setMemoryBudgetForTests(64LL << 20);
+        const bool machineBudget = QByteArray(QTest::currentDataTag()).startsWith("100,001");
+        ThreeMFReader::setMemoryBudgetForTests(machineBudget ? 0 : 64LL << 20);
         QString path;
         if (QByteArray(QTest::currentDataTag()) == "not a zip") {
             path = dir.filePath("plain.3mf");
@@ -280,12 +342,18 @@ private slots:
         FileReaderWriter rw;
         std::vector<LoadedModel> out;
         QVERIFY(!rw.load3mf(path, out));
-        ThreeMFReader::setMemoryBudgetForTests(0);
         QVERIFY(out.empty());
         QCOMPARE(rw.failureReason, reason);
+        QCOMPARE(rw.overModelLimit, reason.contains("fit on the plate"));
+        // The Chinese window reads it in Chinese.
         QTranslator zh;
         QVERIFY(zh.load(QStringLiteral(":/brevant_zh.qm")));
-        QVERIFY2(!zh.translate("ThreeMFReader", reason.toUtf8().constData()).isEmpty(), "no Chinese text");
+        QCoreApplication::installTranslator(&zh);
+        QVERIFY(!rw.load3mf(path, out));
+        QCoreApplication::removeTranslator(&zh);
+        ThreeMFReader::setMemoryBudgetForTests(0);
+        QVERIFY2(!rw.failureReason.isEmpty() && rw.failureReason != reason && rw.failureReason.toUtf8() != rw.failureReason.toLatin1(),
+                 qPrintable(rw.failureReason));
     }
 
     void units_data()

@@ -131,14 +131,18 @@ private slots:
         QTest::addColumn<double>("bottom");
         QTest::addColumn<double>("side");
         QTest::addColumn<bool>("inside");
-        QTest::newRow("box, slightly below the plate") << 1 << -0.0005 << 10.0 << true;
-        QTest::newRow("box, below the plate") << 1 << -0.002 << 10.0 << false;
-        QTest::newRow("box, as wide as the plate") << 1 << 0.0 << 145.0 << true;
-        QTest::newRow("box, wider than the plate") << 1 << 0.0 << 146.0 << false;
-        QTest::newRow("round, slightly below the plate") << 2 << -0.0005 << 10.0 << true;
-        QTest::newRow("round, below the plate") << 2 << -0.002 << 10.0 << false;
+        QTest::addColumn<double>("x"); // centre
+        QTest::newRow("box, slightly below the plate") << 1 << -0.0005 << 10.0 << true << 0.0;
+        QTest::newRow("box, below the plate") << 1 << -0.002 << 10.0 << false << 0.0;
+        QTest::newRow("box, as wide as the plate") << 1 << 0.0 << 145.0 << true << 0.0;
+        QTest::newRow("box, wider than the plate") << 1 << 0.0 << 146.0 << false << 0.0;
+        QTest::newRow("round, slightly below the plate") << 2 << -0.0005 << 10.0 << true << 0.0;
+        QTest::newRow("round, below the plate") << 2 << -0.002 << 10.0 << false << 0.0;
         // A 110 mm square has corners 77.8 mm from the axis: outside a 150 mm circle.
-        QTest::newRow("round, corners outside") << 2 << 0.0 << 110.0 << false;
+        QTest::newRow("round, corners outside") << 2 << 0.0 << 110.0 << false << 0.0;
+        // Off the axis, the far side of the box is what counts.
+        QTest::newRow("round, off centre past the rim") << 2 << 0.0 << 10.0 << false << 72.0;
+        QTest::newRow("round, off centre within") << 2 << 0.0 << 10.0 << true << -60.0;
     }
 
     void insideVolume()
@@ -147,8 +151,9 @@ private slots:
         QFETCH(double, bottom);
         QFETCH(double, side);
         QFETCH(bool, inside);
+        QFETCH(double, x);
         AppData::instance()->setChoiceType(machine);
-        MeshModel* m = modelOf(box(-side / 2, -side / 2, bottom, side / 2, side / 2, bottom + 10));
+        MeshModel* m = modelOf(box(x - side / 2, -side / 2, bottom, x + side / 2, side / 2, bottom + 10));
         QCOMPARE(m->isInsideVolume(), inside);
         m->setColour(true);
         const std::array<double, 3> in{72 / 255., 133 / 255., 174 / 255.}, out{203 / 255., 34 / 255., 32 / 255.};
