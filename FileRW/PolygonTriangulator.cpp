@@ -2,19 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
+#include <memory_resource>
+#include <set>
+#include <unordered_map>
 
 namespace {
 constexpr double kEps = 1e-6;
-
-double cross2(const PolygonTriangulator::Point2& a, const PolygonTriangulator::Point2& b)
-{
-    return a[0] * b[1] - a[1] * b[0];
-}
-
-PolygonTriangulator::Point2 sub2(const PolygonTriangulator::Point2& a, const PolygonTriangulator::Point2& b)
-{
-    return {a[0] - b[0], a[1] - b[1]};
-}
 
 PolygonTriangulator::Point3 sub3(const PolygonTriangulator::Point3& a, const PolygonTriangulator::Point3& b)
 {
@@ -46,6 +40,45 @@ PolygonTriangulator::Point3 newellNormal(const std::vector<PolygonTriangulator::
     }
     return n;
 }
+
+// The projected corners on a whole-number grid fine enough that only corners closer than
+// about 2^-40 of the polygon's size fall together. Empty when a coordinate is not finite.
+std::vector<PolygonTriangulator::GridPoint> onGrid(const std::vector<PolygonTriangulator::Point2>& pts)
+{
+    if (pts.empty())
+        return {};
+    double x0 = pts[0][0], y0 = pts[0][1], x1 = x0, y1 = y0;
+    for (const auto& p : pts) {
+        if (!std::isfinite(p[0]) || !std::isfinite(p[1]))
+            return {};
+        x0 = std::min(x0, p[0]);
+        y0 = std::min(y0, p[1]);
+        x1 = std::max(x1, p[0]);
+        y1 = std::max(y1, p[1]);
+    }
+    const double span = std::max(x1 - x0, y1 - y0);
+    if (!(span > 0.0) || !std::isfinite(span))
+        return {};
+    const double scale = std::ldexp(1.0, 40) / span;
+    std::vector<PolygonTriangulator::GridPoint> grid(pts.size());
+    for (size_t i = 0; i < pts.size(); ++i)
+        grid[i] = {std::llround((pts[i][0] - x0) * scale), std::llround((pts[i][1] - y0) * scale)};
+    return grid;
+}
+
+// Whether two corners that differ in space fall onto one grid point.
+bool foldsCorners(const std::vector<PolygonTriangulator::Point3>& p, const std::vector<PolygonTriangulator::Point2>& flat)
+{
+    const auto grid = onGrid(flat);
+    std::vector<size_t> order(grid.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return grid[a] < grid[b]; });
+    for (size_t i = 1; i < order.size(); ++i)
+        if (grid[order[i]] == grid[order[i - 1]] && p[order[i]] != p[order[i - 1]])
+            return true;
+    return false;
+}
 } // namespace
 
 bool PolygonTriangulator::projectPolygon(const std::vector<Point3>& p)
@@ -75,8 +108,21 @@ bool PolygonTriangulator::projectPolygon(const std::vector<Point3>& p)
         if (!(len > 1e-12) || !std::isfinite(len))
             return false;
     }
-    normal = {normal[0] / len, normal[1] / len, normal[2] / len};
+    project(p, normal);
+    // A polygon that is not flat may fold two corners onto one point seen along that normal;
+    // its mean plane keeps them apart.
+    if (foldsCorners(p, points2d)) {
+        const Point3 mean = newellNormal(p);
+        if (length3(mean) > 1e-12 && std::isfinite(length3(mean)))
+            project(p, mean);
+    }
+    return true;
+}
 
+void PolygonTriangulator::project(const std::vector<Point3>& p, Point3 normal)
+{
+    const double len = length3(normal);
+    normal = {normal[0] / len, normal[1] / len, normal[2] / len};
     // Rotate about X so the normal lies in the XZ plane, then about Y onto +Z.
     double c1 = 1.0, s1 = 0.0;
     if (std::fabs(normal[1]) >= kEps) {
@@ -91,108 +137,479 @@ bool PolygonTriangulator::projectPolygon(const std::vector<Point3>& p)
         c2 = w / l;
         s2 = -normal[0] / l;
     }
-
+    points2d.clear();
     points2d.reserve(p.size());
     for (const Point3& q : p)
         points2d.push_back({c2 * q[0] + s2 * (s1 * q[1] + c1 * q[2]), c1 * q[1] - s1 * q[2]});
-    return true;
 }
 
-bool PolygonTriangulator::pointInTriangle(int a, int b, int c, int p) const
+
+namespace {
+
+using i128 = __int128;
+using GridPoint = PolygonTriangulator::GridPoint;
+using Triangle = PolygonTriangulator::Triangle;
+
+inline i128 orient(const GridPoint& a, const GridPoint& b, const GridPoint& c)
 {
-    const Point2 e0 = sub2(points2d[c], points2d[a]);
-    const Point2 e1 = sub2(points2d[b], points2d[a]);
-    const Point2 e2 = sub2(points2d[p], points2d[a]);
-    const double d00 = e0[0] * e0[0] + e0[1] * e0[1];
-    const double d01 = e0[0] * e1[0] + e0[1] * e1[1];
-    const double d02 = e0[0] * e2[0] + e0[1] * e2[1];
-    const double d11 = e1[0] * e1[0] + e1[1] * e1[1];
-    const double d12 = e1[0] * e2[0] + e1[1] * e2[1];
-    const double det = d00 * d11 - d01 * d01;
-    if (det == 0.0)
-        return false; // a flat triangle covers nothing
-    const double inv = 1.0 / det;
-    const double u = (d11 * d02 - d01 * d12) * inv;
-    const double v = (d00 * d12 - d01 * d02) * inv;
-    if (u < -1e-10 || u > 1.0000000001 || v < -1e-10 || v > 1.0000000001)
-        return false;
-    const double s = u + v;
-    if ((std::fabs(s - 1.0) < 1e-10 || std::fabs(s) < 1e-10) && std::fabs(u * v) < 1e-10)
-        return false; // a corner of the triangle
-    return s <= 1.0000000001;
+    return i128(b[0] - a[0]) * (c[1] - a[1]) - i128(b[1] - a[1]) * (c[0] - a[0]);
+}
+
+inline int sign(i128 v) { return (v > 0) - (v < 0); }
+
+enum Side : uint8_t { Lower, Upper, Both };
+
+// The sweep goes across x, then y, so every region between two edges it crosses is monotone
+// along it. Each such region inside the rings is cut into triangles as its corners arrive: a
+// stack holds the corners still waiting, a chain that bends away from the inside.
+class Sweep
+{
+    struct Corner
+    {
+        int32_t v;
+        Side side;
+    };
+
+    struct Piece
+    {
+        std::vector<Corner> stack;
+    };
+
+public:
+    Sweep(std::vector<GridPoint> at, std::vector<int32_t> ids, std::vector<Triangle>& out)
+        : at(std::move(at)), ids(std::move(ids)), out(out)
+    {
+    }
+
+    struct Edge
+    {
+        int32_t l = 0, r = 0; // corners, in sweep order: l before r
+        int32_t ring = -1;
+        bool insideAbove = false;
+        // The region above while it is inside: one piece, or two below and above a corner
+        // where two regions met (a merge) until the next corner joins them up.
+        Piece* lower = nullptr;
+        Piece* upper = nullptr;
+    };
+
+    void addEdge(int32_t a, int32_t b, int32_t ring)
+    {
+        if (a == b)
+            return;
+        edges.push_back({std::min(a, b), std::max(a, b), ring});
+    }
+
+    PolygonTriangulator::Fill run(const PolygonTriangulator::Stop& stop, std::array<int32_t, 2>* crossing);
+
+    bool exact = true; // see PolygonTriangulator::fillRings
+
+private:
+    struct Less
+    {
+        using is_transparent = void;
+        const Sweep* s;
+        bool operator()(const Edge* a, const Edge* b) const { return s->below(a, b); }
+        // An edge before a corner lies below it; one through the corner is neither.
+        bool operator()(const Edge* e, int32_t p) const { return s->side(e, p) > 0; }
+        bool operator()(int32_t p, const Edge* e) const { return s->side(e, p) < 0; }
+    };
+
+    // Above (+1), on (0) or below (-1) the edge's line: where corner p lies.
+    int side(const Edge* e, int32_t p) const { return sign(orient(at[size_t(e->l)], at[size_t(e->r)], at[size_t(p)])); }
+
+    // Edges that do not cross, both cut by the sweep line: is a below b?
+    bool below(const Edge* a, const Edge* b) const
+    {
+        if (a == b)
+            return false;
+        if (a->l == b->l) {
+            const int s = sign(orient(at[size_t(a->l)], at[size_t(a->r)], at[size_t(b->r)]));
+            return s != 0 ? s > 0 : a < b;
+        }
+        if (a->l > b->l) {
+            int s = side(b, a->l);
+            if (s == 0)
+                s = side(b, a->r);
+            return s != 0 ? s < 0 : a < b;
+        }
+        int s = side(a, b->l);
+        if (s == 0)
+            s = side(a, b->r);
+        return s != 0 ? s > 0 : a < b;
+    }
+
+    bool crosses(const Edge* a, const Edge* b) const
+    {
+        if (!a || !b)
+            return false;
+        const GridPoint &p = at[size_t(a->l)], &q = at[size_t(a->r)], &u = at[size_t(b->l)], &v = at[size_t(b->r)];
+        return sign(orient(p, q, u)) * sign(orient(p, q, v)) < 0 && sign(orient(u, v, p)) * sign(orient(u, v, q)) < 0;
+    }
+
+    Piece* newPiece(int32_t v)
+    {
+        Piece* p;
+        if (!spare.empty()) {
+            p = spare.back();
+            spare.pop_back();
+        } else {
+            pieces.emplace_back();
+            p = &pieces.back();
+        }
+        p->stack.clear();
+        p->stack.push_back({v, Both});
+        return p;
+    }
+
+    void emit(int32_t a, int32_t b, int32_t c)
+    {
+        const i128 o = orient(at[size_t(a)], at[size_t(b)], at[size_t(c)]);
+        if (o == 0) {
+            exact = false;
+            return; // a region of no width there: nothing to cover
+        }
+        if (o < 0)
+            std::swap(b, c);
+        out.push_back({ids[size_t(a)], ids[size_t(b)], ids[size_t(c)]});
+    }
+
+    // Corner v joins the piece on one side of it.
+    void add(Piece* p, int32_t v, Side s)
+    {
+        auto& st = p->stack;
+        if (st.size() > 1 && st.back().side != s) {
+            // Across from the waiting chain: v sees all of it.
+            for (size_t i = 0; i + 1 < st.size(); ++i)
+                emit(v, st[i].v, st[i + 1].v);
+            const Corner top = st.back();
+            st.clear();
+            st.push_back(top);
+        } else {
+            // Along the waiting chain: cut off the corners that now bend towards the inside.
+            while (st.size() > 1) {
+                const i128 o = orient(at[size_t(st[st.size() - 2].v)], at[size_t(st.back().v)], at[size_t(v)]);
+                if (s == Lower ? o <= 0 : o >= 0)
+                    break;
+                emit(st[st.size() - 2].v, st.back().v, v);
+                st.pop_back();
+            }
+        }
+        st.push_back({v, s});
+    }
+
+    // Corner v closes the piece: it sees all the corners still waiting.
+    void finish(Piece* p, int32_t v)
+    {
+        auto& st = p->stack;
+        for (size_t i = 0; i + 1 < st.size(); ++i)
+            emit(v, st[i].v, st[i + 1].v);
+        spare.push_back(p);
+    }
+
+    std::vector<GridPoint> at; // corners in sweep order
+    std::vector<int32_t> ids;  // the caller's index of each corner
+    std::vector<Triangle>& out;
+    std::deque<Edge> edges;
+    std::deque<Piece> pieces;
+    std::vector<Piece*> spare;
+};
+
+PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std::array<int32_t, 2>* crossing)
+{
+    using Fill = PolygonTriangulator::Fill;
+    // Edges by their first corner. An edge given twice is no edge (even-odd): the corner that
+    // starts them cancels them as it does any two edges that overlap.
+    std::vector<Edge*> starts;
+    starts.reserve(edges.size());
+    for (Edge& e : edges)
+        starts.push_back(&e);
+    std::sort(starts.begin(), starts.end(), [](const Edge* a, const Edge* b) { return a->l < b->l; });
+    std::vector<size_t> first(at.size() + 1, 0);
+    for (const Edge* e : starts)
+        ++first[size_t(e->l) + 1];
+    for (size_t v = 0; v < at.size(); ++v)
+        first[v + 1] += first[v];
+    std::unordered_map<int32_t, std::vector<Edge*>> later; // pieces of overlapping edges
+    std::pmr::unsynchronized_pool_resource pool;
+    std::pmr::set<Edge*, Less> status(Less{this}, &pool);
+    std::vector<Edge*> ins, outs, sorted;
+    const int32_t corners = int32_t(at.size());
+    for (int32_t p = 0; p < corners; ++p) {
+        if ((p & 4095) == 0 && stop && stop())
+            return Fill::Stopped;
+        outs.assign(starts.begin() + long(first[size_t(p)]), starts.begin() + long(first[size_t(p) + 1]));
+        // Edges ending at p, and edges passing through it, which are split there.
+        auto lo = status.lower_bound(p);
+        auto hi = lo;
+        ins.clear();
+        for (; hi != status.end() && side(*hi, p) == 0; ++hi) {
+            Edge* e = *hi;
+            if (e->r != p) {
+                exact = false;
+                edges.push_back({p, e->r, e->ring});
+                outs.push_back(&edges.back());
+                e->r = p;
+            }
+            ins.push_back(e);
+        }
+        if (const auto it = later.find(p); it != later.end()) {
+            outs.insert(outs.end(), it->second.begin(), it->second.end());
+            later.erase(it);
+        }
+        Edge* under = lo == status.begin() ? nullptr : *std::prev(lo);
+        Edge* over = hi == status.end() ? nullptr : *hi;
+        // Edges leaving p from the lowest turn to the highest; two in one direction overlap: the
+        // shared stretch cancels and the longer one goes on from the shorter one's end.
+        const GridPoint& pt = at[size_t(p)];
+        std::sort(outs.begin(), outs.end(), [&](const Edge* a, const Edge* b) { return orient(pt, at[size_t(a->r)], at[size_t(b->r)]) > 0; });
+        sorted.clear();
+        for (Edge* e : outs) {
+            if (sorted.empty() || orient(pt, at[size_t(sorted.back()->r)], at[size_t(e->r)]) != 0) {
+                sorted.push_back(e);
+                continue;
+            }
+            Edge* f = sorted.back();
+            sorted.pop_back();
+            exact = false;
+            if (f->r != e->r) {
+                Edge* nearer = f->r < e->r ? f : e;
+                Edge* further = f->r < e->r ? e : f;
+                edges.push_back({nearer->r, further->r, further->ring});
+                later[nearer->r].push_back(&edges.back());
+            }
+        }
+        outs.swap(sorted);
+        const bool inside0 = under && under->insideAbove;
+        const size_t k = ins.size(), m = outs.size();
+        auto parity = [&](size_t j) { return inside0 != (j % 2 == 0); }; // inside above outs[j]
+        for (size_t j = 0; j < m; ++j)
+            outs[j]->insideAbove = parity(j);
+        auto fresh = [&]() {
+            for (size_t j = 0; j + 1 < m; ++j)
+                if (outs[j]->insideAbove)
+                    outs[j]->lower = newPiece(p);
+        };
+        if (k == 0) {
+            if (m > 0 && inside0) {
+                // p splits the region it lies in: it joins the corner that came last.
+                Piece* lower;
+                Piece* upper;
+                if (under->upper) {
+                    lower = under->lower;
+                    upper = under->upper;
+                    add(lower, p, Upper);
+                    add(upper, p, Lower);
+                } else {
+                    Piece* piece = under->lower;
+                    const Corner top = piece->stack.back();
+                    Piece* other = newPiece(top.v);
+                    if (top.side == Lower) {
+                        add(other, p, Upper);
+                        add(piece, p, Lower);
+                        lower = other;
+                        upper = piece;
+                    } else {
+                        add(other, p, Lower);
+                        add(piece, p, Upper);
+                        lower = piece;
+                        upper = other;
+                    }
+                }
+                under->lower = lower;
+                under->upper = nullptr;
+                outs.back()->lower = upper;
+            }
+            fresh();
+        } else {
+            Piece* below = nullptr;
+            Piece* above = nullptr;
+            if (inside0) {
+                // p on the upper side of the region under it.
+                if (Piece* u = under->upper) {
+                    finish(u, p);
+                    under->upper = nullptr;
+                }
+                below = under->lower;
+                add(below, p, Upper);
+            }
+            Edge* top = ins.back();
+            if (top->insideAbove) {
+                // p on the lower side of the region over it.
+                if (top->upper) {
+                    finish(top->lower, p);
+                    top->lower = top->upper;
+                    top->upper = nullptr;
+                }
+                above = top->lower;
+                add(above, p, Lower);
+            }
+            for (size_t j = 0; j + 1 < k; ++j)
+                if (ins[j]->insideAbove) {
+                    finish(ins[j]->lower, p);
+                    if (ins[j]->upper)
+                        finish(ins[j]->upper, p);
+                }
+            if (m == 0) {
+                if (inside0) {
+                    under->lower = below;
+                    under->upper = above; // two regions meet at p
+                }
+            } else {
+                if (inside0) {
+                    under->lower = below;
+                    under->upper = nullptr;
+                }
+                if (outs.back()->insideAbove) {
+                    outs.back()->lower = above;
+                    outs.back()->upper = nullptr;
+                }
+                fresh();
+            }
+        }
+        status.erase(lo, hi);
+        for (Edge* e : outs) {
+            if (!e->insideAbove)
+                e->lower = e->upper = nullptr;
+            status.insert(hi, e);
+        }
+        // Rings that do not cross keep the status in order; a crossing shows first between
+        // edges that have just become neighbours.
+        const Edge* pairs[2][2] = {{under, m ? outs.front() : over}, {m ? outs.back() : nullptr, over}};
+        for (const auto& pair : pairs)
+            if (crosses(pair[0], pair[1])) {
+                if (crossing)
+                    *crossing = {pair[0]->ring, pair[1]->ring};
+                return Fill::Crossing;
+            }
+    }
+    return Fill::Done;
+}
+
+} // namespace
+
+__int128 PolygonTriangulator::ringArea2(const std::vector<GridPoint>& points, const std::vector<int32_t>& ring)
+{
+    i128 a = 0;
+    for (size_t i = 0, j = ring.size() - 1; i < ring.size(); j = i++) {
+        const GridPoint& p = points[size_t(ring[j])];
+        const GridPoint& q = points[size_t(ring[i])];
+        a += i128(p[0]) * q[1] - i128(q[0]) * p[1];
+    }
+    return a;
+}
+
+PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridPoint>& points,
+                                                         const std::vector<std::vector<int32_t>>& rings,
+                                                         std::vector<Triangle>& out, const Stop& stop,
+                                                         std::array<int32_t, 2>* crossing, bool* exact)
+{
+    // Corners in sweep order, equal points as one.
+    std::vector<int32_t> flat;
+    std::vector<size_t> ringStart{0};
+    for (const auto& r : rings) {
+        flat.insert(flat.end(), r.begin(), r.end());
+        ringStart.push_back(flat.size());
+    }
+    std::vector<uint32_t> order(flat.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = uint32_t(i);
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+        const GridPoint &p = points[size_t(flat[a])], &q = points[size_t(flat[b])];
+        return p != q ? p < q : flat[a] < flat[b];
+    });
+    std::vector<GridPoint> at;
+    std::vector<int32_t> ids;
+    std::vector<int32_t> corner(flat.size());
+    bool apart = true; // equal points only where the rings give one point
+    for (uint32_t k : order) {
+        const GridPoint& p = points[size_t(flat[k])];
+        if (at.empty() || at.back() != p) {
+            at.push_back(p);
+            ids.push_back(flat[k]);
+        } else {
+            apart = apart && ids.back() == flat[k];
+        }
+        corner[k] = int32_t(at.size()) - 1;
+    }
+    std::vector<Triangle> tris;
+    Sweep sweep(std::move(at), std::move(ids), tris);
+    for (size_t r = 0; r < rings.size(); ++r)
+        for (size_t i = ringStart[r]; i < ringStart[r + 1]; ++i)
+            sweep.addEdge(corner[i], corner[i + 1 < ringStart[r + 1] ? i + 1 : ringStart[r]], int32_t(r));
+    const Fill result = sweep.run(stop, crossing);
+    if (result == Fill::Done)
+        out.insert(out.end(), tris.begin(), tris.end());
+    if (exact)
+        *exact = apart && sweep.exact;
+    return result;
+}
+
+bool PolygonTriangulator::fillEvenOdd(const std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& rings,
+                                      std::vector<Triangle>& out, const Stop& stop, bool* exact)
+{
+    bool whole = true;
+    auto fillTurned = [&](const std::vector<std::vector<int32_t>>& set, std::array<int32_t, 2>* crossing) {
+        const size_t from = out.size();
+        bool e = true;
+        const Fill f = fillRings(points, set, out, stop, crossing, &e);
+        whole = whole && e;
+        i128 area = 0;
+        for (const auto& r : set)
+            if (!r.empty())
+                area += ringArea2(points, r);
+        if (area < 0)
+            for (size_t t = from; t < out.size(); ++t)
+                std::swap(out[t][1], out[t][2]);
+        return f;
+    };
+    std::vector<size_t> together(rings.size());
+    for (size_t i = 0; i < rings.size(); ++i)
+        together[i] = i;
+    std::vector<size_t> apart;
+    // A few rounds, each setting the two rings of a crossing apart; then every ring on its own.
+    for (int round = 0; !together.empty(); ++round) {
+        if (round == 3) {
+            apart.insert(apart.end(), together.begin(), together.end());
+            break;
+        }
+        std::vector<std::vector<int32_t>> set;
+        if (round > 0)
+            for (size_t i : together)
+                set.push_back(rings[i]);
+        std::array<int32_t, 2> crossing{-1, -1};
+        const Fill f = fillTurned(round > 0 ? set : rings, &crossing);
+        if (f == Fill::Stopped)
+            return false;
+        if (f == Fill::Done)
+            break;
+        std::vector<size_t> rest;
+        for (size_t j = 0; j < together.size(); ++j)
+            (int32_t(j) == crossing[0] || int32_t(j) == crossing[1] ? apart : rest).push_back(together[j]);
+        together.swap(rest);
+    }
+    for (size_t i : apart)
+        if (fillTurned({rings[i]}, nullptr) == Fill::Stopped)
+            return false;
+    if (exact)
+        *exact = whole && apart.empty();
+    return true;
 }
 
 void PolygonTriangulator::earClip(std::vector<Triangle>& out) const
 {
     out.clear();
-    const int n = int(points2d.size());
+    const size_t n = points2d.size();
     if (n < 3)
         return;
-    // The orientation from the signed area, which outlines that touch themselves (a keyhole's
-    // repeated corners) still have.
-    double area = 0.0;
-    for (int i = 0; i < n; ++i)
-        area += cross2(points2d[i], points2d[(i + 1) % n]);
-    if (area == 0.0 || !std::isfinite(area))
+    const std::vector<GridPoint> grid = onGrid(points2d);
+    if (grid.empty())
         return;
-    const double sign = area > 0.0 ? 1.0 : -1.0;
-
-    std::vector<int> next(n), prev(n);
-    for (int i = 0; i < n; ++i) {
-        next[i] = (i + 1) % n;
-        prev[i] = (i + n - 1) % n;
-    }
-    auto convex = [&](int j) {
-        return sign * cross2(sub2(points2d[j], points2d[prev[j]]), sub2(points2d[next[j]], points2d[j])) > 0.0;
-    };
-    // Only reflex corners (collinear ones included) can lie in an ear; cutting an ear never
-    // makes a convex corner reflex, so the list only shrinks.
-    std::vector<char> reflex(n, 0);
-    std::vector<int> reflexList;
-    for (int i = 0; i < n; ++i)
-        if (!convex(i)) {
-            reflex[i] = 1;
-            reflexList.push_back(i);
-        }
-    auto isEar = [&](int c) {
-        if (reflex[c])
-            return false;
-        for (int r : reflexList)
-            if (reflex[r] && r != prev[c] && r != next[c] && pointInTriangle(prev[c], c, next[c], r))
-                return false;
-        return true;
-    };
-    int live = n, c = 0, sinceCut = 0;
-    long long tests = 0;
-    while (live > 3) {
-        if (cancelled && (++tests & 0xff) == 0 && cancelled->load(std::memory_order_relaxed)) {
-            out.clear();
-            return;
-        }
-        if (!isEar(c)) {
-            c = next[c];
-            if (++sinceCut > live) {
-                out.clear(); // a whole round without an ear: this outline cannot be filled
-                return;
-            }
-            continue;
-        }
-        const int a = prev[c], b = next[c];
-        out.push_back({a, c, b});
-        next[a] = b;
-        prev[b] = a;
-        reflex[c] = 0;
-        --live;
-        sinceCut = 0;
-        for (int v : {a, b})
-            if (reflex[v] && convex(v))
-                reflex[v] = 0;
-        if ((live & 0x3f) == 0)
-            reflexList.erase(std::remove_if(reflexList.begin(), reflexList.end(), [&](int r) { return !reflex[r]; }),
-                             reflexList.end());
-        c = a; // the corner before may have become an ear
-    }
-    out.push_back({prev[c], c, next[c]});
+    std::vector<std::vector<int32_t>> ring(1);
+    for (size_t i = 0; i < n; ++i)
+        ring[0].push_back(int32_t(i));
+    const std::atomic<bool>* stop = cancelled;
+    if (!fillEvenOdd(grid, ring, out, [stop] { return stop && stop->load(std::memory_order_relaxed); }))
+        out.clear();
 }
 
 std::vector<PolygonTriangulator::Triangle> PolygonTriangulator::triangulate(const std::vector<Point3>& points)

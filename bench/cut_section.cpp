@@ -1,12 +1,17 @@
-// Cut times of a 1M-face sphere against sections with a long outline, many holes and many gaps.
+// Cut times (section and cut) of shapes that are hard for the section's union and caps, each
+// beside a closed sphere of as many faces in the same run; the live preview step of shapes
+// within the preview limit; and how long a cut takes to end after a stop request.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 
 #include <algorithm>
-
 #include <cstdio>
+#include <functional>
+#include <thread>
 
 #include "../tests/cutting/testutil_meshes.h"
+#include "FileRW/PolygonTriangulator.h"
 #include "cutting/CutEngine.h"
 #include "cutting/SectionPreview.h"
 #include "scene/AppData.h"
@@ -24,52 +29,203 @@ MeshModel* model(const MeshData& mesh)
     return m;
 }
 
-// A cut from scratch, the section included.
-void timeCut(const char* name, const MeshData& mesh, int planeUm)
+struct Shape
 {
-    MeshModel* m = model(mesh);
-    resetCutSection();
-    QElapsedTimer t;
-    t.start();
-    const CutResult r = cutModel(m, 0, planeUm, 2);
-    std::printf("%s_cut: %lld ms\n", name, (long long)t.elapsed());
-    std::printf("%s_cut_ok: %d bool\n", name, int(r.ok));
-    delete m;
+    const char* name;
+    std::function<MeshData(size_t faces)> make;
+    int axis;
+    std::function<double(const MeshData&)> plane; // mm
+};
+
+double maxZ(const MeshData& m)
+{
+    double z = -1e300;
+    for (const auto& v : m.vertices)
+        z = std::max(z, v[2]);
+    return z;
 }
 
-// The live preview dragged across a model within the preview limit, one plane position every
-// 16 ms: the longest the GUI thread holds for one position (the hand-over to the preview's
-// thread), beside the section's own time (what the GUI thread held when it computed the
-// section itself), and the wait from the last position until its section is in place.
-void previewSteps(const char* name, const MeshData& mesh, int axis, int fromUm, int toUm, int steps)
+int side(size_t faces, double perCell) { return std::max(2, int(std::sqrt(double(faces) / perCell))); }
+
+const std::vector<Shape>& shapes()
 {
-    AppData* app = AppData::instance();
+    static const std::vector<Shape> list = {
+        {"chains_at_one_point", [](size_t f) { return testmesh::vSheets(int(f / 4)); }, 2, [](const MeshData&) { return 5.0; }},
+        {"spiral_wall_50_turns", [](size_t f) { return testmesh::spiralWall(50, int(f / 8)); }, 2, [](const MeshData&) { return 5.0; }},
+        {"fins_on_base", [](size_t f) { return testmesh::finsOnBase(int(f / 12), 1.0); }, 0, [](const MeshData&) { return 0.0; }},
+        {"plate_holes", [](size_t f) { return testmesh::perforatedPlate(side(f, 96), 2.0, 4.0, 0.6); }, 2, [](const MeshData&) { return 2.0; }},
+        {"plate_holes_8_sides", [](size_t f) { return testmesh::perforatedPlate(side(f, 48), 1.0, 4.0, 0.3, 8); }, 2, [](const MeshData&) { return 2.0; }},
+        {"noisy_relief", [](size_t f) { return testmesh::noisyRelief(side(f, 2), 100.0, 10.0, 0.2); }, 2, [](const MeshData&) { return 10.0; }},
+        {"near_tangent_relief", [](size_t f) { return testmesh::noisyRelief(side(f, 2), 100.0, 10.0, 0.2); }, 2,
+         [](const MeshData& m) { return std::floor(maxZ(m) * 1000.0) * 0.001 - 0.001; }},
+        {"noisy_pole_sphere", [](size_t f) { const int k = side(f, 2); return testmesh::noisySphere(40.0, k, k, 0.05); }, 0, [](const MeshData&) { return 0.0; }},
+        {"inside_out_boxes", [](size_t f) {
+             // Inside-out cubes in a row, as many faces as asked.
+             std::vector<MeshData> parts;
+             for (size_t i = 0; i < std::max<size_t>(1, f / 12); ++i)
+                 parts.push_back(testmesh::cuboid(0, 2.0 * double(i), 0, 10, 2.0 * double(i) + 1.0, 10, true));
+             return testmesh::joined(parts);
+         }, 2, [](const MeshData&) { return 5.0; }},
+    };
+    return list;
+}
+
+MeshData sphereOf(size_t faces)
+{
+    const int k = side(faces, 2);
+    return testmesh::sphere(40.0, k, k);
+}
+
+// A cut from scratch, the section included; ms, or -1 when it failed.
+long long timeCut(const MeshData& mesh, int axis, double plane, bool* ok = nullptr)
+{
     MeshModel* m = model(mesh);
-    app->addModel(m);
-    const int index = app->modelCount() - 1;
+    resetCutSection();
+    g_jobState = 0;
     QElapsedTimer t;
     t.start();
-    computeCutSection(m, index, fromUm, axis, false);
-    std::printf("%s_section: %lld ms\n", name, (long long)t.elapsed());
-    resetCutSection();
-    SectionPreview preview;
-    qint64 worstNs = 0;
-    for (int k = 0; k <= steps; ++k) {
-        t.restart();
-        preview.request(m, index, fromUm + (toUm - fromUm) * k / steps, axis);
-        worstNs = std::max(worstNs, t.nsecsElapsed());
-        t.restart();
-        while (t.elapsed() < 16)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    const CutResult r = cutModel(m, 0, int(plane * 1000.0), axis);
+    const long long ms = t.elapsed();
+    if (ok)
+        *ok = r.ok;
+    delete m;
+    return ms;
+}
+
+// A cut in a process of its own: the first after loading the model (cold: every list and
+// table still to be grown), then the same cut again (warm). ms each, -1 when it failed or
+// did not end.
+std::pair<long long, long long> childCut(const QString& shape, size_t faces)
+{
+    // A cut that does not end within CUT_BENCH_LIMIT_S seconds (300 unless set) is given up.
+    bool set = false;
+    const int limit = qEnvironmentVariableIntValue("CUT_BENCH_LIMIT_S", &set);
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(), {"--child", shape, QString::number(qulonglong(faces))});
+    if (!child.waitForFinished((set && limit > 0 ? limit : 300) * 1000)) {
+        child.kill();
+        child.waitForFinished(-1);
+        return {-1, -1};
     }
-    t.restart();
-    while (preview.isBusy())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    std::printf("%s_preview_step: %.3f ms\n", name, double(worstNs) / 1e6);
-    std::printf("%s_preview_last: %lld ms\n", name, (long long)t.elapsed());
-    std::printf("%s_preview_latest: %d bool\n", name, int(cutWorkData().planeUm == toUm && cutWorkData().model == m));
-    resetCutSection();
-    app->clearModels(false);
+    const QList<QByteArray> fields = child.readAllStandardOutput().simplified().split(' ');
+    if (fields.size() < 2)
+        return {-1, -1};
+    return {fields[0].toLongLong(), fields[1].toLongLong()};
+}
+
+void cutCase(const Shape& s, size_t faces)
+{
+    // The sphere before and after the shape, each in a fresh process like the shape.
+    const auto before = childCut("sphere", faces);
+    const auto ms = childCut(s.name, faces);
+    const auto after = childCut("sphere", faces);
+    const double cold = std::max(1.0, double(before.first + after.first) / 2.0);
+    const double warm = std::max(1.0, double(before.second + after.second) / 2.0);
+    const QByteArray tag = QByteArray(s.name) + "_" + QByteArray::number(qulonglong(faces / 1000)) + "k";
+    std::printf("%s_cut: %lld ms\n", tag.constData(), ms.first);
+    std::printf("%s_sphere_cut: %.0f ms\n", tag.constData(), cold);
+    std::printf("%s_ratio: %.2f x\n", tag.constData(), double(ms.first) / cold);
+    std::printf("%s_warm_cut: %lld ms\n", tag.constData(), ms.second);
+    std::printf("%s_warm_sphere_cut: %.0f ms\n", tag.constData(), warm);
+    std::printf("%s_warm_ratio: %.2f x\n", tag.constData(), double(ms.second) / warm);
+    std::fflush(stdout);
+}
+
+// The live preview of shapes within the preview limit: the section's own time at the first
+// plane position (what the GUI thread held when it computed the section itself), then a drag
+// to the last position, one step every 16 ms: the longest the GUI thread holds for one step
+// (the hand-over to the preview's thread) and the wait from the last step until its section
+// is in place.
+void previewCases(const QString& only)
+{
+    struct Preview
+    {
+        const char* name;
+        std::function<MeshData()> make;
+        int axis;
+        double from, to; // mm
+    };
+    const std::vector<Preview> list = {
+        {"chains_at_one_point_6800", [] { return testmesh::vSheets(6800); }, 2, 5.0, 8.0},
+        {"crowded_sheets_10000", [] { return testmesh::crowdedSheets(10000); }, 2, 2.0, 8.0},
+        {"fins_on_base_500", [] { return testmesh::finsOnBase(500); }, 0, -20.0, 20.0},
+        {"fins_on_base_3400", [] { return testmesh::finsOnBase(3400); }, 0, -20.0, 20.0},
+        {"spiral_wall_10000", [] { return testmesh::spiralWall(50, 10000); }, 2, 2.0, 8.0},
+        {"plate_holes_2500_8_sides", [] { return testmesh::perforatedPlate(50, 2.0, 4.0, 0.6, 8); }, 2, 1.0, 3.0},
+        {"noisy_relief_140", [] { return testmesh::noisyRelief(140, 100.0, 10.0, 0.2); }, 2, 9.9, 10.1},
+        {"noisy_pole_sphere_140", [] { return testmesh::noisySphere(40.0, 143, 143, 0.05); }, 0, 0.0, 5.0},
+    };
+    AppData* app = AppData::instance();
+    long long worstSection = 0;
+    qint64 worstStepNs = 0;
+    for (const Preview& p : list) {
+        if (!only.isEmpty() && only != "preview" && only != p.name)
+            continue;
+        MeshModel* m = model(p.make());
+        app->addModel(m);
+        const int index = app->modelCount() - 1;
+        const int fromUm = int(p.from * 1000.0), toUm = int(p.to * 1000.0), steps = 60;
+        g_jobState = 0;
+        QElapsedTimer t;
+        t.start();
+        const bool done = computeCutSection(m, index, fromUm, p.axis, false);
+        const long long ms = t.elapsed();
+        worstSection = std::max(worstSection, ms);
+        std::printf("preview_%s_vertices: %zu count\n", p.name, m->getMesh()->vertices.size());
+        std::printf("preview_%s_section: %lld ms\n", p.name, ms);
+        std::printf("preview_%s_done: %d bool\n", p.name, int(done));
+        resetCutSection();
+        SectionPreview preview;
+        qint64 stepNs = 0;
+        for (int k = 0; k <= steps; ++k) {
+            t.restart();
+            preview.request(m, index, fromUm + (toUm - fromUm) * k / steps, p.axis);
+            stepNs = std::max(stepNs, t.nsecsElapsed());
+            t.restart();
+            while (t.elapsed() < 16)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        t.restart();
+        while (preview.isBusy())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        worstStepNs = std::max(worstStepNs, stepNs);
+        std::printf("preview_%s_step: %.3f ms\n", p.name, double(stepNs) / 1e6);
+        std::printf("preview_%s_last: %lld ms\n", p.name, (long long)t.elapsed());
+        std::printf("preview_%s_latest: %d bool\n", p.name, int(cutWorkData().planeUm == toUm && cutWorkData().model == m));
+        std::fflush(stdout);
+        resetCutSection();
+        app->clearModels(false);
+    }
+    std::printf("preview_worst_section: %lld ms\n", worstSection);
+    std::printf("preview_worst_step: %.3f ms\n", double(worstStepNs) / 1e6);
+}
+
+// A stop request after delayMs: how long the cut still runs.
+void stopCase(const Shape& s, size_t faces)
+{
+    const MeshData mesh = s.make(faces);
+    const double plane = s.plane(mesh);
+    long long worst = 0;
+    for (int delayMs : {50, 200, 400, 800}) {
+        MeshModel* m = model(mesh);
+        resetCutSection();
+        g_jobState = 0;
+        QElapsedTimer t;
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            t.start();
+            g_jobState = 1;
+        });
+        cutModel(m, 0, int(plane * 1000.0), s.axis);
+        stopper.join();
+        worst = std::max(worst, t.elapsed());
+        if (qEnvironmentVariableIsSet("STOP_DETAIL"))
+            std::printf("  after %d ms: %lld ms\n", delayMs, (long long)t.elapsed());
+        delete m;
+    }
+    g_jobState = 0;
+    std::printf("stop_%s_latency: %lld ms\n", s.name, worst);
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -77,33 +233,53 @@ void previewSteps(const char* name, const MeshData& mesh, int axis, int fromUm, 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    // An argument picks one case: sphere, cylinder, holes, preview or gaps.
-    const QString only = argc > 1 ? QString(argv[1]) : QString();
-    if (only.isEmpty() || only == "sphere")
-        timeCut("sphere_1m", testmesh::sphere(40.0, 708, 708), 123);
-    if (only.isEmpty() || only == "cylinder")
-        timeCut("cylinder_60k", testmesh::tube(30.0, 0.0, 20.0, 60000), 10000);
-    // 200 x 200 x 4 mm plate with 100 x 100 round holes: one outline, 10,000 holes.
-    if (only.isEmpty() || only == "holes")
-        timeCut("holes_10k", testmesh::perforatedPlate(100, 2.0, 4.0, 0.6), 2000);
-    if (only.isEmpty() || only == "preview") {
-        // Across X through the base and all 500 fins (6,012 faces); 10,000 crowded sheets at
-        // half height (40,000 vertices, within the preview limit).
-        previewSteps("fins_500", testmesh::finsOnBase(500), 0, -20000, 20000, 60);
-        previewSteps("sheets_10k", testmesh::crowdedSheets(10000), 2, 2000, 8000, 60);
-    }
-    if (!only.isEmpty() && only != "gaps")
+    if (argc > 3 && QByteArray(argv[1]) == "--child") {
+        // One cut: the shape or the sphere of about that many faces; prints its ms, -1 failed.
+        const size_t faces = size_t(QByteArray(argv[3]).toULongLong());
+        const QByteArray name(argv[2]);
+        MeshData mesh;
+        int axis = 2;
+        double plane = 0.123;
+        if (name == "sphere")
+            mesh = sphereOf(faces);
+        for (const Shape& s : shapes())
+            if (name == s.name) {
+                mesh = s.make(faces);
+                axis = s.axis;
+                plane = s.plane(mesh);
+            }
+        bool ok = false, again = false;
+        const long long cold = timeCut(mesh, axis, plane, &ok);
+        const long long warm = timeCut(mesh, axis, plane, &again);
+        std::printf("%lld %lld\n", ok ? cold : -1, again ? warm : -1);
         return 0;
-    // 10,200 segments in three rings, every third quad of the middle one missing: 3,400 gaps.
-    const MeshData gaps = testmesh::tube(100.0, 0.0, 20.0, 10200, 3, 3);
-    MeshModel* m = model(gaps);
-    std::printf("gaps_vertices: %zu count\n", gaps.vertices.size());
-    QElapsedTimer t;
-    t.start();
-    const bool previewed = computeCutSection(m, 0, 10000, 2, false);
-    std::printf("gaps_3400_preview_step: %lld ms\n", (long long)t.elapsed());
-    std::printf("gaps_3400_preview_regions: %zu count\n", previewed ? cutWorkData().regions.size() : size_t(0));
-    delete m;
-    timeCut("gaps_3400", gaps, 10000);
+    }
+    // Arguments: a case (a shape's name, "preview", "obj", "stop" or "sphere"; empty for all) and
+    // the face count of the cut cases (1,000,000 unless given).
+    const QString only = argc > 1 ? QString(argv[1]) : QString();
+    const size_t faces = argc > 2 ? size_t(QByteArray(argv[2]).toULongLong()) : size_t(1000000);
+    if (only.isEmpty() || only == "sphere")
+        std::printf("sphere_%zuk_cut: %lld ms\n", faces / 1000, childCut("sphere", faces).first);
+    for (const Shape& s : shapes())
+        if (only.isEmpty() || only == s.name)
+            cutCase(s, faces);
+    if (only.isEmpty() || only == "preview" || only.startsWith("preview_"))
+        previewCases(only.startsWith("preview_") ? only.mid(8) : QString());
+    if (only.isEmpty() || only == "obj") {
+        // An OBJ face shaped as a star of 100,000 corners, filled by the same sweep.
+        std::vector<PolygonTriangulator::Point3> star;
+        for (int i = 0; i < 100000; ++i) {
+            const double a = 2 * M_PI * i / 100000, r = i % 2 ? 50.0 : 100.0;
+            star.push_back({r * std::cos(a), r * std::sin(a), 0.0});
+        }
+        QElapsedTimer t;
+        t.start();
+        const size_t triangles = PolygonTriangulator::triangulate(star).size();
+        std::printf("obj_star_100000_corners_face: %lld ms\n", (long long)t.elapsed());
+        std::printf("obj_star_100000_corners_triangles: %zu count\n", triangles);
+    }
+    if (only == "stop")
+        for (const Shape& s : shapes())
+            stopCase(s, faces);
     return 0;
 }

@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
+#include <set>
+#include <thread>
 #include <tuple>
 #include <unordered_map>
 
-#include "cutting/CapTriangulator.h"
+#include "FileRW/PolygonTriangulator.h"
 #include "cutting/NearestEnds.h"
 #include "scene/AppData.h"
 #include "scene/MeshData.h"
@@ -39,17 +42,6 @@ struct PairHash
     }
 };
 
-struct Pt3Hash
-{
-    size_t operator()(const Pt3& p) const
-    {
-        size_t h = size_t(p[0]) * 0x9E3779B97F4A7C15ull;
-        h ^= size_t(p[1]) * 0xC2B2AE3D27D4EB4Full + (h << 6) + (h >> 2);
-        h ^= size_t(p[2]) * 0x165667B19E3779F9ull + (h << 6) + (h >> 2);
-        return h;
-    }
-};
-
 // In-plane coordinates of the section: X (z, y); Y (x, z); Z (x, y).
 inline ClipperLib::IntPoint sectionPoint(const Pt3& p, int axis)
 {
@@ -60,14 +52,76 @@ inline ClipperLib::IntPoint sectionPoint(const Pt3& p, int axis)
     }
 }
 
-inline void pushRecord(std::vector<CutVertex>& list, const Pt3& p, int32_t shell)
+// Point ids by coordinates and shell, in one flat table: a section may have a point for every
+// face it crosses, and a half a point for every few records; a node per point would cost
+// more than the rest of the work.
+class PointIds
 {
+public:
+    // Without shells, every point counts as shell 0.
+    PointIds(std::vector<Pt3>& points, std::vector<int32_t>* shells, size_t expected = 512)
+        : points(points), shells(shells)
+    {
+        size_t size = 1024;
+        while (size < expected * 2)
+            size *= 2;
+        table.assign(size, -1);
+    }
+
+    int32_t idOf(const Pt3& p, int32_t shell)
+    {
+        size_t i = slotOf(p, shell);
+        for (; table[i] >= 0; i = (i + 1) & (table.size() - 1))
+            if (points[size_t(table[i])] == p && shellOf(table[i]) == shell)
+                return table[i];
+        const int32_t id = int32_t(points.size());
+        points.push_back(p);
+        if (shells)
+            shells->push_back(shell);
+        table[i] = id;
+        if (points.size() * 2 > table.size())
+            grow();
+        return id;
+    }
+
+private:
+    int32_t shellOf(int32_t id) const { return shells ? (*shells)[size_t(id)] : 0; }
+
+    size_t slotOf(const Pt3& p, int32_t shell) const
+    {
+        uint64_t h = uint64_t(p[0]) * 0x9E3779B97F4A7C15ull + uint64_t(p[1]) * 0xC2B2AE3D27D4EB4Full
+            + uint64_t(p[2]) * 0x165667B19E3779F9ull + uint64_t(uint32_t(shell)) * 0x27D4EB2F165667C5ull;
+        h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+        h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+        return size_t(h ^ (h >> 31)) & (table.size() - 1);
+    }
+
+    void grow()
+    {
+        table.assign(table.size() * 2, -1);
+        for (size_t id = 0; id < points.size(); ++id) {
+            size_t i = slotOf(points[id], shellOf(int32_t(id)));
+            while (table[i] >= 0)
+                i = (i + 1) & (table.size() - 1);
+            table[i] = int32_t(id);
+        }
+    }
+
+    std::vector<Pt3>& points;
+    std::vector<int32_t>* shells;
+    std::vector<int32_t> table;
+};
+
+inline void pushRecord(std::vector<CutVertex>& list, const std::vector<Pt3>& points, int32_t id, int32_t shell)
+{
+    const Pt3& p = points[size_t(id)];
     CutVertex r;
     r.x = double(p[0]) * 0.001;
     r.y = double(p[1]) * 0.001;
     r.z = double(p[2]) * 0.001;
     r.index = int32_t(list.size());
     r.shell = shell;
+    r.point = id;
     list.push_back(r);
 }
 
@@ -78,13 +132,15 @@ inline bool zeroArea(const Pt3& a, const Pt3& b, const Pt3& c)
     return uy * vz - uz * vy == 0 && uz * vx - ux * vz == 0 && ux * vy - uy * vx == 0;
 }
 
-inline void pushTriangle(std::vector<CutVertex>& list, const Pt3& a, const Pt3& b, const Pt3& c, int32_t shell)
+// A triangle of points (ids into points) into a half's list; one of no area is left out.
+inline void pushTriangle(std::vector<CutVertex>& list, const std::vector<Pt3>& points, int32_t a, int32_t b,
+                         int32_t c, int32_t shell)
 {
-    if (zeroArea(a, b, c))
+    if (zeroArea(points[size_t(a)], points[size_t(b)], points[size_t(c)]))
         return;
-    pushRecord(list, a, shell);
-    pushRecord(list, b, shell);
-    pushRecord(list, c, shell);
+    pushRecord(list, points, a, shell);
+    pushRecord(list, points, b, shell);
+    pushRecord(list, points, c, shell);
 }
 
 // Labels each face with the connected part (shell) it belongs to, parts joined through shared
@@ -105,7 +161,11 @@ std::vector<int32_t> faceShells(size_t vertexCount, const std::vector<std::array
         return size_t(uint32_t(f[0])) < vertexCount && size_t(uint32_t(f[1])) < vertexCount
             && size_t(uint32_t(f[2])) < vertexCount;
     };
-    for (const auto& f : faces) {
+    for (size_t i = 0; i < faces.size(); ++i) {
+        // On a stop the labels are left half done: the split that follows stops at once.
+        if ((i & 65535) == 0 && stopRequested())
+            break;
+        const auto& f = faces[i];
         if (!valid(f))
             continue;
         const int32_t a = find(f[0]);
@@ -152,18 +212,29 @@ Pt3 planeEdgeIntersection(Pt3 a, Pt3 b, int64_t plane, int axis)
 }
 
 // Splits every face by the plane into the two lists. Faces in the plane go to the half they
-// close: facing +axis to the lower half, facing -axis to the upper half.
+// close: facing +axis to the lower half, facing -axis to the upper half. Points, the
+// vertices and where edges cross the plane, go into wd.points, equal points as one.
 bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_t, 3>>& faces,
                   const std::vector<int32_t>& shells, int64_t plane, int axis, CutWorkData& wd)
 {
     const size_t nv = v.size();
+    PointIds ids(wd.points, nullptr, nv + faces.size() / 8);
+    std::vector<int32_t> vid(nv);
+    for (size_t i = 0; i < nv; ++i) {
+        if ((i & 65535) == 0 && stopRequested())
+            return false;
+        vid[i] = ids.idOf(v[i], 0);
+    }
+    const std::vector<Pt3>& pts = wd.points;
+    auto crossing = [&](int32_t a, int32_t b) { return ids.idOf(planeEdgeIntersection(pts[size_t(a)], pts[size_t(b)], plane, axis), 0); };
     for (size_t f = 0; f < faces.size(); ++f) {
         if ((f & 4095) == 0 && stopRequested())
             return false;
         const auto& face = faces[f];
         if (size_t(uint32_t(face[0])) >= nv || size_t(uint32_t(face[1])) >= nv || size_t(uint32_t(face[2])) >= nv)
             continue;
-        Pt3 p[3] = {v[size_t(face[0])], v[size_t(face[1])], v[size_t(face[2])]};
+        const int32_t q[3] = {vid[size_t(face[0])], vid[size_t(face[1])], vid[size_t(face[2])]};
+        const Pt3 p[3] = {v[size_t(face[0])], v[size_t(face[1])], v[size_t(face[2])]};
         const int32_t sh = shells[f];
         int s[3];
         int pos = 0, neg = 0;
@@ -176,30 +247,28 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
             const i128 n = i128(p[1][(axis + 1) % 3] - p[0][(axis + 1) % 3]) * (p[2][(axis + 2) % 3] - p[0][(axis + 2) % 3])
                 - i128(p[1][(axis + 2) % 3] - p[0][(axis + 2) % 3]) * (p[2][(axis + 1) % 3] - p[0][(axis + 1) % 3]);
             if (n > 0)
-                pushTriangle(wd.down, p[0], p[1], p[2], sh);
+                pushTriangle(wd.down, pts, q[0], q[1], q[2], sh);
             else if (n < 0)
-                pushTriangle(wd.up, p[0], p[1], p[2], sh);
+                pushTriangle(wd.up, pts, q[0], q[1], q[2], sh);
             continue;
         }
         if (neg == 0) {
-            pushTriangle(wd.up, p[0], p[1], p[2], sh);
+            pushTriangle(wd.up, pts, q[0], q[1], q[2], sh);
             continue;
         }
         if (pos == 0) {
-            pushTriangle(wd.down, p[0], p[1], p[2], sh);
+            pushTriangle(wd.down, pts, q[0], q[1], q[2], sh);
             continue;
         }
         if (pos + neg == 2) {
             // One corner on the plane: two triangles, one each side.
-            int z = s[0] == 0 ? 0 : (s[1] == 0 ? 1 : 2);
-            const Pt3& Z = p[z];
-            const Pt3& A = p[(z + 1) % 3];
-            const Pt3& B = p[(z + 2) % 3];
-            const Pt3 I = planeEdgeIntersection(A, B, plane, axis);
+            const int z = s[0] == 0 ? 0 : (s[1] == 0 ? 1 : 2);
+            const int32_t Z = q[z], A = q[(z + 1) % 3], B = q[(z + 2) % 3];
+            const int32_t I = crossing(A, B);
             auto& sideA = s[(z + 1) % 3] > 0 ? wd.up : wd.down;
             auto& sideB = s[(z + 1) % 3] > 0 ? wd.down : wd.up;
-            pushTriangle(sideA, Z, A, I, sh);
-            pushTriangle(sideB, Z, I, B, sh);
+            pushTriangle(sideA, pts, Z, A, I, sh);
+            pushTriangle(sideB, pts, Z, I, B, sh);
             continue;
         }
         // One corner alone on its side.
@@ -207,16 +276,14 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
         for (int k = 0; k < 3; ++k)
             if ((pos == 1 && s[k] > 0) || (neg == 1 && s[k] < 0))
                 l = k;
-        const Pt3& L = p[l];
-        const Pt3& P = p[(l + 1) % 3];
-        const Pt3& Q = p[(l + 2) % 3];
-        const Pt3 I1 = planeEdgeIntersection(L, P, plane, axis);
-        const Pt3 I2 = planeEdgeIntersection(L, Q, plane, axis);
+        const int32_t L = q[l], P = q[(l + 1) % 3], Q = q[(l + 2) % 3];
+        const int32_t I1 = crossing(L, P);
+        const int32_t I2 = crossing(L, Q);
         auto& lone = s[l] > 0 ? wd.up : wd.down;
         auto& other = s[l] > 0 ? wd.down : wd.up;
-        pushTriangle(lone, L, I1, I2, sh);
-        pushTriangle(other, I1, P, Q, sh);
-        pushTriangle(other, I1, Q, I2, sh);
+        pushTriangle(lone, pts, L, I1, I2, sh);
+        pushTriangle(other, pts, I1, P, Q, sh);
+        pushTriangle(other, pts, I1, Q, I2, sh);
     }
     return true;
 }
@@ -229,92 +296,75 @@ struct PlaneRim
 {
     std::vector<Pt3> points;
     std::vector<int32_t> shells; // per point
+    std::vector<int32_t> ids;    // per point: the half's point it stands for
     std::vector<std::pair<int32_t, int32_t>> edges; // directed as in the half's faces
 };
 
-// Rim point ids by coordinates and shell, in one flat table: a section may have a point for
-// every face it crosses, and a node per point would cost more than the rest of the rim.
-class RimPointIds
+// Sorts (lower point, higher point, +1 or -1) edges and calls f(lower, higher, net) once for
+// each pair of points, with the sum of its edges.
+template <typename F>
+void forEachNetEdge(std::vector<std::array<int32_t, 3>>& edges, const F& f)
 {
-public:
-    explicit RimPointIds(PlaneRim& rim) : rim(rim), table(1024, -1) {}
-
-    int32_t idOf(const Pt3& p, int32_t shell)
-    {
-        size_t i = slotOf(p, shell);
-        for (; table[i] >= 0; i = (i + 1) & (table.size() - 1))
-            if (rim.points[size_t(table[i])] == p && rim.shells[size_t(table[i])] == shell)
-                return table[i];
-        const int32_t id = int32_t(rim.points.size());
-        rim.points.push_back(p);
-        rim.shells.push_back(shell);
-        table[i] = id;
-        if (rim.points.size() * 2 > table.size())
-            grow();
-        return id;
+    std::sort(edges.begin(), edges.end());
+    for (size_t i = 0; i < edges.size();) {
+        int32_t net = 0;
+        size_t j = i;
+        for (; j < edges.size() && edges[j][0] == edges[i][0] && edges[j][1] == edges[i][1]; ++j)
+            net += edges[j][2];
+        f(edges[i][0], edges[i][1], net);
+        i = j;
     }
+}
 
-private:
-    size_t slotOf(const Pt3& p, int32_t shell) const
-    {
-        const size_t h = Pt3Hash()(p) ^ (size_t(uint32_t(shell)) * 0x9E3779B97F4A7C15ull);
-        return (h ^ (h >> 29)) & (table.size() - 1);
+bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, int64_t plane, int axis, PlaneRim& rim)
+{
+    // The triangles with an edge in the plane first, so that the table of rim points is made
+    // once at its size.
+    std::vector<uint32_t> inPlane;
+    for (size_t t = 0; t + 2 < recs.size(); t += 3) {
+        if ((t & 65535) == 0 && stopRequested())
+            return false;
+        int count = 0;
+        for (size_t k = 0; k < 3; ++k)
+            count += pts[size_t(recs[t + k].point)][axis] == plane;
+        if (count >= 2)
+            inPlane.push_back(uint32_t(t));
     }
-
-    void grow()
-    {
-        table.assign(table.size() * 2, -1);
-        for (size_t id = 0; id < rim.points.size(); ++id) {
-            size_t i = slotOf(rim.points[id], rim.shells[id]);
-            while (table[i] >= 0)
-                i = (i + 1) & (table.size() - 1);
-            table[i] = int32_t(id);
+    // Rim points by the half's point and the shell.
+    std::vector<Pt3> keys;
+    PointIds ids(keys, &rim.shells, 2 * inPlane.size());
+    auto rimId = [&](int32_t point, int32_t shell) {
+        const int32_t id = ids.idOf({point, 0, 0}, shell);
+        if (size_t(id) == rim.points.size()) {
+            rim.points.push_back(pts[size_t(point)]);
+            rim.ids.push_back(point);
         }
-    }
-
-    PlaneRim& rim;
-    std::vector<int32_t> table;
-};
-
-bool planeRim(const std::vector<CutVertex>& recs, int64_t plane, int axis, PlaneRim& rim)
-{
-    RimPointIds ids(rim);
+        return id;
+    };
     // Each edge in the plane as (lower id, higher id, +1 when it runs from lower to higher).
     std::vector<std::array<int32_t, 3>> halves;
-    for (size_t t = 0; t + 2 < recs.size(); t += 3) {
-        if ((t & 16383) == 0 && stopRequested())
+    halves.reserve(inPlane.size() * 3 / 2);
+    for (size_t i = 0; i < inPlane.size(); ++i) {
+        if ((i & 16383) == 0 && stopRequested())
             return false;
-        Pt3 p[3];
+        const size_t t = inPlane[i];
         bool on[3];
-        int count = 0;
-        for (int k = 0; k < 3; ++k) {
-            const CutVertex& r = recs[t + size_t(k)];
-            p[k] = {toUm(r.x), toUm(r.y), toUm(r.z)};
-            on[k] = p[k][axis] == plane;
-            count += on[k];
-        }
-        if (count < 2)
-            continue;
+        for (int k = 0; k < 3; ++k)
+            on[k] = pts[size_t(recs[t + size_t(k)].point)][axis] == plane;
         const int32_t shell = recs[t].shell;
         for (int k = 0; k < 3; ++k) {
             if (!on[k] || !on[(k + 1) % 3])
                 continue;
-            const int32_t a = ids.idOf(p[k], shell), b = ids.idOf(p[(k + 1) % 3], shell);
+            const int32_t a = rimId(recs[t + size_t(k)].point, shell), b = rimId(recs[t + size_t((k + 1) % 3)].point, shell);
             if (a != b)
                 halves.push_back({std::min(a, b), std::max(a, b), a < b ? 1 : -1});
         }
     }
     // Edges used both ways cancel; what is left over is the rim.
-    std::sort(halves.begin(), halves.end());
-    for (size_t i = 0; i < halves.size();) {
-        int32_t net = 0;
-        size_t j = i;
-        for (; j < halves.size() && halves[j][0] == halves[i][0] && halves[j][1] == halves[i][1]; ++j)
-            net += halves[j][2];
+    forEachNetEdge(halves, [&](int32_t a, int32_t b, int32_t net) {
         for (int32_t c = 0; c < std::abs(net); ++c)
-            rim.edges.push_back(net > 0 ? std::make_pair(halves[i][0], halves[i][1]) : std::make_pair(halves[i][1], halves[i][0]));
-        i = j;
-    }
+            rim.edges.push_back(net > 0 ? std::make_pair(a, b) : std::make_pair(b, a));
+    });
     // Deterministic order regardless of hashing.
     std::sort(rim.edges.begin(), rim.edges.end());
     return true;
@@ -331,6 +381,58 @@ inline i128 cross(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b)
     return i128(a.X) * b.Y - i128(b.X) * a.Y;
 }
 
+// A chain being joined: points read forward or backward, so turning it round costs nothing
+// and each join moves only the points of the shorter side.
+template <typename T>
+class JoinChain
+{
+public:
+    explicit JoinChain(std::deque<T> points) : pts(std::move(points)) {}
+    bool empty() const { return pts.empty(); }
+    size_t size() const { return pts.size(); }
+    const T& front() const { return turned ? pts.back() : pts.front(); }
+    const T& back() const { return turned ? pts.front() : pts.back(); }
+    void popBack() { turned ? pts.pop_front() : pts.pop_back(); }
+    void clear() { pts.clear(); turned = false; }
+    // Appends other (turned: from its last point back), leaving other empty; skip drops
+    // other's point at the joint.
+    void append(JoinChain& other, bool otherTurned, bool skip)
+    {
+        if (otherTurned)
+            other.turned = !other.turned;
+        if (skip)
+            other.turned ? other.pts.pop_back() : other.pts.pop_front();
+        if (other.size() <= size()) {
+            for (size_t i = 0, n = other.size(); i < n; ++i)
+                pushBack(other.at(i));
+        } else {
+            for (size_t i = size(); i-- > 0;)
+                other.pushFront(at(i));
+            std::swap(pts, other.pts);
+            std::swap(turned, other.turned);
+        }
+        other.clear();
+    }
+    template <typename Chain>
+    Chain take()
+    {
+        Chain c;
+        c.reserve(pts.size());
+        for (size_t i = 0; i < pts.size(); ++i)
+            c.push_back(at(i));
+        clear();
+        return c;
+    }
+
+private:
+    const T& at(size_t i) const { return turned ? pts[pts.size() - 1 - i] : pts[i]; }
+    void pushBack(const T& v) { turned ? pts.push_front(v) : pts.push_back(v); }
+    void pushFront(const T& v) { turned ? pts.push_back(v) : pts.push_front(v); }
+
+    std::deque<T> pts;
+    bool turned = false;
+};
+
 // The looser linking, for chains the exact linking leaves open (a crack or a missing face):
 // ends within 20 um are joined first, then the nearest ends up to 10 mm. Loops made go to
 // closed; chains still open stay in open and take no part in the section. False on a stop.
@@ -338,78 +440,97 @@ template <typename Chain, typename PointOf>
 bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at)
 {
     using ClipperLib::IntPoint;
+    using Work = JoinChain<typename Chain::value_type>;
+    const size_t n = open.size();
     // Per chain, kept up to date as chains grow: the length without the closing edge and
     // twice the signed area without it.
-    const size_t n = open.size();
     std::vector<int64_t> length(n, 0);
     std::vector<i128> area(n, 0);
-    for (size_t c = 0; c < n; ++c)
+    std::vector<Work> work;
+    work.reserve(n);
+    for (size_t c = 0; c < n; ++c) {
         for (size_t t = 1; t < open[c].size(); ++t) {
             length[c] += edgeLength(at(open[c][t - 1]), at(open[c][t]));
             area[c] += cross(at(open[c][t - 1]), at(open[c][t]));
         }
-    auto perimeter = [&](size_t c) { return length[c] + edgeLength(at(open[c].back()), at(open[c].front())); };
+        work.emplace_back(std::deque<typename Chain::value_type>(open[c].begin(), open[c].end()));
+    }
+    open.clear();
+    auto perimeter = [&](size_t c) { return length[c] + edgeLength(at(work[c].back()), at(work[c].front())); };
     // Only a real loop closes on itself: a two-point or flat chain would close as a sliver and
     // leave its neighbours apart. Flat allows for the micrometre rounding: a mean width
     // (twice the area over the perimeter) below 1 um.
     auto closable = [&](size_t c) {
-        if (open[c].size() < 3)
+        if (work[c].size() < 3)
             return false;
-        const i128 a = area[c] + cross(at(open[c].back()), at(open[c].front()));
+        const i128 a = area[c] + cross(at(work[c].back()), at(work[c].front()));
         return a != 0 && (a < 0 ? -a : a) >= perimeter(c);
     };
     auto close = [&](size_t c) {
-        if (open[c].size() > 1 && endDist2(at(open[c].back()), at(open[c].front())) == 0.0)
-            open[c].pop_back();
-        closed.push_back(std::move(open[c]));
-        open[c].clear();
+        if (work[c].size() > 1 && endDist2(at(work[c].back()), at(work[c].front())) == 0.0)
+            work[c].popBack();
+        closed.push_back(work[c].template take<Chain>());
     };
     // Appends chain from (reversed: from its last point back) to chain to; a joint where both
     // ends are one point keeps that point once.
     auto append = [&](size_t to, size_t from, bool reversed) {
-        Chain& a = open[to];
-        Chain& b = open[from];
-        const IntPoint tail = at(a.back()), joint = at(reversed ? b.back() : b.front());
+        const IntPoint tail = at(work[to].back()), joint = at(reversed ? work[from].back() : work[from].front());
         length[to] += edgeLength(tail, joint) + length[from];
         area[to] += cross(tail, joint) + (reversed ? -area[from] : area[from]);
-        const bool skip = endDist2(tail, joint) == 0.0;
-        if (reversed)
-            a.insert(a.end(), b.rbegin() + (skip ? 1 : 0), b.rend());
-        else
-            a.insert(a.end(), b.begin() + (skip ? 1 : 0), b.end());
-        b.clear();
+        work[to].append(work[from], reversed, endDist2(tail, joint) == 0.0);
     };
     // Ends within 20 um: each chain in order takes the first chain, from where it last took
-    // one, whose first point is that near to its last point. First points sit in 20 um cells.
-    std::unordered_map<std::pair<int64_t, int64_t>, std::vector<size_t>, PairHash> firsts;
+    // one, whose first point is that near to its last point. First points sit in 20 um cells,
+    // the chains starting at each point in order.
+    using Key = std::pair<int64_t, int64_t>;
+    std::unordered_map<Key, std::set<size_t>, PairHash> startsAt;
+    std::unordered_map<Key, std::vector<Key>, PairHash> cells;
     auto cellOf = [](const IntPoint& p) { return std::make_pair(floorDiv(p.X, 20), floorDiv(p.Y, 20)); };
-    for (size_t c = 0; c < n; ++c)
-        if (!open[c].empty())
-            firsts[cellOf(at(open[c].front()))].push_back(c);
+    auto keyOf = [](const IntPoint& p) { return std::make_pair(int64_t(p.X), int64_t(p.Y)); };
+    for (size_t c = 0; c < n; ++c) {
+        if (work[c].empty())
+            continue;
+        const IntPoint p = at(work[c].front());
+        auto& set = startsAt[keyOf(p)];
+        if (set.empty())
+            cells[cellOf(p)].push_back(keyOf(p));
+        set.insert(c);
+    }
+    auto gone = [&](size_t c) { startsAt[keyOf(at(work[c].front()))].erase(c); };
     for (size_t i = 0; i < n; ++i) {
+        if ((i & 1023) == 0 && stopRequested())
+            return false;
         size_t from = 0;
-        while (!open[i].empty()) {
-            const IntPoint tail = at(open[i].back());
+        while (!work[i].empty()) {
+            const IntPoint tail = at(work[i].back());
             const auto cell = cellOf(tail);
             size_t j = SIZE_MAX;
             for (int64_t dx = -1; dx <= 1; ++dx)
                 for (int64_t dy = -1; dy <= 1; ++dy) {
-                    const auto it = firsts.find({cell.first + dx, cell.second + dy});
-                    if (it != firsts.end())
-                        for (size_t c : it->second)
-                            if (c >= from && c < j && !open[c].empty() && endDist2(tail, at(open[c].front())) < 400.0)
-                                j = c;
+                    const auto it = cells.find({cell.first + dx, cell.second + dy});
+                    if (it == cells.end())
+                        continue;
+                    for (const Key& k : it->second) {
+                        if (endDist2(tail, IntPoint(k.first, k.second)) >= 400.0)
+                            continue;
+                        const auto& set = startsAt[k];
+                        const auto c = set.lower_bound(from);
+                        if (c != set.end())
+                            j = std::min(j, *c);
+                    }
                 }
             if (j == SIZE_MAX)
                 break;
             from = j + 1;
             if (j == i) {
                 if (closable(i)) {
+                    gone(i);
                     close(i);
                     break;
                 }
                 continue;
             }
+            gone(j);
             append(i, j, false);
         }
     }
@@ -417,17 +538,17 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
     std::vector<IntPoint> heads(n), tails(n);
     std::vector<bool> present(n, false), canClose(n, false);
     for (size_t c = 0; c < n; ++c) {
-        if (open[c].empty())
+        if (work[c].empty())
             continue;
-        heads[c] = at(open[c].front());
-        tails[c] = at(open[c].back());
+        heads[c] = at(work[c].front());
+        tails[c] = at(work[c].back());
         present[c] = true;
         canClose[c] = closable(c);
     }
     NearestEnds nearest(heads, tails, present, canClose, 1e8);
     NearestEnds::Join join;
-    while (nearest.next(join)) {
-        if (stopRequested())
+    for (size_t joins = 0; nearest.next(join); ++joins) {
+        if ((joins & 255) == 0 && stopRequested())
             return false;
         size_t kept = join.from;
         if (join.from == join.to) {
@@ -443,15 +564,18 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
         }
         nearest.joined(join, kept, join.from != join.to && closable(kept));
     }
-    open.erase(std::remove_if(open.begin(), open.end(), [](const Chain& c) { return c.empty(); }), open.end());
+    for (Work& w : work)
+        if (!w.empty())
+            open.push_back(w.template take<Chain>());
     return true;
 }
 
 // Links directed edges into closed loops and open chains (an open chain keeps its last point).
+// False on a stop.
 // Where several edges leave one point, the one turning furthest left is taken, so touching
 // loops come out as separate simple loops; turning straight back counts as the least left,
 // since it runs along a loop that only shares a stretch with this one.
-void linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::vector<std::array<int64_t, 2>>& xy,
+bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::vector<std::array<int64_t, 2>>& xy,
              std::vector<std::vector<int32_t>>& loops, std::vector<std::vector<int32_t>>& chains)
 {
     // Edges leaving each point, in edge order: out[outStart[p] .. outStart[p + 1]).
@@ -475,7 +599,10 @@ void linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
     for (size_t i = 0; i < edges.size(); ++i)
         starts.push_back(i);
     std::vector<bool> used(edges.size(), false);
-    for (size_t s : starts) {
+    for (size_t k = 0; k < starts.size(); ++k) {
+        const size_t s = starts[k];
+        if ((k & 65535) == 0 && stopRequested())
+            return false;
         if (used[s])
             continue;
         std::vector<int32_t> loop;
@@ -515,17 +642,7 @@ void linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
         }
         (closed ? loops : chains).push_back(std::move(loop));
     }
-}
-
-i128 loopArea2(const std::vector<int32_t>& loop, const std::vector<std::array<int64_t, 2>>& xy)
-{
-    i128 a = 0;
-    for (size_t i = 0, j = loop.size() - 1; i < loop.size(); j = i++) {
-        const auto& p = xy[size_t(loop[j])];
-        const auto& q = xy[size_t(loop[i])];
-        a += i128(p[0]) * q[1] - i128(q[0]) * p[1];
-    }
-    return a;
+    return true;
 }
 
 // 1 inside, -1 outside, 0 on the outline.
@@ -549,28 +666,78 @@ int pointInLoop(const std::array<int64_t, 2>& pt, const std::vector<int32_t>& lo
     return inside ? 1 : -1;
 }
 
-// Closes one half: the cap faces normal (+axis for the lower half, -axis for the upper).
-bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
+// Whether the cap triangles from `from` on run along the set's loops exactly: every loop edge
+// is a cap edge the other way round (a rim edge of the half), and the cap has no other rim.
+// place gives each point the first point at its place, as the fill takes equal points as one.
+bool capCloses(const std::vector<size_t>& set, const std::vector<std::vector<int32_t>>& loops,
+               const std::vector<PolygonTriangulator::Triangle>& tris, size_t from, const std::vector<int32_t>& place)
+{
+    // Each edge once by its ends' places, the lower first, counted +1 along and -1 against.
+    std::vector<std::array<int32_t, 3>> edges;
+    auto count = [&](int32_t a, int32_t b, int32_t n) {
+        a = place[size_t(a)];
+        b = place[size_t(b)];
+        if (a != b)
+            edges.push_back({std::min(a, b), std::max(a, b), a < b ? n : -n});
+    };
+    for (size_t i : set)
+        for (size_t k = 0; k < loops[i].size(); ++k)
+            count(loops[i][k], loops[i][(k + 1) % loops[i].size()], -1);
+    for (size_t t = from; t < tris.size(); ++t)
+        for (size_t k = 0; k < 3; ++k)
+            count(tris[t][k], tris[t][(k + 1) % 3], 1);
+    bool closes = true;
+    forEachNetEdge(edges, [&](int32_t, int32_t, int32_t net) { closes = closes && net == 0; });
+    return closes;
+}
+
+// The cap of one half, into caps: it faces +axis for the lower half, -axis for the upper.
+bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, const std::vector<Pt3>& pts,
+             int64_t plane, int axis, bool lower)
 {
     PlaneRim rim;
-    if (!planeRim(recs, plane, axis, rim))
+    if (!planeRim(recs, pts, plane, axis, rim))
         return false;
     if (rim.edges.empty())
         return true;
-    // 2D frame whose cross product is the cap normal.
-    int pa = (axis + 1) % 3, qa = (axis + 2) % 3;
-    if (!lower)
-        std::swap(pa, qa);
+    // One 2D frame for both halves, whose cross product is +axis.
+    const int pa = (axis + 1) % 3, qa = (axis + 2) % 3;
     std::vector<std::array<int64_t, 2>> xy(rim.points.size());
     for (size_t i = 0; i < rim.points.size(); ++i)
         xy[i] = {rim.points[i][pa], rim.points[i][qa]};
-    // The cap runs each rim edge the other way.
+    // place: the first point at each point's place; rank: the places in coordinate order.
+    std::vector<int32_t> place(xy.size()), rank(xy.size());
+    {
+        std::vector<int32_t> order(xy.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = int32_t(i);
+        std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+            const auto &p = xy[size_t(a)], &q = xy[size_t(b)];
+            return p[0] != q[0] ? p[0] < q[0] : p[1] != q[1] ? p[1] < q[1] : a < b;
+        });
+        int32_t r = -1;
+        for (size_t i = 0; i < order.size(); ++i) {
+            const bool same = i > 0 && xy[size_t(order[i])] == xy[size_t(order[i - 1])];
+            place[size_t(order[i])] = same ? place[size_t(order[i - 1])] : order[i];
+            rank[size_t(order[i])] = same ? r : ++r;
+        }
+    }
+    // The loops are made alike for both halves: the lower half's rim turned round, the upper
+    // half's as it runs, which for a section without faces in the plane are the same edges;
+    // taken in the order of their points, the linking and the joining then make the same loops,
+    // and the two caps match even where the joining has to guess. The upper cap is turned
+    // round at the end, so that each cap runs its half's rim the other way.
     std::vector<std::pair<int32_t, int32_t>> capEdges;
     capEdges.reserve(rim.edges.size());
     for (const auto& e : rim.edges)
-        capEdges.push_back({e.second, e.first});
+        capEdges.push_back(lower ? std::make_pair(e.second, e.first) : e);
+    std::sort(capEdges.begin(), capEdges.end(), [&](const auto& a, const auto& b) {
+        return rank[size_t(a.first)] != rank[size_t(b.first)] ? rank[size_t(a.first)] < rank[size_t(b.first)]
+                                                              : rank[size_t(a.second)] < rank[size_t(b.second)];
+    });
     std::vector<std::vector<int32_t>> loops, chains;
-    linkRim(capEdges, xy, loops, chains);
+    if (!linkRim(capEdges, xy, loops, chains))
+        return false;
     const auto pointOf = [&](int32_t id) { return ClipperLib::IntPoint(xy[size_t(id)][0], xy[size_t(id)][1]); };
     // Chains still open (a stray sheet, a face missing over more than the joining reach) take no
     // part: the half stays open there, as the model was.
@@ -578,20 +745,35 @@ bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
         return false;
     if (loops.empty())
         return true;
-    std::vector<size_t> outers, holes;
+    // The loops of a shell are filled together, by the even-odd rule. A shell that runs
+    // clockwise on the whole is a cavity when an outline of another shell lies around it and
+    // is filled with that shell; otherwise it is a part turned inside out, capped as it runs.
     std::vector<i128> areas(loops.size());
+    std::unordered_map<int32_t, size_t> groupOfShell;
+    std::vector<size_t> groupOf(loops.size());
+    std::vector<i128> net;
     for (size_t i = 0; i < loops.size(); ++i) {
-        areas[i] = loopArea2(loops[i], xy);
+        areas[i] = PolygonTriangulator::ringArea2(xy, loops[i]);
+        const auto g = groupOfShell.emplace(rim.shells[size_t(loops[i].front())], net.size()).first->second;
+        if (g == net.size())
+            net.push_back(0);
+        groupOf[i] = g;
+        net[g] += areas[i];
+    }
+    std::vector<size_t> parent(net.size());
+    for (size_t g = 0; g < parent.size(); ++g)
+        parent[g] = g;
+    auto root = [&](size_t g) {
+        while (parent[g] != g)
+            g = parent[g] = parent[parent[g]];
+        return g;
+    };
+    std::vector<size_t> outers;
+    for (size_t i = 0; i < loops.size(); ++i)
         if (areas[i] > 0)
             outers.push_back(i);
-        else if (areas[i] < 0)
-            holes.push_back(i);
-    }
-    if (outers.empty())
-        return holes.empty();
-    std::vector<std::vector<size_t>> holesOf(loops.size());
-    // Outlines by the grid cells their bounds cover, in outline order: a hole's first point
-    // lies within the bounds of every outline around it.
+    // Outlines by the grid cells their bounds cover: a cavity's first point lies within the
+    // bounds of every outline around it.
     using Box = std::array<int64_t, 4>;
     std::vector<Box> boxes(loops.size());
     Box all = {INT64_MAX, INT64_MAX, INT64_MIN, INT64_MIN};
@@ -604,6 +786,9 @@ bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
         boxes[o] = b;
         all = {std::min(all[0], b[0]), std::min(all[1], b[1]), std::max(all[2], b[2]), std::max(all[3], b[3])};
     }
+    // No outline at all (every loop runs clockwise): bounds of nothing would overflow below.
+    if (outers.empty())
+        all = {0, 0, 0, 0};
     const int cells = int(std::clamp(std::sqrt(double(outers.size())), 1.0, 256.0));
     const double inv = double(cells) / double(std::max<int64_t>({all[2] - all[0], all[3] - all[1], 1}));
     const auto cellOf = [&](int64_t v, int64_t origin) {
@@ -614,54 +799,102 @@ bool capHalf(std::vector<CutVertex>& recs, int64_t plane, int axis, bool lower)
         for (int y = cellOf(boxes[o][1], all[1]); y <= cellOf(boxes[o][3], all[1]); ++y)
             for (int x = cellOf(boxes[o][0], all[0]); x <= cellOf(boxes[o][2], all[0]); ++x)
                 outersIn[size_t(y) * size_t(cells) + size_t(x)].push_back(o);
-    for (size_t h : holes) {
-        if (stopRequested())
-            return false;
-        // The hole belongs to the smallest outline around it of its own shell; a cavity is a
-        // shell of its own and belongs to the smallest outline around it of any shell.
-        const int32_t shell = rim.shells[size_t(loops[h].front())];
+    // The smallest outline around loop h that accept takes; SIZE_MAX when none.
+    // Point-in-outline tests are bounded by a budget in proportion to the section: loops that
+    // all overlap (sheets joined into loops through one point) would otherwise test each other
+    // pairwise. A loop left without an outline once it is spent is capped as it runs.
+    size_t budget = 0;
+    for (const auto& loop : loops)
+        budget += 256 * loop.size();
+    auto around = [&](size_t h, const auto& accept) {
+        Box hb = {INT64_MAX, INT64_MAX, INT64_MIN, INT64_MIN};
+        for (int32_t id : loops[h]) {
+            const auto& q = xy[size_t(id)];
+            hb = {std::min(hb[0], q[0]), std::min(hb[1], q[1]), std::max(hb[2], q[0]), std::max(hb[3], q[1])};
+        }
         const auto& first = xy[size_t(loops[h].front())];
         size_t best = SIZE_MAX;
-        bool bestOwn = false;
         for (size_t o : outersIn[size_t(cellOf(first[1], all[1])) * size_t(cells) + size_t(cellOf(first[0], all[0]))]) {
             const Box& b = boxes[o];
-            if (first[0] < b[0] || first[0] > b[2] || first[1] < b[1] || first[1] > b[3])
-                continue;
-            const bool own = rim.shells[size_t(loops[o].front())] == shell;
-            if (bestOwn && !own)
+            if (!accept(o) || hb[0] < b[0] || hb[2] > b[2] || hb[1] < b[1] || hb[3] > b[3]
+                || (best != SIZE_MAX && areas[o] >= areas[best]))
                 continue;
             int side = 0;
             for (int32_t id : loops[h]) {
+                if (budget < loops[o].size())
+                    return best;
+                budget -= loops[o].size();
                 side = pointInLoop(xy[size_t(id)], loops[o], xy);
                 if (side != 0)
                     break;
             }
-            if (side > 0 && (best == SIZE_MAX || own > bestOwn || areas[o] < areas[best])) {
+            if (side > 0)
                 best = o;
-                bestOwn = own;
-            }
         }
-        if (best == SIZE_MAX)
-            return false;
-        holesOf[best].push_back(h);
-    }
-    auto ring = [&](size_t i) {
-        CapTriangulator::Ring r;
-        r.reserve(loops[i].size());
-        for (int32_t id : loops[i])
-            r.push_back({xy[size_t(id)][0], xy[size_t(id)][1], id});
-        return r;
+        return best;
     };
-    std::vector<std::array<int32_t, 3>> tris;
-    for (size_t o : outers) {
-        std::vector<CapTriangulator::Ring> hr;
-        for (size_t h : holesOf[o])
-            hr.push_back(ring(h));
-        if (!CapTriangulator::triangulate(ring(o), hr, tris, &g_jobState))
+    std::vector<bool> looked(net.size(), false);
+    for (size_t h = 0; h < loops.size(); ++h) {
+        const size_t g = groupOf[h];
+        if (net[g] >= 0 || looked[g])
+            continue;
+        looked[g] = true;
+        if (stopRequested())
             return false;
+        // The smallest outline of another shell around it.
+        const size_t best = around(h, [&](size_t o) { return groupOf[o] != g; });
+        if (best != SIZE_MAX)
+            parent[root(g)] = root(groupOf[best]);
     }
+    std::vector<std::vector<size_t>> sets(net.size());
+    for (size_t i = 0; i < loops.size(); ++i)
+        sets[root(groupOf[i])].push_back(i);
+    std::vector<PolygonTriangulator::Triangle> tris;
+    const auto stop = [] { return stopRequested(); };
+    bool exact = true;
+    auto fill = [&](const std::vector<size_t>& set) {
+        std::vector<std::vector<int32_t>> rings;
+        for (size_t i : set)
+            rings.push_back(loops[i]);
+        return PolygonTriangulator::fillEvenOdd(xy, rings, tris, stop, &exact);
+    };
+    for (const auto& set : sets) {
+        if (set.empty())
+            continue;
+        const size_t from = tris.size();
+        if (!fill(set))
+            return false;
+        if (exact || capCloses(set, loops, tris, from, place))
+            continue;
+        // Outlines of the set that touch along a stretch, split differently on each side (parts
+        // of one shell standing on each other): each outline is filled with its own holes, so
+        // each keeps its points.
+        tris.resize(from);
+        std::vector<std::vector<size_t>> holesOf(loops.size());
+        std::vector<size_t> lone;
+        for (size_t h : set) {
+            if (areas[h] > 0)
+                continue;
+            if (stopRequested())
+                return false;
+            const size_t o = around(h, [&](size_t c) { return root(groupOf[c]) == root(groupOf[h]); });
+            (o == SIZE_MAX ? lone : holesOf[o]).push_back(h);
+        }
+        for (size_t o : set) {
+            if (areas[o] <= 0)
+                continue;
+            std::vector<size_t> own{o};
+            own.insert(own.end(), holesOf[o].begin(), holesOf[o].end());
+            if (!fill(own))
+                return false;
+        }
+        for (size_t h : lone)
+            if (!fill({h}))
+                return false;
+    }
+    caps.reserve(caps.size() + 3 * tris.size());
     for (const auto& t : tris)
-        pushTriangle(recs, rim.points[size_t(t[0])], rim.points[size_t(t[1])], rim.points[size_t(t[2])],
+        pushTriangle(caps, pts, rim.ids[size_t(t[0])], rim.ids[size_t(t[lower ? 1 : 2])], rim.ids[size_t(t[lower ? 2 : 1])],
                      rim.shells[size_t(t[0])]);
     return true;
 }
@@ -709,46 +942,165 @@ bool chainSectionSegments(std::vector<SectionSegment>& segs, ClipperLib::Paths& 
     return joinOpenChains(open, closed);
 }
 
-void collectRegions(const ClipperLib::PolyNode* outer, std::vector<SectionRegion>& regions)
-{
-    SectionRegion r;
-    r.outlines.push_back(outer->Contour);
-    for (const ClipperLib::PolyNode* hole : outer->Childs)
-        r.outlines.push_back(hole->Contour);
-    if (!outer->Contour.empty()) {
-        r.minU = r.maxU = outer->Contour.front().X;
-        r.minV = r.maxV = outer->Contour.front().Y;
-    }
-    for (const auto& pt : outer->Contour) {
-        r.minU = std::min<int64_t>(r.minU, pt.X);
-        r.minV = std::min<int64_t>(r.minV, pt.Y);
-        r.maxU = std::max<int64_t>(r.maxU, pt.X);
-        r.maxV = std::max<int64_t>(r.maxV, pt.Y);
-    }
-    regions.push_back(std::move(r));
-    for (const ClipperLib::PolyNode* hole : outer->Childs)
-        for (const ClipperLib::PolyNode* island : hole->Childs)
-            collectRegions(island, regions);
-}
-
-void uniteSectionOutlines(const ClipperLib::Paths& closed, std::vector<SectionRegion>& regions)
+// The regions of the section: what the closed outlines enclose by the even-odd rule, each as
+// its outer outline and its holes. Triangles of the fill joined across their inner edges make
+// a region; the edges they do not share are its outlines. False on a stop.
+bool uniteSectionOutlines(const ClipperLib::Paths& closed, std::vector<SectionRegion>& regions)
 {
     regions.clear();
-    if (closed.empty())
-        return;
-    ClipperLib::Clipper clipper;
-    clipper.PreserveCollinear(true);
-    clipper.AddPaths(closed, ClipperLib::ptSubject, true);
-    ClipperLib::PolyTree tree;
-    clipper.Execute(ClipperLib::ctUnion, tree, ClipperLib::pftEvenOdd, ClipperLib::pftEvenOdd);
-    for (const ClipperLib::PolyNode* outer : tree.Childs)
-        collectRegions(outer, regions);
+    std::vector<std::array<int64_t, 2>> xy;
+    std::vector<std::vector<int32_t>> rings;
+    for (const ClipperLib::Path& outline : closed) {
+        rings.emplace_back();
+        for (const ClipperLib::IntPoint& p : outline) {
+            rings.back().push_back(int32_t(xy.size()));
+            xy.push_back({p.X, p.Y});
+        }
+    }
+    std::vector<PolygonTriangulator::Triangle> tris;
+    if (!PolygonTriangulator::fillEvenOdd(xy, rings, tris, [] { return stopRequested(); }))
+        return false;
+    // Edges of the triangles, counter-clockwise, by their ends: an inner edge twice, an outline once.
+    struct Side
+    {
+        int32_t lo, hi, tri;
+        bool forward; // runs from lo to hi
+    };
+    std::vector<Side> sides;
+    sides.reserve(tris.size() * 3);
+    for (size_t t = 0; t < tris.size(); ++t) {
+        auto& tri = tris[t];
+        const auto &a = xy[size_t(tri[0])], &b = xy[size_t(tri[1])], &c = xy[size_t(tri[2])];
+        if (i128(b[0] - a[0]) * (c[1] - a[1]) - i128(b[1] - a[1]) * (c[0] - a[0]) < 0)
+            std::swap(tri[1], tri[2]);
+        for (size_t k = 0; k < 3; ++k) {
+            const int32_t u = tri[k], v = tri[(k + 1) % 3];
+            sides.push_back({std::min(u, v), std::max(u, v), int32_t(t), u < v});
+        }
+    }
+    std::sort(sides.begin(), sides.end(), [](const Side& x, const Side& y) {
+        return std::tie(x.lo, x.hi, x.tri) < std::tie(y.lo, y.hi, y.tri);
+    });
+    std::vector<int32_t> parent(tris.size());
+    for (size_t t = 0; t < parent.size(); ++t)
+        parent[t] = int32_t(t);
+    auto root = [&](int32_t t) {
+        while (parent[size_t(t)] != t)
+            t = parent[size_t(t)] = parent[size_t(parent[size_t(t)])];
+        return t;
+    };
+    std::vector<std::pair<int32_t, int32_t>> outline;
+    std::unordered_map<std::pair<int64_t, int64_t>, int32_t, PairHash> triOf; // outline edge -> its triangle
+    for (size_t i = 0; i < sides.size();) {
+        size_t j = i;
+        while (j < sides.size() && sides[j].lo == sides[i].lo && sides[j].hi == sides[i].hi)
+            ++j;
+        if (j - i == 2 && sides[i].forward != sides[i + 1].forward) {
+            parent[size_t(root(sides[i].tri))] = root(sides[i + 1].tri);
+        } else {
+            for (size_t k = i; k < j; ++k) {
+                const Side& e = sides[k];
+                const auto edge = e.forward ? std::make_pair(e.lo, e.hi) : std::make_pair(e.hi, e.lo);
+                outline.push_back(edge);
+                triOf[{edge.first, edge.second}] = e.tri;
+            }
+        }
+        i = j;
+    }
+    std::vector<std::vector<int32_t>> loops, chains;
+    if (!linkRim(outline, xy, loops, chains))
+        return false;
+    // Per region: its largest loop running counter-clockwise is the outer outline, the loops
+    // running the other way are holes.
+    std::unordered_map<int32_t, size_t> regionOf;
+    std::vector<std::vector<size_t>> holesOf;
+    std::vector<size_t> outerOf;
+    std::vector<i128> areas(loops.size());
+    for (size_t i = 0; i < loops.size(); ++i) {
+        if (loops[i].size() < 2)
+            continue;
+        areas[i] = PolygonTriangulator::ringArea2(xy, loops[i]);
+        const int32_t r = root(triOf[{loops[i][0], loops[i][1]}]);
+        const size_t g = regionOf.emplace(r, outerOf.size()).first->second;
+        if (g == outerOf.size()) {
+            outerOf.push_back(SIZE_MAX);
+            holesOf.emplace_back();
+        }
+        if (areas[i] <= 0)
+            holesOf[g].push_back(i);
+        else if (outerOf[g] == SIZE_MAX || areas[i] > areas[outerOf[g]])
+            outerOf[g] = i;
+    }
+    auto path = [&](size_t i) {
+        ClipperLib::Path p;
+        p.reserve(loops[i].size());
+        for (int32_t id : loops[i])
+            p.push_back(ClipperLib::IntPoint(xy[size_t(id)][0], xy[size_t(id)][1]));
+        return p;
+    };
+    auto addRegion = [&](size_t outer, const std::vector<size_t>& holes) {
+        SectionRegion r;
+        r.outlines.push_back(path(outer));
+        r.minU = r.maxU = r.outlines[0][0].X;
+        r.minV = r.maxV = r.outlines[0][0].Y;
+        for (const auto& pt : r.outlines[0]) {
+            r.minU = std::min<int64_t>(r.minU, pt.X);
+            r.minV = std::min<int64_t>(r.minV, pt.Y);
+            r.maxU = std::max<int64_t>(r.maxU, pt.X);
+            r.maxV = std::max<int64_t>(r.maxV, pt.Y);
+        }
+        for (size_t h : holes)
+            r.outlines.push_back(path(h));
+        regions.push_back(std::move(r));
+    };
+    for (size_t g = 0; g < outerOf.size(); ++g)
+        if (outerOf[g] != SIZE_MAX)
+            addRegion(outerOf[g], holesOf[g]);
+    // A region pinched at a point may show a second outline running counter-clockwise.
+    for (size_t i = 0; i < loops.size(); ++i)
+        if (areas[i] > 0 && outerOf[regionOf[root(triOf[{loops[i][0], loops[i][1]}])]] != i)
+            addRegion(i, {});
+    return true;
+}
+
+// The section's regions from the upper half's open rim, as the faces run it, linked exactly,
+// with the looser joining passes for what an open mesh leaves unclosed.
+bool sectionRegions(CutWorkData& wd, int planeUm, int axis)
+{
+    PlaneRim rim;
+    if (!planeRim(wd.up, wd.points, planeUm, axis, rim))
+        return false;
+    std::vector<SectionSegment> segs;
+    segs.reserve(rim.edges.size());
+    for (const auto& e : rim.edges) {
+        SectionSegment s;
+        s.first = sectionPoint(rim.points[size_t(e.first)], axis);
+        s.second = sectionPoint(rim.points[size_t(e.second)], axis);
+        segs.push_back(s);
+    }
+    ClipperLib::Paths closed, open;
+    return chainSectionSegments(segs, closed, open) && uniteSectionOutlines(closed, wd.regions);
+}
+
+// Runs work for the lower half on a thread of its own and for the upper half here: the two
+// share only what they read. True when both gave true.
+template <typename Work>
+bool onBothHalves(const Work& work)
+{
+    bool lower = false;
+    std::thread other([&] { lower = work(true); });
+    const bool upper = work(false);
+    other.join();
+    return lower && upper;
 }
 
 void clearWork(CutWorkData& wd)
 {
     wd.up.clear();
     wd.down.clear();
+    wd.upCap.clear();
+    wd.downCap.clear();
+    wd.points.clear();
     wd.regions.clear();
     wd.model = nullptr;
     wd.modelIndex = -1;
@@ -771,42 +1123,72 @@ int64_t outlinePerimeter(const ClipperLib::Path& outline)
 
 namespace {
 
-// The halves and the section of mesh under the model matrix m, into wd (emptied first).
-bool sectionInto(CutWorkData& wd, const MeshData* mesh, const Eigen::Matrix4d& m, int planeUm, int axis)
+// The halves of mesh under the model matrix m, into wd (emptied first); with regions, also
+// the section's regions, which only the preview shows: the cut caps each half from its own rim.
+bool sectionInto(CutWorkData& wd, const MeshData* mesh, const Eigen::Matrix4d& m, int planeUm, int axis, bool regions)
 {
     clearWork(wd);
     std::vector<Pt3> v(mesh->vertices.size());
     for (size_t i = 0; i < v.size(); ++i) {
+        if ((i & 65535) == 0 && stopRequested())
+            return false;
         const auto& p = mesh->vertices[i];
         const Eigen::Vector4d w = m * Eigen::Vector4d(p[0], p[1], p[2], 1.0);
         v[i] = {toUm(w[0]), toUm(w[1]), toUm(w[2])};
     }
-    wd.up.reserve(mesh->faces.size() * 2);
-    wd.down.reserve(mesh->faces.size() * 2);
+    // Room for the records each half will get, counted first: growing lists of millions of
+    // records would copy them and touch twice the memory.
+    size_t upRecords = 0, downRecords = 0;
+    for (size_t i = 0; i < mesh->faces.size(); ++i) {
+        if ((i & 65535) == 0 && stopRequested())
+            return false;
+        const auto& f = mesh->faces[i];
+        if (size_t(uint32_t(f[0])) >= v.size() || size_t(uint32_t(f[1])) >= v.size() || size_t(uint32_t(f[2])) >= v.size())
+            continue;
+        int pos = 0, neg = 0;
+        for (int32_t i : f) {
+            pos += v[size_t(i)][size_t(axis)] > planeUm;
+            neg += v[size_t(i)][size_t(axis)] < planeUm;
+        }
+        // A lone corner gets one triangle, the other side two; a corner on the plane one each.
+        upRecords += 3 * size_t(neg == 0 ? 1 : pos == 0 ? 0 : pos == 1 ? 1 : 2);
+        downRecords += 3 * size_t(pos == 0 ? 1 : neg == 0 ? 0 : neg == 1 ? 1 : 2);
+    }
+    wd.up.reserve(upRecords);
+    wd.down.reserve(downRecords);
     if (!splitByPlane(v, mesh->faces, faceShells(v.size(), mesh->faces), planeUm, axis, wd)) {
         clearWork(wd);
         return false;
     }
-    // The section: the upper half's open rim, as the faces run it.
-    PlaneRim rim;
-    if (!planeRim(wd.up, planeUm, axis, rim)) {
+    if (regions && !sectionRegions(wd, planeUm, axis)) {
         clearWork(wd);
         return false;
     }
-    std::vector<SectionSegment> segs;
-    segs.reserve(rim.edges.size());
-    for (const auto& e : rim.edges) {
-        SectionSegment s;
-        s.first = sectionPoint(rim.points[size_t(e.first)], axis);
-        s.second = sectionPoint(rim.points[size_t(e.second)], axis);
-        segs.push_back(s);
-    }
-    ClipperLib::Paths closed, open;
-    if (!chainSectionSegments(segs, closed, open)) {
-        clearWork(wd);
+    return true;
+}
+
+// Splits the model into the two halves of cutWorkData(), with the section's regions or not.
+bool splitModel(const MeshModel* model, int modelIndex, int planeUm, int axis, bool force, bool regions)
+{
+    CutWorkData& wd = cutWorkData();
+    clearWork(wd);
+    if (!model || axis < 0 || axis > 2)
         return false;
-    }
-    uniteSectionOutlines(closed, wd.regions);
+    const MeshData* mesh = model->getMesh();
+    if (!mesh || mesh->vertices.empty())
+        return false;
+    if (!force && mesh->vertices.size() > size_t(kPreviewVertexLimit))
+        return false;
+    const Eigen::Matrix4d m = model->getModelMatrix();
+    if (!sectionInto(wd, mesh, m, planeUm, axis, regions))
+        return false;
+    wd.model = model;
+    wd.modelIndex = modelIndex;
+    wd.axis = axis;
+    wd.planeUm = planeUm;
+    wd.position = model->position;
+    wd.axisPosition = model->position[size_t(axis)];
+    std::copy(m.data(), m.data() + 16, wd.matrix.begin());
     return true;
 }
 
@@ -820,33 +1202,14 @@ bool computeSectionOf(const MeshData& mesh, const std::array<double, 16>& matrix
         return false;
     }
     t_previewStop = stop;
-    const bool ok = sectionInto(wd, &mesh, Eigen::Map<const Eigen::Matrix4d>(matrix.data()), planeUm, axis);
+    const bool ok = sectionInto(wd, &mesh, Eigen::Map<const Eigen::Matrix4d>(matrix.data()), planeUm, axis, true);
     t_previewStop = nullptr;
     return ok;
 }
 
 bool computeCutSection(const MeshModel* model, int modelIndex, int planeUm, int axis, bool force)
 {
-    CutWorkData& wd = cutWorkData();
-    clearWork(wd);
-    if (!model || axis < 0 || axis > 2)
-        return false;
-    const MeshData* mesh = model->getMesh();
-    if (!mesh || mesh->vertices.empty())
-        return false;
-    if (!force && mesh->vertices.size() > size_t(kPreviewVertexLimit))
-        return false;
-    const Eigen::Matrix4d m = model->getModelMatrix();
-    if (!sectionInto(wd, mesh, m, planeUm, axis))
-        return false;
-    wd.model = model;
-    wd.modelIndex = modelIndex;
-    wd.axis = axis;
-    wd.planeUm = planeUm;
-    wd.position = model->position;
-    wd.axisPosition = model->position[size_t(axis)];
-    std::copy(m.data(), m.data() + 16, wd.matrix.begin());
-    return true;
+    return splitModel(model, modelIndex, planeUm, axis, force, true);
 }
 
 bool computeCutSection(int planeUm, int axis, bool force)
@@ -867,42 +1230,46 @@ bool triangulateCaps(CutWorkData& wd, int planeUm, int axis)
         g_jobState = 2;
         return false;
     }
-    const size_t upSize = wd.up.size(), downSize = wd.down.size();
-    const bool ok = capHalf(wd.down, planeUm, axis, true) && capHalf(wd.up, planeUm, axis, false);
+    wd.upCap.clear();
+    wd.downCap.clear();
+    const bool ok = onBothHalves([&](bool lower) {
+        return capHalf(lower ? wd.down : wd.up, lower ? wd.downCap : wd.upCap, wd.points, planeUm, axis, lower);
+    });
     if (!ok) {
         if (stopRequested())
             g_jobState = 2;
-        // The halves go back to uncapped; a later cut must not build on a half-done cap.
-        wd.up.resize(upSize);
-        wd.down.resize(downSize);
+        // A later cut must not build on a half-done cap.
         clearWork(wd);
     }
     return ok;
 }
 
-bool buildHalfMesh(const std::vector<CutVertex>& records, MeshData& out)
+bool buildHalfMesh(const std::vector<CutVertex>& records, const std::vector<CutVertex>& cap,
+                   const std::vector<std::array<int64_t, 3>>& points, MeshData& out)
 {
     MeshData::clear(out);
     if (records.size() < 3)
         return false;
-    std::unordered_map<Pt3, int32_t, Pt3Hash> ids;
-    ids.reserve(records.size() / 2);
-    out.faces.reserve(records.size() / 3);
-    for (size_t t = 0; t + 2 < records.size(); t += 3) {
-        std::array<int32_t, 3> f;
-        for (size_t k = 0; k < 3; ++k) {
-            const CutVertex& r = records[t + k];
-            const Pt3 p{toUm(r.x), toUm(r.y), toUm(r.z)};
-            auto it = ids.find(p);
-            if (it == ids.end()) {
-                it = ids.emplace(p, int32_t(out.vertices.size())).first;
-                out.vertices.push_back({double(p[0]) * 0.001, double(p[1]) * 0.001, double(p[2]) * 0.001});
+    // The half's own numbering of the points it uses, in the order it meets them.
+    std::vector<int32_t> local(points.size(), -1);
+    out.faces.reserve((records.size() + cap.size()) / 3);
+    for (const std::vector<CutVertex>* list : {&records, &cap})
+        for (size_t t = 0; t + 2 < list->size(); t += 3) {
+            if ((t & 65535) == 0 && stopRequested())
+                return false;
+            std::array<int32_t, 3> f;
+            for (size_t k = 0; k < 3; ++k) {
+                int32_t& id = local[size_t((*list)[t + k].point)];
+                if (id < 0) {
+                    id = int32_t(out.vertices.size());
+                    const auto& p = points[size_t((*list)[t + k].point)];
+                    out.vertices.push_back({double(p[0]) * 0.001, double(p[1]) * 0.001, double(p[2]) * 0.001});
+                }
+                f[k] = id;
             }
-            f[k] = it->second;
+            if (f[0] != f[1] && f[1] != f[2] && f[0] != f[2])
+                out.faces.push_back(f);
         }
-        if (f[0] != f[1] && f[1] != f[2] && f[0] != f[2])
-            out.faces.push_back(f);
-    }
     MeshData::computeNormals(out);
     return !out.faces.empty();
 }
@@ -917,7 +1284,7 @@ CutResult cutModel(const MeshModel* model, int modelIndex, int planeUm, int axis
     const Eigen::Matrix4d m = model->getModelMatrix();
     const bool reuse = wd.down.size() >= 3 && wd.model == model && wd.modelIndex == modelIndex
         && wd.axis == axis && wd.planeUm == planeUm && std::equal(m.data(), m.data() + 16, wd.matrix.begin());
-    if (!reuse && !computeCutSection(model, modelIndex, planeUm, axis, true)) {
+    if (!reuse && !splitModel(model, modelIndex, planeUm, axis, true, false)) {
         if (stopRequested())
             g_jobState = 2;
         return result;
@@ -931,7 +1298,10 @@ CutResult cutModel(const MeshModel* model, int modelIndex, int planeUm, int axis
         return result;
     result.up = std::make_unique<MeshData>();
     result.down = std::make_unique<MeshData>();
-    const bool ok = buildHalfMesh(wd.up, *result.up) && buildHalfMesh(wd.down, *result.down);
+    const bool ok = onBothHalves([&](bool lower) {
+        return lower ? buildHalfMesh(wd.down, wd.downCap, wd.points, *result.down)
+                     : buildHalfMesh(wd.up, wd.upCap, wd.points, *result.up);
+    });
     // The work lists now hold capped halves; the next preview or cut starts afresh.
     clearWork(wd);
     if (!ok || stopRequested()) {

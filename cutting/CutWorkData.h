@@ -20,6 +20,7 @@ struct CutVertex
     double x = 0.0, y = 0.0, z = 0.0;
     int32_t index = 0;
     int32_t shell = 0; // connected part of the model the triangle comes from
+    int32_t point = -1; // in CutWorkData::points
 };
 
 // Where one face crosses the plane, in section coordinates (micrometres).
@@ -45,6 +46,11 @@ struct CutWorkData
 {
     std::vector<CutVertex> up;
     std::vector<CutVertex> down;
+    // The caps of each half, kept apart so that the halves need not grow under them.
+    std::vector<CutVertex> upCap;
+    std::vector<CutVertex> downCap;
+    // The points the records name, in whole micrometres: equal points are one.
+    std::vector<std::array<int64_t, 3>> points;
     std::vector<SectionRegion> regions;
     const void* model = nullptr; // identity of the model the section belongs to
     int modelIndex = -1;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <queue>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -21,8 +22,8 @@ inline int64_t floorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + 
 // Picks the joins of the nearest-ends pass over open chains: the smallest squared distance
 // from a chain's last point to any chain's first point (its own too, when it may close) or
 // to another chain's last point; ties go to the lowest chain, then the lowest partner, a
-// first point before a last point. The ends sit in a grid and each chain keeps its best
-// partner, so a join costs a few grid lookups instead of a scan over all pairs.
+// first point before a last point. Ends sit in a grid by their point, so a join costs a few
+// grid lookups however many ends share a point, instead of a scan over all pairs.
 class NearestEnds
 {
 public:
@@ -45,27 +46,31 @@ public:
     void joined(const Join& join, size_t kept, bool keptClosable);
 
 private:
-    struct End
+    using Key = std::pair<int32_t, bool>; // chain, last point: the order ties are broken in
+    struct Point
     {
         ClipperLib::IntPoint p;
+        std::set<Key> ends; // the live ends at this point
+        size_t slot = 0;    // place in its grid cell while it has ends
+    };
+    struct End
+    {
+        int32_t point = -1;
         int32_t chain = -1;
         bool last = false;
-        bool alive = true;
     };
     struct Best
     {
         double d = 0.0;
-        int32_t end = -1; // -1: none within the limit
-        uint32_t query = 0; // bumped when the chain is searched again
-        uint32_t entry = 0; // bumped when its best changes
+        std::vector<int32_t> points; // the nearest points with ends it may join, all at d
+        uint32_t version = 0;        // bumped when the chain is searched again or goes
     };
     struct Entry
     {
         double d;
-        int32_t chain, partner;
-        bool last;
-        uint32_t entry;
-        bool operator>(const Entry& o) const;
+        int32_t chain;
+        uint32_t version;
+        bool operator>(const Entry& o) const { return d != o.d ? d > o.d : chain > o.chain; }
     };
     using Cell = std::pair<int64_t, int64_t>;
     struct CellHash
@@ -74,21 +79,23 @@ private:
     };
 
     Cell cellOf(const ClipperLib::IntPoint& p) const;
-    bool before(int32_t end, const Best& b) const;
+    void buildGrid();
+    const Key* partnerAt(int32_t point, int32_t chain) const;
     void search(int32_t chain);
-    void endGone(int32_t end);
-    void endMoved(int32_t end);
-    void push(int32_t chain);
+    void remove(int32_t end);
+    void insert(int32_t end);
 
     double limit2;
+    int64_t x0 = 0, y0 = 0, x1 = 0, y1 = 0; // bounds of the ends
+    size_t live = 0;       // ends still there
+    size_t gridFor = 0;    // ends there when the grid was made
     int64_t cellSize = 1;
     Cell lo{0, 0}, hi{0, 0};
+    std::vector<Point> points;
     std::vector<End> ends;
     std::vector<int32_t> firstEnd, lastEnd;
     std::vector<bool> closable;
     std::vector<Best> best;
-    std::unordered_map<Cell, std::vector<int32_t>, CellHash> grid;
-    // Chains whose last search found the end among their nearest, with the search number.
-    std::vector<std::vector<std::pair<int32_t, uint32_t>>> watchers;
+    std::unordered_map<Cell, std::vector<int32_t>, CellHash> grid; // points with live ends
     std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> queue;
 };

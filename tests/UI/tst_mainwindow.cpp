@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <ctime>
 #include <functional>
+#include <map>
 
 #include <QCloseEvent>
 #include <QDropEvent>
@@ -44,6 +45,7 @@
 #include "UI/ModelListWidget.h"
 #include "UI/TextFont.h"
 #include "app/Startup.h"
+#include "platform/Platform.h"
 #include "cutting/CutModelWidget.h"
 #include "cutting/CutWorkData.h"
 #include "cutting/SectionPreview.h"
@@ -597,21 +599,45 @@ private slots:
         QCOMPARE(window->hitRegion(QPoint(400, 300)), 222);
     }
 
-    // A box turned inside out: its section is a hole with nothing around it, so the cut cannot
-    // cap the halves, which the user is told, and the scene stays as it was. The next test uses
-    // the box as well.
+    // A cut that runs past its time-out is stopped and reported, and the scene stays as it
+    // was: a 20 mm box whose sides are split finely enough that the cut outlasts a time-out
+    // scaled down to a millisecond. The next test uses the box as well.
     void failedCutIsReported()
     {
         AppData* data = AppData::instance();
         auto* mesh = new MeshData();
-        for (int i = 0; i < 8; ++i)
-            mesh->vertices.push_back({(i & 1) * 20.0, ((i >> 1) & 1) * 20.0, ((i >> 2) & 1) * 20.0});
-        mesh->faces = {{0, 1, 2}, {1, 3, 2}, {4, 6, 5}, {5, 6, 7}, {0, 4, 1}, {1, 4, 5},
-                       {2, 3, 6}, {3, 7, 6}, {0, 2, 4}, {2, 6, 4}, {1, 5, 3}, {3, 5, 7}};
-        auto* inverted = new MeshModel();
-        inverted->name = "inverted";
-        inverted->setMeshSlot(MeshList::instance()->add(mesh));
-        data->addModel(inverted);
+        const int n = 120;
+        std::map<std::array<int, 3>, int32_t> ids;
+        auto id = [&](std::array<int, 3> g) {
+            const auto it = ids.emplace(g, int32_t(mesh->vertices.size())).first;
+            if (it->second == int32_t(mesh->vertices.size()))
+                mesh->vertices.push_back({g[0] * 20.0 / n, g[1] * 20.0 / n, g[2] * 20.0 / n});
+            return it->second;
+        };
+        for (int axis = 0; axis < 3; ++axis)
+            for (int side : {0, n})
+                for (int i = 0; i < n; ++i)
+                    for (int j = 0; j < n; ++j) {
+                        int32_t q[4];
+                        for (int k = 0; k < 4; ++k) {
+                            std::array<int, 3> g{};
+                            g[size_t(axis)] = side;
+                            g[size_t((axis + 1) % 3)] = i + (k == 1 || k == 2);
+                            g[size_t((axis + 2) % 3)] = j + (k >= 2);
+                            q[k] = id(g);
+                        }
+                        if (side > 0) {
+                            mesh->faces.push_back({q[0], q[1], q[2]});
+                            mesh->faces.push_back({q[0], q[2], q[3]});
+                        } else {
+                            mesh->faces.push_back({q[0], q[2], q[1]});
+                            mesh->faces.push_back({q[0], q[3], q[2]});
+                        }
+                    }
+        auto* box = new MeshModel();
+        box->name = "split box";
+        box->setMeshSlot(MeshList::instance()->add(mesh));
+        data->addModel(box);
         const int before = data->modelCount();
         data->selectModel(before - 1, 1);
         window->updateStatus();
@@ -621,10 +647,13 @@ private slots:
         cut.btn_z->click();
         cut.dsbCutting->setValue(10.0);
         asked.clear();
+        const double scale = Platform::timeoutScale();
+        Platform::setTimeoutScale(1e-6);
         cut.btnStartCutting->click();
         QTRY_VERIFY_WITH_TIMEOUT(asked.contains(31), 10000);
+        Platform::setTimeoutScale(scale);
         QCOMPARE(data->modelCount(), before);
-        QCOMPARE(data->getModel(before - 1), inverted);
+        QCOMPARE(data->getModel(before - 1), box);
         cut.btnReadyCutting->click();
     }
 
@@ -1855,14 +1884,18 @@ private slots:
         if (route == "delete")
             addScanModel(testmesh::cuboid(55, -5, 0, 65, 5, 10), "box");
         MeshModel* m = addScanModel(testmesh::finsOnBase(500), "fins");
-        // The section across X is in flight, for seconds.
+        // The section across X is in flight: its result has not come back yet.
         CutModelForm& cut = readyToCut("btn_x");
         QVERIFY(sectionPreview()->isBusy());
         QSignalSpy shown(sectionPreview(), &SectionPreview::sectionReady);
         if (route == "superseded") {
-            // Once the section is under way, where a stop cannot reach it at once.
-            QTest::qWait(300);
+            // A section done while its result waits in the event queue: only its age tells it
+            // apart then.
+            QTRY_VERIFY_WITH_TIMEOUT(!sectionPreview()->isBusy(), TestTime::waitMs(60000));
+            shown.clear();
+            cut.dsbCutting->setValue(4.0);
             QVERIFY(sectionPreview()->isBusy());
+            QThread::msleep(500);
             cut.dsbCutting->setValue(5.0);
         } else if (route == "leave") {
             cut.btnReadyCutting->click();

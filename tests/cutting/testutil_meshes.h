@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cmath>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <tuple>
@@ -248,6 +250,28 @@ inline bool closedAndClean(const MeshData& m, QString* why = nullptr, bool shell
     return true;
 }
 
+// The parts of a mesh that share no vertex, each as a mesh of its own.
+inline std::vector<MeshData> components(const MeshData& m)
+{
+    std::vector<int> parent(m.vertices.size());
+    for (size_t i = 0; i < parent.size(); ++i)
+        parent[i] = int(i);
+    std::function<int(int)> find = [&](int a) { return parent[size_t(a)] == a ? a : parent[size_t(a)] = find(parent[size_t(a)]); };
+    for (const auto& f : m.faces)
+        for (int k = 1; k < 3; ++k)
+            parent[size_t(find(f[size_t(k)]))] = find(f[0]);
+    std::map<int, MeshData> parts;
+    for (const auto& f : m.faces) {
+        MeshData& part = parts[find(f[0])];
+        part.vertices = m.vertices;
+        part.faces.push_back(f);
+    }
+    std::vector<MeshData> out;
+    for (auto& p : parts)
+        out.push_back(std::move(p.second));
+    return out;
+}
+
 // Edges not matched by one running the other way, as (from, to) points.
 inline std::vector<std::array<std::array<double, 3>, 2>> openEdges(const MeshData& m)
 {
@@ -286,38 +310,41 @@ inline double planeArea(const MeshData& m, int axis, double value, int sign)
 }
 
 // Plate of n x n square cells of side `cell` from z = 0 to h, each cell pierced by a round
-// hole of radius r in 16 sides, the plate's corner at the origin.
-inline MeshData perforatedPlate(int n, double cell, double h, double r)
+// hole of radius r in `sides` sides (a multiple of 4), the plate's corner at the origin.
+inline MeshData perforatedPlate(int n, double cell, double h, double r, int sides = 16)
 {
     MeshData m;
-    std::map<std::array<int, 3>, int> ids; // quarter-cell grid point and layer
+    const int q = sides / 4; // steps along a cell side
+    std::map<std::array<int, 3>, int> ids; // grid point in steps, and layer
     auto grid = [&](int qx, int qy, int layer) {
         auto it = ids.find({qx, qy, layer});
         if (it != ids.end())
             return it->second;
-        m.vertices.push_back({qx * cell / 4.0, qy * cell / 4.0, layer * h});
+        m.vertices.push_back({qx * cell / q, qy * cell / q, layer * h});
         return ids[{qx, qy, layer}] = int(m.vertices.size()) - 1;
     };
-    // Square ring of a cell counter-clockwise from its lower left corner, in quarter steps.
-    auto square = [](int k) -> std::array<int, 2> {
-        const int s = k / 4, t = k % 4;
-        return s == 0 ? std::array<int, 2>{t, 0} : s == 1 ? std::array<int, 2>{4, t}
-             : s == 2 ? std::array<int, 2>{4 - t, 4} : std::array<int, 2>{0, 4 - t};
+    // Square ring of a cell counter-clockwise from its lower left corner, in steps.
+    auto square = [q](int k) -> std::array<int, 2> {
+        const int s = k / q, t = k % q;
+        return s == 0 ? std::array<int, 2>{t, 0} : s == 1 ? std::array<int, 2>{q, t}
+             : s == 2 ? std::array<int, 2>{q - t, q} : std::array<int, 2>{0, q - t};
     };
+    std::vector<int> sq[2], c[2];
     for (int i = 0; i < n; ++i) {
         for (int j = 0; j < n; ++j) {
-            int sq[2][16], c[2][16];
             for (int layer = 0; layer < 2; ++layer) {
-                for (int k = 0; k < 16; ++k) {
-                    const auto q = square(k);
-                    sq[layer][k] = grid(4 * i + q[0], 4 * j + q[1], layer);
-                    const double a = M_PI * (1.25 + k / 8.0);
-                    c[layer][k] = int(m.vertices.size());
+                sq[layer].assign(size_t(sides), 0);
+                c[layer].assign(size_t(sides), 0);
+                for (int k = 0; k < sides; ++k) {
+                    const auto g = square(k);
+                    sq[layer][size_t(k)] = grid(q * i + g[0], q * j + g[1], layer);
+                    const double a = M_PI * (1.25 + 2.0 * k / sides);
+                    c[layer][size_t(k)] = int(m.vertices.size());
                     m.vertices.push_back({(i + 0.5) * cell + r * std::cos(a), (j + 0.5) * cell + r * std::sin(a), layer * h});
                 }
             }
-            for (int k = 0; k < 16; ++k) {
-                const int l = (k + 1) % 16;
+            for (size_t k = 0; k < size_t(sides); ++k) {
+                const size_t l = (k + 1) % size_t(sides);
                 m.faces.push_back({sq[1][k], sq[1][l], c[1][l]});
                 m.faces.push_back({sq[1][k], c[1][l], c[1][k]});
                 m.faces.push_back({sq[0][k], c[0][l], sq[0][l]});
@@ -327,25 +354,146 @@ inline MeshData perforatedPlate(int n, double cell, double h, double r)
             }
         }
     }
-    for (int k = 0; k < 16 * n; ++k) {
+    for (int k = 0; k < 4 * q * n; ++k) {
         auto edge = [&](int e, int layer) {
-            const int s = e / (4 * n), t = e % (4 * n), f = 4 * n;
+            const int s = e / (q * n), t = e % (q * n), f = q * n;
             return s == 0 ? grid(t, 0, layer) : s == 1 ? grid(f, t, layer)
                  : s == 2 ? grid(f - t, f, layer) : grid(0, f - t, layer);
         };
-        const int l = (k + 1) % (16 * n);
+        const int l = (k + 1) % (4 * q * n);
         m.faces.push_back({edge(k, 0), edge(l, 0), edge(l, 1)});
         m.faces.push_back({edge(k, 0), edge(l, 1), edge(k, 1)});
     }
     return m;
 }
 
+// Repeatable noise in [-1, 1] from a number.
+inline double noise(uint64_t k)
+{
+    k += 0x9E3779B97F4A7C15ull;
+    k = (k ^ (k >> 30)) * 0xBF58476D1CE4E5B9ull;
+    k = (k ^ (k >> 27)) * 0x94D049BB133111EBull;
+    k ^= k >> 31;
+    return double(k >> 11) * (2.0 / 9007199254740992.0) - 1.0;
+}
+
+// n open V-shaped sheets standing from z = 0 to h that share no vertex; each starts within
+// half a micrometre of the origin, so cut across Z their chains all meet at one point. With
+// rows = 2 each sheet has a row of points at h / 2, where a cut makes no new points.
+inline MeshData vSheets(int n, double h = 10.0, int rows = 1)
+{
+    MeshData m;
+    for (int i = 0; i < n; ++i) {
+        const double a = M_PI * noise(uint64_t(4 * i)), b = a + 0.3 * noise(uint64_t(4 * i + 1));
+        const double ra = 8.0 + 4.0 * noise(uint64_t(4 * i + 2)), rb = 8.0 + 4.0 * noise(uint64_t(4 * i + 3));
+        const double o = 0.0001 * (i % 4);
+        const std::array<std::array<double, 2>, 3> p{{{o, o}, {ra * std::cos(a), ra * std::sin(a)}, {rb * std::cos(b), rb * std::sin(b)}}};
+        const int base = int(m.vertices.size());
+        for (int r = 0; r <= rows; ++r)
+            for (const auto& q : p)
+                m.vertices.push_back({q[0], q[1], h * r / rows});
+        for (int r = 0; r < rows; ++r)
+            for (int k = 0; k < 2; ++k) {
+                const int v = base + 3 * r + k;
+                m.faces.push_back({v, v + 1, v + 4});
+                m.faces.push_back({v, v + 4, v + 3});
+            }
+    }
+    return m;
+}
+
+// A wall of thickness `wall` wound in `turns` turns of `pitch` from radius r0 outward, from
+// z = 0 to h, in `segments` steps along its length: a spring or a spiral vase.
+inline MeshData spiralWall(double turns, int segments, double wall = 0.4, double pitch = 1.0, double h = 10.0, double r0 = 5.0)
+{
+    MeshData m;
+    for (int k = 0; k < segments; ++k) {
+        const double t = 2.0 * M_PI * turns * k / (segments - 1);
+        const double r = r0 + pitch * t / (2.0 * M_PI), c = std::cos(t), s = std::sin(t);
+        for (double z : {0.0, h})
+            for (double rr : {r - wall / 2, r + wall / 2})
+                m.vertices.push_back({rr * c, rr * s, z});
+    }
+    // Per step: inner and outer at the bottom, then at the top.
+    auto ib = [](int k) { return 4 * k; };
+    auto ob = [](int k) { return 4 * k + 1; };
+    auto it = [](int k) { return 4 * k + 2; };
+    auto ot = [](int k) { return 4 * k + 3; };
+    for (int k = 0; k + 1 < segments; ++k) {
+        const int l = k + 1;
+        m.faces.push_back({ob(k), ob(l), ot(l)});
+        m.faces.push_back({ob(k), ot(l), ot(k)});
+        m.faces.push_back({ib(k), it(l), ib(l)});
+        m.faces.push_back({ib(k), it(k), it(l)});
+        m.faces.push_back({it(k), ot(k), ot(l)});
+        m.faces.push_back({it(k), ot(l), it(l)});
+        m.faces.push_back({ib(k), ob(l), ob(k)});
+        m.faces.push_back({ib(k), ib(l), ob(l)});
+    }
+    const int e = segments - 1;
+    m.faces.push_back({ib(0), ob(0), ot(0)});
+    m.faces.push_back({ib(0), ot(0), it(0)});
+    m.faces.push_back({ib(e), it(e), ot(e)});
+    m.faces.push_back({ib(e), ot(e), ob(e)});
+    return m;
+}
+
+// A block of side `size` whose top, at height `base`, is an n x n grid moved up or down by up
+// to `amp` at random: a scan-like relief.
+inline MeshData noisyRelief(int n, double size, double base, double amp)
+{
+    MeshData m;
+    const double step = size / n;
+    auto top = [n](int i, int j) { return i * (n + 1) + j; };
+    for (int i = 0; i <= n; ++i)
+        for (int j = 0; j <= n; ++j)
+            m.vertices.push_back({i * step, j * step, base + amp * noise(uint64_t(top(i, j)))});
+    for (int i = 0; i < n; ++i)
+        for (int j = 0; j < n; ++j) {
+            m.faces.push_back({top(i, j), top(i + 1, j), top(i + 1, j + 1)});
+            m.faces.push_back({top(i, j), top(i + 1, j + 1), top(i, j + 1)});
+        }
+    // The rim counter-clockwise from above, each top point with one on the floor below it.
+    std::vector<int> rim;
+    for (int k = 0; k < n; ++k) rim.push_back(top(k, 0));
+    for (int k = 0; k < n; ++k) rim.push_back(top(n, k));
+    for (int k = n; k > 0; --k) rim.push_back(top(k, n));
+    for (int k = n; k > 0; --k) rim.push_back(top(0, k));
+    const int floor0 = int(m.vertices.size());
+    for (int t : rim)
+        m.vertices.push_back({m.vertices[size_t(t)][0], m.vertices[size_t(t)][1], 0.0});
+    const int centre = int(m.vertices.size());
+    m.vertices.push_back({size / 2, size / 2, 0.0});
+    const int count = int(rim.size());
+    for (int k = 0; k < count; ++k) {
+        const int l = (k + 1) % count;
+        m.faces.push_back({floor0 + k, floor0 + l, rim[size_t(l)]});
+        m.faces.push_back({floor0 + k, rim[size_t(l)], rim[size_t(k)]});
+        m.faces.push_back({centre, floor0 + l, floor0 + k});
+    }
+    return m;
+}
+
+// The sphere with every point moved along its radius by up to amp at random.
+inline MeshData noisySphere(double r, int rings, int segments, double amp)
+{
+    MeshData m = sphere(r, rings, segments);
+    for (size_t i = 0; i < m.vertices.size(); ++i) {
+        const double f = 1.0 + amp / r * noise(i);
+        for (double& c : m.vertices[i])
+            c *= f;
+    }
+    return m;
+}
+
 // A 100 x 100 x 2 mm base centred on the origin with n separate fins standing on it: each fin
 // 80 mm along X, half its pitch thick in Y, 10 mm high. A cut across X meets all of them.
-inline MeshData finsOnBase(int n)
+// With a pitch given, the base is as long in Y as the fins need.
+inline MeshData finsOnBase(int n, double pitch = 0.0)
 {
-    std::vector<MeshData> parts{cuboid(-50, -50, 0, 50, 50, 2)};
-    const double pitch = 100.0 / n;
+    if (!(pitch > 0.0))
+        pitch = 100.0 / n;
+    std::vector<MeshData> parts{cuboid(-50, -50, 0, 50, -50 + n * pitch, 2)};
     for (int i = 0; i < n; ++i) {
         const double y = -50.0 + (i + 0.25) * pitch;
         parts.push_back(cuboid(-40, y, 2, 40, y + pitch / 2, 12));

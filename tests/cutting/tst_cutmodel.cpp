@@ -1,7 +1,10 @@
 #include <QtTest>
 
+#include <map>
 #include <random>
+#include <set>
 
+#include "FileRW/PolygonTriangulator.h"
 #include "cutting/CutEngine.h"
 #include "cutting/NearestEnds.h"
 #include "cutting/testutil_meshes.h"
@@ -157,6 +160,93 @@ void joinByFullScan(ClipperLib::Paths& open, ClipperLib::Paths& closed)
     open.erase(std::remove_if(open.begin(), open.end(), [](const ClipperLib::Path& c) { return c.empty(); }), open.end());
 }
 
+
+using Grid = PolygonTriangulator::GridPoint;
+using Rings = std::vector<std::vector<int32_t>>;
+
+// What the rings enclose by the even-odd rule, measured plainly: in each strip between two
+// corners' x, the lengths between alternate crossings of a vertical line through its middle.
+double evenOddArea(const std::vector<Grid>& pts, const Rings& rings)
+{
+    std::vector<std::pair<Grid, Grid>> edges;
+    std::vector<int64_t> xs;
+    for (const auto& r : rings)
+        for (size_t i = 0; i < r.size(); ++i) {
+            const Grid a = pts[size_t(r[i])], b = pts[size_t(r[(i + 1) % r.size()])];
+            xs.push_back(a[0]);
+            if (a[0] != b[0])
+                edges.push_back({a, b});
+        }
+    std::sort(xs.begin(), xs.end());
+    xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
+    double area = 0.0;
+    for (size_t k = 0; k + 1 < xs.size(); ++k) {
+        const double x = 0.5 * double(xs[k] + xs[k + 1]);
+        std::vector<double> ys;
+        for (const auto& e : edges)
+            if ((double(e.first[0]) < x) != (double(e.second[0]) < x))
+                ys.push_back(double(e.first[1]) + double(e.second[1] - e.first[1]) * (x - double(e.first[0])) / double(e.second[0] - e.first[0]));
+        std::sort(ys.begin(), ys.end());
+        for (size_t i = 0; i + 1 < ys.size(); i += 2)
+            area += (ys[i + 1] - ys[i]) * double(xs[k + 1] - xs[k]);
+    }
+    return area;
+}
+
+// Empty when the triangles fill the rings exactly: counter-clockwise, of the even-odd area,
+// no edge used twice one way (an overlap), and an outline made of the rings' edges alone, each
+// split at the ring points on it, an edge given twice counting as none.
+QString fillFault(const std::vector<Grid>& pts, const Rings& rings, const std::vector<PolygonTriangulator::Triangle>& tris)
+{
+    double area = 0.0;
+    std::map<std::pair<Grid, Grid>, int> used;
+    for (const auto& t : tris) {
+        const Grid &a = pts[size_t(t[0])], &b = pts[size_t(t[1])], &c = pts[size_t(t[2])];
+        const double o = double(b[0] - a[0]) * double(c[1] - a[1]) - double(b[1] - a[1]) * double(c[0] - a[0]);
+        if (o <= 0)
+            return "a triangle turned or of no area";
+        area += o / 2;
+        for (int k = 0; k < 3; ++k)
+            if (++used[{pts[size_t(t[size_t(k)])], pts[size_t(t[size_t((k + 1) % 3)])]}] > 1)
+                return "triangles overlap";
+    }
+    const double want = evenOddArea(pts, rings);
+    if (std::fabs(area - want) > 1e-6 * std::max(1.0, want))
+        return QString("area %1 instead of %2").arg(area).arg(want);
+    std::set<Grid> corners;
+    for (const auto& r : rings)
+        for (int32_t i : r)
+            corners.insert(pts[size_t(i)]);
+    std::map<std::pair<Grid, Grid>, int> outline;
+    for (const auto& r : rings)
+        for (size_t i = 0; i < r.size(); ++i) {
+            Grid a = pts[size_t(r[i])], b = pts[size_t(r[(i + 1) % r.size()])];
+            if (a == b)
+                continue;
+            if (b < a)
+                std::swap(a, b);
+            std::vector<Grid> on{a, b};
+            for (const Grid& q : corners)
+                if (a < q && q < b && double(b[0] - a[0]) * double(q[1] - a[1]) == double(b[1] - a[1]) * double(q[0] - a[0]))
+                    on.push_back(q);
+            std::sort(on.begin(), on.end());
+            for (size_t k = 0; k + 1 < on.size(); ++k)
+                outline[{on[k], on[k + 1]}] ^= 1;
+        }
+    for (const auto& e : used)
+        if (!used.count({e.first.second, e.first.first})) {
+            const auto key = e.first.first < e.first.second ? e.first : std::make_pair(e.first.second, e.first.first);
+            const auto it = outline.find(key);
+            if (it == outline.end() || it->second == 0)
+                return "an outline edge that no ring has";
+            it->second = 2;
+        }
+    for (const auto& e : outline)
+        if (e.second == 1)
+            return "a ring edge left out of the outline";
+    return {};
+}
+
 } // namespace
 
 class TestCutModel : public QObject
@@ -270,6 +360,26 @@ private slots:
                                                   testmesh::moved(plate, 10, 10, 0)});
         const double pierced = 4 * (64 - 16 * ngon(16, 0.6));
         QTest::newRow("perforated plates") << plates << QVector<double>{1, 1, 1, 0, 0, 10} << 2 << 2.0 << -1.0 << -1.0 << pierced << pierced << closed;
+        // Open V-shaped sheets whose section chains all start at one micrometre point: the
+        // joining makes loops of them; open where the sheets are.
+        QTest::newRow("chains meeting at one point") << testmesh::vSheets(300, 10.0, 2) << plain << 2 << 5.0 << -1.0 << -1.0 << -1.0 << -1.0
+                                                     << QVector<double>{-13, -13, -1, 13, 13, 11};
+        // A 0.4 mm wall wound in 20 turns: one long thin outline.
+        QTest::newRow("spiral wall") << testmesh::spiralWall(20, 4000) << plain << 2 << 5.0 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
+        // Separate fins standing on a base: their outlines touch the base's.
+        QTest::newRow("fins on a base shells") << testmesh::finsOnBase(40) << plain << 0 << 0.0 << -1.0 << -1.0
+                                               << 100.0 * 2 + 40 * 1.25 * 10 << 100.0 * 2 + 40 * 1.25 * 10 << closed;
+        // Noise on a sphere cut through its poles, and on a relief cut just below its highest peak.
+        QTest::newRow("noisy pole") << testmesh::noisySphere(10.0, 120, 120, 0.05) << plain << 0 << 0.0 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
+        const MeshData relief = testmesh::noisyRelief(60, 30.0, 10.0, 0.2);
+        double peak = 0.0;
+        for (const auto& v : relief.vertices)
+            peak = std::max(peak, v[2]);
+        QTest::newRow("near-tangent plane") << relief << plain << 2 << std::floor(peak * 1000.0) * 0.001 - 0.001 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
+        QTest::newRow("noisy relief") << relief << plain << 2 << 10.0 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
+        // Turned inside out: capped as it runs, so the halves close inside out too.
+        const MeshData inverted = testmesh::cuboid(0, 0, 0, 20, 20, 20, true);
+        QTest::newRow("inside-out cube") << inverted << plain << 2 << 5.0 << -6000.0 << -2000.0 << 0.0 << 0.0 << closed;
     }
 
     void halves()
@@ -293,7 +403,8 @@ private slots:
         MeshData world;
         for (const auto& v : mesh.vertices) {
             const Eigen::Vector4d w = m * Eigen::Vector4d(v[0], v[1], v[2], 1.0);
-            world.vertices.push_back({w[0], w[1], w[2]});
+            // The cut works on the micrometre grid.
+            world.vertices.push_back({std::round(w[0] * 1000.0) * 0.001, std::round(w[1] * 1000.0) * 0.001, std::round(w[2] * 1000.0) * 0.001});
         }
         world.faces = mesh.faces;
         const double total = testmesh::volume(world);
@@ -306,8 +417,12 @@ private slots:
         QString why;
         const bool shells = QByteArray(QTest::currentDataTag()).contains("shells");
         if (openIn.isEmpty()) {
-            QVERIFY2(testmesh::closedAndClean(*r.up, &why, shells), qPrintable("up: " + why));
-            QVERIFY2(testmesh::closedAndClean(*r.down, &why, shells), qPrintable("down: " + why));
+            // Each part of each half on its own: a cap that takes a hole from another part
+            // still closes the half as a whole.
+            for (const MeshData* half : {r.up.get(), r.down.get()})
+                for (const MeshData& part : testmesh::components(*half))
+                    QVERIFY2(testmesh::closedAndClean(part, &why, shells),
+                             qPrintable(QString(half == r.up.get() ? "up: " : "down: ") + why));
         } else {
             // Open only where the input is: the cap adds no opening of its own.
             for (const MeshData* half : {r.up.get(), r.down.get()})
@@ -369,6 +484,108 @@ private slots:
         QVERIFY(wd.regions[0].maxU > wd.regions[0].minU);
         QCOMPARE(sectionPointTo3D(wd.regions[0].outlines[0][0], 5000, 2)[2], 5.0);
         delete model;
+    }
+
+    // The caps' fill against a plain measure of the same rings: shapes where hole bridging and
+    // ear cutting went wrong, then rings made at random on a small grid, where points fall on
+    // other rings' edges and rings touch.
+    void capFillMatchesPlainMeasure_data()
+    {
+        QTest::addColumn<QVector<QVector<int>>>("rings"); // x, y pairs
+        QTest::addColumn<int>("random");                  // further random runs of this kind: 0 none, 1 cells, 2 points
+        auto square = [](int x0, int y0, int x1, int y1, bool hole) {
+            QVector<int> r{x0, y0, x1, y0, x1, y1, x0, y1};
+            if (hole)
+                r = {x0, y0, x0, y1, x1, y1, x1, y0};
+            return r;
+        };
+        // Notches cut in from the left edge, reaching towards a hole on their right.
+        QVector<int> notched{0, 0, 100, 0, 100, 60, 0, 60};
+        for (int y : {50, 40, 30, 20, 10}) {
+            const QVector<int> notch{0, y + 4, 45 - y / 5, y + 2, 45 - y / 5, y, 0, y - 2};
+            notched += notch;
+        }
+        QTest::newRow("notches towards a hole from the left") << QVector<QVector<int>>{notched, square(50, 25, 70, 35, true)} << 0;
+        // Two holes in a row: the second one's leftward reach meets the first.
+        QTest::newRow("two holes in a row") << QVector<QVector<int>>{square(0, 0, 100, 40, false), square(20, 15, 30, 25, true),
+                                                                      square(50, 15, 60, 25, true), square(70, 10, 80, 20, true)} << 0;
+        // Collinear points on the edges, a hole touching the outline at a point, an island.
+        QTest::newRow("points along edges, touching hole, island")
+            << QVector<QVector<int>>{{0, 0, 10, 0, 20, 0, 30, 0, 30, 10, 30, 20, 30, 30, 15, 30, 0, 30, 0, 15},
+                                     {30, 15, 27, 12, 27, 18}, {5, 5, 5, 25, 25, 25, 25, 5}, {10, 10, 15, 10, 15, 15, 10, 15}} << 0;
+        // Points along a straight stretch up to the corner where the fill ends.
+        QTest::newRow("straight run into the last corner") << QVector<QVector<int>>{{0, 0, 10, 10, 8, 10, 6, 10, 4, 10, 2, 10, 0, 10}} << 0;
+        QTest::newRow("cell unions") << QVector<QVector<int>>{} << 1;
+        QTest::newRow("random rings on a small grid") << QVector<QVector<int>>{} << 2;
+    }
+
+    void capFillMatchesPlainMeasure()
+    {
+        QFETCH(QVector<QVector<int>>, rings);
+        QFETCH(int, random);
+        auto check = [](const std::vector<Grid>& pts, const Rings& rs, const QString& what) {
+            std::vector<PolygonTriangulator::Triangle> tris;
+            std::array<int32_t, 2> crossing{};
+            const auto result = PolygonTriangulator::fillRings(pts, rs, tris, {}, &crossing);
+            if (result == PolygonTriangulator::Fill::Crossing)
+                return true; // rings that cross are set apart by the caller
+            const QString fault = fillFault(pts, rs, tris);
+            if (!fault.isEmpty())
+                qWarning("%s: %s", qPrintable(what), qPrintable(fault));
+            return fault.isEmpty();
+        };
+        if (random == 0) {
+            std::vector<Grid> pts;
+            Rings rs;
+            for (const auto& r : rings) {
+                rs.emplace_back();
+                for (int i = 0; i + 1 < r.size(); i += 2) {
+                    rs.back().push_back(int32_t(pts.size()));
+                    pts.push_back({r[i], r[i + 1]});
+                }
+            }
+            QVERIFY(check(pts, rs, "rings"));
+            std::vector<PolygonTriangulator::Triangle> tris;
+            QCOMPARE(PolygonTriangulator::fillRings(pts, rs, tris), PolygonTriangulator::Fill::Done);
+            return;
+        }
+        std::mt19937 rng{uint32_t(random)};
+        for (int run = 0; run < 2000; ++run) {
+            std::vector<Grid> pts;
+            Rings rs;
+            if (random == 1) {
+                // Each cell of a small grid its own square, some split along their sides: shared
+                // sides cancel, cells meeting at corners touch.
+                const int k = 2 + int(rng() % 6), sub = 1 + int(rng() % 3);
+                for (int i = 0; i < k; ++i)
+                    for (int j = 0; j < k; ++j) {
+                        if (rng() % 2)
+                            continue;
+                        rs.emplace_back();
+                        const int64_t x = i * sub, y = j * sub;
+                        const int64_t corner[4][2] = {{x, y}, {x + sub, y}, {x + sub, y + sub}, {x, y + sub}};
+                        for (int c = 0; c < 4; ++c)
+                            for (int t = 0; t < sub; ++t) {
+                                rs.back().push_back(int32_t(pts.size()));
+                                pts.push_back({corner[c][0] + (corner[(c + 1) % 4][0] - corner[c][0]) * t / sub,
+                                               corner[c][1] + (corner[(c + 1) % 4][1] - corner[c][1]) * t / sub});
+                            }
+                        if (rng() % 2)
+                            std::reverse(rs.back().begin(), rs.back().end());
+                    }
+            } else {
+                // A few rings through random points of a 6 x 6 grid; those that cross are left to
+                // the caller, the rest must fill exactly.
+                for (int r = 1 + int(rng() % 3); r > 0; --r) {
+                    rs.emplace_back();
+                    for (int n = 3 + int(rng() % 6); n > 0; --n) {
+                        rs.back().push_back(int32_t(pts.size()));
+                        pts.push_back({int64_t(rng() % 6) * 3, int64_t(rng() % 6) * 3});
+                    }
+                }
+            }
+            QVERIFY2(check(pts, rs, QString("run %1").arg(run)), qPrintable(QString("run %1").arg(run)));
+        }
     }
 
     void joiningMatchesFullScan_data()
