@@ -7,6 +7,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -17,6 +18,7 @@
 #include "app/QsLog.h"
 #include "render/GcodePreviewData.h"
 #include "scene/AppData.h"
+#include "scene/Parallel.h"
 
 namespace {
 
@@ -91,8 +93,7 @@ SlabScan scanSlab(const char* p, size_t n)
 // Scans [p, p + n) on all cores and folds the slabs: line count, longest line, bad bytes.
 void scanText(const char* p, size_t n, qint64& lines, size_t& longest, bool& bad)
 {
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const size_t parts = n < (1u << 20) ? 1 : std::min<size_t>(cores, n >> 18);
+    const size_t parts = n < (1u << 20) ? 1 : std::min<size_t>(hardwareThreads(), n >> 18);
     std::vector<SlabScan> scans(parts);
     const size_t per = (n + parts - 1) / parts;
     std::vector<std::thread> workers;
@@ -150,6 +151,79 @@ inline double readNumber(const char*& p)
     }
     return negative ? -whole : whole;
 }
+
+// What one line says about the tool path: its G number (-1 without one) and the coordinates
+// it names, the last of each word counting. A line that names no coordinate changes nothing.
+struct LineWords
+{
+    qint64 line; // counted from the start of its piece, then from the start of the list
+    int g;
+    unsigned named;
+    double x, y, z;
+};
+constexpr unsigned kNamesX = 1, kNamesY = 2, kNamesZ = 4;
+
+// A run of whole lines, parsed on a thread of its own.
+struct Piece
+{
+    const char* begin;
+    const char* end;
+    std::vector<LineWords> words;
+    qint64 lines = 0;
+};
+
+void parsePiece(Piece& piece)
+{
+    const char* p = piece.begin;
+    const char* const end = piece.end;
+    // About a third of the lines of a print are moves; room left unused costs no memory.
+    piece.words.reserve(size_t(end - p) / 16);
+    qint64 line = 0;
+    for (; p < end; ++line) {
+        LineWords w{line, -1, 0, 0.0, 0.0, 0.0};
+        // Every line ends with a line feed, so the scan never runs past the text.
+        while (*p != '\n') {
+            const char c = *p++;
+            switch (c) {
+            case 'X':
+                w.x = readNumber(p);
+                w.named |= kNamesX;
+                break;
+            case 'Y':
+                w.y = readNumber(p);
+                w.named |= kNamesY;
+                break;
+            case 'Z':
+                w.z = readNumber(p);
+                w.named |= kNamesZ;
+                break;
+            case 'G':
+                w.g = 0;
+                while (unsigned(*p - '0') < 10u) {
+                    if (w.g < 100000000)
+                        w.g = w.g * 10 + (*p - '0');
+                    ++p;
+                }
+                break;
+            case 'E':
+            case ';':
+                p = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+                continue;
+            default:
+                continue;
+            }
+            // Words are separated by one character, taken with the number.
+            if (*p != '\n')
+                ++p;
+        }
+        ++p;
+        if (w.named)
+            piece.words.push_back(w);
+    }
+    piece.lines = line;
+}
+
+std::atomic<size_t> g_pieceBytesForTests{0};
 
 // The text of a header line without its line feed, in the local 8-bit encoding.
 QString headerText(const char* begin, const char* end)
@@ -313,6 +387,11 @@ bool BVTReader::readHeader()
     return true;
 }
 
+void BVTReader::setPieceBytesForTests(size_t bytes)
+{
+    g_pieceBytesForTests = bytes;
+}
+
 bool BVTReader::replay()
 {
     // A batch from an earlier, abandoned load may still be pending.
@@ -341,84 +420,68 @@ bool BVTReader::replay()
     // The engine's start: the header and its first lines are not moves.
     const char* p = data.get() + textBegin;
     const char* const end = data.get() + textEnd;
-    qint64 index = 0;
+    qint64 index = 0; // the next line to handle
     for (; index < 18 && p < end; ++index)
         p = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p))) + 1;
 
-    for (;;) {
+    auto keepCheck = [&](qint64 line) {
+        const int stepNow = line > lastStepped ? 1 : step;
+        const bool kept = layerCount < 6 || layerCount % stepNow == 0;
+        if (kept && keptLayer != layerCount) {
+            keptLayer = layerCount;
+            ++keptLayers;
+        }
+        return kept;
+    };
+    bool stopped = false;
+    // Lines [index, to) name no coordinate: they change nothing but the step, on the line after
+    // the last thinned one.
+    auto passLines = [&](qint64 to) {
+        if (index <= lastStepped + 1 && lastStepped + 1 < to)
+            keepCheck(lastStepped + 1);
+        if ((index >> 16) != (to >> 16)) {
+            setProgress(int(double(to) * 9500.0 / double(lineCount) + 500.0));
+            stopped = stopped || cancel->load(std::memory_order_relaxed);
+        }
+        index = std::max(index, to);
+    };
+    auto handle = [&](const LineWords& w) {
+        const bool horizontal = (w.named & (kNamesX | kNamesY)) != 0;
+        if (w.named & kNamesX)
+            x = w.x;
+        if (w.named & kNamesY)
+            y = w.y;
+        if (w.named & kNamesZ)
+            z = w.z;
+        const bool extrudes = w.g > 0 && horizontal;
+        if (extrudes && (!inLayer || z > layerTop + 1e-6)) {
+            ++layerCount;
+            layerTop = z;
+            inLayer = true;
+        }
+        const bool kept = keepCheck(w.line);
+        if (w.g == 0 && horizontal) {
+            travelWaits = true;
+            travelX = x;
+            travelY = y;
+        } else if (w.g > 0 && horizontal && kept) {
+            const double pz = inLayer ? std::max(z, layerTop) : z;
+            if (travelWaits)
+                addPoint(0, travelX, travelY, pz);
+            travelWaits = false;
+            addPoint(w.g, x, y, pz);
+        }
+        passLines(w.line + 1);
+    };
+    auto startBatch = [&] {
         // Room for every line of the batch as a point: a thinned batch keeps fewer, but how
         // many depends on its layers' sizes. Untouched room costs no memory.
         const qint64 batchLines = std::min(limit, lineCount - 1) - index + 1;
         preview.setBatchHint(size_t(std::clamp<qint64>(batchLines, 0, kBatchLines + 1)));
-        for (; index < lineCount && index <= limit; ++index) {
-            int g = -1;
-            bool horizontal = false;
-            // Every line ends with a line feed, so the scan never runs past the text.
-            while (*p != '\n') {
-                const char c = *p++;
-                switch (c) {
-                case 'X':
-                    x = readNumber(p);
-                    horizontal = true;
-                    break;
-                case 'Y':
-                    y = readNumber(p);
-                    horizontal = true;
-                    break;
-                case 'Z':
-                    z = readNumber(p);
-                    break;
-                case 'G':
-                    g = 0;
-                    while (unsigned(*p - '0') < 10u) {
-                        if (g < 100000000)
-                            g = g * 10 + (*p - '0');
-                        ++p;
-                    }
-                    break;
-                case 'E':
-                case ';':
-                    p = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
-                    continue;
-                default:
-                    continue;
-                }
-                // Words are separated by one character, taken with the number.
-                if (*p != '\n')
-                    ++p;
-            }
-            ++p;
-            const bool extrudes = g > 0 && horizontal;
-            if (extrudes && (!inLayer || z > layerTop + 1e-6)) {
-                ++layerCount;
-                layerTop = z;
-                inLayer = true;
-            }
-            const int stepNow = index > lastStepped ? 1 : step;
-            const bool kept = layerCount < 6 || layerCount % stepNow == 0;
-            if (kept && keptLayer != layerCount) {
-                keptLayer = layerCount;
-                ++keptLayers;
-            }
-            if (g == 0 && horizontal) {
-                travelWaits = true;
-                travelX = x;
-                travelY = y;
-            } else if (g > 0 && horizontal && kept) {
-                const double pz = inLayer ? std::max(z, layerTop) : z;
-                if (travelWaits)
-                    addPoint(0, travelX, travelY, pz);
-                travelWaits = false;
-                addPoint(g, x, y, pz);
-            }
-            if ((index & 0xffff) == 0) {
-                setProgress(int(double(index) * 9500.0 / double(lineCount) + 500.0));
-                if (cancel->load(std::memory_order_relaxed))
-                    return fail(QStringLiteral("cancelled"));
-            }
-        }
-
-        // End of a batch.
+    };
+    // Ends the batch of the lines before index and waits for the renderer to take it; false
+    // when that was the last batch or the wait was given up.
+    auto endBatch = [&] {
         limit += kBatchLines;
         ++batches;
         if (travelWaits && (layerCount < 6 || layerCount % (index > lastStepped ? 1 : step) == 0))
@@ -436,8 +499,59 @@ bool BVTReader::replay()
         if (onGcodeReady)
             onGcodeReady(over);
         if (over)
-            return true;
+            return false;
         if (!preview.waitUntilTaken(*cancel))
+            stopped = true;
+        else
+            startBatch();
+        return !stopped;
+    };
+    // Batches end after every kBatchLines lines, wherever the moves are.
+    auto endBatchesBefore = [&](qint64 line) {
+        while (line > limit) {
+            passLines(limit + 1);
+            if (!endBatch())
+                return false;
+        }
+        return true;
+    };
+
+    // The lines are parsed in waves of a piece per core, each piece on its own thread, and
+    // handled in order on this one.
+    const size_t forTests = g_pieceBytesForTests.load();
+    const size_t pieceBytes = forTests ? forTests : size_t(1) << 20;
+    startBatch();
+    qint64 pieceStart = index;
+    while (p < end) {
+        if (stopped || cancel->load(std::memory_order_relaxed))
             return fail(QStringLiteral("cancelled"));
+        std::vector<Piece> pieces;
+        for (unsigned t = 0; t < workerThreads() && p < end; ++t) {
+            const char* stop = p + std::min(pieceBytes, size_t(end - p));
+            if (stop < end)
+                stop = static_cast<const char*>(std::memchr(stop - 1, '\n', size_t(end - (stop - 1)))) + 1;
+            pieces.push_back({p, stop, {}, 0});
+            p = stop;
+        }
+        parallelParts(pieces.size(), 1, [&](size_t, size_t b, size_t e) {
+            for (size_t i = b; i < e; ++i)
+                parsePiece(pieces[i]);
+        });
+        for (Piece& piece : pieces) {
+            for (LineWords& w : piece.words) {
+                w.line += pieceStart;
+                if (!endBatchesBefore(w.line))
+                    return fail(QStringLiteral("cancelled"));
+                passLines(w.line);
+                handle(w);
+            }
+            pieceStart += piece.lines;
+            std::vector<LineWords>().swap(piece.words);
+        }
     }
+    if (!endBatchesBefore(lineCount - 1))
+        return fail(QStringLiteral("cancelled"));
+    passLines(lineCount);
+    endBatch(); // the last one
+    return true;
 }

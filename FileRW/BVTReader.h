@@ -49,6 +49,10 @@ public:
     int layerCount = 0; // heights at which the file extrudes, rising, as counted while parsing
     int keptLayers = 0; // layers not thinned away
 
+    // Lines are parsed in pieces of about this many bytes, one per thread; tests lower it to put
+    // piece ends at awkward places (0 restores it).
+    static void setPieceBytesForTests(size_t bytes);
+
     // Limits of the format.
     static constexpr int kMaxLineBytes = 255;
     static constexpr qint64 kBatchLines = 2000000;

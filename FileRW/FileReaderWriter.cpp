@@ -6,19 +6,22 @@
 #include <QtEndian>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <numeric>
 #include <new>
 #include <thread>
 
+#include "FileRW/AsciiStl.h"
 #include "FileRW/CheckedWriter.h"
 #include "FileRW/ThreeMFReader.h"
 #include "app/QsLog.h"
 #include "scene/LoadedModel.h"
 #include "scene/MeshData.h"
 #include "scene/ParallelSort.h"
+#include "scene/Parallel.h"
 
 namespace {
 constexpr double WeldEps = 1e-6;
@@ -26,8 +29,6 @@ constexpr qint64 StlHeader = 84;
 constexpr qint64 StlRecord = 50;
 // Corner numbers are 32-bit; more triangles than this cannot be indexed.
 constexpr qint64 MaxTriangles = (std::numeric_limits<int32_t>::max() - 2) / 3;
-// Text lines may be long (names, comments), but not without end.
-constexpr size_t MaxTextLine = 1 << 20;
 
 const char* const kCannotOpen = QT_TRANSLATE_NOOP("FileReaderWriter", "The file cannot be opened.");
 const char* const kNoTriangles = QT_TRANSLATE_NOOP("FileReaderWriter", "The file holds no triangles that can be used.");
@@ -60,13 +61,20 @@ void putFloat(char* p, double v)
     qToLittleEndian<quint32>(bits, reinterpret_cast<uchar*>(p));
 }
 
-// Locale-independent number parse of one whole token.
-bool parseNumber(const char* b, const char* e, double& out)
+// For the ranges of parallelParts(n, grain): out[k] = the items before range k for which
+// pred holds; out.back() = all of them.
+template <typename Pred>
+std::vector<size_t> countsBefore(size_t n, size_t grain, Pred pred)
 {
-    if (b < e && *b == '+')
-        ++b;
-    const auto r = std::from_chars(b, e, out);
-    return r.ec == std::errc() && r.ptr == e && std::isfinite(out);
+    std::vector<size_t> counts(partCount(n, grain) + 1, 0);
+    parallelParts(n, grain, [&](size_t part, size_t b, size_t e) {
+        size_t c = 0;
+        for (size_t i = b; i < e; ++i)
+            c += pred(i) ? 1 : 0;
+        counts[part + 1] = c;
+    });
+    std::partial_sum(counts.begin(), counts.end(), counts.begin());
+    return counts;
 }
 
 struct LessXyz
@@ -93,20 +101,6 @@ int32_t findRoot(std::vector<int32_t>& parent, int32_t i)
         i = parent[size_t(i)];
     }
     return i;
-}
-
-// Joins the classes of a and b; the smaller index (the first in sorted order) stays the root,
-// so a merged vertex keeps the position that comes first.
-void join(std::vector<int32_t>& parent, int32_t a, int32_t b)
-{
-    a = findRoot(parent, a);
-    b = findRoot(parent, b);
-    if (a == b)
-        return;
-    if (a < b)
-        parent[size_t(b)] = a;
-    else
-        parent[size_t(a)] = b;
 }
 
 bool near(const Point& a, const Point& b)
@@ -145,7 +139,7 @@ struct CellPoint
 
 // Whether some point of a lies within WeldEps of some point of b on every axis, for cells that
 // differ by `step` (each -1, 0 or 1): on the axes where the cells agree every pair is near.
-bool cellsTouch(const std::vector<Point>& pts, const CellPoint* a, size_t na, const CellPoint* b, size_t nb,
+bool cellsTouch(const std::vector<Point, BigAllocator<Point>>& pts, const CellPoint* a, size_t na, const CellPoint* b, size_t nb,
                 const int step[3])
 {
     if (na * nb <= 64) {
@@ -194,72 +188,134 @@ bool cellsTouch(const std::vector<Point>& pts, const CellPoint* a, size_t na, co
 }
 
 // Merges the distinct points (sorted by x, y, z) that lie within WeldEps of each other on every
-// axis, and so on transitively. Points go into a grid of WeldEps cells: the points of one cell
-// are all near each other, and a pair can only be near in the same or a neighbouring cell, so
-// the work stays linear however the coordinates crowd. False when cancelled.
-bool joinNearPoints(const std::vector<Point>& pts, std::vector<int32_t>& parent, const std::atomic<bool>& cancelled)
+// axis, and so on transitively; parent[p] becomes the first point of p's class. Points go into a
+// grid of WeldEps cells: the points of one cell are all near each other, and a pair can only be
+// near in the same or a neighbouring cell, so the work stays linear however the coordinates
+// crowd. Classes are joined cell by cell. False when cancelled.
+bool joinNearPoints(const std::vector<Point, BigAllocator<Point>>& pts, std::vector<int32_t, BigAllocator<int32_t>>& parent, const std::atomic<bool>& cancelled)
 {
     const size_t n = pts.size();
     std::vector<CellPoint, BigAllocator<CellPoint>> cells(n);
-    for (size_t i = 0; i < n; ++i)
-        cells[i] = {cellOf(pts[i].x), cellOf(pts[i].y), cellOf(pts[i].z), int32_t(i)};
+    parallelRanges(n, 1 << 16, [&](size_t b, size_t e) {
+        for (size_t i = b; i < e; ++i)
+            cells[i] = {cellOf(pts[i].x), cellOf(pts[i].y), cellOf(pts[i].z), int32_t(i)};
+    });
     // Sorted by x, the points are already in cell order along x; within a column of equal x
-    // cells they usually are too (equal x, sorted by y then z).
-    for (size_t b = 0; b < n;) {
-        size_t e = b + 1;
-        while (e < n && cells[e].cx == cells[b].cx)
-            ++e;
-        if (!std::is_sorted(cells.begin() + long(b), cells.begin() + long(e))) {
-            if (e - b == n) {
-                parallelSort(cells, std::less<CellPoint>(), &cancelled);
-            } else {
-                std::vector<CellPoint> column(cells.begin() + long(b), cells.begin() + long(e));
-                parallelSort(column, std::less<CellPoint>(), &cancelled);
-                std::copy(column.begin(), column.end(), cells.begin() + long(b));
+    // cells they usually are too (equal x, sorted by y then z). With float noise nearly every
+    // point opens a short column of its own: those are sorted in place, on every core.
+    constexpr size_t LongColumn = 1 << 16;
+    std::vector<std::pair<size_t, size_t>> longColumns;
+    std::mutex longLock;
+    parallelRanges(n, 1 << 16, [&](size_t b, size_t e) {
+        // A column belongs to the range it starts in.
+        while (b > 0 && b < e && cells[b].cx == cells[b - 1].cx)
+            ++b;
+        while (b < e) {
+            size_t end = b + 1;
+            while (end < n && cells[end].cx == cells[b].cx)
+                ++end;
+            if (end - b >= LongColumn) {
+                std::lock_guard<std::mutex> lk(longLock);
+                longColumns.emplace_back(b, end);
+            } else if (!std::is_sorted(cells.begin() + long(b), cells.begin() + long(end))) {
+                std::sort(cells.begin() + long(b), cells.begin() + long(end));
             }
-            if (cancelled.load(std::memory_order_relaxed))
-                return false;
+            b = end;
         }
-        b = e;
+    });
+    for (const auto& c : longColumns) {
+        if (!std::is_sorted(cells.begin() + long(c.first), cells.begin() + long(c.second)))
+            parallelSortRange(cells.data() + c.first, std::ptrdiff_t(c.second - c.first), std::less<CellPoint>(), &cancelled);
+        if (cancelled.load(std::memory_order_relaxed))
+            return false;
     }
-    // Runs of equal cells: the points of one run are near each other.
-    std::vector<size_t> runs;
-    for (size_t i = 0; i < n; ++i) {
-        if (i == 0 || cells[i].cx != cells[i - 1].cx || cells[i].cy != cells[i - 1].cy || cells[i].cz != cells[i - 1].cz)
-            runs.push_back(i);
-        else
-            join(parent, cells[i - 1].point, cells[i].point);
-    }
-    runs.push_back(n);
+    auto sameCell = [](const CellPoint& a, const CellPoint& b) { return a.cx == b.cx && a.cy == b.cy && a.cz == b.cz; };
+    // Runs of equal cells: the points of one run are near each other, and its first point is
+    // its smallest.
+    const std::vector<size_t> runsBefore =
+        countsBefore(n, 1 << 16, [&](size_t i) { return i == 0 || !sameCell(cells[i], cells[i - 1]); });
+    std::vector<int32_t, BigAllocator<int32_t>> runs(runsBefore.back() + 1);
+    parallelParts(n, 1 << 16, [&](size_t part, size_t b, size_t e) {
+        size_t at = runsBefore[part];
+        for (size_t i = b; i < e; ++i)
+            if (i == 0 || !sameCell(cells[i], cells[i - 1]))
+                runs[at++] = int32_t(i);
+    });
+    runs.back() = int32_t(n);
     const size_t runCount = runs.size() - 1;
+    // Classes of runs, each rooted at the run whose first point is smallest.
+    std::vector<int32_t> runParent(runCount);
+    std::vector<int32_t, BigAllocator<int32_t>> runFirst(runCount);
+    parallelRanges(runCount, 1 << 16, [&](size_t b, size_t e) {
+        for (size_t r = b; r < e; ++r) {
+            runParent[r] = int32_t(r);
+            runFirst[r] = cells[size_t(runs[r])].point;
+        }
+    });
+    auto firstPoint = [&](int32_t run) { return runFirst[size_t(run)]; };
+    auto joinRuns = [&](int32_t a, int32_t b) {
+        a = findRoot(runParent, a);
+        b = findRoot(runParent, b);
+        if (a == b)
+            return;
+        if (firstPoint(a) < firstPoint(b))
+            runParent[size_t(b)] = a;
+        else
+            runParent[size_t(a)] = b;
+    };
     // The 13 neighbours that come later in cell order; walking the runs in order, each one's
     // position only moves forwards.
     static constexpr int Steps[13][3] = {{0, 0, 1},  {0, 1, -1}, {0, 1, 0},  {0, 1, 1},  {1, -1, -1},
                                          {1, -1, 0}, {1, -1, 1}, {1, 0, -1}, {1, 0, 0},  {1, 0, 1},
                                          {1, 1, -1}, {1, 1, 0},  {1, 1, 1}};
-    size_t at[13] = {};
     auto before = [&](size_t run, int64_t x, int64_t y, int64_t z) {
-        const CellPoint& c = cells[runs[run]];
+        const CellPoint& c = cells[size_t(runs[run])];
         return c.cx != x ? c.cx < x : c.cy != y ? c.cy < y : c.cz < z;
     };
-    for (size_t r = 0; r < runCount; ++r) {
-        if ((r & 0xffff) == 0 && cancelled.load(std::memory_order_relaxed))
-            return false;
-        const CellPoint& c = cells[runs[r]];
-        for (int s = 0; s < 13; ++s) {
-            const int64_t x = c.cx + Steps[s][0], y = c.cy + Steps[s][1], z = c.cz + Steps[s][2];
-            size_t& o = at[s];
-            while (o < runCount && before(o, x, y, z))
-                ++o;
-            if (o == runCount)
-                continue;
-            const CellPoint& d = cells[runs[o]];
-            if (d.cx != x || d.cy != y || d.cz != z || findRoot(parent, c.point) == findRoot(parent, d.point))
-                continue;
-            if (cellsTouch(pts, &cells[runs[r]], runs[r + 1] - runs[r], &cells[runs[o]], runs[o + 1] - runs[o], Steps[s]))
-                join(parent, c.point, d.point);
+    // Pairs of neighbouring runs whose points touch, found on every core and joined in order.
+    std::vector<std::vector<std::pair<int32_t, int32_t>>> touching(partCount(runCount, 1 << 14));
+    std::atomic<bool> stop{false};
+    parallelParts(runCount, 1 << 14, [&](size_t part, size_t first, size_t last) {
+        std::vector<std::pair<int32_t, int32_t>>& pairs = touching[part];
+        // Each neighbour lies later in cell order than its run.
+        size_t at[13];
+        std::fill(at, at + 13, first);
+        for (size_t r = first; r < last; ++r) {
+            if ((r & 0xffff) == 0 && (stop.load(std::memory_order_relaxed) || cancelled.load(std::memory_order_relaxed))) {
+                stop = true;
+                return;
+            }
+            const CellPoint& c = cells[size_t(runs[r])];
+            for (int s = 0; s < 13; ++s) {
+                const int64_t x = c.cx + Steps[s][0], y = c.cy + Steps[s][1], z = c.cz + Steps[s][2];
+                size_t& o = at[s];
+                while (o < runCount && before(o, x, y, z))
+                    ++o;
+                if (o == runCount)
+                    continue;
+                const CellPoint& d = cells[size_t(runs[o])];
+                if (d.cx != x || d.cy != y || d.cz != z)
+                    continue;
+                if (cellsTouch(pts, &cells[size_t(runs[r])], size_t(runs[r + 1] - runs[r]), &cells[size_t(runs[o])],
+                               size_t(runs[o + 1] - runs[o]), Steps[s]))
+                    pairs.emplace_back(int32_t(r), int32_t(o));
+            }
         }
-    }
+    });
+    if (stop.load())
+        return false;
+    for (const auto& pairs : touching)
+        for (const auto& p : pairs)
+            joinRuns(p.first, p.second);
+    for (size_t r = 0; r < runCount; ++r)
+        findRoot(runParent, int32_t(r));
+    parallelRanges(runCount, 1 << 14, [&](size_t b, size_t e) {
+        for (size_t r = b; r < e; ++r) {
+            const int32_t root = firstPoint(runParent[r]);
+            for (int32_t i = runs[r]; i < runs[r + 1]; ++i)
+                parent[size_t(cells[size_t(i)].point)] = root;
+        }
+    });
     return true;
 }
 } // namespace
@@ -386,7 +442,7 @@ bool FileReaderWriter::loadBinaryStl()
     // Read in large blocks of whole records; each block is parsed from memory by several threads.
     constexpr qint64 BlockRecords = 160000;
     std::vector<char> buffer(size_t(std::min(count, BlockRecords) * StlRecord));
-    const unsigned threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+    const unsigned threads = workerThreads();
     std::atomic<bool> finite{true};
     qint64 done = 0;
     while (done < count) {
@@ -430,125 +486,9 @@ bool FileReaderWriter::loadBinaryStl()
 
 bool FileReaderWriter::loadAsciiStl()
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return false;
-    const qint64 fileSize = std::max<qint64>(1, file.size());
     CornerList read;
-    // The corners of the facet being read; it counts only when it ends with exactly three good ones.
-    CornerRecord pending[3];
-    int pendingCount = 0;
-    bool facetBad = false;
-    auto closeFacet = [&] {
-        if (!facetBad && pendingCount == 3)
-            for (int c = 0; c < 3; ++c) {
-                pending[c].corner = int32_t(read.size());
-                read.push_back(pending[c]);
-            }
-        pendingCount = 0;
-        facetBad = false;
-    };
-    auto handleLine = [&](const char* b, const char* e) {
-        while (b < e && std::isspace(uchar(*b)))
-            ++b;
-        while (e > b && std::isspace(uchar(e[-1])))
-            --e;
-        if (b == e)
-            return;
-        if (*b != 'v') {
-            // Any other keyword starts or ends a facet.
-            closeFacet();
-            return;
-        }
-        const char* parts[4][2];
-        int n = 0;
-        for (const char* p = b; p < e;) {
-            while (p < e && std::isspace(uchar(*p)))
-                ++p;
-            if (p == e)
-                break;
-            const char* s = p;
-            while (p < e && !std::isspace(uchar(*p)))
-                ++p;
-            if (n < 4) {
-                parts[n][0] = s;
-                parts[n][1] = p;
-            }
-            ++n;
-        }
-        if (n != 4) {
-            QLOG_INFO() << "FileRW\\FileReaderWriter @" << __LINE__ << "!4";
-            facetBad = true;
-            return;
-        }
-        double v[3];
-        for (int k = 0; k < 3; ++k)
-            if (!parseNumber(parts[k + 1][0], parts[k + 1][1], v[k])) {
-                facetBad = true;
-                return;
-            }
-        if (pendingCount == 3) {
-            facetBad = true;
-            return;
-        }
-        pending[pendingCount++] = {v[0], v[1], v[2], 0};
-    };
-
-    constexpr qint64 BlockSize = 1 << 20;
-    std::vector<char> block(static_cast<size_t>(BlockSize));
-    std::string line;
-    // A line longer than this is dropped whole; a dropped vertex line spoils its facet.
-    bool overlong = false;
-    auto dropLine = [&] {
-        const size_t start = line.find_first_not_of(" \t\r\v\f");
-        QLOG_INFO() << "FileRW\\FileReaderWriter @" << __LINE__ << "line longer than" << MaxTextLine << "bytes dropped";
-        if (start != std::string::npos && line[start] == 'v')
-            facetBad = true;
-        else
-            closeFacet();
-        line.clear();
-        overlong = false;
-    };
-    qint64 consumed = 0;
-    for (;;) {
-        if (cancelled)
-            return false;
-        const qint64 got = file.read(block.data(), BlockSize);
-        if (got < 0)
-            return false;
-        if (got == 0)
-            break;
-        const char* p = block.data();
-        const char* end = p + got;
-        while (p < end) {
-            const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
-            const char* stop = nl ? nl : end;
-            if (line.empty() && nl && size_t(nl - p) <= MaxTextLine) {
-                handleLine(p, nl);
-            } else {
-                // Past the limit only the line's start is kept, to tell what it was.
-                if (!overlong)
-                    line.append(p, std::min(stop, p + (MaxTextLine + 1 - line.size())));
-                overlong = line.size() > MaxTextLine;
-                if (nl) {
-                    if (overlong)
-                        dropLine();
-                    else
-                        handleLine(line.data(), line.data() + line.size());
-                    line.clear();
-                }
-            }
-            p = nl ? nl + 1 : end;
-        }
-        consumed += got;
-        setProgress(int(std::min(1.0, double(consumed) / double(fileSize)) * 9200.0));
-    }
-    // The last line counts even without a line feed.
-    if (overlong)
-        dropLine();
-    else if (!line.empty())
-        handleLine(line.data(), line.data() + line.size());
-    closeFacet();
+    if (!AsciiStl::readCorners(fileName, read, progress, cancelled))
+        return false;
     if (qint64(read.size()) / 3 > MaxTriangles) {
         failureReason = translated(kTooManyTriangles).arg(MaxTriangles);
         return false;
@@ -641,37 +581,49 @@ bool FileReaderWriter::weldVertices()
         return false;
     setProgress(9600);
 
-    // Exactly equal positions first: one distinct point per run.
-    std::vector<Point> points;
+    // Exactly equal positions first: one distinct point per run of equal corners, numbered in
+    // sorted order; counted on every core, then written.
+    auto startsPoint = [&](size_t i) {
+        return i == 0 || corners[i].x != corners[i - 1].x || corners[i].y != corners[i - 1].y
+               || corners[i].z != corners[i - 1].z;
+    };
+    const std::vector<size_t> pointsBefore = countsBefore(n, 1 << 16, startsPoint);
+    std::vector<Point, BigAllocator<Point>> points(pointsBefore.back());
     std::vector<int32_t, BigAllocator<int32_t>> pointOf(n);
-    for (size_t i = 0; i < n; ++i) {
-        const CornerRecord& c = corners[i];
-        if (points.empty() || c.x != points.back().x || c.y != points.back().y || c.z != points.back().z)
-            points.push_back({c.x, c.y, c.z});
-        pointOf[i] = int32_t(points.size() - 1);
-    }
+    parallelParts(n, 1 << 16, [&](size_t part, size_t b, size_t e) {
+        int32_t at = int32_t(pointsBefore[part]) - 1;
+        for (size_t i = b; i < e; ++i) {
+            if (startsPoint(i))
+                points[size_t(++at)] = {corners[i].x, corners[i].y, corners[i].z};
+            pointOf[i] = at;
+        }
+    });
     // Then points within WeldEps on every axis, whatever lies between them in sorted order.
-    std::vector<int32_t> parent(points.size());
-    for (size_t i = 0; i < parent.size(); ++i)
-        parent[i] = int32_t(i);
+    std::vector<int32_t, BigAllocator<int32_t>> parent(points.size());
     if (!joinNearPoints(points, parent, cancelled))
         return false;
-    std::vector<int32_t> vertexOf(points.size(), -1);
-    for (size_t i = 0; i < points.size(); ++i) {
-        const int32_t root = findRoot(parent, int32_t(i));
-        if (root == int32_t(i)) {
-            vertexOf[i] = int32_t(welded.vertices.size());
-            welded.vertices.push_back({points[i].x, points[i].y, points[i].z});
-        } else {
-            vertexOf[i] = vertexOf[size_t(root)];
+    // Each class becomes the vertex at its first point; vertices keep the points' order.
+    const size_t pointCount = points.size();
+    auto isRoot = [&](size_t i) { return parent[i] == int32_t(i); };
+    const std::vector<size_t> verticesBefore = countsBefore(pointCount, 1 << 16, isRoot);
+    welded.vertices.resize(verticesBefore.back());
+    std::vector<int32_t, BigAllocator<int32_t>> vertexOf(pointCount);
+    parallelParts(pointCount, 1 << 16, [&](size_t part, size_t b, size_t e) {
+        int32_t at = int32_t(verticesBefore[part]);
+        for (size_t i = b; i < e; ++i)
+            if (isRoot(i)) {
+                welded.vertices[size_t(at)] = {points[i].x, points[i].y, points[i].z};
+                vertexOf[i] = at++;
+            }
+    });
+    parallelRanges(n, 1 << 16, [&](size_t b, size_t e) {
+        for (size_t i = b; i < e; ++i) {
+            const size_t c = size_t(corners[i].corner);
+            welded.faces[c / 3][c % 3] = vertexOf[size_t(parent[size_t(pointOf[i])])];
         }
-    }
-    for (size_t i = 0; i < n; ++i) {
-        const size_t c = size_t(corners[i].corner);
-        welded.faces[c / 3][c % 3] = vertexOf[size_t(pointOf[i])];
-    }
+    });
     CornerList().swap(corners);
-    std::vector<Point>().swap(points);
+    decltype(points)().swap(points);
     decltype(pointOf)().swap(pointOf);
 
     setProgress(9700);

@@ -5,6 +5,8 @@
 #include <thread>
 #include <vector>
 
+#include "scene/Parallel.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -155,12 +157,11 @@ template <bool Encipher>
 void runParallel(uint8_t* data, size_t length, const uint32_t key[4])
 {
     const size_t blocks = length / 8;
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    if (length < kParallelThreshold || cores == 1) {
+    if (length < kParallelThreshold || hardwareThreads() == 1) {
         runBlocks<Encipher>(data, blocks, key);
         return;
     }
-    const size_t parts = std::min<size_t>(cores, length / (kParallelThreshold / 4));
+    const size_t parts = std::min<size_t>(hardwareThreads(), length / (kParallelThreshold / 4));
     const size_t per = (blocks + parts - 1) / parts;
     std::vector<std::thread> workers;
     workers.reserve(parts - 1);

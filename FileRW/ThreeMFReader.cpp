@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 
 #include <cfloat>
-#include <charconv>
 #include <climits>
 #include <cmath>
 #include <memory>
@@ -15,6 +14,7 @@
 
 #include <expat.h>
 
+#include "FileRW/ThreeMFStream.h"
 #include "app/QsLog.h"
 #include "scene/MeshData.h"
 #include "scene/SceneBudget.h"
@@ -67,18 +67,6 @@ double unitInMm(std::string_view unit)
     return 1.0;
 }
 
-// A number's text without surrounding blanks or a leading '+', which from_chars does not take.
-std::string_view numberText(std::string_view v)
-{
-    while (!v.empty() && (v.front() == ' ' || v.front() == '\t' || v.front() == '\n' || v.front() == '\r'))
-        v.remove_prefix(1);
-    while (!v.empty() && (v.back() == ' ' || v.back() == '\t' || v.back() == '\n' || v.back() == '\r'))
-        v.remove_suffix(1);
-    if (v.size() > 1 && v.front() == '+' && v[1] != '-')
-        v.remove_prefix(1);
-    return v;
-}
-
 // An attribute of no namespace; expat hands them as name, value, ..., null.
 const char* attribute(const char** atts, std::string_view name)
 {
@@ -86,37 +74,6 @@ const char* attribute(const char** atts, std::string_view name)
         if (name == atts[0])
             return atts[1];
     return nullptr;
-}
-
-// A coordinate as the file gives it: not a number reads as 0, rounded to single precision.
-bool readFloat(const char* text, float& out)
-{
-    double d = 0.0;
-    if (text) {
-        const std::string_view v = numberText(text);
-        const auto r = std::from_chars(v.data(), v.data() + v.size(), d);
-        if (r.ec == std::errc::result_out_of_range)
-            return false;
-        if (r.ec != std::errc() || r.ptr != v.data() + v.size())
-            d = 0.0;
-    }
-    out = float(d);
-    return std::isfinite(out);
-}
-
-// A vertex index; -1 stands for anything outside 0..INT32_MAX, refused once the count is known.
-int32_t readIndex(const char* text)
-{
-    if (!text)
-        return 0;
-    const std::string_view v = numberText(text);
-    long long n = 0;
-    const auto r = std::from_chars(v.data(), v.data() + v.size(), n);
-    if (r.ec == std::errc::result_out_of_range)
-        return -1;
-    if (r.ec != std::errc() || r.ptr != v.data() + v.size())
-        return 0;
-    return n < 0 || n > INT32_MAX ? -1 : int32_t(n);
 }
 
 QString text(const char* value)
@@ -281,10 +238,21 @@ struct ThreeMFReader::ParseState
     // What the stored records will cost placed once: refused as they grow past the budget.
     const qint64 budget = memoryBudget();
     qint64 storedCost = 0;
+    // The numbers of the vertices and triangles being read, converted beside the parser.
+    ThreeMFStream::NumberTexts coordinates{ThreeMFStream::NumberTexts::Kind::Coordinates};
+    ThreeMFStream::NumberTexts indices{ThreeMFStream::NumberTexts::Kind::Indices};
 
+    // A coordinate read before the parser stopped comes first in the file, so its refusal
+    // comes first too.
+    void settleNumbers()
+    {
+        if (!coordinates.settle())
+            r.fail(kBadNumber, QStringLiteral("vertex not finite"));
+    }
     // Stops the parser; the reader keeps the first reason.
     void stop(const char* userText, const QString& why)
     {
+        settleNumbers();
         r.fail(userText, why);
         stopped = true;
         XML_StopParser(parser, XML_FALSE);
@@ -405,23 +373,18 @@ void ThreeMFReader::ParseState::start(const char* qualified, const char** atts)
         break;
     case In::Vertices:
         if (name == "vertex") {
-            float v[3];
-            if (!readFloat(attribute(atts, "x"), v[0]) || !readFloat(attribute(atts, "y"), v[1])
-                || !readFloat(attribute(atts, "z"), v[2]))
-                return stop(kBadNumber, QStringLiteral("vertex not finite"));
-            if (obj.vertices.size() / 3 >= size_t(INT32_MAX))
+            if (coordinates.count() >= size_t(INT32_MAX))
                 return stop(kTooLarge, QStringLiteral("more vertices than an index reaches"));
             if (!charge(kBytesPerVertex))
                 return;
-            obj.vertices.insert(obj.vertices.end(), v, v + 3);
+            coordinates.add(attribute(atts, "x"), attribute(atts, "y"), attribute(atts, "z"));
         }
         break;
     case In::Triangles:
         if (name == "triangle") {
             if (!charge(kBytesPerFace))
                 return;
-            obj.triangles.push_back(
-                {readIndex(attribute(atts, "v1")), readIndex(attribute(atts, "v2")), readIndex(attribute(atts, "v3"))});
+            indices.add(attribute(atts, "v1"), attribute(atts, "v2"), attribute(atts, "v3"));
         }
         break;
     case In::Components:
@@ -442,7 +405,12 @@ void ThreeMFReader::ParseState::end()
         return;
     const In closed = path.back();
     path.pop_back();
-    if (closed == In::Mesh) {
+    if (closed == In::Vertices) {
+        if (!coordinates.takeCoordinates(obj.vertices))
+            return stop(kBadNumber, QStringLiteral("vertex not finite"));
+    } else if (closed == In::Triangles) {
+        indices.takeIndices(obj.triangles);
+    } else if (closed == In::Mesh) {
         const qint64 n = qint64(obj.vertices.size() / 3);
         for (const auto& t : obj.triangles)
             for (int32_t v : t)
@@ -485,20 +453,22 @@ bool ThreeMFReader::parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int
         static_cast<ParseState*>(s)->stop(kNotXml, QStringLiteral("document type declarations are not allowed"));
     });
 
-    constexpr int kChunk = 1 << 20;
+    // The part is inflated on a thread of its own while expat parses what came before.
+    ThreeMFStream::InflatingReader inflated(part);
     qint64 fed = 0;
     for (bool last = false; !last;) {
         if (cancel && cancel->load(std::memory_order_relaxed))
             return fail(nullptr, QStringLiteral("cancelled"));
-        void* buffer = XML_GetBuffer(parser.get(), kChunk);
-        if (!buffer)
-            throw std::bad_alloc();
-        const qint64 n = part.read(static_cast<char*>(buffer), kChunk);
-        if (n < 0 || part.getZipError() != UNZ_OK)
+        const char* chunk = nullptr;
+        qint64 n = 0;
+        if (!inflated.next(chunk, n)) {
+            state.settleNumbers();
             return fail(kDamaged, QStringLiteral("model part damaged"));
+        }
         fed += n;
         last = n == 0;
-        if (XML_ParseBuffer(parser.get(), int(n), last) != XML_STATUS_OK) {
+        if (XML_Parse(parser.get(), chunk, int(n), last) != XML_STATUS_OK) {
+            state.settleNumbers();
             if (!error.isEmpty())
                 return false;
             return fail(kNotXml, QStringLiteral("XML error at line %1: %2")
@@ -506,11 +476,16 @@ bool ThreeMFReader::parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int
                                      .arg(QLatin1String(XML_ErrorString(XML_GetErrorCode(parser.get())))));
         }
         // Expat holds an unfinished tag, comment or instruction whole: not past the cap.
-        if (fed - XML_GetCurrentByteIndex(parser.get()) > kMaxTagBytes)
+        if (fed - XML_GetCurrentByteIndex(parser.get()) > kMaxTagBytes) {
+            state.settleNumbers();
             return fail(kNotXml, QStringLiteral("a tag longer than %1 bytes").arg(kMaxTagBytes));
+        }
         if (progress && declaredSize > 0)
             *progress = int(std::min(fed, declaredSize) * 5000 / declaredSize);
     }
+    state.settleNumbers();
+    if (!error.isEmpty())
+        return false;
     if (!state.sawModel)
         return fail(kNoModel, QStringLiteral("no model root"));
     // The header's size is a claim: a part that does not match it is damaged.

@@ -1,6 +1,11 @@
-// Loads a 2,000,000-triangle binary STL (a fine UV sphere) and times each step; then welds a
-// 320,000-triangle sheet in the YZ plane with x exactly 0 and with x noise of +-1e-7 (many
-// distinct x within the weld distance).
+// Loads one sphere through every mesh path and times them side by side:
+//   bench_mesh_load [faces ...]        (default 1000000 4000000)
+// For each size: the binary STL (read, weld, normals; and on to a model with its face tree),
+// the ASCII STL of the same triangles, the 3MF of the welded mesh, and the weld of the sphere's
+// corners exactly as read and with float noise (each coordinate of each corner off by its last
+// bit, all within the weld distance). Each figure is the median of three runs; the vertex and
+// face counts show that every path gives the same mesh. Then a sheet is welded with x exactly 0
+// and with x noise of +-1e-7.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -9,10 +14,14 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <vector>
 
 #include <quazip.h>
@@ -25,7 +34,9 @@
 #include "scene/MeshModel.h"
 
 namespace {
-double seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b)
+using Clock = std::chrono::steady_clock;
+
+double seconds(Clock::time_point a, Clock::time_point b)
 {
     return std::chrono::duration<double>(b - a).count();
 }
@@ -38,6 +49,31 @@ double cpuSeconds()
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+struct Timing
+{
+    double wall = 0, cpu = 0;
+};
+
+// The median of three runs of step (wall time, and the processor time of that run); prepare
+// runs untimed before each.
+Timing median3(const std::function<bool()>& step, const std::function<void()>& prepare = nullptr)
+{
+    std::vector<Timing> runs;
+    for (int i = 0; i < 3; ++i) {
+        if (prepare)
+            prepare();
+        const double c0 = cpuSeconds();
+        const auto t0 = Clock::now();
+        if (!step()) {
+            std::printf("error: step failed\n");
+            std::exit(1);
+        }
+        runs.push_back({seconds(t0, Clock::now()), cpuSeconds() - c0});
+    }
+    std::sort(runs.begin(), runs.end(), [](const Timing& a, const Timing& b) { return a.wall < b.wall; });
+    return runs[1];
+}
+
 void put(std::vector<char>& out, float f)
 {
     char b[4];
@@ -47,47 +83,66 @@ void put(std::vector<char>& out, float f)
     out.insert(out.end(), b, b + 4);
 }
 
-// Streams the sphere straight to disk so that writing it does not count towards peak memory.
-bool writeSphere(const QString& path, int slices, int stacks, double r)
+// A UV sphere of 2 * slices * (stacks - 1) triangles, handed out one by one.
+void sphere(int slices, int stacks, double r, const std::function<void(const std::array<std::array<float, 3>, 3>&)>& tri)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    const quint32 count = quint32(2 * slices * (stacks - 1));
-    char head[84] = {};
-    qToLittleEndian<quint32>(count, reinterpret_cast<uchar*>(head + 80));
-    f.write(head, 84);
     auto point = [&](int i, int j) {
         const double theta = M_PI * i / stacks, phi = 2 * M_PI * (j % slices) / slices;
         return std::array<float, 3>{float(r * std::sin(theta) * std::cos(phi)), float(r * std::sin(theta) * std::sin(phi)),
                                     float(r * std::cos(theta))};
     };
-    std::vector<char> buf;
-    auto tri = [&](const std::array<float, 3>& a, const std::array<float, 3>& b, const std::array<float, 3>& c) {
-        for (int k = 0; k < 3; ++k)
-            put(buf, 0.f);
-        for (const auto* p : {&a, &b, &c})
-            for (float v : *p)
-                put(buf, v);
-        buf.push_back(0);
-        buf.push_back(0);
-    };
     const auto top = std::array<float, 3>{0.f, 0.f, float(r)}, bottom = std::array<float, 3>{0.f, 0.f, float(-r)};
-    for (int i = 0; i < stacks; ++i) {
+    for (int i = 0; i < stacks; ++i)
         for (int j = 0; j < slices; ++j) {
             if (i == 0) {
-                tri(top, point(1, j), point(1, j + 1));
+                tri({top, point(1, j), point(1, j + 1)});
             } else if (i == stacks - 1) {
-                tri(point(i, j), bottom, point(i, j + 1));
+                tri({point(i, j), bottom, point(i, j + 1)});
             } else {
-                tri(point(i, j), point(i + 1, j), point(i + 1, j + 1));
-                tri(point(i, j), point(i + 1, j + 1), point(i, j + 1));
+                tri({point(i, j), point(i + 1, j), point(i + 1, j + 1)});
+                tri({point(i, j), point(i + 1, j + 1), point(i, j + 1)});
             }
         }
-        f.write(buf.data(), qint64(buf.size()));
-        buf.clear();
-    }
-    return f.error() == QFileDevice::NoError;
+}
+
+// Streams the sphere straight to disk, binary and ASCII (floats written to round-trip).
+bool writeStl(const QString& binPath, const QString& asciiPath, int slices, int stacks, double r, qint64& asciiBytes)
+{
+    QFile bin(binPath), text(asciiPath);
+    if (!bin.open(QIODevice::WriteOnly) || !text.open(QIODevice::WriteOnly))
+        return false;
+    const quint32 count = quint32(2 * slices * (stacks - 1));
+    char head[84] = {};
+    qToLittleEndian<quint32>(count, reinterpret_cast<uchar*>(head + 80));
+    bin.write(head, 84);
+    std::vector<char> buf;
+    std::string lines = "solid sphere\n";
+    char line[200];
+    sphere(slices, stacks, r, [&](const std::array<std::array<float, 3>, 3>& t) {
+        for (int k = 0; k < 3; ++k)
+            put(buf, 0.f);
+        lines += "  facet normal 0 0 0\n    outer loop\n";
+        for (const auto& p : t) {
+            for (float v : p)
+                put(buf, v);
+            lines.append(line, size_t(std::snprintf(line, sizeof line, "      vertex %.9g %.9g %.9g\n", double(p[0]),
+                                                    double(p[1]), double(p[2]))));
+        }
+        lines += "    endloop\n  endfacet\n";
+        buf.push_back(0);
+        buf.push_back(0);
+        if (buf.size() > (1 << 20)) {
+            bin.write(buf.data(), qint64(buf.size()));
+            text.write(lines.data(), qint64(lines.size()));
+            buf.clear();
+            lines.clear();
+        }
+    });
+    lines += "endsolid sphere\n";
+    bin.write(buf.data(), qint64(buf.size()));
+    text.write(lines.data(), qint64(lines.size()));
+    asciiBytes = text.size();
+    return bin.error() == QFileDevice::NoError && text.error() == QFileDevice::NoError;
 }
 
 // The welded sphere as a deflated 3MF model part, written as slicers write it.
@@ -130,6 +185,22 @@ bool write3mf(const QString& path, const MeshData& mesh, qint64& xmlBytes)
     return f.getZipError() == UNZ_OK && zip.getZipError() == UNZ_OK;
 }
 
+// Each coordinate's last bit flipped or not, by a fixed hash of the corner and axis.
+double noisy(double v, uint32_t h)
+{
+    h ^= h >> 16;
+    h *= 0x7feb352du;
+    h ^= h >> 15;
+    h *= 0x846ca68bu;
+    h ^= h >> 16;
+    float f = float(v);
+    quint32 bits;
+    std::memcpy(&bits, &f, 4);
+    bits ^= h & 1u;
+    std::memcpy(&f, &bits, 4);
+    return double(f);
+}
+
 // Seconds to weld a sheet of 2 * side * side triangles in the plane x = 0. Noise 1 puts every
 // vertex's x off by up to 1e-7 (as float rounding leaves it); noise 2 gives each corner of a
 // vertex its own x.
@@ -157,11 +228,116 @@ double weldSheet(int side, int noise, size_t& vertices)
             corner(i, j), corner(i + 1, j), corner(i + 1, j + 1);
             corner(i, j), corner(i + 1, j + 1), corner(i, j + 1);
         }
-    const auto t0 = std::chrono::steady_clock::now();
+    const auto t0 = Clock::now();
     const bool ok = rw.weldVertices();
-    const auto t1 = std::chrono::steady_clock::now();
+    const auto t1 = Clock::now();
     vertices = ok ? mesh.vertices.size() : 0;
     return seconds(t0, t1);
+}
+
+void row(const char* name, long faces, const Timing& t)
+{
+    std::printf("%s_%ldk: %.3f s (cpu %.3f s)\n", name, faces / 1000, t.wall, t.cpu);
+}
+
+void ratio(const char* name, long faces, const Timing& a, const Timing& b)
+{
+    std::printf("%s_%ldk: %.2f x\n", name, faces / 1000, a.wall / b.wall);
+}
+
+bool runSize(const QString& dir, long faces)
+{
+    // slices * slices faces; radius 5 mm, where a float's last bit is below the weld distance.
+    const int slices = int(std::lround(std::sqrt(double(faces)))), stacks = slices / 2 + 1;
+    const long made = 2L * slices * (stacks - 1);
+    const QString bin = dir + "/sphere.stl", ascii = dir + "/sphere_ascii.stl", threeMf = dir + "/sphere.3mf";
+    qint64 asciiBytes = 0, xmlBytes = 0;
+    if (!writeStl(bin, ascii, slices, stacks, 5.0, asciiBytes)) {
+        std::printf("error: cannot write %s\n", qPrintable(bin));
+        return false;
+    }
+    std::printf("faces: %ld\n", made);
+    std::printf("ascii_stl_size_%ldk: %.0f MB\n", made / 1000, double(asciiBytes) / 1e6);
+
+    MeshData mesh;
+    auto loadInto = [&](const QString& path, MeshData& out) {
+        FileReaderWriter rw;
+        out = MeshData();
+        return rw.loadMesh(path, &out);
+    };
+    const Timing binary = median3([&] { return loadInto(bin, mesh); });
+    MeshData fromAscii;
+    const Timing text = median3([&] { return loadInto(ascii, fromAscii); });
+    const Timing binaryModel = median3([&] {
+        FileReaderWriter rw;
+        LoadedModel m;
+        return rw.loadModel(bin, m);
+    });
+
+    if (!write3mf(threeMf, mesh, xmlBytes)) {
+        std::printf("error: cannot write %s\n", qPrintable(threeMf));
+        return false;
+    }
+    size_t threeMfFaces = 0, threeMfVertices = 0;
+    const Timing model3mf = median3([&] {
+        FileReaderWriter rw;
+        std::vector<LoadedModel> loaded;
+        if (!rw.load3mf(threeMf, loaded) || loaded.size() != 1)
+            return false;
+        threeMfFaces = loaded[0].mesh->faces.size();
+        threeMfVertices = loaded[0].mesh->vertices.size();
+        return true;
+    });
+
+    // The sphere's corners as read, and with float noise.
+    FileReaderWriter reader;
+    reader.fileName = bin;
+    if (!reader.loadBinaryStl())
+        return false;
+    const CornerList exactCorners = reader.corners;
+    CornerList noisyCorners = exactCorners;
+    for (size_t i = 0; i < noisyCorners.size(); ++i) {
+        CornerRecord& c = noisyCorners[i];
+        c.x = noisy(c.x, uint32_t(3 * i));
+        c.y = noisy(c.y, uint32_t(3 * i + 1));
+        c.z = noisy(c.z, uint32_t(3 * i + 2));
+    }
+    size_t exactVertices = 0, noisyVertices = 0;
+    std::unique_ptr<FileReaderWriter> welder;
+    MeshData welded;
+    auto copyCorners = [&](const CornerList& corners) {
+        welder = std::make_unique<FileReaderWriter>();
+        welded = MeshData();
+        welder->target = &welded;
+        welder->corners = corners;
+    };
+    auto weld = [&](size_t& vertices) {
+        const bool ok = welder->weldVertices();
+        vertices = welded.vertices.size();
+        return ok;
+    };
+    const Timing exact = median3([&] { return weld(exactVertices); }, [&] { copyCorners(exactCorners); });
+    const Timing noise = median3([&] { return weld(noisyVertices); }, [&] { copyCorners(noisyCorners); });
+    welder.reset();
+
+    std::printf("vertices_%ldk: %zu binary, %zu ascii, %zu 3mf, %zu exact weld, %zu noisy weld\n", made / 1000,
+                mesh.vertices.size(), fromAscii.vertices.size(), threeMfVertices, exactVertices, noisyVertices);
+    std::printf("faces_%ldk: %zu binary, %zu ascii, %zu 3mf\n", made / 1000, mesh.faces.size(), fromAscii.faces.size(),
+                threeMfFaces);
+    std::printf("3mf_xml_%ldk: %.0f MB\n", made / 1000, double(xmlBytes) / 1e6);
+    row("binary_stl_load", made, binary);
+    row("ascii_stl_load", made, text);
+    ratio("ascii_over_binary", made, text, binary);
+    row("binary_stl_to_model", made, binaryModel);
+    row("3mf_to_model", made, model3mf);
+    ratio("3mf_over_binary", made, model3mf, binaryModel);
+    row("exact_weld", made, exact);
+    row("noisy_weld", made, noise);
+    ratio("noisy_over_exact", made, noise, exact);
+    QFile::remove(bin);
+    QFile::remove(ascii);
+    QFile::remove(threeMf);
+    return true;
 }
 } // namespace
 
@@ -169,103 +345,26 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    const QString path = dir.path() + "/sphere.stl";
-    if (!writeSphere(path, 1000, 1001, 50.0)) {
-        std::printf("error: cannot write %s\n", qPrintable(path));
-        return 1;
-    }
-    MeshData mesh;
-    FileReaderWriter rw;
-    rw.fileName = path;
-    rw.target = &mesh;
-
-    const double c0 = cpuSeconds();
-    const auto t0 = std::chrono::steady_clock::now();
-    if (!rw.loadBinaryStl()) {
-        std::printf("error: load failed\n");
-        return 1;
-    }
-    const auto t1 = std::chrono::steady_clock::now();
-    const double c1 = cpuSeconds();
-    if (!rw.weldVertices()) {
-        std::printf("error: weld failed\n");
-        return 1;
-    }
-    const auto t2 = std::chrono::steady_clock::now();
-    MeshData::computeNormals(mesh);
-    const auto t3 = std::chrono::steady_clock::now();
-    const double c3 = cpuSeconds();
-    MeshModel model;
-    model.prepareMesh(mesh);
-    const auto t4 = std::chrono::steady_clock::now();
-    const double c4 = cpuSeconds();
-
-    const double normals = seconds(t2, t3);
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    std::printf("triangles: %zu\n", mesh.faces.size());
-    std::printf("vertices: %zu\n", mesh.vertices.size());
-    std::printf("load: %.3f s\n", seconds(t0, t1));
-    std::printf("weld: %.3f s\n", seconds(t1, t2) - normals);
-    std::printf("normals: %.3f s\n", normals);
-    std::printf("load_weld_normals: %.3f s\n", seconds(t0, t2));
-    std::printf("face_tree: %.3f s\n", seconds(t3, t4));
-    std::printf("load_cpu: %.3f s\n", c1 - c0);
-    std::printf("weld_normals_cpu: %.3f s\n", c3 - c1);
-    std::printf("face_tree_cpu: %.3f s\n", c4 - c3);
-    std::printf("peak_memory: %.0f MB\n", usage.ru_maxrss / 1024.0);
-
-    // The same sphere as 3MF, loaded the whole way to a model ready to draw, as the STL above.
-    const QString path3mf = dir.path() + "/sphere.3mf";
-    qint64 xmlBytes = 0;
-    if (!write3mf(path3mf, mesh, xmlBytes)) {
-        std::printf("error: cannot write %s\n", qPrintable(path3mf));
-        return 1;
-    }
-    {
-        std::vector<MeshData*> read;
-        std::atomic<int> progress{0};
-        std::atomic<bool> cancelled{false};
-        const auto r0 = std::chrono::steady_clock::now();
-        const bool readOk = ThreeMFReader::load(path3mf, read, progress, cancelled);
-        const auto r1 = std::chrono::steady_clock::now();
-        for (MeshData* m : read)
-            delete m;
-        if (!readOk) {
-            std::printf("error: 3mf read failed\n");
+    std::vector<long> sizes;
+    for (int i = 1; i < argc; ++i)
+        sizes.push_back(std::atol(argv[i]));
+    if (sizes.empty())
+        sizes = {1000000, 4000000};
+    for (long faces : sizes)
+        if (!runSize(dir.path(), faces))
             return 1;
-        }
-        // Reading the part gives an indexed mesh, as the STL's load, weld and normals do.
-        std::printf("3mf_read: %.3f s\n", seconds(r0, r1));
-        std::printf("3mf_read_over_stl_load_weld_normals: %.2f x\n", seconds(r0, r1) / seconds(t0, t2));
-
-        std::vector<LoadedModel> loaded;
-        FileReaderWriter rw3;
-        const auto m0 = std::chrono::steady_clock::now();
-        const double mc0 = cpuSeconds();
-        if (!rw3.load3mf(path3mf, loaded) || loaded.size() != 1) {
-            std::printf("error: 3mf load failed: %s\n", qPrintable(rw3.failureReason));
-            return 1;
-        }
-        const auto m1 = std::chrono::steady_clock::now();
-        const double mc1 = cpuSeconds();
-        const double stl = seconds(t0, t4), threeMf = seconds(m0, m1);
-        std::printf("3mf_xml: %.0f MB\n", double(xmlBytes) / 1e6);
-        std::printf("3mf_triangles: %zu\n", loaded[0].mesh->faces.size());
-        std::printf("stl_to_model: %.3f s\n", stl);
-        std::printf("3mf_to_model: %.3f s\n", threeMf);
-        std::printf("3mf_to_model_cpu: %.3f s\n", mc1 - mc0);
-        std::printf("3mf_over_stl: %.2f x\n", threeMf / stl);
-    }
 
     size_t exactVertices = 0, noisyVertices = 0, cornerVertices = 0;
     const double exact = weldSheet(400, 0, exactVertices);
-    const double noisy = weldSheet(400, 1, noisyVertices);
+    const double noisySheet = weldSheet(400, 1, noisyVertices);
     const double cornerNoisy = weldSheet(400, 2, cornerVertices);
     std::printf("sheet_triangles: %d\n", 2 * 400 * 400);
     std::printf("sheet_exact_weld: %.3f s\n", exact);
-    std::printf("sheet_noisy_weld: %.3f s\n", noisy);
+    std::printf("sheet_noisy_weld: %.3f s\n", noisySheet);
     std::printf("sheet_noisy_corners_weld: %.3f s\n", cornerNoisy);
     std::printf("sheet_vertices: %zu exact, %zu noisy, %zu noisy corners\n", exactVertices, noisyVertices, cornerVertices);
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak_memory: %.0f MB\n", usage.ru_maxrss / 1024.0);
     return 0;
 }

@@ -4,13 +4,11 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
-
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
+#include <numeric>
 
 #include "platform/Platform.h"
 #include "scene/MeshData.h"
+#include "scene/Parallel.h"
 
 std::atomic<int> chunkPending{0};
 std::atomic<int> g_gcodeLayerCount{100};
@@ -19,22 +17,6 @@ std::atomic<int> layerStep{1};
 namespace {
 
 constexpr double kEps = 1e-6;
-
-// A batch's storage runs to hundreds of megabytes; on Linux large pages spare most of the
-// page faults of filling it.
-template <typename T>
-void preferLargePages(std::vector<T>& v)
-{
-#ifdef __linux__
-    const size_t page = 2u << 20;
-    const uintptr_t b = (reinterpret_cast<uintptr_t>(v.data()) + page - 1) & ~uintptr_t(page - 1);
-    const uintptr_t e = (reinterpret_cast<uintptr_t>(v.data() + v.capacity())) & ~uintptr_t(page - 1);
-    if (e > b)
-        madvise(reinterpret_cast<void*>(b), e - b, MADV_HUGEPAGE);
-#else
-    (void)v;
-#endif
-}
 
 // Wakes the reader as soon as the renderer let go of a batch; the reader still looks at its
 // cancel flag at least every 100 ms.
@@ -83,6 +65,7 @@ void GcodePreviewData::clear()
     hasCarry = false;
     carryLayerCount = 0;
     markerLayer = false;
+    barRuns.clear();
 }
 
 void GcodePreviewData::resetBuilder()
@@ -93,18 +76,11 @@ void GcodePreviewData::resetBuilder()
     points.clear();
     lineTypes.clear();
     layerZ.clear();
+    barRuns.clear();
     if (batchHint > 0) {
-        // At most one bar per point: 8 corners, up to 12 triangles.
+        // Room for every point of the batch; the chunk is sized once its bars are counted.
         points.reserve(batchHint + 2);
         lineTypes.reserve(batchHint + 2);
-        preferLargePages(points);
-        preferLargePages(lineTypes);
-        chunk->vertices.reserve(batchHint * 24);
-        chunk->normals.reserve(batchHint * 24);
-        chunk->triangles.reserve(batchHint * 36);
-        preferLargePages(chunk->vertices);
-        preferLargePages(chunk->normals);
-        preferLargePages(chunk->triangles);
     }
     if (carryLayerCount > 0)
         layerZ.assign(carryLayers.begin(), carryLayers.begin() + carryLayerCount);
@@ -136,40 +112,109 @@ void GcodePreviewData::addPathPoint(int lineType, double x, double y, double z)
         layerZ.push_back(z);
         ++layerIndex;
         markerLayer = lineType == -1;
-        buildBars(z);
+        closeLayer(z);
     }
-    if (lineType == -1)
+    if (lineType == -1) {
+        buildBars();
         chunkReady = 1;
+    }
 }
 
-void GcodePreviewData::buildBars(double newZ)
+void GcodePreviewData::closeLayer(double newZ)
 {
     // The layer being closed is layerZ[layerIndex]; its bars are as thick as the thinner of
-    // the gaps around it. The first layer has no gap below: it uses the one above.
+    // the gaps around it. The first layer has no gap below: it uses the one above. The bars
+    // themselves are built when the batch ends, all at once on every core.
     const double above = std::abs(layerZ[size_t(layerIndex) + 1] - layerZ[size_t(layerIndex)]);
     const double below = layerIndex >= 1 ? std::abs(layerZ[size_t(layerIndex)] - layerZ[size_t(layerIndex) - 1]) : above;
     const double side = std::min(below, above) * 0.7;
     const size_t n = points.size() - 1; // the point that opened the layer is not built yet
-    size_t k = size_t(std::max(nextPoint, 1));
-    for (; k < n; ++k) {
-        if (!(points[k].z < newZ - kEps))
-            break;
-        if (lineTypes[k] != 1)
-            continue;
-        appendBar(points[k - 1], points[k], side, lineTypes[k - 1] == 0);
-    }
+    const size_t from = size_t(std::max(nextPoint, 1));
+    size_t k = from;
+    while (k < n && points[k].z < newZ - kEps)
+        ++k;
+    if (k > from)
+        barRuns.push_back({from, k, side});
     nextPoint = int(std::max(k, size_t(nextPoint)));
 }
 
-void GcodePreviewData::appendBar(const Point& from, const Point& to, double side, bool withCaps)
+namespace {
+// What the bar of a point adds to the chunk: 8 corners, and 12 triangles after a travel (with
+// caps) or 8; nothing for a point that is not an extruding move, or a move of no length.
+struct BarShape
+{
+    bool exists;
+    bool caps;
+};
+} // namespace
+
+void GcodePreviewData::buildBars()
+{
+    if (barRuns.empty())
+        return;
+    auto shape = [&](size_t k, double side) {
+        if (lineTypes[k] != 1)
+            return BarShape{false, false};
+        const Point& a = points[k - 1];
+        const Point& b = points[k];
+        const double dx = b.x - a.x, dy = b.y - a.y, dz = b.z - a.z;
+        const double length = std::sqrt(dx * dx + dy * dy + dz * dz);
+        return BarShape{length > 1e-9 && side > 0.0 && std::isfinite(length), lineTypes[k - 1] == 0};
+    };
+    // The runs follow each other without gaps: one range of points, cut for the threads.
+    const size_t first = barRuns.front().from, count = barRuns.back().to - first;
+    const size_t parts = partCount(count, 1 << 14);
+    std::vector<size_t> barsBefore(parts + 1, 0), trianglesBefore(parts + 1, 0);
+    auto runOf = [&](size_t k) {
+        return size_t(std::upper_bound(barRuns.begin(), barRuns.end(), k,
+                                       [](size_t at, const BarRun& r) { return at < r.to; })
+                      - barRuns.begin());
+    };
+    parallelParts(count, 1 << 14, [&](size_t part, size_t b, size_t e) {
+        size_t bars = 0, triangles = 0;
+        for (size_t run = runOf(first + b), k = first + b; k < first + e; ++k) {
+            while (k >= barRuns[run].to)
+                ++run;
+            const BarShape s = shape(k, barRuns[run].side);
+            bars += s.exists;
+            triangles += s.exists ? (s.caps ? 12 : 8) : 0;
+        }
+        barsBefore[part + 1] = bars;
+        trianglesBefore[part + 1] = triangles;
+    });
+    std::partial_sum(barsBefore.begin(), barsBefore.end(), barsBefore.begin());
+    std::partial_sum(trianglesBefore.begin(), trianglesBefore.end(), trianglesBefore.begin());
+    ToolPathMesh& m = *chunk;
+    const size_t vAt = m.vertices.size(), tAt = m.triangles.size();
+    m.vertices.resize(vAt + barsBefore.back() * 24);
+    m.normals.resize(vAt + barsBefore.back() * 24);
+    m.triangles.resize(tAt + trianglesBefore.back() * 3);
+    parallelParts(count, 1 << 14, [&](size_t part, size_t b, size_t e) {
+        size_t bar = vAt / 24 + barsBefore[part];
+        uint32_t* tri = m.triangles.data() + tAt + trianglesBefore[part] * 3;
+        for (size_t run = runOf(first + b), k = first + b; k < first + e; ++k) {
+            while (k >= barRuns[run].to)
+                ++run;
+            const double side = barRuns[run].side;
+            const BarShape s = shape(k, side);
+            if (!s.exists)
+                continue;
+            writeBar(points[k - 1], points[k], side, s.caps, m.vertices.data() + bar * 24, m.normals.data() + bar * 24,
+                     uint32_t(bar * 8), tri);
+            tri += s.caps ? 36 : 24;
+            ++bar;
+        }
+    });
+    barRuns.clear();
+}
+
+void GcodePreviewData::writeBar(const Point& from, const Point& to, double side, bool withCaps, float* pv, float* pn,
+                                uint32_t base, uint32_t* pt)
 {
     // The box of Parallelepiped(mid, side, side, length) with u = (0, 0, 1),
     // v = unit(dy, -dx, 0), w = unit(d), written straight into the chunk: corners P0..P3 at
     // the start, P4..P7 at the end, triangles in the mesh builder's order.
     const double dx = to.x - from.x, dy = to.y - from.y, dz = to.z - from.z;
-    const double length = std::sqrt(dx * dx + dy * dy + dz * dz);
-    if (!(length > 1e-9) || !(side > 0.0) || !std::isfinite(length))
-        return; // a zero-length move has no direction to build along
     double u[3], v[3];
     const double h = std::sqrt(dx * dx + dy * dy);
     if (h > 1e-12) {
@@ -183,13 +228,6 @@ void GcodePreviewData::appendBar(const Point& from, const Point& to, double side
     }
     const double hs = side * 0.5;
     const double su[4] = {-1, 1, 1, -1}, sv[4] = {-1, -1, 1, 1};
-    ToolPathMesh& m = *chunk;
-    const size_t vAt = m.vertices.size();
-    const uint32_t base = uint32_t(vAt / 3);
-    m.vertices.resize(vAt + 24);
-    m.normals.resize(vAt + 24);
-    float* pv = m.vertices.data() + vAt;
-    float* pn = m.normals.data() + vAt;
     // Corner offsets across the bar; normals point from the bar's axis to its corners.
     double off[4][3];
     const double r = 1.0 / std::sqrt(2.0);
@@ -208,11 +246,8 @@ void GcodePreviewData::appendBar(const Point& from, const Point& to, double side
         }
     static const uint32_t tris[12][3] = {{0, 2, 1}, {0, 3, 2}, {0, 1, 4}, {1, 5, 4}, {1, 2, 5}, {2, 6, 5},
                                          {2, 3, 6}, {3, 7, 6}, {3, 0, 7}, {0, 4, 7}, {4, 6, 7}, {4, 5, 6}};
-    const int first = withCaps ? 0 : 2, last = withCaps ? 12 : 10;
-    const size_t tAt = m.triangles.size();
-    m.triangles.resize(tAt + size_t(last - first) * 3);
-    uint32_t* pt = m.triangles.data() + tAt;
-    for (int t = first; t < last; ++t)
+    const int firstTri = withCaps ? 0 : 2, lastTri = withCaps ? 12 : 10;
+    for (int t = firstTri; t < lastTri; ++t)
         for (int a = 0; a < 3; ++a)
             *pt++ = base + tris[t][a];
 }
@@ -336,7 +371,7 @@ bool GcodePreviewData::reclaim(const std::atomic<bool>& cancel)
     return waitForState(cancel, true);
 }
 
-bool GcodePreviewData::takeChunk(const std::function<void(const ToolPathMesh&)>& upload,
+bool GcodePreviewData::takeChunk(const std::function<void(ToolPathMesh&)>& upload,
                                  const std::function<void()>& newPath)
 {
     int expected = 1;
@@ -345,9 +380,8 @@ bool GcodePreviewData::takeChunk(const std::function<void(const ToolPathMesh&)>&
     if (startsNewPath && newPath)
         newPath();
     startsNewPath = false;
-    const ToolPathMesh* c = currentChunk();
-    if (c && !c->triangles.empty() && upload)
-        upload(*c);
+    if (chunkReady && chunk && !chunk->triangles.empty() && upload)
+        upload(*chunk);
     releaseChunk();
     chunkPending.store(0, std::memory_order_release);
     notifyHandOver();

@@ -39,8 +39,8 @@ public:
 
     // Drops the chunk, the points and the layer heights; the builder starts afresh.
     void clear();
-    // How many points the next batch may bring; its storage is set aside at once, so a
-    // batch of millions of bars is not copied while it grows.
+    // How many points the next batch may bring; their storage is set aside at once, so a
+    // batch of millions of points is not copied while it grows.
     void setBatchHint(size_t points) { batchHint = points; }
     // lineType 1 extruding move, 0 travel, -1 end of a batch; any other G number is kept as a
     // point but builds no bar.
@@ -67,7 +67,8 @@ public:
     // built), the chunk is released and the reader woken. False when nothing was pending.
     // newPath is called first when the batch is the first one since clear(): whatever the
     // renderer keeps of an earlier path must go.
-    bool takeChunk(const std::function<void(const ToolPathMesh&)>& upload,
+    // The chunk is the renderer's to empty while it uploads it.
+    bool takeChunk(const std::function<void(ToolPathMesh&)>& upload,
                    const std::function<void()>& newPath = nullptr);
 
     // Read-only looks for the view and tests.
@@ -81,8 +82,10 @@ public:
 
 private:
     void resetBuilder();
-    void buildBars(double newZ);
-    void appendBar(const Point& from, const Point& to, double side, bool withCaps);
+    void closeLayer(double newZ);
+    void buildBars();
+    static void writeBar(const Point& from, const Point& to, double side, bool withCaps, float* vertices,
+                         float* normals, uint32_t firstVertex, uint32_t* triangles);
     void keepLayerHeights();
 
     std::vector<Point> points;
@@ -97,6 +100,13 @@ private:
     bool startsNewPath = false;
 
     size_t batchHint = 0;
+    // Points [from, to) whose bars close a layer, with the bar side of that layer.
+    struct BarRun
+    {
+        size_t from, to;
+        double side;
+    };
+    std::vector<BarRun> barRuns;
     int nextPoint = 1;
     int layerIndex = -1;
     // How many leading layerZ entries were carried over from the previous batch, and whether

@@ -760,6 +760,16 @@ void RenderEngine::remakeGcodeSlots()
 
 bool RenderEngine::uploadGcodeChunk(const ToolPathMesh& chunk)
 {
+    return uploadGcodeLists(chunk, nullptr);
+}
+
+bool RenderEngine::uploadGcodeChunk(ToolPathMesh&& chunk)
+{
+    return uploadGcodeLists(chunk, &chunk);
+}
+
+bool RenderEngine::uploadGcodeLists(const ToolPathMesh& chunk, ToolPathMesh* release)
+{
     if (!gcodeSlotsMade)
         return false;
     const size_t nv = chunk.vertices.size() / 3;
@@ -773,15 +783,22 @@ bool RenderEngine::uploadGcodeChunk(const ToolPathMesh& chunk)
         if (gcodeFaceCount[size_t(i)] != 0)
             continue;
         Shape& s = gcodeSlots[size_t(i)];
+        const int faces = chunk.triangleCount();
         s.vao->bind();
         s.vertices->bind();
         s.vertices->allocate(chunk.vertices.data(), int(chunk.vertices.size() * sizeof(float)));
+        if (release)
+            decltype(release->vertices)().swap(release->vertices);
         s.normals->bind();
         s.normals->allocate(chunk.normals.data(), int(chunk.normals.size() * sizeof(float)));
+        if (release)
+            decltype(release->normals)().swap(release->normals);
         s.indices->bind();
         s.indices->allocate(chunk.triangles.data(), int(chunk.triangles.size() * sizeof(uint32_t)));
+        if (release)
+            decltype(release->triangles)().swap(release->triangles);
         s.vao->release();
-        gcodeFaceCount[size_t(i)] = chunk.triangleCount();
+        gcodeFaceCount[size_t(i)] = faces;
         return true;
     }
     return false; // all sixteen in use: the chunk is dropped, the shown ones stay
@@ -791,7 +808,7 @@ void RenderEngine::refreshGcodeChunk()
 {
     // Takes the reader's finished batch (if one is pending), releases it and wakes the reader.
     if (GcodePreviewData* preview = AppData::instance()->getGcodePreview())
-        preview->takeChunk([this](const ToolPathMesh& chunk) { uploadGcodeChunk(chunk); },
+        preview->takeChunk([this](ToolPathMesh& chunk) { uploadGcodeChunk(std::move(chunk)); },
                            [this] { gcodeFaceCount.fill(0); });
 }
 

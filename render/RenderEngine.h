@@ -107,6 +107,9 @@ public:
 
     // Tool-path chunks.
     bool uploadGcodeChunk(const ToolPathMesh& chunk);
+    // The same, freeing each of the chunk's lists once the GL holds its copy, so that the
+    // reader's chunk and the GL's copy of it are not both held whole.
+    bool uploadGcodeChunk(ToolPathMesh&& chunk);
     // Asks for the preview data's finished chunk to be uploaded at the next frame.
     void requestGcodeRefresh() { gcodeRefreshPending = true; }
     void refreshGcodeChunk();
@@ -124,6 +127,7 @@ public:
     QMatrix4x4 viewMatrix() const;
 
 private:
+    bool uploadGcodeLists(const ToolPathMesh& chunk, ToolPathMesh* release);
     struct MeshSlot
     {
         std::unique_ptr<QOpenGLBuffer> vertices;

@@ -1,13 +1,18 @@
 #include "scene/FaceTree.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <system_error>
 #include <thread>
 
+#include "scene/Parallel.h"
+
 namespace {
 // Subtrees of at least this many faces may go to a thread of their own.
 constexpr int ParallelFaces = 1 << 16;
+// Nodes over at least this many faces are split at their median on several threads.
+constexpr int ParallelSelect = 1 << 17;
 // Nodes over at least this many faces look at the cancel flag (a few hundred microseconds of work).
 constexpr int CheckFaces = 1 << 12;
 } // namespace
@@ -17,7 +22,7 @@ struct FaceTree::Builder
     FaceTree& tree;
     const std::vector<FaceIndex>& faces;
     const std::vector<Eigen::Vector3d>& vertices;
-    std::vector<Centre>& centres;
+    std::vector<Centre, BigAllocator<Centre>>& centres;
     const std::atomic<bool>* cancelled;
     int nodes; // boxes.size(): object k is child index nodes + k
 
@@ -32,10 +37,75 @@ struct FaceTree::Builder
         return box;
     }
 
-    void partition(int from, int mid, int to, int axis)
+    void partition(int from, int mid, int to, int axis, unsigned threads)
     {
-        std::nth_element(centres.begin() + from, centres.begin() + mid, centres.begin() + to,
+        auto less = [axis](const Centre& a, const Centre& b) { return a.c[axis] < b.c[axis]; };
+        if (threads == 0 || to - from < ParallelSelect || !splitAroundMedian(from, mid, to, axis, threads + 1))
+            std::nth_element(centres.begin() + from, centres.begin() + mid, centres.begin() + to, less);
+    }
+
+    // nth_element for the large top nodes, on `parts` threads: two keys from a sample bracket
+    // the median, the range is sorted into the three groups they make, and only the middle
+    // group, a few percent of the range, is left for nth_element on one thread. False (and the
+    // range untouched) when the sample missed the median.
+    bool splitAroundMedian(int from, int mid, int to, int axis, unsigned parts)
+    {
+        const size_t n = size_t(to - from);
+        Centre* c = centres.data() + from;
+        constexpr size_t Samples = 1024;
+        std::vector<float> sample(Samples);
+        for (size_t i = 0; i < Samples; ++i)
+            sample[i] = c[i * n / Samples].c[axis];
+        std::sort(sample.begin(), sample.end());
+        const size_t at = size_t(mid - from) * Samples / n;
+        const float low = sample[at > 24 ? at - 24 : 0], high = sample[std::min(Samples - 1, at + 24)];
+        auto group = [&](const Centre& x) { return x.c[axis] < low ? 0 : x.c[axis] > high ? 2 : 1; };
+        std::vector<std::array<size_t, 3>> counts(parts, std::array<size_t, 3>{0, 0, 0});
+        auto onParts = [&](auto fn) {
+            std::vector<std::thread> pool;
+            unsigned started = 1;
+            try {
+                for (; started < parts; ++started)
+                    pool.emplace_back(fn, started);
+            } catch (const std::system_error&) {
+                // the rest run here
+            }
+            for (unsigned p = started; p < parts; ++p)
+                fn(p);
+            fn(0u);
+            for (std::thread& t : pool)
+                t.join();
+        };
+        auto range = [&](unsigned p) { return std::make_pair(n * p / parts, n * (p + 1) / parts); };
+        onParts([&](unsigned p) {
+            for (size_t i = range(p).first; i < range(p).second; ++i)
+                ++counts[p][size_t(group(c[i]))];
+        });
+        std::array<size_t, 3> total{0, 0, 0};
+        for (const auto& k : counts)
+            for (int g = 0; g < 3; ++g)
+                total[size_t(g)] += k[size_t(g)];
+        const size_t rank = size_t(mid - from);
+        if (rank < total[0] || rank >= total[0] + total[1])
+            return false;
+        // Where each part's elements of each group go.
+        std::vector<std::array<size_t, 3>> start(parts);
+        size_t next[3] = {0, total[0], total[0] + total[1]};
+        for (unsigned p = 0; p < parts; ++p)
+            for (int g = 0; g < 3; ++g) {
+                start[p][size_t(g)] = next[g];
+                next[g] += counts[p][size_t(g)];
+            }
+        std::vector<Centre, BigAllocator<Centre>> sorted(n);
+        onParts([&](unsigned p) {
+            std::array<size_t, 3> to3 = start[p];
+            for (size_t i = range(p).first; i < range(p).second; ++i)
+                sorted[to3[size_t(group(c[i]))]++] = c[i];
+        });
+        onParts([&](unsigned p) { std::copy(sorted.data() + range(p).first, sorted.data() + range(p).second, c + range(p).first); });
+        std::nth_element(c + total[0], c + rank, c + total[0] + total[1],
                          [axis](const Centre& a, const Centre& b) { return a.c[axis] < b.c[axis]; });
+        return true;
     }
 
     // Builds the nodes over centres [from, to) into node slots [base, base + to - from - 1), the
@@ -56,7 +126,7 @@ struct FaceTree::Builder
         }
         const int next = (axis + 1) % 3;
         if (count == 3) {
-            partition(from, from + 2, to, axis);
+            partition(from, from + 2, to, axis, 0);
             build(from, from + 2, base, next, 0);
             tree.boxes[size_t(node)] = tree.boxes[size_t(base)].merged(faceBox(from + 2));
             child[0] = base;
@@ -64,7 +134,7 @@ struct FaceTree::Builder
             return true;
         }
         const int mid = from + count / 2;
-        partition(from, mid, to, axis);
+        partition(from, mid, to, axis, threads);
         const int leftBase = base, rightBase = base + (mid - from) - 1;
         bool leftDone = false, rightDone = false, split = false;
         if (threads > 0 && count >= ParallelFaces) {
@@ -97,9 +167,9 @@ struct FaceTree::Builder
 
 void FaceTree::clear()
 {
-    std::vector<int>().swap(children);
-    std::vector<Volume>().swap(boxes);
-    std::vector<FaceIndex>().swap(objects);
+    decltype(children)().swap(children);
+    decltype(boxes)().swap(boxes);
+    decltype(objects)().swap(objects);
 }
 
 bool FaceTree::build(std::vector<FaceIndex> faces, const std::vector<Eigen::Vector3d>& vertices,
@@ -110,33 +180,41 @@ bool FaceTree::build(std::vector<FaceIndex> faces, const std::vector<Eigen::Vect
         return false; // node and face numbers must fit an int
     const int n = int(faces.size());
     if (n < 2) {
-        objects.swap(faces);
+        objects.assign(faces.begin(), faces.end());
         return true;
     }
-    std::vector<Centre> centres(static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) {
-        if ((i & 0xffff) == 0 && cancelled && cancelled->load(std::memory_order_relaxed))
-            return false;
-        const FaceIndex& f = faces[size_t(i)];
-        const Eigen::Vector3d c = (vertices[size_t(f.v[0])] + vertices[size_t(f.v[1])] + vertices[size_t(f.v[2])]) / 3.0;
-        Centre& out = centres[size_t(i)];
-        out = Centre{{float(c[0]), float(c[1]), float(c[2])}, int32_t(i)};
-        for (float& x : out.c)
-            if (x != x)
-                x = 0.f; // a NaN would break the median split's ordering
-
-    }
+    std::vector<Centre, BigAllocator<Centre>> centres(static_cast<size_t>(n));
+    std::atomic<bool> stop{false};
+    parallelRanges(size_t(n), 1 << 15, [&](size_t b, size_t e) {
+        for (size_t i = b; i < e; ++i) {
+            if ((i & 0xffff) == 0 && cancelled && cancelled->load(std::memory_order_relaxed)) {
+                stop = true;
+                return;
+            }
+            const FaceIndex& f = faces[i];
+            const Eigen::Vector3d c = (vertices[size_t(f.v[0])] + vertices[size_t(f.v[1])] + vertices[size_t(f.v[2])]) / 3.0;
+            Centre& out = centres[i];
+            out = Centre{{float(c[0]), float(c[1]), float(c[2])}, int32_t(i)};
+            for (float& x : out.c)
+                if (x != x)
+                    x = 0.f; // a NaN would break the median split's ordering
+        }
+    });
+    if (stop)
+        return false;
     children.resize(2 * size_t(n - 1));
     boxes.resize(size_t(n - 1));
-    const unsigned threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency())) - 1;
+    const unsigned threads = workerThreads() - 1;
     Builder builder{*this, faces, vertices, centres, cancelled, n - 1};
     if (!builder.build(0, n, 0, 0, threads)) {
         clear();
         return false;
     }
     objects.resize(size_t(n));
-    for (int i = 0; i < n; ++i)
-        objects[size_t(i)] = faces[size_t(centres[size_t(i)].face)];
+    parallelRanges(size_t(n), 1 << 15, [&](size_t b, size_t e) {
+        for (size_t i = b; i < e; ++i)
+            objects[i] = faces[size_t(centres[i].face)];
+    });
     return true;
 }
 

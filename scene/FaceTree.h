@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "scene/BigAllocator.h"
+
 // One face of the face tree: three indices into the joint vertex list
 // (the model mesh's vertices followed by the support mesh's).
 struct FaceIndex
@@ -46,7 +48,8 @@ private:
     };
     struct Builder;
 
-    std::vector<int> children;
-    std::vector<Volume> boxes;
-    std::vector<FaceIndex> objects;
+    // Large and filled once each: huge pages, and no clearing before they are written.
+    std::vector<int, BigAllocator<int>> children;
+    std::vector<Volume, BigAllocator<Volume>> boxes;
+    std::vector<FaceIndex, BigAllocator<FaceIndex>> objects;
 };

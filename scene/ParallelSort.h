@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "scene/BigAllocator.h"
+#include "scene/Parallel.h"
 
 namespace parallel_sort_detail {
 // Work is cut into pieces of a few milliseconds each, so that a cancelled sort stops soon:
@@ -57,29 +58,27 @@ std::ptrdiff_t mergeSplit(const T* a, std::ptrdiff_t na, const T* b, std::ptrdif
 }
 } // namespace parallel_sort_detail
 
-// Sorts a vector on several threads: sorted chunks, then rounds of pairwise merges cut into
-// pieces. Small ranges are sorted on the calling thread. When `cancelled` becomes true the sort
-// stops early and leaves data in no particular order (and possibly with repeated elements).
-template <typename Vec, typename Less>
-void parallelSort(Vec& data, Less less, const std::atomic<bool>* cancelled = nullptr)
+// Sorts [base, base + n) on several threads: sorted chunks, then rounds of pairwise merges cut
+// into pieces. Small ranges are sorted on the calling thread. When `cancelled` becomes true the
+// sort stops early and leaves the range in no particular order (and possibly with repeated
+// elements).
+template <typename T, typename Less>
+void parallelSortRange(T* base, std::ptrdiff_t n, Less less, const std::atomic<bool>* cancelled = nullptr)
 {
     using namespace parallel_sort_detail;
-    using T = typename Vec::value_type;
-    const std::ptrdiff_t n = std::ptrdiff_t(data.size());
-    const unsigned threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
     if (n < ChunkSize) {
-        std::sort(data.begin(), data.end(), less);
+        std::sort(base, base + n, less);
         return;
     }
+    const unsigned threads = workerThreads();
     std::vector<std::ptrdiff_t> bounds;
     const std::ptrdiff_t chunks = (n + ChunkSize - 1) / ChunkSize;
     for (std::ptrdiff_t i = 0; i <= chunks; ++i)
         bounds.push_back(n * i / chunks);
-    T* base = data.data();
     runPieces(chunks, threads, cancelled, [&](std::ptrdiff_t i) { std::sort(base + bounds[size_t(i)], base + bounds[size_t(i) + 1], less); });
     if (cancelled && cancelled->load())
         return;
-    std::vector<T, BigAllocator<T>> scratch(data.size());
+    std::vector<T, BigAllocator<T>> scratch(static_cast<size_t>(n));
     T* src = base;
     T* dst = scratch.data();
     while (bounds.size() > 2) {
@@ -113,4 +112,10 @@ void parallelSort(Vec& data, Less less, const std::atomic<bool>* cancelled = nul
     }
     if (src != base)
         std::copy(src, src + n, base);
+}
+
+template <typename Vec, typename Less>
+void parallelSort(Vec& data, Less less, const std::atomic<bool>* cancelled = nullptr)
+{
+    parallelSortRange(data.data(), std::ptrdiff_t(data.size()), less, cancelled);
 }

@@ -16,6 +16,7 @@
 #include "scene/AppData.h"
 #include "scene/MeshData.h"
 #include "scene/MeshModel.h"
+#include "scene/Parallel.h"
 
 namespace {
 
@@ -289,7 +290,7 @@ bool supportsOfModel(const SceneGrid& scene, int model, double step, double angl
     const size_t cells = size_t(nx) * size_t(ny);
     std::atomic<size_t> nextCell{0};
     std::atomic<bool> failed{false};
-    const unsigned workers = std::max(1u, std::min(std::thread::hardware_concurrency(), unsigned(cells)));
+    const unsigned workers = std::max(1u, std::min(hardwareThreads(), unsigned(cells)));
     std::vector<std::vector<CellColumns>> found(workers);
     const MeshModel* owner = scene.scene.models[size_t(model)].model;
 

@@ -9,7 +9,9 @@
 #include <map>
 #include <set>
 
+#include "FileRW/AsciiStl.h"
 #include "FileRW/FileReaderWriter.h"
+#include "common/LogCapture.h"
 #include "scene/LoadedModel.h"
 #include "scene/MeshData.h"
 
@@ -429,25 +431,125 @@ private slots:
         QCOMPARE(loaded.model->position, (std::array<double, 3>{2, 2, 2}));
     }
 
-    void largeGridThreadedRead()
+    void largeGridEveryPath_data()
     {
-        // Enough triangles for the threaded parse; a bad corner in the very last one fails all.
+        QTest::addColumn<bool>("binary");
+        QTest::addColumn<bool>("noise"); // each coordinate of each corner off by its last bit
+        // Enough corners and points for every threaded step of reading and welding.
+        QTest::newRow("binary") << true << false;
+        QTest::newRow("binary, float noise") << true << true;
+        QTest::newRow("ascii") << false << false;
+        QTest::newRow("ascii, float noise") << false << true;
+    }
+    void largeGridEveryPath()
+    {
+        QFETCH(bool, binary);
+        QFETCH(bool, noise);
+        // Below 8 mm a float's last bit is finer than the weld distance.
         std::vector<Tri> tris;
-        const int nx = 100, ny = 150;
+        const int nx = 200, ny = 150;
+        const float step = 0.025f;
+        uint32_t seed = 99;
+        auto nudge = [&](float v) {
+            if (!noise)
+                return v;
+            seed = seed * 1664525u + 1013904223u;
+            quint32 bits;
+            std::memcpy(&bits, &v, 4);
+            bits ^= (seed >> 16) & 1u;
+            std::memcpy(&v, &bits, 4);
+            return v;
+        };
+        auto p = [&](int i, int j) { return std::array<float, 3>{nudge(i * step), nudge(j * step), nudge(1.0f)}; };
         for (int i = 0; i < nx; ++i)
             for (int j = 0; j < ny; ++j) {
-                const float x0 = i * 0.5f, x1 = x0 + 0.5f, y0 = j * 0.5f, y1 = y0 + 0.5f;
-                tris.push_back({{{x0, y0, 0}, {x1, y0, 0}, {x1, y1, 0}}});
-                tris.push_back({{{x0, y0, 0}, {x1, y1, 0}, {x0, y1, 0}}});
+                tris.push_back({p(i, j), p(i + 1, j), p(i + 1, j + 1)});
+                tris.push_back({p(i, j), p(i + 1, j + 1), p(i, j + 1)});
             }
         FileReaderWriter rw;
         MeshData mesh;
-        QVERIFY(rw.loadMesh(write("grid.stl", binaryStl(tris)), &mesh));
+        QVERIFY(rw.loadMesh(write("grid.stl", binary ? binaryStl(tris) : asciiStl(tris)), &mesh));
         QCOMPARE(int(mesh.faces.size()), 2 * nx * ny);
         QCOMPARE(int(mesh.vertices.size()), (nx + 1) * (ny + 1));
-        tris.back()[2][1] = std::nanf("");
-        QVERIFY(!rw.loadMesh(write("gridnan.stl", binaryStl(tris)), &mesh));
-        QCOMPARE(int(mesh.faces.size()), 2 * nx * ny);
+        std::array<double, 3> lo{1e9, 1e9, 1e9}, hi{-1e9, -1e9, -1e9};
+        for (const auto& v : mesh.vertices)
+            for (int k = 0; k < 3; ++k) {
+                lo[size_t(k)] = std::min(lo[size_t(k)], v[size_t(k)]);
+                hi[size_t(k)] = std::max(hi[size_t(k)], v[size_t(k)]);
+            }
+        const std::array<double, 3> wantLo{0, 0, 1}, wantHi{nx * 0.025, ny * 0.025, 1};
+        for (int k = 0; k < 3; ++k) {
+            QVERIFY(std::fabs(lo[size_t(k)] - wantLo[size_t(k)]) < 1e-6);
+            QVERIFY(std::fabs(hi[size_t(k)] - wantHi[size_t(k)]) < 1e-6);
+        }
+        if (binary) {
+            // A bad corner in the very last triangle fails the whole file.
+            tris.back()[2][1] = std::nanf("");
+            QVERIFY(!rw.loadMesh(write("gridnan.stl", binaryStl(tris)), &mesh));
+            QCOMPARE(int(mesh.faces.size()), 2 * nx * ny);
+        }
+    }
+
+    void asciiSplitAnywhere_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("faces");
+        QTest::addColumn<int>("vertices");
+        QTest::addColumn<int>("malformedLine"); // logged with its number, 0 for none
+        const QByteArray broken =
+            "solid t\n"
+            "facet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\nendloop\nendfacet\n"
+            "facet normal 0 0 1\nouter loop\nvertex 5 5 5\nvertex 1 2\nvertex 6 5 5\nendloop\nendfacet\n"
+            "facet normal 0 0 1\nouter loop\nvertex 0 0 3\nvertex 1 0 3\nvertex 0 1 3\nendloop\nendfacet\n"
+            "facet normal 0 0 1\nouter loop\nvertex 0 0 9\nvertex x 0 9\nvertex 0 1 9\nendloop\nendfacet\n"
+            "facet normal 0 0 1\nouter loop\nvertex 0 0 7\nvertex 1 0 7\nvertex 0 1 7";
+        QTest::newRow("broken facets") << broken << 3 << 9 << 12;
+        QByteArray crlf = broken;
+        crlf.replace("\n", "\r\n\t \r\n");
+        QTest::newRow("CRLF, blank lines, tabs") << crlf << 3 << 9 << 23;
+        QByteArray packed = "solid t\n";
+        for (int k = 0; k < 40; ++k)
+            packed += "v " + QByteArray::number(k) + " 0 0\nv " + QByteArray::number(k) + " 1 0\nv " + QByteArray::number(k)
+                      + ".5 0 1e-1\ne\n";
+        QTest::newRow("short lines, facets back to back") << packed << 40 << 120 << 0;
+        // A line past the limit is dropped: as a vertex it spoils its facet, as anything else
+        // it ends the facet open before it.
+        const QByteArray lead = "solid t\nfacet\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0\n";
+        const QByteArray tail = "facet\nvertex 0 0 2\nvertex 1 0 2\nvertex 0 1 2\nendfacet\n";
+        QTest::newRow("overlong vertex line") << lead + "  vertex" + QByteArray((1 << 20) + 5000, '7') + "\n" + tail << 1 << 3 << 0;
+        QTest::newRow("overlong keyword line")
+            << lead + "endloop" + QByteArray((1 << 20) + 5000, ' ') + "x\n" + tail + "facet\nvertex 1 2\nendfacet\n" << 2 << 6 << 13;
+        QTest::newRow("overlong last line") << lead + "endfacet\n" + QByteArray((1 << 20) + 5, 'v') << 1 << 3 << 0;
+    }
+    void asciiSplitAnywhere()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, faces);
+        QFETCH(int, vertices);
+        QFETCH(int, malformedLine);
+        const QString path = write("split.stl", text);
+        // Read whole, and in blocks that end inside words, numbers and line ends.
+        for (size_t block : {size_t(0), size_t(5), size_t(64), size_t(4099)}) {
+            if (block > 0 && size_t(text.size()) / block > 50000)
+                continue; // a megabyte line in blocks of a few bytes only takes long
+            AsciiStl::setBlockBytesForTests(block);
+            LogCapture::instance().lines(true);
+            FileReaderWriter rw;
+            MeshData mesh;
+            const bool ok = rw.loadMesh(path, &mesh);
+            const QStringList log = LogCapture::instance().lines(true);
+            AsciiStl::setBlockBytesForTests(0);
+            QVERIFY2(ok, qPrintable(QString::number(block)));
+            QCOMPARE(int(mesh.faces.size()), faces);
+            QCOMPARE(int(mesh.vertices.size()), vertices);
+            const QStringList malformed = log.filter(QStringLiteral("!4 at line"));
+            if (malformedLine == 0) {
+                QVERIFY(malformed.isEmpty());
+            } else {
+                QCOMPARE(malformed.size(), 1);
+                QVERIFY2(malformed[0].endsWith(QStringLiteral("!4 at line %1").arg(malformedLine)), qPrintable(malformed[0]));
+            }
+        }
     }
 
     void admeshAgrees()

@@ -34,6 +34,15 @@ std::vector<PointRec> movesOf(const LoadRun& run)
     return out;
 }
 
+// Loads with the lines cut into pieces of that many bytes (0: the reader's own size).
+LoadRun loadInPieces(BVTReader& reader, const QString& path, size_t pieceBytes)
+{
+    BVTReader::setPieceBytesForTests(pieceBytes);
+    LoadRun run = load(reader, path);
+    BVTReader::setPieceBytesForTests(0);
+    return run;
+}
+
 // Appends n comment lines ";" quickly.
 void filler(QByteArray& text, qint64 n, qint64& written)
 {
@@ -100,6 +109,8 @@ private slots:
     void refusesDamagedFiles();
     void thinningAndBatches_data();
     void thinningAndBatches();
+    void batchEndsAtItsLine_data();
+    void batchEndsAtItsLine();
     void lineLimit_data();
     void lineLimit();
     void cancelledWaitThenNextLoad();
@@ -222,25 +233,28 @@ void TestBVTReader::movesAndOffsets()
     QFETCH(int, layers);
     const QString path = files.path("moves.BVT");
     QVERIFY(writePrintTask(files.dir.path(), path, withMoves(moves), machine == 0 ? 1 : machine));
-    GcodePreviewData preview;
-    BVTReader reader(preview, machine, 145, 145);
-    const LoadRun run = load(reader, path);
-    QVERIFY(run.ok);
-    const auto got = movesOf(run);
-    QCOMPARE(int(got.size()), points.size());
-    for (int i = 0; i < points.size(); ++i) {
-        QCOMPARE(got[size_t(i)].type, int(points[i][0]));
-        QCOMPARE(got[size_t(i)].x, points[i][1]);
-        QCOMPARE(got[size_t(i)].y, points[i][2]);
-        QCOMPARE(got[size_t(i)].z, points[i][3]);
+    // Lines are parsed in pieces on several threads: one piece, or a piece per line or two.
+    for (size_t pieceBytes : {size_t(0), size_t(1), size_t(13)}) {
+        GcodePreviewData preview;
+        BVTReader reader(preview, machine, 145, 145);
+        const LoadRun run = loadInPieces(reader, path, pieceBytes);
+        QVERIFY(run.ok);
+        const auto got = movesOf(run);
+        QCOMPARE(int(got.size()), points.size());
+        for (int i = 0; i < points.size(); ++i) {
+            QCOMPARE(got[size_t(i)].type, int(points[i][0]));
+            QCOMPARE(got[size_t(i)].x, points[i][1]);
+            QCOMPARE(got[size_t(i)].y, points[i][2]);
+            QCOMPARE(got[size_t(i)].z, points[i][3]);
+        }
+        QCOMPARE(reader.layerCount, layers);
+        QCOMPARE(g_gcodeLayerCount.load(), std::max(0, reader.layerCount - 1));
+        QCOMPARE(layerStep.load(), 1);
+        // The end marker closes the batch 0.2 above the last position.
+        const PointRec marker = run.batches.back().back();
+        QCOMPARE(marker.type, -1);
+        QCOMPARE(marker.z, got.back().z + 0.2);
     }
-    QCOMPARE(reader.layerCount, layers);
-    QCOMPARE(g_gcodeLayerCount.load(), std::max(0, reader.layerCount - 1));
-    QCOMPARE(layerStep.load(), 1);
-    // The end marker closes the batch 0.2 above the last position.
-    const PointRec marker = run.batches.back().back();
-    QCOMPARE(marker.type, -1);
-    QCOMPARE(marker.z, got.back().z + 0.2);
 }
 
 void TestBVTReader::lineLength_data()
@@ -338,13 +352,17 @@ void TestBVTReader::thinningAndBatches_data()
     QTest::addColumn<qint64>("lines");
     QTest::addColumn<int>("step");
     QTest::addColumn<int>("batches");
-    QTest::newRow("2,000,000") << qint64(2000000) << 1 << 1;
-    QTest::newRow("2,000,001") << qint64(2000001) << 2 << 1;
-    QTest::newRow("2,000,002") << qint64(2000002) << 2 << 2;
-    QTest::newRow("3,000,000") << qint64(3000000) << 2 << 2;
-    QTest::newRow("4,000,000") << qint64(4000000) << 2 << 2;
-    QTest::newRow("4,000,001") << qint64(4000001) << 4 << 2;
-    QTest::newRow("4,000,002") << qint64(4000002) << 4 << 3;
+    QTest::addColumn<int>("pieceBytes"); // parsed in pieces this long (0: as the program does)
+    QTest::newRow("2,000,000") << qint64(2000000) << 1 << 1 << 0;
+    QTest::newRow("2,000,001") << qint64(2000001) << 2 << 1 << 0;
+    QTest::newRow("2,000,002") << qint64(2000002) << 2 << 2 << 0;
+    QTest::newRow("3,000,000") << qint64(3000000) << 2 << 2 << 0;
+    QTest::newRow("4,000,000") << qint64(4000000) << 2 << 2 << 0;
+    QTest::newRow("4,000,001") << qint64(4000001) << 4 << 2 << 0;
+    QTest::newRow("4,000,002") << qint64(4000002) << 4 << 3 << 0;
+    // Piece ends fall inside layers, at batch ends and in the last ten lines.
+    QTest::newRow("2,000,002 in small pieces") << qint64(2000002) << 2 << 2 << 4099;
+    QTest::newRow("4,000,002 in small pieces") << qint64(4000002) << 4 << 3 << 65537;
 }
 
 void TestBVTReader::thinningAndBatches()
@@ -352,12 +370,13 @@ void TestBVTReader::thinningAndBatches()
     QFETCH(qint64, lines);
     QFETCH(int, step);
     QFETCH(int, batches);
+    QFETCH(int, pieceBytes);
     const int layers = 21;
     const QString path = files.path("big.BVT");
     QVERIFY(writeFile(path, encipher(layeredTask(lines, layers))));
     GcodePreviewData preview;
     BVTReader reader(preview, 0, 145, 145);
-    const LoadRun run = load(reader, path);
+    const LoadRun run = loadInPieces(reader, path, size_t(pieceBytes));
     QVERIFY2(run.ok, qPrintable(reader.refusal));
     QCOMPARE(reader.lineCount, lines);
     QCOMPARE(reader.step, step);
@@ -385,6 +404,66 @@ void TestBVTReader::thinningAndBatches()
     QCOMPARE(layerStep.load(), 1);
     QCOMPARE(int(preview.layerHeightList().size()), int(expected.size()));
     QCOMPARE(chunkPending.load(), 0);
+}
+
+void TestBVTReader::batchEndsAtItsLine_data()
+{
+    QTest::addColumn<int>("pieceBytes"); // 0: as the program does
+    QTest::addColumn<bool>("thinnedTail");
+    // Moves on the last line of the first batch (2,000,000) and on each side of it.
+    QTest::newRow("whole pieces") << 0 << false;
+    QTest::newRow("pieces of 4099 bytes") << 4099 << false;
+    QTest::newRow("pieces of 65537 bytes") << 65537 << false;
+    // A thinned layer that runs on into the last ten lines, where no layer is thinned, counts
+    // on the layer slider although none of its moves come after.
+    QTest::newRow("thinned layer into the last lines") << 0 << true;
+    QTest::newRow("thinned layer into the last lines, small pieces") << 4099 << true;
+}
+
+void TestBVTReader::batchEndsAtItsLine()
+{
+    QFETCH(int, pieceBytes);
+    QFETCH(bool, thinnedTail);
+    QByteArray text;
+    for (const QString& l : engineHead())
+        text += l.toLatin1() + '\n';
+    qint64 written = 15;
+    QByteArray moves = "G1 X4 Y4 Z0.2\nG1 X5 Y5\nG1 X6 Y6\n";
+    if (thinnedTail) {
+        moves.clear();
+        for (int n = 1; n <= 7; ++n)
+            moves += "G0 Z" + QByteArray::number(0.2 * n, 'f', 1) + "\nG1 X1 Y1\nG1 X2 Y2\n";
+        text += moves;
+        written += 21;
+        filler(text, 2000000 - written - 1, written);
+    } else {
+        filler(text, 2000000 - 15 - 4, written);
+        text += moves;
+    }
+    text += "M25\n";
+    const QString path = files.path("edge.BVT");
+    QVERIFY(writeFile(path, encipher(plainPrintTask(text, 2000000))));
+    GcodePreviewData preview;
+    BVTReader reader(preview, 0, 145, 145);
+    const LoadRun run = loadInPieces(reader, path, size_t(pieceBytes));
+    QVERIFY2(run.ok, qPrintable(reader.refusal));
+    QCOMPARE(reader.lineCount, qint64(2000003));
+    QCOMPARE(reader.step, 2);
+    QCOMPARE(int(run.batches.size()), 2);
+    if (thinnedTail) {
+        QCOMPARE(reader.layerCount, 7);
+        QCOMPARE(g_gcodeLayerCount.load(), 6);
+        return;
+    }
+    auto xs = [](const std::vector<PointRec>& batch) {
+        QVector<double> out;
+        for (const PointRec& p : batch)
+            if (p.type != -1)
+                out << p.x;
+        return out;
+    };
+    QCOMPARE(xs(run.batches[0]), (QVector<double>{4, 5}));
+    QCOMPARE(xs(run.batches[1]), (QVector<double>{6}));
 }
 
 void TestBVTReader::lineLimit_data()

@@ -72,6 +72,7 @@ private slots:
     void barsMatchTheBoxSolid();
     void barsAreClosedOutwardWithRadialNormals_data();
     void barsAreClosedOutwardWithRadialNormals();
+    void barSideFollowsTheThinnerGap_data();
     void barSideFollowsTheThinnerGap();
     void flatFileBuildsOnlyAtTheMarker();
     void batchSplitKeepsEverySegmentAndHeight_data();
@@ -163,23 +164,63 @@ void TestGcodePreview::barsAreClosedOutwardWithRadialNormals()
     }
 }
 
+void TestGcodePreview::barSideFollowsTheThinnerGap_data()
+{
+    QTest::addColumn<int>("laps"); // times round the square in each layer
+    QTest::newRow("one lap") << 1;
+    // Enough bars to be built on several threads, each layer's part in its place.
+    QTest::newRow("3,000 laps") << 3000;
+}
+
 void TestGcodePreview::barSideFollowsTheThinnerGap()
 {
     // Layers at 0.3, 0.5, 0.6: the first uses its own gap to the bed (0.3) and the one above
     // (0.2); the last is closed by the marker 0.2 above it.
+    QFETCH(int, laps);
+    const std::vector<double> zs = {0.3, 0.5, 0.6};
+    std::vector<Move> moves;
+    for (double z : zs) {
+        moves.push_back({0, 0, 0, z});
+        for (int lap = 0; lap < laps; ++lap)
+            for (const Move& corner : {Move{1, 10, 0, z}, Move{1, 10, 10, z}, Move{1, 0, 10, z}, Move{1, 0, 0, z}})
+                moves.push_back(corner);
+    }
+    moves.push_back({-1, 0, 0, zs.back() + 0.2});
     GcodePreviewData d;
-    auto chunks = feed(d, squareLayers({0.3, 0.5, 0.6}));
+    d.setBatchHint(moves.size());
+    auto chunks = feed(d, moves);
     QCOMPARE(chunks.size(), size_t(1));
     const ToolPathMesh& m = chunks[0];
-    QCOMPARE(barCount(chunks), 12);
+    QCOMPARE(barCount(chunks), 12 * laps);
     const double expected[3] = {0.2 * 0.7, 0.1 * 0.7, 0.1 * 0.7};
-    for (int layer = 0; layer < 3; ++layer) {
-        // Each bar's first two corners lie one side apart across the bar.
-        const int bar = layer * 4;
+    // Every bar in the order of its move: across the move by its layer's side, centred on it.
+    int bar = 0;
+    for (size_t k = 1; k < moves.size(); ++k) {
+        if (moves[k].type != 1)
+            continue;
+        const int layer = moves[k].z < 0.4 ? 0 : moves[k].z < 0.55 ? 1 : 2;
         const float side = (vec(m, uint32_t(bar * 8)) - vec(m, uint32_t(bar * 8 + 1))).length();
         QVERIFY2(std::abs(side - float(expected[layer])) < 1e-5f, qPrintable(QString::number(side)));
+        QVector3D centre;
+        for (uint32_t i = 0; i < 8; ++i)
+            centre += vec(m, uint32_t(bar * 8) + i) / 8.0f;
+        const QVector3D mid(float(moves[k].x + moves[k - 1].x) / 2, float(moves[k].y + moves[k - 1].y) / 2,
+                            float(moves[k].z));
+        QVERIFY2((centre - mid).length() < 1e-4f, qPrintable(QString("bar %1").arg(bar)));
+        ++bar;
     }
-    QCOMPARE(d.layerHeightList(), (std::vector<double>{0.3, 0.5, 0.6}));
+    QCOMPARE(bar, barCount(chunks));
+    // The triangles of bar b use its own eight corners; only the first bar of a layer (after
+    // its travel) has caps.
+    int at = 0;
+    for (int b = 0; b < bar; ++b) {
+        const int triangles = b % (4 * laps) == 0 ? 12 : 8;
+        for (int t = 0; t < triangles * 3; ++t)
+            QVERIFY(m.triangles[size_t(at + t)] / 8 == uint32_t(b));
+        at += triangles * 3;
+    }
+    QCOMPARE(at, m.triangleCount() * 3);
+    QCOMPARE(d.layerHeightList(), zs);
 }
 
 void TestGcodePreview::flatFileBuildsOnlyAtTheMarker()

@@ -71,13 +71,19 @@ void TestRayBrute::randomRays_data()
     QTest::addColumn<QVector<double>>("scale");
     QTest::addColumn<QVector<double>>("angles");
     QTest::addColumn<QVector<double>>("move");
-    QTest::newRow("untouched") << QVector<double>{1, 1, 1} << QVector<double>{0, 0, 0} << QVector<double>{0, 0, 0};
+    QTest::addColumn<int>("triangles");
+    QTest::addColumn<int>("rays");
+    QTest::newRow("untouched") << QVector<double>{1, 1, 1} << QVector<double>{0, 0, 0} << QVector<double>{0, 0, 0}
+                               << 400 << 600;
     QTest::newRow("scaled unevenly") << QVector<double>{2.5, 0.5, 1.5} << QVector<double>{0, 0, 0}
-                                     << QVector<double>{0, 0, 0};
+                                     << QVector<double>{0, 0, 0} << 400 << 600;
     QTest::newRow("turned and moved") << QVector<double>{1, 1, 1} << QVector<double>{30, 45, 100}
-                                      << QVector<double>{12, -7, 3};
+                                      << QVector<double>{12, -7, 3} << 400 << 600;
     QTest::newRow("everything") << QVector<double>{0.7, 1.8, 1.2} << QVector<double>{80, 10, 215}
-                                << QVector<double>{-20, 5, 9};
+                                << QVector<double>{-20, 5, 9} << 400 << 600;
+    // Top nodes large enough to be split on several threads: no face lost or doubled.
+    QTest::newRow("300,000 triangles") << QVector<double>{1, 1, 1} << QVector<double>{0, 0, 0}
+                                       << QVector<double>{0, 0, 0} << 300000 << 40;
 }
 
 void TestRayBrute::randomRays()
@@ -85,10 +91,12 @@ void TestRayBrute::randomRays()
     QFETCH(QVector<double>, scale);
     QFETCH(QVector<double>, angles);
     QFETCH(QVector<double>, move);
+    QFETCH(int, triangles);
+    QFETCH(int, rays);
     std::mt19937 rng(1234);
     auto* model = new MeshModel;
     model->name = "soup";
-    model->setMeshSlot(MeshList::instance()->add(randomSoup(rng, 400)));
+    model->setMeshSlot(MeshList::instance()->add(randomSoup(rng, triangles)));
     AppData::instance()->addModel(model);
     for (int k = 0; k < 3; ++k)
         model->setAxisScale(k, scale[k]);
@@ -99,27 +107,27 @@ void TestRayBrute::randomRays()
                  cz = (model->box[2] + model->box[5]) / 2;
     std::normal_distribution<double> dir(0.0, 1.0);
     std::uniform_real_distribution<double> aim(-20.0, 20.0);
-    int rays = 0, hitRays = 0;
-    for (; rays < 600; ++rays) {
+    int ray = 0, hitRays = 0;
+    for (; ray < rays; ++ray) {
         // From a point outside the model towards a point near its centre.
         Eigen::Vector3d from(dir(rng), dir(rng), dir(rng));
         from = from.normalized() * 120.0 + Eigen::Vector3d(cx, cy, cz);
         const Eigen::Vector3d to(cx + aim(rng), cy + aim(rng), cz + aim(rng));
         const Eigen::Vector3d d = (to - from) * 0.01;
-        const double ray[6] = {from[0], from[1], from[2], d[0], d[1], d[2]};
+        const double line[6] = {from[0], from[1], from[2], d[0], d[1], d[2]};
 
-        const Brute b = bruteForce(ray, model);
+        const Brute b = bruteForce(line, model);
         double t = 0;
-        const bool hit = rayHitsModel(ray, model, t);
+        const bool hit = rayHitsModel(line, model, t);
         QCOMPARE(hit, b.hits > 0);
         std::vector<std::array<double, 4>> found;
-        QCOMPARE(rayIntersectModel(ray, model, found, 0.0), b.hits > 0);
+        QCOMPARE(rayIntersectModel(line, model, found, 0.0), b.hits > 0);
         QCOMPARE(int(found.size()), b.hits);
         if (!hit)
             continue;
         ++hitRays;
         QVERIFY2(std::fabs(t - b.nearest) < 1e-9 * std::max(1.0, std::fabs(b.nearest)),
-                 qPrintable(QString("ray %1: tree %2, every face %3").arg(rays).arg(t).arg(b.nearest)));
+                 qPrintable(QString("ray %1: tree %2, every face %3").arg(ray).arg(t).arg(b.nearest)));
         for (const auto& h : found) {
             const Eigen::Vector3d onRay = from + h[3] * d;
             QVERIFY((onRay - Eigen::Vector3d(h[0], h[1], h[2])).norm() < 1e-6);
