@@ -170,7 +170,8 @@ struct Run
         else
             keyword();
     }
-    void parse(const char* p, const char* end)
+    // Stops early when the load is stopped: what it holds then is thrown away.
+    void parse(const char* p, const char* end, const std::atomic<bool>& cancelled)
     {
         // A facet takes a few hundred bytes as exporters write it; room that stays unused
         // costs no memory.
@@ -180,7 +181,9 @@ struct Run
             line(p, nl ? nl : end);
             if (!nl)
                 return;
-            ++lines;
+            // A block takes a thread some tens of milliseconds on a busy machine.
+            if ((++lines & 0xfff) == 0 && cancelled.load(std::memory_order_relaxed))
+                return;
             p = nl + 1;
         }
     }
@@ -190,11 +193,12 @@ struct Run
 class Parsers
 {
 public:
+    explicit Parsers(const std::atomic<bool>& cancelled) : cancelled(cancelled) {}
     void start(Run& run, const char* b, const char* e)
     {
         auto work = [this, &run, b, e] {
             try {
-                run.parse(b, e);
+                run.parse(b, e, cancelled);
             } catch (...) {
                 failed.store(true);
             }
@@ -220,6 +224,7 @@ public:
     }
 
 private:
+    const std::atomic<bool>& cancelled;
     std::vector<std::thread> threads;
     std::atomic<bool> failed{false};
 };
@@ -331,7 +336,7 @@ bool AsciiStl::readCorners(const QString& path, CornerList& corners, std::atomic
     size_t carry = 0;   // bytes of the unfinished line at the start of the next buffer
     bool skipping = false; // inside a dropped line, up to its line feed
     std::vector<std::unique_ptr<Run>> runs;
-    Parsers parsers;
+    Parsers parsers(cancelled);
     // Cuts [b, b + n) at line ends into a run per thread, each parsed on its own thread.
     auto startRuns = [&](const char* b, size_t n) {
         const size_t share = std::max(piece, n / threads + 1);
