@@ -148,7 +148,13 @@ void ThreadPool::startSlice(int kind, QString path)
     m_sliceWorker->setSnapshot(SliceSnapshot::take(path));
     m_slicedFromPlate = true;
     m_sliceRevision = AppData::instance()->plateRevision();
+    // Slicing from here on, not from the engine's first report: the plate stays as it is
+    // while the worker writes the engine's input.
+    m_busy = true;
+    m_progress = 0;
+    m_taskState = Slicing;
     emit signSlice();
+    emit ThreadStatusChanged();
 }
 
 void ThreadPool::killSlice()

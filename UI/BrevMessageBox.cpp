@@ -33,6 +33,9 @@ enum HideRule : unsigned {
     HideOnPrintEnded = 1u << 3,
     HideOnPrintRunning = 1u << 4,
     HideOnSliceDone = 1u << 5,
+    // The pool leaves the task state the box was built in: the slice or transfer it asks
+    // about has ended, however it ended.
+    HideOnJobEnded = 1u << 6,
 };
 
 struct KindEntry
@@ -70,9 +73,9 @@ const KindEntry kCatalogue[] = {
     /* 18 */ {None, QT_TRANSLATE_NOOP("BrevMessageBox", "Do you want to quit supporting mode?"), OkCancel, 0, 0, false, 0},
     /* 19 */ {None, QT_TRANSLATE_NOOP("BrevMessageBox", "The operation will erase all slice data!"), OkCancel, 0, 0, false, 0},
     /* 20 */ {None, QT_TRANSLATE_NOOP("BrevMessageBox", "Before editing the model, delete the support?"), OkCancel, 0, 0, false, 0},
-    /* 21 */ {Question, QT_TRANSLATE_NOOP("BrevMessageBox", "Slicing, Save or not?"), ThreeButtons, 0, 2, false, 0},
-    /* 22 */ {Question, QT_TRANSLATE_NOOP("BrevMessageBox", "Sending Gcode, can't exit?"), OneButton, 0, 2, false, 0},
-    /* 23 */ {None, QT_TRANSLATE_NOOP("BrevMessageBox", "Sending Gcode, exit"), KeepButtons, 0, 2, false, 0},
+    /* 21 */ {Question, QT_TRANSLATE_NOOP("BrevMessageBox", "Slicing, Save or not?"), ThreeButtons, 0, 2, false, HideOnJobEnded},
+    /* 22 */ {Question, QT_TRANSLATE_NOOP("BrevMessageBox", "Sending Gcode, can't exit?"), OneButton, 0, 2, false, HideOnJobEnded},
+    /* 23 */ {None, QT_TRANSLATE_NOOP("BrevMessageBox", "Sending Gcode, exit"), KeepButtons, 0, 2, false, HideOnJobEnded},
     /* 24 */ {Question, QT_TRANSLATE_NOOP("BrevMessageBox", "The Firmware Cannot be Updated"), OneButton, 0, 0, false, 0},
     /* 25 */ {Question, QT_TRANSLATE_NOOP("BrevMessageBox", "Stop download Tarni?"), OkCancel, 1, 0, false, 0},
     /* 26 */ {Err, QT_TRANSLATE_NOOP("BrevMessageBox", "Fail to upgrade the firmware"), KeepButtons, 0, 0, false, 0},
@@ -271,20 +274,20 @@ void BrevMessageBox::connectSelfHiding(unsigned rules)
             const auto type = (rules & HideOnLinkLostQueued) ? Qt::QueuedConnection : Qt::AutoConnection;
             connect(link, &CommunicateThread::linkStatus, this, [this](bool up) {
                 if (!up)
-                    hide();
+                    withdraw();
             }, type);
         }
         if (rules & HideOnTransferFinished) {
             connect(link, &CommunicateThread::sendBVTStatusChanged, this, [this](const SendBVTStatus& s) {
                 if (s.finished)
-                    hide();
+                    withdraw();
             });
         }
         if (rules & (HideOnPrintEnded | HideOnPrintRunning)) {
             const bool onEnded = rules & HideOnPrintEnded;
             connect(link, &CommunicateThread::signPrintStatus, this, [this, onEnded](const SendPrintStatus& s) {
                 if (s.ended == onEnded)
-                    hide();
+                    withdraw();
             });
         }
     }
@@ -292,10 +295,25 @@ void BrevMessageBox::connectSelfHiding(unsigned rules)
         if (rules & HideOnSliceDone) {
             connect(slicer, &FDMSliceProcess::progressChanged, this, [this](int p) {
                 if (p == 10000)
-                    hide();
+                    withdraw();
             }, Qt::QueuedConnection);
         }
     }
+    if (rules & HideOnJobEnded) {
+        // Direct, on the pool's own change: the box is gone before the pool's next question
+        // (the slice's failure, the offer to send or print) is asked.
+        const int state = pool->taskState();
+        connect(pool, &ThreadPool::ThreadStatusChanged, this, [this, pool, state] {
+            if (pool->taskState() != state)
+                withdraw();
+        });
+    }
+}
+
+void BrevMessageBox::withdraw()
+{
+    wasWithdrawn = true;
+    hide();
 }
 
 void BrevMessageBox::centreOn(QWidget* parent)
@@ -307,8 +325,18 @@ void BrevMessageBox::centreOn(QWidget* parent)
     move(origin.x() + parent->width() / 2 - width() / 2, origin.y() + parent->height() / 2 - height() / 2);
 }
 
+namespace {
+int g_runCount = 0;
+}
+
+int BrevMessageBox::runCount()
+{
+    return g_runCount;
+}
+
 int BrevMessageBox::exec()
 {
+    ++g_runCount;
     if (const AnswerHook& hook = answerHook()) {
         const int r = hook(*this);
         if (r >= 0) {

@@ -44,13 +44,22 @@ public:
     // Whether an error box for this printer error code exists right now.
     static bool isErrorBoxOpen(int code);
 
+    // How many boxes have been run so far: a caller tells from it whether a question came
+    // between two points.
+    static int runCount();
+
+    // The box hid itself because what it asked about is over (its job ended, the link went).
+    bool withdrawn() const { return wasWithdrawn; }
+
 private:
     void applyKind(int kind, const QString& arg);
     void connectSelfHiding(unsigned rules);
     void centreOn(QWidget* parent);
+    void withdraw();
 
     int errorCode = -1;
     int messageKind = -1;
+    bool wasWithdrawn = false;
 };
 
 // errorCode (code + 1000) of every error box that exists; GUI thread only.

@@ -1,116 +1,105 @@
 #include "UI/EditGuard.h"
 
+#include <QAbstractSlider>
 #include <QAbstractSpinBox>
-#include <QElapsedTimer>
-#include <QLineEdit>
+#include <QApplication>
 #include <QMouseEvent>
+#include <QPointer>
+#include <QScopedValueRollback>
+#include <QTimer>
 #include <QWidget>
 
 #include "UI/BrevMessageBox.h"
 #include "UI/PanelHost.h"
-#include "platform/Platform.h"
 #include "scene/AppData.h"
 #include "scene/MeshModel.h"
 
 namespace {
-// Presses and typed text go to a spin box's line edit, not to the box.
-class TextGuard : public QObject
-{
-public:
-    TextGuard(QWidget* panel, QObject* text)
-        : QObject(text)
-        , panel(panel)
-    {
-    }
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        const QEvent::Type type = event->type();
-        return (type == QEvent::MouseButtonPress || type == QEvent::KeyPress) && EditGuard::swallow(panel, event, false);
-    }
 
-private:
-    QWidget* panel;
+bool g_asking = false;
+
+// Whether a slider is in a press: dragged, or paging while held (the repeat is its own).
+struct SliderPress : QAbstractSlider
+{
+    static bool held(const QAbstractSlider* s)
+    {
+        return s->isSliderDown() || (s->*(&SliderPress::repeatAction))() != SliderNoAction;
+    }
 };
-} // namespace
 
-void EditGuard::watch(QWidget* panel, QWidget* control)
+// A question shown during a press takes the press's release: a slider would go on paging
+// or dragging, a spin box on stepping, each step now made without a question. Once the press
+// handler is done (it may start the repeat after the change), the press is ended.
+void endPresses(QWidget* from)
 {
-    control->installEventFilter(panel);
-    if (qobject_cast<QAbstractSpinBox*>(control)) {
-        if (auto* text = control->findChild<QLineEdit*>())
-            text->installEventFilter(new TextGuard(panel, text));
-    }
+    QTimer::singleShot(0, from, [from = QPointer<QWidget>(from)] {
+        if (!from)
+            return;
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(), Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        for (QAbstractSlider* s : from->findChildren<QAbstractSlider*>()) {
+            // A slider that is not pressed passes the release on to its parents.
+            if (SliderPress::held(s))
+                QCoreApplication::sendEvent(s, &release);
+        }
+        for (QAbstractSpinBox* b : from->findChildren<QAbstractSpinBox*>())
+            QCoreApplication::sendEvent(b, &release);
+    });
 }
 
-int EditGuard::dialogThresholdMs()
-{
-    return Platform::scaledMs(10);
-}
-
-void EditGuard::askDeleteSelectedSupports(QWidget* panel)
+// Ok deletes the supports in the way; true on Ok.
+bool deleteSupports(QWidget* from, PanelHost* host, EditGuard::Supports supports)
 {
     AppData* data = AppData::instance();
-    MeshModel* m = data->getSelectedModel();
-    if (!m)
-        return;
-    PanelHost* host = PanelHost::of(panel);
-    BrevMessageBox box(20, panel ? panel->window() : nullptr);
+    const MeshModel* m = data->getSelectedModel();
+    const bool inTheWay = supports == EditGuard::AnySupports ? data->hasSupports()
+                                                             : supports == EditGuard::SelectedSupports && m && m->hasSupport;
+    if (!inTheWay)
+        return true;
+    BrevMessageBox box(20, from ? from->window() : nullptr);
     if (box.exec() != 1)
-        return;
-    const std::string name = m->getName();
-    data->removeSupportsOf(name);
-    data->updateSupportFlag(name);
-    if (host)
-        host->updateGLView();
-}
-
-bool EditGuard::allows(QWidget* panel)
-{
-    PanelHost* host = PanelHost::of(panel);
-    if (host && (!host->confirmEraseSliceData() || !host->confirmQuitSupportMode()))
         return false;
-    const MeshModel* m = AppData::instance()->getSelectedModel();
-    if (m && m->hasSupport) {
-        askDeleteSelectedSupports(panel);
-        return false;
+    if (supports == EditGuard::AnySupports) {
+        data->removeAllSupports();
+    } else {
+        const std::string name = m->getName();
+        data->removeSupportsOf(name);
+        data->updateSupportFlag(name);
     }
+    if (host)
+        host->updateStatus();
     return true;
 }
 
-bool EditGuard::swallow(QWidget* panel, QEvent* event, bool watchRelease)
+template <typename Questions> bool ask(QWidget* from, Questions questions)
 {
-    if (!panel || !panel->isEnabled())
+    PanelHost* host = PanelHost::of(from);
+    // One question at a time: a change tried while one is open (a repeat, an edit that loses
+    // its focus to the box) is not made.
+    if (g_asking || QApplication::activeModalWidget() || (host && host->plateHeld()))
         return false;
-    PanelHost* host = PanelHost::of(panel);
-    const QEvent::Type type = event->type();
-    const bool mouse = type == QEvent::MouseButtonPress || (watchRelease && type == QEvent::MouseButtonRelease);
-    const auto hasSupport = [] {
-        const MeshModel* m = AppData::instance()->getSelectedModel();
-        return m && m->hasSupport;
-    };
+    const QScopedValueRollback<bool> asking(g_asking, true);
+    const int before = BrevMessageBox::runCount();
+    const bool ok = questions(host);
+    if (from && BrevMessageBox::runCount() != before)
+        endPresses(from);
+    return ok;
+}
 
-    if (mouse || type == QEvent::Wheel) {
-        QElapsedTimer clock;
-        clock.start();
-        if (host && !host->confirmEraseSliceData())
-            return true;
-        if (mouse && !(static_cast<QMouseEvent*>(event)->buttons() & Qt::LeftButton))
-            return clock.elapsed() > dialogThresholdMs();
-        if (host && !host->confirmQuitSupportMode())
-            return true;
-        if (hasSupport()) {
-            askDeleteSelectedSupports(panel);
-            return true;
-        }
-        return clock.elapsed() > dialogThresholdMs();
-    }
-    if (type == QEvent::KeyPress) {
-        if (host && !host->confirmEraseSliceData())
-            return true;
-        if (hasSupport()) {
-            askDeleteSelectedSupports(panel);
-            return true;
-        }
-    }
-    return false;
+} // namespace
+
+bool EditGuard::allows(QWidget* from, Supports supports, AfterSupports after)
+{
+    return ask(from, [&](PanelHost* host) {
+        if (host && (!host->confirmEraseSliceData() || !host->confirmQuitSupportMode()))
+            return false;
+        const int before = BrevMessageBox::runCount();
+        if (!deleteSupports(from, host, supports))
+            return false;
+        return after == MakeChange || BrevMessageBox::runCount() == before;
+    });
+}
+
+bool EditGuard::allowsErase(QWidget* from)
+{
+    return ask(from, [](PanelHost* host) { return !host || host->confirmEraseSliceData(); });
 }

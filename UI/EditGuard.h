@@ -1,31 +1,26 @@
 #pragma once
 
-class QEvent;
 class QWidget;
 
-// The questions a panel asks before it edits the selected model: erase the slice preview,
-// leave support mode, delete the model's supports. A refusal swallows the user's input.
+// The questions asked before the plate changes, in the one place every change passes: the
+// functions that apply a move, rotation, scale, copy, paste, delete, cut or support change
+// call it, whatever route (mouse, key, wheel, typed, pasted or dropped text, menus) led there.
 class EditGuard
 {
 public:
-    // For a panel's event filter: true when the event is to be swallowed. Handles mouse
-    // presses, wheels and key presses (and releases when watchRelease); other events and a
-    // disabled panel pass.
-    static bool swallow(QWidget* panel, QEvent* event, bool watchRelease);
+    // Whose supports stand in the way of the change.
+    enum Supports { NoSupports, SelectedSupports, AnySupports };
+    // What Ok to "delete the support?" leads to: the supports go and the change waits for the
+    // next try, or the change is made without them.
+    enum AfterSupports { DropChange, MakeChange };
 
-    // Puts the panel's filter on a control. Presses and typing in a spin box's text land on
-    // its inner line edit, which the box's filter never sees: they are guarded there too.
-    static void watch(QWidget* panel, QWidget* control);
+    // Erase the slice data (19), leave support mode (18), delete the supports (20), in that
+    // order; true when the change may be made now. Nothing is asked, and false returned, while
+    // the plate is held (a job reads it, a print-task file is shown) or another question is
+    // open. A refused change is the caller's to undo on its widget.
+    static bool allows(QWidget* from, Supports supports, AfterSupports after = DropChange);
 
-    // For a button's action, however it was pressed (mouse, Space, a call): the same three
-    // questions; true when the edit may go ahead. The supports question swallows the press
-    // whatever the answer: the next press edits.
-    static bool allows(QWidget* panel);
-
-    // Asks message kind 20 for the selected model's supports and deletes them on Ok.
-    static void askDeleteSelectedSupports(QWidget* panel);
-
-    // A question shown between two points in time makes the input stale; this many
-    // milliseconds (scaled) tell an answered dialog from none.
-    static int dialogThresholdMs();
+    // The slice-data question alone: for changes that meet neither support mode nor the
+    // supports' places (hiding or deleting a model, deleting every support).
+    static bool allowsErase(QWidget* from);
 };

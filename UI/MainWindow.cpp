@@ -36,6 +36,7 @@
 #include "UI/BVViewPort.h"
 #include "UI/BVWaitDialog.h"
 #include "UI/BrevMessageBox.h"
+#include "UI/EditGuard.h"
 #include "UI/EditTreeWidget.h"
 #include "UI/IconHelper.h"
 #include "UI/PictureSetting.h"
@@ -138,6 +139,7 @@ MainWindow::MainWindow(QWidget* parent)
     // 13. Connections.
     ThreadPool* p = pool();
     connect(p, &ThreadPool::ThreadStatusChanged, this, &MainWindow::updateStatus, Qt::QueuedConnection);
+    connect(p, &ThreadPool::ThreadStatusChanged, this, &MainWindow::openKeptFiles, Qt::QueuedConnection);
     connect(ui.twtMain_edit, &EditTreeWidget::ItemExpandStateChanged, this, &MainWindow::resizeEditPanel);
     connect(ui.twtMain_edit, &EditTreeWidget::changeStyle, this, &MainWindow::ChangeStyleSheet);
     connect(p, &ThreadPool::SliceViewSign, this, &MainWindow::SliceViewChange);
@@ -735,6 +737,19 @@ bool MainWindow::confirmEraseSliceData()
     return askToDropSliceData(view()->showMode() == 0);
 }
 
+// Jobs on other threads read the scene while a wait dialog is open, or the workers are busy.
+bool MainWindow::jobRunning() const
+{
+    ThreadPool* p = pool();
+    return waitingFlag || p->isBusy() || p->taskState() != 0;
+}
+
+bool MainWindow::plateHeld() const
+{
+    // A print-task file shown is drawn over the plate, which stays as the file has it.
+    return jobRunning() || pool()->hasPrintFile() == 1 || view()->showMode() == 2;
+}
+
 bool MainWindow::confirmClearSlicePreview()
 {
     const int mode = view()->showMode();
@@ -808,6 +823,7 @@ void MainWindow::onJobTimer()
         box.exec();
     }
     updateStatus();
+    QTimer::singleShot(0, this, &MainWindow::openKeptFiles);
 }
 
 void MainWindow::on_Fail_CutingFun()
@@ -821,15 +837,9 @@ void MainWindow::setSupportSize(double size)
     ui.twtMain_edit->setSupportSize(size);
 }
 
+// The panel has refused a model outside the volume already, before the old supports went.
 void MainWindow::runAutoSupport(double size, double angle)
 {
-    if (!AppData::instance()->allModelsInVolume()) {
-        BrevMessageBox box(4, this);
-        box.exec();
-        // The panel enabled its delete buttons before asking; the old supports are gone.
-        updateSupportButtons();
-        return;
-    }
     view()->clearHoverModel();
     waitDialog = new BVWaitDialog(this);
     showTask(tr("Auto Support"));
@@ -1035,9 +1045,11 @@ void MainWindow::clearScene()
 void MainWindow::openFile(const QString& path)
 {
     ThreadPool* p = pool();
-    // Jobs on other threads read the scene while a wait dialog is open, or the workers are busy.
-    if (waitingFlag || p->taskState() != 0)
+    // Kept while a job runs, and opened with its questions once it is done.
+    if (jobRunning()) {
+        keptFiles.append({path, {}});
         return;
+    }
     const QString suffix = QFileInfo(path).suffix().toLower();
     const bool printTask = suffix.contains("bvt");
     static const QStringList sceneSuffixes{"brev", "bmp", "png", "jpg", "stl", "obj", "3mf"};
@@ -1086,6 +1098,26 @@ void MainWindow::openFile(const QString& path)
             ui.btnMain_Slice->setEnabled(false);
         p->fileWorker()->loadFile(path);
     }
+}
+
+void MainWindow::openKeptFiles()
+{
+    // The end of the job calls again.
+    if (keptFiles.isEmpty() || jobRunning())
+        return;
+    // One question at a time: the file waits for the one on screen.
+    if (QApplication::activeModalWidget()) {
+        QTimer::singleShot(Platform::scaledMs(200), this, &MainWindow::openKeptFiles);
+        return;
+    }
+    const KeptFile next = keptFiles.takeFirst();
+    if (next.drop.isEmpty())
+        openFile(next.path);
+    else
+        openDropped(next.drop);
+    // A file that loads nothing (refused, cancelled) starts no job whose end would call again.
+    if (!keptFiles.isEmpty())
+        QTimer::singleShot(0, this, &MainWindow::openKeptFiles);
 }
 
 void MainWindow::handOverFile(const QString& path)
@@ -1198,17 +1230,27 @@ void MainWindow::dragEnterEvent(QDragEnterEvent* e)
     AppData* data = AppData::instance();
     if (data->isSupportEditing() || data->isSupportDeleting())
         emit ui.twtMain_edit->signExitSupportWork();
-    if (!waitingFlag && e->mimeData()->hasUrls() && acceptableDrop(e->mimeData()->urls()) && !pool()->isBusy())
+    // A drop while a job runs is kept for its end.
+    if (e->mimeData()->hasUrls() && acceptableDrop(e->mimeData()->urls()))
         e->acceptProposedAction();
 }
 
 void MainWindow::dropEvent(QDropEvent* e)
 {
-    if (waitingFlag || pool()->isBusy()) {
+    const QList<QUrl> urls = e->mimeData()->urls();
+    // Only what the drag's entry accepted is opened (text dragged from a field is not).
+    if (!acceptableDrop(urls)) {
         e->ignore();
         return;
     }
-    const QList<QUrl> urls = e->mimeData()->urls();
+    if (jobRunning())
+        keptFiles.append({QString(), urls});
+    else
+        openDropped(urls);
+}
+
+void MainWindow::openDropped(const QList<QUrl>& urls)
+{
     if (AppData::instance()->modelCount() + urls.size() > MaxModels) {
         BrevMessageBox box(12, this);
         box.exec();
@@ -1614,17 +1656,14 @@ void MainWindow::keyPressEvent(QKeyEvent* e)
     ThreadPool* p = pool();
     AppData* data = AppData::instance();
     if (e->matches(QKeySequence::Paste)) {
-        // A pasted copy is a model edit: not behind the preview nor while the workers run,
-        // and not over slice data without the question.
-        if (!waitingFlag && !p->isBusy() && p->hasPrintFile() != 1 && view()->showMode() != 2
-            && confirmEraseSliceData())
-            emit signPaste();
+        // The list makes the copy and asks as its copy button does.
+        emit signPaste();
     } else if (e->key() == Qt::Key_Delete && !waitingFlag && p->hasPrintFile() != 1 && p->taskState() != 3
                && p->taskState() != 1) {
         if (data->isSupportEditing() || data->isSupportDeleting()) {
             ui.twtMain_edit->stopSupportWork();
             updateGLView();
-        } else if (data->getSelectedModel() && confirmEraseSliceData()) {
+        } else if (data->getSelectedModel() && EditGuard::allowsErase(this)) {
             data->removeModel(data->getSelectedIndex());
             data->refresh();
             ui.twtMain_edit->updatePanels();
@@ -1642,10 +1681,14 @@ void MainWindow::closeEvent(QCloseEvent* e)
 {
     ThreadPool* p = pool();
     int answer = -1;
+    // A question about a slice or a transfer that ends while it is open is withdrawn, not
+    // answered: the window stays, and closing again asks about what is there then.
+    bool withdrawn = false;
     if (MeshList::instance()->size() == 0) {
         if (p->taskState() == 4) {
             BrevMessageBox box(23, this);
             answer = box.exec();
+            withdrawn = box.withdrawn();
         }
     } else {
         QLOG_INFO() << "UI\\MainWindow @" << __LINE__ << "close, task state" << p->taskState();
@@ -1657,8 +1700,9 @@ void MainWindow::closeEvent(QCloseEvent* e)
         }
         BrevMessageBox box(p->taskState() == 3 ? 21 : 17, this);
         answer = box.exec();
+        withdrawn = box.withdrawn();
     }
-    if (answer == 2) {
+    if (answer == 2 || withdrawn) {
         e->ignore();
         return;
     }

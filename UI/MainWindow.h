@@ -53,6 +53,7 @@ public:
     bool confirmClearSlicePreview() override;
     bool confirmQuitSupportMode() override;
     bool confirmDeleteSupports() override;
+    bool plateHeld() const override;
     void updateStatus() override;
     void updateSupportButtons() override;
     void previewCutSection(int positionUm, int axis) override;
@@ -94,6 +95,8 @@ public slots:
     void openFile(const QString& path);
     // A second start's file: raises the window and opens it once no question is open.
     void handOverFile(const QString& path);
+    // Opens the next file handed over or dropped while a job ran, once the job has ended.
+    void openKeptFiles();
     void slot_new_md_tip();
     void slot_update();
     void on_Fail_CutingFun();
@@ -163,6 +166,8 @@ private:
     bool askToDropSliceData(bool sliceDataAtStake);
     bool sceneMayBeDropped();
     bool prepareEngineIni();
+    bool jobRunning() const;
+    void openDropped(const QList<QUrl>& urls);
 
     Ui_MainWindow ui;
     QString currentFile;
@@ -188,4 +193,11 @@ private:
     QMenu* recentMenu = nullptr;
     bool shutDownDone = false;
     bool printGlyphIsStop = false;
+    // Files that came while a job ran: a path handed over, or a whole drop.
+    struct KeptFile
+    {
+        QString path;
+        QList<QUrl> drop;
+    };
+    QList<KeptFile> keptFiles;
 };

@@ -10,6 +10,7 @@
 
 #include "UI/BVLineEdit.h"
 #include "UI/BrevMessageBox.h"
+#include "UI/EditGuard.h"
 #include "UI/IconHelper.h"
 #include "UI/PanelHost.h"
 #include "app/QsLog.h"
@@ -222,39 +223,29 @@ void ModelListWidget::OnButtonClicked()
     if (!m)
         return;
     switch (column) {
-    case 0: {
+    case 0:
         // A hidden model is left out of the slice: a slice made with it goes first.
-        PanelHost* host = PanelHost::of(this);
-        if (host && !host->confirmEraseSliceData())
+        if (!EditGuard::allowsErase(this))
             return;
         m->visible = !m->visible;
         break;
-    }
     case 2:
         data->selectModel(row, 0);
         break;
     case 3:
-        if (!copyMayGoAhead())
-            return;
-        if (data->modelCount() >= modelLimit) {
-            BrevMessageBox box(12, window());
-            box.exec();
-            return;
-        }
-        appendCopy(m, false);
-        break;
-    case 4: {
-        PanelHost* host = PanelHost::of(this);
-        if (host && !host->confirmEraseSliceData())
-            return;
+        copyModel(m, false);
+        return;
+    case 4:
+        // Refused without a question first: the slice is not dropped for nothing.
         if (data->isSupportEditing() || data->isSupportDeleting()) {
             BrevMessageBox box(58, window());
             box.exec();
             return;
         }
+        if (!EditGuard::allowsErase(this))
+            return;
         data->removeModel(row);
         break;
-    }
     default:
         break;
     }
@@ -289,34 +280,23 @@ void ModelListWidget::OnItemChanged()
 
 void ModelListWidget::pasteModel()
 {
-    AppData* data = AppData::instance();
-    const MeshModel* m = data->getSelectedModel();
-    if (m) {
-        if (data->modelCount() >= modelLimit) {
-            BrevMessageBox box(12, window());
-            box.exec();
-        } else {
-            appendCopy(m, true);
-        }
-    }
-    updateStatus();
+    if (const MeshModel* m = AppData::instance()->getSelectedModel())
+        copyModel(m, true);
+    else
+        updateStatus();
 }
 
-// Asked when the copy is made, not on the mouse press: Space presses the button too.
-bool ModelListWidget::copyMayGoAhead()
+// The copy button and the paste key: the limit first (nothing to ask about past it), then the
+// questions; the copy is made by the next try once the supports are settled.
+void ModelListWidget::copyModel(const MeshModel* m, bool keepSupportFlag)
 {
-    PanelHost* host = PanelHost::of(this);
-    if (host && (!host->confirmEraseSliceData() || !host->confirmQuitSupportMode()))
-        return false;
-    AppData* data = AppData::instance();
-    if (!data->hasSupports())
-        return true;
-    // The copy is made by the next press, once the supports are settled.
-    BrevMessageBox box(20, window());
-    if (box.exec() == 1) {
-        data->removeAllSupports();
-        if (host)
-            host->updateGLView();
+    if (AppData::instance()->modelCount() >= modelLimit) {
+        BrevMessageBox box(12, window());
+        box.exec();
+        return;
     }
-    return false;
+    if (!EditGuard::allows(this, EditGuard::AnySupports))
+        return;
+    appendCopy(m, keepSupportFlag);
+    updateStatus();
 }

@@ -37,7 +37,7 @@ public slots:
 private:
     // Places a copy of m 0.00 to 9.99 mm off on X and Y and appends it.
     void appendCopy(const class MeshModel* m, bool keepSupportFlag);
-    bool copyMayGoAhead();
+    void copyModel(const class MeshModel* m, bool keepSupportFlag);
     void refreshRow(int row);
     QString elidedName(const QString& name) const;
     void updateStatus();

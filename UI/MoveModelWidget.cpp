@@ -76,17 +76,6 @@ MoveModelWidget::MoveModelWidget(QWidget* parent)
 {
     ui.setupUi(this);
     setEnabled(false);
-    // The buttons ask in their actions (a click, Space, a call); the boxes ask before the key,
-    // wheel or press that would change their value.
-    for (QWidget* w : {ui.SpinBox_moveX, ui.SpinBox_moveY, ui.SpinBox_moveZ})
-        EditGuard::watch(this, w);
-}
-
-bool MoveModelWidget::eventFilter(QObject* watched, QEvent* event)
-{
-    if (EditGuard::swallow(this, event, false))
-        return true;
-    return QWidget::eventFilter(watched, event);
 }
 
 void MoveModelWidget::changeEvent(QEvent* event)
@@ -112,25 +101,29 @@ void MoveModelWidget::updateValues()
 
 void MoveModelWidget::moveAxisTo(int axis, double value)
 {
-    MeshModel* m = AppData::instance()->getSelectedModel();
+    const MeshModel* m = AppData::instance()->getSelectedModel();
     if (!m || axis < 0 || axis > 2)
         return;
-    AppData::instance()->setEditMode(1);
     double d[3] = {0.0, 0.0, 0.0};
     d[axis] = value - double(m->getBottomCenter()[size_t(axis)]);
-    m->translate(d);
-    // The view draws on demand: without this the typed place shows only at the next repaint.
-    if (PanelHost* host = PanelHost::of(this))
-        host->updateStatus();
+    translateBy(d[0], d[1], d[2], true);
 }
 
-void MoveModelWidget::translateBy(double dx, double dy, double dz)
+// Every move of the panel passes here, and asks before it is made.
+void MoveModelWidget::translateBy(double dx, double dy, double dz, bool fromBox)
 {
     MeshModel* m = AppData::instance()->getSelectedModel();
-    if (!m)
+    if (!m || (std::fabs(dx) < 1e-6 && std::fabs(dy) < 1e-6 && std::fabs(dz) < 1e-6))
         return;
+    if (!EditGuard::allows(this, EditGuard::SelectedSupports)) {
+        updateValues();
+        return;
+    }
+    if (fromBox)
+        AppData::instance()->setEditMode(1);
     const double d[3] = {dx, dy, dz};
     m->translate(d);
+    // The view draws on demand: without this the typed place shows only at the next repaint.
     if (PanelHost* host = PanelHost::of(this))
         host->updateStatus();
 }
@@ -153,7 +146,7 @@ void MoveModelWidget::on_SpinBox_moveZ_valueChanged(double arg1)
 void MoveModelWidget::on_btn_reset_clicked()
 {
     const MeshModel* m = AppData::instance()->getSelectedModel();
-    if (!m || !EditGuard::allows(this))
+    if (!m)
         return;
     const auto c = m->getBottomCenter();
     const auto s = m->getSavedBottomCenter();
@@ -163,7 +156,7 @@ void MoveModelWidget::on_btn_reset_clicked()
 void MoveModelWidget::on_btn_movecenter_clicked()
 {
     const MeshModel* m = AppData::instance()->getSelectedModel();
-    if (!m || !EditGuard::allows(this))
+    if (!m)
         return;
     const auto c = m->getBottomCenter();
     translateBy(-double(c[0]), -double(c[1]), 0.0);
@@ -171,12 +164,7 @@ void MoveModelWidget::on_btn_movecenter_clicked()
 
 void MoveModelWidget::on_btn_movetoZ0_clicked()
 {
-    const MeshModel* m = AppData::instance()->getSelectedModel();
-    if (!m)
-        return;
-    // Standing the model on the plate keeps its supports valid, but not the slice.
-    PanelHost* host = PanelHost::of(this);
-    if (host && !host->confirmEraseSliceData())
-        return;
-    translateBy(0.0, 0.0, -m->getBoundValue(2));
+    // A raised model's supports stand where it was: they are asked about as for any move.
+    if (const MeshModel* m = AppData::instance()->getSelectedModel())
+        translateBy(0.0, 0.0, -m->getBoundValue(2));
 }

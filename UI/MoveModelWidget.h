@@ -46,10 +46,9 @@ public slots:
     void on_btn_movetoZ0_clicked();
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
-    void translateBy(double dx, double dy, double dz);
+    void translateBy(double dx, double dy, double dz, bool fromBox = false);
     MoveModelForm ui;
 };

@@ -13,6 +13,8 @@ public:
     // Guards before a scene edit; false means the user refused.
     virtual bool confirmEraseSliceData() = 0;
     virtual bool confirmQuitSupportMode() = 0;
+    // The plate may not change now: a job reads it, or a print-task file is shown over it.
+    virtual bool plateHeld() const { return false; }
 
     // The one refresh after a scene change (status, buttons and every panel), and a repaint.
     virtual void updateStatus() = 0;

@@ -123,13 +123,8 @@ RotateModelWidget::RotateModelWidget(QWidget* parent)
     setEnabled(false);
     ui.btn_hide->hide();
     validator = new QRegExpValidator(QRegExp(QStringLiteral("[0-9]*$")), this);
-    for (QLineEdit* e : {ui.letRotate_x, ui.letRotate_y, ui.letRotate_z}) {
+    for (QLineEdit* e : {ui.letRotate_x, ui.letRotate_y, ui.letRotate_z})
         e->setValidator(validator);
-        e->installEventFilter(this);
-    }
-    for (QSlider* s : {ui.hsdRotate_x, ui.hsdRotate_y, ui.hsdRotate_z})
-        s->installEventFilter(this);
-    // The presets ask in their action, however they are pressed.
     for (QPushButton* b : presetButtons())
         connect(b, &QPushButton::clicked, this, &RotateModelWidget::BtnRotateClicked);
 }
@@ -138,13 +133,6 @@ QList<QPushButton*> RotateModelWidget::presetButtons() const
 {
     return {ui.btnRotate_front, ui.btnRotate_left, ui.btnRotate_top,
             ui.btnRotate_back,  ui.btnRotate_right, ui.btnRotate_down};
-}
-
-bool RotateModelWidget::eventFilter(QObject* watched, QEvent* event)
-{
-    if (EditGuard::swallow(this, event, true))
-        return true;
-    return QWidget::eventFilter(watched, event);
 }
 
 void RotateModelWidget::changeEvent(QEvent* event)
@@ -198,6 +186,11 @@ void RotateModelWidget::setAxisAngle(int axis, double value)
     const int a = wrappedDegrees(value);
     if (std::fabs(m->rotationAngles[size_t(axis)] - a) < 0.01)
         return;
+    // Slid, typed, pasted or dropped: the controls go back to the model's angles when refused.
+    if (!EditGuard::allows(this, EditGuard::SelectedSupports)) {
+        updateValues();
+        return;
+    }
     m->setAxisRotation(axis, a);
     AppData::instance()->setEditMode(2);
     if (PanelHost* host = PanelHost::of(this))
@@ -209,6 +202,11 @@ void RotateModelWidget::setAngles(double x, double y, double z)
     MeshModel* m = AppData::instance()->getSelectedModel();
     if (!m)
         return;
+    if (!EditGuard::allows(this, EditGuard::SelectedSupports)) {
+        // A pressed preset checked itself; the checks go back to the model's angles.
+        updateValues();
+        return;
+    }
     const double angles[3] = {x, y, z};
     m->setRotation(angles, true);
     if (PanelHost* host = PanelHost::of(this))
@@ -253,11 +251,6 @@ void RotateModelWidget::BtnRotateClicked()
     for (const Preset& p : kPresets) {
         if (s->objectName() != QLatin1String(p.name))
             continue;
-        if (AppData::instance()->getSelectedModel() && !EditGuard::allows(this)) {
-            // The press checked the button; the check goes back to the model's angles.
-            updateValues();
-            return;
-        }
         setAngles(p.angles[0], p.angles[1], p.angles[2]);
         return;
     }

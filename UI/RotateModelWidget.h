@@ -64,7 +64,6 @@ public slots:
     void checkRotateBtn(int value0, int value1, int value2);
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:

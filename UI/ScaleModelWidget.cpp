@@ -87,9 +87,6 @@ ScaleModelWidget::ScaleModelWidget(QWidget* parent)
     ui.setupUi(this);
     setEnabled(false);
     IconHelper::instance()->setIcon(ui.btnScale_undo, QChar(0xF0E2), 10);
-    // The undo button asks in its action, however it is pressed.
-    for (QWidget* w : {ui.dsbScale_x, ui.dsbScale_y, ui.dsbScale_z, ui.dsbScale_s})
-        EditGuard::watch(this, w);
     // Once the user leaves a box it follows the model again (another selection, an undo).
     for (BVDoubleSpinBox* b : {ui.dsbScale_x, ui.dsbScale_y, ui.dsbScale_z, ui.dsbScale_s}) {
         connect(b, &QAbstractSpinBox::editingFinished, this, [this] {
@@ -97,13 +94,6 @@ ScaleModelWidget::ScaleModelWidget(QWidget* parent)
             updateValues();
         });
     }
-}
-
-bool ScaleModelWidget::eventFilter(QObject* watched, QEvent* event)
-{
-    if (EditGuard::swallow(this, event, false))
-        return true;
-    return QWidget::eventFilter(watched, event);
 }
 
 void ScaleModelWidget::updateValues()
@@ -117,7 +107,10 @@ void ScaleModelWidget::updateValues()
     }
     BVDoubleSpinBox* boxes[4] = {ui.dsbScale_x, ui.dsbScale_y, ui.dsbScale_z, ui.dsbScale_s};
     for (int i = 0; i < 4; ++i) {
-        if (i != editingAxis && std::fabs(boxes[i]->value() - values[i]) > 0.01) {
+        // Only a box typed in keeps its text; one stepped from its menu, never focused, would
+        // else show a size of its own from then on.
+        const bool typing = i == editingAxis && boxes[i]->hasFocus();
+        if (!typing && std::fabs(boxes[i]->value() - values[i]) > 0.01) {
             // A refresh is not an edit: it must not mark the box as the one being typed in.
             const bool blocked = boxes[i]->blockSignals(true);
             boxes[i]->setValue(values[i]);
@@ -126,13 +119,23 @@ void ScaleModelWidget::updateValues()
     }
 }
 
-void ScaleModelWidget::scaleTo(double target)
+// Every scale of the panel passes here, and asks before it is made.
+void ScaleModelWidget::scaleTo(double target, bool fromSize)
 {
     MeshModel* m = AppData::instance()->getSelectedModel();
     if (!m || !std::isfinite(target) || target <= 0.0)
         return;
-    if (std::fabs(m->scale[0] - target) < 0.01)
+    // A size box has tested its own difference: a fine step on a large model is a small factor.
+    if (!fromSize && std::fabs(m->scale[0] - target) < 0.01)
         return;
+    if (!EditGuard::allows(this, EditGuard::SelectedSupports)) {
+        // Every box, the edited one too, shows the model's size again.
+        editingAxis = -1;
+        updateValues();
+        return;
+    }
+    if (fromSize)
+        AppData::instance()->setEditMode(3);
     m->setScale(target);
     if (PanelHost* host = PanelHost::of(this))
         host->updateStatus();
@@ -140,20 +143,14 @@ void ScaleModelWidget::scaleTo(double target)
 
 void ScaleModelWidget::setAxisSize(int axis, double value)
 {
-    MeshModel* m = AppData::instance()->getSelectedModel();
+    const MeshModel* m = AppData::instance()->getSelectedModel();
     if (!m || axis < 0 || axis > 2)
         return;
     const double size = m->size[size_t(axis)];
     // A model flat along this axis has no size to scale from.
     if (!(size > 0.0) || std::fabs(size - value) < 0.01)
         return;
-    AppData::instance()->setEditMode(3);
-    const double target = m->scale[0] * value / size;
-    if (!std::isfinite(target) || target <= 0.0)
-        return;
-    m->setScale(target);
-    if (PanelHost* host = PanelHost::of(this))
-        host->updateStatus();
+    scaleTo(m->scale[0] * value / size, true);
 }
 
 void ScaleModelWidget::on_dsbScale_x_valueChanged(double value)
@@ -187,7 +184,7 @@ void ScaleModelWidget::on_btnScale_undo_clicked()
 {
     editingAxis = -1;
     const MeshModel* m = AppData::instance()->getSelectedModel();
-    if (!m || !(m->factor[0] > 0.0) || !EditGuard::allows(this))
+    if (!m || !(m->factor[0] > 0.0))
         return;
     scaleTo(1.0 / m->factor[0]);
 }

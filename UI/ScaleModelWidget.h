@@ -44,11 +44,8 @@ public slots:
     void on_dsbScale_s_valueChanged(double value);
     void on_btnScale_undo_clicked();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
-    void scaleTo(double target);
+    void scaleTo(double target, bool fromSize = false);
     ScaleModelForm ui;
     // The box the user edited last (0 X, 1 Y, 2 Z, 3 S); the refresh leaves it alone.
     int editingAxis = -1;

@@ -114,8 +114,6 @@ CutModelWidget::CutModelWidget(QWidget* parent)
 {
     ui.setupUi(this);
     setEnabled(false);
-    ui.btnReadyCutting->installEventFilter(this);
-    ui.btnStartCutting->installEventFilter(this);
     setCutControlsEnabled(false);
     // The main window announces the model count after a deletion; an empty scene ends the
     // ready state's label.
@@ -123,13 +121,6 @@ CutModelWidget::CutModelWidget(QWidget* parent)
         if (top != this && top->metaObject()->indexOfSignal("CutSign(int)") >= 0)
             connect(top, SIGNAL(CutSign(int)), this, SLOT(DeleteSlot(int)));
     }
-}
-
-bool CutModelWidget::eventFilter(QObject* watched, QEvent* event)
-{
-    if (EditGuard::swallow(this, event, false))
-        return true;
-    return QWidget::eventFilter(watched, event);
 }
 
 void CutModelWidget::on_dsbCutting_valueChanged(double value)
@@ -146,7 +137,7 @@ void CutModelWidget::on_btnStartCutting_clicked()
         return;
     }
     PanelHost* host = PanelHost::of(this);
-    if (!host)
+    if (!host || !EditGuard::allows(this, EditGuard::SelectedSupports))
         return;
     if (!host->sendCuttingCommand(3)) {
         BrevMessageBox box(44, window());

@@ -52,9 +52,6 @@ public slots:
     void DeleteSlot(int size);
     void slotStopCutWork();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void chooseAxis(int axis);
     CutModelForm ui;

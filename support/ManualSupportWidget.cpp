@@ -1,15 +1,14 @@
 #include "support/ManualSupportWidget.h"
 
 #include <QDoubleSpinBox>
-#include <QElapsedTimer>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "UI/BrevMessageBox.h"
 #include "UI/EditGuard.h"
@@ -137,64 +136,12 @@ ManualSupportWidget::ManualSupportWidget(QWidget* parent)
 {
     ui.setupUi(this);
     setEnabled(false);
-    for (QWidget* w : {static_cast<QWidget*>(ui.letSupport_size), static_cast<QWidget*>(ui.letSupport_degree),
-                       static_cast<QWidget*>(ui.btnSupport_auto)})
-        w->installEventFilter(this);
 }
 
 void ManualSupportWidget::repaintView()
 {
     if (PanelHost* host = PanelHost::of(this))
         host->updateGLView();
-}
-
-bool ManualSupportWidget::askDeleteAllSupports()
-{
-    BrevMessageBox box(20, window());
-    if (box.exec() != 1)
-        return false;
-    AppData::instance()->removeAllSupports();
-    repaintView();
-    return true;
-}
-
-bool ManualSupportWidget::eventFilter(QObject* watched, QEvent* event)
-{
-    if (!isEnabled())
-        return QWidget::eventFilter(watched, event);
-    AppData* data = AppData::instance();
-    PanelHost* host = PanelHost::of(this);
-    const QEvent::Type type = event->type();
-    const bool leftPress = type == QEvent::MouseButtonPress
-        && (static_cast<QMouseEvent*>(event)->buttons() & Qt::LeftButton);
-    if (leftPress || type == QEvent::Wheel) {
-        QElapsedTimer clock;
-        clock.start();
-        if (host && !host->confirmEraseSliceData())
-            return true;
-        if (clock.elapsed() > EditGuard::dialogThresholdMs())
-            return true;
-        const bool onAuto = watched == ui.btnSupport_auto;
-        if (onAuto && (data->isSupportEditing() || data->isSupportDeleting()))
-            slotStopSupportWork();
-        if (host && !host->confirmQuitSupportMode())
-            return true;
-        if (!data->hasSupports())
-            return QWidget::eventFilter(watched, event);
-        if (askDeleteAllSupports() && onAuto)
-            on_btnSupport_auto_clicked();
-        return true;
-    }
-    if (type == QEvent::KeyPress) {
-        if (host && !host->confirmEraseSliceData())
-            return true;
-        const MeshModel* m = data->getSelectedModel();
-        if (!m || !m->hasSupport)
-            return QWidget::eventFilter(watched, event);
-        askDeleteAllSupports();
-        return true;
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void ManualSupportWidget::updateFromAppData()
@@ -243,7 +190,8 @@ void ManualSupportWidget::leaveAdding()
 void ManualSupportWidget::on_btnSupport_add_clicked()
 {
     PanelHost* host = PanelHost::of(this);
-    if (host && !host->confirmEraseSliceData()) {
+    // Leaving the mode changes nothing on the plate, and asks nothing.
+    if (ui.btnSupport_add->isChecked() && host && !host->confirmEraseSliceData()) {
         // Refused: the button keeps showing the mode that is really on.
         ui.btnSupport_add->setChecked(AppData::instance()->isSupportEditing());
         return;
@@ -298,6 +246,19 @@ void ManualSupportWidget::on_btnSupport_delete_clicked()
 void ManualSupportWidget::on_btnSupport_auto_clicked()
 {
     AppData* data = AppData::instance();
+    // The job is refused for a model outside the volume: before anything is asked or deleted.
+    if (!data->allModelsInVolume()) {
+        BrevMessageBox box(4, window());
+        box.exec();
+        return;
+    }
+    // The new supports replace the old ones: asked once, then made. The mode the auto job
+    // ends is left without its own question, once the slice may go.
+    if (!EditGuard::allowsErase(this))
+        return;
+    slotStopSupportWork();
+    if (!EditGuard::allows(this, EditGuard::AnySupports, EditGuard::MakeChange))
+        return;
     data->setEditMode(0);
     emit signStopCutWork();
     if (data->hasSupports())
@@ -311,8 +272,7 @@ void ManualSupportWidget::on_btnSupport_auto_clicked()
 
 void ManualSupportWidget::on_btnSupport_deleteall_clicked()
 {
-    PanelHost* host = PanelHost::of(this);
-    if (host && !host->confirmEraseSliceData())
+    if (!EditGuard::allowsErase(this))
         return;
     BrevMessageBox box(10, window());
     if (box.exec() == 1 && AppData::instance()->hasSupports()) {
@@ -325,16 +285,34 @@ void ManualSupportWidget::on_btnSupport_deleteall_clicked()
     repaintView();
 }
 
+// The engine takes one column size for every support: the supports standing already are
+// asked about before another size or angle is kept. A refusal shows the kept value again.
+bool ManualSupportWidget::supportParameterMayChange(double now, double kept)
+{
+    if (std::fabs(now - kept) < 1e-6 || !AppData::instance()->hasSupports()
+        || EditGuard::allows(this, EditGuard::AnySupports, EditGuard::MakeChange))
+        return true;
+    updateFromAppData();
+    return false;
+}
+
 void ManualSupportWidget::on_letSupport_size_editingFinished()
 {
-    AppData::instance()->setSupportSize(ui.letSupport_size->value());
+    // Taken before the question: deleting the supports refreshes the panel.
+    const double size = ui.letSupport_size->value();
+    if (!supportParameterMayChange(size, AppData::instance()->getSupportSize()))
+        return;
+    AppData::instance()->setSupportSize(size);
     if (PanelHost* host = PanelHost::of(this))
         host->updateStatus();
 }
 
 void ManualSupportWidget::on_letSupport_degree_editingFinished()
 {
-    AppData::instance()->setSupportAngle(ui.letSupport_degree->value());
+    const int angle = ui.letSupport_degree->value();
+    if (!supportParameterMayChange(angle, int(AppData::instance()->getSupportAngle())))
+        return;
+    AppData::instance()->setSupportAngle(angle);
     if (PanelHost* host = PanelHost::of(this))
         host->updateStatus();
 }

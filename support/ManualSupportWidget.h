@@ -55,13 +55,9 @@ public slots:
     void on_letSupport_degree_editingFinished();
     void slotStopSupportWork();
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void leaveAdding();
     void repaintView();
-    // Asks kind 20 and deletes every support on Ok; true on Ok.
-    bool askDeleteAllSupports();
+    bool supportParameterMayChange(double now, double kept);
     ManualSupportForm ui;
 };

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -25,7 +26,13 @@
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
 
+#include <QAbstractSpinBox>
+#include <QClipboard>
+#include <QDoubleSpinBox>
 #include <QLineEdit>
+#include <QMenu>
+#include <QSlider>
+#include <QStyleOptionSpinBox>
 #include <QTableWidget>
 #include "common/CubeStl.h"
 #include "common/FullDisk.h"
@@ -58,6 +65,9 @@ class TestFileActions : public QObject
     int moveAtQuestion = -1; // a model moves behind the guards' back when this kind is asked
     QMap<int, bool> offeredChoice; // whether the last box of a kind had a second button
     uint64_t plateAtFirstQuestion = 0;
+    QList<int> stacked;  // kinds asked while another box was on screen
+    QSemaphore sliceHold; // the slicing worker waits on it, as on a large scene's input
+    QString routeFault;  // what a route saw go wrong on its way
 
     // The files refusedModelSaysWhy hands over.
     QString refusedFile(const QString& file)
@@ -123,6 +133,20 @@ class TestFileActions : public QObject
 
     RenderEngine* renderer() const { return window->view()->getRenderer(); }
 
+    void dropFiles(const QStringList& paths)
+    {
+        QMimeData mime;
+        QList<QUrl> list;
+        for (const QString& path : paths)
+            list << QUrl::fromLocalFile(path);
+        mime.setUrls(list);
+        // A drop goes to the widget that accepted the drag.
+        QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &enter);
+        QDropEvent drop(QPointF(300, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window, &drop);
+    }
+
     // Hands the files to the window the way a user does, and waits until `loads` were read.
     bool deliver(const QString& route, const QStringList& paths, int loads)
     {
@@ -135,16 +159,7 @@ class TestFileActions : public QObject
             dialogAnswer = paths;
             window->on_btnMain_open_clicked();
         } else if (route == "drop") {
-            QMimeData mime;
-            QList<QUrl> list;
-            for (const QString& path : paths)
-                list << QUrl::fromLocalFile(path);
-            mime.setUrls(list);
-            // A drop goes to the widget that accepted the drag.
-            QDragEnterEvent enter(QPoint(300, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(window, &enter);
-            QDropEvent drop(QPointF(300, 300), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-            QApplication::sendEvent(window, &drop);
+            dropFiles(paths);
         } else if (route == "recent") {
             window->openRecentFile(QFileInfo(paths.first()).fileName());
         } else if (route == "second start") {
@@ -317,6 +332,98 @@ class TestFileActions : public QObject
         return window->findChild<QTableWidget*>("tbwModel_list")->cellWidget(row, column);
     }
 
+    // Opens the widget's context menu as a right click does and picks an entry by its text.
+    // A disabled widget opens none: nothing to take, as for the user.
+    bool pickFromContextMenu(QWidget* w, const QString& entry)
+    {
+        bool picked = false;
+        QTimer::singleShot(50, w, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            for (QAction* a : menu->actions()) {
+                if (a->isEnabled() && a->text().remove('&').startsWith(entry)) {
+                    menu->setActiveAction(a);
+                    QTest::keyClick(menu, Qt::Key_Return);
+                    picked = true;
+                    return;
+                }
+            }
+            menu->close();
+        });
+        const QPoint at = w->rect().center();
+        QContextMenuEvent e(QContextMenuEvent::Mouse, at, w->mapToGlobal(at));
+        QApplication::sendEvent(w, &e);
+        return QTest::qWaitFor([&] { return picked; }, 1000) || !w->isEnabled();
+    }
+
+    // A press held while the question that it raised is answered: once answered, the control
+    // must not go on stepping by itself.
+    void holdPress(QWidget* w, const QPoint& at, const std::function<double()>& value)
+    {
+        QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, at);
+        const double first = value();
+        QTest::qWait(900);
+        const double later = value();
+        QTest::mouseRelease(w, Qt::LeftButton, Qt::NoModifier, at);
+        if (later != first)
+            routeFault = QString("the held press went on from %1 to %2").arg(first).arg(later);
+    }
+
+    // The ways into a field's text other than typing: a drop, the context menu, a middle click.
+    bool textRoute(const QString& way)
+    {
+        auto* edit = qobject_cast<QLineEdit*>(control("letRotate_x"));
+        QApplication::clipboard()->setText("45");
+        QApplication::clipboard()->setText("45", QClipboard::Selection);
+        const QPoint at(edit->width() - 4, edit->height() / 2);
+        if (way == "drop") {
+            QMimeData mime;
+            mime.setText("45");
+            QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(edit, &enter);
+            QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(edit, &move);
+            QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(edit, &drop);
+            return true;
+        }
+        if (way == "middle-click paste") {
+            QTest::mouseClick(edit, Qt::MiddleButton, Qt::NoModifier, at);
+            return true;
+        }
+        edit->selectAll();
+        return pickFromContextMenu(edit, way == "paste menu" ? "Paste" : way == "cut menu" ? "Cut" : "Delete");
+    }
+
+    // The panels show the selected model as it is, whatever was refused or made.
+    QString panelsDifferFromModel()
+    {
+        const MeshModel* m = AppData::instance()->getSelectedModel();
+        if (!m)
+            return QString();
+        QStringList wrong;
+        const auto c = m->getBottomCenter();
+        const char* moves[3] = {"SpinBox_moveX", "SpinBox_moveY", "SpinBox_moveZ"};
+        const char* sizes[3] = {"dsbScale_x", "dsbScale_y", "dsbScale_z"};
+        const char* axes = "xyz";
+        for (int i = 0; i < 3; ++i) {
+            const double shown = window->findChild<QDoubleSpinBox*>(moves[i])->value();
+            if (std::fabs(shown - double(c[size_t(i)])) > 0.006)
+                wrong << QString("%1 shows %2, the model is at %3").arg(moves[i]).arg(shown).arg(c[size_t(i)]);
+            const double size = window->findChild<QDoubleSpinBox*>(sizes[i])->value();
+            if (std::fabs(size - m->size[size_t(i)]) > 0.011)
+                wrong << QString("%1 shows %2, the model is %3").arg(sizes[i]).arg(size).arg(m->size[size_t(i)]);
+            const int angle = int(m->rotationAngles[size_t(i)] + 1e-6);
+            const auto* slider = window->findChild<QSlider*>(QString("hsdRotate_") + axes[i]);
+            const auto* text = window->findChild<QLineEdit*>(QString("letRotate_") + axes[i]);
+            if (slider->value() != angle || text->text() != QString::number(angle))
+                wrong << QString("rotate %1 shows %2 and \"%3\", the model is at %4")
+                             .arg(axes[i]).arg(slider->value()).arg(text->text()).arg(angle);
+        }
+        return wrong.join("; ");
+    }
+
     // One route a user can take to change the plate; false when it could not be taken.
     bool takeRoute(const QString& route)
     {
@@ -350,6 +457,38 @@ class TestFileActions : public QObject
         static const QHash<QString, QString> keyed{{"move set plate", "btn_movetoZ0"}, {"move center", "btn_movecenter"},
                                                    {"move reset", "btn_reset"}, {"rotate preset", "btnRotate_back"},
                                                    {"scale undo", "btnScale_undo"}};
+        if (route.startsWith("rotate ") && QStringList{"drop", "paste menu", "cut menu", "delete menu",
+                                                       "middle-click paste"}.contains(way))
+            return textRoute(way);
+        if (route == "scale step up menu")
+            return pickFromContextMenu(control("dsbScale_x"), "Step up");
+        if (route == "rotate slider held") {
+            auto* slider = qobject_cast<QSlider*>(control("hsdRotate_x"));
+            holdPress(slider, QPoint(slider->width() * 9 / 10, slider->height() / 2),
+                      [] { return AppData::instance()->getSelectedModel()->rotationAngles[0]; });
+            return true;
+        }
+        if (route == "move arrow held") {
+            auto* box = qobject_cast<QAbstractSpinBox*>(control("SpinBox_moveX"));
+            QStyleOptionSpinBox option;
+            option.initFrom(box);
+            option.subControls = QStyle::SC_SpinBoxUp;
+            const QRect up = box->style()->subControlRect(QStyle::CC_SpinBox, &option, QStyle::SC_SpinBoxUp, box);
+            holdPress(box, up.center(), [] { return double(AppData::instance()->getSelectedModel()->getBottomCenter()[0]); });
+            return true;
+        }
+        if (route == "close") {
+            // The question is on screen while the slice ends; a box left over is cancelled (the
+            // row fails on what was asked over it), so the window stays for the rows after.
+            QTimer::singleShot(15000, window, [] {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* box = qobject_cast<BrevMessageBox*>(w); box && box->isVisible())
+                        box->done(2);
+            });
+            if (window->close())
+                routeFault = "the window closed";
+            return true;
+        }
         if (keyed.contains(route)) {
             QTest::keyClick(control(keyed[route]), Qt::Key_Space);
         } else if (panels.contains(panel)) {
@@ -378,6 +517,8 @@ class TestFileActions : public QObject
             QTest::keyClick(window, Qt::Key_V, Qt::ControlModifier);
         else if (route == "delete key")
             QTest::keyClick(window, Qt::Key_Delete);
+        else if (route == "drop" && ThreadPool::instance()->isBusy())
+            dropFiles({cube}); // kept for the job's end: nothing is read meanwhile
         else if (route == "drop" || route == "recent") {
             const QString file = route == "drop" ? cube : AppData::instance()->getAppDir() + "/gco/recent.BVT";
             if (route == "recent" && !QFileInfo::exists(file) && !QFile::copy(slicedFile(), file))
@@ -397,6 +538,14 @@ class TestFileActions : public QObject
             inDialog([](ChoiceTypeDialog* d) { emit d->findChild<BVPushBtn*>("btn_px6_a")->DblClick(); });
         else if (route == "printer reports")
             window->onMachineTypeReported(ChoicePX6A);
+        else if (route == "printer reports, declined") {
+            answers[3] = 0;
+            window->onMachineTypeReported(ChoicePX6A);
+            answers.remove(3);
+            // Dropped at once, not left armed for the print-time net.
+            if (ThreadPool::instance()->hasPrintFile() != 0 || !ThreadPool::instance()->printFilePath().isEmpty())
+                routeFault = "the other printer model's slice is still armed";
+        }
         else if (route == "printer reports, dialog open") // the dialog takes the report first
             inDialog([this](ChoiceTypeDialog* d) {
                 d->slot_update(ChoicePX6A);
@@ -438,6 +587,9 @@ private slots:
             if (asked.isEmpty())
                 plateAtFirstQuestion = AppData::instance()->plateRevision();
             asked << box.kind();
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w != &box && w->isVisible() && qobject_cast<BrevMessageBox*>(w))
+                    stacked << box.kind();
             offeredChoice[box.kind()] = box.isButtonShown(BVMessageBox::SecondButton);
             told << box.text();
             if (box.kind() == moveAtQuestion) {
@@ -792,33 +944,101 @@ private slots:
         QTest::addColumn<QString>("route");
         QTest::addColumn<QString>("situation");
         QTest::addColumn<bool>("acts"); // the slice goes after a question; else the plate stays
+        QTest::addColumn<QList<int>>("kinds"); // the questions, in order, where a row says
         const QStringList edits{"gizmo arrow left", "gizmo ring left", "gizmo scale left", "gizmo arrow right",
                                 "move key", "move wheel", "move text", "rotate key", "rotate wheel",
                                 "rotate text", "scale key", "scale wheel", "scale text", "list copy",
                                 "list hide", "list delete", "paste key", "delete key", "cut", "support delete all",
                                 "support auto", "list copy space", "move set plate",
-                                "move center", "move reset", "rotate preset", "scale undo", "move tab text"};
+                                "move center", "move reset", "rotate preset", "scale undo", "move tab text",
+                                "rotate drop", "rotate paste menu", "rotate cut menu", "rotate delete menu",
+                                "rotate middle-click paste", "scale step up menu", "rotate slider held",
+                                "move arrow held"};
         const QStringList files{"drop", "open button", "recent", "second instance", "printer dialog ok",
-                                "printer dialog double-click", "printer reports", "printer reports, dialog open"};
+                                "printer dialog double-click", "printer reports", "printer reports, dialog open",
+                                "printer reports, declined"};
         // Return presses no button outside a dialog.
         const QStringList still{"list rename", "list up and down", "list copy return"};
         for (const QString situation : {"model view", "preview", "slicing"}) {
             for (const QString& r : edits + still + (situation == "slicing" ? QStringList() : files))
                 QTest::newRow(qPrintable(r + ", " + situation))
-                    << r << situation << (!still.contains(r) && (situation == "model view" || files.contains(r)));
+                    << r << situation << (!still.contains(r) && (situation == "model view" || files.contains(r)))
+                    << (r == "printer reports, declined" ? QList<int>{3} : QList<int>());
         }
-        QTest::newRow("second instance, question open") << "second instance" << "question open" << true;
-        // A file handed over by a second start waits for the workers; so does the gizmo.
+        // The selected model stands on supports of its own: every way in asks about them after
+        // the slice, and the change waits for the next try.
+        for (const char* r : {"rotate drop", "rotate paste menu", "rotate cut menu", "rotate delete menu",
+                              "rotate middle-click paste", "scale step up menu", "move set plate", "paste key"})
+            QTest::newRow(qPrintable(QString(r) + " with supports, model view")) << QString(r) + " with supports"
+                                                                                 << "model view" << true << QList<int>{19, 20};
+        QTest::newRow("paste key, support mode") << "paste key" << "support mode" << true << QList<int>{19, 18};
+        QTest::newRow("second instance, question open") << "second instance" << "question open" << true << QList<int>();
+        // A file handed over or dropped while the workers run is kept, and opened (with its
+        // questions) once they are done; the gizmo waits.
         for (const char* situation : {"loading", "reading", "slicing"}) {
-            QTest::newRow(qPrintable(QString("second instance, ") + situation)) << "second instance" << situation << false;
-            QTest::newRow(qPrintable(QString("gizmo arrow left, ") + situation)) << "gizmo arrow left" << situation << false;
+            for (const char* r : {"second instance", "drop"})
+                QTest::newRow(qPrintable(QString(r) + ", " + situation)) << r << situation << true << QList<int>{19};
+            QTest::newRow(qPrintable(QString("gizmo arrow left, ") + situation))
+                << "gizmo arrow left" << situation << false << QList<int>();
         }
+        // The slice runs from the print click on, while its worker still writes the engine's input.
+        for (const char* r : {"delete key", "paste key", "list delete"})
+            QTest::newRow(qPrintable(QString(r) + ", 0.1 s after the print click")) << r << "print clicked" << false
+                                                                                     << QList<int>{29};
+        // One question at a time: the close question goes with the slice it asks about.
+        QTest::newRow("close, slicing") << "close" << "print clicked" << false << QList<int>{21, 29};
     }
+
+    // The selected model made ready for the route: turned, off its saved place, scaled, raised,
+    // on columns of its own, so the route has something to change. True when the plate changed.
+    bool prepareModel(const QString& route)
+    {
+        AppData* app = AppData::instance();
+        MeshModel* m = app->getSelectedModel();
+        if (!m)
+            return false;
+        const uint64_t before = app->plateRevision();
+        const auto c = m->getBottomCenter();
+        if (route.startsWith("rotate ") && std::fabs(m->rotationAngles[0] - 30.0) > 0.01) {
+            m->setAxisRotation(0, 30.0);
+            const double onPlate[3] = {0.0, 0.0, -m->getBoundValue(2)};
+            m->translate(onPlate);
+        }
+        if (route == "move reset" && std::fabs(c[0] - m->getSavedBottomCenter()[0]) < 0.01) {
+            const double side[3] = {4.0, 0.0, 0.0};
+            m->translate(side);
+        }
+        if (route == "scale undo" && std::fabs(m->factor[0] * m->scale[0] - 1.0) < 0.01)
+            m->setScale(1.1 / m->factor[0]);
+        if (route.startsWith("move set plate") && m->getBoundValue(2) < 1.0) {
+            const double up[3] = {0.0, 0.0, 5.0};
+            m->translate(up);
+        }
+        if (route.endsWith("with supports") && !m->hasSupport) {
+            auto* column = new MeshModel();
+            column->isSupport = true;
+            column->ownerName = m->getName();
+            const auto at = m->getBottomCenter();
+            const double foot[3] = {double(at[0]), double(at[1]), 0.0};
+            column->buildSupportBox(foot, std::max(1.0, double(at[2])), true);
+            app->commitSupport(column);
+        }
+        if (!m->isInsideVolume()) {
+            // Earlier routes moved it off the plate: the arming would undo what was made ready.
+            const auto at = m->getBottomCenter();
+            const double back[3] = {-double(at[0]), -double(at[1]), -m->getBoundValue(2)};
+            m->translate(back);
+        }
+        window->updateStatus();
+        return app->plateRevision() != before;
+    }
+
     void plateChangesAskFirst()
     {
         QFETCH(QString, route);
         QFETCH(QString, situation);
         QFETCH(bool, acts);
+        QFETCH(QList<int>, kinds);
         AppData* app = AppData::instance();
         if (route.startsWith("support") && !app->hasSupports()) {
             // A column of its own beside the model, for the support panel to take away.
@@ -829,12 +1049,49 @@ private slots:
             app->commitSupport(column);
             window->updateSupportButtons();
         }
-        QVERIFY(armPlateSlice(situation));
+        const bool print = situation == "print clicked";
+        const QString armedAs = print || situation == "support mode" ? "model view" : situation;
+        // Made ready before the slice where a model is there to make ready: one export, not two.
+        const bool prepared = app->modelCount() > 0;
+        if (prepared)
+            prepareModel(route);
+        QVERIFY(armPlateSlice(armedAs));
+        if (!prepared && prepareModel(route))
+            QVERIFY(armPlateSlice(armedAs));
         ThreadPool* p = ThreadPool::instance();
+        const int models = app->modelCount();
+        if (print) {
+            // A slice for printing, whose worker is held back as by a large scene's input.
+            window->on_btnMain_Slice_clear();
+            answers[29] = 0;
+            if (route == "close")
+                answers[21] = -1; // shown, so that the slice can end under it
+            sliceHold.tryAcquire(sliceHold.available());
+            QMetaObject::invokeMethod(p->sliceWorker(), [this] { sliceHold.tryAcquire(1, 30000); }, Qt::QueuedConnection);
+            window->on_btnMain_print_clicked();
+            QTest::qWait(100);
+        } else if (situation == "support mode") {
+            // Adding supports, entered as the panel does it.
+            auto* add = qobject_cast<QPushButton*>(control("btnSupport_add"));
+            add->setChecked(true);
+            app->setSupportEditing(true);
+        }
         const uint64_t before = app->plateRevision();
+        const Eigen::Matrix4d placed = app->getSelectedModel()->getModelMatrix();
         answers[17] = 0;
         asked.clear();
+        stacked.clear();
+        routeFault.clear();
         QSignalSpy loads(p->fileWorker(), &FileRWThread::signRequestDone);
+        bool held = print;
+        const auto letGo = [&] {
+            if (std::exchange(held, false))
+                sliceHold.release();
+        };
+        const auto release = qScopeGuard(letGo);
+        QObject rowScope; // ends the timer with the row
+        if (route == "close")
+            QTimer::singleShot(300, &rowScope, letGo); // the slice ends under the question
         if (situation == "question open") {
             // The file arrives while a question is on screen, and waits until it is answered.
             QDialog question(window);
@@ -848,19 +1105,49 @@ private slots:
             question.exec();
             QVERIFY(waited);
         } else {
-            QVERIFY(takeRoute(route));
+            QVERIFY(takeRoute(QString(route).remove(" with supports")));
         }
         QTest::qWait(100);
+        if (print) {
+            // Taken while slicing: refused without a word, and the plate is still the one sliced.
+            QVERIFY2(route == "close" || asked.isEmpty(),
+                     qPrintable(QString("asked %1").arg(QString::number(asked.value(0)))));
+            QCOMPARE(app->plateRevision(), before);
+            letGo();
+            QVERIFY(QTest::qWaitFor([this] { return asked.contains(29); }, 60000));
+            waitIdle();
+            answers.remove(29);
+            answers.remove(21);
+            answers.remove(17);
+            QCOMPARE(asked, kinds);
+            QVERIFY2(stacked.isEmpty(), qPrintable(QString("asked on top of another: %1").arg(stacked.first())));
+            QVERIFY2(routeFault.isEmpty(), qPrintable(routeFault));
+            QCOMPARE(app->modelCount(), models);
+            QVERIFY(window->isVisible());
+            QVERIFY(!p->sliceIsStale());
+            return;
+        }
         if (situation == "loading" || situation == "reading" || situation == "slicing") {
             QCOMPARE(loads.count(), 0);
             p->slotSliceChanged(-1);
         }
-        (void)QTest::qWaitFor([&] { return !acts || loads.count() > 0 || app->plateRevision() != before; }, 10000);
+        // A file is read after its questions; any other route has acted once the slice is gone.
+        const bool reads = QStringList{"drop", "open button", "recent", "second instance"}.contains(route);
+        const auto armed = [&] {
+            return p->taskKind() == ThreadPool::TaskExport && p->printFilePath() == dir.path() + "/plate.BVT";
+        };
+        (void)QTest::qWaitFor([&] { return !acts || loads.count() > 0 || app->plateRevision() != before
+                                           || (!reads && !armed()); }, 10000);
         waitIdle();
         answers.remove(17);
+        if (app->isSupportEditing())
+            qobject_cast<QPushButton*>(control("btnSupport_add"))->click();
         const bool changed = app->plateRevision() != before;
-        const bool armed = p->taskKind() == ThreadPool::TaskExport && p->printFilePath() == dir.path() + "/plate.BVT";
-        QCOMPARE(armed, !acts);
+        QVERIFY2(routeFault.isEmpty(), qPrintable(routeFault));
+        QCOMPARE(armed(), !acts);
+        if (!kinds.isEmpty())
+            QCOMPARE(asked, kinds);
+        QVERIFY(stacked.isEmpty());
         // Nothing changes the plate without a question first.
         if (changed || acts) {
             QVERIFY(asked.contains(19) || asked.contains(41) || asked.contains(3));
@@ -868,6 +1155,14 @@ private slots:
             if (asked.first() != 3)
                 QCOMPARE(plateAtFirstQuestion, before);
         }
+        if (route.endsWith("with supports")) {
+            // Only the supports went; the model is where it was, and the panels say so.
+            QCOMPARE(app->getSelectedModel()->hasSupport, 0);
+            QVERIFY(app->getSelectedModel()->getModelMatrix().isApprox(placed));
+            QCOMPARE(app->modelCount(), models);
+        }
+        const QString shown = panelsDifferFromModel();
+        QVERIFY2(shown.isEmpty(), qPrintable(shown));
         // A slice left armed is one of this plate: printing it can never send another plate.
         QVERIFY(!p->sliceIsStale());
     }

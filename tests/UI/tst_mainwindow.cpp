@@ -657,8 +657,8 @@ private slots:
         cut.btnReadyCutting->click();
     }
 
-    // Refused for a model outside the volume: the supports the panel dropped leave no delete
-    // button enabled.
+    // Refused for a model outside the volume before anything is deleted: the old supports stay,
+    // and so do the buttons that delete them.
     void refusedAutoSupportRefreshesPanel()
     {
         AppData* data = AppData::instance();
@@ -678,9 +678,10 @@ private slots:
         asked.clear();
         panel.btnSupport_auto->click();
         QCOMPARE(asked, QList<int>{4});
-        QVERIFY(!data->hasSupports());
-        QVERIFY(!panel.btnSupport_delete->isEnabled());
-        QVERIFY(!panel.btnSupport_deleteall->isEnabled());
+        QCOMPARE(data->supportCount(), 1);
+        QVERIFY(panel.btnSupport_delete->isEnabled());
+        QVERIFY(panel.btnSupport_deleteall->isEnabled());
+        data->removeAllSupports();
         data->removeModel(data->modelCount() - 1);
         window->updateStatus();
     }

@@ -252,6 +252,39 @@ private slots:
         QCOMPARE(cut()->form().btnReadyCutting->text(), QStringLiteral("Ready cut"));
     }
 
+    // The engine takes one column size for all supports: another size asks about the columns
+    // standing; Ok deletes them and keeps the size, Cancel shows the kept size again.
+    void supportSizeAsksAboutSupports_data()
+    {
+        QTest::addColumn<bool>("supports");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QList<int>>("kinds");
+        QTest::addColumn<double>("kept");
+        QTest::newRow("no supports") << false << 1 << QList<int>() << 3.0;
+        QTest::newRow("ok") << true << 1 << QList<int>{20} << 3.0;
+        QTest::newRow("cancel") << true << 0 << QList<int>{20} << 2.0;
+    }
+    void supportSizeAsksAboutSupports()
+    {
+        QFETCH(bool, supports);
+        QFETCH(int, answer);
+        QFETCH(QList<int>, kinds);
+        QFETCH(double, kept);
+        MessageRecorder answers(answer);
+        MeshModel* m = addBoxModel("box", 5, 5, 5);
+        if (supports)
+            addSupportFor(m);
+        host->updateStatus();
+        QDoubleSpinBox* size = support()->form().letSupport_size;
+        size->setValue(3.0);
+        emit size->editingFinished();
+        QCOMPARE(answers.kinds, kinds);
+        QCOMPARE(AppData::instance()->getSupportSize(), kept);
+        QCOMPARE(size->value(), kept);
+        QCOMPARE(AppData::instance()->hasSupports(), supports && answer == 0);
+        AppData::instance()->setSupportSize(2.0);
+    }
+
     void deleteAll_data()
     {
         QTest::addColumn<int>("answer");

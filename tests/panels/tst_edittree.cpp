@@ -275,9 +275,12 @@ private slots:
         QVERIFY(!b->visible);
         QCOMPARE(eye->toolTip(), QStringLiteral("Show Model"));
 
+        // Refused before the slice question: nothing is dropped for a delete that cannot be made.
         AppData::instance()->setSupportEditing(true);
+        const int erases = host->eraseAsked;
         qobject_cast<QPushButton*>(cell(0, 4))->click();
         QCOMPARE(answers.kinds, QList<int>{58});
+        QCOMPARE(host->eraseAsked, erases);
         QCOMPARE(AppData::instance()->modelCount(), 2);
         AppData::instance()->setSupportEditing(false);
 
@@ -302,7 +305,9 @@ private slots:
         QCOMPARE(table()->currentRow(), 1);
     }
 
-    void pasteKeepsSupportFlag()
+    // The paste key copies as the copy button does: the supports are asked about first, and the
+    // copy waits for the next paste.
+    void pasteAsksLikeCopy()
     {
         MessageRecorder answers(1);
         emit host->signPaste();
@@ -310,9 +315,12 @@ private slots:
         MeshModel* m = addBoxModel("box", 5, 5, 5);
         addSupportFor(m);
         emit host->signPaste();
+        QCOMPARE(answers.kinds, QList<int>{20});
+        QCOMPARE(AppData::instance()->modelCount(), 1);
+        QVERIFY(!AppData::instance()->hasSupports());
+        emit host->signPaste();
         QCOMPARE(AppData::instance()->modelCount(), 2);
-        QCOMPARE(AppData::instance()->getModel(1)->hasSupport, 1);
-        QVERIFY(answers.kinds.isEmpty());
+        QCOMPARE(answers.kinds.size(), 1);
     }
 
     void scrollLimiter()

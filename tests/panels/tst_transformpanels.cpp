@@ -169,6 +169,12 @@ private slots:
         QVERIFY(std::fabs(m->getBottomCenter()[2]) < 1e-4);
         QCOMPARE(scale()->form().dsbScale_y->value(), 40.0);
         QCOMPARE(scale()->form().dsbScale_s->value(), 2.0);
+        // A box stepped without the focus (its menu's "Step up") follows the model again.
+        scale()->form().dsbScale_x->stepBy(1);
+        QVERIFY(std::fabs(m->size[0] - 100.1) < 1e-6);
+        m->setScale(1.0);
+        host->updateStatus();
+        QCOMPARE(scale()->form().dsbScale_x->value(), 50.0);
     }
 
     void undoWithFactor()
@@ -186,7 +192,7 @@ private slots:
     }
 
     // A refused erase question swallows the click; supports are asked about once and the click
-    // is swallowed even on yes; "Set Plate" never asks.
+    // is swallowed even on yes; a click that changes nothing asks nothing.
     void editGuard()
     {
         MessageRecorder answers(1);
@@ -215,23 +221,32 @@ private slots:
         QTest::mouseClick(centre, Qt::LeftButton);
         QCOMPARE(double(m->getBottomCenter()[0]), 0.0);
 
+        // Standing a raised model on the plate leaves its supports in the air: asked as well.
         addSupportFor(m);
         QTest::mouseClick(move()->form().btn_movetoZ0, Qt::LeftButton);
+        QCOMPARE(answers.kinds, (QList<int>{20, 20}));
+        QCOMPARE(double(m->getBottomCenter()[2]), 5.0);
+        QTest::mouseClick(move()->form().btn_movetoZ0, Qt::LeftButton);
         QCOMPARE(double(m->getBottomCenter()[2]), 0.0);
-        QCOMPARE(answers.kinds.size(), 1);
+        // On the plate already, it changes nothing and asks nothing.
+        addSupportFor(m);
+        QTest::mouseClick(move()->form().btn_movetoZ0, Qt::LeftButton);
+        QCOMPARE(answers.kinds.size(), 2);
 
         // The rotate panel's presets are guarded the same way; refusing keeps the supports.
         answers.answer = 0;
         host->openItem(2);
         QTest::mouseClick(rotate()->form().btnRotate_back, Qt::LeftButton);
-        QCOMPARE(answers.kinds.size(), 2);
+        QCOMPARE(answers.kinds.size(), 3);
         QCOMPARE(m->rotationAngles[0], 0.0);
         QVERIFY(AppData::instance()->hasSupports());
+        // The refused preset shows the model's own orientation again.
+        QVERIFY(rotate()->form().btnRotate_down->isChecked());
 
         // A disabled panel asks nothing.
         host->tree->setPanelsDisabled(true);
         QTest::mouseClick(rotate()->form().btnRotate_back, Qt::LeftButton);
-        QCOMPARE(answers.kinds.size(), 2);
+        QCOMPARE(answers.kinds.size(), 3);
     }
 
     void noModelDoesNothing()
