@@ -1,4 +1,7 @@
 #include <QDir>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QtEndian>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTranslator>
@@ -465,6 +468,66 @@ private slots:
         std::vector<LoadedModel> out;
         QVERIFY(!rw.load3mf(path, out));
         QCOMPARE(rw.failureReason, QString("The archive is damaged."));
+    }
+
+    // Damage deep in a part of many chunks, met while the inflating thread runs ahead: the load
+    // is refused with nothing of it kept, and ends instead of waiting on that thread.
+    void damagedPart_data()
+    {
+        QTest::addColumn<double>("at");     // where in the compressed data, 0 to 1
+        QTest::addColumn<int>("bytes");     // how many are overwritten there; 0: the part is cut there
+        QTest::newRow("first chunk") << 0.02 << 64;
+        QTest::newRow("middle") << 0.5 << 64;
+        QTest::newRow("last chunk") << 0.97 << 64;
+        QTest::newRow("cut short in the middle") << 0.5 << 0;
+    }
+    void damagedPart()
+    {
+        QFETCH(double, at);
+        QFETCH(int, bytes);
+        // Coordinates that do not repeat, so that the compressed data is long.
+        QString vertices, triangles;
+        QRandomGenerator random(7);
+        const int count = 120000;
+        for (int i = 0; i < count; ++i)
+            vertices += QStringLiteral("<vertex x=\"%1\" y=\"%2\" z=\"%3\"/>")
+                            .arg(random.bounded(100.0), 0, 'f', 6).arg(random.bounded(100.0), 0, 'f', 6).arg(random.bounded(100.0), 0, 'f', 6);
+        for (int i = 0; i + 2 < count; i += 3)
+            triangles += QStringLiteral("<triangle v1=\"%1\" v2=\"%2\" v3=\"%3\"/>").arg(i).arg(i + 1).arg(i + 2);
+        const QByteArray xml = model("<object id=\"1\" type=\"model\"><mesh><vertices>" + vertices + "</vertices><triangles>" + triangles
+                                         + "</triangles></mesh></object>",
+                                     "<item objectid=\"1\"/>");
+        QVERIFY(xml.size() > 4 << 20);
+        const QString path = make3mf(xml);
+        std::vector<LoadedModel> whole;
+        QVERIFY(load(path, whole)); // undamaged, it loads
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QByteArray zip = f.readAll();
+        f.close();
+        // The local header comes first, its name 30 bytes in.
+        const int local = zip.indexOf(QByteArray("3D/3dmodel.model")) - 30;
+        QVERIFY(local > 0 && zip.mid(local, 4) == QByteArray("PK\x03\x04", 4));
+        const auto* h = reinterpret_cast<const uchar*>(zip.constData() + local);
+        const int start = local + 30 + qFromLittleEndian<quint16>(h + 26) + qFromLittleEndian<quint16>(h + 28);
+        const int packed = int(qFromLittleEndian<quint32>(h + 18));
+        QVERIFY(packed > 2 << 20);
+        const int from = start + int(at * packed);
+        if (bytes > 0)
+            zip.replace(from, bytes, QByteArray(bytes, '\xff'));
+        else
+            zip.truncate(from);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(f.write(zip), qint64(zip.size()));
+        f.close();
+        FileReaderWriter rw;
+        std::vector<LoadedModel> out;
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!rw.load3mf(path, out));
+        QVERIFY(out.empty());
+        QVERIFY2(!rw.failureReason.isEmpty(), "refused without a reason");
+        QVERIFY2(t.elapsed() < TestTime::waitMs(10000), qPrintable(QString::number(t.elapsed())));
     }
 
     // A part of many chunks, with tags, references and comments across every chunk boundary,
