@@ -1120,7 +1120,7 @@ private slots:
             answers.remove(21);
             answers.remove(17);
             QCOMPARE(asked, kinds);
-            QVERIFY2(stacked.isEmpty(), qPrintable(QString("asked on top of another: %1").arg(stacked.first())));
+            QVERIFY2(stacked.isEmpty(), qPrintable(QString("asked on top of another: %1").arg(stacked.value(0))));
             QVERIFY2(routeFault.isEmpty(), qPrintable(routeFault));
             QCOMPARE(app->modelCount(), models);
             QVERIFY(window->isVisible());
