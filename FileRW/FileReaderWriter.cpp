@@ -307,8 +307,9 @@ bool joinNearPoints(const std::vector<Point, BigAllocator<Point>>& pts, std::vec
     for (const auto& pairs : touching)
         for (const auto& p : pairs)
             joinRuns(p.first, p.second);
+    // Every run names its root itself: halving alone leaves longer paths pointing part way.
     for (size_t r = 0; r < runCount; ++r)
-        findRoot(runParent, int32_t(r));
+        runParent[r] = findRoot(runParent, int32_t(r));
     parallelRanges(runCount, 1 << 14, [&](size_t b, size_t e) {
         for (size_t r = b; r < e; ++r) {
             const int32_t root = firstPoint(runParent[r]);

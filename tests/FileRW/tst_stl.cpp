@@ -182,12 +182,15 @@ private slots:
         QTest::addColumn<double>("empty"); // share of cells left empty
         QTest::addColumn<double>("offset"); // where the clusters sit
         QTest::addColumn<bool>("flatX");    // every point of a cluster has the same x
+        QTest::addColumn<uint>("seed");
         // Chains across cell borders; crowded cells, near or not near their neighbours; and
         // coordinates so large that neighbouring doubles lie further apart than the weld distance.
-        QTest::newRow("sparse") << 1 << 1.0 << 0.5 << 0.0 << false;
-        QTest::newRow("crowded") << 12 << 0.3 << 0.8 << 3.0 << false;
-        QTest::newRow("crowded, one x") << 12 << 0.3 << 0.85 << -7.0 << true;
-        QTest::newRow("huge coordinates") << 3 << 0.3 << 0.8 << 3e10 << false;
+        QTest::newRow("sparse") << 1 << 1.0 << 0.5 << 0.0 << false << 7u;
+        QTest::newRow("crowded") << 12 << 0.3 << 0.8 << 3.0 << false << 7u;
+        QTest::newRow("crowded, one x") << 12 << 0.3 << 0.85 << -7.0 << true << 7u;
+        QTest::newRow("huge coordinates") << 3 << 0.3 << 0.8 << 3e10 << false << 7u;
+        // A class joined through more than two runs: every run must name the class's root.
+        QTest::newRow("sparse, classes of many runs") << 1 << 1.0 << 0.5 << 0.0 << false << 2u;
     }
     void weldMatchesPairwiseRule()
     {
@@ -196,9 +199,9 @@ private slots:
         QFETCH(double, empty);
         QFETCH(double, offset);
         QFETCH(bool, flatX);
+        QFETCH(uint, seed);
         // Three clusters far apart; triangle k takes its k-th corner from each, so no triangle
         // folds up and every face shows which points were merged.
-        uint32_t seed = 7;
         auto random = [&] {
             seed = seed * 1664525u + 1013904223u;
             return double(seed >> 8) / double(1 << 24);
