@@ -61,21 +61,7 @@ struct FaceTree::Builder
         const float low = sample[at > 24 ? at - 24 : 0], high = sample[std::min(Samples - 1, at + 24)];
         auto group = [&](const Centre& x) { return x.c[axis] < low ? 0 : x.c[axis] > high ? 2 : 1; };
         std::vector<std::array<size_t, 3>> counts(parts, std::array<size_t, 3>{0, 0, 0});
-        auto onParts = [&](auto fn) {
-            std::vector<std::thread> pool;
-            unsigned started = 1;
-            try {
-                for (; started < parts; ++started)
-                    pool.emplace_back(fn, started);
-            } catch (const std::system_error&) {
-                // the rest run here
-            }
-            for (unsigned p = started; p < parts; ++p)
-                fn(p);
-            fn(0u);
-            for (std::thread& t : pool)
-                t.join();
-        };
+        auto onParts = [&](auto fn) { runParts(parts, [&](size_t p) { fn(unsigned(p)); }); };
         auto range = [&](unsigned p) { return std::make_pair(n * p / parts, n * (p + 1) / parts); };
         onParts([&](unsigned p) {
             for (size_t i = range(p).first; i < range(p).second; ++i)

@@ -29,22 +29,20 @@ inline size_t partCount(size_t n, size_t grain)
     return std::max<size_t>(1, std::min<size_t>(workerThreads(), n / std::max<size_t>(1, grain)));
 }
 
-// Runs fn(part, begin, end) for each of the partCount(n, grain) ranges of [0, n), in order of
-// part, the first on the calling thread. An exception thrown by any range comes back here
-// once all of them have ended.
+// Runs fn(part) for each part in [0, parts), the first on the calling thread. An exception
+// thrown by any part comes back here once all of them have ended.
 template <typename Fn>
-void parallelParts(size_t n, size_t grain, Fn fn)
+void runParts(size_t parts, Fn fn)
 {
-    const size_t parts = partCount(n, grain);
-    if (parts == 1) {
-        fn(size_t(0), size_t(0), n);
+    if (parts <= 1) {
+        fn(size_t(0));
         return;
     }
     std::exception_ptr failure;
     std::mutex failureLock;
     auto run = [&](size_t part) {
         try {
-            fn(part, n * part / parts, n * (part + 1) / parts);
+            fn(part);
         } catch (...) {
             std::lock_guard<std::mutex> lk(failureLock);
             if (!failure)
@@ -66,6 +64,15 @@ void parallelParts(size_t n, size_t grain, Fn fn)
         t.join();
     if (failure)
         std::rethrow_exception(failure);
+}
+
+// Runs fn(part, begin, end) for each of the partCount(n, grain) ranges of [0, n), in order of
+// part, the first on the calling thread, as runParts does.
+template <typename Fn>
+void parallelParts(size_t n, size_t grain, Fn fn)
+{
+    const size_t parts = partCount(n, grain);
+    runParts(parts, [&](size_t part) { fn(part, n * part / parts, n * (part + 1) / parts); });
 }
 
 // parallelParts without the part number.
