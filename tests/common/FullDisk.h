@@ -51,7 +51,6 @@ public:
     // After the files that are to be there already have been made: the disk is full now.
     bool fillUp(QString* why) { return !isMounted || fill(why); }
 
-    bool mounted() const { return isMounted; }
     bool limited() const { return usesLimit; }
     const QString& path() const { return dir; }
     // What is in the folder besides the filler: a failed write must leave nothing here.

@@ -1,7 +1,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTranslator>
 #include <QtEndian>
@@ -16,6 +15,7 @@
 #include "FileRW/ProjectFile.h"
 #include "FileRW/SafeFileName.h"
 #include "common/FullDisk.h"
+#include "testutil_files.h"
 #include "scene/IniFileEditor.h"
 #include "scene/AppData.h"
 #include "scene/LoadedModel.h"
@@ -375,43 +375,23 @@ private slots:
             return;
         }
 
-        const bool large = room > 0;
         const QString suffix = writer == "stl" ? "stl" : writer == "obj" ? "obj" : writer == "engine ini" ? "ini"
                              : writer == "settings" ? "ini" : writer == "print task" ? "BVT" : "brev";
         const QString target = disk.path() + "/" + (writer == "settings" ? QString("setting.ini") : "target." + suffix);
-        LoadedModel model = LoadedModel::fromMesh(large ? grid(160) : cube(5.0), "model");
+        LoadedModel model = LoadedModel::fromMesh(room > 0 ? grid(160) : cube(5.0), "model");
         QVERIFY(model.commit());
         const MeshData mesh = *AppData::instance()->getModel(0)->getMesh();
-        QByteArray content(large ? 400000 : 2000, 'c');
-        const QString source = dir.filePath("source.bin");
-        {
-            QFile f(source);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
-        }
+        const QByteArray content(2000, 'c');
+        const QString source = testutil::writeFile(dir, "source.bin", content);
         QByteArray gcode = "G28\n;Filament:\t12.5mm\n";
-        for (int i = 0; i < (large ? 40000 : 100); ++i)
-            gcode += "G1 X" + QByteArray::number(i % 100) + " Y1\n";
-        gcode += "M25\n";
-        const QString gcodePath = dir.filePath("engine.gcode");
-        {
-            QFile f(gcodePath);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(gcode) == gcode.size());
-        }
-        const QByteArray before = "an older file\n";
+        for (int i = 0; i < 100; ++i)
+            gcode += "G1 X" + QByteArray::number(i) + " Y1\n";
+        const QString gcodePath = testutil::writeFile(dir, "engine.gcode", gcode + "M25\n");
+        const QByteArray before = "[mid]\nfill_density=20\n"; // an older file, also as settings
         if (older) {
-            if (writer == "settings") {
-                QSettings s(target, QSettings::IniFormat);
-                s.setValue("mid/fill_density", 20);
-                s.sync();
-                QCOMPARE(s.status(), QSettings::NoError);
-            } else {
-                QFile f(target);
-                QVERIFY(f.open(QIODevice::WriteOnly) && f.write(before) == before.size());
-            }
+            QFile f(target);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(before) == before.size());
         }
-        QFile olderFile(target);
-        const QByteArray olderBytes = older && olderFile.open(QIODevice::ReadOnly) ? olderFile.readAll() : QByteArray();
-        olderFile.close();
         QVERIFY2(disk.fillUp(&why), qPrintable(why));
         const QStringList entries = disk.entries();
 
@@ -459,9 +439,10 @@ private slots:
         QVERIFY(zh.load(QStringLiteral(":/brevant_zh.qm")));
         QVERIFY2(!zh.translate("CheckedWriter", "Cannot write %1: %2").isEmpty(), "no Chinese text");
         QCOMPARE(disk.entries(), entries);
+        QFile olderFile(target);
         if (older) {
             QVERIFY(olderFile.open(QIODevice::ReadOnly));
-            QCOMPARE(olderFile.readAll(), olderBytes);
+            QCOMPARE(olderFile.readAll(), before);
         }
     }
 

@@ -264,7 +264,6 @@ private slots:
         const QString cutShort = "The picture cannot be read: it ends before all its pixels.";
         QTest::newRow("tall strip") << "1 x 50" << "The relief would need more than 5.5 million points.";
         QTest::newRow("1000 x 2") << "1000 x 2" << "A picture of 1000 x 2 pixels makes a relief of 375 x 0 cells; it needs at least 2 x 2.";
-        QTest::newRow("100000 x 1") << "100000 x 1" << "A picture of 100000 x 1 pixels makes a relief of 375 x 0 cells; it needs at least 2 x 2.";
         QTest::newRow("not a picture") << "text" << "The picture cannot be read.";
         QTest::newRow("missing") << "missing" << "The picture cannot be read.";
         QTest::newRow("bmp without its last row") << "bmp, last row cut" << cutShort;
@@ -274,7 +273,6 @@ private slots:
         QTest::newRow("run-length bmp without its end codes") << "rle, no end codes" << "";
         QTest::newRow("run-length bmp without its last row") << "rle, no last row" << cutShort;
         QTest::newRow("run-length bmp ended early on purpose") << "rle, early end" << "";
-        QTest::newRow("run-length 4-bit bmp") << "rle4" << "";
         QTest::newRow("run-length 4-bit bmp without its end codes") << "rle4, no end codes" << "";
         QTest::newRow("run-length 4-bit bmp cut short") << "rle4, cut" << cutShort;
     }
@@ -342,7 +340,7 @@ private:
             if (y < height - 1 || !variant.endsWith("no end codes"))
                 data.append("\x00\x00", 2);
         }
-        if (variant == "rle" || variant == "rle4" || variant.endsWith("cut"))
+        if (variant == "rle" || variant.endsWith("cut"))
             data.append("\x00\x01", 2);
         if (variant.endsWith("cut"))
             data.truncate(data.size() / 2);
