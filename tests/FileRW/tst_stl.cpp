@@ -538,12 +538,9 @@ private slots:
             QCOMPARE(int(mesh.faces.size()), faces);
             QCOMPARE(int(mesh.vertices.size()), vertices);
             const QStringList malformed = log.filter(QStringLiteral("!4 at line"));
-            if (malformedLine == 0) {
-                QVERIFY(malformed.isEmpty());
-            } else {
-                QCOMPARE(malformed.size(), 1);
+            QCOMPARE(malformed.size(), malformedLine ? 1 : 0);
+            if (malformedLine)
                 QVERIFY2(malformed[0].endsWith(QStringLiteral("!4 at line %1").arg(malformedLine)), qPrintable(malformed[0]));
-            }
         }
     }
 
