@@ -1,7 +1,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QRandomGenerator>
-#include <QtEndian>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTranslator>
@@ -504,14 +503,9 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         QByteArray zip = f.readAll();
         f.close();
-        // The local header comes first, its name 30 bytes in.
-        const int local = zip.indexOf(QByteArray("3D/3dmodel.model")) - 30;
-        QVERIFY(local > 0 && zip.mid(local, 4) == QByteArray("PK\x03\x04", 4));
-        const auto* h = reinterpret_cast<const uchar*>(zip.constData() + local);
-        const int start = local + 30 + qFromLittleEndian<quint16>(h + 26) + qFromLittleEndian<quint16>(h + 28);
-        const int packed = int(qFromLittleEndian<quint32>(h + 18));
-        QVERIFY(packed > 2 << 20);
-        const int from = start + int(at * packed);
+        // The model part's compressed data is all but the first and last few hundred bytes.
+        QVERIFY(zip.size() > 2 << 20);
+        const int from = int(at * zip.size());
         zip.replace(from, bytes, QByteArray(bytes, '\xff'));
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         QCOMPARE(f.write(zip), qint64(zip.size()));
