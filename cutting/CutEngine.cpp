@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <deque>
 #include <set>
 #include <thread>
 #include <tuple>
@@ -320,13 +319,17 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
 {
     // The triangles with an edge in the plane first, so that the table of rim points is made
     // once at its size.
+    // Records carry their coordinates as the point's micrometres times 0.001, which keeps
+    // distinct micrometres apart: reading them in order costs less than looking up each point.
     std::vector<uint32_t> inPlane;
+    const double planeMm = double(plane) * 0.001;
+    auto coordinate = [axis](const CutVertex& r) { return axis == CutX ? r.x : axis == CutY ? r.y : r.z; };
     for (size_t t = 0; t + 2 < recs.size(); t += 3) {
         if ((t & 65535) == 0 && stopRequested())
             return false;
         int count = 0;
         for (size_t k = 0; k < 3; ++k)
-            count += pts[size_t(recs[t + k].point)][axis] == plane;
+            count += coordinate(recs[t + k]) == planeMm;
         if (count >= 2)
             inPlane.push_back(uint32_t(t));
     }
@@ -382,18 +385,27 @@ inline i128 cross(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b)
 }
 
 // A chain being joined: points read forward or backward, so turning it round costs nothing
-// and each join moves only the points of the shorter side.
+// and each join moves only the points of the shorter side. The points are kept as a stack
+// growing at the front (head, last element first) and a list growing at the back (tail, read
+// from start): a chain starts as the list it was given, without a copy, and hundreds of
+// thousands of short chains cost no block each.
 template <typename T>
 class JoinChain
 {
 public:
-    explicit JoinChain(std::deque<T> points) : pts(std::move(points)) {}
-    bool empty() const { return pts.empty(); }
-    size_t size() const { return pts.size(); }
-    const T& front() const { return turned ? pts.back() : pts.front(); }
-    const T& back() const { return turned ? pts.front() : pts.back(); }
-    void popBack() { turned ? pts.pop_front() : pts.pop_back(); }
-    void clear() { pts.clear(); turned = false; }
+    explicit JoinChain(std::vector<T> points) : tail(std::move(points)) {}
+    bool empty() const { return size() == 0; }
+    size_t size() const { return head.size() + tail.size() - start; }
+    const T& front() const { return at(0); }
+    const T& back() const { return at(size() - 1); }
+    void popBack() { turned ? popFrontRaw() : popBackRaw(); }
+    void clear()
+    {
+        head.clear();
+        tail.clear();
+        start = 0;
+        turned = false;
+    }
     // Appends other (turned: from its last point back), leaving other empty; skip drops
     // other's point at the joint.
     void append(JoinChain& other, bool otherTurned, bool skip)
@@ -401,14 +413,16 @@ public:
         if (otherTurned)
             other.turned = !other.turned;
         if (skip)
-            other.turned ? other.pts.pop_back() : other.pts.pop_front();
+            other.turned ? other.popBackRaw() : other.popFrontRaw();
         if (other.size() <= size()) {
             for (size_t i = 0, n = other.size(); i < n; ++i)
                 pushBack(other.at(i));
         } else {
             for (size_t i = size(); i-- > 0;)
                 other.pushFront(at(i));
-            std::swap(pts, other.pts);
+            std::swap(head, other.head);
+            std::swap(tail, other.tail);
+            std::swap(start, other.start);
             std::swap(turned, other.turned);
         }
         other.clear();
@@ -417,19 +431,39 @@ public:
     Chain take()
     {
         Chain c;
-        c.reserve(pts.size());
-        for (size_t i = 0; i < pts.size(); ++i)
+        c.reserve(size());
+        for (size_t i = 0, n = size(); i < n; ++i)
             c.push_back(at(i));
         clear();
         return c;
     }
 
 private:
-    const T& at(size_t i) const { return turned ? pts[pts.size() - 1 - i] : pts[i]; }
-    void pushBack(const T& v) { turned ? pts.push_front(v) : pts.push_back(v); }
-    void pushFront(const T& v) { turned ? pts.push_back(v) : pts.push_front(v); }
+    // Unturned positions: head from its end, then tail from start.
+    const T& raw(size_t i) const { return i < head.size() ? head[head.size() - 1 - i] : tail[start + i - head.size()]; }
+    const T& at(size_t i) const { return raw(turned ? size() - 1 - i : i); }
+    void pushBack(const T& v) { turned ? head.push_back(v) : tail.push_back(v); }
+    void pushFront(const T& v) { turned ? tail.push_back(v) : head.push_back(v); }
+    void popFrontRaw()
+    {
+        if (!head.empty())
+            head.pop_back();
+        else
+            ++start;
+    }
+    void popBackRaw()
+    {
+        if (tail.size() == start) {
+            // The back lies in head: it moves to tail once, so pops stay cheap.
+            tail.assign(head.rbegin(), head.rend());
+            head.clear();
+            start = 0;
+        }
+        tail.pop_back();
+    }
 
-    std::deque<T> pts;
+    std::vector<T> head, tail;
+    size_t start = 0; // points of tail already taken from the front
     bool turned = false;
 };
 
@@ -453,7 +487,7 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
             length[c] += edgeLength(at(open[c][t - 1]), at(open[c][t]));
             area[c] += cross(at(open[c][t - 1]), at(open[c][t]));
         }
-        work.emplace_back(std::deque<typename Chain::value_type>(open[c].begin(), open[c].end()));
+        work.emplace_back(std::vector<typename Chain::value_type>(std::move(open[c])));
     }
     open.clear();
     auto perimeter = [&](size_t c) { return length[c] + edgeLength(at(work[c].back()), at(work[c].front())); };
