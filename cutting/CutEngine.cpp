@@ -111,18 +111,6 @@ private:
     std::vector<int32_t> table;
 };
 
-inline void pushRecord(std::vector<CutVertex>& list, const std::vector<Pt3>& points, int32_t id, int32_t shell)
-{
-    const Pt3& p = points[size_t(id)];
-    CutVertex r;
-    r.x = double(p[0]) * 0.001;
-    r.y = double(p[1]) * 0.001;
-    r.z = double(p[2]) * 0.001;
-    r.index = int32_t(list.size());
-    r.shell = shell;
-    r.point = id;
-    list.push_back(r);
-}
 
 inline bool zeroArea(const Pt3& a, const Pt3& b, const Pt3& c)
 {
@@ -137,9 +125,9 @@ inline void pushTriangle(std::vector<CutVertex>& list, const std::vector<Pt3>& p
 {
     if (zeroArea(points[size_t(a)], points[size_t(b)], points[size_t(c)]))
         return;
-    pushRecord(list, points, a, shell);
-    pushRecord(list, points, b, shell);
-    pushRecord(list, points, c, shell);
+    list.push_back({a, shell});
+    list.push_back({b, shell});
+    list.push_back({c, shell});
 }
 
 // Labels each face with the connected part (shell) it belongs to, parts joined through shared
@@ -319,17 +307,13 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
 {
     // The triangles with an edge in the plane first, so that the table of rim points is made
     // once at its size.
-    // Records carry their coordinates as the point's micrometres times 0.001, which keeps
-    // distinct micrometres apart: reading them in order costs less than looking up each point.
     std::vector<uint32_t> inPlane;
-    const double planeMm = double(plane) * 0.001;
-    auto coordinate = [axis](const CutVertex& r) { return axis == CutX ? r.x : axis == CutY ? r.y : r.z; };
     for (size_t t = 0; t + 2 < recs.size(); t += 3) {
         if ((t & 65535) == 0 && stopRequested())
             return false;
         int count = 0;
         for (size_t k = 0; k < 3; ++k)
-            count += coordinate(recs[t + k]) == planeMm;
+            count += pts[size_t(recs[t + k].point)][axis] == plane;
         if (count >= 2)
             inPlane.push_back(uint32_t(t));
     }
