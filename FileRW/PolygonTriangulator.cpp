@@ -510,26 +510,36 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
         flat.insert(flat.end(), r.begin(), r.end());
         ringStart.push_back(flat.size());
     }
-    std::vector<uint32_t> order(flat.size());
-    for (size_t i = 0; i < order.size(); ++i)
-        order[i] = uint32_t(i);
-    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        const GridPoint &p = points[size_t(flat[a])], &q = points[size_t(flat[b])];
-        return p != q ? p < q : flat[a] < flat[b];
+    // Sorted as whole keys rather than positions into points: a sort that looks its points
+    // up at every comparison spends its time waiting for memory.
+    struct Key
+    {
+        int64_t x, y;
+        int32_t id;
+        uint32_t k;
+    };
+    std::vector<Key> order(flat.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        const GridPoint& p = points[size_t(flat[i])];
+        order[i] = {p[0], p[1], flat[i], uint32_t(i)};
+    }
+    std::sort(order.begin(), order.end(), [](const Key& a, const Key& b) {
+        return a.x != b.x ? a.x < b.x : a.y != b.y ? a.y < b.y : a.id != b.id ? a.id < b.id : a.k < b.k;
     });
     std::vector<GridPoint> at;
     std::vector<int32_t> ids;
+    at.reserve(order.size());
+    ids.reserve(order.size());
     std::vector<int32_t> corner(flat.size());
     bool apart = true; // equal points only where the rings give one point
-    for (uint32_t k : order) {
-        const GridPoint& p = points[size_t(flat[k])];
-        if (at.empty() || at.back() != p) {
-            at.push_back(p);
-            ids.push_back(flat[k]);
+    for (const Key& key : order) {
+        if (at.empty() || at.back()[0] != key.x || at.back()[1] != key.y) {
+            at.push_back({key.x, key.y});
+            ids.push_back(key.id);
         } else {
-            apart = apart && ids.back() == flat[k];
+            apart = apart && ids.back() == key.id;
         }
-        corner[k] = int32_t(at.size()) - 1;
+        corner[key.k] = int32_t(at.size()) - 1;
     }
     std::vector<Triangle> tris;
     Sweep sweep(std::move(at), std::move(ids), tris);

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <deque>
 #include <set>
 #include <thread>
 #include <tuple>
@@ -112,18 +111,6 @@ private:
     std::vector<int32_t> table;
 };
 
-inline void pushRecord(std::vector<CutVertex>& list, const std::vector<Pt3>& points, int32_t id, int32_t shell)
-{
-    const Pt3& p = points[size_t(id)];
-    CutVertex r;
-    r.x = double(p[0]) * 0.001;
-    r.y = double(p[1]) * 0.001;
-    r.z = double(p[2]) * 0.001;
-    r.index = int32_t(list.size());
-    r.shell = shell;
-    r.point = id;
-    list.push_back(r);
-}
 
 inline bool zeroArea(const Pt3& a, const Pt3& b, const Pt3& c)
 {
@@ -138,9 +125,9 @@ inline void pushTriangle(std::vector<CutVertex>& list, const std::vector<Pt3>& p
 {
     if (zeroArea(points[size_t(a)], points[size_t(b)], points[size_t(c)]))
         return;
-    pushRecord(list, points, a, shell);
-    pushRecord(list, points, b, shell);
-    pushRecord(list, points, c, shell);
+    list.push_back({a, shell});
+    list.push_back({b, shell});
+    list.push_back({c, shell});
 }
 
 // Labels each face with the connected part (shell) it belongs to, parts joined through shared
@@ -382,18 +369,27 @@ inline i128 cross(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b)
 }
 
 // A chain being joined: points read forward or backward, so turning it round costs nothing
-// and each join moves only the points of the shorter side.
+// and each join moves only the points of the shorter side. The points are kept as a stack
+// growing at the front (head, last element first) and a list growing at the back (tail, read
+// from start): a chain starts as the list it was given, without a copy, and hundreds of
+// thousands of short chains cost no block each.
 template <typename T>
 class JoinChain
 {
 public:
-    explicit JoinChain(std::deque<T> points) : pts(std::move(points)) {}
-    bool empty() const { return pts.empty(); }
-    size_t size() const { return pts.size(); }
-    const T& front() const { return turned ? pts.back() : pts.front(); }
-    const T& back() const { return turned ? pts.front() : pts.back(); }
-    void popBack() { turned ? pts.pop_front() : pts.pop_back(); }
-    void clear() { pts.clear(); turned = false; }
+    explicit JoinChain(std::vector<T> points) : tail(std::move(points)) {}
+    bool empty() const { return size() == 0; }
+    size_t size() const { return head.size() + tail.size() - start; }
+    const T& front() const { return at(0); }
+    const T& back() const { return at(size() - 1); }
+    void popBack() { turned ? popFrontRaw() : popBackRaw(); }
+    void clear()
+    {
+        head.clear();
+        tail.clear();
+        start = 0;
+        turned = false;
+    }
     // Appends other (turned: from its last point back), leaving other empty; skip drops
     // other's point at the joint.
     void append(JoinChain& other, bool otherTurned, bool skip)
@@ -401,14 +397,16 @@ public:
         if (otherTurned)
             other.turned = !other.turned;
         if (skip)
-            other.turned ? other.pts.pop_back() : other.pts.pop_front();
+            other.turned ? other.popBackRaw() : other.popFrontRaw();
         if (other.size() <= size()) {
             for (size_t i = 0, n = other.size(); i < n; ++i)
                 pushBack(other.at(i));
         } else {
             for (size_t i = size(); i-- > 0;)
                 other.pushFront(at(i));
-            std::swap(pts, other.pts);
+            std::swap(head, other.head);
+            std::swap(tail, other.tail);
+            std::swap(start, other.start);
             std::swap(turned, other.turned);
         }
         other.clear();
@@ -417,19 +415,39 @@ public:
     Chain take()
     {
         Chain c;
-        c.reserve(pts.size());
-        for (size_t i = 0; i < pts.size(); ++i)
+        c.reserve(size());
+        for (size_t i = 0, n = size(); i < n; ++i)
             c.push_back(at(i));
         clear();
         return c;
     }
 
 private:
-    const T& at(size_t i) const { return turned ? pts[pts.size() - 1 - i] : pts[i]; }
-    void pushBack(const T& v) { turned ? pts.push_front(v) : pts.push_back(v); }
-    void pushFront(const T& v) { turned ? pts.push_back(v) : pts.push_front(v); }
+    // Unturned positions: head from its end, then tail from start.
+    const T& raw(size_t i) const { return i < head.size() ? head[head.size() - 1 - i] : tail[start + i - head.size()]; }
+    const T& at(size_t i) const { return raw(turned ? size() - 1 - i : i); }
+    void pushBack(const T& v) { turned ? head.push_back(v) : tail.push_back(v); }
+    void pushFront(const T& v) { turned ? tail.push_back(v) : head.push_back(v); }
+    void popFrontRaw()
+    {
+        if (!head.empty())
+            head.pop_back();
+        else
+            ++start;
+    }
+    void popBackRaw()
+    {
+        if (tail.size() == start) {
+            // The back lies in head: it moves to tail once, so pops stay cheap.
+            tail.assign(head.rbegin(), head.rend());
+            head.clear();
+            start = 0;
+        }
+        tail.pop_back();
+    }
 
-    std::deque<T> pts;
+    std::vector<T> head, tail;
+    size_t start = 0; // points of tail already taken from the front
     bool turned = false;
 };
 
@@ -453,7 +471,7 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
             length[c] += edgeLength(at(open[c][t - 1]), at(open[c][t]));
             area[c] += cross(at(open[c][t - 1]), at(open[c][t]));
         }
-        work.emplace_back(std::deque<typename Chain::value_type>(open[c].begin(), open[c].end()));
+        work.emplace_back(std::vector<typename Chain::value_type>(std::move(open[c])));
     }
     open.clear();
     auto perimeter = [&](size_t c) { return length[c] + edgeLength(at(work[c].back()), at(work[c].front())); };

@@ -14,13 +14,13 @@ enum CUTXYZ : int { CutX = 0, CutY = 1, CutZ = 2 };
 // 0 idle, 1 stop requested, 2 the cut stopped or failed, 3 automatic supports gave up.
 extern std::atomic<int> g_jobState;
 
-// One record of a half: three consecutive records form one triangle.
+// One record of a half: three consecutive records form one triangle. A cut writes a few
+// records per face, so they hold no more than the point's id: a first cut pays for every
+// byte of them in fresh pages.
 struct CutVertex
 {
-    double x = 0.0, y = 0.0, z = 0.0;
-    int32_t index = 0;
-    int32_t shell = 0; // connected part of the model the triangle comes from
     int32_t point = -1; // in CutWorkData::points
+    int32_t shell = 0;  // connected part of the model the triangle comes from
 };
 
 // Where one face crosses the plane, in section coordinates (micrometres).

@@ -1871,7 +1871,7 @@ private slots:
         QVERIFY(std::equal(mm.data(), mm.data() + 16, wd.matrix.begin()));
         // Made at that plane: the lower half below it, the upper above, both meeting on it.
         const double at = planeUm * 0.001;
-        auto coordinate = [&](const CutVertex& c) { return wd.axis == 0 ? c.x : wd.axis == 1 ? c.y : c.z; };
+        auto coordinate = [&](const CutVertex& c) { return double(wd.points[size_t(c.point)][size_t(wd.axis)]) * 0.001; };
         bool onPlane = false;
         for (const CutVertex& c : wd.down) {
             QVERIFY(coordinate(c) <= at + 1e-9);
