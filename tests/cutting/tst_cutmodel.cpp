@@ -1,11 +1,13 @@
 #include <QtTest>
 
+#include <deque>
 #include <map>
 #include <random>
 #include <set>
 
 #include "FileRW/PolygonTriangulator.h"
 #include "cutting/CutEngine.h"
+#include "cutting/JoinChain.h"
 #include "cutting/NearestEnds.h"
 #include "cutting/testutil_meshes.h"
 #include "scene/AppData.h"
@@ -692,6 +694,67 @@ private slots:
         QVERIFY(!commitCut(stale));
         QCOMPARE(app->modelCount(), 2);
         app->clearModels(false);
+    }
+
+    // Chains joined in any order, turned and trimmed, read as a plain list would: a chain that
+    // loses its back after many joins at its front keeps its points in order.
+    void joinChainMatchesList_data()
+    {
+        QTest::addColumn<unsigned>("seed");
+        QTest::newRow("seed 1") << 1u;
+        QTest::newRow("seed 2") << 2u;
+        QTest::newRow("seed 3") << 3u;
+    }
+    void joinChainMatchesList()
+    {
+        QFETCH(unsigned, seed);
+        std::mt19937 rng(seed);
+        std::vector<JoinChain<int>> chains;
+        std::vector<std::deque<int>> lists;
+        int next = 0;
+        for (int i = 0; i < 40; ++i) {
+            std::vector<int> pts(size_t(1 + rng() % 4));
+            for (int& v : pts)
+                v = next++;
+            chains.emplace_back(pts);
+            lists.emplace_back(pts.begin(), pts.end());
+        }
+        for (int step = 0; step < 4000; ++step) {
+            const size_t a = rng() % chains.size(), b = rng() % chains.size();
+            if (lists[a].empty())
+                continue;
+            if (rng() % 3 == 0 || a == b || lists[b].empty()) {
+                if (lists[a].size() > 1) {
+                    chains[a].popBack();
+                    lists[a].pop_back();
+                }
+            } else {
+                const bool turned = rng() % 2, skip = rng() % 2;
+                std::deque<int> other = lists[b];
+                if (turned)
+                    std::reverse(other.begin(), other.end());
+                if (skip)
+                    other.pop_front();
+                chains[a].append(chains[b], turned, skip);
+                lists[a].insert(lists[a].end(), other.begin(), other.end());
+                lists[b].clear();
+                if (rng() % 4 == 0) {
+                    // a fresh chain takes the emptied place
+                    std::vector<int> pts{next++, next++};
+                    chains[b] = JoinChain<int>(pts);
+                    lists[b].assign(pts.begin(), pts.end());
+                }
+            }
+            QCOMPARE(chains[a].size(), lists[a].size());
+            if (!lists[a].empty()) {
+                QCOMPARE(chains[a].front(), lists[a].front());
+                QCOMPARE(chains[a].back(), lists[a].back());
+            }
+        }
+        for (size_t c = 0; c < chains.size(); ++c) {
+            const std::vector<int> got = chains[c].take<std::vector<int>>();
+            QVERIFY(std::equal(got.begin(), got.end(), lists[c].begin(), lists[c].end()));
+        }
     }
 };
 
