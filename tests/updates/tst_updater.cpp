@@ -295,6 +295,16 @@ void TestUpdater::installer()
     QCOMPARE(boxes.size(), 1);
 }
 
+// The largest size the kernel lets a socket buffer of one direction grow to.
+static qint64 socketBufferMax(const char* name)
+{
+    QFile f(QStringLiteral("/proc/sys/net/ipv4/") + QLatin1String(name));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = f.readAll().simplified().split(' ');
+    return fields.size() == 3 ? fields.at(2).toLongLong() : 0;
+}
+
 // However fast the network, the installer is held in memory only a few mebibytes at a time,
 // also while the window is too busy to write it out.
 void TestUpdater::installerMemory()
@@ -317,7 +327,12 @@ void TestUpdater::installerMemory()
     const long residentGrowth = residentMiB() - residentBefore;
     QVERIFY(waitUntil([&] { return !d.isDownloading(); }, TestTime::waitMs(30000)));
     QCoreApplication::processEvents();
-    QVERIFY2(held < 32 * MiB, qPrintable(QStringLiteral("%1 MiB taken while the window was busy").arg(held / MiB)));
+    // What the server handed over also lies in the kernel's socket buffers, which this
+    // machine's settings may let grow to tens of mebibytes; only the rest is ours.
+    const qint64 kernel = socketBufferMax("tcp_rmem") + socketBufferMax("tcp_wmem");
+    QVERIFY2(held < kernel + 16 * MiB,
+             qPrintable(QStringLiteral("%1 MiB taken while the window was busy, %2 MiB of it the kernel's at most")
+                            .arg(held / MiB).arg(kernel / MiB)));
 #ifndef TARNI_TEST_SANITIZED
     // (The sanitiser's allocator keeps freed blocks for a while.)
     QVERIFY2(residentGrowth < 64, qPrintable(QStringLiteral("resident size grew by %1 MiB").arg(residentGrowth)));
