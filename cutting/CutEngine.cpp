@@ -54,62 +54,82 @@ inline ClipperLib::IntPoint sectionPoint(const Pt3& p, int axis)
 
 // Point ids by coordinates and shell, in one flat table: a section may have a point for every
 // face it crosses, and a half a point for every few records; a node per point would cost
-// more than the rest of the work.
+// more than the rest of the work. Each slot keeps the upper half of its point's hash beside
+// the id, so that a probe reads the point only when the hashes agree.
 class PointIds
 {
 public:
-    // Without shells, every point counts as shell 0.
+    // Without shells, every point counts as shell 0. Room is made for expected points.
     PointIds(std::vector<Pt3>& points, std::vector<int32_t>* shells, size_t expected = 512)
         : points(points), shells(shells)
     {
         size_t size = 1024;
         while (size < expected * 2)
             size *= 2;
-        table.assign(size, -1);
+        table.assign(size, kEmpty);
+        points.reserve(points.size() + expected);
+        if (shells)
+            shells->reserve(shells->size() + expected);
     }
 
     int32_t idOf(const Pt3& p, int32_t shell)
     {
-        size_t i = slotOf(p, shell);
-        for (; table[i] >= 0; i = (i + 1) & (table.size() - 1))
-            if (points[size_t(table[i])] == p && shellOf(table[i]) == shell)
-                return table[i];
+        const uint64_t h = hashOf(p, shell);
+        const uint64_t tag = h & kTag;
+        const size_t mask = table.size() - 1;
+        size_t i = size_t(h) & mask;
+        for (; table[i] != kEmpty; i = (i + 1) & mask) {
+            if ((table[i] & kTag) != tag)
+                continue;
+            const int32_t id = int32_t(uint32_t(table[i]));
+            const Pt3& q = points[size_t(id)];
+            if (q[0] == p[0] && q[1] == p[1] && q[2] == p[2] && shellOf(id) == shell)
+                return id;
+        }
         const int32_t id = int32_t(points.size());
         points.push_back(p);
         if (shells)
             shells->push_back(shell);
-        table[i] = id;
+        table[i] = tag | uint32_t(id);
         if (points.size() * 2 > table.size())
             grow();
         return id;
     }
 
 private:
+    static constexpr uint64_t kEmpty = ~uint64_t(0);
+    static constexpr uint64_t kTag = ~uint64_t(0xFFFFFFFFu);
+
     int32_t shellOf(int32_t id) const { return shells ? (*shells)[size_t(id)] : 0; }
 
-    size_t slotOf(const Pt3& p, int32_t shell) const
+    static uint64_t hashOf(const Pt3& p, int32_t shell)
     {
         uint64_t h = uint64_t(p[0]) * 0x9E3779B97F4A7C15ull + uint64_t(p[1]) * 0xC2B2AE3D27D4EB4Full
             + uint64_t(p[2]) * 0x165667B19E3779F9ull + uint64_t(uint32_t(shell)) * 0x27D4EB2F165667C5ull;
         h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
         h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
-        return size_t(h ^ (h >> 31)) & (table.size() - 1);
+        return h ^ (h >> 31);
     }
 
     void grow()
     {
-        table.assign(table.size() * 2, -1);
-        for (size_t id = 0; id < points.size(); ++id) {
-            size_t i = slotOf(points[id], shellOf(int32_t(id)));
-            while (table[i] >= 0)
-                i = (i + 1) & (table.size() - 1);
-            table[i] = int32_t(id);
+        std::vector<uint64_t> old(table.size() * 2, kEmpty);
+        old.swap(table);
+        const size_t mask = table.size() - 1;
+        for (uint64_t e : old) {
+            if (e == kEmpty)
+                continue;
+            const int32_t id = int32_t(uint32_t(e));
+            size_t i = size_t(hashOf(points[size_t(id)], shellOf(id))) & mask;
+            while (table[i] != kEmpty)
+                i = (i + 1) & mask;
+            table[i] = e;
         }
     }
 
     std::vector<Pt3>& points;
     std::vector<int32_t>* shells;
-    std::vector<int32_t> table;
+    std::vector<uint64_t> table;
 };
 
 
@@ -202,11 +222,12 @@ Pt3 planeEdgeIntersection(Pt3 a, Pt3 b, int64_t plane, int axis)
 // Splits every face by the plane into the two lists. Faces in the plane go to the half they
 // close: facing +axis to the lower half, facing -axis to the upper half. Points, the
 // vertices and where edges cross the plane, go into wd.points, equal points as one.
+// crossings: about how many edges cross the plane.
 bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_t, 3>>& faces,
-                  const std::vector<int32_t>& shells, int64_t plane, int axis, CutWorkData& wd)
+                  const std::vector<int32_t>& shells, int64_t plane, int axis, size_t crossings, CutWorkData& wd)
 {
     const size_t nv = v.size();
-    PointIds ids(wd.points, nullptr, nv + faces.size() / 8);
+    PointIds ids(wd.points, nullptr, nv + crossings);
     std::vector<int32_t> vid(nv);
     for (size_t i = 0; i < nv; ++i) {
         if ((i & 65535) == 0 && stopRequested())
@@ -1074,7 +1095,7 @@ bool sectionInto(CutWorkData& wd, const MeshData* mesh, const Eigen::Matrix4d& m
     }
     // Room for the records each half will get, counted first: growing lists of millions of
     // records would copy them and touch twice the memory.
-    size_t upRecords = 0, downRecords = 0;
+    size_t upRecords = 0, downRecords = 0, crossingEnds = 0;
     for (size_t i = 0; i < mesh->faces.size(); ++i) {
         if ((i & 65535) == 0 && stopRequested())
             return false;
@@ -1088,11 +1109,15 @@ bool sectionInto(CutWorkData& wd, const MeshData* mesh, const Eigen::Matrix4d& m
         }
         // A lone corner gets one triangle, the other side two; a corner on the plane one each.
         upRecords += 3 * size_t(neg == 0 ? 1 : pos == 0 ? 0 : pos == 1 ? 1 : 2);
+        // A crossed face has two edges across the plane, one if a corner is on it.
+        crossingEnds += pos > 0 && neg > 0 ? size_t(pos + neg - 1) : 0;
         downRecords += 3 * size_t(pos == 0 ? 1 : neg == 0 ? 0 : neg == 1 ? 1 : 2);
     }
     wd.up.reserve(upRecords);
     wd.down.reserve(downRecords);
-    if (!splitByPlane(v, mesh->faces, faceShells(v.size(), mesh->faces), planeUm, axis, wd)) {
+    // Most edges across the plane are shared by two crossed faces.
+    const size_t crossings = crossingEnds / 2 + crossingEnds / 16;
+    if (!splitByPlane(v, mesh->faces, faceShells(v.size(), mesh->faces), planeUm, axis, crossings, wd)) {
         clearWork(wd);
         return false;
     }
