@@ -663,20 +663,26 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, c
     for (size_t i = 0; i < rim.points.size(); ++i)
         xy[i] = {rim.points[i][pa], rim.points[i][qa]};
     // place: the first point at each point's place; rank: the places in coordinate order.
+    // Both sorts compare keys held by value: a comparison that looked the points up would
+    // miss the cache at every step.
     std::vector<int32_t> place(xy.size()), rank(xy.size());
     {
-        std::vector<int32_t> order(xy.size());
+        struct Key
+        {
+            int64_t x, y;
+            int32_t id;
+        };
+        std::vector<Key> order(xy.size());
         for (size_t i = 0; i < order.size(); ++i)
-            order[i] = int32_t(i);
-        std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
-            const auto &p = xy[size_t(a)], &q = xy[size_t(b)];
-            return p[0] != q[0] ? p[0] < q[0] : p[1] != q[1] ? p[1] < q[1] : a < b;
+            order[i] = {xy[i][0], xy[i][1], int32_t(i)};
+        std::sort(order.begin(), order.end(), [](const Key& p, const Key& q) {
+            return p.x != q.x ? p.x < q.x : p.y != q.y ? p.y < q.y : p.id < q.id;
         });
         int32_t r = -1;
         for (size_t i = 0; i < order.size(); ++i) {
-            const bool same = i > 0 && xy[size_t(order[i])] == xy[size_t(order[i - 1])];
-            place[size_t(order[i])] = same ? place[size_t(order[i - 1])] : order[i];
-            rank[size_t(order[i])] = same ? r : ++r;
+            const bool same = i > 0 && order[i].x == order[i - 1].x && order[i].y == order[i - 1].y;
+            place[size_t(order[i].id)] = same ? place[size_t(order[i - 1].id)] : order[i].id;
+            rank[size_t(order[i].id)] = same ? r : ++r;
         }
     }
     // The loops are made alike for both halves: the lower half's rim turned round, the upper
@@ -684,14 +690,23 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, c
     // taken in the order of their points, the linking and the joining then make the same loops,
     // and the two caps match even where the joining has to guess. The upper cap is turned
     // round at the end, so that each cap runs its half's rim the other way.
-    std::vector<std::pair<int32_t, int32_t>> capEdges;
-    capEdges.reserve(rim.edges.size());
-    for (const auto& e : rim.edges)
-        capEdges.push_back(lower ? std::make_pair(e.second, e.first) : e);
-    std::sort(capEdges.begin(), capEdges.end(), [&](const auto& a, const auto& b) {
-        return rank[size_t(a.first)] != rank[size_t(b.first)] ? rank[size_t(a.first)] < rank[size_t(b.first)]
-                                                              : rank[size_t(a.second)] < rank[size_t(b.second)];
-    });
+    // The key compares as the two ranks did, so equal keys end up as they did.
+    struct RankedEdge
+    {
+        uint64_t key;
+        std::pair<int32_t, int32_t> edge;
+    };
+    std::vector<RankedEdge> ranked;
+    ranked.reserve(rim.edges.size());
+    for (const auto& e : rim.edges) {
+        const auto edge = lower ? std::make_pair(e.second, e.first) : e;
+        ranked.push_back({uint64_t(uint32_t(rank[size_t(edge.first)])) << 32 | uint32_t(rank[size_t(edge.second)]), edge});
+    }
+    std::sort(ranked.begin(), ranked.end(), [](const RankedEdge& a, const RankedEdge& b) { return a.key < b.key; });
+    std::vector<std::pair<int32_t, int32_t>> capEdges(ranked.size());
+    for (size_t i = 0; i < ranked.size(); ++i)
+        capEdges[i] = ranked[i].edge;
+    std::vector<RankedEdge>().swap(ranked);
     std::vector<std::vector<int32_t>> loops, chains;
     if (!linkRim(capEdges, xy, loops, chains))
         return false;
