@@ -1226,8 +1226,10 @@ bool buildHalfMesh(const std::vector<CutVertex>& records, const std::vector<CutV
     MeshData::clear(out);
     if (records.size() < 3)
         return false;
-    // The half's own numbering of the points it uses, in the order it meets them.
+    // The half's own numbering of the points it uses, in the order it meets them; the
+    // vertices are made once their number is known, so that they are not copied as they grow.
     std::vector<int32_t> local(points.size(), -1);
+    std::vector<int32_t> used;
     out.faces.reserve((records.size() + cap.size()) / 3);
     for (const std::vector<CutVertex>* list : {&records, &cap})
         for (size_t t = 0; t + 2 < list->size(); t += 3) {
@@ -1235,17 +1237,22 @@ bool buildHalfMesh(const std::vector<CutVertex>& records, const std::vector<CutV
                 return false;
             std::array<int32_t, 3> f;
             for (size_t k = 0; k < 3; ++k) {
-                int32_t& id = local[size_t((*list)[t + k].point)];
+                const int32_t point = (*list)[t + k].point;
+                int32_t& id = local[size_t(point)];
                 if (id < 0) {
-                    id = int32_t(out.vertices.size());
-                    const auto& p = points[size_t((*list)[t + k].point)];
-                    out.vertices.push_back({double(p[0]) * 0.001, double(p[1]) * 0.001, double(p[2]) * 0.001});
+                    id = int32_t(used.size());
+                    used.push_back(point);
                 }
                 f[k] = id;
             }
             if (f[0] != f[1] && f[1] != f[2] && f[0] != f[2])
                 out.faces.push_back(f);
         }
+    out.vertices.resize(used.size());
+    for (size_t i = 0; i < used.size(); ++i) {
+        const auto& p = points[size_t(used[i])];
+        out.vertices[i] = {double(p[0]) * 0.001, double(p[1]) * 0.001, double(p[2]) * 0.001};
+    }
     MeshData::computeNormals(out);
     return !out.faces.empty();
 }
