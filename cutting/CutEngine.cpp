@@ -14,6 +14,7 @@
 #include "FileRW/PolygonTriangulator.h"
 #include "cutting/NearestEnds.h"
 #include "scene/AppData.h"
+#include "scene/BigAllocator.h"
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
@@ -33,6 +34,25 @@ inline bool stopRequested()
 }
 
 inline int64_t toUm(double mm) { return std::llround(mm * 1000.0); }
+
+// Room for n items, its pages marked for huge pages before they are first touched: the lists
+// of a cut are made afresh for every model, and touching them page by page costs as much as
+// filling them.
+template <typename V>
+void reserveHuge(V& list, size_t n)
+{
+    list.reserve(n);
+    adviseHugePages(list.data(), list.capacity() * sizeof(typename V::value_type));
+}
+
+// A list of n copies of value, made as reserveHuge makes its room.
+template <typename V>
+void assignHuge(V& list, size_t n, const typename V::value_type& value)
+{
+    list.clear();
+    reserveHuge(list, n);
+    list.assign(n, value);
+}
 
 struct PairHash
 {
@@ -66,10 +86,10 @@ public:
         size_t size = 1024;
         while (size < expected * 2)
             size *= 2;
-        table.assign(size, kEmpty);
-        points.reserve(points.size() + expected);
+        assignHuge(table, size, kEmpty);
+        reserveHuge(points, points.size() + expected);
         if (shells)
-            shells->reserve(shells->size() + expected);
+            reserveHuge(*shells, shells->size() + expected);
     }
 
     int32_t idOf(const Pt3& p, int32_t shell)
@@ -113,7 +133,8 @@ private:
 
     void grow()
     {
-        std::vector<uint64_t> old(table.size() * 2, kEmpty);
+        std::vector<uint64_t> old;
+        assignHuge(old, table.size() * 2, kEmpty);
         old.swap(table);
         const size_t mask = table.size() - 1;
         for (uint64_t e : old) {
@@ -155,7 +176,8 @@ inline void pushTriangle(std::vector<CutVertex>& list, const std::vector<Pt3>& p
 // vertices. Separately modelled parts may overlap; each is capped on its own.
 std::vector<int32_t> faceShells(size_t vertexCount, const std::vector<std::array<int32_t, 3>>& faces)
 {
-    std::vector<int32_t> parent(vertexCount);
+    std::vector<int32_t> parent;
+    assignHuge(parent, vertexCount, 0);
     for (size_t i = 0; i < vertexCount; ++i)
         parent[i] = int32_t(i);
     auto find = [&](int32_t a) {
@@ -183,7 +205,8 @@ std::vector<int32_t> faceShells(size_t vertexCount, const std::vector<std::array
                 parent[size_t(b)] = a;
         }
     }
-    std::vector<int32_t> shells(faces.size(), 0);
+    std::vector<int32_t> shells;
+    assignHuge(shells, faces.size(), 0);
     for (size_t i = 0; i < faces.size(); ++i)
         if (valid(faces[i]))
             shells[i] = find(faces[i][0]);
@@ -228,7 +251,8 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
 {
     const size_t nv = v.size();
     PointIds ids(wd.points, nullptr, nv + crossings);
-    std::vector<int32_t> vid(nv);
+    std::vector<int32_t> vid;
+    assignHuge(vid, nv, 0);
     for (size_t i = 0; i < nv; ++i) {
         if ((i & 65535) == 0 && stopRequested())
             return false;
@@ -659,20 +683,24 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, c
         return true;
     // One 2D frame for both halves, whose cross product is +axis.
     const int pa = (axis + 1) % 3, qa = (axis + 2) % 3;
-    std::vector<std::array<int64_t, 2>> xy(rim.points.size());
+    std::vector<std::array<int64_t, 2>> xy;
+    assignHuge(xy, rim.points.size(), {});
     for (size_t i = 0; i < rim.points.size(); ++i)
         xy[i] = {rim.points[i][pa], rim.points[i][qa]};
     // place: the first point at each point's place; rank: the places in coordinate order.
     // Both sorts compare keys held by value: a comparison that looked the points up would
     // miss the cache at every step.
-    std::vector<int32_t> place(xy.size()), rank(xy.size());
+    std::vector<int32_t> place, rank;
+    assignHuge(place, xy.size(), 0);
+    assignHuge(rank, xy.size(), 0);
     {
         struct Key
         {
             int64_t x, y;
             int32_t id;
         };
-        std::vector<Key> order(xy.size());
+        std::vector<Key> order;
+        assignHuge(order, xy.size(), {});
         for (size_t i = 0; i < order.size(); ++i)
             order[i] = {xy[i][0], xy[i][1], int32_t(i)};
         std::sort(order.begin(), order.end(), [](const Key& p, const Key& q) {
@@ -697,13 +725,14 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, c
         std::pair<int32_t, int32_t> edge;
     };
     std::vector<RankedEdge> ranked;
-    ranked.reserve(rim.edges.size());
+    reserveHuge(ranked, rim.edges.size());
     for (const auto& e : rim.edges) {
         const auto edge = lower ? std::make_pair(e.second, e.first) : e;
         ranked.push_back({uint64_t(uint32_t(rank[size_t(edge.first)])) << 32 | uint32_t(rank[size_t(edge.second)]), edge});
     }
     std::sort(ranked.begin(), ranked.end(), [](const RankedEdge& a, const RankedEdge& b) { return a.key < b.key; });
-    std::vector<std::pair<int32_t, int32_t>> capEdges(ranked.size());
+    std::vector<std::pair<int32_t, int32_t>> capEdges;
+    assignHuge(capEdges, ranked.size(), {});
     for (size_t i = 0; i < ranked.size(); ++i)
         capEdges[i] = ranked[i].edge;
     std::vector<RankedEdge>().swap(ranked);
@@ -1100,7 +1129,8 @@ namespace {
 bool sectionInto(CutWorkData& wd, const MeshData* mesh, const Eigen::Matrix4d& m, int planeUm, int axis, bool regions)
 {
     clearWork(wd);
-    std::vector<Pt3> v(mesh->vertices.size());
+    std::vector<Pt3> v;
+    assignHuge(v, mesh->vertices.size(), {});
     for (size_t i = 0; i < v.size(); ++i) {
         if ((i & 65535) == 0 && stopRequested())
             return false;
@@ -1128,8 +1158,8 @@ bool sectionInto(CutWorkData& wd, const MeshData* mesh, const Eigen::Matrix4d& m
         crossingEnds += pos > 0 && neg > 0 ? size_t(pos + neg - 1) : 0;
         downRecords += 3 * size_t(pos == 0 ? 1 : neg == 0 ? 0 : neg == 1 ? 1 : 2);
     }
-    wd.up.reserve(upRecords);
-    wd.down.reserve(downRecords);
+    reserveHuge(wd.up, upRecords);
+    reserveHuge(wd.down, downRecords);
     // Most edges across the plane are shared by two crossed faces.
     const size_t crossings = crossingEnds / 2 + crossingEnds / 16;
     if (!splitByPlane(v, mesh->faces, faceShells(v.size(), mesh->faces), planeUm, axis, crossings, wd)) {
@@ -1228,9 +1258,10 @@ bool buildHalfMesh(const std::vector<CutVertex>& records, const std::vector<CutV
         return false;
     // The half's own numbering of the points it uses, in the order it meets them; the
     // vertices are made once their number is known, so that they are not copied as they grow.
-    std::vector<int32_t> local(points.size(), -1);
+    std::vector<int32_t> local;
+    assignHuge(local, points.size(), -1);
     std::vector<int32_t> used;
-    out.faces.reserve((records.size() + cap.size()) / 3);
+    reserveHuge(out.faces, (records.size() + cap.size()) / 3);
     for (const std::vector<CutVertex>* list : {&records, &cap})
         for (size_t t = 0; t + 2 < list->size(); t += 3) {
             if ((t & 65535) == 0 && stopRequested())
@@ -1248,7 +1279,7 @@ bool buildHalfMesh(const std::vector<CutVertex>& records, const std::vector<CutV
             if (f[0] != f[1] && f[1] != f[2] && f[0] != f[2])
                 out.faces.push_back(f);
         }
-    out.vertices.resize(used.size());
+    assignHuge(out.vertices, used.size(), {});
     for (size_t i = 0; i < used.size(); ++i) {
         const auto& p = points[size_t(used[i])];
         out.vertices[i] = {double(p[0]) * 0.001, double(p[1]) * 0.001, double(p[2]) * 0.001};
