@@ -14,6 +14,7 @@
 #include "FileRW/PolygonTriangulator.h"
 #include "cutting/NearestEnds.h"
 #include "scene/AppData.h"
+#include "scene/BigAllocator.h"
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
@@ -33,6 +34,25 @@ inline bool stopRequested()
 }
 
 inline int64_t toUm(double mm) { return std::llround(mm * 1000.0); }
+
+// Room for n items, its pages marked for huge pages before they are first touched: the lists
+// of a cut are made afresh for every model, and touching them page by page costs as much as
+// filling them.
+template <typename V>
+void reserveHuge(V& list, size_t n)
+{
+    list.reserve(n);
+    adviseHugePages(list.data(), list.capacity() * sizeof(typename V::value_type));
+}
+
+// A list of n copies of value, made as reserveHuge makes its room.
+template <typename V>
+void assignHuge(V& list, size_t n, const typename V::value_type& value)
+{
+    list.clear();
+    reserveHuge(list, n);
+    list.assign(n, value);
+}
 
 struct PairHash
 {
@@ -54,62 +74,83 @@ inline ClipperLib::IntPoint sectionPoint(const Pt3& p, int axis)
 
 // Point ids by coordinates and shell, in one flat table: a section may have a point for every
 // face it crosses, and a half a point for every few records; a node per point would cost
-// more than the rest of the work.
+// more than the rest of the work. Each slot keeps the upper half of its point's hash beside
+// the id, so that a probe reads the point only when the hashes agree.
 class PointIds
 {
 public:
-    // Without shells, every point counts as shell 0.
+    // Without shells, every point counts as shell 0. Room is made for expected points.
     PointIds(std::vector<Pt3>& points, std::vector<int32_t>* shells, size_t expected = 512)
         : points(points), shells(shells)
     {
         size_t size = 1024;
         while (size < expected * 2)
             size *= 2;
-        table.assign(size, -1);
+        assignHuge(table, size, kEmpty);
+        reserveHuge(points, points.size() + expected);
+        if (shells)
+            reserveHuge(*shells, shells->size() + expected);
     }
 
     int32_t idOf(const Pt3& p, int32_t shell)
     {
-        size_t i = slotOf(p, shell);
-        for (; table[i] >= 0; i = (i + 1) & (table.size() - 1))
-            if (points[size_t(table[i])] == p && shellOf(table[i]) == shell)
-                return table[i];
+        const uint64_t h = hashOf(p, shell);
+        const uint64_t tag = h & kTag;
+        const size_t mask = table.size() - 1;
+        size_t i = size_t(h) & mask;
+        for (; table[i] != kEmpty; i = (i + 1) & mask) {
+            if ((table[i] & kTag) != tag)
+                continue;
+            const int32_t id = int32_t(uint32_t(table[i]));
+            const Pt3& q = points[size_t(id)];
+            if (q[0] == p[0] && q[1] == p[1] && q[2] == p[2] && shellOf(id) == shell)
+                return id;
+        }
         const int32_t id = int32_t(points.size());
         points.push_back(p);
         if (shells)
             shells->push_back(shell);
-        table[i] = id;
+        table[i] = tag | uint32_t(id);
         if (points.size() * 2 > table.size())
             grow();
         return id;
     }
 
 private:
+    static constexpr uint64_t kEmpty = ~uint64_t(0);
+    static constexpr uint64_t kTag = ~uint64_t(0xFFFFFFFFu);
+
     int32_t shellOf(int32_t id) const { return shells ? (*shells)[size_t(id)] : 0; }
 
-    size_t slotOf(const Pt3& p, int32_t shell) const
+    static uint64_t hashOf(const Pt3& p, int32_t shell)
     {
         uint64_t h = uint64_t(p[0]) * 0x9E3779B97F4A7C15ull + uint64_t(p[1]) * 0xC2B2AE3D27D4EB4Full
             + uint64_t(p[2]) * 0x165667B19E3779F9ull + uint64_t(uint32_t(shell)) * 0x27D4EB2F165667C5ull;
         h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
         h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
-        return size_t(h ^ (h >> 31)) & (table.size() - 1);
+        return h ^ (h >> 31);
     }
 
     void grow()
     {
-        table.assign(table.size() * 2, -1);
-        for (size_t id = 0; id < points.size(); ++id) {
-            size_t i = slotOf(points[id], shellOf(int32_t(id)));
-            while (table[i] >= 0)
-                i = (i + 1) & (table.size() - 1);
-            table[i] = int32_t(id);
+        std::vector<uint64_t> old;
+        assignHuge(old, table.size() * 2, kEmpty);
+        old.swap(table);
+        const size_t mask = table.size() - 1;
+        for (uint64_t e : old) {
+            if (e == kEmpty)
+                continue;
+            const int32_t id = int32_t(uint32_t(e));
+            size_t i = size_t(hashOf(points[size_t(id)], shellOf(id))) & mask;
+            while (table[i] != kEmpty)
+                i = (i + 1) & mask;
+            table[i] = e;
         }
     }
 
     std::vector<Pt3>& points;
     std::vector<int32_t>* shells;
-    std::vector<int32_t> table;
+    std::vector<uint64_t> table;
 };
 
 
@@ -135,7 +176,8 @@ inline void pushTriangle(std::vector<CutVertex>& list, const std::vector<Pt3>& p
 // vertices. Separately modelled parts may overlap; each is capped on its own.
 std::vector<int32_t> faceShells(size_t vertexCount, const std::vector<std::array<int32_t, 3>>& faces)
 {
-    std::vector<int32_t> parent(vertexCount);
+    std::vector<int32_t> parent;
+    assignHuge(parent, vertexCount, 0);
     for (size_t i = 0; i < vertexCount; ++i)
         parent[i] = int32_t(i);
     auto find = [&](int32_t a) {
@@ -163,7 +205,8 @@ std::vector<int32_t> faceShells(size_t vertexCount, const std::vector<std::array
                 parent[size_t(b)] = a;
         }
     }
-    std::vector<int32_t> shells(faces.size(), 0);
+    std::vector<int32_t> shells;
+    assignHuge(shells, faces.size(), 0);
     for (size_t i = 0; i < faces.size(); ++i)
         if (valid(faces[i]))
             shells[i] = find(faces[i][0]);
@@ -202,12 +245,14 @@ Pt3 planeEdgeIntersection(Pt3 a, Pt3 b, int64_t plane, int axis)
 // Splits every face by the plane into the two lists. Faces in the plane go to the half they
 // close: facing +axis to the lower half, facing -axis to the upper half. Points, the
 // vertices and where edges cross the plane, go into wd.points, equal points as one.
+// crossings: about how many edges cross the plane.
 bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_t, 3>>& faces,
-                  const std::vector<int32_t>& shells, int64_t plane, int axis, CutWorkData& wd)
+                  const std::vector<int32_t>& shells, int64_t plane, int axis, size_t crossings, CutWorkData& wd)
 {
     const size_t nv = v.size();
-    PointIds ids(wd.points, nullptr, nv + faces.size() / 8);
-    std::vector<int32_t> vid(nv);
+    PointIds ids(wd.points, nullptr, nv + crossings);
+    std::vector<int32_t> vid;
+    assignHuge(vid, nv, 0);
     for (size_t i = 0; i < nv; ++i) {
         if ((i & 65535) == 0 && stopRequested())
             return false;
@@ -638,24 +683,34 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, c
         return true;
     // One 2D frame for both halves, whose cross product is +axis.
     const int pa = (axis + 1) % 3, qa = (axis + 2) % 3;
-    std::vector<std::array<int64_t, 2>> xy(rim.points.size());
+    std::vector<std::array<int64_t, 2>> xy;
+    assignHuge(xy, rim.points.size(), {});
     for (size_t i = 0; i < rim.points.size(); ++i)
         xy[i] = {rim.points[i][pa], rim.points[i][qa]};
     // place: the first point at each point's place; rank: the places in coordinate order.
-    std::vector<int32_t> place(xy.size()), rank(xy.size());
+    // Both sorts compare keys held by value: a comparison that looked the points up would
+    // miss the cache at every step.
+    std::vector<int32_t> place, rank;
+    assignHuge(place, xy.size(), 0);
+    assignHuge(rank, xy.size(), 0);
     {
-        std::vector<int32_t> order(xy.size());
+        struct Key
+        {
+            int64_t x, y;
+            int32_t id;
+        };
+        std::vector<Key> order;
+        assignHuge(order, xy.size(), {});
         for (size_t i = 0; i < order.size(); ++i)
-            order[i] = int32_t(i);
-        std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
-            const auto &p = xy[size_t(a)], &q = xy[size_t(b)];
-            return p[0] != q[0] ? p[0] < q[0] : p[1] != q[1] ? p[1] < q[1] : a < b;
+            order[i] = {xy[i][0], xy[i][1], int32_t(i)};
+        std::sort(order.begin(), order.end(), [](const Key& p, const Key& q) {
+            return p.x != q.x ? p.x < q.x : p.y != q.y ? p.y < q.y : p.id < q.id;
         });
         int32_t r = -1;
         for (size_t i = 0; i < order.size(); ++i) {
-            const bool same = i > 0 && xy[size_t(order[i])] == xy[size_t(order[i - 1])];
-            place[size_t(order[i])] = same ? place[size_t(order[i - 1])] : order[i];
-            rank[size_t(order[i])] = same ? r : ++r;
+            const bool same = i > 0 && order[i].x == order[i - 1].x && order[i].y == order[i - 1].y;
+            place[size_t(order[i].id)] = same ? place[size_t(order[i - 1].id)] : order[i].id;
+            rank[size_t(order[i].id)] = same ? r : ++r;
         }
     }
     // The loops are made alike for both halves: the lower half's rim turned round, the upper
@@ -663,14 +718,24 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, c
     // taken in the order of their points, the linking and the joining then make the same loops,
     // and the two caps match even where the joining has to guess. The upper cap is turned
     // round at the end, so that each cap runs its half's rim the other way.
+    // The key compares as the two ranks did, so equal keys end up as they did.
+    struct RankedEdge
+    {
+        uint64_t key;
+        std::pair<int32_t, int32_t> edge;
+    };
+    std::vector<RankedEdge> ranked;
+    reserveHuge(ranked, rim.edges.size());
+    for (const auto& e : rim.edges) {
+        const auto edge = lower ? std::make_pair(e.second, e.first) : e;
+        ranked.push_back({uint64_t(uint32_t(rank[size_t(edge.first)])) << 32 | uint32_t(rank[size_t(edge.second)]), edge});
+    }
+    std::sort(ranked.begin(), ranked.end(), [](const RankedEdge& a, const RankedEdge& b) { return a.key < b.key; });
     std::vector<std::pair<int32_t, int32_t>> capEdges;
-    capEdges.reserve(rim.edges.size());
-    for (const auto& e : rim.edges)
-        capEdges.push_back(lower ? std::make_pair(e.second, e.first) : e);
-    std::sort(capEdges.begin(), capEdges.end(), [&](const auto& a, const auto& b) {
-        return rank[size_t(a.first)] != rank[size_t(b.first)] ? rank[size_t(a.first)] < rank[size_t(b.first)]
-                                                              : rank[size_t(a.second)] < rank[size_t(b.second)];
-    });
+    assignHuge(capEdges, ranked.size(), {});
+    for (size_t i = 0; i < ranked.size(); ++i)
+        capEdges[i] = ranked[i].edge;
+    std::vector<RankedEdge>().swap(ranked);
     std::vector<std::vector<int32_t>> loops, chains;
     if (!linkRim(capEdges, xy, loops, chains))
         return false;
@@ -1064,7 +1129,8 @@ namespace {
 bool sectionInto(CutWorkData& wd, const MeshData* mesh, const Eigen::Matrix4d& m, int planeUm, int axis, bool regions)
 {
     clearWork(wd);
-    std::vector<Pt3> v(mesh->vertices.size());
+    std::vector<Pt3> v;
+    assignHuge(v, mesh->vertices.size(), {});
     for (size_t i = 0; i < v.size(); ++i) {
         if ((i & 65535) == 0 && stopRequested())
             return false;
@@ -1074,7 +1140,7 @@ bool sectionInto(CutWorkData& wd, const MeshData* mesh, const Eigen::Matrix4d& m
     }
     // Room for the records each half will get, counted first: growing lists of millions of
     // records would copy them and touch twice the memory.
-    size_t upRecords = 0, downRecords = 0;
+    size_t upRecords = 0, downRecords = 0, crossingEnds = 0;
     for (size_t i = 0; i < mesh->faces.size(); ++i) {
         if ((i & 65535) == 0 && stopRequested())
             return false;
@@ -1088,11 +1154,15 @@ bool sectionInto(CutWorkData& wd, const MeshData* mesh, const Eigen::Matrix4d& m
         }
         // A lone corner gets one triangle, the other side two; a corner on the plane one each.
         upRecords += 3 * size_t(neg == 0 ? 1 : pos == 0 ? 0 : pos == 1 ? 1 : 2);
+        // A crossed face has two edges across the plane, one if a corner is on it.
+        crossingEnds += pos > 0 && neg > 0 ? size_t(pos + neg - 1) : 0;
         downRecords += 3 * size_t(pos == 0 ? 1 : neg == 0 ? 0 : neg == 1 ? 1 : 2);
     }
-    wd.up.reserve(upRecords);
-    wd.down.reserve(downRecords);
-    if (!splitByPlane(v, mesh->faces, faceShells(v.size(), mesh->faces), planeUm, axis, wd)) {
+    reserveHuge(wd.up, upRecords);
+    reserveHuge(wd.down, downRecords);
+    // Most edges across the plane are shared by two crossed faces.
+    const size_t crossings = crossingEnds / 2 + crossingEnds / 16;
+    if (!splitByPlane(v, mesh->faces, faceShells(v.size(), mesh->faces), planeUm, axis, crossings, wd)) {
         clearWork(wd);
         return false;
     }
@@ -1186,26 +1256,34 @@ bool buildHalfMesh(const std::vector<CutVertex>& records, const std::vector<CutV
     MeshData::clear(out);
     if (records.size() < 3)
         return false;
-    // The half's own numbering of the points it uses, in the order it meets them.
-    std::vector<int32_t> local(points.size(), -1);
-    out.faces.reserve((records.size() + cap.size()) / 3);
+    // The half's own numbering of the points it uses, in the order it meets them; the
+    // vertices are made once their number is known, so that they are not copied as they grow.
+    std::vector<int32_t> local;
+    assignHuge(local, points.size(), -1);
+    std::vector<int32_t> used;
+    reserveHuge(out.faces, (records.size() + cap.size()) / 3);
     for (const std::vector<CutVertex>* list : {&records, &cap})
         for (size_t t = 0; t + 2 < list->size(); t += 3) {
             if ((t & 65535) == 0 && stopRequested())
                 return false;
             std::array<int32_t, 3> f;
             for (size_t k = 0; k < 3; ++k) {
-                int32_t& id = local[size_t((*list)[t + k].point)];
+                const int32_t point = (*list)[t + k].point;
+                int32_t& id = local[size_t(point)];
                 if (id < 0) {
-                    id = int32_t(out.vertices.size());
-                    const auto& p = points[size_t((*list)[t + k].point)];
-                    out.vertices.push_back({double(p[0]) * 0.001, double(p[1]) * 0.001, double(p[2]) * 0.001});
+                    id = int32_t(used.size());
+                    used.push_back(point);
                 }
                 f[k] = id;
             }
             if (f[0] != f[1] && f[1] != f[2] && f[0] != f[2])
                 out.faces.push_back(f);
         }
+    assignHuge(out.vertices, used.size(), {});
+    for (size_t i = 0; i < used.size(); ++i) {
+        const auto& p = points[size_t(used[i])];
+        out.vertices[i] = {double(p[0]) * 0.001, double(p[1]) * 0.001, double(p[2]) * 0.001};
+    }
     MeshData::computeNormals(out);
     return !out.faces.empty();
 }
