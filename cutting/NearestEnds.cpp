@@ -63,24 +63,26 @@ void NearestEnds::buildGrid()
     lo = cellOf({x0, y0});
     hi = cellOf({x1, y1});
     columns = hi.first - lo.first + 1;
-    const size_t cells = size_t(columns * (hi.second - lo.second + 1));
-    cellStart.assign(cells + 1, 0);
+    cells.assign(size_t(columns * (hi.second - lo.second + 1)), Run());
     for (Point& pt : points) {
         pt.slot = -1;
         if (!pt.ends.empty())
-            ++cellStart[cellIndex(pt.p) + 1];
+            ++cells[cellIndex(pt.p)].live;
     }
-    for (size_t c = 0; c < cells; ++c)
-        cellStart[c + 1] += cellStart[c];
-    cellLive.assign(cells, 0);
-    cellPoints.resize(size_t(cellStart.back()));
+    int32_t start = 0;
+    for (Run& r : cells) {
+        r.start = start;
+        start += r.live;
+        r.live = 0;
+    }
+    cellPoints.resize(size_t(start));
     for (size_t q = 0; q < points.size(); ++q) {
         Point& pt = points[q];
         if (pt.ends.empty())
             continue;
-        const size_t c = cellIndex(pt.p);
-        pt.slot = cellStart[c] + cellLive[c]++;
-        cellPoints[size_t(pt.slot)] = int32_t(q);
+        Run& r = cells[cellIndex(pt.p)];
+        pt.slot = r.start + r.live++;
+        cellPoints[size_t(pt.slot)] = {pt.p, int32_t(q)};
     }
     gridFor = live;
 }
@@ -101,13 +103,13 @@ size_t NearestEnds::cellIndex(const ClipperLib::IntPoint& p) const
 void NearestEnds::setLive(int32_t point, bool on)
 {
     Point& pt = points[size_t(point)];
-    const size_t c = cellIndex(pt.p);
-    const int32_t to = cellStart[c] + (on ? cellLive[c] : cellLive[c] - 1);
-    const int32_t other = cellPoints[size_t(to)];
+    Run& r = cells[cellIndex(pt.p)];
+    const int32_t to = r.start + (on ? r.live : r.live - 1);
+    const int32_t other = cellPoints[size_t(to)].point;
     std::swap(cellPoints[size_t(pt.slot)], cellPoints[size_t(to)]);
     points[size_t(other)].slot = pt.slot;
     pt.slot = to;
-    cellLive[c] += on ? 1 : -1;
+    r.live += on ? 1 : -1;
 }
 
 void NearestEnds::insert(int32_t end)
@@ -157,9 +159,10 @@ void NearestEnds::search(int32_t chain)
     const Cell c0 = cellOf(from);
     const int64_t rings = std::max({c0.first - lo.first, hi.first - c0.first, c0.second - lo.second, hi.second - c0.second});
     auto visitCell = [&](size_t c) {
-        for (int32_t i = cellStart[c], n = cellStart[c] + cellLive[c]; i < n; ++i) {
-            const int32_t q = cellPoints[size_t(i)];
-            const double d = endDist2(from, points[size_t(q)].p);
+        const Run r = cells[c];
+        for (int32_t i = r.start, n = r.start + r.live; i < n; ++i) {
+            const int32_t q = cellPoints[size_t(i)].point;
+            const double d = endDist2(from, cellPoints[size_t(i)].p);
             if (d >= limit2 || (!b.points.empty() && d > b.d) || !partnerAt(q, chain))
                 continue;
             if (b.points.empty() || d < b.d) {

@@ -94,9 +94,18 @@ private:
     std::vector<int32_t> firstEnd, lastEnd;
     std::vector<bool> closable;
     std::vector<Best> best;
-    int64_t columns = 1;                 // cells per row of the grid, from lo to hi
-    std::vector<int32_t> cellStart;      // per cell, its run in cellPoints; one more at the end
-    std::vector<int32_t> cellLive;       // per cell, how many points of its run have live ends
-    std::vector<int32_t> cellPoints;     // points by cell, those with live ends first
+    struct Run
+    {
+        int32_t start = 0; // the cell's points in cellPoints
+        int32_t live = 0;  // how many of them, from start, have live ends
+    };
+    struct Slot
+    {
+        ClipperLib::IntPoint p; // a copy, so that a search reads its cells in order
+        int32_t point = -1;
+    };
+    int64_t columns = 1;           // cells per row of the grid, from lo to hi
+    std::vector<Run> cells;
+    std::vector<Slot> cellPoints;  // points by cell, those with live ends first
     std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> queue;
 };
