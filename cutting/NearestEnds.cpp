@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "scene/Parallel.h"
+
 NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const std::vector<ClipperLib::IntPoint>& lasts,
                          const std::vector<bool>& present, const std::vector<bool>& closable, double limit2)
     : limit2(limit2), firstEnd(firsts.size(), -1), lastEnd(firsts.size(), -1), closable(closable), best(firsts.size())
@@ -49,9 +51,16 @@ NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const 
     }
     live = ends.size();
     buildGrid();
+    // The first searches only read the grid, so they run side by side; the queue is filled
+    // after, in the order of the chains.
+    parallelRanges(firsts.size(), 4096, [&](size_t begin, size_t end) {
+        for (size_t c = begin; c < end; ++c)
+            if (present[c])
+                findNearest(int32_t(c), best[c]);
+    });
     for (size_t c = 0; c < firsts.size(); ++c)
         if (present[c])
-            search(int32_t(c));
+            queueNearest(int32_t(c));
 }
 
 // About one end per cell where the ends spread over an area, so about as many cells as ends.
@@ -151,8 +160,20 @@ void NearestEnds::search(int32_t chain)
 {
     if (live * 4 < gridFor)
         buildGrid();
+    findNearest(chain, best[size_t(chain)]);
+    queueNearest(chain);
+}
+
+void NearestEnds::queueNearest(int32_t chain)
+{
     Best& b = best[size_t(chain)];
     ++b.version;
+    if (!b.points.empty())
+        queue.push({b.d, chain, b.version});
+}
+
+void NearestEnds::findNearest(int32_t chain, Best& b) const
+{
     b.points.clear();
     b.d = limit2;
     const ClipperLib::IntPoint from = points[size_t(ends[size_t(lastEnd[size_t(chain)])].point)].p;
@@ -200,8 +221,6 @@ void NearestEnds::search(int32_t chain)
         visitColumn(c0.first - r, c0.second - r + 1, c0.second + r - 1);
         visitColumn(c0.first + r, c0.second - r + 1, c0.second + r - 1);
     }
-    if (!b.points.empty())
-        queue.push({b.d, chain, b.version});
 }
 
 // Chains come out in the order of their nearest distance, which only grows as ends go, so the

@@ -79,7 +79,10 @@ private:
     void buildGrid();
     void setLive(int32_t point, bool live);
     const Key* partnerAt(int32_t point, int32_t chain) const;
-    void search(int32_t chain);
+    // The nearest points of chain's last point with an end it may join, into b.
+    void findNearest(int32_t chain, Best& b) const;
+    void queueNearest(int32_t chain);
+    void search(int32_t chain); // both, the grid made again first when most ends have gone
     void remove(int32_t end);
     void insert(int32_t end);
 
