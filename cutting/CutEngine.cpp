@@ -327,7 +327,6 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
 // belongs to one shell.
 struct PlaneRim
 {
-    std::vector<Pt3> points;
     std::vector<int32_t> shells; // per point
     std::vector<int32_t> ids;    // per point: the half's point it stands for
     std::vector<std::pair<int32_t, int32_t>> edges; // directed as in the half's faces
@@ -363,15 +362,27 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
         if (count >= 2)
             inPlane.push_back(uint32_t(t));
     }
-    // Rim points by the half's point and the shell.
-    std::vector<Pt3> keys;
-    PointIds ids(keys, &rim.shells, 2 * inPlane.size());
+    // Rim points by the half's point and the shell, numbered as they come: a table by point,
+    // read much as the records run, instead of a hash of both; a point met again with another
+    // shell (shells with a point in common) is looked up by both.
+    std::vector<int32_t> idAt(pts.size(), -1);
+    std::unordered_map<uint64_t, int32_t> otherShell;
+    rim.ids.reserve(2 * inPlane.size());
+    rim.shells.reserve(2 * inPlane.size());
     auto rimId = [&](int32_t point, int32_t shell) {
-        const int32_t id = ids.idOf({point, 0, 0}, shell);
-        if (size_t(id) == rim.points.size()) {
-            rim.points.push_back(pts[size_t(point)]);
-            rim.ids.push_back(point);
+        const int32_t id = int32_t(rim.ids.size());
+        int32_t& first = idAt[size_t(point)];
+        if (first < 0) {
+            first = id;
+        } else if (rim.shells[size_t(first)] == shell) {
+            return first;
+        } else {
+            const int32_t had = otherShell.emplace(uint64_t(uint32_t(point)) << 32 | uint32_t(shell), id).first->second;
+            if (had != id)
+                return had;
         }
+        rim.ids.push_back(point);
+        rim.shells.push_back(shell);
         return id;
     };
     // Each edge in the plane as (lower id, higher id, +1 when it runs from lower to higher).
@@ -684,9 +695,9 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, c
     // One 2D frame for both halves, whose cross product is +axis.
     const int pa = (axis + 1) % 3, qa = (axis + 2) % 3;
     std::vector<std::array<int64_t, 2>> xy;
-    assignHuge(xy, rim.points.size(), {});
-    for (size_t i = 0; i < rim.points.size(); ++i)
-        xy[i] = {rim.points[i][pa], rim.points[i][qa]};
+    assignHuge(xy, rim.ids.size(), {});
+    for (size_t i = 0; i < rim.ids.size(); ++i)
+        xy[i] = {pts[size_t(rim.ids[i])][pa], pts[size_t(rim.ids[i])][qa]};
     // place: the first point at each point's place; rank: the places in coordinate order.
     // Both sorts compare keys held by value: a comparison that looked the points up would
     // miss the cache at every step.
@@ -1075,8 +1086,8 @@ bool sectionRegions(CutWorkData& wd, int planeUm, int axis)
     segs.reserve(rim.edges.size());
     for (const auto& e : rim.edges) {
         SectionSegment s;
-        s.first = sectionPoint(rim.points[size_t(e.first)], axis);
-        s.second = sectionPoint(rim.points[size_t(e.second)], axis);
+        s.first = sectionPoint(wd.points[size_t(rim.ids[size_t(e.first)])], axis);
+        s.second = sectionPoint(wd.points[size_t(rim.ids[size_t(e.second)])], axis);
         segs.push_back(s);
     }
     ClipperLib::Paths closed, open;

@@ -2,12 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 
-size_t NearestEnds::CellHash::operator()(const Cell& c) const
-{
-    return size_t(c.first) * 0x9E3779B97F4A7C15ull ^ (size_t(c.second) + 0x632BE59BD9B4E019ull + (size_t(c.first) << 6));
-}
+#include "scene/Parallel.h"
 
 NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const std::vector<ClipperLib::IntPoint>& lasts,
                          const std::vector<bool>& present, const std::vector<bool>& closable, double limit2)
@@ -15,7 +11,6 @@ NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const 
 {
     x0 = y0 = INT64_MAX;
     x1 = y1 = INT64_MIN;
-    std::map<std::pair<int64_t, int64_t>, int32_t> pointOf;
     for (size_t c = 0; c < firsts.size(); ++c) {
         if (!present[c])
             continue;
@@ -25,40 +20,78 @@ NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const 
             y0 = std::min<int64_t>(y0, p.Y);
             x1 = std::max<int64_t>(x1, p.X);
             y1 = std::max<int64_t>(y1, p.Y);
-            const auto it = pointOf.emplace(std::make_pair(p.X, p.Y), int32_t(points.size())).first;
-            if (it->second == int32_t(points.size()))
-                points.push_back({p, {}, 0});
             (k == 0 ? firstEnd : lastEnd)[c] = int32_t(ends.size());
-            ends.push_back({it->second, int32_t(c), k == 1});
+            ends.push_back({-1, int32_t(c), k == 1});
         }
     }
     if (ends.empty())
         return;
+    // One point per place: the ends sorted by place.
+    auto placeOf = [&](int32_t e) -> const ClipperLib::IntPoint& {
+        const End& end = ends[size_t(e)];
+        return (end.last ? lasts : firsts)[size_t(end.chain)];
+    };
+    std::vector<int32_t> byPlace(ends.size());
     for (size_t e = 0; e < ends.size(); ++e)
-        points[size_t(ends[size_t(e)].point)].ends.insert({ends[size_t(e)].chain, ends[size_t(e)].last});
+        byPlace[e] = int32_t(e);
+    std::sort(byPlace.begin(), byPlace.end(), [&](int32_t a, int32_t b) {
+        const ClipperLib::IntPoint &p = placeOf(a), &q = placeOf(b);
+        return p.X != q.X ? p.X < q.X : p.Y != q.Y ? p.Y < q.Y : a < b;
+    });
+    for (size_t i = 0; i < byPlace.size(); ++i) {
+        const ClipperLib::IntPoint& p = placeOf(byPlace[i]);
+        if (i == 0 || p.X != points.back().p.X || p.Y != points.back().p.Y)
+            points.push_back({p, {}, -1});
+        ends[size_t(byPlace[i])].point = int32_t(points.size() - 1);
+    }
+    // Ends come in tie order, so each goes in at the back of its point's set.
+    for (const End& e : ends) {
+        auto& at = points[size_t(e.point)].ends;
+        at.emplace_hint(at.end(), e.chain, e.last);
+    }
     live = ends.size();
     buildGrid();
+    // The first searches only read the grid, so they run side by side; the queue is filled
+    // after, in the order of the chains.
+    parallelRanges(firsts.size(), 4096, [&](size_t begin, size_t end) {
+        for (size_t c = begin; c < end; ++c)
+            if (present[c])
+                findNearest(int32_t(c), best[c]);
+    });
     for (size_t c = 0; c < firsts.size(); ++c)
         if (present[c])
-            search(int32_t(c));
+            queueNearest(int32_t(c));
 }
 
-// About one end per cell where the ends spread over an area. Made again when most ends have
-// gone, so that a search does not walk rings of empty cells.
+// About one end per cell where the ends spread over an area, so about as many cells as ends.
+// Made again when most ends have gone, so that a search does not walk rings of empty cells.
 void NearestEnds::buildGrid()
 {
     const double extent = double(std::max(x1 - x0, y1 - y0));
     cellSize = std::max<int64_t>(20, int64_t(extent / std::sqrt(double(std::max<size_t>(live, 1)))));
     lo = cellOf({x0, y0});
     hi = cellOf({x1, y1});
-    grid.clear();
+    columns = hi.first - lo.first + 1;
+    cells.assign(size_t(columns * (hi.second - lo.second + 1)), Run());
+    for (Point& pt : points) {
+        pt.slot = -1;
+        if (!pt.ends.empty())
+            ++cells[cellIndex(pt.p)].live;
+    }
+    int32_t start = 0;
+    for (Run& r : cells) {
+        r.start = start;
+        start += r.live;
+        r.live = 0;
+    }
+    cellPoints.resize(size_t(start));
     for (size_t q = 0; q < points.size(); ++q) {
         Point& pt = points[q];
         if (pt.ends.empty())
             continue;
-        auto& cell = grid[cellOf(pt.p)];
-        pt.slot = cell.size();
-        cell.push_back(int32_t(q));
+        Run& r = cells[cellIndex(pt.p)];
+        pt.slot = r.start + r.live++;
+        cellPoints[size_t(pt.slot)] = {pt.p, int32_t(q)};
     }
     gridFor = live;
 }
@@ -68,31 +101,49 @@ NearestEnds::Cell NearestEnds::cellOf(const ClipperLib::IntPoint& p) const
     return {floorDiv(p.X, cellSize), floorDiv(p.Y, cellSize)};
 }
 
+size_t NearestEnds::cellIndex(const ClipperLib::IntPoint& p) const
+{
+    const Cell c = cellOf(p);
+    return size_t((c.second - lo.second) * columns + (c.first - lo.first));
+}
+
+// A point that gains its first end moves to the live front of its cell's run; one that loses
+// its last moves behind it, so that searches do not keep passing it.
+void NearestEnds::setLive(int32_t point, bool on)
+{
+    Point& pt = points[size_t(point)];
+    Run& r = cells[cellIndex(pt.p)];
+    const int32_t to = r.start + (on ? r.live : r.live - 1);
+    const int32_t other = cellPoints[size_t(to)].point;
+    std::swap(cellPoints[size_t(pt.slot)], cellPoints[size_t(to)]);
+    points[size_t(other)].slot = pt.slot;
+    pt.slot = to;
+    r.live += on ? 1 : -1;
+}
+
 void NearestEnds::insert(int32_t end)
 {
     ++live;
     Point& pt = points[size_t(ends[size_t(end)].point)];
-    if (pt.ends.empty()) {
-        auto& cell = grid[cellOf(pt.p)];
-        pt.slot = cell.size();
-        cell.push_back(ends[size_t(end)].point);
-    }
+    const bool was = !pt.ends.empty();
     pt.ends.insert({ends[size_t(end)].chain, ends[size_t(end)].last});
+    if (was)
+        return;
+    // An end comes back only where one has just gone, so its point is in the grid; were it
+    // not, the grid is made again with it.
+    if (pt.slot < 0)
+        buildGrid();
+    else
+        setLive(ends[size_t(end)].point, true);
 }
 
 void NearestEnds::remove(int32_t end)
 {
     --live;
-    const int32_t at = ends[size_t(end)].point;
-    Point& pt = points[size_t(at)];
+    Point& pt = points[size_t(ends[size_t(end)].point)];
     pt.ends.erase({ends[size_t(end)].chain, ends[size_t(end)].last});
-    if (pt.ends.empty()) {
-        // A point without ends leaves its cell, so searches do not keep passing it.
-        auto& cell = grid[cellOf(pt.p)];
-        cell[pt.slot] = cell.back();
-        points[size_t(cell[pt.slot])].slot = pt.slot;
-        cell.pop_back();
-    }
+    if (pt.ends.empty())
+        setLive(ends[size_t(end)].point, false);
 }
 
 // The first end at the point, in tie order, that chain may join: never its own last point,
@@ -109,19 +160,30 @@ void NearestEnds::search(int32_t chain)
 {
     if (live * 4 < gridFor)
         buildGrid();
+    findNearest(chain, best[size_t(chain)]);
+    queueNearest(chain);
+}
+
+void NearestEnds::queueNearest(int32_t chain)
+{
     Best& b = best[size_t(chain)];
     ++b.version;
+    if (!b.points.empty())
+        queue.push({b.d, chain, b.version});
+}
+
+void NearestEnds::findNearest(int32_t chain, Best& b) const
+{
     b.points.clear();
     b.d = limit2;
     const ClipperLib::IntPoint from = points[size_t(ends[size_t(lastEnd[size_t(chain)])].point)].p;
     const Cell c0 = cellOf(from);
     const int64_t rings = std::max({c0.first - lo.first, hi.first - c0.first, c0.second - lo.second, hi.second - c0.second});
-    auto visit = [&](int64_t cx, int64_t cy) {
-        const auto it = grid.find({cx, cy});
-        if (it == grid.end())
-            return;
-        for (int32_t q : it->second) {
-            const double d = endDist2(from, points[size_t(q)].p);
+    auto visitCell = [&](size_t c) {
+        const Run r = cells[c];
+        for (int32_t i = r.start, n = r.start + r.live; i < n; ++i) {
+            const int32_t q = cellPoints[size_t(i)].point;
+            const double d = endDist2(from, cellPoints[size_t(i)].p);
             if (d >= limit2 || (!b.points.empty() && d > b.d) || !partnerAt(q, chain))
                 continue;
             if (b.points.empty() || d < b.d) {
@@ -131,26 +193,34 @@ void NearestEnds::search(int32_t chain)
             b.points.push_back(q);
         }
     };
+    // Cells xa..xb of row y, and cells ya..yb of column x, those inside the grid.
+    auto visitRow = [&](int64_t y, int64_t xa, int64_t xb) {
+        if (y < lo.second || y > hi.second)
+            return;
+        const size_t row = size_t((y - lo.second) * columns);
+        for (int64_t x = std::max(xa, lo.first), xe = std::min(xb, hi.first); x <= xe; ++x)
+            visitCell(row + size_t(x - lo.first));
+    };
+    auto visitColumn = [&](int64_t x, int64_t ya, int64_t yb) {
+        if (x < lo.first || x > hi.first)
+            return;
+        for (int64_t y = std::max(ya, lo.second), ye = std::min(yb, hi.second); y <= ye; ++y)
+            visitCell(size_t((y - lo.second) * columns + (x - lo.first)));
+    };
     for (int64_t r = 0; r <= rings; ++r) {
         // Every point in ring r lies more than (r - 1) cells away.
         const double reach = double((r - 1) * cellSize);
         if (r > 0 && reach * reach >= b.d)
             break;
         if (r == 0) {
-            visit(c0.first, c0.second);
+            visitRow(c0.second, c0.first, c0.first);
             continue;
         }
-        for (int64_t dx = -r; dx <= r; ++dx) {
-            visit(c0.first + dx, c0.second - r);
-            visit(c0.first + dx, c0.second + r);
-        }
-        for (int64_t dy = -r + 1; dy <= r - 1; ++dy) {
-            visit(c0.first - r, c0.second + dy);
-            visit(c0.first + r, c0.second + dy);
-        }
+        visitRow(c0.second - r, c0.first - r, c0.first + r);
+        visitRow(c0.second + r, c0.first - r, c0.first + r);
+        visitColumn(c0.first - r, c0.second - r + 1, c0.second + r - 1);
+        visitColumn(c0.first + r, c0.second - r + 1, c0.second + r - 1);
     }
-    if (!b.points.empty())
-        queue.push({b.d, chain, b.version});
 }
 
 // Chains come out in the order of their nearest distance, which only grows as ends go, so the

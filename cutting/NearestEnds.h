@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <queue>
 #include <set>
-#include <unordered_map>
 #include <vector>
 
 #include <clipper.hpp>
@@ -23,7 +22,8 @@ inline int64_t floorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + 
 // from a chain's last point to any chain's first point (its own too, when it may close) or
 // to another chain's last point; ties go to the lowest chain, then the lowest partner, a
 // first point before a last point. Ends sit in a grid by their point, so a join costs a few
-// grid lookups however many ends share a point, instead of a scan over all pairs.
+// grid lookups however many ends share a point, instead of a scan over all pairs. The grid is
+// one array of points ordered by cell, with each cell's live points at the front of its run.
 class NearestEnds
 {
 public:
@@ -51,7 +51,7 @@ private:
     {
         ClipperLib::IntPoint p;
         std::set<Key> ends; // the live ends at this point
-        size_t slot = 0;    // place in its grid cell while it has ends
+        int32_t slot = -1;  // place in cellPoints; -1 when the grid was made without it
     };
     struct End
     {
@@ -73,15 +73,16 @@ private:
         bool operator>(const Entry& o) const { return d != o.d ? d > o.d : chain > o.chain; }
     };
     using Cell = std::pair<int64_t, int64_t>;
-    struct CellHash
-    {
-        size_t operator()(const Cell& c) const;
-    };
 
     Cell cellOf(const ClipperLib::IntPoint& p) const;
+    size_t cellIndex(const ClipperLib::IntPoint& p) const;
     void buildGrid();
+    void setLive(int32_t point, bool live);
     const Key* partnerAt(int32_t point, int32_t chain) const;
-    void search(int32_t chain);
+    // The nearest points of chain's last point with an end it may join, into b.
+    void findNearest(int32_t chain, Best& b) const;
+    void queueNearest(int32_t chain);
+    void search(int32_t chain); // both, the grid made again first when most ends have gone
     void remove(int32_t end);
     void insert(int32_t end);
 
@@ -96,6 +97,18 @@ private:
     std::vector<int32_t> firstEnd, lastEnd;
     std::vector<bool> closable;
     std::vector<Best> best;
-    std::unordered_map<Cell, std::vector<int32_t>, CellHash> grid; // points with live ends
+    struct Run
+    {
+        int32_t start = 0; // the cell's points in cellPoints
+        int32_t live = 0;  // how many of them, from start, have live ends
+    };
+    struct Slot
+    {
+        ClipperLib::IntPoint p; // a copy, so that a search reads its cells in order
+        int32_t point = -1;
+    };
+    int64_t columns = 1;           // cells per row of the grid, from lo to hi
+    std::vector<Run> cells;
+    std::vector<Slot> cellPoints;  // points by cell, those with live ends first
     std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> queue;
 };
