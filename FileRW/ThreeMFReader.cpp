@@ -494,26 +494,35 @@ bool ThreeMFReader::parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int
     return true;
 }
 
+template <typename Fn>
+bool ThreeMFReader::eachPlaced(const QString& id, std::vector<QString>& stack, Fn fn)
+{
+    const auto found = placeable(id, stack);
+    if (!found)
+        return false;
+    stack.push_back(id);
+    for (int index : *found)
+        if (!fn(index, objects[size_t(index)]))
+            return false;
+    stack.pop_back();
+    return true;
+}
+
 bool ThreeMFReader::readObject(const QString& id, const Matrix& m, std::vector<QString>& stack,
                                std::vector<MeshData*>& out)
 {
     if (++expansions > kMaxExpansions)
         return failWith(translated(kTooManyParts).arg(kMaxExpansions), QStringLiteral("too many components"));
-    const auto found = placeable(id, stack);
-    if (!found)
-        return false;
-    stack.push_back(id);
-    for (int index : *found) {
-        const Object& obj = objects[size_t(index)];
+    return eachPlaced(id, stack, [&](int, const Object& obj) {
         if (obj.hasComponents) {
             for (const Placement& c : obj.components)
                 if (!readObject(c.objectId, multiply(c.transform, m), stack, out))
                     return false;
-            continue;
+            return true;
         }
         const size_t n = obj.vertices.size() / 3;
         if (n == 0 || obj.triangles.empty())
-            continue; // a mesh without vertices or triangles adds no model
+            return true; // a mesh without vertices or triangles adds no model
         if (cancel && cancel->load(std::memory_order_relaxed))
             return fail(nullptr, QStringLiteral("cancelled"));
         auto* mesh = new MeshData;
@@ -532,9 +541,8 @@ bool ThreeMFReader::readObject(const QString& id, const Matrix& m, std::vector<Q
         for (const auto& p : mesh->vertices)
             if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]))
                 return fail(kBadNumber, QStringLiteral("transformed vertex not finite"));
-    }
-    stack.pop_back();
-    return true;
+        return true;
+    });
 }
 
 const std::vector<int>* ThreeMFReader::placeable(const QString& id, const std::vector<QString>& stack)
@@ -571,33 +579,32 @@ bool ThreeMFReader::placedSize(const QString& id, std::vector<QString>& stack, Q
         return true;
     }
     Placed sum;
-    const auto found = placeable(id, stack);
-    if (!found)
-        return false;
-    stack.push_back(id);
-    for (int index : *found) {
-        const Object& obj = objects[size_t(index)];
+    const bool ok = eachPlaced(id, stack, [&](int, const Object& obj) {
         if (!obj.hasComponents) {
-            if (!obj.vertices.empty() && !obj.triangles.empty()) {
-                sum.faces = saturatedAdd(sum.faces, qint64(obj.triangles.size()));
-                sum.vertices = saturatedAdd(sum.vertices, qint64(obj.vertices.size() / 3));
-                sum.meshes = saturatedAdd(sum.meshes, 1);
-            }
-            continue;
+            if (!obj.vertices.empty() && !obj.triangles.empty())
+                sum.add({qint64(obj.triangles.size()), qint64(obj.vertices.size() / 3), 1});
+            return true;
         }
         for (const Placement& c : obj.components) {
             Placed part;
             if (!placedSize(c.objectId, stack, sizes, part))
                 return false;
-            sum.faces = saturatedAdd(sum.faces, part.faces);
-            sum.vertices = saturatedAdd(sum.vertices, part.vertices);
-            sum.meshes = saturatedAdd(sum.meshes, part.meshes);
+            sum.add(part);
         }
-    }
-    stack.pop_back();
+        return true;
+    });
+    if (!ok)
+        return false;
     sizes.insert(id, sum);
     out = sum;
     return true;
+}
+
+void ThreeMFReader::Placed::add(const Placed& other)
+{
+    faces = saturatedAdd(faces, other.faces);
+    vertices = saturatedAdd(vertices, other.vertices);
+    meshes = saturatedAdd(meshes, other.meshes);
 }
 
 void ThreeMFReader::setMemoryBudgetForTests(qint64 bytes)
@@ -619,9 +626,7 @@ bool ThreeMFReader::checkBudget(bool withModelLimit)
         Placed part;
         if (!placedSize(item.objectId, stack, sizes, part))
             return false;
-        all.faces = saturatedAdd(all.faces, part.faces);
-        all.vertices = saturatedAdd(all.vertices, part.vertices);
-        all.meshes = saturatedAdd(all.meshes, part.meshes);
+        all.add(part);
     }
     const qint64 budget = memoryBudget();
     const qint64 need = std::min(kSaturated, all.faces) / 1024 * kBytesPerFace / 1024

@@ -105,10 +105,15 @@ private:
     struct Placed
     {
         qint64 faces = 0, vertices = 0, meshes = 0;
+        void add(const Placed& other); // saturating
     };
     // The objects of that id, when there are any and they may be placed inside the objects of
     // stack (else the reader fails): no cycle, not too deep, none of type "other".
     const std::vector<int>* placeable(const QString& id, const std::vector<QString>& stack);
+    // fn(index, object) for each placeable object of that id, with id on the stack meanwhile;
+    // false when the id is not placeable or fn returns false.
+    template <typename Fn>
+    bool eachPlaced(const QString& id, std::vector<QString>& stack, Fn fn);
     // Memoised in sizes; false for a missing object, one of type "other", or a cycle.
     bool placedSize(const QString& id, std::vector<QString>& stack, QHash<QString, Placed>& sizes, Placed& out);
     bool parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int>* progress);

@@ -262,6 +262,9 @@ private slots:
         QTest::newRow("transform past float") << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 1e39 0 0\"/>") << number;
         QTest::newRow("transform past -float") << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 -1e39 0 0\"/>") << number;
         QTest::newRow("transform past double") << model(tetra("1"), "<item objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 1e400 0 0\"/>") << number;
+        QTest::newRow("transform overflows a vertex")
+            << model(QString(tetra("1")).replace("x=\"0.1\"", "x=\"3e38\""), "<item objectid=\"1\" transform=\"10 0 0 0 1 0 0 0 1 0 0 0\"/>")
+            << number;
         QTest::newRow("transform all zero") << model(tetra("1"), "<item objectid=\"1\" transform=\"0 0 0 0 0 0 0 0 0 0 0 0\"/>") << number;
         QTest::newRow("component flattened")
             << model(tetra("1") + "<object id=\"2\"><components><component objectid=\"1\" transform=\"1 2 3 2 4 6 0 0 1 0 0 0\"/></components></object>",
