@@ -274,8 +274,10 @@ struct RunReader
     // file cannot be read there.
     bool read(Run& run, size_t a, size_t b, const std::atomic<bool>& cancelled)
     {
+        // A run, the byte before it and what its last line needs past it; never more than
+        // the file.
         if (!text)
-            text.reset(new char[piece + AsciiStl::kMaxLine + 2]);
+            text.reset(new char[std::min(piece + AsciiStl::kMaxLine + 2, fileSize + 1)]);
         if (g_beforeRead)
             g_beforeRead(qint64(a));
         // From the byte before a: a line starts at a when that byte is a line feed.
