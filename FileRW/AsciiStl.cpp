@@ -2,13 +2,17 @@
 
 #include <QFile>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <new>
-#include <thread>
 #include <vector>
 
 #include "app/QsLog.h"
@@ -16,12 +20,15 @@
 #include "scene/Parallel.h"
 
 namespace {
-constexpr size_t kDefaultBlock = size_t(8) << 20;
-// A thread's share of a block is at least this much text.
-constexpr size_t kDefaultPiece = size_t(1) << 20;
+// A run is 1 to 4 MB of text: a few per core, so that a thread held up on a busy machine
+// leaves its share to the others, and small enough that each thread reads its own into a
+// buffer it keeps.
+constexpr size_t kMinPiece = size_t(1) << 20;
+constexpr size_t kMaxPiece = size_t(4) << 20;
 // Malformed lines logged one by one; the rest are counted.
 constexpr qint64 kLoggedLines = 100;
 std::atomic<size_t> g_blockForTests{0};
+std::function<void(qint64)> g_beforeRead;
 
 // The C locale's white space, tested as bytes.
 inline bool isSpace(unsigned char c)
@@ -37,6 +44,9 @@ bool parseNumber(const char* b, const char* e, double& out)
     const auto r = std::from_chars(b, e, out);
     return r.ec == std::errc() && r.ptr == e && std::isfinite(out);
 }
+
+// A thread's corners, for all the runs it parses; huge pages save most of the page faults.
+using Arena = std::vector<CornerRecord, BigAllocator<CornerRecord>>;
 
 struct Vertex
 {
@@ -69,7 +79,8 @@ struct Run
     bool leadBad = false;
     bool closes = false; // holds a keyword line
     Facet open;          // left open at its end, after its first keyword
-    CornerList corners;  // facets ended inside it, after its first keyword
+    Arena* corners = nullptr; // facets ended inside it, after its first keyword, are added here
+    size_t first = 0, count = 0;  // where they are in it
     CornerRecord head[3]; // the facet its first keyword ended, when whole (filled when joined)
     int headCount = 0;
     qint64 lines = 0;     // line feeds in it
@@ -104,7 +115,7 @@ struct Run
     {
         if (f.whole())
             for (const Vertex& v : f.corner)
-                corners.emplace_back(v.x, v.y, v.z, 0);
+                corners->emplace_back(v.x, v.y, v.z, 0);
     }
 
     // One line, its line feed excluded.
@@ -170,18 +181,60 @@ struct Run
         else
             keyword();
     }
-    // Stops early when the load is stopped: what it holds then is thrown away.
+    // A well-formed vertex line starting at p, read in one pass: the end of the line (its line
+    // feed or end) on success, null for anything else, which line() then reads as it stands.
+    static const char* quickVertex(const char* p, const char* end, Vertex& v)
+    {
+        const char* const start = p;
+        auto blank = [&] {
+            while (p < end && *p != '\n' && isSpace(uchar(*p)))
+                ++p;
+        };
+        blank();
+        if (p == end || *p != 'v')
+            return nullptr;
+        while (p < end && !isSpace(uchar(*p)))
+            ++p;
+        double* out[3] = {&v.x, &v.y, &v.z};
+        for (double* d : out) {
+            blank();
+            const char* b = p < end && *p == '+' ? p + 1 : p;
+            const auto r = std::from_chars(b, end, *d);
+            // The number must be its whole word; any space ends one, and none is part of one.
+            if (r.ec != std::errc() || (r.ptr < end && !isSpace(uchar(*r.ptr))) || !std::isfinite(*d))
+                return nullptr;
+            p = r.ptr;
+        }
+        blank();
+        if ((p < end && *p != '\n') || size_t(p - start) > AsciiStl::kMaxLine)
+            return nullptr;
+        return p;
+    }
+
+    // Whole lines, the last one ended by end. Stops early when the load is stopped: what it
+    // holds then is thrown away.
     void parse(const char* p, const char* end, const std::atomic<bool>& cancelled)
     {
-        // A facet takes a few hundred bytes as exporters write it; room that stays unused
-        // costs no memory.
-        corners.reserve(size_t(end - p) / 64 + 3);
+        first = corners->size();
+        parseLines(p, end, cancelled);
+        count = corners->size() - first;
+    }
+    void parseLines(const char* p, const char* end, const std::atomic<bool>& cancelled)
+    {
         while (p < end) {
-            const char* nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
-            line(p, nl ? nl : end);
-            if (!nl)
-                return;
-            // A block takes a thread some tens of milliseconds on a busy machine.
+            Vertex v;
+            const char* nl = quickVertex(p, end, v);
+            if (nl) {
+                vertex(v);
+                if (nl == end)
+                    return;
+            } else {
+                nl = static_cast<const char*>(std::memchr(p, '\n', size_t(end - p)));
+                line(p, nl ? nl : end);
+                if (!nl)
+                    return;
+            }
+            // A run takes a thread some tens of milliseconds on a busy machine.
             if ((++lines & 0xfff) == 0 && cancelled.load(std::memory_order_relaxed))
                 return;
             p = nl + 1;
@@ -189,44 +242,81 @@ struct Run
     }
 };
 
-// Parses runs on threads of their own; a failure to allocate comes back to the caller.
-class Parsers
+// Reads [at, at + length) of the file whole; a file that shrank under us ends in a short read,
+// which fails.
+bool readAt(int fd, char* to, size_t length, size_t at)
 {
-public:
-    explicit Parsers(const std::atomic<bool>& cancelled) : cancelled(cancelled) {}
-    void start(Run& run, const char* b, const char* e)
-    {
-        auto work = [this, &run, b, e] {
-            try {
-                run.parse(b, e, cancelled);
-            } catch (...) {
-                failed.store(true);
-            }
-        };
-        try {
-            threads.emplace_back(work);
-        } catch (const std::system_error&) {
-            work(); // no thread to be had: parsed here
-        }
+    while (length > 0) {
+        const ssize_t got = ::pread(fd, to, length, off_t(at));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        to += got;
+        length -= size_t(got);
+        at += size_t(got);
     }
-    void join()
-    {
-        for (std::thread& t : threads)
-            t.join();
-        threads.clear();
-        if (failed.load())
-            throw std::bad_alloc();
-    }
-    ~Parsers()
-    {
-        for (std::thread& t : threads)
-            t.join();
-    }
+    return true;
+}
 
-private:
-    const std::atomic<bool>& cancelled;
-    std::vector<std::thread> threads;
-    std::atomic<bool> failed{false};
+// One thread's share of the load: the runs it takes in turn, each read into its own buffer
+// with a positioned read, so that threads never wait on each other for text.
+struct RunReader
+{
+    int fd;
+    size_t fileSize;
+    size_t piece;
+    std::unique_ptr<char[]> text;
+    Arena corners;
+
+    // A run holds the lines that start in [a, b); its last line may go on past b, and is read
+    // on up to its line feed, or as far as it takes to know it is too long. False when the
+    // file cannot be read there.
+    bool read(Run& run, size_t a, size_t b, const std::atomic<bool>& cancelled)
+    {
+        // A run, the byte before it and what its last line needs past it; never more than
+        // the file.
+        if (!text)
+            text.reset(new char[std::min(piece + AsciiStl::kMaxLine + 2, fileSize + 1)]);
+        if (g_beforeRead)
+            g_beforeRead(qint64(a));
+        // From the byte before a: a line starts at a when that byte is a line feed.
+        const size_t from = a > 0 ? a - 1 : 0;
+        size_t have = b - from;
+        if (!readAt(fd, text.get(), have, from))
+            return false;
+        const char* p = text.get();
+        if (a > 0) {
+            const char* nl = static_cast<const char*>(std::memchr(p, '\n', have));
+            if (!nl)
+                return true; // inside a line that started before a
+            p = nl + 1;
+        }
+        const size_t begin = size_t(p - text.get());
+        if (begin == have)
+            return true;
+        bool cut = false; // the last line is too long and was read only in part
+        if (b < fileSize && text[have - 1] != '\n') {
+            const char* last = static_cast<const char*>(memrchr(p, '\n', have - begin));
+            const size_t start = last ? size_t(last + 1 - text.get()) : begin;
+            const size_t limit = std::min(fileSize - from, start + AsciiStl::kMaxLine + 1);
+            bool ended = false;
+            while (!ended && have < limit) {
+                const size_t more = std::min(limit - have, std::max<size_t>(4096, have - start));
+                if (!readAt(fd, text.get() + have, more, from + have))
+                    return false;
+                const char* nl = static_cast<const char*>(std::memchr(text.get() + have, '\n', more));
+                have = nl ? size_t(nl + 1 - text.get()) : have + more;
+                ended = nl != nullptr;
+            }
+            cut = !ended && have < fileSize - from;
+        }
+        run.corners = &corners;
+        run.parse(p, text.get() + have, cancelled);
+        if (cut)
+            ++run.lines; // its line feed, further on, ends it
+        return true;
+    }
 };
 
 // Joins the runs in file order: each one's lead goes on with the facet left open before it.
@@ -249,7 +339,7 @@ size_t joinRuns(std::vector<std::unique_ptr<Run>>& runs)
             }
             open = r->open;
         }
-        total += size_t(r->headCount) + r->corners.size();
+        total += size_t(r->headCount) + r->count;
         for (qint64 at : r->malformedAt) {
             if (logged < kLoggedLines) {
                 QLOG_INFO() << "FileRW\\AsciiStl @" << __LINE__ << "!4 at line" << line + at + 1;
@@ -274,8 +364,8 @@ size_t joinRuns(std::vector<std::unique_ptr<Run>>& runs)
     return total;
 }
 
-// Copies the joined runs into one list on all cores, freeing each run's corners as it goes.
-void gather(std::vector<std::unique_ptr<Run>>& runs, size_t total, CornerList& out)
+// Copies the joined runs' corners into one list on all cores, each run straight to its place.
+void gather(const std::vector<std::unique_ptr<Run>>& runs, size_t total, CornerList& out)
 {
     CornerList all;
     all.reserve(total);
@@ -283,30 +373,18 @@ void gather(std::vector<std::unique_ptr<Run>>& runs, size_t total, CornerList& o
     all.resize(total); // records stay uninitialised; every one is written below
     std::vector<size_t> at(runs.size() + 1, 0);
     for (size_t i = 0; i < runs.size(); ++i)
-        at[i + 1] = at[i] + size_t(runs[i]->headCount) + runs[i]->corners.size();
-    std::atomic<size_t> next{0};
-    auto copy = [&] {
-        for (size_t i; (i = next.fetch_add(1)) < runs.size();) {
-            Run& r = *runs[i];
+        at[i + 1] = at[i] + size_t(runs[i]->headCount) + runs[i]->count;
+    parallelRanges(runs.size(), 4, [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) {
+            const Run& r = *runs[i];
             CornerRecord* dst = all.data() + at[i];
             std::copy(r.head, r.head + r.headCount, dst);
-            std::copy(r.corners.begin(), r.corners.end(), dst + r.headCount);
+            if (r.count > 0)
+                std::copy_n(r.corners->data() + r.first, r.count, dst + r.headCount);
             for (size_t k = at[i]; k < at[i + 1]; ++k)
                 all[k].corner = int32_t(k);
-            CornerList().swap(r.corners);
         }
-    };
-    std::vector<std::thread> threads;
-    const unsigned n = unsigned(std::min<size_t>(workerThreads(), runs.size() / 4 + 1));
-    try {
-        for (unsigned t = 1; t < n; ++t)
-            threads.emplace_back(copy);
-    } catch (const std::system_error&) {
-        // fewer threads copy
-    }
-    copy();
-    for (std::thread& t : threads)
-        t.join();
+    });
     out.swap(all);
 }
 } // namespace
@@ -316,98 +394,63 @@ void AsciiStl::setBlockBytesForTests(size_t bytes)
     g_blockForTests = bytes;
 }
 
+void AsciiStl::setBeforeReadForTests(std::function<void(qint64)> hook)
+{
+    g_beforeRead = std::move(hook);
+}
+
 bool AsciiStl::readCorners(const QString& path, CornerList& corners, std::atomic<int>& progress,
                            const std::atomic<bool>& cancelled)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) || file.handle() < 0)
         return false;
-    const qint64 fileSize = std::max<qint64>(1, file.size());
+    const qint64 size = file.size();
+    if (size < 0 || quint64(size) > quint64(std::numeric_limits<off_t>::max() / 2))
+        return false;
+    const size_t n = size_t(size);
+    const size_t threads = workerThreads();
     const size_t forTests = g_blockForTests.load();
-    const size_t block = forTests ? forTests : kDefaultBlock;
-    const size_t piece = forTests ? std::max<size_t>(1, forTests / 8) : kDefaultPiece;
-    const unsigned threads = workerThreads();
-
-    // Two buffers: one is parsed while the next block is read into the other. Each starts with
-    // the unfinished last line of the block before, at most kMaxLine bytes.
-    std::vector<char> buffers[2];
-    for (auto& b : buffers)
-        b.resize(kMaxLine + 1 + block);
-    size_t carry = 0;   // bytes of the unfinished line at the start of the next buffer
-    bool skipping = false; // inside a dropped line, up to its line feed
+    const size_t piece = forTests ? forTests : std::clamp(n / (threads * 4) + 1, kMinPiece, kMaxPiece);
+    const size_t runCount = n / piece + (n % piece ? 1 : 0);
     std::vector<std::unique_ptr<Run>> runs;
-    Parsers parsers(cancelled);
-    // Cuts [b, b + n) at line ends into a run per thread, each parsed on its own thread.
-    auto startRuns = [&](const char* b, size_t n) {
-        const size_t share = std::max(piece, n / threads + 1);
-        for (size_t from = 0; from < n;) {
-            size_t to = std::min(n, from + share);
-            if (to < n) {
-                const char* nl = static_cast<const char*>(std::memchr(b + to - 1, '\n', n - to + 1));
-                to = nl ? size_t(nl + 1 - b) : n;
-            }
-            runs.push_back(std::make_unique<Run>());
-            parsers.start(*runs.back(), b + from, b + to);
-            from = to;
-        }
-    };
-    qint64 consumed = 0;
-    int current = 0;
-    for (bool atEnd = false; !atEnd;) {
-        if (cancelled.load(std::memory_order_relaxed)) {
-            parsers.join();
-            return false;
-        }
-        std::vector<char>& buf = buffers[current];
-        progress.store(int(std::min(1.0, double(consumed) / double(fileSize)) * 9200.0), std::memory_order_relaxed);
-        const qint64 got = file.read(buf.data() + carry, qint64(block));
-        parsers.join(); // the other buffer is free again
-        if (got < 0)
-            return false;
-        atEnd = got == 0;
-        consumed += got;
-        const char* begin = buf.data();
-        const char* fresh = begin + carry; // the carried part holds no line feed
-        const char* const end = fresh + got;
-        carry = 0;
-        if (skipping) {
-            // The rest of a dropped line; what it was is in the run made when it began.
-            const char* nl = static_cast<const char*>(std::memchr(begin, '\n', size_t(end - begin)));
-            if (!nl)
-                continue;
-            skipping = false;
-            begin = fresh = nl + 1;
-        }
-        const size_t length = size_t(end - begin);
-        // Whole lines go to the threads; the unfinished last one waits for the next block (at
-        // the end of the file it is a line of its own).
-        size_t whole = length;
-        if (!atEnd) {
-            const char* last = static_cast<const char*>(memrchr(fresh, '\n', size_t(end - fresh)));
-            whole = last ? size_t(last + 1 - begin) : 0;
-        }
-        startRuns(begin, whole);
-        const size_t tail = length - whole;
-        if (tail > kMaxLine) {
-            auto dropped = std::make_unique<Run>();
-            dropped->dropLine(begin + whole);
-            dropped->lines = 1;
-            runs.push_back(std::move(dropped));
-            skipping = true;
-        } else if (whole == 0) {
-            // Only part of a line so far: the next block goes on after it in this buffer.
-            std::memmove(buf.data(), begin, tail);
-            carry = tail;
-            continue;
-        } else if (tail > 0) {
-            std::memmove(buffers[1 - current].data(), begin + whole, tail);
-            carry = tail;
-        }
-        current = 1 - current;
+    runs.reserve(runCount);
+    for (size_t i = 0; i < runCount; ++i)
+        runs.push_back(std::make_unique<Run>());
+
+    std::vector<RunReader> readers(std::min(threads, std::max<size_t>(1, runCount)));
+    for (RunReader& r : readers) {
+        r.fd = file.handle();
+        r.fileSize = n;
+        r.piece = piece;
+        // About one corner in 64 bytes of text is as densely as exporters write; more grows.
+        r.corners.reserve(n / 64 / readers.size() + 16);
     }
-    progress.store(9200, std::memory_order_relaxed);
-    parsers.join();
-    if (cancelled.load(std::memory_order_relaxed))
+    std::atomic<size_t> next{0}, done{0};
+    std::atomic<bool> unreadable{false};
+    // A failure to allocate comes back here once every thread has ended.
+    runParts(readers.size(), [&](size_t part) {
+        RunReader& reader = readers[part];
+        try {
+            for (size_t i; (i = next.fetch_add(1)) < runCount && !cancelled.load(std::memory_order_relaxed);) {
+                const size_t a = i * piece, b = std::min(n, a + piece);
+                if (!reader.read(*runs[i], a, b, cancelled)) {
+                    unreadable.store(true);
+                    next.store(runCount);
+                    return;
+                }
+                const size_t d = done.fetch_add(b - a, std::memory_order_relaxed) + (b - a);
+                const int want = int(double(d) / double(n) * 9200.0);
+                // Threads finish in any order; the progress only goes up.
+                for (int seen = progress.load(); seen < want && !progress.compare_exchange_weak(seen, want);) {
+                }
+            }
+        } catch (...) {
+            next.store(runCount);
+            throw;
+        }
+    });
+    if (unreadable.load() || cancelled.load(std::memory_order_relaxed))
         return false;
     const size_t total = joinRuns(runs);
     gather(runs, total, corners);

@@ -515,6 +515,25 @@ private slots:
         QTest::newRow("overlong keyword line")
             << lead + "endloop" + QByteArray((1 << 20) + 5000, ' ') + "x\n" + tail + "facet\nvertex 1 2\nendfacet\n" << 2 << 6 << 13;
         QTest::newRow("overlong last line") << lead + "endfacet\n" + QByteArray((1 << 20) + 5, 'v') << 1 << 3 << 0;
+        // Vertex lines read in one pass must come out as when split into words: a number is its
+        // whole word or the facet is dropped, and a line past the limit in blanks is dropped too.
+        QTest::newRow("numbers at their edges")
+            << QByteArray("solid t\nfacet\nv +1 2 3\nvertex\t+-1 2 3\nvertex 1e0 2.5E+0 3 \r\nendfacet\n"
+                          "facet\nvertex 0 0 7\nvertex 1-2 7\nvertex 0 1 7\nendfacet\n"
+                          "facet\nvertex 0 0 8\nvertex 1.5x 0 8\nvertex 0 1 8\nendfacet\n"
+                          "facet\nvertex 0 0 9\nvertex 1 0 inf\nvertex 0 1 9\nendfacet\n"
+                          "facet\nvertex 0 0 10\nvertex 1 0 10x\nvertex 0 1 10\nendfacet\n"
+                          "facet\nvertex 0 0 11\nvertex 1 0 +\nvertex 0 1 11\nendfacet\n"
+                          "facet\nvertex 0 0 13\nvertex 1 0 13,5\nvertex 0 1 13\nendfacet\n"
+                          "facet\nvertex 5 5 5\nvertex 6 5 5\nvertex 5 6 5 \t")
+            << 2 << 6 << 9;
+        QTest::newRow("five words on a vertex line")
+            << QByteArray("solid t\nfacet\nvertex 0 0 0\nvertex 1 0 0 0\nvertex 0 1 0\nendfacet\n"
+                          "facet\nvertex 0 0 1\nvertex 1 0 1\nvertex 0 1 1\n")
+            << 1 << 3 << 4;
+        QTest::newRow("overlong blanks after a vertex")
+            << "solid t\nfacet\nvertex 0 0 0\nvertex 1 0 0\nvertex 0 1 0" + QByteArray((1 << 20) + 5, ' ') + "\n" + tail
+            << 1 << 3 << 0;
     }
     void asciiSplitAnywhere()
     {
@@ -542,6 +561,45 @@ private slots:
             if (malformedLine)
                 QVERIFY2(malformed[0].endsWith(QStringLiteral("!4 at line %1").arg(malformedLine)), qPrintable(malformed[0]));
         }
+    }
+
+    // A file cut short by another program while it is read is refused, whichever run meets
+    // the cut: the bytes past the end are never parsed.
+    void asciiFileShrinksWhileRead_data()
+    {
+        QTest::addColumn<qint64>("when"); // the offset of the first run that finds it shrunk
+        QTest::addColumn<qint64>("to");   // bytes left, counted back from the end when negative
+        QTest::newRow("to nothing, half way") << qint64(4096) << qint64(0);
+        QTest::newRow("inside the run being read") << qint64(4096) << qint64(4096 + 10);
+        QTest::newRow("by a byte, at the last run") << qint64(-1) << qint64(-1);
+    }
+    void asciiFileShrinksWhileRead()
+    {
+        QFETCH(qint64, when);
+        QFETCH(qint64, to);
+        std::vector<Tri> tris;
+        for (int k = 0; k < 100; ++k)
+            tris.push_back({{{0, 0, float(k)}, {1, 0, float(k)}, {0, 1, float(k)}}});
+        const QByteArray text = asciiStl(tris);
+        const QString path = write("shrinks.stl", text);
+        const qint64 size = text.size();
+        const qint64 at = when < 0 ? (size - 1) / 64 * 64 : when;
+        const qint64 left = to < 0 ? size + to : to;
+        std::atomic<bool> cut{false};
+        AsciiStl::setBlockBytesForTests(64);
+        AsciiStl::setBeforeReadForTests([&](qint64 offset) {
+            if (offset >= at && !cut.exchange(true))
+                QFile::resize(path, left);
+        });
+        FileReaderWriter rw;
+        MeshData mesh;
+        const bool ok = rw.loadMesh(path, &mesh);
+        AsciiStl::setBeforeReadForTests({});
+        AsciiStl::setBlockBytesForTests(0);
+        QVERIFY(cut.load());
+        QVERIFY(!ok);
+        QCOMPARE(rw.failureReason, QString("The file holds no triangles that can be used."));
+        QVERIFY(mesh.faces.empty());
     }
 
     void admeshAgrees()
