@@ -5,6 +5,8 @@
 
 #include "scene/Parallel.h"
 
+size_t NearestEnds::searchGrain = 4096;
+
 NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const std::vector<ClipperLib::IntPoint>& lasts,
                          const std::vector<bool>& present, const std::vector<bool>& closable, double limit2)
     : limit2(limit2), firstEnd(firsts.size(), -1), lastEnd(firsts.size(), -1), closable(closable), best(firsts.size())
@@ -53,7 +55,7 @@ NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const 
     buildGrid();
     // The first searches only read the grid, so they run side by side; the queue is filled
     // after, in the order of the chains.
-    parallelRanges(firsts.size(), 4096, [&](size_t begin, size_t end) {
+    parallelRanges(firsts.size(), searchGrain, [&](size_t begin, size_t end) {
         for (size_t c = begin; c < end; ++c)
             if (present[c])
                 findNearest(int32_t(c), best[c]);

@@ -45,6 +45,10 @@ public:
     // last points the longer one) and whether it may now close on itself.
     void joined(const Join& join, size_t kept, bool keptClosable);
 
+    // Chains per range of the first searches, which run side by side; tests lower it so that
+    // small inputs take that road too.
+    static size_t searchGrain;
+
 private:
     using Key = std::pair<int32_t, bool>; // chain, last point: the order ties are broken in
     struct Point

@@ -1,3 +1,4 @@
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <deque>
@@ -580,14 +581,21 @@ private slots:
     void joiningMatchesFullScan_data()
     {
         QTest::addColumn<int>("spacing"); // grid step of the chain points, um
-        QTest::newRow("coincident ends and ties") << 5;
-        QTest::newRow("nearest ends") << 3000;
-        QTest::newRow("ends near the reach") << 9000;
+        QTest::addColumn<int>("grain");   // chains per range of the first searches
+        QTest::newRow("coincident ends and ties") << 5 << 4096;
+        QTest::newRow("nearest ends") << 3000 << 4096;
+        QTest::newRow("ends near the reach") << 9000 << 4096;
+        QTest::newRow("coincident ends, searched side by side") << 5 << 2;
+        QTest::newRow("nearest ends, searched side by side") << 3000 << 2;
     }
 
     void joiningMatchesFullScan()
     {
         QFETCH(int, spacing);
+        QFETCH(int, grain);
+        const size_t grainBefore = NearestEnds::searchGrain;
+        const auto restore = qScopeGuard([grainBefore] { NearestEnds::searchGrain = grainBefore; });
+        NearestEnds::searchGrain = size_t(grain);
         std::mt19937 rng{uint32_t(spacing)};
         for (int run = 0; run < 3000; ++run) {
             ClipperLib::Paths open, closedFast, closedScan;
