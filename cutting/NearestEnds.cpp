@@ -9,7 +9,8 @@ size_t NearestEnds::searchGrain = 4096;
 
 NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const std::vector<ClipperLib::IntPoint>& lasts,
                          const std::vector<bool>& present, const std::vector<bool>& closable, double limit2)
-    : limit2(limit2), firstEnd(firsts.size(), -1), lastEnd(firsts.size(), -1), closable(closable), best(firsts.size())
+    : limit2(limit2), firstEnd(firsts.size(), -1), lastEnd(firsts.size(), -1), closable(closable), best(firsts.size()),
+      queuedAt(firsts.size(), -1)
 {
     x0 = y0 = INT64_MAX;
     x1 = y1 = INT64_MIN;
@@ -168,10 +169,62 @@ void NearestEnds::search(int32_t chain)
 
 void NearestEnds::queueNearest(int32_t chain)
 {
-    Best& b = best[size_t(chain)];
-    ++b.version;
-    if (!b.points.empty())
-        queue.push({b.d, chain, b.version});
+    const Best& b = best[size_t(chain)];
+    if (b.points.empty())
+        queueErase(chain);
+    else
+        queueSet(chain, b.d);
+}
+
+void NearestEnds::place(size_t i, const Entry& e)
+{
+    queue[i] = e;
+    queuedAt[size_t(e.chain)] = int32_t(i);
+}
+
+// The entry at i moved (or is new): sifted up, else down.
+void NearestEnds::queueSet(int32_t chain, double d)
+{
+    size_t i;
+    if (queuedAt[size_t(chain)] < 0) {
+        i = queue.size();
+        queue.push_back({d, chain});
+    } else {
+        i = size_t(queuedAt[size_t(chain)]);
+    }
+    const Entry e{d, chain};
+    while (i > 0 && e < queue[(i - 1) / 2]) {
+        place(i, queue[(i - 1) / 2]);
+        i = (i - 1) / 2;
+    }
+    for (;;) {
+        size_t c = 2 * i + 1;
+        if (c >= queue.size())
+            break;
+        if (c + 1 < queue.size() && queue[c + 1] < queue[c])
+            ++c;
+        if (!(queue[c] < e))
+            break;
+        place(i, queue[c]);
+        i = c;
+    }
+    place(i, e);
+}
+
+void NearestEnds::queueErase(int32_t chain)
+{
+    const int32_t at = queuedAt[size_t(chain)];
+    if (at < 0)
+        return;
+    queuedAt[size_t(chain)] = -1;
+    const Entry lastEntry = queue.back();
+    queue.pop_back();
+    if (size_t(at) == queue.size())
+        return;
+    // The last entry fills the hole and finds its place from there.
+    queuedAt[size_t(lastEntry.chain)] = at;
+    queue[size_t(at)] = lastEntry;
+    queueSet(lastEntry.chain, lastEntry.d);
 }
 
 void NearestEnds::findNearest(int32_t chain, Best& b) const
@@ -231,12 +284,8 @@ void NearestEnds::findNearest(int32_t chain, Best& b) const
 bool NearestEnds::next(Join& join)
 {
     while (!queue.empty()) {
-        const Entry t = queue.top();
+        const Entry t = queue.front();
         const Best& b = best[size_t(t.chain)];
-        if (t.version != b.version) {
-            queue.pop();
-            continue;
-        }
         const Key* partner = nullptr;
         for (int32_t q : b.points) {
             const Key* k = partnerAt(q, t.chain);
@@ -244,7 +293,6 @@ bool NearestEnds::next(Join& join)
                 partner = k;
         }
         if (!partner) {
-            queue.pop();
             search(t.chain);
             continue;
         }
@@ -257,7 +305,7 @@ bool NearestEnds::next(Join& join)
 void NearestEnds::joined(const Join& join, size_t kept, bool keptClosable)
 {
     auto drop = [&](size_t c) {
-        ++best[c].version;
+        queueErase(int32_t(c));
         best[c].points.clear();
         firstEnd[c] = lastEnd[c] = -1;
     };

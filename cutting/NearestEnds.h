@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <queue>
 #include <set>
 #include <vector>
 
@@ -67,14 +66,12 @@ private:
     {
         double d = 0.0;
         std::vector<int32_t> points; // the nearest points with ends it may join, all at d
-        uint32_t version = 0;        // bumped when the chain is searched again or goes
     };
     struct Entry
     {
         double d;
         int32_t chain;
-        uint32_t version;
-        bool operator>(const Entry& o) const { return d != o.d ? d > o.d : chain > o.chain; }
+        bool operator<(const Entry& o) const { return d != o.d ? d < o.d : chain < o.chain; }
     };
     using Cell = std::pair<int64_t, int64_t>;
 
@@ -89,6 +86,11 @@ private:
     void search(int32_t chain); // both, the grid made again first when most ends have gone
     void remove(int32_t end);
     void insert(int32_t end);
+    // The queue: one entry per chain with nearest points, least first; a chain's entry moves
+    // when it is searched again and goes when the chain does, so no entry is ever stale.
+    void place(size_t i, const Entry& e);
+    void queueSet(int32_t chain, double d);
+    void queueErase(int32_t chain);
 
     double limit2;
     int64_t x0 = 0, y0 = 0, x1 = 0, y1 = 0; // bounds of the ends
@@ -114,5 +116,6 @@ private:
     int64_t columns = 1;           // cells per row of the grid, from lo to hi
     std::vector<Run> cells;
     std::vector<Slot> cellPoints;  // points by cell, those with live ends first
-    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> queue;
+    std::vector<Entry> queue;      // a binary heap
+    std::vector<int32_t> queuedAt; // per chain, its place in queue; -1 when not there
 };
