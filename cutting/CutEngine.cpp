@@ -246,11 +246,13 @@ Pt3 planeEdgeIntersection(Pt3 a, Pt3 b, int64_t plane, int axis)
 // close: facing +axis to the lower half, facing -axis to the upper half. Points, the
 // vertices and where edges cross the plane, go into wd.points, equal points as one.
 // crossings: about how many edges cross the plane.
+size_t g_splitRoomLimit = SIZE_MAX;
+
 bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_t, 3>>& faces,
                   const std::vector<int32_t>& shells, int64_t plane, int axis, size_t crossings, CutWorkData& wd)
 {
     const size_t nv = v.size();
-    PointIds ids(wd.points, nullptr, nv + crossings);
+    PointIds ids(wd.points, nullptr, std::min(nv + crossings, g_splitRoomLimit));
     std::vector<int32_t> vid;
     assignHuge(vid, nv, 0);
     for (size_t i = 0; i < nv; ++i) {
@@ -1297,6 +1299,11 @@ bool buildHalfMesh(const std::vector<CutVertex>& records, const std::vector<CutV
     }
     MeshData::computeNormals(out);
     return !out.faces.empty();
+}
+
+void setSplitRoomLimitForTests(size_t limit)
+{
+    g_splitRoomLimit = limit;
 }
 
 CutResult cutModel(const MeshModel* model, int modelIndex, int planeUm, int axis)

@@ -459,6 +459,14 @@ private slots:
         for (const auto& v : r.up->vertices)
             for (double c : v)
                 QVERIFY(std::fabs(c * 1000.0 - std::round(c * 1000.0)) < 1e-6);
+        // The same cut with the split's point table started small, so that it grows as it
+        // fills (another model index, so that the split is made again): the same halves.
+        setSplitRoomLimitForTests(0);
+        const auto restoreRoom = qScopeGuard([] { setSplitRoomLimitForTests(SIZE_MAX); });
+        const CutResult grown = cutModel(model, 1, planeUm, axis);
+        QVERIFY(grown.ok);
+        QVERIFY(grown.up->vertices == r.up->vertices && grown.up->faces == r.up->faces);
+        QVERIFY(grown.down->vertices == r.down->vertices && grown.down->faces == r.down->faces);
         delete model;
     }
 
