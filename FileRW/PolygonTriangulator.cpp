@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <map>
 #include <memory_resource>
 #include <set>
+#include <tuple>
 #include <unordered_map>
 
 namespace {
@@ -554,9 +556,15 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
     return result;
 }
 
-bool PolygonTriangulator::fillEvenOdd(const std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& rings,
-                                      std::vector<Triangle>& out, const Stop& stop, bool* exact)
+namespace {
+
+// fillEvenOdd, with the crossing of a first fill of all the rings given when it is known.
+bool fillApart(const std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& rings,
+               std::vector<Triangle>& out, const PolygonTriangulator::Stop& stop, bool* exact, std::array<int32_t, 2> known)
 {
+    using Fill = PolygonTriangulator::Fill;
+    auto fillRings = PolygonTriangulator::fillRings;
+    auto ringArea2 = PolygonTriangulator::ringArea2;
     bool whole = true;
     auto fillTurned = [&](const std::vector<std::vector<int32_t>>& set, std::array<int32_t, 2>* crossing) {
         const size_t from = out.size();
@@ -587,7 +595,7 @@ bool PolygonTriangulator::fillEvenOdd(const std::vector<GridPoint>& points, cons
             for (size_t i : together)
                 set.push_back(rings[i]);
         std::array<int32_t, 2> crossing{-1, -1};
-        const Fill f = fillTurned(round > 0 ? set : rings, &crossing);
+        const Fill f = round == 0 && known[0] >= 0 ? (crossing = known, Fill::Crossing) : fillTurned(round > 0 ? set : rings, &crossing);
         if (f == Fill::Stopped)
             return false;
         if (f == Fill::Done)
@@ -603,6 +611,245 @@ bool PolygonTriangulator::fillEvenOdd(const std::vector<GridPoint>& points, cons
     if (exact)
         *exact = whole && apart.empty();
     return true;
+}
+
+} // namespace
+
+bool PolygonTriangulator::fillEvenOdd(const std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& rings,
+                                      std::vector<Triangle>& out, const Stop& stop, bool* exact)
+{
+    return fillApart(points, rings, out, stop, exact, {-1, -1});
+}
+
+namespace {
+
+// Splits the rings' edges where two of them cross inside both, at the crossing rounded to the
+// nearest grid point (snap rounding): that point, and every corner, is a pixel of the grid,
+// and each edge is bent through the centre of every pixel it passes, so that edges that ran
+// close by or along each other still meet there instead of crossing anew. Edges and pixels
+// are found in a grid of cells along the edges' length. False, with rings as they were, when
+// the grid entries and pairs looked at pass budget or a stop is asked for; split tells
+// whether anything crossed.
+bool splitCrossings(std::vector<GridPoint>& points, std::vector<std::vector<int32_t>>& rings, size_t& budget,
+                    const PolygonTriangulator::Stop& stop, bool& split)
+{
+    split = false;
+    struct Ref
+    {
+        int32_t ring, at; // the edge from rings[ring][at] to the next corner
+    };
+    std::vector<Ref> edges;
+    int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
+    for (size_t r = 0; r < rings.size(); ++r)
+        for (size_t k = 0; k < rings[r].size(); ++k) {
+            const GridPoint& p = points[size_t(rings[r][k])];
+            x0 = std::min(x0, p[0]);
+            y0 = std::min(y0, p[1]);
+            x1 = std::max(x1, p[0]);
+            y1 = std::max(y1, p[1]);
+            if (rings[r].size() >= 2)
+                edges.push_back({int32_t(r), int32_t(k)});
+        }
+    if (edges.size() < 2)
+        return true;
+    auto ends = [&](size_t e) {
+        const auto& ring = rings[size_t(edges[e].ring)];
+        return std::make_pair(ring[size_t(edges[e].at)], ring[(size_t(edges[e].at) + 1) % ring.size()]);
+    };
+    auto spend = [&](size_t n) {
+        if (n > budget)
+            return false;
+        budget -= n;
+        return true;
+    };
+    // About one edge per cell; a long edge is entered in every cell it passes, with a cell of
+    // margin, so that a pixel within reach of it lies in one of its cells.
+    const int64_t cells = std::clamp<int64_t>(int64_t(std::sqrt(double(edges.size()))), 1, 4096);
+    const double span = double(std::max<int64_t>({x1 - x0, y1 - y0, 1})) + 1.0;
+    const double inv = double(cells) / span;
+    auto cellOf = [&](double v) { return std::clamp<int64_t>(int64_t(std::floor(v * inv)), 0, cells - 1); };
+    auto cellAt = [&](const GridPoint& p) { return cellOf(double(p[0] - x0)) * cells + cellOf(double(p[1] - y0)); };
+    // Each edge's cells, column by column, with a cell of margin: f(cell, edge).
+    auto eachCell = [&](size_t i, const auto& f) {
+        const auto [a, b] = ends(i);
+        GridPoint p = points[size_t(a)], q = points[size_t(b)];
+        if (p[0] > q[0])
+            std::swap(p, q);
+        const double px = double(p[0] - x0), py = double(p[1] - y0), qx = double(q[0] - x0), qy = double(q[1] - y0);
+        const int64_t c0 = std::max<int64_t>(cellOf(px) - 1, 0), c1 = std::min<int64_t>(cellOf(qx) + 1, cells - 1);
+        for (int64_t c = c0; c <= c1; ++c) {
+            // The edge's stretch within the column and its neighbours.
+            const double xa = std::clamp(double(c - 1) / inv, px, qx), xb = std::clamp(double(c + 2) / inv, px, qx);
+            const double t0 = qx > px ? (xa - px) / (qx - px) : 0.0, t1 = qx > px ? (xb - px) / (qx - px) : 1.0;
+            const double ya = py + (qy - py) * t0, yb = py + (qy - py) * t1;
+            const int64_t r0 = std::max<int64_t>(cellOf(std::min(ya, yb)) - 1, 0);
+            const int64_t r1 = std::min<int64_t>(cellOf(std::max(ya, yb)) + 1, cells - 1);
+            if (!f(c * cells + r0, size_t(r1 - r0 + 1)))
+                return false;
+        }
+        return true;
+    };
+    // Counted first, so that what is given up costs no more than the budget's worth of steps.
+    size_t count = 0;
+    for (size_t i = 0; i < edges.size(); ++i) {
+        if ((i & 4095) == 0 && stop && stop())
+            return false;
+        if (!eachCell(i, [&](int64_t, size_t n) { count += n; return spend(n); }))
+            return false;
+    }
+    std::vector<std::pair<int64_t, int32_t>> entries; // cell, edge
+    entries.reserve(count);
+    for (size_t i = 0; i < edges.size(); ++i)
+        eachCell(i, [&](int64_t first, size_t n) {
+            for (size_t r = 0; r < n; ++r)
+                entries.push_back({first + int64_t(r), int32_t(i)});
+            return true;
+        });
+    std::sort(entries.begin(), entries.end());
+    // The crossings, rounded: new points, or corners where they round onto one.
+    std::map<GridPoint, int32_t> pixels;
+    for (size_t r = 0; r < rings.size(); ++r)
+        for (int32_t id : rings[r])
+            pixels.emplace(points[size_t(id)], id);
+    for (size_t i = 0; i < entries.size();) {
+        size_t j = i;
+        while (j < entries.size() && entries[j].first == entries[i].first)
+            ++j;
+        const size_t n = j - i;
+        if (!spend(n * (n - 1) / 2))
+            return false;
+        for (size_t u = i; u < j; ++u) {
+            const auto [a, b] = ends(size_t(entries[u].second));
+            // Copies: a crossing found below grows points.
+            const GridPoint pa = points[size_t(a)], pb = points[size_t(b)];
+            for (size_t v = u + 1; v < j; ++v) {
+                const auto [c, d] = ends(size_t(entries[v].second));
+                const GridPoint pc = points[size_t(c)], pd = points[size_t(d)];
+                const i128 oa = orient(pc, pd, pa), ob = orient(pc, pd, pb);
+                if (sign(oa) * sign(ob) >= 0 || sign(orient(pa, pb, pc)) * sign(orient(pa, pb, pd)) >= 0)
+                    continue;
+                const long double t = (long double)oa / (long double)(oa - ob);
+                const GridPoint x{std::llround((long double)pa[0] + t * (long double)(pb[0] - pa[0])),
+                                  std::llround((long double)pa[1] + t * (long double)(pb[1] - pa[1]))};
+                if (pixels.emplace(x, int32_t(points.size())).second)
+                    points.push_back(x);
+                split = true;
+            }
+        }
+        if (stop && stop())
+            return false;
+        i = j;
+    }
+    if (!split)
+        return true;
+    // Pixels by cell; each edge is bent through the pixels it passes in its cells.
+    std::vector<std::pair<int64_t, int32_t>> byCell;
+    byCell.reserve(pixels.size());
+    for (const auto& [p, id] : pixels)
+        byCell.push_back({cellAt(p), id});
+    std::sort(byCell.begin(), byCell.end());
+    struct Bend
+    {
+        int32_t edge;
+        i128 along; // (pixel - start) . (end - start)
+        int32_t point;
+        bool operator<(const Bend& o) const
+        {
+            return edge != o.edge ? edge < o.edge : along != o.along ? along < o.along : point < o.point;
+        }
+    };
+    std::vector<Bend> bends;
+    size_t k = 0;
+    for (const auto& [cell, e] : entries) {
+        while (k < byCell.size() && byCell[k].first < cell)
+            ++k;
+        const auto [a, b] = ends(size_t(e));
+        const GridPoint &pa = points[size_t(a)], &pb = points[size_t(b)];
+        for (size_t m = k; m < byCell.size() && byCell[m].first == cell; ++m) {
+            if (!spend(1))
+                return false;
+            const int32_t id = byCell[m].second;
+            const GridPoint& c = points[size_t(id)];
+            if (id == a || id == b || c == pa || c == pb)
+                continue;
+            // The pixel is the square of side 1 around c: the edge passes it when their
+            // bounds meet and its corners are not all on one side of the edge's line (in
+            // doubled coordinates, so that the corners are whole).
+            if (2 * std::max(pa[0], pb[0]) < 2 * c[0] - 1 || 2 * std::min(pa[0], pb[0]) > 2 * c[0] + 1
+                || 2 * std::max(pa[1], pb[1]) < 2 * c[1] - 1 || 2 * std::min(pa[1], pb[1]) > 2 * c[1] + 1)
+                continue;
+            const GridPoint a2{2 * pa[0], 2 * pa[1]}, b2{2 * pb[0], 2 * pb[1]};
+            int below = 0, above = 0;
+            for (const GridPoint corner : {GridPoint{2 * c[0] - 1, 2 * c[1] - 1}, GridPoint{2 * c[0] + 1, 2 * c[1] - 1},
+                                           GridPoint{2 * c[0] - 1, 2 * c[1] + 1}, GridPoint{2 * c[0] + 1, 2 * c[1] + 1}}) {
+                const int sd = sign(orient(a2, b2, corner));
+                below += sd < 0;
+                above += sd > 0;
+            }
+            if (below == 4 || above == 4)
+                continue;
+            bends.push_back({e, i128(c[0] - pa[0]) * (pb[0] - pa[0]) + i128(c[1] - pa[1]) * (pb[1] - pa[1]), id});
+        }
+    }
+    std::sort(bends.begin(), bends.end());
+    std::vector<std::vector<int32_t>> out(rings.size());
+    size_t next = 0;
+    for (size_t i = 0; i < edges.size(); ++i) {
+        const auto [a, b] = ends(i);
+        auto& ring = out[size_t(edges[i].ring)];
+        ring.push_back(a);
+        for (; next < bends.size() && bends[next].edge == int32_t(i); ++next) {
+            const int32_t p = bends[next].point;
+            if (p != b && p != ring.back())
+                ring.push_back(p);
+        }
+    }
+    for (size_t r = 0; r < rings.size(); ++r)
+        if (rings[r].size() < 2)
+            out[r] = rings[r];
+    rings.swap(out);
+    return true;
+}
+
+} // namespace
+
+bool PolygonTriangulator::fillCrossing(std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& rings,
+                                       std::vector<Triangle>& out, size_t& budget, const Stop& stop, bool* exact)
+{
+    std::vector<std::vector<int32_t>> split = rings;
+    std::array<int32_t, 2> first{-1, -1};
+    // A crossing rounded to the grid may cross an edge close by: a few rounds.
+    for (int round = 0; round < 3; ++round) {
+        const size_t from = out.size();
+        bool e = true;
+        const Fill f = fillRings(points, split, out, stop, round == 0 ? &first : nullptr, &e);
+        if (f == Fill::Stopped)
+            return false;
+        if (f == Fill::Done) {
+            i128 area = 0;
+            for (const auto& r : split)
+                if (!r.empty())
+                    area += ringArea2(points, r);
+            if (area < 0)
+                for (size_t t = from; t < out.size(); ++t)
+                    std::swap(out[t][1], out[t][2]);
+            if (exact)
+                *exact = e && round == 0;
+            return true;
+        }
+        bool any = false;
+        if (!splitCrossings(points, split, budget, stop, any)) {
+            if (stop && stop())
+                return false;
+            budget = 0;
+            break;
+        }
+        if (!any)
+            break; // what crosses is not two edges inside each other
+    }
+    // The first fill's crossing still holds when the rings were not split.
+    const bool asGiven = split == rings;
+    return fillApart(points, rings, out, stop, exact, asGiven ? first : std::array<int32_t, 2>{-1, -1});
 }
 
 void PolygonTriangulator::earClip(std::vector<Triangle>& out) const

@@ -51,6 +51,14 @@ public:
     static bool fillEvenOdd(const std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& rings,
                             std::vector<Triangle>& out, const Stop& stop = {}, bool* exact = nullptr);
 
+    // fillEvenOdd for rings that may cross, themselves or each other (open chains joined into
+    // loops): where they do, the crossing edges are split at the crossing, rounded to the grid
+    // and appended to points, and all rings are filled together by the even-odd rule. Each grid
+    // entry and edge pair looked at takes one from budget; once it is spent the rings are filled
+    // as fillEvenOdd does. exact as for fillEvenOdd, and false when points were added.
+    static bool fillCrossing(std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& rings,
+                             std::vector<Triangle>& out, size_t& budget, const Stop& stop = {}, bool* exact = nullptr);
+
     // Twice the ring's signed area, exactly: positive when it runs counter-clockwise.
     static __int128 ringArea2(const std::vector<GridPoint>& points, const std::vector<int32_t>& ring);
 

@@ -686,8 +686,10 @@ bool capCloses(const std::vector<size_t>& set, const std::vector<std::vector<int
 }
 
 // The cap of one half, into caps: it faces +axis for the lower half, -axis for the upper.
-bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, const std::vector<Pt3>& pts,
-             int64_t plane, int axis, bool lower)
+// Where loops cross (open chains joined through one another), the cap gets points of its own
+// at the crossings: in extra, numbered on from the end of pts.
+bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, std::vector<Pt3>& extra,
+             const std::vector<Pt3>& pts, int64_t plane, int axis, bool lower)
 {
     PlaneRim rim;
     if (!planeRim(recs, pts, plane, axis, rim))
@@ -866,11 +868,18 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, c
     std::vector<PolygonTriangulator::Triangle> tris;
     const auto stop = [] { return stopRequested(); };
     bool exact = true;
+    const size_t rimPoints = xy.size();
+    // Crossings are looked for in proportion to the section's size: loops that all cross each
+    // other (many sheets joined through one point) are filled as they are past that.
+    size_t crossingBudget = 8 * rimPoints + 65536;
     auto fill = [&](const std::vector<size_t>& set) {
         std::vector<std::vector<int32_t>> rings;
         for (size_t i : set)
             rings.push_back(loops[i]);
-        return PolygonTriangulator::fillEvenOdd(xy, rings, tris, stop, &exact);
+        const bool ok = PolygonTriangulator::fillCrossing(xy, rings, tris, crossingBudget, stop, &exact);
+        for (size_t k = place.size(); k < xy.size(); ++k)
+            place.push_back(int32_t(k));
+        return ok;
     };
     for (const auto& set : sets) {
         if (set.empty())
@@ -906,10 +915,28 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, c
             if (!fill({h}))
                 return false;
     }
+    extra.clear();
+    for (size_t k = rimPoints; k < xy.size(); ++k) {
+        Pt3 p{};
+        p[size_t(axis)] = plane;
+        p[size_t(pa)] = xy[k][0];
+        p[size_t(qa)] = xy[k][1];
+        extra.push_back(p);
+    }
+    auto idOf = [&](int32_t t) { return size_t(t) < rimPoints ? rim.ids[size_t(t)] : int32_t(pts.size() + (size_t(t) - rimPoints)); };
+    auto at = [&](int32_t id) -> const Pt3& { return size_t(id) < pts.size() ? pts[size_t(id)] : extra[size_t(id) - pts.size()]; };
     caps.reserve(caps.size() + 3 * tris.size());
-    for (const auto& t : tris)
-        pushTriangle(caps, pts, rim.ids[size_t(t[0])], rim.ids[size_t(t[lower ? 1 : 2])], rim.ids[size_t(t[lower ? 2 : 1])],
-                     rim.shells[size_t(t[0])]);
+    for (const auto& t : tris) {
+        const int32_t a = idOf(t[0]), b = idOf(t[lower ? 1 : 2]), c = idOf(t[lower ? 2 : 1]);
+        if (zeroArea(at(a), at(b), at(c)))
+            continue;
+        // A triangle takes the shell of a corner on the rim; each has one.
+        const size_t corner = size_t(t[0]) < rimPoints ? 0 : size_t(t[1]) < rimPoints ? 1 : 2;
+        const int32_t shell = size_t(t[corner]) < rimPoints ? rim.shells[size_t(t[corner])] : 0;
+        caps.push_back({a, shell});
+        caps.push_back({b, shell});
+        caps.push_back({c, shell});
+    }
     return true;
 }
 
@@ -1251,9 +1278,21 @@ bool triangulateCaps(CutWorkData& wd, int planeUm, int axis)
     }
     wd.upCap.clear();
     wd.downCap.clear();
+    std::vector<Pt3> upExtra, downExtra;
     const bool ok = onBothHalves([&](bool lower) {
-        return capHalf(lower ? wd.down : wd.up, lower ? wd.downCap : wd.upCap, wd.points, planeUm, axis, lower);
+        return capHalf(lower ? wd.down : wd.up, lower ? wd.downCap : wd.upCap, lower ? downExtra : upExtra, wd.points,
+                       planeUm, axis, lower);
     });
+    if (ok && (!upExtra.empty() || !downExtra.empty())) {
+        // Each half numbered its own points on from the end of the table: the lower half's
+        // come after the upper half's.
+        const int32_t base = int32_t(wd.points.size());
+        for (CutVertex& r : wd.downCap)
+            if (r.point >= base)
+                r.point += int32_t(upExtra.size());
+        wd.points.insert(wd.points.end(), upExtra.begin(), upExtra.end());
+        wd.points.insert(wd.points.end(), downExtra.begin(), downExtra.end());
+    }
     if (!ok) {
         if (stopRequested())
             g_jobState = 2;
