@@ -91,7 +91,7 @@ size_t untilList(const char* p, size_t n, bool inTag)
     size_t from = 0;
     if (!inTag) {
         from = n;
-        for (const std::string_view tag : {std::string_view("<vertices"), std::string_view("<triangles")})
+        for (const std::string_view tag : {std::string_view("vertices"), std::string_view("triangles")})
             if (const void* at = memmem(p, from, tag.data(), tag.size()))
                 from = size_t(static_cast<const char*>(at) - p) + tag.size();
         if (from == n)
@@ -329,17 +329,31 @@ struct ThreeMFReader::ParseState
         return charge(kBytesPerVertex);
     }
     // Where the feeder may read a run of plain elements itself: directly inside the vertices or
-    // triangles being read, where an unprefixed name is the core's (the root binds no other
-    // default namespace, and nothing below the root declares one), and while runs keep coming.
-    bool plainIsCore = false, namespacesBelowRoot = false, runOpen = false;
+    // triangles being read, with names that are the core's as the root binds them (nothing
+    // below the root declares a namespace), and while runs keep coming.
+    bool runsPossible = false, namespacesBelowRoot = false, runOpen = false;
+    ThreeMFStream::RunScanner::Names runNames;
     bool inCdata = false; // its text is no markup, though expat holds no token of it
     int misses = 0; // places in this list where no run began
-    bool runsMayCome() const { return !stopped && !namespacesBelowRoot && (!sawModel || plainIsCore); }
+    void findRunPrefix()
+    {
+        const QString core = QString::fromUtf8(kCoreNamespace.data(), int(kCoreNamespace.size()));
+        const QString plain = declared.value(QString());
+        runNames.unprefixed = plain.isEmpty() || plain == core;
+        QString first; // of the prefixes bound to the core, the same one each time
+        for (auto d = declared.cbegin(); d != declared.cend(); ++d)
+            if (!d.key().isEmpty() && d.value() == core && (first.isEmpty() || d.key() < first))
+                first = d.key();
+        if (!first.isEmpty())
+            runNames.prefix = first.toStdString() + ":";
+        runsPossible = runNames.unprefixed || !first.isEmpty();
+    }
+    bool runsMayCome() const { return !stopped && !namespacesBelowRoot && (!sawModel || runsPossible); }
     const ThreeMFStream::NumberTexts::Kind* runKind() const
     {
         static constexpr auto c = ThreeMFStream::NumberTexts::Kind::Coordinates;
         static constexpr auto i = ThreeMFStream::NumberTexts::Kind::Indices;
-        if (stopped || !runOpen || inCdata || !plainIsCore || namespacesBelowRoot || path.empty())
+        if (stopped || !runOpen || inCdata || !runsPossible || namespacesBelowRoot || path.empty())
             return nullptr;
         return path.back() == In::Vertices ? &c : path.back() == In::Triangles ? &i : nullptr;
     }
@@ -395,8 +409,7 @@ void ThreeMFReader::ParseState::start(const char* qualified, const char** atts)
             const char* unitText = attribute(atts, "unit");
             r.unit = unitText ? unitInMm(unitText) : 1.0;
             sawModel = true;
-            const QString plain = declared.value(QString());
-            plainIsCore = plain.isEmpty() || plain == QLatin1String(kCoreNamespace.data(), int(kCoreNamespace.size()));
+            findRunPrefix();
             if (const char* required = attribute(atts, "requiredextensions")) {
                 checkRequired(required);
                 if (stopped)
@@ -568,7 +581,7 @@ bool ThreeMFReader::parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int
             if (const auto* kind = state.runKind()) {
                 // Only where expat holds no unfinished token, nor a "\r" that may pair with a "\n".
                 if (XML_GetCurrentByteIndex(parser.get()) == fedXml && lastFed != '\r') {
-                    const auto run = runs.scan(*kind, chunk, left);
+                    const auto run = runs.scan(*kind, state.runNames, chunk, left);
                     if (run.count == 0 && left > 4096 && ++state.misses > 16)
                         state.runOpen = false; // not a list of plain elements: expat reads the rest
                     if (run.count > 0) {

@@ -295,7 +295,8 @@ const char* skipBlanks(const char* s, const char* end, size_t& lines)
 }
 
 // One empty element at s in the plain form; past its "/>", or null for anything else.
-const char* plainElement(NumberTexts::Kind kind, const char* s, const char* end, std::string_view (&values)[3])
+const char* plainElement(NumberTexts::Kind kind, const RunScanner::Names& allowed, const char* s, const char* end,
+                         std::string_view (&values)[3])
 {
     static constexpr std::string_view vertexNames[] = {"x", "y", "z"};
     static constexpr std::string_view triangleNames[] = {"v1", "v2", "v3", "p1", "p2", "p3", "pid"};
@@ -304,9 +305,17 @@ const char* plainElement(NumberTexts::Kind kind, const char* s, const char* end,
     const std::string_view* names = coordinates ? vertexNames : triangleNames;
     const size_t nameCount = coordinates ? 3 : 7;
     const char* start = s;
-    if (size_t(end - s) < name.size() + 1 || *s != '<' || std::memcmp(s + 1, name.data(), name.size()) != 0)
+    if (s == end || *s != '<')
         return nullptr;
-    s += name.size() + 1;
+    ++s;
+    const std::string_view prefix = allowed.prefix;
+    if (!prefix.empty() && size_t(end - s) >= prefix.size() && std::memcmp(s, prefix.data(), prefix.size()) == 0)
+        s += prefix.size();
+    else if (!allowed.unprefixed)
+        return nullptr;
+    if (size_t(end - s) < name.size() || std::memcmp(s, name.data(), name.size()) != 0)
+        return nullptr;
+    s += name.size();
     unsigned seen = 0;
     for (;;) {
         if (size_t(s - start) > kMaxRunElementBytes)
@@ -346,7 +355,7 @@ const char* plainElement(NumberTexts::Kind kind, const char* s, const char* end,
     }
 }
 
-void scanPiece(NumberTexts::Kind kind, const char* text, RunScanner::Piece& p)
+void scanPiece(NumberTexts::Kind kind, const RunScanner::Names& names, const char* text, RunScanner::Piece& p)
 {
     try {
         const char* const begin = text + p.begin;
@@ -364,7 +373,7 @@ void scanPiece(NumberTexts::Kind kind, const char* text, RunScanner::Piece& p)
                 break;
             }
             std::string_view values[3];
-            const char* next = plainElement(kind, s, end, values);
+            const char* next = plainElement(kind, names, s, end, values);
             if (!next)
                 break;
             if (kind == NumberTexts::Kind::Coordinates) {
@@ -404,6 +413,7 @@ struct RunScanner::Job
 {
     const char* text = nullptr;
     NumberTexts::Kind kind = NumberTexts::Kind::Coordinates;
+    RunScanner::Names names;
     Piece* pieces = nullptr;
     size_t count = 0;
     std::atomic<size_t> next{0};
@@ -454,7 +464,7 @@ void RunScanner::runJob(Job& j)
     // A thread that comes late to a finished job takes no piece and touches nothing of it.
     size_t mine = 0;
     for (size_t i; (i = j.next.fetch_add(1)) < j.count; ++mine)
-        scanPiece(j.kind, j.text, j.pieces[i]);
+        scanPiece(j.kind, j.names, j.text, j.pieces[i]);
     if (mine > 0) {
         std::lock_guard<std::mutex> lk(j.lock);
         j.done += mine;
@@ -463,7 +473,7 @@ void RunScanner::runJob(Job& j)
     }
 }
 
-RunScanner::Run RunScanner::scan(NumberTexts::Kind kind, const char* text, size_t n)
+RunScanner::Run RunScanner::scan(NumberTexts::Kind kind, const Names& names, const char* text, size_t n)
 {
     auto startPiece = [this](size_t i, size_t begin, size_t end) {
         if (parts.size() <= i)
@@ -473,7 +483,7 @@ RunScanner::Run RunScanner::scan(NumberTexts::Kind kind, const char* text, size_
         parts[i].end = end;
     };
     startPiece(0, 0, tagAt(text, n, kRunHead));
-    scanPiece(kind, text, parts[0]);
+    scanPiece(kind, names, text, parts[0]);
     used = 1;
     if (parts[0].whole && parts[0].end < n) {
         const size_t rest = n - parts[0].end;
@@ -488,6 +498,7 @@ RunScanner::Run RunScanner::scan(NumberTexts::Kind kind, const char* text, size_
         auto j = std::make_shared<Job>();
         j->text = text;
         j->kind = kind;
+        j->names = names;
         j->pieces = parts.data() + 1;
         j->count = count;
         {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -138,9 +139,16 @@ public:
     RunScanner(const RunScanner&) = delete;
     RunScanner& operator=(const RunScanner&) = delete;
 
+    // How the elements may be named: with prefix ("p:", or empty for none), or with none at all.
+    struct Names
+    {
+        std::string prefix;
+        bool unprefixed = false;
+    };
+
     // The run at the start of [text, text + n). Its numbers are in pieces()[0 .. pieceCount),
     // in order, until the next scan.
-    Run scan(NumberTexts::Kind kind, const char* text, size_t n);
+    Run scan(NumberTexts::Kind kind, const Names& names, const char* text, size_t n);
     std::vector<Piece>& pieces() { return parts; }
     size_t pieceCount() const { return used; }
 

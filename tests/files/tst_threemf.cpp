@@ -679,6 +679,9 @@ private slots:
         QTest::newRow("core on a prefix, default other") << prefixed.build() << true << QString();
         prefixed.inner = "";
         QTest::newRow("unprefixed in another default") << prefixed.build() << false << QString("no mesh with triangles");
+        prefixed.rootAttributes += " xmlns:a=\"urn:a\"";
+        prefixed.inner = "a:";
+        QTest::newRow("vertices on another prefix") << prefixed.build() << false << QString("no mesh with triangles");
         PlainMesh below;
         below.outer = "m:";
         below.rootAttributes += " xmlns:m=\"" + core + "\"";
