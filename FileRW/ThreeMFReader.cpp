@@ -348,7 +348,13 @@ struct ThreeMFReader::ParseState
             runNames.prefix = first.toStdString() + ":";
         runsPossible = runNames.unprefixed || !first.isEmpty();
     }
-    bool runsMayCome() const { return !stopped && !namespacesBelowRoot && (!sawModel || runsPossible); }
+    // Outside what is skipped, the build and the components, which hold no list.
+    bool runsMayCome() const
+    {
+        if (stopped || namespacesBelowRoot || (sawModel && !runsPossible))
+            return false;
+        return path.empty() || (path.back() != In::Skip && path.back() != In::Build && path.back() != In::Components);
+    }
     const ThreeMFStream::NumberTexts::Kind* runKind() const
     {
         static constexpr auto c = ThreeMFStream::NumberTexts::Kind::Coordinates;
