@@ -5,8 +5,10 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <utility>
 
 #include <quazip.h>
@@ -79,6 +81,24 @@ const char* attribute(const char** atts, std::string_view name)
 QString text(const char* value)
 {
     return value ? QString::fromUtf8(value) : QString();
+}
+
+// The bytes of [p, p + n) up to the end of the first tag that may open a list of vertices or
+// triangles (with inTag, of the tag the parser holds unfinished), where a run may begin; n when
+// there is none.
+size_t untilList(const char* p, size_t n, bool inTag)
+{
+    size_t from = 0;
+    if (!inTag) {
+        from = n;
+        for (const std::string_view tag : {std::string_view("vertices"), std::string_view("triangles")})
+            if (const void* at = memmem(p, from, tag.data(), tag.size()))
+                from = size_t(static_cast<const char*>(at) - p) + tag.size();
+        if (from == n)
+            return n;
+    }
+    const void* gt = std::memchr(p + from, '>', n - from);
+    return gt ? size_t(static_cast<const char*>(gt) - p) + 1 : n;
 }
 
 // The 3 x 3 part must keep a volume. |det| is weighed against the product of the row lengths,
@@ -300,6 +320,72 @@ struct ThreeMFReader::ParseState
         if (chargeRecord(p.objectId))
             into.push_back(std::move(p));
     }
+    bool admitVertex()
+    {
+        if (coordinates.count() >= size_t(INT32_MAX)) {
+            stop(kTooLarge, QStringLiteral("more vertices than an index reaches"));
+            return false;
+        }
+        return charge(kBytesPerVertex);
+    }
+    // Where the feeder may read a run of plain elements itself: directly inside the vertices or
+    // triangles being read, with names that are the core's as the root binds them (nothing
+    // below the root declares a namespace), and while runs keep coming.
+    bool runsPossible = false, namespacesBelowRoot = false, runOpen = false;
+    ThreeMFStream::RunScanner::Names runNames;
+    bool inCdata = false; // its text is no markup, though expat holds no token of it
+    int misses = 0; // places in this list where no run began
+    void findRunPrefix()
+    {
+        const QString core = QString::fromUtf8(kCoreNamespace.data(), int(kCoreNamespace.size()));
+        const QString plain = declared.value(QString());
+        runNames.unprefixed = plain.isEmpty() || plain == core;
+        QString first; // of the prefixes bound to the core, the same one each time
+        for (auto d = declared.cbegin(); d != declared.cend(); ++d)
+            if (!d.key().isEmpty() && d.value() == core && (first.isEmpty() || d.key() < first))
+                first = d.key();
+        if (!first.isEmpty())
+            runNames.prefix = first.toStdString() + ":";
+        runsPossible = runNames.unprefixed || !first.isEmpty();
+    }
+    // Outside what is skipped, the build and the components, which hold no list.
+    bool runsMayCome() const
+    {
+        if (stopped || namespacesBelowRoot || (sawModel && !runsPossible))
+            return false;
+        return path.empty() || (path.back() != In::Skip && path.back() != In::Build && path.back() != In::Components);
+    }
+    const ThreeMFStream::NumberTexts::Kind* runKind() const
+    {
+        static constexpr auto c = ThreeMFStream::NumberTexts::Kind::Coordinates;
+        static constexpr auto i = ThreeMFStream::NumberTexts::Kind::Indices;
+        if (stopped || !runOpen || inCdata || !runsPossible || namespacesBelowRoot || path.empty())
+            return nullptr;
+        return path.back() == In::Vertices ? &c : path.back() == In::Triangles ? &i : nullptr;
+    }
+    // The run's elements, charged and refused as start() would, one by one.
+    void takeRun(ThreeMFStream::RunScanner& runs, bool vertices)
+    {
+        const qint64 cost = vertices ? kBytesPerVertex : kBytesPerFace;
+        for (size_t i = 0; i < runs.pieceCount(); ++i) {
+            ThreeMFStream::RunScanner::Piece& p = runs.pieces()[i];
+            size_t k = std::min(p.count, size_t((budget - storedCost) / cost));
+            if (vertices)
+                k = std::min(k, size_t(INT32_MAX) - std::min(coordinates.count(), size_t(INT32_MAX)));
+            storedCost += qint64(k) * cost;
+            if (vertices) {
+                p.coordinates.resize(k * 3);
+                coordinates.addConverted(std::move(p.coordinates), {}, k, p.firstBad < k);
+            } else {
+                p.indices.resize(k);
+                indices.addConverted({}, std::move(p.indices), k, false);
+            }
+            if (k < p.count) {
+                vertices ? admitVertex() : charge(kBytesPerFace); // refuses the first one left
+                return;
+            }
+        }
+    }
     void start(const char* qualified, const char** atts);
     void end();
 };
@@ -329,6 +415,7 @@ void ThreeMFReader::ParseState::start(const char* qualified, const char** atts)
             const char* unitText = attribute(atts, "unit");
             r.unit = unitText ? unitInMm(unitText) : 1.0;
             sawModel = true;
+            findRunPrefix();
             if (const char* required = attribute(atts, "requiredextensions")) {
                 checkRequired(required);
                 if (stopped)
@@ -370,12 +457,12 @@ void ThreeMFReader::ParseState::start(const char* qualified, const char** atts)
             next = In::Vertices;
         else if (name == "triangles" && firstTime(sawTriangles))
             next = In::Triangles;
+        runOpen = next != In::Skip;
+        misses = 0;
         break;
     case In::Vertices:
         if (name == "vertex") {
-            if (coordinates.count() >= size_t(INT32_MAX))
-                return stop(kTooLarge, QStringLiteral("more vertices than an index reaches"));
-            if (!charge(kBytesPerVertex))
+            if (!admitVertex())
                 return;
             coordinates.add(attribute(atts, "x"), attribute(atts, "y"), attribute(atts, "z"));
         }
@@ -443,19 +530,45 @@ bool ThreeMFReader::parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int
         auto* state = static_cast<ParseState*>(s);
         if (state->path.empty())
             state->declared.insert(text(prefix), text(uri));
+        else
+            state->namespacesBelowRoot = true;
     });
     XML_SetElementHandler(
         parser.get(),
         [](void* s, const XML_Char* name, const XML_Char** atts) { static_cast<ParseState*>(s)->start(name, atts); },
         [](void* s, const XML_Char*) { static_cast<ParseState*>(s)->end(); });
+    XML_SetCdataSectionHandler(
+        parser.get(), [](void* s) { static_cast<ParseState*>(s)->inCdata = true; },
+        [](void* s) { static_cast<ParseState*>(s)->inCdata = false; });
     // No document type, so no entity can expand.
     XML_SetStartDoctypeDeclHandler(parser.get(), [](void* s, const XML_Char*, const XML_Char*, const XML_Char*, int) {
         static_cast<ParseState*>(s)->stop(kNotXml, QStringLiteral("document type declarations are not allowed"));
     });
 
-    // The part is inflated on a thread of its own while expat parses what came before.
-    ThreeMFStream::InflatingReader inflated(part);
-    qint64 fed = 0;
+    // The part is inflated on a thread of its own while expat parses what came before. Runs of
+    // plain vertices and triangles are read on every core instead; expat gets their line ends,
+    // so that it still counts lines for its errors.
+    ThreeMFStream::InflatingReader inflated(part, size_t(4) << 20);
+    ThreeMFStream::RunScanner runs;
+    // Fed in slices, so that the cap on an unfinished tag is checked at least once a megabyte.
+    constexpr size_t kSlice = size_t(1) << 20;
+    qint64 fed = 0, fedXml = 0;
+    char lastFed = 0;
+    auto feed = [&](const char* data, size_t n, bool last) {
+        fedXml += qint64(n);
+        if (n > 0)
+            lastFed = data[n - 1];
+        return XML_Parse(parser.get(), data, int(n), last) == XML_STATUS_OK;
+    };
+    auto xmlError = [&]() {
+        state.settleNumbers();
+        if (!error.isEmpty())
+            return false;
+        return fail(kNotXml, QStringLiteral("XML error at line %1: %2")
+                                 .arg(XML_GetCurrentLineNumber(parser.get()))
+                                 .arg(QLatin1String(XML_ErrorString(XML_GetErrorCode(parser.get())))));
+    };
+    static const std::string lineEnds(4096, '\n');
     for (bool last = false; !last;) {
         if (cancel && cancel->load(std::memory_order_relaxed))
             return fail(nullptr, QStringLiteral("cancelled"));
@@ -467,18 +580,47 @@ bool ThreeMFReader::parse(QuaZipFile& part, qint64 declaredSize, std::atomic<int
         }
         fed += n;
         last = n == 0;
-        if (XML_Parse(parser.get(), chunk, int(n), last) != XML_STATUS_OK) {
-            state.settleNumbers();
-            if (!error.isEmpty())
-                return false;
-            return fail(kNotXml, QStringLiteral("XML error at line %1: %2")
-                                     .arg(XML_GetCurrentLineNumber(parser.get()))
-                                     .arg(QLatin1String(XML_ErrorString(XML_GetErrorCode(parser.get())))));
-        }
-        // Expat holds an unfinished tag, comment or instruction whole: not past the cap.
-        if (fed - XML_GetCurrentByteIndex(parser.get()) > kMaxTagBytes) {
-            state.settleNumbers();
-            return fail(kNotXml, QStringLiteral("a tag longer than %1 bytes").arg(kMaxTagBytes));
+        if (last && !feed(chunk, 0, true))
+            return xmlError();
+        for (size_t left = size_t(n); left > 0;) {
+            size_t m = std::min(left, kSlice);
+            if (const auto* kind = state.runKind()) {
+                // Only where expat holds no unfinished token, nor a "\r" that may pair with a "\n".
+                if (XML_GetCurrentByteIndex(parser.get()) == fedXml && lastFed != '\r') {
+                    const auto run = runs.scan(*kind, state.runNames, chunk, left);
+                    if (run.count == 0 && left > 4096 && ++state.misses > 16)
+                        state.runOpen = false; // not a list of plain elements: expat reads the rest
+                    if (run.count > 0) {
+                        state.takeRun(runs, *kind == ThreeMFStream::NumberTexts::Kind::Coordinates);
+                        if (state.stopped) {
+                            state.settleNumbers();
+                            return false;
+                        }
+                        for (size_t k = run.lines; k > 0;) {
+                            const size_t e = std::min(k, lineEnds.size());
+                            if (!feed(lineEnds.data(), e, false))
+                                return xmlError();
+                            k -= e;
+                        }
+                        chunk += run.bytes;
+                        left -= run.bytes;
+                        continue;
+                    }
+                }
+                // Up to the end of the next tag, where a run may begin.
+                m = untilList(chunk, m, true);
+            } else if (state.runsMayCome()) {
+                m = untilList(chunk, m, XML_GetCurrentByteIndex(parser.get()) != fedXml);
+            }
+            if (!feed(chunk, m, false))
+                return xmlError();
+            chunk += m;
+            left -= m;
+            // Expat holds an unfinished tag, comment or instruction whole: not past the cap.
+            if (fedXml - XML_GetCurrentByteIndex(parser.get()) > kMaxTagBytes) {
+                state.settleNumbers();
+                return fail(kNotXml, QStringLiteral("a tag longer than %1 bytes").arg(kMaxTagBytes));
+            }
         }
         if (progress && declaredSize > 0)
             *progress = int(std::min(fed, declaredSize) * 5000 / declaredSize);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -78,6 +79,9 @@ public:
     bool settle();
     // Drops every text and number, for the next element list.
     void clear();
+    // Numbers converted elsewhere, after those added so far; bad when one of them cannot be used.
+    void addConverted(std::vector<float>&& coordinates, std::vector<std::array<int32_t, 3>>&& indices,
+                      size_t count, bool bad);
 
 private:
     struct Batch
@@ -99,6 +103,68 @@ private:
     std::unique_ptr<Batch> filling;
     size_t added = 0;
     size_t running = 0; // batches[running..] may still be converting
+};
+
+// Reads the start of an element list's text when it is made only of blanks and empty vertex
+// (or triangle) elements in a plain form the XML parser reads alike: known attributes once each,
+// quoted printable ASCII values without '<' or '&'. Anything else ends the run and is left to
+// the parser. Past a short head, the text is read in pieces on a pool of threads that lives as
+// long as the scanner.
+class RunScanner
+{
+public:
+    struct Piece
+    {
+        size_t begin = 0, end = 0; // bytes of the text
+        size_t count = 0;          // whole elements read
+        size_t last = 0;           // just past the last of them, from begin
+        size_t lines = 0;          // line ends before last
+        size_t trailingLines = 0;  // line ends after it
+        size_t firstBad = SIZE_MAX; // the first element with a coordinate that cannot be used
+        bool whole = false;        // nothing but elements and blanks up to end
+        bool noMemory = false;
+        std::vector<float> coordinates;
+        std::vector<std::array<int32_t, 3>> indices;
+    };
+    struct Run
+    {
+        size_t bytes = 0; // up to the end of the run's last element
+        size_t count = 0;
+        size_t lines = 0; // line ends among those bytes, a pair "\r\n" counted once
+    };
+
+    RunScanner() = default;
+    // Stops the pool's threads, which are idle between scans.
+    ~RunScanner();
+    RunScanner(const RunScanner&) = delete;
+    RunScanner& operator=(const RunScanner&) = delete;
+
+    // How the elements may be named: with prefix ("p:", or empty for none), or with none at all.
+    struct Names
+    {
+        std::string prefix;
+        bool unprefixed = false;
+    };
+
+    // The run at the start of [text, text + n). Its numbers are in pieces()[0 .. pieceCount),
+    // in order, until the next scan.
+    Run scan(NumberTexts::Kind kind, const Names& names, const char* text, size_t n);
+    std::vector<Piece>& pieces() { return parts; }
+    size_t pieceCount() const { return used; }
+
+private:
+    struct Job;
+    void startPool();
+    void work();
+    static void runJob(Job& job);
+
+    std::vector<Piece> parts;
+    size_t used = 0;
+    std::vector<std::thread> threads;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::shared_ptr<Job> job; // the scan the pool works on
+    bool stopping = false, started = false;
 };
 
 } // namespace ThreeMFStream

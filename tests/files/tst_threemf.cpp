@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <memory>
 
 #include <quazip.h>
 #include <quazipfile.h>
@@ -38,6 +39,55 @@ QString foreignTag(int bytes)
 {
     const QString head = "<x:p xmlns:x=\"urn:o\" a=\"", tail = "\"/>";
     return head + QString(bytes - head.size() - tail.size(), 'a') + tail;
+}
+
+// A mesh of n vertices (i, i % 97, -i / 2) and n - 2 triangles (i, i + 1, i + 2), each element
+// followed by the next of seps in turn; insert goes in after element `at` (vertices, then
+// triangles). Elements around the lists take the prefix outer, the vertices and triangles inner.
+struct PlainMesh
+{
+    int n = 60000;
+    QList<QByteArray> seps{"\n"};
+    int at = -1;
+    QByteArray insert;
+    QByteArray outer, inner;
+    QByteArray rootAttributes = "xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\"";
+    QByteArray listAttributes; // of the triangles element
+    QByteArray build() const
+    {
+        QByteArray x = "<?xml version=\"1.0\"?>\n<" + outer + "model " + rootAttributes + " unit=\"millimeter\"><" + outer + "resources><" + outer
+                       + "object id=\"7\"><" + outer + "mesh><" + outer + "vertices>";
+        x.reserve(n * 90);
+        int k = 0;
+        auto next = [&] {
+            x += seps[k % seps.size()];
+            if (k++ == at)
+                x += insert;
+        };
+        for (int i = 0; i < n; ++i) {
+            x += "<" + inner + "vertex x=\"" + QByteArray::number(i) + "\" y=\"" + QByteArray::number(i % 97) + "\" z=\""
+                 + QByteArray::number(-i * 0.5, 'g', 10) + "\"/>";
+            next();
+        }
+        x += "</" + outer + "vertices><" + outer + "triangles" + listAttributes + ">";
+        for (int i = 0; i + 2 < n; ++i) {
+            x += "<" + inner + "triangle v1=\"" + QByteArray::number(i) + "\" v2=\"" + QByteArray::number(i + 1) + "\" v3=\""
+                 + QByteArray::number(i + 2) + "\"/>";
+            next();
+        }
+        return x + "</" + outer + "triangles></" + outer + "mesh></" + outer + "object></" + outer + "resources><" + outer + "build><" + outer
+               + "item objectid=\"7\"/></" + outer + "build></" + outer + "model>\n";
+    }
+};
+
+// The line of byte `at` as an XML parser counts them: "\r\n", a lone "\r" and a lone "\n" end one.
+int lineAt(const QByteArray& xml, int at)
+{
+    int line = 1;
+    for (int i = 0; i < at; ++i)
+        if (xml[i] == '\n' || (xml[i] == '\r' && xml[i + 1] != '\n'))
+            ++line;
+    return line;
 }
 
 QByteArray utf16(const QByteArray& utf8, bool bigEndian)
@@ -529,13 +579,17 @@ private slots:
     {
         QTest::addColumn<qint64>("budgetSlack");
         QTest::addColumn<bool>("loads");
-        QTest::newRow("at the budget") << qint64(0) << true;
-        QTest::newRow("one byte over") << qint64(-1) << false;
+        QTest::addColumn<bool>("plain");
+        QTest::newRow("at the budget") << qint64(0) << true << false;
+        QTest::newRow("one byte over") << qint64(-1) << false << false;
+        QTest::newRow("plain at the budget") << qint64(0) << true << true;
+        QTest::newRow("plain one byte over") << qint64(-1) << false << true;
     }
     void streamedPart()
     {
         QFETCH(qint64, budgetSlack);
         QFETCH(bool, loads);
+        QFETCH(bool, plain);
         const int n = 60000; // about 5 MB of XML
         QByteArray xml = "<?xml version=\"1.0\"?>\n<m:model xmlns:m=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\" unit=\"millimeter\"><m:resources>"
                          "<m:object id=\"7\"><m:mesh><m:vertices>";
@@ -548,6 +602,8 @@ private slots:
         for (int i = 0; i + 2 < n; ++i)
             xml += QStringLiteral("<m:triangle v1=\"%1\" v2=\"%2\" v3=\"%3\"></m:triangle>\r\n").arg(i).arg(i + 1).arg(i + 2).toLatin1();
         xml += "</m:triangles></m:mesh></m:object></m:resources><m:build><m:item objectid=\"7\"/></m:build></m:model>\n";
+        if (plain)
+            xml = PlainMesh().build();
         QVERIFY(xml.size() > 4 << 20);
         const qint64 need = qint64(n) * ThreeMFReader::kBytesPerVertex + qint64(n - 2) * ThreeMFReader::kBytesPerFace
                             + 2 * (ThreeMFReader::kBytesPerRecord + 2); // the object and the item, id "7"
@@ -571,6 +627,94 @@ private slots:
             QCOMPARE(m.vertices[size_t(i)][2], double(float(-i * 0.5)));
         }
         QCOMPARE(m.faces.back()[2], n - 1);
+    }
+
+    // Long lists of vertices and triangles in the plain form, as most programs write them, read
+    // alike whatever breaks them up: line ends, comments, other elements, namespaces, errors.
+    void plainLists_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<bool>("loads");
+        QTest::addColumn<QString>("error"); // what the refusal's details hold
+        const QByteArray core = "http://schemas.microsoft.com/3dmanufacturing/core/2015/02";
+        PlainMesh p;
+        QTest::newRow("plain") << p.build() << true << QString();
+        // The first inflated chunk (4 MB) ends inside a triangle's first number.
+        QByteArray cut = p.build();
+        const int chunk = 4 << 20;
+        int e = cut.lastIndexOf("<triangle", chunk);
+        if (cut.indexOf("v1=\"", e) + 4 >= chunk - 1)
+            e = cut.lastIndexOf("<triangle", e - 1);
+        cut.insert(e, QByteArray(chunk - 1 - (cut.indexOf("v1=\"", e) + 4), ' '));
+        QTest::newRow("number across chunks") << cut << true << QString();
+        p.seps = {"\r", " ", "\n", "\t", "\r\n"};
+        QTest::newRow("line ends mixed") << p.build() << true << QString();
+        // An error past long runs is reported at its line.
+        for (const auto& row : {std::make_pair("lone CR then lone LF", QList<QByteArray>{"\r", " ", "\n"}),
+                                std::make_pair("CR LF", QList<QByteArray>{"\r\n"}), std::make_pair("CR", QList<QByteArray>{"\r"})}) {
+            PlainMesh bad;
+            bad.seps = row.second;
+            bad.at = bad.n + 50000;
+            bad.insert = "<triangle v1=\"0\" v1=\"1\"/>";
+            const QByteArray xml = bad.build();
+            QTest::newRow(qPrintable(QString("error after runs, ") + row.first))
+                << xml << false << QString("XML error at line %1: duplicate attribute").arg(lineAt(xml, xml.indexOf(bad.insert)));
+        }
+        PlainMesh comment;
+        comment.at = 30000;
+        const QByteArray hidden = "<vertex x=\"900\" y=\"0\" z=\"0\"/><triangle v1=\"0\" v2=\"0\" v3=\"0\"/>";
+        comment.insert = "<!-- a > b " + hidden + " --><![CDATA[ > " + hidden + "]]><?pi > " + hidden + "?>";
+        QTest::newRow("comment in the vertices") << comment.build() << true << QString();
+        comment.at = comment.n + 40000;
+        QTest::newRow("comment in the triangles") << comment.build() << true << QString();
+        PlainMesh foreign;
+        foreign.rootAttributes += " xmlns:x=\"urn:o\"";
+        foreign.at = 20000;
+        foreign.insert = "<x:e><vertex x=\"900\" y=\"0\" z=\"0\"/></x:e><x:vertex x=\"900\"/>";
+        QTest::newRow("other elements in the vertices") << foreign.build() << true << QString();
+        // Unprefixed names are the core's only where the default namespace is.
+        PlainMesh prefixed;
+        prefixed.outer = prefixed.inner = "m:";
+        prefixed.rootAttributes = "xmlns=\"urn:other\" xmlns:m=\"" + core + "\"";
+        QTest::newRow("core on a prefix, default other") << prefixed.build() << true << QString();
+        prefixed.inner = "";
+        QTest::newRow("unprefixed in another default") << prefixed.build() << false << QString("no mesh with triangles");
+        prefixed.rootAttributes += " xmlns:a=\"urn:a\"";
+        prefixed.inner = "a:";
+        QTest::newRow("vertices on another prefix") << prefixed.build() << false << QString("no mesh with triangles");
+        PlainMesh below;
+        below.outer = "m:";
+        below.rootAttributes += " xmlns:m=\"" + core + "\"";
+        below.listAttributes = " xmlns=\"urn:other\"";
+        QTest::newRow("default rebound below the root") << below.build() << false << QString("no mesh with triangles");
+    }
+    void plainLists()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(bool, loads);
+        QFETCH(QString, error);
+        std::vector<MeshData*> meshes;
+        std::atomic<int> progress{0};
+        std::atomic<bool> cancelled{false};
+        QString why;
+        const bool ok = ThreeMFReader::load(make3mf(xml), meshes, progress, cancelled, &why);
+        std::vector<std::unique_ptr<MeshData>> owned(meshes.begin(), meshes.end());
+        QCOMPARE(ok, loads);
+        if (!loads) {
+            QVERIFY2(why.contains(error), qPrintable(why));
+            return;
+        }
+        QCOMPARE(owned.size(), size_t(1));
+        const MeshData& m = *owned[0];
+        const int n = PlainMesh().n;
+        QCOMPARE(m.vertices.size(), size_t(n));
+        QCOMPARE(m.faces.size(), size_t(n - 2));
+        for (int i = 0; i < n; ++i)
+            if (m.vertices[size_t(i)] != std::array<double, 3>{double(i), double(i % 97), double(float(-i * 0.5))})
+                QFAIL(qPrintable(QString("vertex %1 read wrong").arg(i)));
+        for (int i = 0; i + 2 < n; ++i)
+            if (m.faces[size_t(i)] != std::array<int32_t, 3>{i, i + 1, i + 2})
+                QFAIL(qPrintable(QString("triangle %1 read wrong").arg(i)));
     }
 
     void transformParsing()
