@@ -539,7 +539,9 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
         present[c] = true;
         canClose[c] = closable(c);
     }
-    NearestEnds nearest(heads, tails, present, canClose, 1e8);
+    NearestEnds nearest(heads, tails, present, canClose, 1e8, [] { return stopRequested(); });
+    if (nearest.stopped())
+        return false;
     NearestEnds::Join join;
     for (size_t joins = 0; nearest.next(join); ++joins) {
         if ((joins & 255) == 0 && stopRequested())
