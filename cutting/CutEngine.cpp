@@ -474,23 +474,63 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
         work[to].append(work[from], reversed, endDist2(tail, joint) == 0.0);
     };
     // Ends within 20 um: each chain in order takes the first chain, from where it last took
-    // one, whose first point is that near to its last point. First points sit in 20 um cells,
-    // the chains starting at each point in order.
+    // one, whose first point is that near to its last point. First points sit in 20 um cells;
+    // the chains starting at each point are a run in order, where a chain gone is skipped.
     using Key = std::pair<int64_t, int64_t>;
-    std::unordered_map<Key, std::set<size_t>, PairHash> startsAt;
-    std::unordered_map<Key, std::vector<Key>, PairHash> cells;
     auto cellOf = [](const IntPoint& p) { return std::make_pair(floorDiv(p.X, 20), floorDiv(p.Y, 20)); };
-    auto keyOf = [](const IntPoint& p) { return std::make_pair(int64_t(p.X), int64_t(p.Y)); };
-    for (size_t c = 0; c < n; ++c) {
-        if (work[c].empty())
-            continue;
-        const IntPoint p = at(work[c].front());
-        auto& set = startsAt[keyOf(p)];
-        if (set.empty())
-            cells[cellOf(p)].push_back(keyOf(p));
-        set.insert(c);
+    struct Start
+    {
+        Key cell;
+        IntPoint p;
+        uint32_t chain;
+        bool operator<(const Start& o) const
+        {
+            return cell != o.cell ? cell < o.cell : p.X != o.p.X ? p.X < o.p.X : p.Y != o.p.Y ? p.Y < o.p.Y : chain < o.chain;
+        }
+    };
+    std::vector<Start> starts;
+    for (size_t c = 0; c < n; ++c)
+        if (!work[c].empty()) {
+            const IntPoint p = at(work[c].front());
+            starts.push_back({cellOf(p), p, uint32_t(c)});
+        }
+    std::sort(starts.begin(), starts.end());
+    struct Place
+    {
+        IntPoint p;
+        uint32_t begin, end; // its chains in starts
+    };
+    std::vector<Place> places;
+    std::unordered_map<Key, std::pair<uint32_t, uint32_t>, PairHash> cells; // places per cell
+    std::vector<uint32_t> startOf(n, 0), skip(starts.size() + 1);
+    for (uint32_t k = 0; k < starts.size(); ++k) {
+        const Start& st = starts[k];
+        if (places.empty() || st.p != places.back().p) {
+            if (places.empty() || st.cell != starts[places.back().begin].cell)
+                cells[st.cell] = {uint32_t(places.size()), uint32_t(places.size())};
+            places.push_back({st.p, k, k});
+            ++cells[st.cell].second;
+        }
+        places.back().end = k + 1;
+        startOf[st.chain] = k;
+        skip[k] = k;
     }
-    auto gone = [&](size_t c) { startsAt[keyOf(at(work[c].front()))].erase(c); };
+    skip.back() = uint32_t(starts.size());
+    auto firstLive = [&](uint32_t k) {
+        while (skip[k] != k) {
+            skip[k] = skip[skip[k]];
+            k = skip[k];
+        }
+        return k;
+    };
+    auto gone = [&](size_t c) { skip[startOf[c]] = startOf[c] + 1; };
+    // The first chain from `from` on starting at place q; SIZE_MAX for none.
+    auto startingAt = [&](const Place& q, size_t from) {
+        const auto first = std::lower_bound(starts.begin() + q.begin, starts.begin() + q.end, from,
+                                            [](const Start& st, size_t c) { return st.chain < c; });
+        const uint32_t k = firstLive(uint32_t(first - starts.begin()));
+        return k < q.end ? size_t(starts[k].chain) : SIZE_MAX;
+    };
     for (size_t i = 0; i < n; ++i) {
         if ((i & 1023) == 0 && stopRequested())
             return false;
@@ -504,14 +544,9 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
                     const auto it = cells.find({cell.first + dx, cell.second + dy});
                     if (it == cells.end())
                         continue;
-                    for (const Key& k : it->second) {
-                        if (endDist2(tail, IntPoint(k.first, k.second)) >= 400.0)
-                            continue;
-                        const auto& set = startsAt[k];
-                        const auto c = set.lower_bound(from);
-                        if (c != set.end())
-                            j = std::min(j, *c);
-                    }
+                    for (uint32_t q = it->second.first; q < it->second.second; ++q)
+                        if (endDist2(tail, places[q].p) < 400.0)
+                            j = std::min(j, startingAt(places[q], from));
                 }
             if (j == SIZE_MAX)
                 break;
@@ -539,7 +574,9 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
         present[c] = true;
         canClose[c] = closable(c);
     }
-    NearestEnds nearest(heads, tails, present, canClose, 1e8);
+    NearestEnds nearest(heads, tails, present, canClose, 1e8, [] { return stopRequested(); });
+    if (nearest.stopped())
+        return false;
     NearestEnds::Join join;
     for (size_t joins = 0; nearest.next(join); ++joins) {
         if ((joins & 255) == 0 && stopRequested())

@@ -8,12 +8,23 @@
 size_t NearestEnds::searchGrain = 4096;
 
 NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const std::vector<ClipperLib::IntPoint>& lasts,
-                         const std::vector<bool>& present, const std::vector<bool>& closable, double limit2)
+                         const std::vector<bool>& present, const std::vector<bool>& closable, double limit2,
+                         const std::function<bool()>& stop)
     : limit2(limit2), firstEnd(firsts.size(), -1), lastEnd(firsts.size(), -1), closable(closable), best(firsts.size()),
       queuedAt(firsts.size(), -1)
 {
+    auto stopNow = [&] { return halted = halted || (stop && stop()); };
     x0 = y0 = INT64_MAX;
     x1 = y1 = INT64_MIN;
+    // One point per place: the ends sorted by place, and at each place in tie order, which
+    // is the order they are made in.
+    struct Placed
+    {
+        ClipperLib::IntPoint p;
+        int32_t end;
+        bool operator<(const Placed& o) const { return p.X != o.p.X ? p.X < o.p.X : p.Y != o.p.Y ? p.Y < o.p.Y : end < o.end; }
+    };
+    std::vector<Placed> byPlace;
     for (size_t c = 0; c < firsts.size(); ++c) {
         if (!present[c])
             continue;
@@ -24,46 +35,54 @@ NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const 
             x1 = std::max<int64_t>(x1, p.X);
             y1 = std::max<int64_t>(y1, p.Y);
             (k == 0 ? firstEnd : lastEnd)[c] = int32_t(ends.size());
-            ends.push_back({-1, int32_t(c), k == 1});
+            byPlace.push_back({p, int32_t(ends.size())});
+            ends.push_back({-1, int32_t(c), k == 1, -1});
         }
     }
-    if (ends.empty())
+    if (ends.empty() || stopNow())
         return;
-    // One point per place: the ends sorted by place.
-    auto placeOf = [&](int32_t e) -> const ClipperLib::IntPoint& {
-        const End& end = ends[size_t(e)];
-        return (end.last ? lasts : firsts)[size_t(end.chain)];
-    };
-    std::vector<int32_t> byPlace(ends.size());
-    for (size_t e = 0; e < ends.size(); ++e)
-        byPlace[e] = int32_t(e);
-    std::sort(byPlace.begin(), byPlace.end(), [&](int32_t a, int32_t b) {
-        const ClipperLib::IntPoint &p = placeOf(a), &q = placeOf(b);
-        return p.X != q.X ? p.X < q.X : p.Y != q.Y ? p.Y < q.Y : a < b;
-    });
+    std::sort(byPlace.begin(), byPlace.end());
+    if (stopNow())
+        return;
+    keys.resize(byPlace.size());
+    skip.resize(byPlace.size() + 1);
     for (size_t i = 0; i < byPlace.size(); ++i) {
-        const ClipperLib::IntPoint& p = placeOf(byPlace[i]);
-        if (i == 0 || p.X != points.back().p.X || p.Y != points.back().p.Y)
-            points.push_back({p, {}, -1});
-        ends[size_t(byPlace[i])].point = int32_t(points.size() - 1);
+        const ClipperLib::IntPoint& p = byPlace[i].p;
+        if (i == 0 || p.X != points.back().p.X || p.Y != points.back().p.Y) {
+            if (!points.empty())
+                points.back().runEnd = int32_t(i);
+            points.push_back({p, int32_t(i), int32_t(i), 0, -1, {}});
+        }
+        End& e = ends[size_t(byPlace[i].end)];
+        e.point = int32_t(points.size() - 1);
+        e.key = int32_t(i);
+        keys[i] = keyOf(e.chain, e.last);
+        skip[i] = int32_t(i);
+        ++points.back().count;
     }
-    // Ends come in tie order, so each goes in at the back of its point's set.
-    for (const End& e : ends) {
-        auto& at = points[size_t(e.point)].ends;
-        at.emplace_hint(at.end(), e.chain, e.last);
-    }
+    points.back().runEnd = int32_t(byPlace.size());
+    skip.back() = int32_t(byPlace.size());
     live = ends.size();
     buildGrid();
-    // The first searches only read the grid, so they run side by side; the queue is filled
-    // after, in the order of the chains.
-    parallelRanges(firsts.size(), searchGrain, [&](size_t begin, size_t end) {
-        for (size_t c = begin; c < end; ++c)
-            if (present[c])
-                findNearest(int32_t(c), best[c]);
-    });
+    // The first searches only read the grid, so they run side by side, a batch at a time so
+    // that a stop is seen soon; the queue is made after, in one go.
+    const size_t batch = std::max<size_t>(searchGrain, 65536);
+    for (size_t from = 0; from < firsts.size(); from += batch) {
+        if (stopNow())
+            return;
+        parallelRanges(std::min(batch, firsts.size() - from), searchGrain, [&](size_t begin, size_t end) {
+            for (size_t c = from + begin; c < from + end; ++c)
+                if (present[c])
+                    findNearest(int32_t(c), best[c]);
+        });
+    }
     for (size_t c = 0; c < firsts.size(); ++c)
-        if (present[c])
-            queueNearest(int32_t(c));
+        if (best[c].point >= 0)
+            queue.push_back({best[c].d, int32_t(c)});
+    for (size_t i = queue.size() / 2; i-- > 0;)
+        siftDown(i, queue[i]);
+    for (size_t i = 0; i < queue.size(); ++i)
+        queuedAt[size_t(queue[i].chain)] = int32_t(i);
 }
 
 // About one end per cell where the ends spread over an area, so about as many cells as ends.
@@ -78,7 +97,7 @@ void NearestEnds::buildGrid()
     cells.assign(size_t(columns * (hi.second - lo.second + 1)), Run());
     for (Point& pt : points) {
         pt.slot = -1;
-        if (!pt.ends.empty())
+        if (pt.count > 0)
             ++cells[cellIndex(pt.p)].live;
     }
     int32_t start = 0;
@@ -90,11 +109,11 @@ void NearestEnds::buildGrid()
     cellPoints.resize(size_t(start));
     for (size_t q = 0; q < points.size(); ++q) {
         Point& pt = points[q];
-        if (pt.ends.empty())
+        if (pt.count == 0)
             continue;
         Run& r = cells[cellIndex(pt.p)];
         pt.slot = r.start + r.live++;
-        cellPoints[size_t(pt.slot)] = {pt.p, int32_t(q)};
+        cellPoints[size_t(pt.slot)] = {pt.p, int32_t(q), onlyEnd(pt)};
     }
     gridFor = live;
 }
@@ -127,36 +146,77 @@ void NearestEnds::setLive(int32_t point, bool on)
 void NearestEnds::insert(int32_t end)
 {
     ++live;
-    Point& pt = points[size_t(ends[size_t(end)].point)];
-    const bool was = !pt.ends.empty();
-    pt.ends.insert({ends[size_t(end)].chain, ends[size_t(end)].last});
-    if (was)
+    const End& e = ends[size_t(end)];
+    Point& pt = points[size_t(e.point)];
+    const Key k = keyOf(e.chain, e.last);
+    pt.back.insert(std::lower_bound(pt.back.begin(), pt.back.end(), k), k);
+    if (pt.count++ > 0) {
+        cellPoints[size_t(pt.slot)].only = onlyEnd(pt);
         return;
+    }
     // An end comes back only where one has just gone, so its point is in the grid; were it
     // not, the grid is made again with it.
-    if (pt.slot < 0)
+    if (pt.slot < 0) {
         buildGrid();
-    else
-        setLive(ends[size_t(end)].point, true);
+    } else {
+        setLive(e.point, true);
+        cellPoints[size_t(pt.slot)].only = onlyEnd(pt);
+    }
 }
 
 void NearestEnds::remove(int32_t end)
 {
     --live;
-    Point& pt = points[size_t(ends[size_t(end)].point)];
-    pt.ends.erase({ends[size_t(end)].chain, ends[size_t(end)].last});
-    if (pt.ends.empty())
-        setLive(ends[size_t(end)].point, false);
+    End& e = ends[size_t(end)];
+    Point& pt = points[size_t(e.point)];
+    if (e.key >= 0) {
+        skip[size_t(e.key)] = e.key + 1;
+        e.key = -1;
+    } else {
+        pt.back.erase(std::lower_bound(pt.back.begin(), pt.back.end(), keyOf(e.chain, e.last)));
+    }
+    if (--pt.count == 0)
+        setLive(e.point, false);
+    cellPoints[size_t(pt.slot)].only = onlyEnd(pt);
 }
 
-// The first end at the point, in tie order, that chain may join: never its own last point,
-// its own first point only when it may close.
-const NearestEnds::Key* NearestEnds::partnerAt(int32_t point, int32_t chain) const
+NearestEnds::Key NearestEnds::onlyEnd(const Point& pt) const
 {
-    for (const Key& k : points[size_t(point)].ends)
-        if (k.first != chain || (!k.second && closable[size_t(chain)]))
-            return &k;
-    return nullptr;
+    if (pt.count != 1)
+        return -1;
+    return pt.back.empty() ? keys[size_t(firstLive(pt.run))] : pt.back.front();
+}
+
+// The first live place in keys from i on (the place past the end when none), halving the
+// path on the way.
+int32_t NearestEnds::firstLive(int32_t i) const
+{
+    while (skip[size_t(i)] != i) {
+        const int32_t next = skip[size_t(skip[size_t(i)])];
+        skip[size_t(i)] = next;
+        i = next;
+    }
+    return i;
+}
+
+// Never its own last point, its own first point only when it may close; a chain has at most
+// those two ends at a point, so each list is read no further than its third end.
+NearestEnds::Key NearestEnds::partnerAt(int32_t point, int32_t chain) const
+{
+    const Point& pt = points[size_t(point)];
+    auto may = [&](Key k) { return mayJoin(k, chain); };
+    for (int32_t i = firstLive(pt.run); i < pt.runEnd; i = firstLive(i + 1))
+        if (may(keys[size_t(i)])) {
+            const Key k = keys[size_t(i)];
+            for (Key b : pt.back)
+                if (b < k && may(b))
+                    return b;
+            return k;
+        }
+    for (Key b : pt.back)
+        if (may(b))
+            return b;
+    return -1;
 }
 
 void NearestEnds::search(int32_t chain)
@@ -170,7 +230,7 @@ void NearestEnds::search(int32_t chain)
 void NearestEnds::queueNearest(int32_t chain)
 {
     const Best& b = best[size_t(chain)];
-    if (b.points.empty())
+    if (b.point < 0)
         queueErase(chain);
     else
         queueSet(chain, b.d);
@@ -197,6 +257,11 @@ void NearestEnds::queueSet(int32_t chain, double d)
         place(i, queue[(i - 1) / 2]);
         i = (i - 1) / 2;
     }
+    siftDown(i, e);
+}
+
+void NearestEnds::siftDown(size_t i, Entry e)
+{
     for (;;) {
         size_t c = 2 * i + 1;
         if (c >= queue.size())
@@ -229,7 +294,8 @@ void NearestEnds::queueErase(int32_t chain)
 
 void NearestEnds::findNearest(int32_t chain, Best& b) const
 {
-    b.points.clear();
+    b.point = -1;
+    b.others.clear();
     b.d = limit2;
     const ClipperLib::IntPoint from = points[size_t(ends[size_t(lastEnd[size_t(chain)])].point)].p;
     const Cell c0 = cellOf(from);
@@ -237,15 +303,18 @@ void NearestEnds::findNearest(int32_t chain, Best& b) const
     auto visitCell = [&](size_t c) {
         const Run r = cells[c];
         for (int32_t i = r.start, n = r.start + r.live; i < n; ++i) {
-            const int32_t q = cellPoints[size_t(i)].point;
-            const double d = endDist2(from, cellPoints[size_t(i)].p);
-            if (d >= limit2 || (!b.points.empty() && d > b.d) || !partnerAt(q, chain))
+            const Slot& s = cellPoints[size_t(i)];
+            const int32_t q = s.point;
+            const double d = endDist2(from, s.p);
+            if (d >= limit2 || (b.point >= 0 && d > b.d) || !(s.only >= 0 ? mayJoin(s.only, chain) : partnerAt(q, chain) >= 0))
                 continue;
-            if (b.points.empty() || d < b.d) {
+            if (b.point < 0 || d < b.d) {
                 b.d = d;
-                b.points.clear();
+                b.point = q;
+                b.others.clear();
+            } else {
+                b.others.push_back(q);
             }
-            b.points.push_back(q);
         }
     };
     // Cells xa..xb of row y, and cells ya..yb of column x, those inside the grid.
@@ -286,17 +355,17 @@ bool NearestEnds::next(Join& join)
     while (!queue.empty()) {
         const Entry t = queue.front();
         const Best& b = best[size_t(t.chain)];
-        const Key* partner = nullptr;
-        for (int32_t q : b.points) {
-            const Key* k = partnerAt(q, t.chain);
-            if (k && (!partner || *k < *partner))
+        Key partner = partnerAt(b.point, t.chain);
+        for (int32_t q : b.others) {
+            const Key k = partnerAt(q, t.chain);
+            if (k >= 0 && (partner < 0 || k < partner))
                 partner = k;
         }
-        if (!partner) {
+        if (partner < 0) {
             search(t.chain);
             continue;
         }
-        join = {size_t(t.chain), size_t(partner->first), partner->second};
+        join = {size_t(t.chain), size_t(partner / 2), partner % 2 == 1};
         return true;
     }
     return false;
@@ -306,7 +375,8 @@ void NearestEnds::joined(const Join& join, size_t kept, bool keptClosable)
 {
     auto drop = [&](size_t c) {
         queueErase(int32_t(c));
-        best[c].points.clear();
+        best[c].point = -1;
+        best[c].others.clear();
         firstEnd[c] = lastEnd[c] = -1;
     };
     if (join.from == join.to) {

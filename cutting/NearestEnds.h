@@ -2,7 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <set>
+#include <functional>
 #include <vector>
 
 #include <clipper.hpp>
@@ -34,10 +34,14 @@ public:
     };
 
     // first and last points per chain; empty chains are left out. Joins need a squared
-    // distance below limit2. A chain may close on itself only when closable says so.
+    // distance below limit2. A chain may close on itself only when closable says so. stop is
+    // asked between steps of the setup; when it says yes, stopped() is true and next() gives
+    // no join.
     NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const std::vector<ClipperLib::IntPoint>& lasts,
-                const std::vector<bool>& present, const std::vector<bool>& closable, double limit2);
+                const std::vector<bool>& present, const std::vector<bool>& closable, double limit2,
+                const std::function<bool()>& stop = {});
 
+    bool stopped() const { return halted; }
     // The next join; false when no pair is within the limit.
     bool next(Join& join);
     // Report the join next() gave, once done: which chain kept the points (from, or for two
@@ -49,23 +53,34 @@ public:
     static size_t searchGrain;
 
 private:
-    using Key = std::pair<int32_t, bool>; // chain, last point: the order ties are broken in
+    // An end's chain and whether it is the last point, as chain * 2 + last: the order ties
+    // are broken in.
+    using Key = int32_t;
+    static Key keyOf(int32_t chain, bool last) { return chain * 2 + (last ? 1 : 0); }
+    // The ends at a point: those it started with are a run of keys in tie order, where a gone
+    // end is skipped; an end that comes back (under another key) is kept in a short sorted
+    // list beside the run. Ends only ever come back as the new last point of a joined chain,
+    // whose next join is searched at once, so few wait there.
     struct Point
     {
         ClipperLib::IntPoint p;
-        std::set<Key> ends; // the live ends at this point
-        int32_t slot = -1;  // place in cellPoints; -1 when the grid was made without it
+        int32_t run = 0, runEnd = 0; // its keys in keys
+        int32_t count = 0;           // live ends, the list's included
+        int32_t slot = -1;           // place in cellPoints; -1 when the grid was made without it
+        std::vector<Key> back;       // ends that came back, in tie order
     };
     struct End
     {
         int32_t point = -1;
         int32_t chain = -1;
         bool last = false;
+        int32_t key = -1; // place in keys while it is there; -1 once gone from the run
     };
     struct Best
     {
         double d = 0.0;
-        std::vector<int32_t> points; // the nearest points with ends it may join, all at d
+        int32_t point = -1;          // a nearest point with an end it may join, at d; -1 for none
+        std::vector<int32_t> others; // the rest of them, when several lie at d
     };
     struct Entry
     {
@@ -79,7 +94,11 @@ private:
     size_t cellIndex(const ClipperLib::IntPoint& p) const;
     void buildGrid();
     void setLive(int32_t point, bool live);
-    const Key* partnerAt(int32_t point, int32_t chain) const;
+    // The first end at the point, in tie order, that chain may join; -1 for none.
+    Key partnerAt(int32_t point, int32_t chain) const;
+    int32_t firstLive(int32_t i) const;
+    bool mayJoin(Key k, int32_t chain) const { return k / 2 != chain || (k % 2 == 0 && closable[size_t(chain)]); }
+    Key onlyEnd(const Point& pt) const;
     // The nearest points of chain's last point with an end it may join, into b.
     void findNearest(int32_t chain, Best& b) const;
     void queueNearest(int32_t chain);
@@ -89,6 +108,7 @@ private:
     // The queue: one entry per chain with nearest points, least first; a chain's entry moves
     // when it is searched again and goes when the chain does, so no entry is ever stale.
     void place(size_t i, const Entry& e);
+    void siftDown(size_t i, Entry e);
     void queueSet(int32_t chain, double d);
     void queueErase(int32_t chain);
 
@@ -99,6 +119,12 @@ private:
     int64_t cellSize = 1;
     Cell lo{0, 0}, hi{0, 0};
     std::vector<Point> points;
+    std::vector<Key> keys; // every point's starting run, point after point
+    // Per place in keys, a later place that is no nearer its next live key; a place with a
+    // live key points at itself, and the place past the end too. Shortened as it is read;
+    // nothing is gone yet while the first searches run side by side, so they never write it.
+    mutable std::vector<int32_t> skip;
+    bool halted = false;
     std::vector<End> ends;
     std::vector<int32_t> firstEnd, lastEnd;
     std::vector<bool> closable;
@@ -112,6 +138,7 @@ private:
     {
         ClipperLib::IntPoint p; // a copy, so that a search reads its cells in order
         int32_t point = -1;
+        Key only = -1; // the point's one live end, when it has one only: most points do
     };
     int64_t columns = 1;           // cells per row of the grid, from lo to hi
     std::vector<Run> cells;

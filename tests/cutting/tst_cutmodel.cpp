@@ -655,27 +655,37 @@ private slots:
     {
         QTest::addColumn<int>("spacing"); // grid step of the chain points, um
         QTest::addColumn<int>("grain");   // chains per range of the first searches
-        QTest::newRow("coincident ends and ties") << 5 << 4096;
-        QTest::newRow("nearest ends") << 3000 << 4096;
-        QTest::newRow("ends near the reach") << 9000 << 4096;
-        QTest::newRow("coincident ends, searched side by side") << 5 << 2;
-        QTest::newRow("nearest ends, searched side by side") << 3000 << 2;
+        QTest::addColumn<int>("places");  // grid points per side
+        QTest::addColumn<int>("chains");  // at most this many chains per run
+        QTest::newRow("coincident ends and ties") << 5 << 4096 << 7 << 25;
+        QTest::newRow("nearest ends") << 3000 << 4096 << 7 << 25;
+        QTest::newRow("ends near the reach") << 9000 << 4096 << 7 << 25;
+        QTest::newRow("coincident ends, searched side by side") << 5 << 2 << 7 << 25;
+        QTest::newRow("nearest ends, searched side by side") << 3000 << 2 << 7 << 25;
+        // Dozens of ends at each point, going in any order and coming back as last points.
+        QTest::newRow("crowded points") << 3000 << 4096 << 2 << 60;
+        QTest::newRow("crowded points, three a side") << 3000 << 4096 << 3 << 60;
+        // Every end at one point: only ties decide.
+        QTest::newRow("one point") << 3000 << 4096 << 1 << 40;
     }
 
     void joiningMatchesFullScan()
     {
         QFETCH(int, spacing);
         QFETCH(int, grain);
+        QFETCH(int, places);
+        QFETCH(int, chains);
         const size_t grainBefore = NearestEnds::searchGrain;
         const auto restore = qScopeGuard([grainBefore] { NearestEnds::searchGrain = grainBefore; });
         NearestEnds::searchGrain = size_t(grain);
         std::mt19937 rng{uint32_t(spacing)};
         for (int run = 0; run < 3000; ++run) {
             ClipperLib::Paths open, closedFast, closedScan;
-            for (int c = 1 + int(rng() % 25); c > 0; --c) {
+            for (int c = 1 + int(rng() % uint32_t(chains)); c > 0; --c) {
                 ClipperLib::Path chain;
                 for (int k = 1 + int(rng() % 4); k > 0; --k)
-                    chain.push_back(ClipperLib::IntPoint(ClipperLib::cInt(rng() % 7) * spacing, ClipperLib::cInt(rng() % 7) * spacing));
+                    chain.push_back(ClipperLib::IntPoint(ClipperLib::cInt(rng() % uint32_t(places)) * spacing,
+                                                         ClipperLib::cInt(rng() % uint32_t(places)) * spacing));
                 if (rng() % 4 == 0 && !open.empty())
                     chain.push_back(open[rng() % open.size()].front());
                 open.push_back(chain);
@@ -685,6 +695,11 @@ private slots:
             joinByFullScan(open, closedScan);
             QVERIFY2(fast == open && closedFast == closedScan, qPrintable(QString("run %1").arg(run)));
         }
+        // A stop asked for while the ends are set up leaves no join to make.
+        const std::vector<ClipperLib::IntPoint> firsts{{0, 0}, {10, 0}}, lasts{{10, 0}, {0, 0}};
+        NearestEnds stopped(firsts, lasts, {true, true}, {false, false}, 1e8, [] { return true; });
+        NearestEnds::Join join;
+        QVERIFY(stopped.stopped() && !stopped.next(join));
     }
 
     void previewLimit()
