@@ -558,26 +558,32 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
 
 namespace {
 
+// The triangles from `from` on turned the way the set of rings runs on the whole.
+void turnLikeRings(const std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& set,
+                   std::vector<Triangle>& out, size_t from)
+{
+    i128 area = 0;
+    for (const auto& r : set)
+        if (!r.empty())
+            area += PolygonTriangulator::ringArea2(points, r);
+    if (area < 0)
+        for (size_t t = from; t < out.size(); ++t)
+            std::swap(out[t][1], out[t][2]);
+}
+
 // fillEvenOdd, with the crossing of a first fill of all the rings given when it is known.
 bool fillApart(const std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& rings,
                std::vector<Triangle>& out, const PolygonTriangulator::Stop& stop, bool* exact, std::array<int32_t, 2> known)
 {
     using Fill = PolygonTriangulator::Fill;
     auto fillRings = PolygonTriangulator::fillRings;
-    auto ringArea2 = PolygonTriangulator::ringArea2;
     bool whole = true;
     auto fillTurned = [&](const std::vector<std::vector<int32_t>>& set, std::array<int32_t, 2>* crossing) {
         const size_t from = out.size();
         bool e = true;
         const Fill f = fillRings(points, set, out, stop, crossing, &e);
         whole = whole && e;
-        i128 area = 0;
-        for (const auto& r : set)
-            if (!r.empty())
-                area += ringArea2(points, r);
-        if (area < 0)
-            for (size_t t = from; t < out.size(); ++t)
-                std::swap(out[t][1], out[t][2]);
+        turnLikeRings(points, set, out, from);
         return f;
     };
     std::vector<size_t> together(rings.size());
@@ -826,13 +832,7 @@ bool PolygonTriangulator::fillCrossing(std::vector<GridPoint>& points, const std
         if (f == Fill::Stopped)
             return false;
         if (f == Fill::Done) {
-            i128 area = 0;
-            for (const auto& r : split)
-                if (!r.empty())
-                    area += ringArea2(points, r);
-            if (area < 0)
-                for (size_t t = from; t < out.size(); ++t)
-                    std::swap(out[t][1], out[t][2]);
+            turnLikeRings(points, split, out, from);
             if (exact)
                 *exact = e && round == 0;
             return true;

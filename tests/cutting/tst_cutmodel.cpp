@@ -641,6 +641,13 @@ private slots:
                         const Grid &a = pts[size_t(r[i])], &b = pts[size_t(r[(i + 1) % r.size()])];
                         rim += std::hypot(double(b[0] - a[0]), double(b[1] - a[1]));
                     }
+                // Past its budget it fills as the plain even-odd fill does, adding no point.
+                std::vector<PolygonTriangulator::Triangle> plain, spent;
+                std::vector<Grid> kept = pts;
+                size_t none = 0;
+                QVERIFY(PolygonTriangulator::fillEvenOdd(pts, rs, plain));
+                QVERIFY(PolygonTriangulator::fillCrossing(kept, rs, spent, none));
+                QVERIFY2(kept == pts && spent == plain, qPrintable(QString("run %1: budget overrun").arg(run)));
                 const double want = evenOddArea(pts, rs);
                 QVERIFY2(std::fabs(area - want) <= rim + 1e-6 * want,
                          qPrintable(QString("run %1: area %2 instead of %3").arg(run).arg(area).arg(want)));
