@@ -758,6 +758,9 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, s
         std::sort(order.begin(), order.end(), [](const Key& p, const Key& q) {
             return p.x != q.x ? p.x < q.x : p.y != q.y ? p.y < q.y : p.id < q.id;
         });
+        // A sort cannot be stopped: a stop is looked for between them.
+        if (stopRequested())
+            return false;
         int32_t r = -1;
         for (size_t i = 0; i < order.size(); ++i) {
             const bool same = i > 0 && order[i].x == order[i - 1].x && order[i].y == order[i - 1].y;
@@ -783,6 +786,8 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, s
         ranked.push_back({uint64_t(uint32_t(rank[size_t(edge.first)])) << 32 | uint32_t(rank[size_t(edge.second)]), edge});
     }
     std::sort(ranked.begin(), ranked.end(), [](const RankedEdge& a, const RankedEdge& b) { return a.key < b.key; });
+    if (stopRequested())
+        return false;
     std::vector<std::pair<int32_t, int32_t>> capEdges;
     assignHuge(capEdges, ranked.size(), {});
     for (size_t i = 0; i < ranked.size(); ++i)
