@@ -9,6 +9,9 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "scene/BigAllocator.h"
+#include "scene/ParallelSort.h"
+
 namespace {
 constexpr double kEps = 1e-6;
 
@@ -151,6 +154,10 @@ namespace {
 using i128 = __int128;
 using GridPoint = PolygonTriangulator::GridPoint;
 using Triangle = PolygonTriangulator::Triangle;
+// The sweep's lists of large sections, on huge pages: touching fresh memory page by page costs
+// more than the sweep itself.
+template <typename T>
+using Big = std::vector<T, BigAllocator<T>>;
 
 inline i128 orient(const GridPoint& a, const GridPoint& b, const GridPoint& c)
 {
@@ -178,13 +185,18 @@ class Sweep
     };
 
 public:
-    Sweep(std::vector<GridPoint> at, std::vector<int32_t> ids, std::vector<Triangle>& out)
+    Sweep(Big<GridPoint> at, Big<int32_t> ids, Big<Triangle>& out)
         : at(std::move(at)), ids(std::move(ids)), out(out)
     {
+        // Below 2^30 every turn fits in 64 bits; sections on the micrometre grid always are.
+        constexpr int64_t Small = int64_t(1) << 30;
+        for (const GridPoint& p : this->at)
+            small = small && p[0] > -Small && p[0] < Small && p[1] > -Small && p[1] < Small;
     }
 
     struct Edge
     {
+        GridPoint pl{}, pr{}; // the corners' places, held here: the status compares them all the time
         int32_t l = 0, r = 0; // corners, in sweep order: l before r
         int32_t ring = -1;
         bool insideAbove = false;
@@ -198,9 +210,10 @@ public:
     {
         if (a == b)
             return;
-        edges.push_back({std::min(a, b), std::max(a, b), ring});
+        edges.push_back(edge(std::min(a, b), std::max(a, b), ring));
     }
 
+    void reserveEdges(size_t n) { edges.reserve(n); }
     PolygonTriangulator::Fill run(const PolygonTriangulator::Stop& stop, std::array<int32_t, 2>* crossing);
 
     bool exact = true; // see PolygonTriangulator::fillRings
@@ -216,8 +229,30 @@ private:
         bool operator()(int32_t p, const Edge* e) const { return s->side(e, p) < 0; }
     };
 
+    // Left (+1), on (0) or right (-1) of the line from a to b: where c lies.
+    int turn(const GridPoint& a, const GridPoint& b, const GridPoint& c) const
+    {
+        if (small) {
+            const int64_t o = (b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]);
+            return (o > 0) - (o < 0);
+        }
+        return sign(orient(a, b, c));
+    }
+
     // Above (+1), on (0) or below (-1) the edge's line: where corner p lies.
-    int side(const Edge* e, int32_t p) const { return sign(orient(at[size_t(e->l)], at[size_t(e->r)], at[size_t(p)])); }
+    int side(const Edge* e, int32_t p) const { return turn(e->pl, e->pr, at[size_t(p)]); }
+    int side(const Edge* e, const GridPoint& p) const { return turn(e->pl, e->pr, p); }
+
+    Edge edge(int32_t l, int32_t r, int32_t ring) const
+    {
+        Edge e;
+        e.pl = at[size_t(l)];
+        e.pr = at[size_t(r)];
+        e.l = l;
+        e.r = r;
+        e.ring = ring;
+        return e;
+    }
 
     // Edges that do not cross, both cut by the sweep line: is a below b?
     bool below(const Edge* a, const Edge* b) const
@@ -225,18 +260,18 @@ private:
         if (a == b)
             return false;
         if (a->l == b->l) {
-            const int s = sign(orient(at[size_t(a->l)], at[size_t(a->r)], at[size_t(b->r)]));
+            const int s = turn(a->pl, a->pr, b->pr);
             return s != 0 ? s > 0 : a < b;
         }
         if (a->l > b->l) {
-            int s = side(b, a->l);
+            int s = side(b, a->pl);
             if (s == 0)
-                s = side(b, a->r);
+                s = side(b, a->pr);
             return s != 0 ? s < 0 : a < b;
         }
-        int s = side(a, b->l);
+        int s = side(a, b->pl);
         if (s == 0)
-            s = side(a, b->r);
+            s = side(a, b->pr);
         return s != 0 ? s > 0 : a < b;
     }
 
@@ -244,8 +279,8 @@ private:
     {
         if (!a || !b)
             return false;
-        const GridPoint &p = at[size_t(a->l)], &q = at[size_t(a->r)], &u = at[size_t(b->l)], &v = at[size_t(b->r)];
-        return sign(orient(p, q, u)) * sign(orient(p, q, v)) < 0 && sign(orient(u, v, p)) * sign(orient(u, v, q)) < 0;
+        const GridPoint &p = a->pl, &q = a->pr, &u = b->pl, &v = b->pr;
+        return turn(p, q, u) * turn(p, q, v) < 0 && turn(u, v, p) * turn(u, v, q) < 0;
     }
 
     Piece* newPiece(int32_t v)
@@ -265,7 +300,7 @@ private:
 
     void emit(int32_t a, int32_t b, int32_t c)
     {
-        const i128 o = orient(at[size_t(a)], at[size_t(b)], at[size_t(c)]);
+        const int o = turn(at[size_t(a)], at[size_t(b)], at[size_t(c)]);
         if (o == 0) {
             exact = false;
             return; // a region of no width there: nothing to cover
@@ -289,7 +324,7 @@ private:
         } else {
             // Along the waiting chain: cut off the corners that now bend towards the inside.
             while (st.size() > 1) {
-                const i128 o = orient(at[size_t(st[st.size() - 2].v)], at[size_t(st.back().v)], at[size_t(v)]);
+                const int o = turn(at[size_t(st[st.size() - 2].v)], at[size_t(st.back().v)], at[size_t(v)]);
                 if (s == Lower ? o <= 0 : o >= 0)
                     break;
                 emit(st[st.size() - 2].v, st.back().v, v);
@@ -308,10 +343,12 @@ private:
         spare.push_back(p);
     }
 
-    std::vector<GridPoint> at; // corners in sweep order
-    std::vector<int32_t> ids;  // the caller's index of each corner
-    std::vector<Triangle>& out;
-    std::deque<Edge> edges;
+    Big<GridPoint> at; // corners in sweep order
+    Big<int32_t> ids;  // the caller's index of each corner
+    Big<Triangle>& out;
+    bool small = true;
+    Big<Edge> edges; // as given; status and pieces point into it, so it never grows in run
+    std::deque<Edge> split;  // edges made while sweeping
     std::deque<Piece> pieces;
     std::vector<Piece*> spare;
 };
@@ -321,16 +358,17 @@ PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std:
     using Fill = PolygonTriangulator::Fill;
     // Edges by their first corner. An edge given twice is no edge (even-odd): the corner that
     // starts them cancels them as it does any two edges that overlap.
-    std::vector<Edge*> starts;
-    starts.reserve(edges.size());
-    for (Edge& e : edges)
-        starts.push_back(&e);
-    std::sort(starts.begin(), starts.end(), [](const Edge* a, const Edge* b) { return a->l < b->l; });
-    std::vector<size_t> first(at.size() + 1, 0);
-    for (const Edge* e : starts)
-        ++first[size_t(e->l) + 1];
+    Big<size_t> first(at.size() + 1, 0);
+    for (const Edge& e : edges)
+        ++first[size_t(e.l) + 1];
     for (size_t v = 0; v < at.size(); ++v)
         first[v + 1] += first[v];
+    Big<Edge*> starts(edges.size());
+    {
+        Big<size_t> next(first.begin(), first.end() - 1);
+        for (Edge& e : edges)
+            starts[next[size_t(e.l)]++] = &e;
+    }
     std::unordered_map<int32_t, std::vector<Edge*>> later; // pieces of overlapping edges
     std::pmr::unsynchronized_pool_resource pool;
     std::pmr::set<Edge*, Less> status(Less{this}, &pool);
@@ -348,13 +386,14 @@ PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std:
             Edge* e = *hi;
             if (e->r != p) {
                 exact = false;
-                edges.push_back({p, e->r, e->ring});
-                outs.push_back(&edges.back());
+                split.push_back(edge(p, e->r, e->ring));
+                outs.push_back(&split.back());
                 e->r = p;
+                e->pr = at[size_t(p)];
             }
             ins.push_back(e);
         }
-        if (const auto it = later.find(p); it != later.end()) {
+        if (const auto it = later.empty() ? later.end() : later.find(p); it != later.end()) {
             outs.insert(outs.end(), it->second.begin(), it->second.end());
             later.erase(it);
         }
@@ -363,10 +402,10 @@ PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std:
         // Edges leaving p from the lowest turn to the highest; two in one direction overlap: the
         // shared stretch cancels and the longer one goes on from the shorter one's end.
         const GridPoint& pt = at[size_t(p)];
-        std::sort(outs.begin(), outs.end(), [&](const Edge* a, const Edge* b) { return orient(pt, at[size_t(a->r)], at[size_t(b->r)]) > 0; });
+        std::sort(outs.begin(), outs.end(), [&](const Edge* a, const Edge* b) { return turn(pt, a->pr, b->pr) > 0; });
         sorted.clear();
         for (Edge* e : outs) {
-            if (sorted.empty() || orient(pt, at[size_t(sorted.back()->r)], at[size_t(e->r)]) != 0) {
+            if (sorted.empty() || turn(pt, sorted.back()->pr, e->pr) != 0) {
                 sorted.push_back(e);
                 continue;
             }
@@ -376,8 +415,8 @@ PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std:
             if (f->r != e->r) {
                 Edge* nearer = f->r < e->r ? f : e;
                 Edge* further = f->r < e->r ? e : f;
-                edges.push_back({nearer->r, further->r, further->ring});
-                later[nearer->r].push_back(&edges.back());
+                split.push_back(edge(nearer->r, further->r, further->ring));
+                later[nearer->r].push_back(&split.back());
             }
         }
         outs.swap(sorted);
@@ -506,7 +545,7 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
                                                          std::array<int32_t, 2>* crossing, bool* exact)
 {
     // Corners in sweep order, equal points as one.
-    std::vector<int32_t> flat;
+    Big<int32_t> flat;
     std::vector<size_t> ringStart{0};
     for (const auto& r : rings) {
         flat.insert(flat.end(), r.begin(), r.end());
@@ -520,19 +559,19 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
         int32_t id;
         uint32_t k;
     };
-    std::vector<Key> order(flat.size());
+    Big<Key> order(flat.size());
     for (size_t i = 0; i < order.size(); ++i) {
         const GridPoint& p = points[size_t(flat[i])];
         order[i] = {p[0], p[1], flat[i], uint32_t(i)};
     }
-    std::sort(order.begin(), order.end(), [](const Key& a, const Key& b) {
+    parallelSortRange(order.data(), std::ptrdiff_t(order.size()), [](const Key& a, const Key& b) {
         return a.x != b.x ? a.x < b.x : a.y != b.y ? a.y < b.y : a.id != b.id ? a.id < b.id : a.k < b.k;
     });
-    std::vector<GridPoint> at;
-    std::vector<int32_t> ids;
+    Big<GridPoint> at;
+    Big<int32_t> ids;
     at.reserve(order.size());
     ids.reserve(order.size());
-    std::vector<int32_t> corner(flat.size());
+    Big<int32_t> corner(flat.size());
     bool apart = true; // equal points only where the rings give one point
     for (const Key& key : order) {
         if (at.empty() || at.back()[0] != key.x || at.back()[1] != key.y) {
@@ -543,8 +582,9 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
         }
         corner[key.k] = int32_t(at.size()) - 1;
     }
-    std::vector<Triangle> tris;
+    Big<Triangle> tris;
     Sweep sweep(std::move(at), std::move(ids), tris);
+    sweep.reserveEdges(flat.size());
     for (size_t r = 0; r < rings.size(); ++r)
         for (size_t i = ringStart[r]; i < ringStart[r + 1]; ++i)
             sweep.addEdge(corner[i], corner[i + 1 < ringStart[r + 1] ? i + 1 : ringStart[r]], int32_t(r));

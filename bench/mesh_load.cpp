@@ -3,7 +3,8 @@
 // For each size: the binary STL (read, weld, normals; and on to a model with its face tree),
 // the ASCII STL of the same triangles, the 3MF of the welded mesh, and the weld of the sphere's
 // corners exactly as read and with float noise (each coordinate of each corner off by its last
-// bit, all within the weld distance). Each figure is the median of three runs; the vertex and
+// bit, all within the weld distance). Each figure is the median of three runs, or of five where
+// two paths are compared (run in turns, so both meet the same machine); the vertex and
 // face counts show that every path gives the same mesh. Then a sheet is welded with x exactly 0
 // and with x noise of +-1e-7.
 #include <QCoreApplication>
@@ -54,24 +55,52 @@ struct Timing
     double wall = 0, cpu = 0;
 };
 
-// The median of three runs of step (wall time, and the processor time of that run); prepare
-// runs untimed before each.
+// One run of step: wall time, and the processor time of that run; prepare runs untimed first.
+Timing timed(const std::function<bool()>& step, const std::function<void()>& prepare)
+{
+    if (prepare)
+        prepare();
+    const double c0 = cpuSeconds();
+    const auto t0 = Clock::now();
+    if (!step()) {
+        std::printf("error: step failed\n");
+        std::exit(1);
+    }
+    return {seconds(t0, Clock::now()), cpuSeconds() - c0};
+}
+
+Timing median(std::vector<Timing> runs)
+{
+    std::sort(runs.begin(), runs.end(), [](const Timing& a, const Timing& b) { return a.wall < b.wall; });
+    return runs[runs.size() / 2];
+}
+
+// The median of three runs of step.
 Timing median3(const std::function<bool()>& step, const std::function<void()>& prepare = nullptr)
 {
     std::vector<Timing> runs;
-    for (int i = 0; i < 3; ++i) {
-        if (prepare)
-            prepare();
-        const double c0 = cpuSeconds();
-        const auto t0 = Clock::now();
-        if (!step()) {
-            std::printf("error: step failed\n");
-            std::exit(1);
+    for (int i = 0; i < 3; ++i)
+        runs.push_back(timed(step, prepare));
+    return median(runs);
+}
+
+// Two steps compared side by side: five rounds, each running both (in turn first), so that a
+// busy spell of the machine weighs on both medians alike.
+std::pair<Timing, Timing> medianPair(const std::function<bool()>& a, const std::function<bool()>& b,
+                                     const std::function<void()>& prepareA = nullptr,
+                                     const std::function<void()>& prepareB = nullptr)
+{
+    std::vector<Timing> ra, rb;
+    for (int i = 0; i < 5; ++i) {
+        if (i % 2 == 0) {
+            ra.push_back(timed(a, prepareA));
+            rb.push_back(timed(b, prepareB));
+        } else {
+            rb.push_back(timed(b, prepareB));
+            ra.push_back(timed(a, prepareA));
         }
-        runs.push_back({seconds(t0, Clock::now()), cpuSeconds() - c0});
     }
-    std::sort(runs.begin(), runs.end(), [](const Timing& a, const Timing& b) { return a.wall < b.wall; });
-    return runs[1];
+    return {median(ra), median(rb)};
 }
 
 void put(std::vector<char>& out, float f)
@@ -267,14 +296,13 @@ bool runSize(const QString& dir, long faces)
         out = MeshData();
         return rw.loadMesh(path, &out);
     };
-    const Timing binary = median3([&] { return loadInto(bin, mesh); });
     MeshData fromAscii;
-    const Timing text = median3([&] { return loadInto(ascii, fromAscii); });
-    const Timing binaryModel = median3([&] {
+    const auto [binary, text] = medianPair([&] { return loadInto(bin, mesh); }, [&] { return loadInto(ascii, fromAscii); });
+    auto binaryToModel = [&] {
         FileReaderWriter rw;
         LoadedModel m;
         return rw.loadModel(bin, m);
-    });
+    };
 
     if (!write3mf(threeMf, mesh, xmlBytes)) {
         std::printf("error: cannot write %s\n", qPrintable(threeMf));
@@ -290,7 +318,7 @@ bool runSize(const QString& dir, long faces)
         threeMfVertices = loaded[0].mesh->vertices.size();
         return true;
     };
-    const Timing model3mf = median3([&] { return load3mf(threeMf); });
+    const auto [binaryModel, model3mf] = medianPair(binaryToModel, [&] { return load3mf(threeMf); });
     qint64 prefixedBytes = 0;
     const QString prefixed3mf = dir + "/sphere_prefixed.3mf";
     if (!write3mf(prefixed3mf, mesh, prefixedBytes, true)) {
@@ -326,8 +354,8 @@ bool runSize(const QString& dir, long faces)
         vertices = welded.vertices.size();
         return ok;
     };
-    const Timing exact = median3([&] { return weld(exactVertices); }, [&] { copyCorners(exactCorners); });
-    const Timing noise = median3([&] { return weld(noisyVertices); }, [&] { copyCorners(noisyCorners); });
+    const auto [exact, noise] = medianPair([&] { return weld(exactVertices); }, [&] { return weld(noisyVertices); },
+                                           [&] { copyCorners(exactCorners); }, [&] { copyCorners(noisyCorners); });
     welder.reset();
 
     std::printf("vertices_%ldk: %zu binary, %zu ascii, %zu 3mf, %zu exact weld, %zu noisy weld\n", made / 1000,

@@ -18,6 +18,8 @@
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
 #include "scene/MeshModel.h"
+#include "scene/Parallel.h"
+#include "scene/ParallelSort.h"
 
 namespace {
 
@@ -339,7 +341,7 @@ struct PlaneRim
 template <typename F>
 void forEachNetEdge(std::vector<std::array<int32_t, 3>>& edges, const F& f)
 {
-    std::sort(edges.begin(), edges.end());
+    parallelSortRange(edges.data(), std::ptrdiff_t(edges.size()), std::less<std::array<int32_t, 3>>());
     for (size_t i = 0; i < edges.size();) {
         int32_t net = 0;
         size_t j = i;
@@ -354,20 +356,37 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
 {
     // The triangles with an edge in the plane first, so that the table of rim points is made
     // once at its size.
-    std::vector<uint32_t> inPlane;
-    for (size_t t = 0; t + 2 < recs.size(); t += 3) {
-        if ((t & 65535) == 0 && stopRequested())
-            return false;
+    const size_t triangles = recs.size() / 3;
+    auto touches = [&](size_t t) {
         int count = 0;
         for (size_t k = 0; k < 3; ++k)
-            count += pts[size_t(recs[t + k].point)][axis] == plane;
-        if (count >= 2)
-            inPlane.push_back(uint32_t(t));
-    }
+            count += pts[size_t(recs[3 * t + k].point)][axis] == plane;
+        return count >= 2;
+    };
+    // Looked for on every core, in ranges kept in order.
+    std::vector<std::vector<uint32_t>> found(partCount(triangles, 1 << 16));
+    std::atomic<bool> stopped{false};
+    parallelParts(triangles, 1 << 16, [&](size_t part, size_t b, size_t e) {
+        for (size_t t = b; t < e; ++t) {
+            if ((t & 65535) == 0 && stopRequested()) {
+                stopped = true;
+                return;
+            }
+            if (touches(t))
+                found[part].push_back(uint32_t(3 * t));
+        }
+    });
+    if (stopped.load())
+        return false;
+    std::vector<uint32_t> inPlane;
+    for (const auto& f : found)
+        inPlane.insert(inPlane.end(), f.begin(), f.end());
+   
     // Rim points by the half's point and the shell, numbered as they come: a table by point,
     // read much as the records run, instead of a hash of both; a point met again with another
     // shell (shells with a point in common) is looked up by both.
-    std::vector<int32_t> idAt(pts.size(), -1);
+    std::vector<int32_t> idAt;
+    assignHuge(idAt, pts.size(), -1);
     std::unordered_map<uint64_t, int32_t> otherShell;
     rim.ids.reserve(2 * inPlane.size());
     rim.shells.reserve(2 * inPlane.size());
@@ -412,7 +431,7 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
             rim.edges.push_back(net > 0 ? std::make_pair(a, b) : std::make_pair(b, a));
     });
     // Deterministic order regardless of hashing.
-    std::sort(rim.edges.begin(), rim.edges.end());
+    parallelSortRange(rim.edges.data(), std::ptrdiff_t(rim.edges.size()), std::less<std::pair<int32_t, int32_t>>());
     return true;
 }
 
@@ -649,6 +668,14 @@ bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
             }
             size_t best = SIZE_MAX;
             double bestAngle = -10.0;
+            // Mostly one edge leaves a point: it needs no angle.
+            if (outStart[size_t(at) + 1] - outStart[size_t(at)] == 1) {
+                const size_t only = out[outStart[size_t(at)]];
+                if (!used[only]) {
+                    e = only;
+                    continue;
+                }
+            }
             const int64_t dx = xy[size_t(at)][0] - xy[size_t(from)][0];
             const int64_t dy = xy[size_t(at)][1] - xy[size_t(from)][1];
             for (size_t k = outStart[size_t(at)]; k < outStart[size_t(at) + 1]; ++k) {
@@ -728,6 +755,7 @@ bool capCloses(const std::vector<size_t>& set, const std::vector<std::vector<int
 bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, std::vector<Pt3>& extra,
              const std::vector<Pt3>& pts, int64_t plane, int axis, bool lower)
 {
+   
     PlaneRim rim;
     if (!planeRim(recs, pts, plane, axis, rim))
         return false;
@@ -755,7 +783,7 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, s
         assignHuge(order, xy.size(), {});
         for (size_t i = 0; i < order.size(); ++i)
             order[i] = {xy[i][0], xy[i][1], int32_t(i)};
-        std::sort(order.begin(), order.end(), [](const Key& p, const Key& q) {
+        parallelSortRange(order.data(), std::ptrdiff_t(order.size()), [](const Key& p, const Key& q) {
             return p.x != q.x ? p.x < q.x : p.y != q.y ? p.y < q.y : p.id < q.id;
         });
         // A sort cannot be stopped: a stop is looked for between them.
@@ -785,7 +813,7 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, s
         const auto edge = lower ? std::make_pair(e.second, e.first) : e;
         ranked.push_back({uint64_t(uint32_t(rank[size_t(edge.first)])) << 32 | uint32_t(rank[size_t(edge.second)]), edge});
     }
-    std::sort(ranked.begin(), ranked.end(), [](const RankedEdge& a, const RankedEdge& b) { return a.key < b.key; });
+    parallelSortRange(ranked.data(), std::ptrdiff_t(ranked.size()), [](const RankedEdge& a, const RankedEdge& b) { return a.key < b.key; });
     if (stopRequested())
         return false;
     std::vector<std::pair<int32_t, int32_t>> capEdges;
@@ -923,8 +951,61 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, s
             place.push_back(int32_t(k));
         return ok;
     };
-    for (const auto& set : sets) {
-        if (set.empty())
+    // Many small sets (parts side by side) are filled on every core first. A set whose plain
+    // fill is exact is done, with the triangles the fill below would give it; the rest, and
+    // every large set, go through that fill in order.
+    std::vector<char> filled(sets.size(), 0);
+    constexpr size_t SmallSet = 4096, SetsPerTask = 256;
+    if (sets.size() >= 2 * SetsPerTask) {
+        const size_t tasks = (sets.size() + SetsPerTask - 1) / SetsPerTask;
+        std::vector<std::vector<PolygonTriangulator::Triangle>> taskTris(tasks);
+        std::atomic<bool> stopped{false};
+        parallelRanges(tasks, 1, [&](size_t b, size_t e) {
+            std::vector<std::vector<int32_t>> rings;
+            for (size_t task = b; task < e && !stopped.load(std::memory_order_relaxed); ++task) {
+                auto& out = taskTris[task];
+                for (size_t k = task * SetsPerTask; k < std::min(sets.size(), (task + 1) * SetsPerTask); ++k) {
+                    size_t points = 0;
+                    for (size_t i : sets[k])
+                        points += loops[i].size();
+                    if (sets[k].empty() || points > SmallSet)
+                        continue;
+                    rings.clear();
+                    i128 area = 0;
+                    for (size_t i : sets[k]) {
+                        rings.push_back(loops[i]);
+                        area += areas[i];
+                    }
+                    const size_t from = out.size();
+                    bool whole = true;
+                    const auto f = PolygonTriangulator::fillRings(xy, rings, out, stop, nullptr, &whole);
+                    if (f == PolygonTriangulator::Fill::Stopped) {
+                        stopped = true;
+                        return;
+                    }
+                    if (f != PolygonTriangulator::Fill::Done || !whole) {
+                        out.resize(from);
+                        continue;
+                    }
+                    if (area < 0)
+                        for (size_t t = from; t < out.size(); ++t)
+                            std::swap(out[t][1], out[t][2]);
+                    filled[k] = 1;
+                }
+            }
+        });
+        if (stopped.load() || stopRequested())
+            return false;
+        size_t count = 0;
+        for (const auto& t : taskTris)
+            count += t.size();
+        tris.reserve(count);
+        for (const auto& t : taskTris)
+            tris.insert(tris.end(), t.begin(), t.end());
+    }
+    for (size_t k = 0; k < sets.size(); ++k) {
+        const auto& set = sets[k];
+        if (set.empty() || filled[k])
             continue;
         const size_t from = tris.size();
         if (!fill(set))
@@ -979,6 +1060,7 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, s
         caps.push_back({b, shell});
         caps.push_back({c, shell});
     }
+   
     return true;
 }
 
@@ -1321,6 +1403,7 @@ bool triangulateCaps(CutWorkData& wd, int planeUm, int axis)
     wd.upCap.clear();
     wd.downCap.clear();
     std::vector<Pt3> upExtra, downExtra;
+   
     const bool ok = onBothHalves([&](bool lower) {
         return capHalf(lower ? wd.down : wd.up, lower ? wd.downCap : wd.upCap, lower ? downExtra : upExtra, wd.points,
                        planeUm, axis, lower);

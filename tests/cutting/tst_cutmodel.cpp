@@ -390,6 +390,14 @@ private slots:
         // Separate fins standing on a base: their outlines touch the base's.
         QTest::newRow("fins on a base shells") << testmesh::finsOnBase(40) << plain << 0 << 0.0 << -1.0 << -1.0
                                                << 100.0 * 2 + 40 * 1.25 * 10 << 100.0 * 2 + 40 * 1.25 * 10 << closed;
+        // So many parts that their caps are filled side by side, each as it would be on its own.
+        QTest::newRow("600 fins on a base shells") << testmesh::finsOnBase(600, 0.2) << plain << 0 << 0.0 << -1.0 << -1.0
+                                                   << 2 * 120.0 + 600 * 0.1 * 10 << 2 * 120.0 + 600 * 0.1 * 10 << closed;
+        std::vector<MeshData> turnedBoxes;
+        for (int i = 0; i < 600; ++i)
+            turnedBoxes.push_back(testmesh::cuboid(0, 2.0 * i, 0, 10, 2.0 * i + 1.0, 10, true));
+        QTest::newRow("600 inside-out boxes") << testmesh::joined(turnedBoxes) << plain << 2 << 5.0 << -30000.0 << -30000.0 << 0.0 << 0.0
+                                              << closed;
         // Noise on a sphere cut through its poles, and on a relief cut just below its highest peak.
         QTest::newRow("noisy pole") << testmesh::noisySphere(10.0, 120, 120, 0.05) << plain << 0 << 0.0 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
         const MeshData relief = testmesh::noisyRelief(60, 30.0, 10.0, 0.2);
