@@ -260,15 +260,27 @@ inline std::vector<MeshData> components(const MeshData& m)
     for (const auto& f : m.faces)
         for (int k = 1; k < 3; ++k)
             parent[size_t(find(f[size_t(k)]))] = find(f[0]);
-    std::map<int, MeshData> parts;
-    for (const auto& f : m.faces) {
-        MeshData& part = parts[find(f[0])];
-        part.vertices = m.vertices;
-        part.faces.push_back(f);
-    }
+    // Each part keeps only its own vertices (in their order), so that many parts cost what
+    // their faces cost.
+    std::map<int, size_t> partOf;
     std::vector<MeshData> out;
-    for (auto& p : parts)
-        out.push_back(std::move(p.second));
+    std::vector<int32_t> local(m.vertices.size(), -1);
+    for (const auto& f : m.faces) {
+        const auto it = partOf.emplace(find(f[0]), out.size()).first;
+        if (it->second == out.size())
+            out.emplace_back();
+        MeshData& part = out[it->second];
+        auto g = f;
+        for (size_t k = 0; k < 3; ++k) {
+            int32_t& id = local[size_t(f[k])];
+            if (id < 0) {
+                id = int32_t(part.vertices.size());
+                part.vertices.push_back(m.vertices[size_t(f[k])]);
+            }
+            g[k] = id;
+        }
+        part.faces.push_back(g);
+    }
     return out;
 }
 

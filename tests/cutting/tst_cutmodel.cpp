@@ -409,6 +409,26 @@ private slots:
         // Turned inside out: capped as it runs, so the halves close inside out too.
         const MeshData inverted = testmesh::cuboid(0, 0, 0, 20, 20, 20, true);
         QTest::newRow("inside-out cube") << inverted << plain << 2 << 5.0 << -6000.0 << -2000.0 << 0.0 << 0.0 << closed;
+        // 600 copies side by side, on a grid across the plane: enough parts that their caps are
+        // filled on every core, each as it is on its own (touching outlines, cavities, islands).
+        auto many = [&](const char* tag, const MeshData& m, int axis, double plane, double up, double down, double cap,
+                        double otherCap) {
+            std::vector<MeshData> copies;
+            for (int i = 0; i < 600; ++i) {
+                double d[3] = {0, 0, 0};
+                d[(axis + 1) % 3] = 60.0 * (i % 25);
+                d[(axis + 2) % 3] = 60.0 * (i / 25);
+                copies.push_back(testmesh::moved(m, d[0], d[1], d[2]));
+            }
+            QTest::newRow(qPrintable(QString("600 x %1").arg(tag))) << testmesh::joined(copies) << plain << axis << plane << 600 * up
+                                                                    << 600 * down << 600 * cap << 600 * otherCap << closed;
+        };
+        many("step x", ell, 0, 10.0, 1000.0, 2000.0, 100.0, 200.0);
+        many("hole z, cap with hole", holed, 2, 15.0, 12000.0, 12000.0, 800.0, 800.0);
+        many("ring with island", ringWithIsland(), 2, 5.0, 8500.0, 8500.0, 1700.0, 1700.0);
+        many("cavity", hollow, 1, 12.0, 11000.0, 8000.0, 500.0, 500.0);
+        many("bridge shells x", bridge, 0, 5.0, 4750.0, 1250.0, 250.0, 250.0);
+        many("inside-out cube", inverted, 2, 5.0, -6000.0, -2000.0, 0.0, 0.0);
     }
 
     void halves()
