@@ -735,42 +735,55 @@ bool splitCrossings(std::vector<GridPoint>& points, std::vector<std::vector<int3
         }
         return true;
     };
-    // Counted first, so that what is given up costs no more than the budget's worth of steps.
+    // Counted first, cell by cell, so that what is given up costs no more than the budget's
+    // worth of steps: the entries, then every pair in a cell, which is looked at.
+    const size_t cellCount = size_t(cells) * size_t(cells);
+    std::vector<uint32_t> at(cellCount + 1, 0);
     size_t count = 0;
     for (size_t i = 0; i < edges.size(); ++i) {
         if ((i & 4095) == 0 && stop && stop())
             return false;
-        if (!eachCell(i, [&](int64_t, size_t n) { count += n; return spend(n); }))
+        if (!eachCell(i, [&](int64_t first, size_t n) {
+                count += n;
+                for (size_t r = 0; r < n; ++r)
+                    ++at[size_t(first) + r];
+                return spend(n) && count < UINT32_MAX;
+            }))
             return false;
     }
-    std::vector<std::pair<int64_t, int32_t>> entries; // cell, edge
-    entries.reserve(count);
+    size_t pairs = 0;
+    for (size_t c = 0; c < cellCount; ++c) {
+        pairs += size_t(at[c]) * (at[c] - (at[c] > 0)) / 2;
+        if (pairs > budget)
+            return false;
+    }
+    budget -= pairs;
+    // Edges by cell, each cell's in edge order: at[c] runs from where cell c starts to where
+    // it ends.
+    uint32_t sum = 0;
+    for (size_t c = 0; c <= cellCount; ++c)
+        sum += std::exchange(at[c], sum);
+    std::vector<int32_t> inCells(count);
     for (size_t i = 0; i < edges.size(); ++i)
         eachCell(i, [&](int64_t first, size_t n) {
             for (size_t r = 0; r < n; ++r)
-                entries.push_back({first + int64_t(r), int32_t(i)});
+                inCells[at[size_t(first) + r]++] = int32_t(i);
             return true;
         });
-    std::sort(entries.begin(), entries.end());
     // The crossings, rounded: new points, or corners where they round onto one.
     std::map<GridPoint, int32_t> pixels;
     for (size_t r = 0; r < rings.size(); ++r)
         for (int32_t id : rings[r])
             pixels.emplace(points[size_t(id)], id);
-    for (size_t i = 0; i < entries.size();) {
-        size_t j = i;
-        while (j < entries.size() && entries[j].first == entries[i].first)
-            ++j;
-        const size_t n = j - i;
-        if (!spend(n * (n - 1) / 2))
-            return false;
+    for (size_t c = 0, i = 0; c < cellCount; ++c) {
+        const size_t j = at[c];
         for (size_t u = i; u < j; ++u) {
-            const auto [a, b] = ends(size_t(entries[u].second));
+            const auto [a, b] = ends(size_t(inCells[u]));
             // Copies: a crossing found below grows points.
             const GridPoint pa = points[size_t(a)], pb = points[size_t(b)];
             for (size_t v = u + 1; v < j; ++v) {
-                const auto [c, d] = ends(size_t(entries[v].second));
-                const GridPoint pc = points[size_t(c)], pd = points[size_t(d)];
+                const auto [c2, d] = ends(size_t(inCells[v]));
+                const GridPoint pc = points[size_t(c2)], pd = points[size_t(d)];
                 const i128 oa = orient(pc, pd, pa), ob = orient(pc, pd, pb);
                 if (sign(oa) * sign(ob) >= 0 || sign(orient(pa, pb, pc)) * sign(orient(pa, pb, pd)) >= 0)
                     continue;
@@ -782,7 +795,7 @@ bool splitCrossings(std::vector<GridPoint>& points, std::vector<std::vector<int3
                 split = true;
             }
         }
-        if (stop && stop())
+        if (j > i && stop && stop())
             return false;
         i = j;
     }
@@ -806,12 +819,15 @@ bool splitCrossings(std::vector<GridPoint>& points, std::vector<std::vector<int3
     };
     std::vector<Bend> bends;
     size_t k = 0;
-    for (const auto& [cell, e] : entries) {
-        while (k < byCell.size() && byCell[k].first < cell)
+    for (size_t u = 0, cell = 0; u < inCells.size(); ++u) {
+        while (at[cell] <= u)
+            ++cell;
+        const int32_t e = inCells[u];
+        while (k < byCell.size() && byCell[k].first < int64_t(cell))
             ++k;
         const auto [a, b] = ends(size_t(e));
         const GridPoint &pa = points[size_t(a)], &pb = points[size_t(b)];
-        for (size_t m = k; m < byCell.size() && byCell[m].first == cell; ++m) {
+        for (size_t m = k; m < byCell.size() && byCell[m].first == int64_t(cell); ++m) {
             if (!spend(1))
                 return false;
             const int32_t id = byCell[m].second;

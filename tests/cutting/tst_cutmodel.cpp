@@ -550,7 +550,8 @@ private slots:
     {
         QTest::addColumn<QVector<QVector<int>>>("rings"); // x, y pairs
         QTest::addColumn<int>("random");                  // further random runs of this kind: 0 none, 1 cells, 2 points,
-                                                          // 3 rings that cross, filled through their crossings
+                                                          // 3 rings that cross, filled through their crossings,
+                                                          // 4 crossing rings past the crossing budget
         auto square = [](int x0, int y0, int x1, int y1, bool hole) {
             QVector<int> r{x0, y0, x1, y0, x1, y1, x0, y1};
             if (hole)
@@ -580,6 +581,18 @@ private slots:
         QTest::newRow("pentagram and a square across it")
             << QVector<QVector<int>>{{0, 3090, 9511, 3090, 1763, -2427, 5878, 8090, 3633, -5000}, {2000, 0, 8000, 0, 8000, 7000, 2000, 7000}} << 3;
         QTest::newRow("random crossing rings") << QVector<QVector<int>>{} << 3;
+        // A hundred sticks crossing at one point: each pair of edges there is looked at, so a
+        // budget that pays for the grid but not for them is given up on before anything is
+        // split, and the fill adds no point.
+        QVector<QVector<int>> sticks;
+        for (int i = 0; i < 100; ++i) {
+            const double a = M_PI * i / 100, c = std::cos(a), s = std::sin(a);
+            QVector<int> r;
+            for (const auto& [u, v] : {std::pair{-1e5, -100.0}, {1e5, -100.0}, {1e5, 100.0}, {-1e5, 100.0}})
+                r << int(std::lround(u * c - v * s)) << int(std::lround(u * s + v * c));
+            sticks << r;
+        }
+        QTest::newRow("sticks crossing at one point, past the budget") << sticks << 4;
     }
 
     void capFillMatchesPlainMeasure()
@@ -679,6 +692,16 @@ private slots:
                 const double want = evenOddArea(pts, rs);
                 QVERIFY2(std::fabs(area - want) <= rim + 1e-6 * want,
                          qPrintable(QString("run %1: area %2 instead of %3").arg(run).arg(area).arg(want)));
+                continue;
+            }
+            if (random == 4) {
+                std::vector<PolygonTriangulator::Triangle> plain, spent;
+                std::vector<Grid> kept = pts;
+                size_t budget = 1 << 16;
+                QVERIFY(PolygonTriangulator::fillEvenOdd(pts, rs, plain));
+                QVERIFY(PolygonTriangulator::fillCrossing(kept, rs, spent, budget));
+                QVERIFY2(kept == pts, qPrintable(QString("%1 points added").arg(kept.size() - pts.size())));
+                QVERIFY(spent == plain);
                 continue;
             }
             const QString why = fault(pts, rs, random != 0);
