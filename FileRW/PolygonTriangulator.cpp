@@ -539,6 +539,18 @@ __int128 PolygonTriangulator::ringArea2(const std::vector<GridPoint>& points, co
     return a;
 }
 
+void PolygonTriangulator::turnLikeRings(const std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& set,
+                                        std::vector<Triangle>& out, size_t from)
+{
+    i128 area = 0;
+    for (const auto& r : set)
+        if (!r.empty())
+            area += ringArea2(points, r);
+    if (area < 0)
+        for (size_t t = from; t < out.size(); ++t)
+            std::swap(out[t][1], out[t][2]);
+}
+
 PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridPoint>& points,
                                                          const std::vector<std::vector<int32_t>>& rings,
                                                          std::vector<Triangle>& out, const Stop& stop,
@@ -598,18 +610,6 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
 
 namespace {
 
-// The triangles from `from` on turned the way the set of rings runs on the whole.
-void turnLikeRings(const std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& set,
-                   std::vector<Triangle>& out, size_t from)
-{
-    i128 area = 0;
-    for (const auto& r : set)
-        if (!r.empty())
-            area += PolygonTriangulator::ringArea2(points, r);
-    if (area < 0)
-        for (size_t t = from; t < out.size(); ++t)
-            std::swap(out[t][1], out[t][2]);
-}
 
 // fillEvenOdd, with the crossing of a first fill of all the rings given when it is known.
 bool fillApart(const std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& rings,
@@ -623,7 +623,7 @@ bool fillApart(const std::vector<GridPoint>& points, const std::vector<std::vect
         bool e = true;
         const Fill f = fillRings(points, set, out, stop, crossing, &e);
         whole = whole && e;
-        turnLikeRings(points, set, out, from);
+        PolygonTriangulator::turnLikeRings(points, set, out, from);
         return f;
     };
     std::vector<size_t> together(rings.size());
@@ -888,7 +888,7 @@ bool PolygonTriangulator::fillCrossing(std::vector<GridPoint>& points, const std
         if (f == Fill::Stopped)
             return false;
         if (f == Fill::Done) {
-            turnLikeRings(points, split, out, from);
+            PolygonTriangulator::turnLikeRings(points, split, out, from);
             if (exact)
                 *exact = e && round == 0;
             return true;

@@ -59,6 +59,10 @@ public:
     static bool fillCrossing(std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& rings,
                              std::vector<Triangle>& out, size_t& budget, const Stop& stop = {}, bool* exact = nullptr);
 
+    // Turns the triangles from `from` on the way the set of rings runs on the whole.
+    static void turnLikeRings(const std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& set,
+                              std::vector<Triangle>& out, size_t from);
+
     // Twice the ring's signed area, exactly: positive when it runs counter-clockwise.
     static __int128 ringArea2(const std::vector<GridPoint>& points, const std::vector<int32_t>& ring);
 

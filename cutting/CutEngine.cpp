@@ -381,7 +381,6 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
     std::vector<uint32_t> inPlane;
     for (const auto& f : found)
         inPlane.insert(inPlane.end(), f.begin(), f.end());
-   
     // Rim points by the half's point and the shell, numbered as they come: a table by point,
     // read much as the records run, instead of a hash of both; a point met again with another
     // shell (shells with a point in common) is looked up by both.
@@ -755,7 +754,6 @@ bool capCloses(const std::vector<size_t>& set, const std::vector<std::vector<int
 bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, std::vector<Pt3>& extra,
              const std::vector<Pt3>& pts, int64_t plane, int axis, bool lower)
 {
-   
     PlaneRim rim;
     if (!planeRim(recs, pts, plane, axis, rim))
         return false;
@@ -971,11 +969,8 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, s
                     if (sets[k].empty() || points > SmallSet)
                         continue;
                     rings.clear();
-                    i128 area = 0;
-                    for (size_t i : sets[k]) {
+                    for (size_t i : sets[k])
                         rings.push_back(loops[i]);
-                        area += areas[i];
-                    }
                     const size_t from = out.size();
                     bool whole = true;
                     const auto f = PolygonTriangulator::fillRings(xy, rings, out, stop, nullptr, &whole);
@@ -987,9 +982,7 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, s
                         out.resize(from);
                         continue;
                     }
-                    if (area < 0)
-                        for (size_t t = from; t < out.size(); ++t)
-                            std::swap(out[t][1], out[t][2]);
+                    PolygonTriangulator::turnLikeRings(xy, rings, out, from);
                     filled[k] = 1;
                 }
             }
@@ -1060,7 +1053,6 @@ bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, s
         caps.push_back({b, shell});
         caps.push_back({c, shell});
     }
-   
     return true;
 }
 
@@ -1403,7 +1395,6 @@ bool triangulateCaps(CutWorkData& wd, int planeUm, int axis)
     wd.upCap.clear();
     wd.downCap.clear();
     std::vector<Pt3> upExtra, downExtra;
-   
     const bool ok = onBothHalves([&](bool lower) {
         return capHalf(lower ? wd.down : wd.up, lower ? wd.downCap : wd.upCap, lower ? downExtra : upExtra, wd.points,
                        planeUm, axis, lower);

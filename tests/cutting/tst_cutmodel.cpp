@@ -429,6 +429,7 @@ private slots:
         many("cavity", hollow, 1, 12.0, 11000.0, 8000.0, 500.0, 500.0);
         many("bridge shells x", bridge, 0, 5.0, 4750.0, 1250.0, 250.0, 250.0);
         many("inside-out cube", inverted, 2, 5.0, -6000.0, -2000.0, 0.0, 0.0);
+        many("overlapping shells z", shells, 2, 5.0, -1.0, -1.0, -1.0, -1.0);
     }
 
     void halves()
