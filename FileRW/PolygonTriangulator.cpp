@@ -185,6 +185,21 @@ class Sweep
     };
 
 public:
+    struct Edge;
+
+private:
+    struct Less
+    {
+        using is_transparent = void;
+        const Sweep* s;
+        bool operator()(const Edge* a, const Edge* b) const { return s->below(a, b); }
+        // An edge before a corner lies below it; one through the corner is neither.
+        bool operator()(const Edge* e, int32_t p) const { return s->side(e, p) > 0; }
+        bool operator()(int32_t p, const Edge* e) const { return s->side(e, p) < 0; }
+    };
+    using Status = std::pmr::set<Edge*, Less>;
+
+public:
     Sweep(Big<GridPoint> at, Big<int32_t> ids, Big<Triangle>& out)
         : at(std::move(at)), ids(std::move(ids)), out(out)
     {
@@ -204,6 +219,8 @@ public:
         // where two regions met (a merge) until the next corner joins them up.
         Piece* lower = nullptr;
         Piece* upper = nullptr;
+        bool inStatus = false;
+        Status::iterator pos{}; // its place there, while inStatus
     };
 
     void addEdge(int32_t a, int32_t b, int32_t ring)
@@ -219,16 +236,6 @@ public:
     bool exact = true; // see PolygonTriangulator::fillRings
 
 private:
-    struct Less
-    {
-        using is_transparent = void;
-        const Sweep* s;
-        bool operator()(const Edge* a, const Edge* b) const { return s->below(a, b); }
-        // An edge before a corner lies below it; one through the corner is neither.
-        bool operator()(const Edge* e, int32_t p) const { return s->side(e, p) > 0; }
-        bool operator()(int32_t p, const Edge* e) const { return s->side(e, p) < 0; }
-    };
-
     // Left (+1), on (0) or right (-1) of the line from a to b: where c lies.
     int turn(const GridPoint& a, const GridPoint& b, const GridPoint& c) const
     {
@@ -371,15 +378,30 @@ PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std:
     }
     std::unordered_map<int32_t, std::vector<Edge*>> later; // pieces of overlapping edges
     std::pmr::unsynchronized_pool_resource pool;
-    std::pmr::set<Edge*, Less> status(Less{this}, &pool);
+    Status status(Less{this}, &pool);
+    // Per corner, the last edge put in the status that ends there.
+    Big<Edge*> endingAt(at.size(), nullptr);
     std::vector<Edge*> ins, outs, sorted;
     const int32_t corners = int32_t(at.size());
     for (int32_t p = 0; p < corners; ++p) {
         if ((p & 4095) == 0 && stop && stop())
             return Fill::Stopped;
         outs.assign(starts.begin() + long(first[size_t(p)]), starts.begin() + long(first[size_t(p) + 1]));
+        // Most corners only go on along a ring: one edge ends there, one starts, and no other
+        // edge touches it. The edges touching a corner are neighbours in the status, so the
+        // neighbours of the one ending there tell, and the edge going on takes its place
+        // without a search.
+        Edge* along = nullptr;
+        if (!PolygonTriangulator::searchEveryCorner && outs.size() == 1 && (later.empty() || later.find(p) == later.end())) {
+            Edge* e = endingAt[size_t(p)];
+            if (e && e->inStatus && e->r == p) {
+                const auto next = std::next(e->pos);
+                if ((e->pos == status.begin() || side(*std::prev(e->pos), p) != 0) && (next == status.end() || side(*next, p) != 0))
+                    along = e;
+            }
+        }
         // Edges ending at p, and edges passing through it, which are split there.
-        auto lo = status.lower_bound(p);
+        auto lo = along ? along->pos : status.lower_bound(p);
         auto hi = lo;
         ins.clear();
         for (; hi != status.end() && side(*hi, p) == 0; ++hi) {
@@ -507,11 +529,24 @@ PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std:
                 fresh();
             }
         }
-        status.erase(lo, hi);
-        for (Edge* e : outs) {
+        for (Edge* e : outs)
             if (!e->insideAbove)
                 e->lower = e->upper = nullptr;
-            status.insert(hi, e);
+        for (Edge* e : ins)
+            e->inStatus = false;
+        if (along) {
+            // In order where the edge it follows was: no other edge touches p.
+            const_cast<Edge*&>(*lo) = outs.front();
+            outs.front()->pos = lo;
+            outs.front()->inStatus = true;
+            endingAt[size_t(outs.front()->r)] = outs.front();
+        } else {
+            status.erase(lo, hi);
+            for (Edge* e : outs) {
+                e->pos = status.insert(hi, e);
+                e->inStatus = true;
+                endingAt[size_t(e->r)] = e;
+            }
         }
         // Rings that do not cross keep the status in order; a crossing shows first between
         // edges that have just become neighbours.
@@ -527,6 +562,8 @@ PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std:
 }
 
 } // namespace
+
+bool PolygonTriangulator::searchEveryCorner = false;
 
 __int128 PolygonTriangulator::ringArea2(const std::vector<GridPoint>& points, const std::vector<int32_t>& ring)
 {

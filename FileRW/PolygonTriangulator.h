@@ -63,6 +63,10 @@ public:
     static void turnLikeRings(const std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& set,
                               std::vector<Triangle>& out, size_t from);
 
+    // The sweep finds a corner that only goes on along a ring from the edge ending there,
+    // without a search; tests set this to search for every corner, which must fill the same.
+    static bool searchEveryCorner;
+
     // Twice the ring's signed area, exactly: positive when it runs counter-clockwise.
     static __int128 ringArea2(const std::vector<GridPoint>& points, const std::vector<int32_t>& ring);
 

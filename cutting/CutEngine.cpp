@@ -74,104 +74,22 @@ inline ClipperLib::IntPoint sectionPoint(const Pt3& p, int axis)
     }
 }
 
-// Point ids by coordinates and shell, in one flat table: a section may have a point for every
-// face it crosses, and a half a point for every few records; a node per point would cost
-// more than the rest of the work. Each slot keeps the upper half of its point's hash beside
-// the id, so that a probe reads the point only when the hashes agree.
-class PointIds
+template <typename I>
+inline bool zeroCross(const Pt3& a, const Pt3& b, const Pt3& c)
 {
-public:
-    // Without shells, every point counts as shell 0. Room is made for expected points.
-    PointIds(std::vector<Pt3>& points, std::vector<int32_t>* shells, size_t expected = 512)
-        : points(points), shells(shells)
-    {
-        size_t size = 1024;
-        while (size < expected * 2)
-            size *= 2;
-        assignHuge(table, size, kEmpty);
-        reserveHuge(points, points.size() + expected);
-        if (shells)
-            reserveHuge(*shells, shells->size() + expected);
-    }
-
-    int32_t idOf(const Pt3& p, int32_t shell)
-    {
-        const uint64_t h = hashOf(p, shell);
-        const uint64_t tag = h & kTag;
-        const size_t mask = table.size() - 1;
-        size_t i = size_t(h) & mask;
-        for (; table[i] != kEmpty; i = (i + 1) & mask) {
-            if ((table[i] & kTag) != tag)
-                continue;
-            const int32_t id = int32_t(uint32_t(table[i]));
-            const Pt3& q = points[size_t(id)];
-            if (q[0] == p[0] && q[1] == p[1] && q[2] == p[2] && shellOf(id) == shell)
-                return id;
-        }
-        const int32_t id = int32_t(points.size());
-        points.push_back(p);
-        if (shells)
-            shells->push_back(shell);
-        table[i] = tag | uint32_t(id);
-        if (points.size() * 2 > table.size())
-            grow();
-        return id;
-    }
-
-private:
-    static constexpr uint64_t kEmpty = ~uint64_t(0);
-    static constexpr uint64_t kTag = ~uint64_t(0xFFFFFFFFu);
-
-    int32_t shellOf(int32_t id) const { return shells ? (*shells)[size_t(id)] : 0; }
-
-    static uint64_t hashOf(const Pt3& p, int32_t shell)
-    {
-        uint64_t h = uint64_t(p[0]) * 0x9E3779B97F4A7C15ull + uint64_t(p[1]) * 0xC2B2AE3D27D4EB4Full
-            + uint64_t(p[2]) * 0x165667B19E3779F9ull + uint64_t(uint32_t(shell)) * 0x27D4EB2F165667C5ull;
-        h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
-        h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
-        return h ^ (h >> 31);
-    }
-
-    void grow()
-    {
-        std::vector<uint64_t> old;
-        assignHuge(old, table.size() * 2, kEmpty);
-        old.swap(table);
-        const size_t mask = table.size() - 1;
-        for (uint64_t e : old) {
-            if (e == kEmpty)
-                continue;
-            const int32_t id = int32_t(uint32_t(e));
-            size_t i = size_t(hashOf(points[size_t(id)], shellOf(id))) & mask;
-            while (table[i] != kEmpty)
-                i = (i + 1) & mask;
-            table[i] = e;
-        }
-    }
-
-    std::vector<Pt3>& points;
-    std::vector<int32_t>* shells;
-    std::vector<uint64_t> table;
-};
-
-
-inline bool zeroArea(const Pt3& a, const Pt3& b, const Pt3& c)
-{
-    const i128 ux = b[0] - a[0], uy = b[1] - a[1], uz = b[2] - a[2];
-    const i128 vx = c[0] - a[0], vy = c[1] - a[1], vz = c[2] - a[2];
+    const I ux = b[0] - a[0], uy = b[1] - a[1], uz = b[2] - a[2];
+    const I vx = c[0] - a[0], vy = c[1] - a[1], vz = c[2] - a[2];
     return uy * vz - uz * vy == 0 && uz * vx - ux * vz == 0 && ux * vy - uy * vx == 0;
 }
 
-// A triangle of points (ids into points) into a half's list; one of no area is left out.
-inline void pushTriangle(std::vector<CutVertex>& list, const std::vector<Pt3>& points, int32_t a, int32_t b,
-                         int32_t c, int32_t shell)
+// Sides below 2^30 um (a kilometre) have their cross products in 64 bits.
+inline bool zeroArea(const Pt3& a, const Pt3& b, const Pt3& c)
 {
-    if (zeroArea(points[size_t(a)], points[size_t(b)], points[size_t(c)]))
-        return;
-    list.push_back({a, shell});
-    list.push_back({b, shell});
-    list.push_back({c, shell});
+    constexpr int64_t Small = int64_t(1) << 30;
+    for (int k = 0; k < 3; ++k)
+        if (b[k] - a[k] >= Small || a[k] - b[k] >= Small || c[k] - a[k] >= Small || a[k] - c[k] >= Small)
+            return zeroCross<i128>(a, b, c);
+    return zeroCross<int64_t>(a, b, c);
 }
 
 // Labels each face with the connected part (shell) it belongs to, parts joined through shared
@@ -217,25 +135,25 @@ std::vector<int32_t> faceShells(size_t vertexCount, const std::vector<std::array
 
 // Where edge a-b crosses the plane. The ends are put in one fixed order first, so both faces
 // of an edge get the same point to the micrometre.
-Pt3 planeEdgeIntersection(Pt3 a, Pt3 b, int64_t plane, int axis)
+template <typename I>
+Pt3 edgePoint(const Pt3& a, const Pt3& b, int64_t plane, int axis)
 {
-    if (b < a)
-        std::swap(a, b);
     Pt3 r;
-    const i128 num = plane - a[axis];
-    const i128 den = b[axis] - a[axis];
+    const I num = plane - a[axis];
+    const I den = b[axis] - a[axis];
     for (int k = 0; k < 3; ++k) {
         if (k == axis) {
             r[k] = plane;
             continue;
         }
-        i128 n = i128(b[k] - a[k]) * num;
+        const I n = I(b[k] - a[k]) * num;
         // Round half away from zero; den may be negative.
-        i128 q = n / den, rem = n % den;
+        I q = n / den;
+        const I rem = n % den;
         if (rem != 0) {
             const bool neg = (n < 0) != (den < 0);
-            i128 twice = rem < 0 ? -2 * rem : 2 * rem;
-            i128 adenom = den < 0 ? -den : den;
+            const I twice = rem < 0 ? -2 * rem : 2 * rem;
+            const I adenom = den < 0 ? -den : den;
             if (twice >= adenom)
                 q += neg ? -1 : 1;
         }
@@ -244,85 +162,344 @@ Pt3 planeEdgeIntersection(Pt3 a, Pt3 b, int64_t plane, int axis)
     return r;
 }
 
+Pt3 planeEdgeIntersection(Pt3 a, Pt3 b, int64_t plane, int axis)
+{
+    if (b < a)
+        std::swap(a, b);
+    // An edge shorter than 2^31 um each way has its products in 64 bits: the same point,
+    // without 128-bit division.
+    constexpr int64_t Small = int64_t(1) << 31;
+    for (int k = 0; k < 3; ++k)
+        if (b[k] - a[k] >= Small || a[k] - b[k] >= Small)
+            return edgePoint<i128>(a, b, plane, axis);
+    return edgePoint<int64_t>(a, b, plane, axis);
+}
+
 // Splits every face by the plane into the two lists. Faces in the plane go to the half they
 // close: facing +axis to the lower half, facing -axis to the upper half. Points, the
-// vertices and where edges cross the plane, go into wd.points, equal points as one.
-// crossings: about how many edges cross the plane.
-size_t g_splitRoomLimit = SIZE_MAX;
+// vertices and where edges cross the plane, go into wd.points, equal points as one, numbered
+// in the order they are first met: the vertices in order, then the crossings face by face.
+// Every step runs on all cores in ranges of faces joined in order, so the halves come out as
+// one pass over the faces would make them.
+size_t g_splitGrain = size_t(1) << 15;
 
-bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_t, 3>>& faces,
-                  const std::vector<int32_t>& shells, int64_t plane, int axis, size_t crossings, CutWorkData& wd)
+// What one face adds to the halves, given its corners' points and where its edges cross.
+// Each call to tri is one triangle for the upper (true) or lower half; cross(k) is the
+// crossing on the face's k-th crossed edge, asked in the order the face meets them.
+struct FaceSplit
 {
-    const size_t nv = v.size();
-    PointIds ids(wd.points, nullptr, std::min(nv + crossings, g_splitRoomLimit));
-    std::vector<int32_t> vid;
-    assignHuge(vid, nv, 0);
-    for (size_t i = 0; i < nv; ++i) {
-        if ((i & 65535) == 0 && stopRequested())
-            return false;
-        vid[i] = ids.idOf(v[i], 0);
+    int s[3];
+    int pos = 0, neg = 0;
+    int crossed() const { return pos == 0 || neg == 0 ? 0 : pos + neg == 2 ? 1 : 2; }
+};
+
+inline FaceSplit classify(const Pt3 (&p)[3], int64_t plane, int axis)
+{
+    FaceSplit c;
+    for (int k = 0; k < 3; ++k) {
+        c.s[k] = (p[k][axis] > plane) - (p[k][axis] < plane);
+        c.pos += c.s[k] > 0;
+        c.neg += c.s[k] < 0;
     }
-    const std::vector<Pt3>& pts = wd.points;
-    auto crossing = [&](int32_t a, int32_t b) { return ids.idOf(planeEdgeIntersection(pts[size_t(a)], pts[size_t(b)], plane, axis), 0); };
-    for (size_t f = 0; f < faces.size(); ++f) {
-        if ((f & 4095) == 0 && stopRequested())
-            return false;
-        const auto& face = faces[f];
-        if (size_t(uint32_t(face[0])) >= nv || size_t(uint32_t(face[1])) >= nv || size_t(uint32_t(face[2])) >= nv)
-            continue;
-        const int32_t q[3] = {vid[size_t(face[0])], vid[size_t(face[1])], vid[size_t(face[2])]};
-        const Pt3 p[3] = {v[size_t(face[0])], v[size_t(face[1])], v[size_t(face[2])]};
-        const int32_t sh = shells[f];
-        int s[3];
-        int pos = 0, neg = 0;
-        for (int k = 0; k < 3; ++k) {
-            s[k] = (p[k][axis] > plane) - (p[k][axis] < plane);
-            pos += s[k] > 0;
-            neg += s[k] < 0;
-        }
-        if (neg == 0 && pos == 0) {
-            const i128 n = i128(p[1][(axis + 1) % 3] - p[0][(axis + 1) % 3]) * (p[2][(axis + 2) % 3] - p[0][(axis + 2) % 3])
-                - i128(p[1][(axis + 2) % 3] - p[0][(axis + 2) % 3]) * (p[2][(axis + 1) % 3] - p[0][(axis + 1) % 3]);
-            if (n > 0)
-                pushTriangle(wd.down, pts, q[0], q[1], q[2], sh);
-            else if (n < 0)
-                pushTriangle(wd.up, pts, q[0], q[1], q[2], sh);
-            continue;
-        }
-        if (neg == 0) {
-            pushTriangle(wd.up, pts, q[0], q[1], q[2], sh);
-            continue;
-        }
-        if (pos == 0) {
-            pushTriangle(wd.down, pts, q[0], q[1], q[2], sh);
-            continue;
-        }
-        if (pos + neg == 2) {
-            // One corner on the plane: two triangles, one each side.
-            const int z = s[0] == 0 ? 0 : (s[1] == 0 ? 1 : 2);
-            const int32_t Z = q[z], A = q[(z + 1) % 3], B = q[(z + 2) % 3];
-            const int32_t I = crossing(A, B);
-            auto& sideA = s[(z + 1) % 3] > 0 ? wd.up : wd.down;
-            auto& sideB = s[(z + 1) % 3] > 0 ? wd.down : wd.up;
-            pushTriangle(sideA, pts, Z, A, I, sh);
-            pushTriangle(sideB, pts, Z, I, B, sh);
-            continue;
-        }
-        // One corner alone on its side.
+    return c;
+}
+
+// The crossings face f asks for, into out (one or two); the same edge is asked for by both
+// its faces and gives the same point.
+inline int faceCrossings(const Pt3 (&p)[3], const FaceSplit& c, int64_t plane, int axis, Pt3* out)
+{
+    if (c.crossed() == 1) {
+        const int z = c.s[0] == 0 ? 0 : (c.s[1] == 0 ? 1 : 2);
+        out[0] = planeEdgeIntersection(p[(z + 1) % 3], p[(z + 2) % 3], plane, axis);
+        return 1;
+    }
+    if (c.crossed() == 2) {
         int l = 0;
         for (int k = 0; k < 3; ++k)
-            if ((pos == 1 && s[k] > 0) || (neg == 1 && s[k] < 0))
+            if ((c.pos == 1 && c.s[k] > 0) || (c.neg == 1 && c.s[k] < 0))
                 l = k;
-        const int32_t L = q[l], P = q[(l + 1) % 3], Q = q[(l + 2) % 3];
-        const int32_t I1 = crossing(L, P);
-        const int32_t I2 = crossing(L, Q);
-        auto& lone = s[l] > 0 ? wd.up : wd.down;
-        auto& other = s[l] > 0 ? wd.down : wd.up;
-        pushTriangle(lone, pts, L, I1, I2, sh);
-        pushTriangle(other, pts, I1, P, Q, sh);
-        pushTriangle(other, pts, I1, Q, I2, sh);
+        out[0] = planeEdgeIntersection(p[l], p[(l + 1) % 3], plane, axis);
+        out[1] = planeEdgeIntersection(p[l], p[(l + 2) % 3], plane, axis);
+        return 2;
     }
-    return true;
+    return 0;
+}
+
+// The triangles of face f: tri(upper, a, b, c) with ids and points of the corners; q the
+// corners' ids, x the ids of its crossings, xp their points.
+template <typename Tri>
+inline void faceTriangles(const Pt3 (&p)[3], const int32_t (&q)[3], const FaceSplit& c, const int32_t* x,
+                          const Pt3* xp, int axis, const Tri& tri)
+{
+    if (c.neg == 0 && c.pos == 0) {
+        const i128 n = i128(p[1][(axis + 1) % 3] - p[0][(axis + 1) % 3]) * (p[2][(axis + 2) % 3] - p[0][(axis + 2) % 3])
+            - i128(p[1][(axis + 2) % 3] - p[0][(axis + 2) % 3]) * (p[2][(axis + 1) % 3] - p[0][(axis + 1) % 3]);
+        if (n != 0)
+            tri(n < 0, q[0], q[1], q[2], p[0], p[1], p[2]);
+        return;
+    }
+    if (c.neg == 0 || c.pos == 0) {
+        tri(c.neg == 0, q[0], q[1], q[2], p[0], p[1], p[2]);
+        return;
+    }
+    if (c.pos + c.neg == 2) {
+        // One corner on the plane: two triangles, one each side.
+        const int z = c.s[0] == 0 ? 0 : (c.s[1] == 0 ? 1 : 2), a = (z + 1) % 3, b = (z + 2) % 3;
+        const bool aUp = c.s[a] > 0;
+        tri(aUp, q[z], q[a], x[0], p[z], p[a], xp[0]);
+        tri(!aUp, q[z], x[0], q[b], p[z], xp[0], p[b]);
+        return;
+    }
+    // One corner alone on its side.
+    int l = 0;
+    for (int k = 0; k < 3; ++k)
+        if ((c.pos == 1 && c.s[k] > 0) || (c.neg == 1 && c.s[k] < 0))
+            l = k;
+    const int m = (l + 1) % 3, n = (l + 2) % 3;
+    const bool loneUp = c.s[l] > 0;
+    tri(loneUp, q[l], x[0], x[1], p[l], xp[0], xp[1]);
+    tri(!loneUp, x[0], q[m], q[n], xp[0], p[m], p[n]);
+    tri(!loneUp, x[0], q[n], x[1], xp[0], p[n], xp[1]);
+}
+
+bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_t, 3>>& faces,
+                  const std::vector<int32_t>& shells, int64_t plane, int axis, CutWorkData& wd)
+{
+    // The workers do not see this thread's preview stop: it is handed to them.
+    const std::atomic<bool>* previewStop = t_previewStop;
+    std::atomic<bool> stopped{false};
+    auto stopNow = [&] {
+        if (g_jobState.load(std::memory_order_relaxed) == 1 || (previewStop && previewStop->load(std::memory_order_relaxed)))
+            stopped = true;
+        return stopped.load(std::memory_order_relaxed);
+    };
+    const size_t nv = v.size(), nf = faces.size();
+    const size_t parts = partCount(nf, g_splitGrain);
+    auto partBegin = [&](size_t part) { return nf * part / parts; };
+    auto valid = [&](const std::array<int32_t, 3>& f) {
+        return size_t(uint32_t(f[0])) < nv && size_t(uint32_t(f[1])) < nv && size_t(uint32_t(f[2])) < nv;
+    };
+    auto corners = [&](const std::array<int32_t, 3>& f, Pt3 (&p)[3]) {
+        for (int k = 0; k < 3; ++k)
+            p[k] = v[size_t(f[size_t(k)])];
+    };
+    // The crossings each range of faces asks for, then where they go, then the points.
+    std::vector<size_t> askedFrom(parts + 1, 0);
+    runParts(parts, [&](size_t part) {
+        size_t n = 0;
+        for (size_t f = partBegin(part); f < partBegin(part + 1); ++f) {
+            if ((f & 65535) == 0 && stopNow())
+                return;
+            if (!valid(faces[f]))
+                continue;
+            Pt3 p[3];
+            corners(faces[f], p);
+            n += size_t(classify(p, plane, axis).crossed());
+        }
+        askedFrom[part + 1] = n;
+    });
+    if (stopNow())
+        return false;
+    for (size_t part = 0; part < parts; ++part)
+        askedFrom[part + 1] += askedFrom[part];
+    const size_t asked = askedFrom[parts];
+    std::vector<Pt3> xp;
+    assignHuge(xp, asked, {});
+    runParts(parts, [&](size_t part) {
+        size_t at = askedFrom[part];
+        for (size_t f = partBegin(part); f < partBegin(part + 1); ++f) {
+            if ((f & 65535) == 0 && stopNow())
+                return;
+            if (!valid(faces[f]))
+                continue;
+            Pt3 p[3];
+            corners(faces[f], p);
+            at += size_t(faceCrossings(p, classify(p, plane, axis), plane, axis, xp.data() + at));
+        }
+    });
+    if (stopNow())
+        return false;
+    // Equal points as one: the vertices and then the crossings, as one list of entries,
+    // share out by their hash into buckets small enough for a table in the cache; in each
+    // bucket, taken in order, an entry's first equal is the first of them in the list.
+    const size_t total = nv + asked;
+    if (total >= size_t(INT32_MAX))
+        return false;
+    auto pointOf = [&](size_t e) -> const Pt3& { return e < nv ? v[e] : xp[e - nv]; };
+    auto hashOf = [](const Pt3& p) {
+        uint64_t h = uint64_t(p[0]) * 0x9E3779B97F4A7C15ull + uint64_t(p[1]) * 0xC2B2AE3D27D4EB4Full
+            + uint64_t(p[2]) * 0x165667B19E3779F9ull;
+        h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+        h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+        return h ^ (h >> 31);
+    };
+    int bucketBits = 0;
+    while (bucketBits < 10 && (total >> bucketBits) > 16384)
+        ++bucketBits;
+    if (g_splitGrain < 16)
+        bucketBits = std::max(bucketBits, 3);
+    const size_t buckets = size_t(1) << bucketBits;
+    auto bucketOf = [&](uint64_t h) { return bucketBits == 0 ? size_t(0) : size_t(h >> (64 - bucketBits)); };
+    const size_t entryParts = partCount(total, g_splitGrain);
+    auto entryBegin = [&](size_t part) { return total * part / entryParts; };
+    std::vector<uint64_t> hashes;
+    assignHuge(hashes, total, 0);
+    // Per range of entries, how many fall in each bucket; then each range's place in each.
+    std::vector<uint32_t> counts(entryParts * buckets, 0);
+    runParts(entryParts, [&](size_t part) {
+        uint32_t* c = counts.data() + part * buckets;
+        for (size_t e = entryBegin(part); e < entryBegin(part + 1); ++e) {
+            if ((e & 65535) == 0 && stopNow())
+                return;
+            hashes[e] = hashOf(pointOf(e));
+            ++c[bucketOf(hashes[e])];
+        }
+    });
+    if (stopNow())
+        return false;
+    std::vector<uint32_t> bucketFrom(buckets + 1, 0);
+    {
+        uint32_t at = 0;
+        for (size_t b = 0; b < buckets; ++b) {
+            bucketFrom[b] = at;
+            for (size_t part = 0; part < entryParts; ++part) {
+                const uint32_t n = counts[part * buckets + b];
+                counts[part * buckets + b] = at;
+                at += n;
+            }
+        }
+        bucketFrom[buckets] = at;
+    }
+    std::vector<uint32_t> byBucket;
+    assignHuge(byBucket, total, 0);
+    runParts(entryParts, [&](size_t part) {
+        uint32_t* c = counts.data() + part * buckets;
+        for (size_t e = entryBegin(part); e < entryBegin(part + 1); ++e)
+            byBucket[c[bucketOf(hashes[e])]++] = uint32_t(e);
+    });
+    // firstOf: per entry, the first entry with its point.
+    std::vector<uint32_t> firstOf;
+    assignHuge(firstOf, total, 0);
+    parallelRanges(buckets, 1, [&](size_t bBegin, size_t bEnd) {
+        std::vector<uint64_t> table;
+        for (size_t b = bBegin; b < bEnd; ++b) {
+            if (stopNow())
+                return;
+            const uint32_t from = bucketFrom[b], to = bucketFrom[b + 1];
+            size_t size = 16;
+            while (size < 2 * size_t(to - from))
+                size *= 2;
+            // A slot holds the hash's low half over the entry; empty is all ones.
+            table.assign(size, ~uint64_t(0));
+            const size_t mask = size - 1;
+            for (uint32_t i = from; i < to; ++i) {
+                const uint32_t e = byBucket[i];
+                const uint64_t h = hashes[e];
+                const uint64_t tag = h << 32;
+                size_t slot = size_t(h >> 7) & mask;
+                uint32_t first = e;
+                for (; table[slot] != ~uint64_t(0); slot = (slot + 1) & mask) {
+                    if ((table[slot] & ~uint64_t(0xFFFFFFFFu)) != tag)
+                        continue;
+                    const uint32_t other = uint32_t(table[slot]);
+                    if (pointOf(other) == pointOf(e)) {
+                        first = other;
+                        break;
+                    }
+                }
+                if (first == e)
+                    table[slot] = tag | e;
+                firstOf[e] = first;
+            }
+        }
+    });
+    if (stopNow())
+        return false;
+    std::vector<uint64_t>().swap(hashes);
+    std::vector<uint32_t>().swap(byBucket);
+    // Ids in the order points are first met, numbered on from the points already there.
+    const size_t base = wd.points.size();
+    std::vector<size_t> newFrom(entryParts + 1, 0);
+    runParts(entryParts, [&](size_t part) {
+        size_t n = 0;
+        for (size_t e = entryBegin(part); e < entryBegin(part + 1); ++e)
+            n += firstOf[e] == e;
+        newFrom[part + 1] = n;
+    });
+    for (size_t part = 0; part < entryParts; ++part)
+        newFrom[part + 1] += newFrom[part];
+    if (base + newFrom[entryParts] >= size_t(INT32_MAX))
+        return false;
+    std::vector<int32_t> idOf;
+    assignHuge(idOf, total, 0);
+    reserveHuge(wd.points, base + newFrom[entryParts]);
+    wd.points.resize(base + newFrom[entryParts]);
+    // A first entry comes before its equals, so its id is known when they are reached, in
+    // this range or one before it.
+    runParts(entryParts, [&](size_t part) {
+        int32_t next = int32_t(base + newFrom[part]);
+        for (size_t e = entryBegin(part); e < entryBegin(part + 1); ++e)
+            if (firstOf[e] == e) {
+                wd.points[size_t(next)] = pointOf(e);
+                idOf[e] = next++;
+            }
+    });
+    runParts(entryParts, [&](size_t part) {
+        for (size_t e = entryBegin(part); e < entryBegin(part + 1); ++e)
+            if (firstOf[e] != e)
+                idOf[e] = idOf[firstOf[e]];
+    });
+    std::vector<uint32_t>().swap(firstOf);
+    // The records: counted per range of faces for each half, then written in place.
+    auto eachFace = [&](size_t part, const auto& tri) {
+        size_t at = askedFrom[part];
+        for (size_t f = partBegin(part); f < partBegin(part + 1); ++f) {
+            if ((f & 65535) == 0 && stopNow())
+                return;
+            const auto& face = faces[f];
+            if (!valid(face))
+                continue;
+            Pt3 p[3];
+            corners(face, p);
+            const FaceSplit c = classify(p, plane, axis);
+            const int32_t q[3] = {idOf[size_t(face[0])], idOf[size_t(face[1])], idOf[size_t(face[2])]};
+            const int32_t x[2] = {c.crossed() > 0 ? idOf[nv + at] : -1, c.crossed() > 1 ? idOf[nv + at + 1] : -1};
+            const Pt3* xq = xp.data() + at;
+            faceTriangles(p, q, c, x, xq, axis, [&](bool up, int32_t a, int32_t b, int32_t d, const Pt3& pa, const Pt3& pb, const Pt3& pd) {
+                if (!zeroArea(pa, pb, pd))
+                    tri(up, a, b, d, shells[f]);
+            });
+            at += size_t(c.crossed());
+        }
+    };
+    std::vector<size_t> upFrom(parts + 1, 0), downFrom(parts + 1, 0);
+    runParts(parts, [&](size_t part) {
+        size_t up = 0, down = 0;
+        eachFace(part, [&](bool isUp, int32_t, int32_t, int32_t, int32_t) { (isUp ? up : down) += 3; });
+        upFrom[part + 1] = up;
+        downFrom[part + 1] = down;
+    });
+    if (stopNow())
+        return false;
+    for (size_t part = 0; part < parts; ++part) {
+        upFrom[part + 1] += upFrom[part];
+        downFrom[part + 1] += downFrom[part];
+    }
+    reserveHuge(wd.up, upFrom[parts]);
+    wd.up.resize(upFrom[parts]);
+    reserveHuge(wd.down, downFrom[parts]);
+    wd.down.resize(downFrom[parts]);
+    runParts(parts, [&](size_t part) {
+        CutVertex* up = wd.up.data() + upFrom[part];
+        CutVertex* down = wd.down.data() + downFrom[part];
+        eachFace(part, [&](bool isUp, int32_t a, int32_t b, int32_t d, int32_t shell) {
+            CutVertex*& out = isUp ? up : down;
+            *out++ = {a, shell};
+            *out++ = {b, shell};
+            *out++ = {d, shell};
+        });
+    });
+    return !stopNow();
 }
 
 // The edges of a half that lie in the plane and have no partner running the other way:
@@ -748,15 +925,13 @@ bool capCloses(const std::vector<size_t>& set, const std::vector<std::vector<int
     return closes;
 }
 
-// The cap of one half, into caps: it faces +axis for the lower half, -axis for the upper.
+// The cap of one half from its rim, into caps: it faces +axis for the lower half, -axis for the
+// upper.
 // Where loops cross (open chains joined through one another), the cap gets points of its own
 // at the crossings: in extra, numbered on from the end of pts.
-bool capHalf(const std::vector<CutVertex>& recs, std::vector<CutVertex>& caps, std::vector<Pt3>& extra,
-             const std::vector<Pt3>& pts, int64_t plane, int axis, bool lower)
+bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>& extra, const std::vector<Pt3>& pts,
+             int64_t plane, int axis, bool lower)
 {
-    PlaneRim rim;
-    if (!planeRim(recs, pts, plane, axis, rim))
-        return false;
     if (rim.edges.empty())
         return true;
     // One 2D frame for both halves, whose cross product is +axis.
@@ -1287,38 +1462,16 @@ bool sectionInto(CutWorkData& wd, const MeshData* mesh, const Eigen::Matrix4d& m
     clearWork(wd);
     std::vector<Pt3> v;
     assignHuge(v, mesh->vertices.size(), {});
-    for (size_t i = 0; i < v.size(); ++i) {
-        if ((i & 65535) == 0 && stopRequested())
-            return false;
-        const auto& p = mesh->vertices[i];
-        const Eigen::Vector4d w = m * Eigen::Vector4d(p[0], p[1], p[2], 1.0);
-        v[i] = {toUm(w[0]), toUm(w[1]), toUm(w[2])};
-    }
-    // Room for the records each half will get, counted first: growing lists of millions of
-    // records would copy them and touch twice the memory.
-    size_t upRecords = 0, downRecords = 0, crossingEnds = 0;
-    for (size_t i = 0; i < mesh->faces.size(); ++i) {
-        if ((i & 65535) == 0 && stopRequested())
-            return false;
-        const auto& f = mesh->faces[i];
-        if (size_t(uint32_t(f[0])) >= v.size() || size_t(uint32_t(f[1])) >= v.size() || size_t(uint32_t(f[2])) >= v.size())
-            continue;
-        int pos = 0, neg = 0;
-        for (int32_t i : f) {
-            pos += v[size_t(i)][size_t(axis)] > planeUm;
-            neg += v[size_t(i)][size_t(axis)] < planeUm;
+    parallelRanges(v.size(), size_t(1) << 16, [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) {
+            const auto& p = mesh->vertices[i];
+            const Eigen::Vector4d w = m * Eigen::Vector4d(p[0], p[1], p[2], 1.0);
+            v[i] = {toUm(w[0]), toUm(w[1]), toUm(w[2])};
         }
-        // A lone corner gets one triangle, the other side two; a corner on the plane one each.
-        upRecords += 3 * size_t(neg == 0 ? 1 : pos == 0 ? 0 : pos == 1 ? 1 : 2);
-        // A crossed face has two edges across the plane, one if a corner is on it.
-        crossingEnds += pos > 0 && neg > 0 ? size_t(pos + neg - 1) : 0;
-        downRecords += 3 * size_t(pos == 0 ? 1 : neg == 0 ? 0 : neg == 1 ? 1 : 2);
-    }
-    reserveHuge(wd.up, upRecords);
-    reserveHuge(wd.down, downRecords);
-    // Most edges across the plane are shared by two crossed faces.
-    const size_t crossings = crossingEnds / 2 + crossingEnds / 16;
-    if (!splitByPlane(v, mesh->faces, faceShells(v.size(), mesh->faces), planeUm, axis, crossings, wd)) {
+    });
+    if (stopRequested())
+        return false;
+    if (!splitByPlane(v, mesh->faces, faceShells(v.size(), mesh->faces), planeUm, axis, wd)) {
         clearWork(wd);
         return false;
     }
@@ -1395,8 +1548,12 @@ bool triangulateCaps(CutWorkData& wd, int planeUm, int axis)
     wd.upCap.clear();
     wd.downCap.clear();
     std::vector<Pt3> upExtra, downExtra;
-    const bool ok = onBothHalves([&](bool lower) {
-        return capHalf(lower ? wd.down : wd.up, lower ? wd.downCap : wd.upCap, lower ? downExtra : upExtra, wd.points,
+    // Both rims on this thread, one after the other, each on every core: a thread of its own
+    // would pay for its memory afresh, page by page.
+    PlaneRim upRim, downRim;
+    bool ok = planeRim(wd.up, wd.points, planeUm, axis, upRim) && planeRim(wd.down, wd.points, planeUm, axis, downRim);
+    ok = ok && onBothHalves([&](bool lower) {
+        return capHalf(lower ? downRim : upRim, lower ? wd.downCap : wd.upCap, lower ? downExtra : upExtra, wd.points,
                        planeUm, axis, lower);
     });
     if (ok && (!upExtra.empty() || !downExtra.empty())) {
@@ -1456,9 +1613,9 @@ bool buildHalfMesh(const std::vector<CutVertex>& records, const std::vector<CutV
     return !out.faces.empty();
 }
 
-void setSplitRoomLimitForTests(size_t limit)
+void setSplitGrainForTests(size_t grain)
 {
-    g_splitRoomLimit = limit;
+    g_splitGrain = std::max<size_t>(1, grain);
 }
 
 CutResult cutModel(const MeshModel* model, int modelIndex, int planeUm, int axis)

@@ -53,9 +53,9 @@ bool buildHalfMesh(const std::vector<CutVertex>& records, const std::vector<CutV
 
 // The cut job, run on a pool thread while the GUI leaves the model alone.
 CutResult cutModel(const MeshModel* model, int modelIndex, int planeUm, int axis);
-// Caps the split's first guess of how many points it makes, so that tests see its point table
-// grow; SIZE_MAX (the default) leaves the guess as it is.
-void setSplitRoomLimitForTests(size_t limit);
+// The fewest faces per range the split runs on a core; tests lower it so that small models are
+// split in many ranges, and their points shared out over several buckets.
+void setSplitGrainForTests(size_t grain);
 // Puts the halves in place of the cut model (GUI thread). False when the model is gone.
 bool commitCut(CutResult& result);
 

@@ -292,6 +292,21 @@ private slots:
         QTest::newRow("cube x") << cube << plain << 0 << 12.5 << 17.5 * 900 << 12.5 * 900 << 900.0 << 900.0 << closed;
         QTest::newRow("cube y") << cube << plain << 1 << 12.5 << 17.5 * 900 << 12.5 * 900 << 900.0 << 900.0 << closed;
         QTest::newRow("cube z") << cube << plain << 2 << 12.5 << 17.5 * 900 << 12.5 * 900 << 900.0 << 900.0 << closed;
+        // Kilometre blocks, turned so that the plane crosses their edges askew: edges just
+        // within and past what 64-bit products hold, and faces whose sides reach past a
+        // kilometre, so that the exact crossings and the area test take their wide road too.
+        auto askew = [](double size, double below) {
+            MeshData m = testmesh::cuboid(0, 0, 0, size, 0.9 * size, 0.95 * size);
+            for (auto& v : m.vertices) {
+                const double y = v[1] * std::cos(0.3) - v[2] * std::sin(0.3), z = v[1] * std::sin(0.3) + v[2] * std::cos(0.3);
+                const double x = v[0] * std::cos(0.2) + z * std::sin(0.2);
+                v = {std::round(x * 1000.0) / 1000.0, std::round(y * 1000.0) / 1000.0,
+                     std::round((z * std::cos(0.2) - v[0] * std::sin(0.2) - below) * 1000.0) / 1000.0};
+            }
+            return m;
+        };
+        QTest::newRow("2.1 km block, askew") << askew(2.1e6, 0.0) << plain << 2 << 7.0e5 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
+        QTest::newRow("6 km block, askew, far below the plane") << askew(6.0e6, 4.0e6) << plain << 2 << 1.0e6 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
         const MeshData holed = testmesh::box(3, 3, 3, 10.0, true);
         QTest::newRow("hole z, cap with hole") << holed << plain << 2 << 15.0 << 12000.0 << 12000.0 << 800.0 << 800.0 << closed;
         QTest::newRow("hole x, two islands") << holed << plain << 0 << 15.0 << 12000.0 << 12000.0 << 600.0 << 600.0 << closed;
@@ -506,10 +521,10 @@ private slots:
         for (const auto& v : r.up->vertices)
             for (double c : v)
                 QVERIFY(std::fabs(c * 1000.0 - std::round(c * 1000.0)) < 1e-6);
-        // The same cut with the split's point table started small, so that it grows as it
-        // fills (another model index, so that the split is made again): the same halves.
-        setSplitRoomLimitForTests(0);
-        const auto restoreRoom = qScopeGuard([] { setSplitRoomLimitForTests(SIZE_MAX); });
+        // The same cut split in ranges of a face or two (another model index, so that the
+        // split is made again): the same halves, point for point.
+        setSplitGrainForTests(1);
+        const auto restoreRoom = qScopeGuard([] { setSplitGrainForTests(size_t(1) << 15); });
         const CutResult grown = cutModel(model, 1, planeUm, axis);
         QVERIFY(grown.ok);
         QVERIFY(grown.up->vertices == r.up->vertices && grown.up->faces == r.up->faces);
@@ -575,6 +590,21 @@ private slots:
                                      {30, 15, 27, 12, 27, 18}, {5, 5, 5, 25, 25, 25, 25, 5}, {10, 10, 15, 10, 15, 15, 10, 15}} << 0;
         // Points along a straight stretch up to the corner where the fill ends.
         QTest::newRow("straight run into the last corner") << QVector<QVector<int>>{{0, 0, 10, 10, 8, 10, 6, 10, 4, 10, 2, 10, 0, 10}} << 0;
+        // A wall wound round five times, and a comb of uneven teeth over a hole:
+        // long runs of corners along one ring, each beside edges of other turns or teeth.
+        QVector<int> spiral, back;
+        for (int i = 0; i <= 200; ++i) {
+            const double t = 2.0 * M_PI * 5.0 * i / 200.0, r = 100.0 + 60.0 * t / (2.0 * M_PI);
+            spiral << int(std::lround(r * std::cos(t))) << int(std::lround(r * std::sin(t)));
+            back.prepend(int(std::lround((r + 25.0) * std::sin(t))));
+            back.prepend(int(std::lround((r + 25.0) * std::cos(t))));
+        }
+        QTest::newRow("spiral wall") << QVector<QVector<int>>{spiral + back} << 0;
+        QVector<int> comb{0, 0, 1000, 0, 1000, 40};
+        for (int k = 9; k >= 0; --k)
+            comb << 100 * k + 80 << 40 << 100 * k + 60 << 400 + 30 * (k % 3) << 100 * k + 40 << 40;
+        comb << 0 << 40;
+        QTest::newRow("comb of uneven teeth") << QVector<QVector<int>>{comb, square(200, 10, 700, 30, true)} << 0;
         QTest::newRow("cell unions") << QVector<QVector<int>>{} << 1;
         QTest::newRow("random rings on a small grid") << QVector<QVector<int>>{} << 2;
         // Open chains joined into loops cross themselves and each other; what they enclose by
@@ -602,8 +632,18 @@ private slots:
         QFETCH(int, random);
         // Rings that cross are set apart by the caller; the fixed shapes must not cross.
         auto fault = [](const std::vector<Grid>& pts, const Rings& rs, bool mayCross) -> QString {
-            std::vector<PolygonTriangulator::Triangle> tris;
-            if (PolygonTriangulator::fillRings(pts, rs, tris) == PolygonTriangulator::Fill::Crossing)
+            std::vector<PolygonTriangulator::Triangle> tris, searched;
+            std::array<int32_t, 2> crossing{-1, -1}, searchedCrossing{-1, -1};
+            bool exact = false, searchedExact = false;
+            const auto fill = PolygonTriangulator::fillRings(pts, rs, tris, {}, &crossing, &exact);
+            // Corners along a ring are taken on from the edge ending there: the same fill as
+            // when each is looked up in the sweep's status.
+            PolygonTriangulator::searchEveryCorner = true;
+            const auto searchedFill = PolygonTriangulator::fillRings(pts, rs, searched, {}, &searchedCrossing, &searchedExact);
+            PolygonTriangulator::searchEveryCorner = false;
+            if (fill != searchedFill || tris != searched || crossing != searchedCrossing || exact != searchedExact)
+                return QString("the walk along rings fills otherwise than the search");
+            if (fill == PolygonTriangulator::Fill::Crossing)
                 return mayCross ? QString() : QString("rings said to cross");
             return fillFault(pts, rs, tris);
         };
