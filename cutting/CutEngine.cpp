@@ -342,8 +342,7 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
     auto bucketOf = [&](uint64_t h) { return bucketBits == 0 ? size_t(0) : size_t(h >> (64 - bucketBits)); };
     const size_t entryParts = partCount(total, g_splitGrain);
     auto entryBegin = [&](size_t part) { return total * part / entryParts; };
-    std::vector<uint64_t> hashes;
-    assignHuge(hashes, total, 0);
+    // Hashes are worked out again in each pass: cheaper than a list of them to fill and read.
     // Per range of entries, how many fall in each bucket; then each range's place in each.
     std::vector<uint32_t> counts(entryParts * buckets, 0);
     runParts(entryParts, [&](size_t part) {
@@ -351,8 +350,7 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
         for (size_t e = entryBegin(part); e < entryBegin(part + 1); ++e) {
             if ((e & 65535) == 0 && stopNow())
                 return;
-            hashes[e] = hashOf(pointOf(e));
-            ++c[bucketOf(hashes[e])];
+            ++c[bucketOf(hashOf(pointOf(e)))];
         }
     });
     if (stopNow())
@@ -375,11 +373,11 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
     runParts(entryParts, [&](size_t part) {
         uint32_t* c = counts.data() + part * buckets;
         for (size_t e = entryBegin(part); e < entryBegin(part + 1); ++e)
-            byBucket[c[bucketOf(hashes[e])]++] = uint32_t(e);
+            byBucket[c[bucketOf(hashOf(pointOf(e)))]++] = uint32_t(e);
     });
-    // firstOf: per entry, the first entry with its point.
-    std::vector<uint32_t> firstOf;
-    assignHuge(firstOf, total, 0);
+    // idOf: per entry, first the first entry with its point, then the id it gets.
+    std::vector<int32_t> idOf;
+    assignHuge(idOf, total, 0);
     parallelRanges(buckets, 1, [&](size_t bBegin, size_t bEnd) {
         std::vector<uint64_t> table;
         for (size_t b = bBegin; b < bEnd; ++b) {
@@ -394,7 +392,7 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
             const size_t mask = size - 1;
             for (uint32_t i = from; i < to; ++i) {
                 const uint32_t e = byBucket[i];
-                const uint64_t h = hashes[e];
+                const uint64_t h = hashOf(pointOf(e));
                 const uint64_t tag = h << 32;
                 size_t slot = size_t(h >> 7) & mask;
                 uint32_t first = e;
@@ -409,13 +407,12 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
                 }
                 if (first == e)
                     table[slot] = tag | e;
-                firstOf[e] = first;
+                idOf[e] = int32_t(first);
             }
         }
     });
     if (stopNow())
         return false;
-    std::vector<uint64_t>().swap(hashes);
     std::vector<uint32_t>().swap(byBucket);
     // Ids in the order points are first met, numbered on from the points already there.
     const size_t base = wd.points.size();
@@ -423,33 +420,31 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
     runParts(entryParts, [&](size_t part) {
         size_t n = 0;
         for (size_t e = entryBegin(part); e < entryBegin(part + 1); ++e)
-            n += firstOf[e] == e;
+            n += size_t(idOf[e]) == e;
         newFrom[part + 1] = n;
     });
     for (size_t part = 0; part < entryParts; ++part)
         newFrom[part + 1] += newFrom[part];
     if (base + newFrom[entryParts] >= size_t(INT32_MAX))
         return false;
-    std::vector<int32_t> idOf;
-    assignHuge(idOf, total, 0);
     reserveHuge(wd.points, base + newFrom[entryParts]);
     wd.points.resize(base + newFrom[entryParts]);
-    // A first entry comes before its equals, so its id is known when they are reached, in
-    // this range or one before it.
+    // The ids go in turned (~id, below zero), so that a first entry, which comes before its
+    // equals, is told from one that still names its first; then each equal takes its first's.
     runParts(entryParts, [&](size_t part) {
         int32_t next = int32_t(base + newFrom[part]);
         for (size_t e = entryBegin(part); e < entryBegin(part + 1); ++e)
-            if (firstOf[e] == e) {
+            if (size_t(idOf[e]) == e) {
                 wd.points[size_t(next)] = pointOf(e);
-                idOf[e] = next++;
+                idOf[e] = ~next++;
             }
     });
     runParts(entryParts, [&](size_t part) {
         for (size_t e = entryBegin(part); e < entryBegin(part + 1); ++e)
-            if (firstOf[e] != e)
-                idOf[e] = idOf[firstOf[e]];
+            if (idOf[e] >= 0)
+                idOf[e] = idOf[size_t(idOf[e])];
     });
-    std::vector<uint32_t>().swap(firstOf);
+    auto id = [&](size_t e) { return ~idOf[e]; };
     // The records: counted per range of faces for each half, then written in place.
     auto eachFace = [&](size_t part, const auto& tri) {
         size_t at = askedFrom[part];
@@ -462,8 +457,8 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
             Pt3 p[3];
             corners(face, p);
             const FaceSplit c = classify(p, plane, axis);
-            const int32_t q[3] = {idOf[size_t(face[0])], idOf[size_t(face[1])], idOf[size_t(face[2])]};
-            const int32_t x[2] = {c.crossed() > 0 ? idOf[nv + at] : -1, c.crossed() > 1 ? idOf[nv + at + 1] : -1};
+            const int32_t q[3] = {id(size_t(face[0])), id(size_t(face[1])), id(size_t(face[2]))};
+            const int32_t x[2] = {c.crossed() > 0 ? id(nv + at) : -1, c.crossed() > 1 ? id(nv + at + 1) : -1};
             const Pt3* xq = xp.data() + at;
             faceTriangles(p, q, c, x, xq, axis, [&](bool up, int32_t a, int32_t b, int32_t d, const Pt3& pa, const Pt3& pb, const Pt3& pd) {
                 if (!zeroArea(pa, pb, pd))
