@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <limits>
@@ -43,6 +44,49 @@ bool parseNumber(const char* b, const char* e, double& out)
         ++b;
     const auto r = std::from_chars(b, e, out);
     return r.ec == std::errc() && r.ptr == e && std::isfinite(out);
+}
+
+// The number at p as from_chars reads it, up to where from_chars stops. Plain decimals, as
+// exporters write them ("-1.25", "3.5e-05"), are converted here: a whole number of at most 2^53
+// and a power of ten up to 22 are both exact doubles, so one multiply or divide rounds the
+// value correctly, as from_chars does. Anything else is left to from_chars.
+std::from_chars_result readNumber(const char* p, const char* end, double& out)
+{
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* const start = p;
+    auto digit = [&] { return p < end && unsigned(*p - '0') < 10u; };
+    const bool negative = p < end && *p == '-';
+    if (negative)
+        ++p;
+    uint64_t m = 0;
+    int digits = 0, scale = 0;
+    bool any = false;
+    for (; digit(); ++p, ++digits, any = true)
+        m = m * 10 + unsigned(*p - '0');
+    if (p < end && *p == '.')
+        for (++p; digit(); ++p, ++digits, --scale, any = true)
+            m = m * 10 + unsigned(*p - '0');
+    if (any && digits <= 19 && p < end && (*p == 'e' || *p == 'E')) {
+        const char* e = p + 1;
+        const bool down = e < end && *e == '-';
+        if (e < end && (*e == '-' || *e == '+'))
+            ++e;
+        const char* const first = e;
+        int power = 0; // held where it cannot overflow, and beyond any power taken here
+        for (; e < end && unsigned(*e - '0') < 10u; ++e)
+            power = std::min(power * 10 + (*e - '0'), 1000);
+        // No digits: from_chars stops before the e.
+        if (e == first)
+            any = false;
+        scale += down ? -power : power;
+        p = e;
+    }
+    if (!any || digits > 19 || m > (uint64_t(1) << 53) || scale < -22 || scale > 22)
+        return std::from_chars(start, end, out);
+    const double v = scale < 0 ? double(m) / kPow10[-scale] : double(m) * kPow10[scale];
+    out = negative ? -v : v;
+    return {p, std::errc()};
 }
 
 // A thread's corners, for all the runs it parses; huge pages save most of the page faults.
@@ -199,7 +243,7 @@ struct Run
         for (double* d : out) {
             blank();
             const char* b = p < end && *p == '+' ? p + 1 : p;
-            const auto r = std::from_chars(b, end, *d);
+            const auto r = readNumber(b, end, *d);
             // The number must be its whole word; any space ends one, and none is part of one.
             if (r.ec != std::errc() || (r.ptr < end && !isSpace(uchar(*r.ptr))) || !std::isfinite(*d))
                 return nullptr;

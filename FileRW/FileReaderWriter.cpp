@@ -77,6 +77,33 @@ std::vector<size_t> countsBefore(size_t n, size_t grain, Pred pred)
     return counts;
 }
 
+// The weld's arrays of a few MB, on huge pages too: touched once each, in 4 kB pages they cost
+// a fault for every 1000 entries, and float noise makes them several times as long.
+template <typename T>
+struct WeldAllocator : BigAllocator<T>
+{
+    using value_type = T;
+    WeldAllocator() = default;
+    template <typename U>
+    WeldAllocator(const WeldAllocator<U>&) noexcept
+    {
+    }
+    T* allocate(std::size_t n)
+    {
+        constexpr std::size_t Huge = std::size_t(2) << 20;
+        if (n < Huge / sizeof(T) || n > std::size_t(-1) / sizeof(T) - Huge)
+            return BigAllocator<T>::allocate(n);
+        const std::size_t rounded = (n * sizeof(T) + Huge - 1) / Huge * Huge;
+        void* p = std::aligned_alloc(Huge, rounded);
+        if (!p)
+            throw std::bad_alloc();
+        adviseHugePages(p, rounded);
+        return static_cast<T*>(p);
+    }
+};
+template <typename T>
+using WeldArray = std::vector<T, WeldAllocator<T>>;
+
 struct LessXyz
 {
     bool operator()(const CornerRecord& a, const CornerRecord& b) const
@@ -89,12 +116,7 @@ struct LessXyz
     }
 };
 
-struct Point
-{
-    double x, y, z;
-};
-
-int32_t findRoot(std::vector<int32_t>& parent, int32_t i)
+int32_t findRoot(WeldArray<int32_t>& parent, int32_t i)
 {
     while (parent[size_t(i)] != i) {
         parent[size_t(i)] = parent[size_t(parent[size_t(i)])];
@@ -103,7 +125,7 @@ int32_t findRoot(std::vector<int32_t>& parent, int32_t i)
     return i;
 }
 
-bool near(const Point& a, const Point& b)
+bool near(const CornerRecord& a, const CornerRecord& b)
 {
     return std::fabs(a.x - b.x) < WeldEps && std::fabs(a.y - b.y) < WeldEps && std::fabs(a.z - b.z) < WeldEps;
 }
@@ -113,14 +135,19 @@ bool near(const Point& a, const Point& b)
 // its bits (beyond every ordinary cell number, in the same order).
 int64_t cellOf(double v)
 {
-    if (std::fabs(v) < 8589934592.0)
-        return int64_t(std::floor(v * 1e6));
+    if (std::fabs(v) < 8589934592.0) {
+        // floor() by truncation: without SSE4.1 std::floor is a library call, paid per corner.
+        const double t = v * 1e6;
+        const int64_t i = int64_t(t);
+        return i - (double(i) > t ? 1 : 0);
+    }
     uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     const int64_t magnitude = int64_t(bits & 0x7fffffffffffffffULL);
     return v < 0 ? -magnitude : magnitude;
 }
 
+// A group of sorted corners in one cell (its point is the group's number).
 struct CellPoint
 {
     int64_t cx, cy, cz;
@@ -137,32 +164,75 @@ struct CellPoint
     }
 };
 
+// The sorted corners, cut into groups of corners in one cell: group g is
+// [first[g], first[g + 1]), and equal corners are always in one group.
+struct Groups
+{
+    const CornerList& corners;
+    const WeldArray<int32_t>& first;
+
+    // Calls f on each distinct point of the groups in [c, c + n).
+    template <typename F>
+    void forPoints(const CellPoint* c, size_t n, F f) const
+    {
+        for (size_t i = 0; i < n; ++i) {
+            const size_t g = size_t(c[i].point);
+            const size_t e = size_t(first[g + 1]);
+            for (size_t k = size_t(first[g]); k < e; ++k)
+                if (k == size_t(first[g]) || corners[k].x != corners[k - 1].x || corners[k].y != corners[k - 1].y
+                    || corners[k].z != corners[k - 1].z)
+                    f(corners[k]);
+        }
+    }
+    size_t cornerCount(const CellPoint* c, size_t n) const
+    {
+        size_t count = 0;
+        for (size_t i = 0; i < n; ++i)
+            count += size_t(first[size_t(c[i].point) + 1] - first[size_t(c[i].point)]);
+        return count;
+    }
+    size_t pointCount(const CellPoint* c, size_t n) const
+    {
+        size_t count = 0;
+        forPoints(c, n, [&](const CornerRecord&) { ++count; });
+        return count;
+    }
+};
+
 // Whether some point of a lies within WeldEps of some point of b on every axis, for cells that
 // differ by `step` (each -1, 0 or 1): on the axes where the cells agree every pair is near.
-bool cellsTouch(const std::vector<Point, BigAllocator<Point>>& pts, const CellPoint* a, size_t na, const CellPoint* b, size_t nb,
-                const int step[3])
+bool cellsTouch(const Groups& groups, const CellPoint* a, size_t na, const CellPoint* b, size_t nb, const int step[3])
 {
-    if (na * nb <= 64) {
-        for (size_t i = 0; i < na; ++i)
-            for (size_t j = 0; j < nb; ++j)
-                if (near(pts[size_t(a[i].point)], pts[size_t(b[j].point)]))
-                    return true;
+    // Repeated corners only repeat a test; the distinct points are counted only when the corners
+    // alone do not settle which way is taken.
+    const size_t ca = groups.cornerCount(a, na), cb = groups.cornerCount(b, nb);
+    const size_t pa = ca * cb <= 64 ? ca : groups.pointCount(a, na), pb = ca * cb <= 64 ? cb : groups.pointCount(b, nb);
+    if (pa * pb <= 64) {
+        for (size_t i = 0; i < na; ++i) {
+            const size_t ga = size_t(a[i].point);
+            for (size_t k = size_t(groups.first[ga]); k < size_t(groups.first[ga + 1]); ++k)
+                for (size_t j = 0; j < nb; ++j) {
+                    const size_t gb = size_t(b[j].point);
+                    for (size_t l = size_t(groups.first[gb]); l < size_t(groups.first[gb + 1]); ++l)
+                        if (near(groups.corners[k], groups.corners[l]))
+                            return true;
+                }
+        }
         return false;
     }
     // Large cells (only in crafted files): with u = step * coordinate on each axis, some pair
     // needs u(b) - u(a) < WeldEps on all three. Sweep the first axis, keep the a's that pass it
     // in a tree over the second axis holding the largest third, and ask it for every b.
     using U = std::array<double, 3>;
-    auto lift = [&](const CellPoint* c, size_t n) {
-        std::vector<U> out(n);
-        for (size_t i = 0; i < n; ++i) {
-            const Point& p = pts[size_t(c[i].point)];
-            out[i] = {step[0] * p.x, step[1] * p.y, step[2] * p.z};
-        }
+    auto lift = [&](const CellPoint* c, size_t n, size_t points) {
+        std::vector<U> out;
+        out.reserve(points);
+        groups.forPoints(c, n, [&](const CornerRecord& p) { out.push_back({step[0] * p.x, step[1] * p.y, step[2] * p.z}); });
         std::sort(out.begin(), out.end(), [](const U& l, const U& r) { return l[0] > r[0]; });
         return out;
     };
-    const std::vector<U> ua = lift(a, na), ub = lift(b, nb);
+    const std::vector<U> ua = lift(a, na, pa), ub = lift(b, nb, pb);
+    na = ua.size();
     std::vector<double> ys(na);
     for (size_t i = 0; i < na; ++i)
         ys[i] = ua[i][1];
@@ -187,18 +257,20 @@ bool cellsTouch(const std::vector<Point, BigAllocator<Point>>& pts, const CellPo
     return false;
 }
 
-// Merges the distinct points (sorted by x, y, z) that lie within WeldEps of each other on every
-// axis, and so on transitively; parent[p] becomes the first point of p's class. Points go into a
+// Merges the groups of sorted corners whose points lie within WeldEps of each other on every
+// axis, and so on transitively; parent[g] becomes the first group of g's class. Groups go into a
 // grid of WeldEps cells: the points of one cell are all near each other, and a pair can only be
 // near in the same or a neighbouring cell, so the work stays linear however the coordinates
 // crowd. Classes are joined cell by cell. False when cancelled.
-bool joinNearPoints(const std::vector<Point, BigAllocator<Point>>& pts, std::vector<int32_t, BigAllocator<int32_t>>& parent, const std::atomic<bool>& cancelled)
+bool joinNearPoints(const Groups& groups, WeldArray<int32_t>& parent, const std::atomic<bool>& cancelled)
 {
-    const size_t n = pts.size();
-    std::vector<CellPoint, BigAllocator<CellPoint>> cells(n);
+    const size_t n = groups.first.size() - 1;
+    WeldArray<CellPoint> cells(n);
     parallelRanges(n, 1 << 16, [&](size_t b, size_t e) {
-        for (size_t i = b; i < e; ++i)
-            cells[i] = {cellOf(pts[i].x), cellOf(pts[i].y), cellOf(pts[i].z), int32_t(i)};
+        for (size_t i = b; i < e; ++i) {
+            const CornerRecord& c = groups.corners[size_t(groups.first[i])];
+            cells[i] = {cellOf(c.x), cellOf(c.y), cellOf(c.z), int32_t(i)};
+        }
     });
     // Sorted by x, the points are already in cell order along x; within a column of equal x
     // cells they usually are too (equal x, sorted by y then z). With float noise nearly every
@@ -234,7 +306,7 @@ bool joinNearPoints(const std::vector<Point, BigAllocator<Point>>& pts, std::vec
     // its smallest.
     const std::vector<size_t> runsBefore =
         countsBefore(n, 1 << 16, [&](size_t i) { return i == 0 || !sameCell(cells[i], cells[i - 1]); });
-    std::vector<int32_t, BigAllocator<int32_t>> runs(runsBefore.back() + 1);
+    WeldArray<int32_t> runs(runsBefore.back() + 1);
     parallelParts(n, 1 << 16, [&](size_t part, size_t b, size_t e) {
         size_t at = runsBefore[part];
         for (size_t i = b; i < e; ++i)
@@ -244,8 +316,8 @@ bool joinNearPoints(const std::vector<Point, BigAllocator<Point>>& pts, std::vec
     runs.back() = int32_t(n);
     const size_t runCount = runs.size() - 1;
     // Classes of runs, each rooted at the run whose first point is smallest.
-    std::vector<int32_t> runParent(runCount);
-    std::vector<int32_t, BigAllocator<int32_t>> runFirst(runCount);
+    WeldArray<int32_t> runParent(runCount);
+    WeldArray<int32_t> runFirst(runCount);
     parallelRanges(runCount, 1 << 16, [&](size_t b, size_t e) {
         for (size_t r = b; r < e; ++r) {
             runParent[r] = int32_t(r);
@@ -277,6 +349,8 @@ bool joinNearPoints(const std::vector<Point, BigAllocator<Point>>& pts, std::vec
     std::atomic<bool> stop{false};
     parallelParts(runCount, 1 << 14, [&](size_t part, size_t first, size_t last) {
         std::vector<std::pair<int32_t, int32_t>>& pairs = touching[part];
+        // Float noise gives about one pair per run; rarely more.
+        pairs.reserve(last - first);
         // Each neighbour lies later in cell order than its run.
         size_t at[13];
         std::fill(at, at + 13, first);
@@ -296,7 +370,7 @@ bool joinNearPoints(const std::vector<Point, BigAllocator<Point>>& pts, std::vec
                 const CellPoint& d = cells[size_t(runs[o])];
                 if (d.cx != x || d.cy != y || d.cz != z)
                     continue;
-                if (cellsTouch(pts, &cells[size_t(runs[r])], size_t(runs[r + 1] - runs[r]), &cells[size_t(runs[o])],
+                if (cellsTouch(groups, &cells[size_t(runs[r])], size_t(runs[r + 1] - runs[r]), &cells[size_t(runs[o])],
                                size_t(runs[o + 1] - runs[o]), Steps[s]))
                     pairs.emplace_back(int32_t(r), int32_t(o));
             }
@@ -573,6 +647,10 @@ bool FileReaderWriter::weldVertices()
     for (size_t i = 0; i < n; ++i)
         corners[i].corner = int32_t(i);
     MeshData welded;
+    // The mesh's own lists are filled at once: fresh, on huge pages they fault a few times, not
+    // once per 4 kB.
+    welded.faces.reserve(faceCount);
+    adviseHugePages(welded.faces.data(), faceCount * sizeof(welded.faces[0]));
     welded.faces.resize(faceCount);
     setProgress(9300);
 
@@ -582,50 +660,72 @@ bool FileReaderWriter::weldVertices()
         return false;
     setProgress(9600);
 
-    // Exactly equal positions first: one distinct point per run of equal corners, numbered in
-    // sorted order; counted on every core, then written.
-    auto startsPoint = [&](size_t i) {
-        return i == 0 || corners[i].x != corners[i - 1].x || corners[i].y != corners[i - 1].y
-               || corners[i].z != corners[i - 1].z;
+    // Corners in a row that share a weld cell are near each other: they go in one group, so that
+    // float noise, which leaves several points where one was meant, adds no more groups than
+    // the cells it crosses. Equal corners share a cell, and their cells are not worked out.
+    auto startsGroup = [&](size_t i) {
+        if (i == 0)
+            return true;
+        const CornerRecord &a = corners[i - 1], &b = corners[i];
+        return (a.x != b.x && cellOf(a.x) != cellOf(b.x)) || (a.y != b.y && cellOf(a.y) != cellOf(b.y))
+               || (a.z != b.z && cellOf(a.z) != cellOf(b.z));
     };
-    const std::vector<size_t> pointsBefore = countsBefore(n, 1 << 16, startsPoint);
-    std::vector<Point, BigAllocator<Point>> points(pointsBefore.back());
-    std::vector<int32_t, BigAllocator<int32_t>> pointOf(n);
+    // Each part numbers its groups from 0 while it counts them, then adds the groups before it.
+    WeldArray<int32_t> groupOf(n);
+    std::vector<size_t> groupsBefore(partCount(n, 1 << 16) + 1, 0);
     parallelParts(n, 1 << 16, [&](size_t part, size_t b, size_t e) {
-        int32_t at = int32_t(pointsBefore[part]) - 1;
+        int32_t at = -1;
         for (size_t i = b; i < e; ++i) {
-            if (startsPoint(i))
-                points[size_t(++at)] = {corners[i].x, corners[i].y, corners[i].z};
-            pointOf[i] = at;
+            at += startsGroup(i) ? 1 : 0;
+            groupOf[i] = at;
+        }
+        groupsBefore[part + 1] = size_t(at + 1);
+    });
+    std::partial_sum(groupsBefore.begin(), groupsBefore.end(), groupsBefore.begin());
+    WeldArray<int32_t> groupFirst(groupsBefore.back() + 1);
+    parallelParts(n, 1 << 16, [&](size_t part, size_t b, size_t e) {
+        // A part that goes on with the group before it starts at -1.
+        const int32_t base = int32_t(groupsBefore[part]);
+        int32_t previous = -1;
+        for (size_t i = b; i < e; ++i) {
+            const int32_t local = groupOf[i];
+            if (local != previous)
+                groupFirst[size_t(local + base)] = int32_t(i);
+            previous = local;
+            groupOf[i] = local + base;
         }
     });
-    // Then points within WeldEps on every axis, whatever lies between them in sorted order.
-    std::vector<int32_t, BigAllocator<int32_t>> parent(points.size());
-    if (!joinNearPoints(points, parent, cancelled))
+    groupFirst.back() = int32_t(n);
+    // Then groups within WeldEps on every axis, whatever lies between them in sorted order.
+    const size_t groupCount = groupFirst.size() - 1;
+    WeldArray<int32_t> parent(groupCount);
+    if (!joinNearPoints(Groups{corners, groupFirst}, parent, cancelled))
         return false;
     // Each class becomes the vertex at its first point; vertices keep the points' order.
-    const size_t pointCount = points.size();
     auto isRoot = [&](size_t i) { return parent[i] == int32_t(i); };
-    const std::vector<size_t> verticesBefore = countsBefore(pointCount, 1 << 16, isRoot);
+    const std::vector<size_t> verticesBefore = countsBefore(groupCount, 1 << 16, isRoot);
+    welded.vertices.reserve(verticesBefore.back());
+    adviseHugePages(welded.vertices.data(), verticesBefore.back() * sizeof(welded.vertices[0]));
     welded.vertices.resize(verticesBefore.back());
-    std::vector<int32_t, BigAllocator<int32_t>> vertexOf(pointCount);
-    parallelParts(pointCount, 1 << 16, [&](size_t part, size_t b, size_t e) {
+    WeldArray<int32_t> vertexOf(groupCount);
+    parallelParts(groupCount, 1 << 16, [&](size_t part, size_t b, size_t e) {
         int32_t at = int32_t(verticesBefore[part]);
         for (size_t i = b; i < e; ++i)
             if (isRoot(i)) {
-                welded.vertices[size_t(at)] = {points[i].x, points[i].y, points[i].z};
+                const CornerRecord& c = corners[size_t(groupFirst[i])];
+                welded.vertices[size_t(at)] = {c.x, c.y, c.z};
                 vertexOf[i] = at++;
             }
     });
     parallelRanges(n, 1 << 16, [&](size_t b, size_t e) {
         for (size_t i = b; i < e; ++i) {
             const size_t c = size_t(corners[i].corner);
-            welded.faces[c / 3][c % 3] = vertexOf[size_t(parent[size_t(pointOf[i])])];
+            welded.faces[c / 3][c % 3] = vertexOf[size_t(parent[size_t(groupOf[i])])];
         }
     });
     CornerList().swap(corners);
-    decltype(points)().swap(points);
-    decltype(pointOf)().swap(pointOf);
+    decltype(groupFirst)().swap(groupFirst);
+    decltype(groupOf)().swap(groupOf);
 
     setProgress(9700);
     MeshData::sortFaces(welded, &cancelled);

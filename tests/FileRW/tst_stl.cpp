@@ -4,6 +4,7 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -151,6 +152,14 @@ private slots:
             << std::vector<double>{0, 0, 0, 2e-7, 5, 5, 4e-7, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1} << 5 << 1;
         QTest::newRow("triangle welded to an edge") << std::vector<double>{0, 0, 0, 1e-7, 0, 0, 1, 0, 0} << 2 << 0;
         QTest::newRow("trailing corners") << with({7, 7, 7}) << 3 << 1;
+        // Corners repeated in two neighbouring cells, near only through the last point of one.
+        std::vector<double> repeated;
+        for (int k = 1; k <= 12; ++k) {
+            const double corner = k <= 6 ? 0.02e-6 : 0.95e-6;
+            repeated.insert(repeated.end(), {corner, 0, 0, 1, double(k), 0, 0, double(k), 1});
+            repeated.insert(repeated.end(), {1.08e-6, 0, 0, 2, double(k), 0, 0, double(k), 2});
+        }
+        QTest::newRow("repeated corners in neighbouring cells") << repeated << 49 << 24;
     }
     void weldTolerance()
     {
@@ -525,6 +534,8 @@ private slots:
                           "facet\nvertex 0 0 10\nvertex 1 0 10x\nvertex 0 1 10\nendfacet\n"
                           "facet\nvertex 0 0 11\nvertex 1 0 +\nvertex 0 1 11\nendfacet\n"
                           "facet\nvertex 0 0 13\nvertex 1 0 13,5\nvertex 0 1 13\nendfacet\n"
+                          "facet\nvertex 0 0 14\nvertex 1e 0 14\nvertex 0 1 14\nendfacet\n"
+                          "facet\nvertex 0 0 15\nvertex 1 0 15E+\nvertex 0 1 15\nendfacet\n"
                           "facet\nvertex 5 5 5\nvertex 6 5 5\nvertex 5 6 5 \t")
             << 2 << 6 << 9;
         QTest::newRow("five words on a vertex line")
@@ -561,6 +572,34 @@ private slots:
             if (malformedLine)
                 QVERIFY2(malformed[0].endsWith(QStringLiteral("!4 at line %1").arg(malformedLine)), qPrintable(malformed[0]));
         }
+    }
+
+    // Every coordinate comes out as from_chars reads it, whichever way it is converted.
+    void asciiNumbersExact_data()
+    {
+        QTest::addColumn<QByteArray>("number");
+        for (const char* n : {"0.1", "-1.25", "3.5e-05", "-0", ".5", "-.5", "5.", "1.e2", "+2.5", "7E+0", "1e22",
+                              "9007199254740992"})
+            QTest::newRow(n) << QByteArray(n);
+        // Past what one exact multiply or divide can give, or too long to add up in 64 bits.
+        for (const char* n : {"5.9226e-19", "8.4511e-19", "1e23", "509.92969918985852", "-3.5801832809014882e-06",
+                              "9007199254740993", "18446744073709551616", "123456789012345678901e-10", "5E00214",
+                              "4.9e-324", "2.2250738585072011e-308", "1.7976931348623157e308"})
+            QTest::newRow(n) << QByteArray(n);
+    }
+    void asciiNumbersExact()
+    {
+        QFETCH(QByteArray, number);
+        const QString path = write("number.stl", "solid t\nfacet\nvertex " + number + " 0 0\nvertex 0 1 0\nvertex 0 0 1\nendfacet\n");
+        FileReaderWriter rw;
+        MeshData mesh;
+        QVERIFY(rw.loadMesh(path, &mesh));
+        const char* b = number.constData() + (number.startsWith('+') ? 1 : 0);
+        double expected = 0;
+        QVERIFY(std::from_chars(b, number.constData() + number.size(), expected).ec == std::errc());
+        const auto it = std::find_if(mesh.vertices.begin(), mesh.vertices.end(), [](const auto& v) { return v[1] == 0 && v[2] == 0; });
+        QVERIFY(it != mesh.vertices.end());
+        QVERIFY2(std::memcmp(&(*it)[0], &expected, sizeof expected) == 0, qPrintable(QString::number((*it)[0], 'g', 17)));
     }
 
     // A file cut short by another program while it is read is refused, whichever run meets
