@@ -279,23 +279,22 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
     auto valid = [&](const std::array<int32_t, 3>& f) {
         return size_t(uint32_t(f[0])) < nv && size_t(uint32_t(f[1])) < nv && size_t(uint32_t(f[2])) < nv;
     };
-    auto corners = [&](const std::array<int32_t, 3>& f, Pt3 (&p)[3]) {
-        for (int k = 0; k < 3; ++k)
-            p[k] = v[size_t(f[size_t(k)])];
-    };
-    // The crossings each range of faces asks for, then where they go, then the points.
-    std::vector<size_t> askedFrom(parts + 1, 0);
-    runParts(parts, [&](size_t part) {
-        size_t n = 0;
+    // fn(f, corners) for each face of the range whose corners are all there.
+    auto eachValidFace = [&](size_t part, const auto& fn) {
         for (size_t f = partBegin(part); f < partBegin(part + 1); ++f) {
             if ((f & 65535) == 0 && stopNow())
                 return;
             if (!valid(faces[f]))
                 continue;
-            Pt3 p[3];
-            corners(faces[f], p);
-            n += size_t(classify(p, plane, axis).crossed());
+            const Pt3 p[3] = {v[size_t(faces[f][0])], v[size_t(faces[f][1])], v[size_t(faces[f][2])]};
+            fn(f, p);
         }
+    };
+    // The crossings each range of faces asks for, then where they go, then the points.
+    std::vector<size_t> askedFrom(parts + 1, 0);
+    runParts(parts, [&](size_t part) {
+        size_t n = 0;
+        eachValidFace(part, [&](size_t, const Pt3 (&p)[3]) { n += size_t(classify(p, plane, axis).crossed()); });
         askedFrom[part + 1] = n;
     });
     if (stopNow())
@@ -307,15 +306,9 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
     assignHuge(xp, asked, {});
     runParts(parts, [&](size_t part) {
         size_t at = askedFrom[part];
-        for (size_t f = partBegin(part); f < partBegin(part + 1); ++f) {
-            if ((f & 65535) == 0 && stopNow())
-                return;
-            if (!valid(faces[f]))
-                continue;
-            Pt3 p[3];
-            corners(faces[f], p);
+        eachValidFace(part, [&](size_t, const Pt3 (&p)[3]) {
             at += size_t(faceCrossings(p, classify(p, plane, axis), plane, axis, xp.data() + at));
-        }
+        });
     });
     if (stopNow())
         return false;
@@ -448,24 +441,19 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
     // The records: counted per range of faces for each half, then written in place.
     auto eachFace = [&](size_t part, const auto& tri) {
         size_t at = askedFrom[part];
-        for (size_t f = partBegin(part); f < partBegin(part + 1); ++f) {
-            if ((f & 65535) == 0 && stopNow())
-                return;
+        eachValidFace(part, [&](size_t f, const Pt3 (&p)[3]) {
             const auto& face = faces[f];
-            if (!valid(face))
-                continue;
-            Pt3 p[3];
-            corners(face, p);
             const FaceSplit c = classify(p, plane, axis);
             const int32_t q[3] = {id(size_t(face[0])), id(size_t(face[1])), id(size_t(face[2]))};
             const int32_t x[2] = {c.crossed() > 0 ? id(nv + at) : -1, c.crossed() > 1 ? id(nv + at + 1) : -1};
             const Pt3* xq = xp.data() + at;
-            faceTriangles(p, q, c, x, xq, axis, [&](bool up, int32_t a, int32_t b, int32_t d, const Pt3& pa, const Pt3& pb, const Pt3& pd) {
-                if (!zeroArea(pa, pb, pd))
-                    tri(up, a, b, d, shells[f]);
-            });
+            faceTriangles(p, q, c, x, xq, axis,
+                          [&](bool up, int32_t a, int32_t b, int32_t d, const Pt3& pa, const Pt3& pb, const Pt3& pd) {
+                              if (!zeroArea(pa, pb, pd))
+                                  tri(up, a, b, d, shells[f]);
+                          });
             at += size_t(c.crossed());
-        }
+        });
     };
     std::vector<size_t> upFrom(parts + 1, 0), downFrom(parts + 1, 0);
     runParts(parts, [&](size_t part) {
