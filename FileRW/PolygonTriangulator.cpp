@@ -392,7 +392,7 @@ PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std:
         // neighbours of the one ending there tell, and the edge going on takes its place
         // without a search.
         Edge* along = nullptr;
-        if (!PolygonTriangulator::searchEveryCorner && outs.size() == 1 && (later.empty() || later.find(p) == later.end())) {
+        if (!PolygonTriangulator::searchEveryCorner) {
             Edge* e = endingAt[size_t(p)];
             if (e && e->inStatus && e->r == p) {
                 const auto next = std::next(e->pos);
@@ -534,7 +534,7 @@ PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std:
                 e->lower = e->upper = nullptr;
         for (Edge* e : ins)
             e->inStatus = false;
-        if (along) {
+        if (along && outs.size() == 1) {
             // In order where the edge it follows was: no other edge touches p.
             const_cast<Edge*&>(*lo) = outs.front();
             outs.front()->pos = lo;

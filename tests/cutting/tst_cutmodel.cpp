@@ -697,6 +697,19 @@ private slots:
                 std::vector<Grid> grown = pts;
                 size_t budget = 1 << 20;
                 QVERIFY(PolygonTriangulator::fillCrossing(grown, rs, tris, budget));
+                // Edges split at crossings and ends that come back are walked along as they are
+                // searched for: the same points and triangles.
+                {
+                    std::vector<PolygonTriangulator::Triangle> searched;
+                    std::vector<Grid> searchedPoints = pts;
+                    size_t searchedBudget = 1 << 20;
+                    PolygonTriangulator::searchEveryCorner = true;
+                    const bool ok = PolygonTriangulator::fillCrossing(searchedPoints, rs, searched, searchedBudget);
+                    PolygonTriangulator::searchEveryCorner = false;
+                    QVERIFY(ok);
+                    QVERIFY2(searchedPoints == grown && searched == tris && searchedBudget == budget,
+                             qPrintable(QString("run %1: the walk along rings fills otherwise than the search").arg(run)));
+                }
                 __int128 net = 0;
                 for (const auto& r : rs)
                     net += PolygonTriangulator::ringArea2(pts, r);
