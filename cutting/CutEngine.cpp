@@ -1531,13 +1531,10 @@ bool triangulateCaps(CutWorkData& wd, int planeUm, int axis)
     wd.upCap.clear();
     wd.downCap.clear();
     std::vector<Pt3> upExtra, downExtra;
-    // Both rims on this thread, one after the other, each on every core: a thread of its own
-    // would pay for its memory afresh, page by page.
-    PlaneRim upRim, downRim;
-    bool ok = planeRim(wd.up, wd.points, planeUm, axis, upRim) && planeRim(wd.down, wd.points, planeUm, axis, downRim);
-    ok = ok && onBothHalves([&](bool lower) {
-        return capHalf(lower ? downRim : upRim, lower ? wd.downCap : wd.upCap, lower ? downExtra : upExtra, wd.points,
-                       planeUm, axis, lower);
+    const bool ok = onBothHalves([&](bool lower) {
+        PlaneRim rim;
+        return planeRim(lower ? wd.down : wd.up, wd.points, planeUm, axis, rim)
+            && capHalf(rim, lower ? wd.downCap : wd.upCap, lower ? downExtra : upExtra, wd.points, planeUm, axis, lower);
     });
     if (ok && (!upExtra.empty() || !downExtra.empty())) {
         // Each half numbered its own points on from the end of the table: the lower half's
