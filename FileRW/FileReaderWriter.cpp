@@ -80,29 +80,7 @@ std::vector<size_t> countsBefore(size_t n, size_t grain, Pred pred)
 // The weld's arrays of a few MB, on huge pages too: touched once each, in 4 kB pages they cost
 // a fault for every 1000 entries, and float noise makes them several times as long.
 template <typename T>
-struct WeldAllocator : BigAllocator<T>
-{
-    using value_type = T;
-    WeldAllocator() = default;
-    template <typename U>
-    WeldAllocator(const WeldAllocator<U>&) noexcept
-    {
-    }
-    T* allocate(std::size_t n)
-    {
-        constexpr std::size_t Huge = std::size_t(2) << 20;
-        if (n < Huge / sizeof(T) || n > std::size_t(-1) / sizeof(T) - Huge)
-            return BigAllocator<T>::allocate(n);
-        const std::size_t rounded = (n * sizeof(T) + Huge - 1) / Huge * Huge;
-        void* p = std::aligned_alloc(Huge, rounded);
-        if (!p)
-            throw std::bad_alloc();
-        adviseHugePages(p, rounded);
-        return static_cast<T*>(p);
-    }
-};
-template <typename T>
-using WeldArray = std::vector<T, WeldAllocator<T>>;
+using WeldArray = std::vector<T, BigAllocator<T, (std::size_t(2) << 20)>>;
 
 struct LessXyz
 {

@@ -133,8 +133,7 @@ std::vector<int32_t> faceShells(size_t vertexCount, const std::vector<std::array
     return shells;
 }
 
-// Where edge a-b crosses the plane. The ends are put in one fixed order first, so both faces
-// of an edge get the same point to the micrometre.
+// Where edge a-b crosses the plane, rounded to the micrometre, in products of type I.
 template <typename I>
 Pt3 edgePoint(const Pt3& a, const Pt3& b, int64_t plane, int axis)
 {
@@ -162,6 +161,8 @@ Pt3 edgePoint(const Pt3& a, const Pt3& b, int64_t plane, int axis)
     return r;
 }
 
+// Where edge a-b crosses the plane. The ends are put in one fixed order first, so both faces
+// of an edge get the same point to the micrometre.
 Pt3 planeEdgeIntersection(Pt3 a, Pt3 b, int64_t plane, int axis)
 {
     if (b < a)
@@ -183,13 +184,14 @@ Pt3 planeEdgeIntersection(Pt3 a, Pt3 b, int64_t plane, int axis)
 // one pass over the faces would make them.
 size_t g_splitGrain = size_t(1) << 15;
 
-// What one face adds to the halves, given its corners' points and where its edges cross.
-// Each call to tri is one triangle for the upper (true) or lower half; cross(k) is the
-// crossing on the face's k-th crossed edge, asked in the order the face meets them.
+// Where a face's corners lie: above (+1), on (0) or below (-1) the plane, and for a face the
+// plane crosses, the corner its crossed edges meet at (the one on the plane, else the one alone
+// on its side).
 struct FaceSplit
 {
     int s[3];
     int pos = 0, neg = 0;
+    int apex = 0;
     int crossed() const { return pos == 0 || neg == 0 ? 0 : pos + neg == 2 ? 1 : 2; }
 };
 
@@ -201,6 +203,9 @@ inline FaceSplit classify(const Pt3 (&p)[3], int64_t plane, int axis)
         c.pos += c.s[k] > 0;
         c.neg += c.s[k] < 0;
     }
+    for (int k = 0; k < 3; ++k)
+        if (c.crossed() == 1 ? c.s[k] == 0 : (c.pos == 1 && c.s[k] > 0) || (c.neg == 1 && c.s[k] < 0))
+            c.apex = k;
     return c;
 }
 
@@ -209,15 +214,12 @@ inline FaceSplit classify(const Pt3 (&p)[3], int64_t plane, int axis)
 inline int faceCrossings(const Pt3 (&p)[3], const FaceSplit& c, int64_t plane, int axis, Pt3* out)
 {
     if (c.crossed() == 1) {
-        const int z = c.s[0] == 0 ? 0 : (c.s[1] == 0 ? 1 : 2);
+        const int z = c.apex;
         out[0] = planeEdgeIntersection(p[(z + 1) % 3], p[(z + 2) % 3], plane, axis);
         return 1;
     }
     if (c.crossed() == 2) {
-        int l = 0;
-        for (int k = 0; k < 3; ++k)
-            if ((c.pos == 1 && c.s[k] > 0) || (c.neg == 1 && c.s[k] < 0))
-                l = k;
+        const int l = c.apex;
         out[0] = planeEdgeIntersection(p[l], p[(l + 1) % 3], plane, axis);
         out[1] = planeEdgeIntersection(p[l], p[(l + 2) % 3], plane, axis);
         return 2;
@@ -244,18 +246,14 @@ inline void faceTriangles(const Pt3 (&p)[3], const int32_t (&q)[3], const FaceSp
     }
     if (c.pos + c.neg == 2) {
         // One corner on the plane: two triangles, one each side.
-        const int z = c.s[0] == 0 ? 0 : (c.s[1] == 0 ? 1 : 2), a = (z + 1) % 3, b = (z + 2) % 3;
+        const int z = c.apex, a = (z + 1) % 3, b = (z + 2) % 3;
         const bool aUp = c.s[a] > 0;
         tri(aUp, q[z], q[a], x[0], p[z], p[a], xp[0]);
         tri(!aUp, q[z], x[0], q[b], p[z], xp[0], p[b]);
         return;
     }
     // One corner alone on its side.
-    int l = 0;
-    for (int k = 0; k < 3; ++k)
-        if ((c.pos == 1 && c.s[k] > 0) || (c.neg == 1 && c.s[k] < 0))
-            l = k;
-    const int m = (l + 1) % 3, n = (l + 2) % 3;
+    const int l = c.apex, m = (l + 1) % 3, n = (l + 2) % 3;
     const bool loneUp = c.s[l] > 0;
     tri(loneUp, q[l], x[0], x[1], p[l], xp[0], xp[1]);
     tri(!loneUp, x[0], q[m], q[n], xp[0], p[m], p[n]);
@@ -909,8 +907,7 @@ bool capCloses(const std::vector<size_t>& set, const std::vector<std::vector<int
 }
 
 // The cap of one half from its rim, into caps: it faces +axis for the lower half, -axis for the
-// upper.
-// Where loops cross (open chains joined through one another), the cap gets points of its own
+// upper. Where loops cross (open chains joined through one another), the cap gets points of its own
 // at the crossings: in extra, numbered on from the end of pts.
 bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>& extra, const std::vector<Pt3>& pts,
              int64_t plane, int axis, bool lower)

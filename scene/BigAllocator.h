@@ -9,25 +9,31 @@
 #include <sys/mman.h>
 #endif
 
-// Allocator for the large scratch arrays of mesh loading: blocks of 8 MB and more are aligned
-// to 2 MB and marked for huge pages, which saves most of the page faults of touching them.
-template <typename T>
+// Allocator for the large scratch arrays of mesh loading: blocks of HugeFrom bytes and more
+// (8 MB unless given) are aligned to 2 MB and marked for huge pages, which saves most of the
+// page faults of touching them. Smaller blocks come from malloc, without the rounding up.
+template <typename T, std::size_t HugeFrom = (std::size_t(8) << 20)>
 struct BigAllocator
 {
     using value_type = T;
+    template <typename U>
+    struct rebind
+    {
+        using other = BigAllocator<U, HugeFrom>;
+    };
     BigAllocator() = default;
     template <typename U>
-    BigAllocator(const BigAllocator<U>&) noexcept
+    BigAllocator(const BigAllocator<U, HugeFrom>&) noexcept
     {
     }
 
     T* allocate(std::size_t n)
     {
-        if (n > std::size_t(-1) / sizeof(T))
+        constexpr std::size_t Huge = std::size_t(2) << 20;
+        if (n > (std::size_t(-1) - Huge) / sizeof(T))
             throw std::bad_alloc();
         const std::size_t bytes = n * sizeof(T);
-        constexpr std::size_t Huge = std::size_t(2) << 20;
-        if (bytes >= 4 * Huge) {
+        if (bytes >= HugeFrom) {
             const std::size_t rounded = (bytes + Huge - 1) / Huge * Huge;
             void* p = std::aligned_alloc(Huge, rounded);
             if (!p)
@@ -57,12 +63,12 @@ struct BigAllocator
     }
 
     template <typename U>
-    bool operator==(const BigAllocator<U>&) const noexcept
+    bool operator==(const BigAllocator<U, HugeFrom>&) const noexcept
     {
         return true;
     }
     template <typename U>
-    bool operator!=(const BigAllocator<U>&) const noexcept
+    bool operator!=(const BigAllocator<U, HugeFrom>&) const noexcept
     {
         return false;
     }
