@@ -650,7 +650,7 @@ private slots:
     void refusedAutoSupportRefreshesPanel()
     {
         AppData* data = AppData::instance();
-        MeshModel* box = data->getModel(data->modelCount() - 1);
+        MeshModel* box = addScanModel(testmesh::cuboid(0, 0, 0, 20, 20, 20), "supported box");
         auto* column = new MeshModel();
         column->isSupport = true;
         column->ownerName = box->name;
