@@ -1575,6 +1575,32 @@ private slots:
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
     }
 
+    // A list made under any font keeps its cells, and a sideways scroll, however it comes, is
+    // put back at once.
+    void modelListCellsAnyFont_data()
+    {
+        QTest::addColumn<int>("pixels");
+        QTest::newRow("12 px") << 12;
+        QTest::newRow("40 px") << 40;
+    }
+    void modelListCellsAnyFont()
+    {
+        QFETCH(int, pixels);
+        const QFont before = QApplication::font();
+        const auto restore = qScopeGuard([&] { QApplication::setFont(before); });
+        QFont big = before;
+        big.setPixelSize(pixels);
+        QApplication::setFont(big);
+        ModelListWidget list;
+        QTableWidget* table = list.table();
+        QCOMPARE(QList<int>({table->columnWidth(0), table->columnWidth(2), table->columnWidth(3), table->columnWidth(4)}),
+                 QList<int>({25, 118, 25, 25}));
+        QScrollBar* sideways = table->horizontalScrollBar();
+        sideways->setRange(0, 40);
+        sideways->setValue(30);
+        QCOMPARE(sideways->value(), 0);
+    }
+
     // The size field keeps its width: a size shows whole, or cut with "..." and whole in the tool tip.
     void sizeFieldFits_data()
     {
