@@ -461,6 +461,8 @@ class TestFileActions : public QObject
             return textRoute(way);
         if (route == "scale step up menu")
             return pickFromContextMenu(control("dsbScale_x"), "Step up");
+        if (route == "scale step down menu")
+            return pickFromContextMenu(control("dsbScale_x"), "Step down");
         if (route == "rotate slider held") {
             auto* slider = qobject_cast<QSlider*>(control("hsdRotate_x"));
             holdPress(slider, QPoint(slider->width() * 9 / 10, slider->height() / 2),
@@ -962,7 +964,8 @@ private slots:
                                 "support auto", "list copy space", "move set plate",
                                 "move center", "move reset", "rotate preset", "scale undo", "move tab text",
                                 "rotate drop", "rotate paste menu", "rotate cut menu", "rotate delete menu",
-                                "rotate middle-click paste", "scale step up menu", "rotate slider held",
+                                "rotate middle-click paste", "scale step up menu", "scale step down menu",
+                                "rotate slider held",
                                 "move arrow held"};
         const QStringList files{"drop", "open button", "recent", "second instance", "printer dialog ok",
                                 "printer dialog double-click", "printer reports", "printer reports, dialog open",
@@ -978,7 +981,8 @@ private slots:
         // The selected model stands on supports of its own: every way in asks about them after
         // the slice, and the change waits for the next try.
         for (const char* r : {"rotate drop", "rotate paste menu", "rotate cut menu", "rotate delete menu",
-                              "rotate middle-click paste", "scale step up menu", "move set plate", "paste key"})
+                              "rotate middle-click paste", "scale step up menu", "scale step down menu", "move set plate",
+                              "paste key"})
             QTest::newRow(qPrintable(QString(r) + " with supports, model view")) << QString(r) + " with supports"
                                                                                  << "model view" << true << QList<int>{19, 20};
         QTest::newRow("paste key, support mode") << "paste key" << "support mode" << true << QList<int>{19, 18};
