@@ -1575,21 +1575,14 @@ private slots:
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join("; ")));
     }
 
-    // A list made under any font keeps its cells, and a sideways scroll, however it comes, is
-    // put back at once.
-    void modelListCellsAnyFont_data()
-    {
-        QTest::addColumn<int>("pixels");
-        QTest::newRow("12 px") << 12;
-        QTest::newRow("40 px") << 40;
-    }
+    // A list made under a font whose header would be wider than its cells keeps them, and a
+    // sideways scroll, however it comes, is put back at once.
     void modelListCellsAnyFont()
     {
-        QFETCH(int, pixels);
         const QFont before = QApplication::font();
         const auto restore = qScopeGuard([&] { QApplication::setFont(before); });
         QFont big = before;
-        big.setPixelSize(pixels);
+        big.setPixelSize(40);
         QApplication::setFont(big);
         ModelListWidget list;
         QTableWidget* table = list.table();
