@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
-#include <thread>
 #include <tuple>
 #include <unordered_map>
 
@@ -545,8 +544,8 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
     std::vector<int32_t> idAt;
     assignHuge(idAt, pts.size(), -1);
     std::unordered_map<uint64_t, int32_t> otherShell;
-    rim.ids.reserve(2 * inPlane.size());
-    rim.shells.reserve(2 * inPlane.size());
+    reserveHuge(rim.ids, 2 * inPlane.size());
+    reserveHuge(rim.shells, 2 * inPlane.size());
     auto rimId = [&](int32_t point, int32_t shell) {
         const int32_t id = int32_t(rim.ids.size());
         int32_t& first = idAt[size_t(point)];
@@ -565,7 +564,7 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
     };
     // Each edge in the plane as (lower id, higher id, +1 when it runs from lower to higher).
     std::vector<std::array<int32_t, 3>> halves;
-    halves.reserve(inPlane.size() * 3 / 2);
+    reserveHuge(halves, inPlane.size() * 3 / 2);
     for (size_t i = 0; i < inPlane.size(); ++i) {
         if ((i & 16383) == 0 && stopRequested())
             return false;
@@ -582,6 +581,7 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
                 halves.push_back({std::min(a, b), std::max(a, b), a < b ? 1 : -1});
         }
     }
+    reserveHuge(rim.edges, halves.size());
     // Edges used both ways cancel; what is left over is the rim.
     forEachNetEdge(halves, [&](int32_t a, int32_t b, int32_t net) {
         for (int32_t c = 0; c < std::abs(net); ++c)
@@ -1394,15 +1394,13 @@ bool sectionRegions(CutWorkData& wd, int planeUm, int axis)
     return chainSectionSegments(segs, closed, open) && uniteSectionOutlines(closed, wd.regions);
 }
 
-// Runs work for the lower half on a thread of its own and for the upper half here: the two
-// share only what they read. True when both gave true.
+// Runs work for the two halves side by side, the upper half here: the two share only what
+// they read. True when both gave true.
 template <typename Work>
 bool onBothHalves(const Work& work)
 {
-    bool lower = false;
-    std::thread other([&] { lower = work(true); });
-    const bool upper = work(false);
-    other.join();
+    bool lower = false, upper = false;
+    runParts(2, [&](size_t part) { (part == 0 ? upper : lower) = work(part == 1); });
     return lower && upper;
 }
 
@@ -1563,6 +1561,7 @@ bool buildHalfMesh(const std::vector<CutVertex>& records, const std::vector<CutV
     std::vector<int32_t> local;
     assignHuge(local, points.size(), -1);
     std::vector<int32_t> used;
+    reserveHuge(used, points.size());
     reserveHuge(out.faces, (records.size() + cap.size()) / 3);
     for (const std::vector<CutVertex>* list : {&records, &cap})
         for (size_t t = 0; t + 2 < list->size(); t += 3) {

@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstddef>
 #include <iterator>
-#include <thread>
 #include <vector>
 
 #include "scene/BigAllocator.h"
@@ -31,13 +30,7 @@ void runPieces(std::ptrdiff_t count, unsigned threads, const std::atomic<bool>* 
             task(i);
         }
     };
-    const unsigned used = unsigned(std::min<std::ptrdiff_t>(threads, count));
-    std::vector<std::thread> pool;
-    for (unsigned t = 1; t < used; ++t)
-        pool.emplace_back(worker);
-    worker();
-    for (auto& t : pool)
-        t.join();
+    runParts(size_t(std::min<std::ptrdiff_t>(threads, count)), [&](size_t) { worker(); });
 }
 
 // How many of the first k merged elements of [a, a + na) and [b, b + nb) come from a
@@ -78,7 +71,7 @@ void parallelSortRange(T* base, std::ptrdiff_t n, Less less, const std::atomic<b
     runPieces(chunks, threads, cancelled, [&](std::ptrdiff_t i) { std::sort(base + bounds[size_t(i)], base + bounds[size_t(i) + 1], less); });
     if (cancelled && cancelled->load())
         return;
-    std::vector<T, BigAllocator<T>> scratch(static_cast<size_t>(n));
+    std::vector<T, BigAllocator<T, (std::size_t(2) << 20)>> scratch(static_cast<size_t>(n));
     T* src = base;
     T* dst = scratch.data();
     while (bounds.size() > 2) {
