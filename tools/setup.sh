@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 PACKAGES=(cmake ninja-build g++ pkg-config python3
   qtbase5-dev libqt5serialport5-dev libqt5opengl5-dev qttools5-dev-tools qttools5-dev
   libeigen3-dev libpolyclipping-dev libquazip1-qt5-dev libexpat1-dev zlib1g-dev libpng-dev libjpeg62-turbo-dev
-  xvfb xauth xdotool libgl1-mesa-dri fonts-font-awesome fonts-dejavu-core fonts-wqy-microhei fonts-droid-fallback
+  xvfb xauth xdotool libgl1-mesa-dri libglu1-mesa-dev fonts-font-awesome fonts-dejavu-core fonts-wqy-microhei fonts-droid-fallback
   qttranslations5-l10n admesh
   fonts-noto-core fonts-urw-base35
   clang libfuzzer-14-dev)
