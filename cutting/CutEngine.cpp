@@ -36,25 +36,6 @@ inline bool stopRequested()
 
 inline int64_t toUm(double mm) { return std::llround(mm * 1000.0); }
 
-// Room for n items, its pages marked for huge pages before they are first touched: the lists
-// of a cut are made afresh for every model, and touching them page by page costs as much as
-// filling them.
-template <typename V>
-void reserveHuge(V& list, size_t n)
-{
-    list.reserve(n);
-    adviseHugePages(list.data(), list.capacity() * sizeof(typename V::value_type));
-}
-
-// A list of n copies of value, made as reserveHuge makes its room.
-template <typename V>
-void assignHuge(V& list, size_t n, const typename V::value_type& value)
-{
-    list.clear();
-    reserveHuge(list, n);
-    list.assign(n, value);
-}
-
 struct PairHash
 {
     size_t operator()(const std::pair<int64_t, int64_t>& p) const

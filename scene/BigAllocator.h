@@ -88,3 +88,21 @@ inline void adviseHugePages(void* p, std::size_t bytes)
     (void)bytes;
 #endif
 }
+
+// Room for n items, its pages marked for huge pages before they are first touched: lists
+// made afresh for every model cost as much to touch page by page as to fill.
+template <typename V>
+void reserveHuge(V& list, std::size_t n)
+{
+    list.reserve(n);
+    adviseHugePages(list.data(), list.capacity() * sizeof(typename V::value_type));
+}
+
+// A list of n copies of value, made as reserveHuge makes its room.
+template <typename V>
+void assignHuge(V& list, std::size_t n, const typename V::value_type& value)
+{
+    list.clear();
+    reserveHuge(list, n);
+    list.assign(n, value);
+}

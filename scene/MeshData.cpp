@@ -40,11 +40,8 @@ void MeshData::transform(const MeshData& src, const double m[16], MeshData& out)
 bool MeshData::computeNormals(MeshData& m, const std::atomic<bool>* cancelled)
 {
     const size_t nv = m.vertices.size();
-    // Fresh pages for a big list are marked for huge pages before they are first touched.
     std::vector<std::array<double, 3>> sums;
-    sums.reserve(nv);
-    adviseHugePages(sums.data(), nv * sizeof(sums[0]));
-    sums.assign(nv, std::array<double, 3>{0.0, 0.0, 0.0});
+    assignHuge(sums, nv, std::array<double, 3>{0.0, 0.0, 0.0});
     for (size_t i = 0; i < m.faces.size(); ++i) {
         if ((i & 0xffff) == 0 && cancelled && cancelled->load(std::memory_order_relaxed))
             return false;
