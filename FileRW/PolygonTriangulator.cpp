@@ -157,7 +157,7 @@ using Triangle = PolygonTriangulator::Triangle;
 // The sweep's lists of large sections, on huge pages: touching fresh memory page by page costs
 // more than the sweep itself.
 template <typename T>
-using Big = std::vector<T, BigAllocator<T>>;
+using Big = std::vector<T, BigAllocator<T, (std::size_t(2) << 20)>>;
 
 inline i128 orient(const GridPoint& a, const GridPoint& b, const GridPoint& c)
 {
@@ -631,15 +631,21 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
         }
         corner[key.k] = int32_t(at.size()) - 1;
     }
+    // A polygon of n corners and h holes has n + 2h - 2 triangles; made in one go, the list
+    // is not copied as it grows.
     Big<Triangle> tris;
+    tris.reserve(flat.size() + 2 * rings.size());
     Sweep sweep(std::move(at), std::move(ids), tris);
     sweep.reserveEdges(flat.size());
     for (size_t r = 0; r < rings.size(); ++r)
         for (size_t i = ringStart[r]; i < ringStart[r + 1]; ++i)
             sweep.addEdge(corner[i], corner[i + 1 < ringStart[r + 1] ? i + 1 : ringStart[r]], int32_t(r));
     const Fill result = sweep.run(stop, crossing);
-    if (result == Fill::Done)
+    if (result == Fill::Done) {
+        if (out.capacity() - out.size() < tris.size())
+            reserveHuge(out, std::max(out.size() + tris.size(), 2 * out.capacity()));
         out.insert(out.end(), tris.begin(), tris.end());
+    }
     if (exact)
         *exact = apart && sweep.exact;
     return result;
@@ -688,9 +694,12 @@ bool fillApart(const std::vector<GridPoint>& points, const std::vector<std::vect
             (int32_t(j) == crossing[0] || int32_t(j) == crossing[1] ? apart : rest).push_back(together[j]);
         together.swap(rest);
     }
-    for (size_t i : apart)
-        if (fillTurned({rings[i]}, nullptr) == Fill::Stopped)
-            return false;
+    // A ring alone that was given alone has been swept as it is: it crosses itself, and would
+    // again.
+    if (rings.size() > 1)
+        for (size_t i : apart)
+            if (fillTurned({rings[i]}, nullptr) == Fill::Stopped)
+                return false;
     if (exact)
         *exact = whole && apart.empty();
     return true;

@@ -163,6 +163,9 @@ Pt3 planeEdgeIntersection(Pt3 a, Pt3 b, int64_t plane, int axis)
 // Every step runs on all cores in ranges of faces joined in order, so the halves come out as
 // one pass over the faces would make them.
 size_t g_splitGrain = size_t(1) << 15;
+// Edges leaving a point past which the rim's linking sorts them by direction instead of
+// scanning them at each arrival; tests set it to compare the two.
+size_t g_fanEdges = 16;
 
 // Where a face's corners lie: above (+1), on (0) or below (-1) the plane, and for a face the
 // plane crosses, the corner its crossed edges meet at (the one on the plane, else the one alone
@@ -517,8 +520,14 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
     if (stopped.load())
         return false;
     std::vector<uint32_t> inPlane;
+    size_t inPlaneCount = 0;
     for (const auto& f : found)
+        inPlaneCount += f.size();
+    reserveHuge(inPlane, inPlaneCount);
+    for (auto& f : found) {
         inPlane.insert(inPlane.end(), f.begin(), f.end());
+        std::vector<uint32_t>().swap(f);
+    }
     // Rim points by the half's point and the shell, numbered as they come: a table by point,
     // read much as the records run, instead of a hash of both; a point met again with another
     // shell (shells with a point in common) is looked up by both.
@@ -593,42 +602,66 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
     using ClipperLib::IntPoint;
     using Work = JoinChain<typename Chain::value_type>;
     const size_t n = open.size();
-    // Per chain, kept up to date as chains grow: the length without the closing edge and
-    // twice the signed area without it.
-    std::vector<int64_t> length(n, 0);
-    std::vector<i128> area(n, 0);
-    std::vector<Work> work;
-    work.reserve(n);
-    for (size_t c = 0; c < n; ++c) {
-        for (size_t t = 1; t < open[c].size(); ++t) {
-            length[c] += edgeLength(at(open[c][t - 1]), at(open[c][t]));
-            area[c] += cross(at(open[c][t - 1]), at(open[c][t]));
+    // Per chain, kept up to date as chains grow: the length without the closing edge, twice
+    // the signed area without it, its end points and its size (read through the chain and the
+    // point list, the ends cost two cache misses each, several times a join). On huge pages:
+    // hundreds of thousands of chains are usual here (sheets that each leave one), and
+    // touching fresh memory page by page costs more than the joining.
+    std::vector<int64_t> length;
+    std::vector<i128> area;
+    std::vector<IntPoint> headAt, tailAt;
+    std::vector<uint32_t> count;
+    assignHuge(length, n, 0);
+    assignHuge(area, n, 0);
+    assignHuge(headAt, n, IntPoint());
+    assignHuge(tailAt, n, IntPoint());
+    assignHuge(count, n, 0);
+    parallelRanges(n, 4096, [&](size_t b, size_t e) {
+        for (size_t c = b; c < e; ++c) {
+            if (open[c].empty())
+                continue;
+            headAt[c] = at(open[c].front());
+            tailAt[c] = at(open[c].back());
+            count[c] = uint32_t(open[c].size());
+            for (size_t t = 1; t < open[c].size(); ++t) {
+                length[c] += edgeLength(at(open[c][t - 1]), at(open[c][t]));
+                area[c] += cross(at(open[c][t - 1]), at(open[c][t]));
+            }
         }
+    });
+    std::vector<Work> work;
+    reserveHuge(work, n);
+    for (size_t c = 0; c < n; ++c)
         work.emplace_back(std::vector<typename Chain::value_type>(std::move(open[c])));
-    }
     open.clear();
-    auto perimeter = [&](size_t c) { return length[c] + edgeLength(at(work[c].back()), at(work[c].front())); };
+    auto perimeter = [&](size_t c) { return length[c] + edgeLength(tailAt[c], headAt[c]); };
     // Only a real loop closes on itself: a two-point or flat chain would close as a sliver and
     // leave its neighbours apart. Flat allows for the micrometre rounding: a mean width
     // (twice the area over the perimeter) below 1 um.
     auto closable = [&](size_t c) {
-        if (work[c].size() < 3)
+        if (count[c] < 3)
             return false;
-        const i128 a = area[c] + cross(at(work[c].back()), at(work[c].front()));
+        const i128 a = area[c] + cross(tailAt[c], headAt[c]);
         return a != 0 && (a < 0 ? -a : a) >= perimeter(c);
     };
     auto close = [&](size_t c) {
-        if (work[c].size() > 1 && endDist2(at(work[c].back()), at(work[c].front())) == 0.0)
+        if (count[c] > 1 && endDist2(tailAt[c], headAt[c]) == 0.0)
             work[c].popBack();
+        count[c] = 0;
         closed.push_back(work[c].template take<Chain>());
     };
     // Appends chain from (reversed: from its last point back) to chain to; a joint where both
     // ends are one point keeps that point once.
     auto append = [&](size_t to, size_t from, bool reversed) {
-        const IntPoint tail = at(work[to].back()), joint = at(reversed ? work[from].back() : work[from].front());
+        const IntPoint tail = tailAt[to], joint = reversed ? tailAt[from] : headAt[from];
+        const bool skip = endDist2(tail, joint) == 0.0;
         length[to] += edgeLength(tail, joint) + length[from];
         area[to] += cross(tail, joint) + (reversed ? -area[from] : area[from]);
-        work[to].append(work[from], reversed, endDist2(tail, joint) == 0.0);
+        work[to].append(work[from], reversed, skip);
+        // A chain of the joint alone leaves the tail where it was, which is the same point.
+        tailAt[to] = reversed ? headAt[from] : tailAt[from];
+        count[to] += count[from] - (skip ? 1 : 0);
+        count[from] = 0;
     };
     // Ends within 20 um: each chain in order takes the first chain, from where it last took
     // one, whose first point is that near to its last point. First points sit in 20 um cells;
@@ -646,20 +679,24 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
         }
     };
     std::vector<Start> starts;
+    reserveHuge(starts, n);
     for (size_t c = 0; c < n; ++c)
-        if (!work[c].empty()) {
-            const IntPoint p = at(work[c].front());
+        if (count[c] > 0) {
+            const IntPoint p = headAt[c];
             starts.push_back({cellOf(p), p, uint32_t(c)});
         }
-    std::sort(starts.begin(), starts.end());
+    parallelSortRange(starts.data(), std::ptrdiff_t(starts.size()), std::less<Start>());
     struct Place
     {
         IntPoint p;
         uint32_t begin, end; // its chains in starts
     };
     std::vector<Place> places;
+    reserveHuge(places, starts.size());
     std::unordered_map<Key, std::pair<uint32_t, uint32_t>, PairHash> cells; // places per cell
-    std::vector<uint32_t> startOf(n, 0), skip(starts.size() + 1);
+    std::vector<uint32_t> startOf, skip;
+    assignHuge(startOf, n, 0);
+    assignHuge(skip, starts.size() + 1, 0);
     for (uint32_t k = 0; k < starts.size(); ++k) {
         const Start& st = starts[k];
         if (places.empty() || st.p != places.back().p) {
@@ -692,8 +729,8 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
         if ((i & 1023) == 0 && stopRequested())
             return false;
         size_t from = 0;
-        while (!work[i].empty()) {
-            const IntPoint tail = at(work[i].back());
+        while (count[i] > 0) {
+            const IntPoint tail = tailAt[i];
             const auto cell = cellOf(tail);
             size_t j = SIZE_MAX;
             for (int64_t dx = -1; dx <= 1; ++dx)
@@ -721,13 +758,15 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
         }
     }
     // Nearest ends up to 10 mm.
-    std::vector<IntPoint> heads(n), tails(n);
+    std::vector<IntPoint> heads, tails;
+    assignHuge(heads, n, IntPoint());
+    assignHuge(tails, n, IntPoint());
     std::vector<bool> present(n, false), canClose(n, false);
     for (size_t c = 0; c < n; ++c) {
-        if (work[c].empty())
+        if (count[c] == 0)
             continue;
-        heads[c] = at(work[c].front());
-        tails[c] = at(work[c].back());
+        heads[c] = headAt[c];
+        tails[c] = tailAt[c];
         present[c] = true;
         canClose[c] = closable(c);
     }
@@ -766,9 +805,13 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
 bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::vector<std::array<int64_t, 2>>& xy,
              std::vector<std::vector<int32_t>>& loops, std::vector<std::vector<int32_t>>& chains)
 {
-    // Edges leaving each point, in edge order: out[outStart[p] .. outStart[p + 1]).
-    std::vector<size_t> outStart(xy.size() + 1, 0), out(edges.size());
-    std::vector<int32_t> excess(xy.size(), 0); // edges leaving minus edges arriving
+    // Edges leaving each point, in edge order: out[outStart[p] .. outStart[p + 1]). Edge and
+    // point numbers fit in 32 bits (the points are int32_t ids), which halves what is touched.
+    std::vector<uint32_t> outStart, out, fill;
+    assignHuge(outStart, xy.size() + 1, 0);
+    assignHuge(out, edges.size(), 0);
+    std::vector<int32_t> excess; // edges leaving minus edges arriving
+    assignHuge(excess, xy.size(), 0);
     for (const auto& e : edges) {
         ++outStart[size_t(e.first) + 1];
         ++excess[size_t(e.first)];
@@ -776,17 +819,91 @@ bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
     }
     for (size_t p = 0; p < xy.size(); ++p)
         outStart[p + 1] += outStart[p];
-    std::vector<size_t> fill(outStart.begin(), outStart.end() - 1);
+    reserveHuge(fill, xy.size());
+    fill.assign(outStart.begin(), outStart.end() - 1);
     for (size_t i = 0; i < edges.size(); ++i)
-        out[fill[size_t(edges[i].first)]++] = i;
+        out[fill[size_t(edges[i].first)]++] = uint32_t(i);
+    std::vector<uint32_t>().swap(fill);
     // Open chains are followed from where they begin, so each comes out whole.
-    std::vector<size_t> starts;
+    std::vector<uint32_t> starts;
+    size_t opening = 0;
+    for (const auto& e : edges)
+        opening += excess[size_t(e.first)] > 0;
+    reserveHuge(starts, opening + edges.size());
     for (size_t i = 0; i < edges.size(); ++i)
         if (excess[size_t(edges[i].first)] > 0)
-            starts.push_back(i);
+            starts.push_back(uint32_t(i));
     for (size_t i = 0; i < edges.size(); ++i)
-        starts.push_back(i);
+        starts.push_back(uint32_t(i));
     std::vector<bool> used(edges.size(), false);
+    // Where more than g_fanEdges edges leave a point, they are sorted once by their direction,
+    // turning clockwise; the one turning furthest left after arriving along d is the first
+    // unused one clockwise from straight back, straight back itself last. Equal directions go
+    // in edge order, as the scan takes them. NoEdge where that cannot be said (an edge of no
+    // length), for the scan to decide; Unused when every edge there is used.
+    constexpr uint32_t NoEdge = UINT32_MAX, Unused = UINT32_MAX - 1;
+    using Dir = std::array<int64_t, 2>;
+    auto lowerHalf = [](const Dir& v) { return v[1] < 0 || (v[1] == 0 && v[0] < 0); };
+    auto turnsBefore = [&](const Dir& u, const Dir& v) { // u's angle from +x below v's
+        const bool hu = lowerHalf(u), hv = lowerHalf(v);
+        if (hu != hv)
+            return hv;
+        return i128(u[0]) * v[1] - i128(u[1]) * v[0] > 0;
+    };
+    struct Fan
+    {
+        std::vector<uint32_t> order; // edges, clockwise
+        std::vector<uint32_t> next;  // per place, a later place no nearer the next unused edge
+        bool exact = true;
+    };
+    std::unordered_map<int32_t, Fan> fans;
+    auto dirOf = [&](uint32_t edge) {
+        const auto& a = xy[size_t(edges[edge].first)];
+        const auto& b = xy[size_t(edges[edge].second)];
+        return Dir{b[0] - a[0], b[1] - a[1]};
+    };
+    auto furthestLeft = [&](int32_t point, const Dir& back) -> uint32_t {
+        auto made = fans.try_emplace(point);
+        Fan& fan = made.first->second;
+        if (made.second) {
+            fan.order.assign(out.begin() + long(outStart[size_t(point)]), out.begin() + long(outStart[size_t(point) + 1]));
+            for (uint32_t edge : fan.order)
+                fan.exact = fan.exact && dirOf(edge) != Dir{0, 0};
+            if (fan.exact)
+                std::sort(fan.order.begin(), fan.order.end(), [&](uint32_t a, uint32_t b) {
+                    const Dir da = dirOf(a), db = dirOf(b);
+                    return turnsBefore(db, da) || (!turnsBefore(da, db) && a < b);
+                });
+            fan.next.resize(fan.order.size());
+            for (uint32_t i = 0; i < fan.next.size(); ++i)
+                fan.next[i] = i;
+        }
+        if (!fan.exact || back == Dir{0, 0})
+            return NoEdge;
+        const uint32_t n = uint32_t(fan.order.size());
+        auto firstUnused = [&](uint32_t j) {
+            uint32_t r = j;
+            while (r < n && (fan.next[r] != r || used[fan.order[r]])) {
+                if (fan.next[r] == r)
+                    fan.next[r] = r + 1;
+                r = fan.next[r];
+            }
+            while (j < r) {
+                const uint32_t later = fan.next[j];
+                fan.next[j] = r;
+                j = later;
+            }
+            return r;
+        };
+        const uint32_t start = uint32_t(std::partition_point(fan.order.begin(), fan.order.end(), [&](uint32_t edge) {
+                                                                 return !turnsBefore(dirOf(edge), back);
+                                                             })
+                                        - fan.order.begin());
+        uint32_t k = firstUnused(start);
+        if (k == n)
+            k = firstUnused(0);
+        return k < n ? fan.order[k] : Unused;
+    };
     for (size_t k = 0; k < starts.size(); ++k) {
         const size_t s = starts[k];
         if ((k & 65535) == 0 && stopRequested())
@@ -816,6 +933,19 @@ bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
             }
             const int64_t dx = xy[size_t(at)][0] - xy[size_t(from)][0];
             const int64_t dy = xy[size_t(at)][1] - xy[size_t(from)][1];
+            if (outStart[size_t(at) + 1] - outStart[size_t(at)] > g_fanEdges) {
+                // Many loops meet here: a search in its edges in turning order, where a scan
+                // at each arrival would cost the square of their number.
+                const uint32_t taken = furthestLeft(at, {-dx, -dy});
+                if (taken != NoEdge) {
+                    e = taken == Unused ? SIZE_MAX : taken;
+                    if (e == SIZE_MAX) {
+                        loop.push_back(at);
+                        break;
+                    }
+                    continue;
+                }
+            }
             for (size_t k = outStart[size_t(at)]; k < outStart[size_t(at) + 1]; ++k) {
                 const size_t cand = out[k];
                 if (used[cand])
@@ -897,7 +1027,11 @@ bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>
         return true;
     // One 2D frame for both halves, whose cross product is +axis.
     const int pa = (axis + 1) % 3, qa = (axis + 2) % 3;
+    // With room for the points the fill adds where loops cross: a list grown by one point
+    // would be copied whole, onto fresh memory.
     std::vector<std::array<int64_t, 2>> xy;
+    const size_t room = rim.ids.size() + rim.ids.size() / 4 + 4096;
+    reserveHuge(xy, room);
     assignHuge(xy, rim.ids.size(), {});
     for (size_t i = 0; i < rim.ids.size(); ++i)
         xy[i] = {pts[size_t(rim.ids[i])][pa], pts[size_t(rim.ids[i])][qa]};
@@ -905,6 +1039,7 @@ bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>
     // Both sorts compare keys held by value: a comparison that looked the points up would
     // miss the cache at every step.
     std::vector<int32_t> place, rank;
+    reserveHuge(place, room);
     assignHuge(place, xy.size(), 0);
     assignHuge(rank, xy.size(), 0);
     {
@@ -993,32 +1128,51 @@ bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>
         if (areas[i] > 0)
             outers.push_back(i);
     // Outlines by the grid cells their bounds cover: a cavity's first point lies within the
-    // bounds of every outline around it.
+    // bounds of every outline around it. Made when first asked for, as most sections have no
+    // cavity; and with no more entries than the section has points, for outlines whose bounds
+    // all overlap (blades meeting on an axis) would otherwise fill most of the grid each.
     using Box = std::array<int64_t, 4>;
-    std::vector<Box> boxes(loops.size());
-    Box all = {INT64_MAX, INT64_MAX, INT64_MIN, INT64_MIN};
-    for (size_t o : outers) {
-        Box b = {INT64_MAX, INT64_MAX, INT64_MIN, INT64_MIN};
-        for (int32_t id : loops[o]) {
-            const auto& q = xy[size_t(id)];
-            b = {std::min(b[0], q[0]), std::min(b[1], q[1]), std::max(b[2], q[0]), std::max(b[3], q[1])};
-        }
-        boxes[o] = b;
-        all = {std::min(all[0], b[0]), std::min(all[1], b[1]), std::max(all[2], b[2]), std::max(all[3], b[3])};
-    }
-    // No outline at all (every loop runs clockwise): bounds of nothing would overflow below.
-    if (outers.empty())
-        all = {0, 0, 0, 0};
-    const int cells = int(std::clamp(std::sqrt(double(outers.size())), 1.0, 256.0));
-    const double inv = double(cells) / double(std::max<int64_t>({all[2] - all[0], all[3] - all[1], 1}));
+    std::vector<Box> boxes;
+    Box all = {0, 0, 0, 0};
+    int cells = 1;
+    double inv = 0.0;
+    std::vector<std::vector<size_t>> outersIn;
     const auto cellOf = [&](int64_t v, int64_t origin) {
         return int(std::clamp(std::floor(double(v - origin) * inv), 0.0, double(cells - 1)));
     };
-    std::vector<std::vector<size_t>> outersIn(size_t(cells) * size_t(cells));
-    for (size_t o : outers)
-        for (int y = cellOf(boxes[o][1], all[1]); y <= cellOf(boxes[o][3], all[1]); ++y)
-            for (int x = cellOf(boxes[o][0], all[0]); x <= cellOf(boxes[o][2], all[0]); ++x)
-                outersIn[size_t(y) * size_t(cells) + size_t(x)].push_back(o);
+    auto makeGrid = [&] {
+        boxes.assign(loops.size(), Box{});
+        all = {INT64_MAX, INT64_MAX, INT64_MIN, INT64_MIN};
+        size_t points = 0;
+        for (size_t o : outers) {
+            Box b = {INT64_MAX, INT64_MAX, INT64_MIN, INT64_MIN};
+            for (int32_t id : loops[o]) {
+                const auto& q = xy[size_t(id)];
+                b = {std::min(b[0], q[0]), std::min(b[1], q[1]), std::max(b[2], q[0]), std::max(b[3], q[1])};
+            }
+            boxes[o] = b;
+            points += loops[o].size();
+            all = {std::min(all[0], b[0]), std::min(all[1], b[1]), std::max(all[2], b[2]), std::max(all[3], b[3])};
+        }
+        // No outline at all (every loop runs clockwise): bounds of nothing would overflow below.
+        if (outers.empty())
+            all = {0, 0, 0, 0};
+        const size_t entryBudget = 4 * points + 65536;
+        for (cells = int(std::clamp(std::sqrt(double(outers.size())), 1.0, 256.0));; cells = std::max(1, cells / 2)) {
+            inv = double(cells) / double(std::max<int64_t>({all[2] - all[0], all[3] - all[1], 1}));
+            size_t entries = 0;
+            for (size_t o : outers)
+                entries += size_t(cellOf(boxes[o][3], all[1]) - cellOf(boxes[o][1], all[1]) + 1)
+                    * size_t(cellOf(boxes[o][2], all[0]) - cellOf(boxes[o][0], all[0]) + 1);
+            if (entries <= entryBudget || cells == 1)
+                break;
+        }
+        outersIn.assign(size_t(cells) * size_t(cells), {});
+        for (size_t o : outers)
+            for (int y = cellOf(boxes[o][1], all[1]); y <= cellOf(boxes[o][3], all[1]); ++y)
+                for (int x = cellOf(boxes[o][0], all[0]); x <= cellOf(boxes[o][2], all[0]); ++x)
+                    outersIn[size_t(y) * size_t(cells) + size_t(x)].push_back(o);
+    };
     // The smallest outline around loop h that accept takes; SIZE_MAX when none.
     // Point-in-outline tests are bounded by a budget in proportion to the section: loops that
     // all overlap (sheets joined into loops through one point) would otherwise test each other
@@ -1027,6 +1181,8 @@ bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>
     for (const auto& loop : loops)
         budget += 256 * loop.size();
     auto around = [&](size_t h, const auto& accept) {
+        if (outersIn.empty())
+            makeGrid();
         Box hb = {INT64_MAX, INT64_MAX, INT64_MIN, INT64_MIN};
         for (int32_t id : loops[h]) {
             const auto& q = xy[size_t(id)];
@@ -1035,6 +1191,10 @@ bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>
         const auto& first = xy[size_t(loops[h].front())];
         size_t best = SIZE_MAX;
         for (size_t o : outersIn[size_t(cellOf(first[1], all[1])) * size_t(cells) + size_t(cellOf(first[0], all[0]))]) {
+            // Outlines looked at count too: a cell of a coarse grid may hold most of them.
+            if (budget == 0)
+                return best;
+            --budget;
             const Box& b = boxes[o];
             if (!accept(o) || hb[0] < b[0] || hb[2] > b[2] || hb[1] < b[1] || hb[3] > b[3]
                 || (best != SIZE_MAX && areas[o] >= areas[best]))
@@ -1073,6 +1233,7 @@ bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>
     const auto stop = [] { return stopRequested(); };
     bool exact = true;
     const size_t rimPoints = xy.size();
+    reserveHuge(tris, rimPoints + 2 * loops.size());
     // Crossings are looked for in proportion to the section's size: loops that all cross each
     // other (many sheets joined through one point) are filled as they are past that.
     size_t crossingBudget = 8 * rimPoints + 65536;
@@ -1139,7 +1300,8 @@ bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>
         const size_t from = tris.size();
         if (!fill(set))
             return false;
-        if (exact || capCloses(set, loops, tris, from, place))
+        // One loop has no other outline to be filled apart from.
+        if (exact || set.size() == 1 || capCloses(set, loops, tris, from, place))
             continue;
         // Outlines of the set that touch along a stretch, split differently on each side (parts
         // of one shell standing on each other): each outline is filled with its own holes, so
@@ -1177,7 +1339,7 @@ bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>
     }
     auto idOf = [&](int32_t t) { return size_t(t) < rimPoints ? rim.ids[size_t(t)] : int32_t(pts.size() + (size_t(t) - rimPoints)); };
     auto at = [&](int32_t id) -> const Pt3& { return size_t(id) < pts.size() ? pts[size_t(id)] : extra[size_t(id) - pts.size()]; };
-    caps.reserve(caps.size() + 3 * tris.size());
+    reserveHuge(caps, caps.size() + 3 * tris.size());
     for (const auto& t : tris) {
         const int32_t a = idOf(t[0]), b = idOf(t[lower ? 1 : 2]), c = idOf(t[lower ? 2 : 1]);
         if (zeroArea(at(a), at(b), at(c)))
@@ -1573,6 +1735,17 @@ bool buildHalfMesh(const std::vector<CutVertex>& records, const std::vector<CutV
 void setSplitGrainForTests(size_t grain)
 {
     g_splitGrain = std::max<size_t>(1, grain);
+}
+
+void setFanEdgesForTests(size_t edges)
+{
+    g_fanEdges = edges;
+}
+
+bool linkRimForTests(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::vector<std::array<int64_t, 2>>& xy,
+                     std::vector<std::vector<int32_t>>& loops, std::vector<std::vector<int32_t>>& chains)
+{
+    return linkRim(edges, xy, loops, chains);
 }
 
 CutResult cutModel(const MeshModel* model, int modelIndex, int planeUm, int axis)

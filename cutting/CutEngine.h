@@ -56,6 +56,13 @@ CutResult cutModel(const MeshModel* model, int modelIndex, int planeUm, int axis
 // The fewest faces per range the split runs on a core; tests lower it so that small models are
 // split in many ranges, and their points shared out over several buckets.
 void setSplitGrainForTests(size_t grain);
+// Points with more leaving rim edges than this link by a search in their edges sorted by
+// direction; below, by a scan. 16 unless set.
+void setFanEdgesForTests(size_t edges);
+// The linking of a half's rim on its own: directed edges between points into loops and open
+// chains, where several edges leave a point the one turning furthest left taken.
+bool linkRimForTests(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::vector<std::array<int64_t, 2>>& xy,
+                     std::vector<std::vector<int32_t>>& loops, std::vector<std::vector<int32_t>>& chains);
 // Puts the halves in place of the cut model (GUI thread). False when the model is gone.
 bool commitCut(CutResult& result);
 

@@ -3,16 +3,23 @@
 #include <algorithm>
 #include <cmath>
 
+#include "scene/BigAllocator.h"
 #include "scene/Parallel.h"
+#include "scene/ParallelSort.h"
 
 size_t NearestEnds::searchGrain = 4096;
 
 NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const std::vector<ClipperLib::IntPoint>& lasts,
                          const std::vector<bool>& present, const std::vector<bool>& closable, double limit2,
                          const std::function<bool()>& stop)
-    : limit2(limit2), firstEnd(firsts.size(), -1), lastEnd(firsts.size(), -1), closable(closable), best(firsts.size()),
-      queuedAt(firsts.size(), -1)
+    : limit2(limit2), closable(closable)
 {
+    // Lists of hundreds of thousands of ends: on huge pages, since touching fresh memory page
+    // by page costs more than the joining itself.
+    assignHuge(firstEnd, firsts.size(), -1);
+    assignHuge(lastEnd, firsts.size(), -1);
+    assignHuge(best, firsts.size(), Best());
+    assignHuge(queuedAt, firsts.size(), -1);
     auto stopNow = [&] { return halted = halted || (stop && stop()); };
     x0 = y0 = INT64_MAX;
     x1 = y1 = INT64_MIN;
@@ -25,6 +32,8 @@ NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const 
         bool operator<(const Placed& o) const { return p.X != o.p.X ? p.X < o.p.X : p.Y != o.p.Y ? p.Y < o.p.Y : end < o.end; }
     };
     std::vector<Placed> byPlace;
+    reserveHuge(byPlace, 2 * firsts.size());
+    reserveHuge(ends, 2 * firsts.size());
     for (size_t c = 0; c < firsts.size(); ++c) {
         if (!present[c])
             continue;
@@ -41,11 +50,12 @@ NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const 
     }
     if (ends.empty() || stopNow())
         return;
-    std::sort(byPlace.begin(), byPlace.end());
+    parallelSortRange(byPlace.data(), std::ptrdiff_t(byPlace.size()), std::less<Placed>());
     if (stopNow())
         return;
-    keys.resize(byPlace.size());
-    skip.resize(byPlace.size() + 1);
+    assignHuge(keys, byPlace.size(), 0);
+    assignHuge(skip, byPlace.size() + 1, 0);
+    reserveHuge(points, byPlace.size());
     for (size_t i = 0; i < byPlace.size(); ++i) {
         const ClipperLib::IntPoint& p = byPlace[i].p;
         if (i == 0 || p.X != points.back().p.X || p.Y != points.back().p.Y) {
@@ -76,6 +86,7 @@ NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const 
                     findNearest(int32_t(c), best[c]);
         });
     }
+    reserveHuge(queue, firsts.size());
     for (size_t c = 0; c < firsts.size(); ++c)
         if (best[c].point >= 0)
             queue.push_back({best[c].d, int32_t(c)});
@@ -94,7 +105,7 @@ void NearestEnds::buildGrid()
     lo = cellOf({x0, y0});
     hi = cellOf({x1, y1});
     columns = hi.first - lo.first + 1;
-    cells.assign(size_t(columns * (hi.second - lo.second + 1)), Run());
+    assignHuge(cells, size_t(columns * (hi.second - lo.second + 1)), Run());
     for (Point& pt : points) {
         pt.slot = -1;
         if (pt.count > 0)
@@ -106,6 +117,8 @@ void NearestEnds::buildGrid()
         start += r.live;
         r.live = 0;
     }
+    if (cellPoints.capacity() < size_t(start))
+        reserveHuge(cellPoints, size_t(start));
     cellPoints.resize(size_t(start));
     for (size_t q = 0; q < points.size(); ++q) {
         Point& pt = points[q];

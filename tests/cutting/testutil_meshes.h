@@ -538,4 +538,33 @@ inline MeshData crowdedSheets(int n)
     return m;
 }
 
+// n closed wedges (triangular prisms) around the Z axis, each `width` of its share of the turn
+// wide and 20 mm long, all sharing the two axis vertices: one shell whose section across Z is
+// n triangles meeting at one point (a paddle wheel whose blades meet along a line). At width
+// 1 each blade's side lies on its neighbour's, on points of their own.
+inline MeshData bladesOnAxis(int n, double width = 0.6, double h = 10.0)
+{
+    MeshData m;
+    m.vertices.push_back({0.0, 0.0, 0.0});
+    m.vertices.push_back({0.0, 0.0, h});
+    for (int i = 0; i < n; ++i) {
+        const double a = 2.0 * M_PI * i / n, b = 2.0 * M_PI * (i + width) / n;
+        const int v = int(m.vertices.size());
+        for (double z : {0.0, h}) {
+            m.vertices.push_back({20.0 * std::cos(a), 20.0 * std::sin(a), z});
+            m.vertices.push_back({20.0 * std::cos(b), 20.0 * std::sin(b), z});
+        }
+        // Bottom p, q: v, v + 1; top p, q: v + 2, v + 3; the axis: 0 below, 1 above.
+        m.faces.push_back({0, v + 1, v});
+        m.faces.push_back({1, v + 2, v + 3});
+        m.faces.push_back({0, v, v + 2});
+        m.faces.push_back({0, v + 2, 1});
+        m.faces.push_back({0, 1, v + 3});
+        m.faces.push_back({0, v + 3, v + 1});
+        m.faces.push_back({v, v + 1, v + 3});
+        m.faces.push_back({v, v + 3, v + 2});
+    }
+    return m;
+}
+
 } // namespace testmesh

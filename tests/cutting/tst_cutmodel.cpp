@@ -400,6 +400,19 @@ private slots:
         // So many that every loop crosses others: capped through the crossings all the same.
         QTest::newRow("1,000 chains meeting at one point") << testmesh::vSheets(1000, 10.0, 2) << plain << 2 << 5.0 << -1.0 << -1.0 << -1.0 << -1.0
                                                            << QVector<double>{-13, -13, -1, 13, 13, 11};
+        // 200 wedges of one shell meeting on the Z axis: 200 loops through one point, each
+        // capped on its own; the cap is the sum of their sections on the micrometre grid.
+        {
+            const MeshData blades = testmesh::bladesOnAxis(200);
+            double cap = 0.0;
+            for (size_t v = 2; v + 3 < blades.vertices.size(); v += 4) {
+                const double px = std::round(blades.vertices[v][0] * 1000.0) * 0.001, py = std::round(blades.vertices[v][1] * 1000.0) * 0.001;
+                const double qx = std::round(blades.vertices[v + 1][0] * 1000.0) * 0.001, qy = std::round(blades.vertices[v + 1][1] * 1000.0) * 0.001;
+                cap += 0.5 * (px * qy - py * qx);
+            }
+            QTest::newRow("blades meeting on an axis") << blades << plain << 2 << 5.0 << -1.0 << -1.0 << cap << cap
+                                                       << QVector<double>{-0.001, -0.001, -1, 0.001, 0.001, 11};
+        }
         // A 0.4 mm wall wound in 20 turns: one long thin outline.
         QTest::newRow("spiral wall") << testmesh::spiralWall(20, 4000) << plain << 2 << 5.0 << -1.0 << -1.0 << -1.0 << -1.0 << closed;
         // Separate fins standing on a base: their outlines touch the base's.
@@ -812,6 +825,61 @@ private slots:
         NearestEnds stopped(firsts, lasts, {true, true}, {false, false}, 1e8, [] { return true; });
         NearestEnds::Join join;
         QVERIFY(stopped.stopped() && !stopped.next(join));
+    }
+
+    // Where many rim edges leave one point, the linking searches them sorted by direction;
+    // it must take the edge the scan over all of them takes, ties and straight back included.
+    void linkingMatchesScan_data()
+    {
+        QTest::addColumn<int>("places");  // grid points per side
+        QTest::addColumn<int>("spokes");  // walks out from the hub and back per run
+        QTest::addColumn<int>("strays");  // edges anywhere per run
+        QTest::newRow("loops through one point") << 9 << 30 << 0;
+        // Few places: many edges in one direction, and walks that turn straight back.
+        QTest::newRow("coarse grid") << 3 << 30 << 0;
+        QTest::newRow("loops and stray edges") << 7 << 20 << 20;
+        QTest::newRow("a hub among open chains") << 9 << 25 << 60;
+    }
+
+    void linkingMatchesScan()
+    {
+        QFETCH(int, places);
+        QFETCH(int, spokes);
+        QFETCH(int, strays);
+        const auto restore = qScopeGuard([] { setFanEdgesForTests(16); });
+        std::mt19937 rng{uint32_t(places * 1000 + spokes)};
+        for (int run = 0; run < 500; ++run) {
+            // Point 0 is the hub; a few points share each place.
+            std::vector<std::array<int64_t, 2>> xy{{0, 0}};
+            auto point = [&] {
+                xy.push_back({int64_t(rng() % uint32_t(places)) * 1000 - (places / 2) * 1000,
+                              int64_t(rng() % uint32_t(places)) * 1000 - (places / 2) * 1000});
+                return int32_t(xy.size() - 1);
+            };
+            std::vector<std::pair<int32_t, int32_t>> edges;
+            for (int s = 0; s < spokes; ++s) {
+                int32_t at = 0;
+                for (int k = 1 + int(rng() % 3); k > 0; --k) {
+                    const int32_t to = rng() % 3 == 0 && xy.size() > 1 ? int32_t(1 + rng() % uint32_t(xy.size() - 1)) : point();
+                    edges.push_back({at, to});
+                    at = to;
+                }
+                edges.push_back({at, 0});
+            }
+            for (int s = 0; s < strays; ++s)
+                edges.push_back({int32_t(rng() % uint32_t(xy.size())), int32_t(rng() % uint32_t(xy.size()))});
+            std::shuffle(edges.begin(), edges.end(), rng);
+            // Edges of no length only among the strays, where the scan decides.
+            if (strays == 0)
+                edges.erase(std::remove_if(edges.begin(), edges.end(), [&](const auto& e) { return xy[size_t(e.first)] == xy[size_t(e.second)]; }),
+                            edges.end());
+            std::vector<std::vector<int32_t>> scanLoops, scanChains, fanLoops, fanChains;
+            setFanEdgesForTests(SIZE_MAX);
+            QVERIFY(linkRimForTests(edges, xy, scanLoops, scanChains));
+            setFanEdgesForTests(2);
+            QVERIFY(linkRimForTests(edges, xy, fanLoops, fanChains));
+            QVERIFY2(scanLoops == fanLoops && scanChains == fanChains, qPrintable(QString("run %1").arg(run)));
+        }
     }
 
     void previewLimit()
