@@ -472,15 +472,15 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
 // belongs to one shell.
 struct PlaneRim
 {
-    std::vector<int32_t> shells; // per point
-    std::vector<int32_t> ids;    // per point: the half's point it stands for
-    std::vector<std::pair<int32_t, int32_t>> edges; // directed as in the half's faces
+    HugeList<int32_t> shells; // per point
+    HugeList<int32_t> ids;    // per point: the half's point it stands for
+    HugeList<std::pair<int32_t, int32_t>> edges; // directed as in the half's faces
 };
 
 // Sorts (lower point, higher point, +1 or -1) edges and calls f(lower, higher, net) once for
 // each pair of points, with the sum of its edges.
-template <typename F>
-void forEachNetEdge(std::vector<std::array<int32_t, 3>>& edges, const F& f)
+template <typename List, typename F>
+void forEachNetEdge(List& edges, const F& f)
 {
     parallelSortRange(edges.data(), std::ptrdiff_t(edges.size()), std::less<std::array<int32_t, 3>>());
     for (size_t i = 0; i < edges.size();) {
@@ -519,7 +519,7 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
     });
     if (stopped.load())
         return false;
-    std::vector<uint32_t> inPlane;
+    HugeList<uint32_t> inPlane;
     size_t inPlaneCount = 0;
     for (const auto& f : found)
         inPlaneCount += f.size();
@@ -531,8 +531,7 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
     // Rim points by the half's point and the shell, numbered as they come: a table by point,
     // read much as the records run, instead of a hash of both; a point met again with another
     // shell (shells with a point in common) is looked up by both.
-    std::vector<int32_t> idAt;
-    assignHuge(idAt, pts.size(), -1);
+    HugeList<int32_t> idAt(pts.size(), -1);
     std::unordered_map<uint64_t, int32_t> otherShell;
     reserveHuge(rim.ids, 2 * inPlane.size());
     reserveHuge(rim.shells, 2 * inPlane.size());
@@ -553,8 +552,8 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
         return id;
     };
     // Each edge in the plane as (lower id, higher id, +1 when it runs from lower to higher).
-    std::vector<std::array<int32_t, 3>> halves;
-    reserveHuge(halves, inPlane.size() * 3 / 2);
+    HugeList<std::array<int32_t, 3>> halves;
+    halves.reserve(inPlane.size() * 3 / 2);
     for (size_t i = 0; i < inPlane.size(); ++i) {
         if ((i & 16383) == 0 && stopRequested())
             return false;
@@ -607,10 +606,10 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
     // point list, the ends cost two cache misses each, several times a join). On huge pages:
     // hundreds of thousands of chains are usual here (sheets that each leave one), and
     // touching fresh memory page by page costs more than the joining.
-    std::vector<int64_t> length;
-    std::vector<i128> area;
-    std::vector<IntPoint> headAt, tailAt;
-    std::vector<uint32_t> count;
+    HugeList<int64_t> length;
+    HugeList<i128> area;
+    HugeList<IntPoint> headAt, tailAt;
+    HugeList<uint32_t> count;
     assignHuge(length, n, 0);
     assignHuge(area, n, 0);
     assignHuge(headAt, n, IntPoint());
@@ -629,7 +628,7 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
             }
         }
     });
-    std::vector<Work> work;
+    HugeList<Work> work;
     reserveHuge(work, n);
     for (size_t c = 0; c < n; ++c)
         work.emplace_back(std::vector<typename Chain::value_type>(std::move(open[c])));
@@ -678,7 +677,7 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
             return cell != o.cell ? cell < o.cell : p.X != o.p.X ? p.X < o.p.X : p.Y != o.p.Y ? p.Y < o.p.Y : chain < o.chain;
         }
     };
-    std::vector<Start> starts;
+    HugeList<Start> starts;
     reserveHuge(starts, n);
     for (size_t c = 0; c < n; ++c)
         if (count[c] > 0) {
@@ -691,10 +690,10 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
         IntPoint p;
         uint32_t begin, end; // its chains in starts
     };
-    std::vector<Place> places;
+    HugeList<Place> places;
     reserveHuge(places, starts.size());
     std::unordered_map<Key, std::pair<uint32_t, uint32_t>, PairHash> cells; // places per cell
-    std::vector<uint32_t> startOf, skip;
+    HugeList<uint32_t> startOf, skip;
     assignHuge(startOf, n, 0);
     assignHuge(skip, starts.size() + 1, 0);
     for (uint32_t k = 0; k < starts.size(); ++k) {
@@ -1038,18 +1037,17 @@ bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>
     // place: the first point at each point's place; rank: the places in coordinate order.
     // Both sorts compare keys held by value: a comparison that looked the points up would
     // miss the cache at every step.
-    std::vector<int32_t> place, rank;
+    std::vector<int32_t> place;
     reserveHuge(place, room);
     assignHuge(place, xy.size(), 0);
-    assignHuge(rank, xy.size(), 0);
+    HugeList<int32_t> rank(xy.size());
     {
         struct Key
         {
             int64_t x, y;
             int32_t id;
         };
-        std::vector<Key> order;
-        assignHuge(order, xy.size(), {});
+        HugeList<Key> order(xy.size());
         for (size_t i = 0; i < order.size(); ++i)
             order[i] = {xy[i][0], xy[i][1], int32_t(i)};
         parallelSortRange(order.data(), std::ptrdiff_t(order.size()), [](const Key& p, const Key& q) {
@@ -1076,8 +1074,8 @@ bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>
         uint64_t key;
         std::pair<int32_t, int32_t> edge;
     };
-    std::vector<RankedEdge> ranked;
-    reserveHuge(ranked, rim.edges.size());
+    HugeList<RankedEdge> ranked;
+    ranked.reserve(rim.edges.size());
     for (const auto& e : rim.edges) {
         const auto edge = lower ? std::make_pair(e.second, e.first) : e;
         ranked.push_back({uint64_t(uint32_t(rank[size_t(edge.first)])) << 32 | uint32_t(rank[size_t(edge.second)]), edge});
@@ -1089,7 +1087,7 @@ bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>
     assignHuge(capEdges, ranked.size(), {});
     for (size_t i = 0; i < ranked.size(); ++i)
         capEdges[i] = ranked[i].edge;
-    std::vector<RankedEdge>().swap(ranked);
+    HugeList<RankedEdge>().swap(ranked);
     std::vector<std::vector<int32_t>> loops, chains;
     if (!linkRim(capEdges, xy, loops, chains))
         return false;

@@ -31,7 +31,7 @@ NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const 
         int32_t end;
         bool operator<(const Placed& o) const { return p.X != o.p.X ? p.X < o.p.X : p.Y != o.p.Y ? p.Y < o.p.Y : end < o.end; }
     };
-    std::vector<Placed> byPlace;
+    HugeList<Placed> byPlace;
     reserveHuge(byPlace, 2 * firsts.size());
     reserveHuge(ends, 2 * firsts.size());
     for (size_t c = 0; c < firsts.size(); ++c) {

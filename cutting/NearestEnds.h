@@ -7,6 +7,8 @@
 
 #include <clipper.hpp>
 
+#include "scene/BigAllocator.h"
+
 // Squared distance between two section points, in double so far coordinates cannot overflow.
 inline double endDist2(const ClipperLib::IntPoint& a, const ClipperLib::IntPoint& b)
 {
@@ -118,17 +120,17 @@ private:
     size_t gridFor = 0;    // ends there when the grid was made
     int64_t cellSize = 1;
     Cell lo{0, 0}, hi{0, 0};
-    std::vector<Point> points;
-    std::vector<Key> keys; // every point's starting run, point after point
+    HugeList<Point> points;
+    HugeList<Key> keys; // every point's starting run, point after point
     // Per place in keys, a later place that is no nearer its next live key; a place with a
     // live key points at itself, and the place past the end too. Shortened as it is read;
     // nothing is gone yet while the first searches run side by side, so they never write it.
-    mutable std::vector<int32_t> skip;
+    mutable HugeList<int32_t> skip;
     bool halted = false;
-    std::vector<End> ends;
-    std::vector<int32_t> firstEnd, lastEnd;
+    HugeList<End> ends;
+    HugeList<int32_t> firstEnd, lastEnd;
     std::vector<bool> closable;
-    std::vector<Best> best;
+    HugeList<Best> best;
     struct Run
     {
         int32_t start = 0; // the cell's points in cellPoints
@@ -141,8 +143,8 @@ private:
         Key only = -1; // the point's one live end, when it has one only: most points do
     };
     int64_t columns = 1;           // cells per row of the grid, from lo to hi
-    std::vector<Run> cells;
-    std::vector<Slot> cellPoints;  // points by cell, those with live ends first
-    std::vector<Entry> queue;      // a binary heap
-    std::vector<int32_t> queuedAt; // per chain, its place in queue; -1 when not there
+    HugeList<Run> cells;
+    HugeList<Slot> cellPoints;  // points by cell, those with live ends first
+    HugeList<Entry> queue;      // a binary heap
+    HugeList<int32_t> queuedAt; // per chain, its place in queue; -1 when not there
 };

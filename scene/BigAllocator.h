@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <new>
 #include <utility>
+#include <vector>
 
 #ifdef __linux__
 #include <sys/mman.h>
@@ -106,3 +107,8 @@ void assignHuge(V& list, std::size_t n, const typename V::value_type& value)
     reserveHuge(list, n);
     list.assign(n, value);
 }
+
+// A list whose room of 2 MB and more is all on huge pages, from its first byte: room from
+// malloc is aligned to 4 KB only, so reserveHuge leaves up to 2 MB at each end page by page.
+template <typename T>
+using HugeList = std::vector<T, BigAllocator<T, (std::size_t(2) << 20)>>;
