@@ -606,15 +606,13 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
     // point list, the ends cost two cache misses each, several times a join). On huge pages:
     // hundreds of thousands of chains are usual here (sheets that each leave one), and
     // touching fresh memory page by page costs more than the joining.
-    HugeList<int64_t> length;
-    HugeList<i128> area;
-    HugeList<IntPoint> headAt, tailAt;
-    HugeList<uint32_t> count;
-    assignHuge(length, n, 0);
-    assignHuge(area, n, 0);
+    // The end points are what the nearest-ends pass takes too.
+    HugeList<int64_t> length(n, 0);
+    HugeList<i128> area(n, 0);
+    HugeList<uint32_t> count(n, 0);
+    std::vector<IntPoint> headAt, tailAt;
     assignHuge(headAt, n, IntPoint());
     assignHuge(tailAt, n, IntPoint());
-    assignHuge(count, n, 0);
     parallelRanges(n, 4096, [&](size_t b, size_t e) {
         for (size_t c = b; c < e; ++c) {
             if (open[c].empty())
@@ -629,7 +627,7 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
         }
     });
     HugeList<Work> work;
-    reserveHuge(work, n);
+    work.reserve(n);
     for (size_t c = 0; c < n; ++c)
         work.emplace_back(std::vector<typename Chain::value_type>(std::move(open[c])));
     open.clear();
@@ -678,7 +676,7 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
         }
     };
     HugeList<Start> starts;
-    reserveHuge(starts, n);
+    starts.reserve(n);
     for (size_t c = 0; c < n; ++c)
         if (count[c] > 0) {
             const IntPoint p = headAt[c];
@@ -691,11 +689,9 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
         uint32_t begin, end; // its chains in starts
     };
     HugeList<Place> places;
-    reserveHuge(places, starts.size());
+    places.reserve(starts.size());
     std::unordered_map<Key, std::pair<uint32_t, uint32_t>, PairHash> cells; // places per cell
-    HugeList<uint32_t> startOf, skip;
-    assignHuge(startOf, n, 0);
-    assignHuge(skip, starts.size() + 1, 0);
+    HugeList<uint32_t> startOf(n, 0), skip(starts.size() + 1, 0);
     for (uint32_t k = 0; k < starts.size(); ++k) {
         const Start& st = starts[k];
         if (places.empty() || st.p != places.back().p) {
@@ -757,19 +753,14 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
         }
     }
     // Nearest ends up to 10 mm.
-    std::vector<IntPoint> heads, tails;
-    assignHuge(heads, n, IntPoint());
-    assignHuge(tails, n, IntPoint());
     std::vector<bool> present(n, false), canClose(n, false);
     for (size_t c = 0; c < n; ++c) {
         if (count[c] == 0)
             continue;
-        heads[c] = headAt[c];
-        tails[c] = tailAt[c];
         present[c] = true;
         canClose[c] = closable(c);
     }
-    NearestEnds nearest(heads, tails, present, canClose, 1e8, [] { return stopRequested(); });
+    NearestEnds nearest(headAt, tailAt, present, canClose, 1e8, [] { return stopRequested(); });
     if (nearest.stopped())
         return false;
     NearestEnds::Join join;
@@ -936,12 +927,12 @@ bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
                 // Many loops meet here: a search in its edges in turning order, where a scan
                 // at each arrival would cost the square of their number.
                 const uint32_t taken = furthestLeft(at, {-dx, -dy});
+                if (taken == Unused) {
+                    loop.push_back(at);
+                    break;
+                }
                 if (taken != NoEdge) {
-                    e = taken == Unused ? SIZE_MAX : taken;
-                    if (e == SIZE_MAX) {
-                        loop.push_back(at);
-                        break;
-                    }
+                    e = taken;
                     continue;
                 }
             }

@@ -12,14 +12,9 @@ size_t NearestEnds::searchGrain = 4096;
 NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const std::vector<ClipperLib::IntPoint>& lasts,
                          const std::vector<bool>& present, const std::vector<bool>& closable, double limit2,
                          const std::function<bool()>& stop)
-    : limit2(limit2), closable(closable)
+    : limit2(limit2), firstEnd(firsts.size(), -1), lastEnd(firsts.size(), -1), closable(closable), best(firsts.size()),
+      queuedAt(firsts.size(), -1)
 {
-    // Lists of hundreds of thousands of ends: on huge pages, since touching fresh memory page
-    // by page costs more than the joining itself.
-    assignHuge(firstEnd, firsts.size(), -1);
-    assignHuge(lastEnd, firsts.size(), -1);
-    assignHuge(best, firsts.size(), Best());
-    assignHuge(queuedAt, firsts.size(), -1);
     auto stopNow = [&] { return halted = halted || (stop && stop()); };
     x0 = y0 = INT64_MAX;
     x1 = y1 = INT64_MIN;
@@ -32,8 +27,8 @@ NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const 
         bool operator<(const Placed& o) const { return p.X != o.p.X ? p.X < o.p.X : p.Y != o.p.Y ? p.Y < o.p.Y : end < o.end; }
     };
     HugeList<Placed> byPlace;
-    reserveHuge(byPlace, 2 * firsts.size());
-    reserveHuge(ends, 2 * firsts.size());
+    byPlace.reserve(2 * firsts.size());
+    ends.reserve(2 * firsts.size());
     for (size_t c = 0; c < firsts.size(); ++c) {
         if (!present[c])
             continue;
@@ -53,9 +48,9 @@ NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const 
     parallelSortRange(byPlace.data(), std::ptrdiff_t(byPlace.size()), std::less<Placed>());
     if (stopNow())
         return;
-    assignHuge(keys, byPlace.size(), 0);
-    assignHuge(skip, byPlace.size() + 1, 0);
-    reserveHuge(points, byPlace.size());
+    keys.assign(byPlace.size(), 0);
+    skip.assign(byPlace.size() + 1, 0);
+    points.reserve(byPlace.size());
     for (size_t i = 0; i < byPlace.size(); ++i) {
         const ClipperLib::IntPoint& p = byPlace[i].p;
         if (i == 0 || p.X != points.back().p.X || p.Y != points.back().p.Y) {
@@ -86,7 +81,7 @@ NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const 
                     findNearest(int32_t(c), best[c]);
         });
     }
-    reserveHuge(queue, firsts.size());
+    queue.reserve(firsts.size());
     for (size_t c = 0; c < firsts.size(); ++c)
         if (best[c].point >= 0)
             queue.push_back({best[c].d, int32_t(c)});
@@ -105,7 +100,7 @@ void NearestEnds::buildGrid()
     lo = cellOf({x0, y0});
     hi = cellOf({x1, y1});
     columns = hi.first - lo.first + 1;
-    assignHuge(cells, size_t(columns * (hi.second - lo.second + 1)), Run());
+    cells.assign(size_t(columns * (hi.second - lo.second + 1)), Run());
     for (Point& pt : points) {
         pt.slot = -1;
         if (pt.count > 0)
@@ -117,8 +112,6 @@ void NearestEnds::buildGrid()
         start += r.live;
         r.live = 0;
     }
-    if (cellPoints.capacity() < size_t(start))
-        reserveHuge(cellPoints, size_t(start));
     cellPoints.resize(size_t(start));
     for (size_t q = 0; q < points.size(); ++q) {
         Point& pt = points[q];
