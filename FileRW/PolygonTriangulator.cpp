@@ -4,6 +4,7 @@
 #include <cmath>
 #include <deque>
 #include <map>
+#include <memory>
 #include <memory_resource>
 #include <set>
 #include <tuple>
@@ -11,6 +12,7 @@
 
 #include "scene/BigAllocator.h"
 #include "scene/ParallelSort.h"
+#include "scene/RadixSort.h"
 
 namespace {
 constexpr double kEps = 1e-6;
@@ -200,8 +202,17 @@ private:
     using Status = std::pmr::set<Edge*, Less>;
 
 public:
-    Sweep(Big<GridPoint> at, Big<int32_t> ids, Big<Triangle>& out)
-        : at(std::move(at)), ids(std::move(ids)), out(out)
+    // The rings' corners: corner[k] is the place in sweep order of the k-th point of the rings
+    // laid end to end, ring r being [ringStart[r], ringStart[r + 1]); the points at corner p
+    // are occ[occStart[p] .. occStart[p + 1]).
+    struct Rings
+    {
+        Big<int32_t> corner, occ, occStart, ringOf;
+        std::vector<size_t> ringStart;
+    };
+
+    Sweep(Big<GridPoint> at, Big<int32_t> ids, Rings rings, Big<Triangle>& out)
+        : at(std::move(at)), ids(std::move(ids)), rings(std::move(rings)), out(out)
     {
         // Below 2^30 every turn fits in 64 bits; sections on the micrometre grid always are.
         constexpr int64_t Small = int64_t(1) << 30;
@@ -214,6 +225,9 @@ public:
         GridPoint pl{}, pr{}; // the corners' places, held here: the status compares them all the time
         int32_t l = 0, r = 0; // corners, in sweep order: l before r
         int32_t ring = -1;
+        uint32_t serial = 0; // in the order made, which breaks ties between edges along one line
+        uint32_t from = 0;   // the ring edge it is made from, which orders those made at one corner
+        Edge* nextFree = nullptr;
         bool insideAbove = false;
         // The region above while it is inside: one piece, or two below and above a corner
         // where two regions met (a merge) until the next corner joins them up.
@@ -223,14 +237,6 @@ public:
         Status::iterator pos{}; // its place there, while inStatus
     };
 
-    void addEdge(int32_t a, int32_t b, int32_t ring)
-    {
-        if (a == b)
-            return;
-        edges.push_back(edge(std::min(a, b), std::max(a, b), ring));
-    }
-
-    void reserveEdges(size_t n) { edges.reserve(n); }
     PolygonTriangulator::Fill run(const PolygonTriangulator::Stop& stop, std::array<int32_t, 2>* crossing);
 
     bool exact = true; // see PolygonTriangulator::fillRings
@@ -250,15 +256,38 @@ private:
     int side(const Edge* e, int32_t p) const { return turn(e->pl, e->pr, at[size_t(p)]); }
     int side(const Edge* e, const GridPoint& p) const { return turn(e->pl, e->pr, p); }
 
-    Edge edge(int32_t l, int32_t r, int32_t ring) const
+    // Edges are made when the sweep reaches their first corner and reused once it has passed
+    // their last, so that what the sweep touches is as large as what it crosses at once, not
+    // as large as the rings.
+    Edge* newEdge(int32_t l, int32_t r, int32_t ring)
     {
-        Edge e;
-        e.pl = at[size_t(l)];
-        e.pr = at[size_t(r)];
-        e.l = l;
-        e.r = r;
-        e.ring = ring;
+        Edge* e;
+        if (freeEdges) {
+            e = freeEdges;
+            freeEdges = e->nextFree;
+        } else {
+            if (blockUsed == blockSize) {
+                // Small rings, of which the cut fills thousands, need few; a first block below
+                // 1 KB also keeps malloc from sorting its free lists at each fill.
+                blockSize = blocks.empty() ? 8 : std::min<size_t>(2 * blockSize, 4096);
+                blocks.push_back(std::make_unique<Edge[]>(blockSize));
+                blockUsed = 0;
+            }
+            e = &blocks.back()[blockUsed++];
+        }
+        *e = Edge();
+        e->pl = at[size_t(l)];
+        e->pr = at[size_t(r)];
+        e->l = l;
+        e->r = r;
+        e->ring = ring;
+        e->serial = serials++;
         return e;
+    }
+    void freeEdge(Edge* e)
+    {
+        e->nextFree = freeEdges;
+        freeEdges = e;
     }
 
     // Edges that do not cross, both cut by the sweep line: is a below b?
@@ -268,18 +297,18 @@ private:
             return false;
         if (a->l == b->l) {
             const int s = turn(a->pl, a->pr, b->pr);
-            return s != 0 ? s > 0 : a < b;
+            return s != 0 ? s > 0 : a->serial < b->serial;
         }
         if (a->l > b->l) {
             int s = side(b, a->pl);
             if (s == 0)
                 s = side(b, a->pr);
-            return s != 0 ? s < 0 : a < b;
+            return s != 0 ? s < 0 : a->serial < b->serial;
         }
         int s = side(a, b->pl);
         if (s == 0)
             s = side(a, b->pr);
-        return s != 0 ? s > 0 : a < b;
+        return s != 0 ? s > 0 : a->serial < b->serial;
     }
 
     bool crosses(const Edge* a, const Edge* b) const
@@ -352,10 +381,13 @@ private:
 
     Big<GridPoint> at; // corners in sweep order
     Big<int32_t> ids;  // the caller's index of each corner
+    Rings rings;
     Big<Triangle>& out;
     bool small = true;
-    Big<Edge> edges; // as given; status and pieces point into it, so it never grows in run
-    std::deque<Edge> split;  // edges made while sweeping
+    std::vector<std::unique_ptr<Edge[]>> blocks;
+    size_t blockSize = 0, blockUsed = 0;
+    Edge* freeEdges = nullptr;
+    uint32_t serials = 0;
     std::deque<Piece> pieces;
     std::vector<Piece*> spare;
 };
@@ -363,30 +395,40 @@ private:
 PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std::array<int32_t, 2>* crossing)
 {
     using Fill = PolygonTriangulator::Fill;
-    // Edges by their first corner. An edge given twice is no edge (even-odd): the corner that
-    // starts them cancels them as it does any two edges that overlap.
-    Big<size_t> first(at.size() + 1, 0);
-    for (const Edge& e : edges)
-        ++first[size_t(e.l) + 1];
-    for (size_t v = 0; v < at.size(); ++v)
-        first[v + 1] += first[v];
-    Big<Edge*> starts(edges.size());
-    {
-        Big<size_t> next(first.begin(), first.end() - 1);
-        for (Edge& e : edges)
-            starts[next[size_t(e.l)]++] = &e;
-    }
+    // An edge given twice is no edge (even-odd): the corner that starts them cancels them as it
+    // does any two edges that overlap.
     std::unordered_map<int32_t, std::vector<Edge*>> later; // pieces of overlapping edges
     std::pmr::unsynchronized_pool_resource pool;
     Status status(Less{this}, &pool);
     // Per corner, the last edge put in the status that ends there.
     Big<Edge*> endingAt(at.size(), nullptr);
     std::vector<Edge*> ins, outs, sorted;
+    ins.reserve(8);
+    outs.reserve(8);
+    sorted.reserve(8);
     const int32_t corners = int32_t(at.size());
     for (int32_t p = 0; p < corners; ++p) {
         if ((p & 4095) == 0 && stop && stop())
             return Fill::Stopped;
-        outs.assign(starts.begin() + long(first[size_t(p)]), starts.begin() + long(first[size_t(p) + 1]));
+        // The ring edges starting at p, in ring order: the k-th runs from the k-th point to the next.
+        outs.clear();
+        for (int32_t i = rings.occStart[size_t(p)]; i < rings.occStart[size_t(p) + 1]; ++i) {
+            const size_t k = size_t(rings.occ[size_t(i)]);
+            const int32_t r = rings.ringOf.empty() ? 0 : rings.ringOf[k];
+            const size_t b = rings.ringStart[size_t(r)], e = rings.ringStart[size_t(r) + 1];
+            const size_t next = k + 1 < e ? k + 1 : b, prev = k > b ? k - 1 : e - 1;
+            if (rings.corner[next] > p) {
+                outs.push_back(newEdge(p, rings.corner[next], r));
+                outs.back()->from = uint32_t(k);
+            }
+            if (rings.corner[prev] > p) {
+                outs.push_back(newEdge(p, rings.corner[prev], r));
+                outs.back()->from = uint32_t(prev);
+            }
+        }
+        for (size_t i = 1; i < outs.size(); ++i)
+            for (size_t j = i; j > 0 && outs[j]->from < outs[j - 1]->from; --j)
+                std::swap(outs[j], outs[j - 1]);
         // Most corners only go on along a ring: one edge ends there, one starts, and no other
         // edge touches it. The edges touching a corner are neighbours in the status, so the
         // neighbours of the one ending there tell, and the edge going on takes its place
@@ -408,8 +450,7 @@ PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std:
             Edge* e = *hi;
             if (e->r != p) {
                 exact = false;
-                split.push_back(edge(p, e->r, e->ring));
-                outs.push_back(&split.back());
+                outs.push_back(newEdge(p, e->r, e->ring));
                 e->r = p;
                 e->pr = at[size_t(p)];
             }
@@ -437,9 +478,10 @@ PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std:
             if (f->r != e->r) {
                 Edge* nearer = f->r < e->r ? f : e;
                 Edge* further = f->r < e->r ? e : f;
-                split.push_back(edge(nearer->r, further->r, further->ring));
-                later[nearer->r].push_back(&split.back());
+                later[nearer->r].push_back(newEdge(nearer->r, further->r, further->ring));
             }
+            freeEdge(e);
+            freeEdge(f);
         }
         outs.swap(sorted);
         const bool inside0 = under && under->insideAbove;
@@ -557,6 +599,8 @@ PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std:
                     *crossing = {pair[0]->ring, pair[1]->ring};
                 return Fill::Crossing;
             }
+        for (Edge* e : ins)
+            freeEdge(e);
     }
     return Fill::Done;
 }
@@ -602,44 +646,60 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
     }
     // Sorted as whole keys rather than positions into points: a sort that looks its points
     // up at every comparison spends its time waiting for memory.
+    // By place, then id, then place in the rings: a radix sort by place keeps the ring order,
+    // and the few places several ids share are put in id order after.
     struct Key
     {
-        int64_t x, y;
+        uint64_t place;
         int32_t id;
         uint32_t k;
     };
     Big<Key> order(flat.size());
-    for (size_t i = 0; i < order.size(); ++i) {
-        const GridPoint& p = points[size_t(flat[i])];
-        order[i] = {p[0], p[1], flat[i], uint32_t(i)};
+    placeKeys(flat.size(), [&](size_t i) -> const GridPoint& { return points[size_t(flat[i])]; },
+              [&](size_t i, uint64_t key) { order[i] = {key, flat[i], uint32_t(i)}; });
+    radixSortRange(order.data(), order.size(), [](const Key& k) { return k.place; });
+    for (size_t i = 0, j; i < order.size(); i = j) {
+        bool oneId = true;
+        for (j = i + 1; j < order.size() && order[j].place == order[i].place; ++j)
+            oneId = oneId && order[j].id == order[i].id;
+        if (!oneId)
+            std::sort(order.begin() + long(i), order.begin() + long(j),
+                      [](const Key& a, const Key& b) { return a.id != b.id ? a.id < b.id : a.k < b.k; });
     }
-    parallelSortRange(order.data(), std::ptrdiff_t(order.size()), [](const Key& a, const Key& b) {
-        return a.x != b.x ? a.x < b.x : a.y != b.y ? a.y < b.y : a.id != b.id ? a.id < b.id : a.k < b.k;
-    });
     Big<GridPoint> at;
     Big<int32_t> ids;
     at.reserve(order.size());
     ids.reserve(order.size());
-    Big<int32_t> corner(flat.size());
+    Sweep::Rings sweepRings;
+    sweepRings.corner.resize(flat.size());
+    sweepRings.occ.resize(flat.size());
+    sweepRings.occStart.reserve(flat.size() + 1);
     bool apart = true; // equal points only where the rings give one point
-    for (const Key& key : order) {
-        if (at.empty() || at.back()[0] != key.x || at.back()[1] != key.y) {
-            at.push_back({key.x, key.y});
+    for (size_t i = 0; i < order.size(); ++i) {
+        const Key& key = order[i];
+        if (i == 0 || order[i - 1].place != key.place) {
+            at.push_back(points[size_t(key.id)]);
             ids.push_back(key.id);
+            sweepRings.occStart.push_back(int32_t(i));
         } else {
             apart = apart && ids.back() == key.id;
         }
-        corner[key.k] = int32_t(at.size()) - 1;
+        sweepRings.corner[key.k] = int32_t(at.size()) - 1;
+        sweepRings.occ[i] = int32_t(key.k);
     }
+    sweepRings.occStart.push_back(int32_t(order.size()));
+    Big<Key>().swap(order);
+    if (rings.size() > 1) {
+        sweepRings.ringOf.resize(flat.size());
+        for (size_t r = 0; r < rings.size(); ++r)
+            std::fill(sweepRings.ringOf.begin() + long(ringStart[r]), sweepRings.ringOf.begin() + long(ringStart[r + 1]), int32_t(r));
+    }
+    sweepRings.ringStart = std::move(ringStart);
     // A polygon of n corners and h holes has n + 2h - 2 triangles; made in one go, the list
     // is not copied as it grows.
     Big<Triangle> tris;
     tris.reserve(flat.size() + 2 * rings.size());
-    Sweep sweep(std::move(at), std::move(ids), tris);
-    sweep.reserveEdges(flat.size());
-    for (size_t r = 0; r < rings.size(); ++r)
-        for (size_t i = ringStart[r]; i < ringStart[r + 1]; ++i)
-            sweep.addEdge(corner[i], corner[i + 1 < ringStart[r + 1] ? i + 1 : ringStart[r]], int32_t(r));
+    Sweep sweep(std::move(at), std::move(ids), std::move(sweepRings), tris);
     const Fill result = sweep.run(stop, crossing);
     if (result == Fill::Done) {
         if (out.capacity() - out.size() < tris.size())

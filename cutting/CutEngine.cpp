@@ -19,6 +19,7 @@
 #include "scene/MeshModel.h"
 #include "scene/Parallel.h"
 #include "scene/ParallelSort.h"
+#include "scene/RadixSort.h"
 
 namespace {
 
@@ -479,10 +480,16 @@ struct PlaneRim
 
 // Sorts (lower point, higher point, +1 or -1) edges and calls f(lower, higher, net) once for
 // each pair of points, with the sum of its edges.
+// Two 32-bit numbers as one key that orders them as a pair.
+inline uint64_t pairKey(int32_t a, int32_t b)
+{
+    return uint64_t(uint32_t(a) ^ 0x80000000u) << 32 | (uint32_t(b) ^ 0x80000000u);
+}
+
 template <typename List, typename F>
 void forEachNetEdge(List& edges, const F& f)
 {
-    parallelSortRange(edges.data(), std::ptrdiff_t(edges.size()), std::less<std::array<int32_t, 3>>());
+    radixSortRange(edges.data(), edges.size(), [](const std::array<int32_t, 3>& e) { return pairKey(e[0], e[1]); });
     for (size_t i = 0; i < edges.size();) {
         int32_t net = 0;
         size_t j = i;
@@ -577,7 +584,7 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
             rim.edges.push_back(net > 0 ? std::make_pair(a, b) : std::make_pair(b, a));
     });
     // Deterministic order regardless of hashing.
-    parallelSortRange(rim.edges.data(), std::ptrdiff_t(rim.edges.size()), std::less<std::pair<int32_t, int32_t>>());
+    radixSortRange(rim.edges.data(), rim.edges.size(), [](const std::pair<int32_t, int32_t>& e) { return pairKey(e.first, e.second); });
     return true;
 }
 
@@ -1026,30 +1033,30 @@ bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>
     for (size_t i = 0; i < rim.ids.size(); ++i)
         xy[i] = {pts[size_t(rim.ids[i])][pa], pts[size_t(rim.ids[i])][qa]};
     // place: the first point at each point's place; rank: the places in coordinate order.
-    // Both sorts compare keys held by value: a comparison that looked the points up would
-    // miss the cache at every step.
+    // Both sorts are by keys held by value, digit by digit: a comparison that looked the
+    // points up would miss the cache at every step.
     std::vector<int32_t> place;
     reserveHuge(place, room);
     assignHuge(place, xy.size(), 0);
     HugeList<int32_t> rank(xy.size());
     {
+        // By place, as one number, and in id order at each place: the sort keeps the order
+        // equal keys come in.
         struct Key
         {
-            int64_t x, y;
+            uint64_t place;
             int32_t id;
         };
         HugeList<Key> order(xy.size());
-        for (size_t i = 0; i < order.size(); ++i)
-            order[i] = {xy[i][0], xy[i][1], int32_t(i)};
-        parallelSortRange(order.data(), std::ptrdiff_t(order.size()), [](const Key& p, const Key& q) {
-            return p.x != q.x ? p.x < q.x : p.y != q.y ? p.y < q.y : p.id < q.id;
-        });
+        placeKeys(xy.size(), [&](size_t i) -> const std::array<int64_t, 2>& { return xy[i]; },
+                  [&](size_t i, uint64_t key) { order[i] = {key, int32_t(i)}; });
+        radixSortRange(order.data(), order.size(), [](const Key& k) { return k.place; });
         // A sort cannot be stopped: a stop is looked for between them.
         if (stopRequested())
             return false;
         int32_t r = -1;
         for (size_t i = 0; i < order.size(); ++i) {
-            const bool same = i > 0 && order[i].x == order[i - 1].x && order[i].y == order[i - 1].y;
+            const bool same = i > 0 && order[i].place == order[i - 1].place;
             place[size_t(order[i].id)] = same ? place[size_t(order[i - 1].id)] : order[i].id;
             rank[size_t(order[i].id)] = same ? r : ++r;
         }
@@ -1071,7 +1078,7 @@ bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>
         const auto edge = lower ? std::make_pair(e.second, e.first) : e;
         ranked.push_back({uint64_t(uint32_t(rank[size_t(edge.first)])) << 32 | uint32_t(rank[size_t(edge.second)]), edge});
     }
-    parallelSortRange(ranked.data(), std::ptrdiff_t(ranked.size()), [](const RankedEdge& a, const RankedEdge& b) { return a.key < b.key; });
+    radixSortRange(ranked.data(), ranked.size(), [](const RankedEdge& e) { return e.key; });
     if (stopRequested())
         return false;
     std::vector<std::pair<int32_t, int32_t>> capEdges;

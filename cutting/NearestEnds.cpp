@@ -6,6 +6,7 @@
 #include "scene/BigAllocator.h"
 #include "scene/Parallel.h"
 #include "scene/ParallelSort.h"
+#include "scene/RadixSort.h"
 
 size_t NearestEnds::searchGrain = 4096;
 
@@ -24,7 +25,7 @@ NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const 
     {
         ClipperLib::IntPoint p;
         int32_t end;
-        bool operator<(const Placed& o) const { return p.X != o.p.X ? p.X < o.p.X : p.Y != o.p.Y ? p.Y < o.p.Y : end < o.end; }
+        uint64_t place = 0;
     };
     HugeList<Placed> byPlace;
     byPlace.reserve(2 * firsts.size());
@@ -39,13 +40,15 @@ NearestEnds::NearestEnds(const std::vector<ClipperLib::IntPoint>& firsts, const 
             x1 = std::max<int64_t>(x1, p.X);
             y1 = std::max<int64_t>(y1, p.Y);
             (k == 0 ? firstEnd : lastEnd)[c] = int32_t(ends.size());
-            byPlace.push_back({p, int32_t(ends.size())});
+            byPlace.push_back({p, int32_t(ends.size()), 0});
             ends.push_back({-1, int32_t(c), k == 1, -1});
         }
     }
     if (ends.empty() || stopNow())
         return;
-    parallelSortRange(byPlace.data(), std::ptrdiff_t(byPlace.size()), std::less<Placed>());
+    placeKeys(byPlace.size(), [&](size_t i) { return std::array<int64_t, 2>{byPlace[i].p.X, byPlace[i].p.Y}; },
+              [&](size_t i, uint64_t key) { byPlace[i].place = key; });
+    radixSortRange(byPlace.data(), byPlace.size(), [](const Placed& p) { return p.place; });
     if (stopNow())
         return;
     keys.assign(byPlace.size(), 0);

@@ -211,6 +211,27 @@ double evenOddArea(const std::vector<Grid>& pts, const Rings& rings)
     return area;
 }
 
+// Whether an edge of ring a and an edge of ring b (two of one ring when a is b) cross inside
+// both: the rings a fill names when it stops at a crossing.
+bool ringsCross(const std::vector<Grid>& pts, const Rings& rings, int32_t a, int32_t b)
+{
+    if (a < 0 || b < 0 || size_t(a) >= rings.size() || size_t(b) >= rings.size())
+        return false;
+    auto turn = [&](const Grid& p, const Grid& q, const Grid& r) {
+        const double o = double(q[0] - p[0]) * double(r[1] - p[1]) - double(q[1] - p[1]) * double(r[0] - p[0]);
+        return (o > 0) - (o < 0);
+    };
+    const auto &ra = rings[size_t(a)], &rb = rings[size_t(b)];
+    for (size_t i = 0; i < ra.size(); ++i)
+        for (size_t j = 0; j < rb.size(); ++j) {
+            const Grid &p = pts[size_t(ra[i])], &q = pts[size_t(ra[(i + 1) % ra.size()])];
+            const Grid &u = pts[size_t(rb[j])], &v = pts[size_t(rb[(j + 1) % rb.size()])];
+            if (turn(p, q, u) * turn(p, q, v) < 0 && turn(u, v, p) * turn(u, v, q) < 0)
+                return true;
+        }
+    return false;
+}
+
 // Empty when the triangles fill the rings exactly: counter-clockwise, of the even-odd area,
 // no edge used twice one way (an overlap), and an outline made of the rings' edges alone, each
 // split at the ring points on it, an edge given twice counting as none.
@@ -656,8 +677,14 @@ private slots:
             PolygonTriangulator::searchEveryCorner = false;
             if (fill != searchedFill || tris != searched || crossing != searchedCrossing || exact != searchedExact)
                 return QString("the walk along rings fills otherwise than the search");
-            if (fill == PolygonTriangulator::Fill::Crossing)
-                return mayCross ? QString() : QString("rings said to cross");
+            if (fill == PolygonTriangulator::Fill::Crossing) {
+                if (!mayCross)
+                    return QString("rings said to cross");
+                // The pair named is where the caller sets rings apart.
+                return ringsCross(pts, rs, crossing[0], crossing[1])
+                           ? QString()
+                           : QString("rings %1 and %2 said to cross, which do not").arg(crossing[0]).arg(crossing[1]);
+            }
             return fillFault(pts, rs, tris);
         };
         std::mt19937 rng{uint32_t(random)};

@@ -2,11 +2,13 @@
 
 #include <cmath>
 #include <future>
+#include <random>
 #include <thread>
 
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
 #include "scene/Parallel.h"
+#include "scene/RadixSort.h"
 
 using Face = std::array<int32_t, 3>;
 using Faces = std::vector<Face>;
@@ -135,6 +137,77 @@ private slots:
         QCOMPARE(int(m.faces.size()), n);
         for (int i = 0; i < n; ++i)
             QVERIFY(m.faces[size_t(i)] == (Face{i, i + 1, i + 2}));
+    }
+
+    // The cut's sorts by place and by rank: the same order as a stable comparison sort, equal
+    // keys in the order they came, on lists long enough to be sorted in ranges on several
+    // threads and short enough to be sorted by insertion, keys of a few bits anywhere in the
+    // word or of all 64.
+    void radixSortKeepsOrder_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<quint64>("mask"); // the bits keys may differ in
+        QTest::newRow("short list, equal keys") << 40 << quint64(0x7);
+        QTest::newRow("ranges on threads, 34 bits") << 300000 << quint64((uint64_t(1) << 34) - 1);
+        QTest::newRow("few keys, many equal") << 200000 << quint64(0x3);
+        QTest::newRow("only the top bit") << 100000 << quint64(uint64_t(1) << 63);
+        QTest::newRow("bits apart at both ends") << 100000 << quint64((uint64_t(1) << 63) | 1);
+        QTest::newRow("all 64 bits") << 250000 << ~quint64(0);
+        QTest::newRow("one key") << 5000 << quint64(0);
+    }
+
+    void radixSortKeepsOrder()
+    {
+        QFETCH(int, count);
+        QFETCH(quint64, mask);
+        struct Item
+        {
+            uint64_t key;
+            int32_t at;
+        };
+        std::mt19937_64 rng{uint64_t(count) ^ mask};
+        std::vector<Item> items(static_cast<size_t>(count));
+        for (int i = 0; i < count; ++i)
+            items[size_t(i)] = {(rng() & mask) | 0x10, i}; // a bit all share, which no pass needs
+        std::vector<Item> want = items;
+        std::stable_sort(want.begin(), want.end(), [](const Item& a, const Item& b) { return a.key < b.key; });
+        radixSortRange(items.data(), items.size(), [](const Item& i) { return i.key; });
+        for (size_t i = 0; i < items.size(); ++i)
+            if (items[i].key != want[i].key || items[i].at != want[i].at)
+                QFAIL(qPrintable(QString("place %1: key %2 (came %3), wanted %4 (came %5)")
+                                     .arg(i).arg(items[i].key).arg(items[i].at).arg(want[i].key).arg(want[i].at)));
+    }
+
+    // Place keys order points by x, then y, and are equal just for equal points: on a small
+    // grid either side of zero, and where the spans do not fit in one word together, which
+    // takes the ranks of a comparison sort instead.
+    void placeKeysOrderPoints_data()
+    {
+        QTest::addColumn<qint64>("scale");
+        QTest::addColumn<bool>("extremes"); // points at the ends of the 64-bit range too
+        QTest::newRow("micrometres either side of zero") << qint64(1) << false;
+        QTest::newRow("spans of 2^40 each") << qint64(int64_t(1) << 37) << false;
+        QTest::newRow("the whole 64-bit range") << qint64(int64_t(1) << 59) << true;
+    }
+
+    void placeKeysOrderPoints()
+    {
+        QFETCH(qint64, scale);
+        QFETCH(bool, extremes);
+        std::mt19937_64 rng{uint64_t(scale)};
+        std::vector<std::array<int64_t, 2>> pts;
+        for (int i = 0; i < 3000; ++i)
+            pts.push_back({(int64_t(rng() % 15) - 7) * scale, (int64_t(rng() % 15) - 7) * scale});
+        if (extremes)
+            for (const auto& p : {std::array<int64_t, 2>{INT64_MIN, INT64_MAX}, {INT64_MAX, INT64_MIN}, {INT64_MIN, INT64_MIN}})
+                pts.insert(pts.begin() + long(pts.size() / 2), p);
+        std::vector<uint64_t> keys(pts.size(), 0);
+        placeKeys(pts.size(), [&](size_t i) -> const std::array<int64_t, 2>& { return pts[i]; },
+                  [&](size_t i, uint64_t k) { keys[i] = k; });
+        for (size_t i = 0; i < pts.size(); i += 7)
+            for (size_t j = 0; j < pts.size(); j += 5)
+                if ((pts[i] < pts[j]) != (keys[i] < keys[j]) || (pts[i] == pts[j]) != (keys[i] == keys[j]))
+                    QFAIL(qPrintable(QString("points %1 and %2 keyed out of order").arg(i).arg(j)));
     }
 
     // The threads of parallel steps are kept and shared: a part that runs parts of its own,
