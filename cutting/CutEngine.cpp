@@ -1695,35 +1695,72 @@ bool buildHalfMesh(const std::vector<CutVertex>& records, const std::vector<CutV
     MeshData::clear(out);
     if (records.size() < 3)
         return false;
-    // The half's own numbering of the points it uses, in the order it meets them; the
-    // vertices are made once their number is known, so that they are not copied as they grow.
+    // Numbered in three passes on every core: the points used are marked and the faces kept
+    // counted per range, the used points numbered in point order, then the faces written where
+    // their range's count puts them. A face with a point twice has no area and is left out.
+    const size_t fromRecords = records.size() / 3, triangles = fromRecords + cap.size() / 3;
+    auto pointOf = [&](size_t t, size_t k) {
+        return t < fromRecords ? records[3 * t + k].point : cap[3 * (t - fromRecords) + k].point;
+    };
+    constexpr size_t Grain = 1 << 16;
     std::vector<int32_t> local;
-    assignHuge(local, points.size(), -1);
-    std::vector<int32_t> used;
-    reserveHuge(used, points.size());
-    reserveHuge(out.faces, (records.size() + cap.size()) / 3);
-    for (const std::vector<CutVertex>* list : {&records, &cap})
-        for (size_t t = 0; t + 2 < list->size(); t += 3) {
-            if ((t & 65535) == 0 && stopRequested())
-                return false;
-            std::array<int32_t, 3> f;
-            for (size_t k = 0; k < 3; ++k) {
-                const int32_t point = (*list)[t + k].point;
-                int32_t& id = local[size_t(point)];
-                if (id < 0) {
-                    id = int32_t(used.size());
-                    used.push_back(point);
-                }
-                f[k] = id;
+    assignHuge(local, points.size(), 0);
+    const size_t faceParts = partCount(triangles, Grain);
+    std::vector<size_t> kept(faceParts + 1, 0);
+    std::atomic<bool> stopped{false};
+    runParts(faceParts, [&](size_t part) {
+        size_t count = 0;
+        for (size_t t = triangles * part / faceParts, e = triangles * (part + 1) / faceParts; t < e; ++t) {
+            if ((t & 65535) == 0 && stopRequested()) {
+                stopped = true;
+                return;
             }
-            if (f[0] != f[1] && f[1] != f[2] && f[0] != f[2])
-                out.faces.push_back(f);
+            const int32_t a = pointOf(t, 0), b = pointOf(t, 1), c = pointOf(t, 2);
+            // Several ranges mark one point: the same value, stored as an atomic.
+            for (int32_t q : {a, b, c})
+                __atomic_store_n(&local[size_t(q)], 1, __ATOMIC_RELAXED);
+            count += a != b && b != c && a != c;
         }
-    assignHuge(out.vertices, used.size(), {});
-    for (size_t i = 0; i < used.size(); ++i) {
-        const auto& p = points[size_t(used[i])];
-        out.vertices[i] = {double(p[0]) * 0.001, double(p[1]) * 0.001, double(p[2]) * 0.001};
-    }
+        kept[part + 1] = count;
+    });
+    if (stopped.load() || stopRequested())
+        return false;
+    const size_t pointParts = partCount(points.size(), Grain);
+    std::vector<size_t> usedBefore(pointParts + 1, 0);
+    parallelParts(points.size(), Grain, [&](size_t part, size_t b, size_t e) {
+        size_t count = 0;
+        for (size_t q = b; q < e; ++q)
+            count += local[q] != 0;
+        usedBefore[part + 1] = count;
+    });
+    for (size_t part = 0; part < pointParts; ++part)
+        usedBefore[part + 1] += usedBefore[part];
+    for (size_t part = 0; part < faceParts; ++part)
+        kept[part + 1] += kept[part];
+    assignHuge(out.vertices, usedBefore.back(), {});
+    parallelParts(points.size(), Grain, [&](size_t part, size_t b, size_t e) {
+        int32_t id = int32_t(usedBefore[part]);
+        for (size_t q = b; q < e; ++q) {
+            if (local[q] == 0) {
+                local[q] = -1;
+                continue;
+            }
+            const auto& p = points[q];
+            out.vertices[size_t(id)] = {double(p[0]) * 0.001, double(p[1]) * 0.001, double(p[2]) * 0.001};
+            local[q] = id++;
+        }
+    });
+    assignHuge(out.faces, kept.back(), {});
+    runParts(faceParts, [&](size_t part) {
+        size_t at = kept[part];
+        for (size_t t = triangles * part / faceParts, e = triangles * (part + 1) / faceParts; t < e; ++t) {
+            const int32_t a = pointOf(t, 0), b = pointOf(t, 1), c = pointOf(t, 2);
+            if (a != b && b != c && a != c)
+                out.faces[at++] = {local[size_t(a)], local[size_t(b)], local[size_t(c)]};
+        }
+    });
+    if (stopRequested())
+        return false;
     MeshData::computeNormals(out);
     return !out.faces.empty();
 }

@@ -392,6 +392,10 @@ private slots:
         QTest::newRow("bridge shells x") << bridge << plain << 0 << 5.0 << 4750.0 << 1250.0 << 250.0 << 250.0 << closed;
         QTest::newRow("bridge shells y") << bridge << plain << 1 << 5.0 << 3000.0 << 3000.0 << 600.0 << 600.0 << closed;
         QTest::newRow("bridge shells z") << bridge << plain << 2 << 10.0 << 4000.0 << 2000.0 << 200.0 << 200.0 << closed;
+        // A half of more points than one range of the numbering takes: its ranges number their
+        // points on from those before.
+        QTest::newRow("sphere of 160,000 points") << testmesh::sphere(20.0, 400, 400) << plain << 2 << 3.0 << -1.0 << -1.0
+                                                 << -1.0 << -1.0 << closed;
         // Long outlines, and many gaps at the plane that the joining closes (two-point chains
         // with every other quad missing); cap areas of the polygons.
         auto ngon = [](int n, double r) { return n / 2.0 * std::sin(2.0 * M_PI / n) * r * r; };

@@ -210,6 +210,55 @@ private slots:
                     QFAIL(qPrintable(QString("points %1 and %2 keyed out of order").arg(i).arg(j)));
     }
 
+    // Large blocks of operator new start on a huge page and are whole; small ones, and blocks
+    // too large to have, behave as the library's do.
+    void operatorNewBlocks_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::newRow("small") << qint64(1000);
+        QTest::newRow("just below huge") << qint64((4 << 20) - 8);
+        QTest::newRow("huge, not a whole page") << qint64((6 << 20) + 24);
+        QTest::newRow("huge, whole pages") << qint64(16 << 20);
+        QTest::newRow("zero") << qint64(0);
+    }
+
+    void operatorNewBlocks()
+    {
+        QFETCH(qint64, bytes);
+        const size_t n = size_t(bytes);
+        std::vector<char> v(n, 'x');
+        if (n > 0) {
+            QCOMPARE(v.front(), 'x');
+            QCOMPARE(v.back(), 'x');
+        }
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__) && !(defined(__has_feature) && __has_feature(address_sanitizer))
+        // Under AddressSanitizer its own operator new is used.
+        const bool huge = n >= (size_t(4) << 20);
+        if (n > 0)
+            QCOMPARE(reinterpret_cast<uintptr_t>(v.data()) % (uintptr_t(2) << 20) == 0, huge);
+#endif
+        char* a = new char[n];
+        delete[] a;
+        void* nothrow = ::operator new(n, std::nothrow);
+        QVERIFY(nothrow != nullptr);
+        ::operator delete(nothrow);
+    }
+
+    void operatorNewTooLarge()
+    {
+        volatile size_t asked = SIZE_MAX - 4096; // not known to the compiler, which would warn
+        const size_t tooLarge = asked;
+        QVERIFY(::operator new(tooLarge, std::nothrow) == nullptr);
+        bool thrown = false;
+        try {
+            void* p = ::operator new(tooLarge);
+            ::operator delete(p);
+        } catch (const std::bad_alloc&) {
+            thrown = true;
+        }
+        QVERIFY(thrown);
+    }
+
     // The threads of parallel steps are kept and shared: a part that runs parts of its own,
     // several callers at once, or a part that throws must neither hang nor lose a part. The
     // throwing row comes first, so that the rows after it show the threads still work.
