@@ -647,7 +647,8 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
     // Sorted as whole keys rather than positions into points: a sort that looks its points
     // up at every comparison spends its time waiting for memory.
     // By place, then id, then place in the rings: a radix sort by place keeps the ring order,
-    // and the few places several ids share are put in id order after.
+    // and the few places several ids share are put in id order after. A face's fine grid can
+    // be too wide for one key: its corners are compared.
     struct Key
     {
         uint64_t place;
@@ -655,16 +656,36 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
         uint32_t k;
     };
     Big<Key> order(flat.size());
-    placeKeys(flat.size(), [&](size_t i) -> const GridPoint& { return points[size_t(flat[i])]; },
-              [&](size_t i, uint64_t key) { order[i] = {key, flat[i], uint32_t(i)}; });
-    radixSortRange(order.data(), order.size(), [](const Key& k) { return k.place; });
-    for (size_t i = 0, j; i < order.size(); i = j) {
-        bool oneId = true;
-        for (j = i + 1; j < order.size() && order[j].place == order[i].place; ++j)
-            oneId = oneId && order[j].id == order[i].id;
-        if (!oneId)
-            std::sort(order.begin() + long(i), order.begin() + long(j),
-                      [](const Key& a, const Key& b) { return a.id != b.id ? a.id < b.id : a.k < b.k; });
+    const auto pointAt = [&](size_t i) -> const GridPoint& { return points[size_t(flat[i])]; };
+    if (placeKeysFit(flat.size(), pointAt, [&](size_t i, uint64_t key) { order[i] = {key, flat[i], uint32_t(i)}; })) {
+        radixSortRange(order.data(), order.size(), [](const Key& k) { return k.place; });
+        for (size_t i = 0, j; i < order.size(); i = j) {
+            bool oneId = true;
+            for (j = i + 1; j < order.size() && order[j].place == order[i].place; ++j)
+                oneId = oneId && order[j].id == order[i].id;
+            if (!oneId)
+                std::sort(order.begin() + long(i), order.begin() + long(j),
+                          [](const Key& a, const Key& b) { return a.id != b.id ? a.id < b.id : a.k < b.k; });
+        }
+    } else {
+        // The corners held by value: a comparison that looked them up would wait for memory.
+        struct Wide
+        {
+            int64_t x, y;
+            int32_t id;
+            uint32_t k;
+        };
+        Big<Wide> wide(flat.size());
+        for (size_t i = 0; i < wide.size(); ++i)
+            wide[i] = {pointAt(i)[0], pointAt(i)[1], flat[i], uint32_t(i)};
+        parallelSortRange(wide.data(), std::ptrdiff_t(wide.size()), [](const Wide& a, const Wide& b) {
+            return a.x != b.x ? a.x < b.x : a.y != b.y ? a.y < b.y : a.id != b.id ? a.id < b.id : a.k < b.k;
+        });
+        // Places numbered in order, for the walk below.
+        for (size_t i = 0; i < wide.size(); ++i) {
+            const bool same = i > 0 && wide[i].x == wide[i - 1].x && wide[i].y == wide[i - 1].y;
+            order[i] = {i == 0 ? 0 : order[i - 1].place + (same ? 0 : 1), wide[i].id, wide[i].k};
+        }
     }
     Big<GridPoint> at;
     Big<int32_t> ids;

@@ -96,14 +96,14 @@ void radixSortRange(T* base, size_t n, KeyOf key)
 }
 
 // For each point at(0) .. at(n - 1), store(i, key) with a number that orders the points by x,
-// then y, equal for equal points: each coordinate less the smallest, y in the low bits, where
-// both spans fit together in 64 bits (any section or face on a micrometre grid of this size);
-// else the point's rank among the places, found by a comparison sort.
+// then y, equal for equal points: each coordinate less the smallest, y in the low bits. False,
+// with nothing stored, when both spans do not fit in 64 bits together; any section or face on
+// a micrometre grid of this size fits.
 template <typename PointAt, typename Store>
-void placeKeys(size_t n, PointAt at, Store store)
+bool placeKeysFit(size_t n, PointAt at, Store store)
 {
     if (n == 0)
-        return;
+        return true;
     int64_t x0 = INT64_MAX, y0 = INT64_MAX, x1 = INT64_MIN, y1 = INT64_MIN;
     for (size_t i = 0; i < n; ++i) {
         const auto& p = at(i);
@@ -114,20 +114,29 @@ void placeKeys(size_t n, PointAt at, Store store)
     }
     auto bitsOf = [](uint64_t v) { return v == 0 ? 0 : 64 - __builtin_clzll(v); };
     const int xBits = bitsOf(uint64_t(x1) - uint64_t(x0)), yBits = bitsOf(uint64_t(y1) - uint64_t(y0));
-    if (xBits + yBits <= 64) {
-        auto keys = [&](size_t b, size_t e) {
-            for (size_t i = b; i < e; ++i) {
-                const auto& p = at(i);
-                const uint64_t xs = uint64_t(p[0]) - uint64_t(x0), ys = uint64_t(p[1]) - uint64_t(y0);
-                store(i, yBits == 64 ? ys : (xs << yBits) | ys);
-            }
-        };
-        if (n < radix_sort_detail::Grain)
-            keys(0, n);
-        else
-            parallelRanges(n, radix_sort_detail::Grain, keys);
+    if (xBits + yBits > 64)
+        return false;
+    auto keys = [&](size_t b, size_t e) {
+        for (size_t i = b; i < e; ++i) {
+            const auto& p = at(i);
+            const uint64_t xs = uint64_t(p[0]) - uint64_t(x0), ys = uint64_t(p[1]) - uint64_t(y0);
+            store(i, yBits == 64 ? ys : (xs << yBits) | ys);
+        }
+    };
+    if (n < radix_sort_detail::Grain)
+        keys(0, n);
+    else
+        parallelRanges(n, radix_sort_detail::Grain, keys);
+    return true;
+}
+
+// placeKeysFit, and where the spans do not fit, each point's rank among the places instead,
+// found by a comparison sort.
+template <typename PointAt, typename Store>
+void placeKeys(size_t n, PointAt at, Store store)
+{
+    if (placeKeysFit(n, at, store))
         return;
-    }
     HugeList<uint32_t> order(n);
     for (size_t i = 0; i < n; ++i)
         order[i] = uint32_t(i);

@@ -56,6 +56,10 @@ private slots:
             << QVector<double>{0, 0, 0, 5, 0, 0, 5, 3, 0, 4, 3, 0, 4, 1, 0, 3, 1, 0, 3, 3, 0, 2, 3, 0, 2, 1, 0, 1, 1, 0, 1, 3, 0, 0, 3, 0}
             << 10 << 11.0 << 1.0;
         QTest::newRow("two points") << QVector<double>{0, 0, 0, 1, 0, 0} << 0 << 0.0 << 1.0;
+        // One place given twice: the corners there are one corner of the fill.
+        QTest::newRow("two squares through one corner")
+            << QVector<double>{0, 0, 0, 1, 0, 0, 1, 1, 0, 2, 1, 0, 2, 2, 0, 1, 2, 0, 1, 1, 0, 0, 1, 0} << 4 << 2.0 << 1.0;
+        QTest::newRow("a corner twice in a row") << QVector<double>{0, 0, 0, 1, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0} << 2 << 1.0 << 1.0;
         // A star of 100,000 corners, every other one reflex, tilted out of the axis planes.
         QVector<double> star;
         const int corners = 100000;
