@@ -478,14 +478,14 @@ struct PlaneRim
     HugeList<std::pair<int32_t, int32_t>> edges; // directed as in the half's faces
 };
 
-// Sorts (lower point, higher point, +1 or -1) edges and calls f(lower, higher, net) once for
-// each pair of points, with the sum of its edges.
 // Two 32-bit numbers as one key that orders them as a pair.
 inline uint64_t pairKey(int32_t a, int32_t b)
 {
     return uint64_t(uint32_t(a) ^ 0x80000000u) << 32 | (uint32_t(b) ^ 0x80000000u);
 }
 
+// Sorts (lower point, higher point, +1 or -1) edges and calls f(lower, higher, net) once for
+// each pair of points, with the sum of its edges.
 template <typename List, typename F>
 void forEachNetEdge(List& edges, const F& f)
 {

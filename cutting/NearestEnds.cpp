@@ -5,7 +5,6 @@
 
 #include "scene/BigAllocator.h"
 #include "scene/Parallel.h"
-#include "scene/ParallelSort.h"
 #include "scene/RadixSort.h"
 
 size_t NearestEnds::searchGrain = 4096;

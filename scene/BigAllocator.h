@@ -110,5 +110,6 @@ void assignHuge(V& list, std::size_t n, const typename V::value_type& value)
 
 // A list whose room of 2 MB and more is all on huge pages, from its first byte: room from
 // malloc is aligned to 4 KB only, so reserveHuge leaves up to 2 MB at each end page by page.
+// operator new does as much for blocks from 4 MB (scene/HugeNew.cpp); this covers 2 to 4 MB.
 template <typename T>
 using HugeList = std::vector<T, BigAllocator<T, (std::size_t(2) << 20)>>;
