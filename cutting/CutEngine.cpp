@@ -432,7 +432,7 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
             faceTriangles(p, q, c, x, xq, axis,
                           [&](bool up, int32_t a, int32_t b, int32_t d, const Pt3& pa, const Pt3& pb, const Pt3& pd) {
                               if (!zeroArea(pa, pb, pd))
-                                  tri(up, a, b, d, shells[f]);
+                                  tri(up, a, b, d, shells[f], c.crossed() == 0 ? &c : nullptr);
                           });
             at += size_t(c.crossed());
         });
@@ -440,7 +440,7 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
     std::vector<size_t> upFrom(parts + 1, 0), downFrom(parts + 1, 0);
     runParts(parts, [&](size_t part) {
         size_t up = 0, down = 0;
-        eachFace(part, [&](bool isUp, int32_t, int32_t, int32_t, int32_t) { (isUp ? up : down) += 3; });
+        eachFace(part, [&](bool isUp, int32_t, int32_t, int32_t, int32_t, const FaceSplit*) { (isUp ? up : down) += 3; });
         upFrom[part + 1] = up;
         downFrom[part + 1] = down;
     });
@@ -454,16 +454,26 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
     wd.up.resize(upFrom[parts]);
     reserveHuge(wd.down, downFrom[parts]);
     wd.down.resize(downFrom[parts]);
+    std::vector<std::vector<std::array<int32_t, 3>>> planeEdges(parts);
     runParts(parts, [&](size_t part) {
         CutVertex* up = wd.up.data() + upFrom[part];
         CutVertex* down = wd.down.data() + downFrom[part];
-        eachFace(part, [&](bool isUp, int32_t a, int32_t b, int32_t d, int32_t shell) {
+        eachFace(part, [&](bool isUp, int32_t a, int32_t b, int32_t d, int32_t shell, const FaceSplit* whole) {
             CutVertex*& out = isUp ? up : down;
             *out++ = {a, shell};
             *out++ = {b, shell};
             *out++ = {d, shell};
+            // A face kept whole has its corners in their own order.
+            if (whole && whole->pos + whole->neg <= 1) {
+                const int32_t q[3] = {a, b, d};
+                for (int k = 0; k < 3; ++k)
+                    if (whole->s[k] == 0 && whole->s[(k + 1) % 3] == 0)
+                        planeEdges[part].push_back({q[k], q[(k + 1) % 3], shell});
+            }
         });
     });
+    for (const auto& list : planeEdges)
+        wd.planeEdges.insert(wd.planeEdges.end(), list.begin(), list.end());
     return !stopNow();
 }
 
@@ -498,6 +508,38 @@ void forEachNetEdge(List& edges, const F& f)
         f(edges[i][0], edges[i][1], net);
         i = j;
     }
+}
+
+// Whether the edges in the plane of faces kept whole cancel, each against one running the other
+// way between the same points in the same shell. The pieces of a face the plane crosses meet
+// along one edge, once each way, one piece on either side; so when these cancel too, what is
+// left over on one half is what is left over on the other turned round: the halves' rims
+// are each other's turned round. On a closed mesh they always cancel.
+bool planeEdgesCancel(const std::vector<std::array<int32_t, 3>>& edges)
+{
+    struct Edge
+    {
+        int32_t low, high, shell;
+        int32_t way; // +1 from low to high, -1 back
+    };
+    std::vector<Edge> list(edges.size());
+    for (size_t i = 0; i < edges.size(); ++i) {
+        const auto& e = edges[i];
+        list[i] = {std::min(e[0], e[1]), std::max(e[0], e[1]), e[2], e[0] < e[1] ? 1 : -1};
+    }
+    // By shell, then by points: equal points and shells end up side by side.
+    radixSortRange(list.data(), list.size(), [](const Edge& e) { return uint64_t(uint32_t(e.shell)); });
+    radixSortRange(list.data(), list.size(), [](const Edge& e) { return pairKey(e.low, e.high); });
+    for (size_t i = 0; i < list.size();) {
+        int64_t net = 0;
+        size_t j = i;
+        for (; j < list.size() && list[j].low == list[i].low && list[j].high == list[i].high && list[j].shell == list[i].shell; ++j)
+            net += list[j].way;
+        if (net != 0)
+            return false;
+        i = j;
+    }
+    return true;
 }
 
 bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, int64_t plane, int axis, PlaneRim& rim)
@@ -1547,6 +1589,7 @@ void clearWork(CutWorkData& wd)
 {
     wd.up.clear();
     wd.down.clear();
+    wd.planeEdges.clear();
     wd.upCap.clear();
     wd.downCap.clear();
     wd.points.clear();
@@ -1654,6 +1697,7 @@ void resetCutSection()
 {
     cutWorkData().up.clear();
     cutWorkData().down.clear();
+    cutWorkData().planeEdges.clear();
 }
 
 bool triangulateCaps(CutWorkData& wd, int planeUm, int axis)
@@ -1665,18 +1709,36 @@ bool triangulateCaps(CutWorkData& wd, int planeUm, int axis)
     wd.upCap.clear();
     wd.downCap.clear();
     std::vector<Pt3> upExtra, downExtra;
-    const bool ok = onBothHalves([&](bool lower) {
-        PlaneRim rim;
-        return planeRim(lower ? wd.down : wd.up, wd.points, planeUm, axis, rim)
-            && capHalf(rim, lower ? wd.downCap : wd.upCap, lower ? downExtra : upExtra, wd.points, planeUm, axis, lower);
-    });
-    if (ok && (!upExtra.empty() || !downExtra.empty())) {
-        // Each half numbered its own points on from the end of the table: the lower half's
-        // come after the upper half's.
-        const int32_t base = int32_t(wd.points.size());
-        for (CutVertex& r : wd.downCap)
-            if (r.point >= base)
-                r.point += int32_t(upExtra.size());
+    PlaneRim rims[2];
+    bool ok;
+    if (planeEdgesCancel(wd.planeEdges)) {
+        // One cap for both: the lower half's is the upper half's turned round, on the same points.
+        ok = planeRim(wd.up, wd.points, planeUm, axis, rims[0]) && capHalf(rims[0], wd.upCap, upExtra, wd.points, planeUm, axis, false);
+        if (ok) {
+            assignHuge(wd.downCap, wd.upCap.size(), CutVertex());
+            parallelRanges(wd.upCap.size() / 3, 1 << 16, [&](size_t begin, size_t end) {
+                for (size_t t = begin; t < end; ++t) {
+                    wd.downCap[3 * t] = wd.upCap[3 * t];
+                    wd.downCap[3 * t + 1] = wd.upCap[3 * t + 2];
+                    wd.downCap[3 * t + 2] = wd.upCap[3 * t + 1];
+                }
+            });
+        }
+    } else {
+        ok = onBothHalves([&](bool lower) {
+            return planeRim(lower ? wd.down : wd.up, wd.points, planeUm, axis, rims[lower])
+                && capHalf(rims[lower], lower ? wd.downCap : wd.upCap, lower ? downExtra : upExtra, wd.points, planeUm, axis, lower);
+        });
+        if (ok && !downExtra.empty()) {
+            // Each half numbered its own points on from the end of the table: the lower half's
+            // come after the upper half's.
+            const int32_t base = int32_t(wd.points.size());
+            for (CutVertex& r : wd.downCap)
+                if (r.point >= base)
+                    r.point += int32_t(upExtra.size());
+        }
+    }
+    if (ok) {
         wd.points.insert(wd.points.end(), upExtra.begin(), upExtra.end());
         wd.points.insert(wd.points.end(), downExtra.begin(), downExtra.end());
     }

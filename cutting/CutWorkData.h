@@ -49,6 +49,9 @@ struct CutWorkData
     // The caps of each half, kept apart so that the halves need not grow under them.
     std::vector<CutVertex> upCap;
     std::vector<CutVertex> downCap;
+    // Edges in the plane of the faces the plane does not cross, as (from, to, shell): only
+    // these can make one half's rim other than the other's turned round.
+    std::vector<std::array<int32_t, 3>> planeEdges;
     // The points the records name, in whole micrometres: equal points are one.
     std::vector<std::array<int64_t, 3>> points;
     std::vector<SectionRegion> regions;

@@ -408,6 +408,19 @@ private slots:
         // No closed outline: no cap, open only on the missing face and along the rim.
         QTest::newRow("open cube across its gap") << faceApart(cube30, 1, 0.0, 0.0, true) << plain << 2 << 15.0 << -1.0 << -1.0 << 0.0 << 0.0
                                                   << QVector<double>{-1, -0.001, -1, 31, 0.001, 31, -1, -1, 14.999, 31, 31, 15.001};
+        // The box's open side lies in the plane, on one half's rim only; the cube's face in the
+        // plane cancels on its own half. The rims differ, so each half has its own cap.
+        QTest::newRow("box open in the plane, a cube on it") << testmesh::joined({faceApart(testmesh::cuboid(0, 0, -10, 10, 10, 0), 2, 0.0, 0.0, true),
+                                                                                  testmesh::cuboid(20, 0, 0, 30, 10, 10)})
+                                                             << plain << 2 << 0.0 << 1000.0 << 1000.0 << 100.0 << 100.0 << closed;
+        QTest::newRow("box open in the plane, a cube under it") << testmesh::joined({faceApart(testmesh::cuboid(0, 0, 0, 10, 10, 10), 2, 0.0, 0.0, true),
+                                                                                     testmesh::cuboid(20, 0, -10, 30, 10, 0)})
+                                                                << plain << 2 << 0.0 << 1000.0 << 1000.0 << 100.0 << 100.0 << closed;
+        MeshData sheet;
+        sheet.vertices = {{40, 0, 0}, {50, 0, 0}, {50, 10, 0}, {40, 10, 0}};
+        sheet.faces = {{0, 2, 1}, {0, 3, 2}};
+        QTest::newRow("sheet in the plane beside a cube across it") << testmesh::joined({sheet, testmesh::cuboid(0, 0, -10, 10, 10, 10)})
+                                                                     << plain << 2 << 0.0 << 1000.0 << 1000.0 << 200.0 << 100.0 << closed;
         // A bore is a hole of its own tube, not of the sleeve between bore and outside.
         const MeshData sleeved = testmesh::joined({testmesh::tube(10, 5, 20, 32), testmesh::tube(8, 7, 20, 32)});
         const double rings = ngon(32, 10) - ngon(32, 5) + ngon(32, 8) - ngon(32, 7);
