@@ -943,13 +943,16 @@ bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
             k = firstUnused(0);
         return k < n ? fan.order[k] : Unused;
     };
+    // Each loop is followed into one list kept for them all, then copied at its size: hundreds
+    // of thousands of short loops would otherwise each grow theirs a few times.
+    std::vector<int32_t> loop;
     for (size_t k = 0; k < starts.size(); ++k) {
         const size_t s = starts[k];
         if ((k & 65535) == 0 && stopRequested())
             return false;
         if (used[s])
             continue;
-        std::vector<int32_t> loop;
+        loop.clear();
         size_t e = s;
         bool closed = false;
         while (true) {
@@ -1005,7 +1008,7 @@ bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
             }
             e = best;
         }
-        (closed ? loops : chains).push_back(std::move(loop));
+        (closed ? loops : chains).emplace_back(loop.begin(), loop.end());
     }
     return true;
 }
