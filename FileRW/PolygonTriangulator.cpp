@@ -156,10 +156,6 @@ namespace {
 using i128 = __int128;
 using GridPoint = PolygonTriangulator::GridPoint;
 using Triangle = PolygonTriangulator::Triangle;
-// The sweep's lists of large sections, on huge pages: touching fresh memory page by page costs
-// more than the sweep itself.
-template <typename T>
-using Big = std::vector<T, BigAllocator<T, (std::size_t(2) << 20)>>;
 
 inline i128 orient(const GridPoint& a, const GridPoint& b, const GridPoint& c)
 {
@@ -207,11 +203,11 @@ public:
     // are occ[occStart[p] .. occStart[p + 1]).
     struct Rings
     {
-        Big<int32_t> corner, occ, occStart, ringOf;
+        HugeList<int32_t> corner, occ, occStart, ringOf;
         std::vector<size_t> ringStart;
     };
 
-    Sweep(Big<GridPoint> at, Big<int32_t> ids, Rings rings, Big<Triangle>& out)
+    Sweep(HugeList<GridPoint> at, HugeList<int32_t> ids, Rings rings, HugeList<Triangle>& out)
         : at(std::move(at)), ids(std::move(ids)), rings(std::move(rings)), out(out)
     {
         // Below 2^30 every turn fits in 64 bits; sections on the micrometre grid always are.
@@ -379,10 +375,10 @@ private:
         spare.push_back(p);
     }
 
-    Big<GridPoint> at; // corners in sweep order
-    Big<int32_t> ids;  // the caller's index of each corner
+    HugeList<GridPoint> at; // corners in sweep order
+    HugeList<int32_t> ids;  // the caller's index of each corner
     Rings rings;
-    Big<Triangle>& out;
+    HugeList<Triangle>& out;
     bool small = true;
     std::vector<std::unique_ptr<Edge[]>> blocks;
     size_t blockSize = 0, blockUsed = 0;
@@ -401,7 +397,7 @@ PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std:
     std::pmr::unsynchronized_pool_resource pool;
     Status status(Less{this}, &pool);
     // Per corner, the last edge put in the status that ends there.
-    Big<Edge*> endingAt(at.size(), nullptr);
+    HugeList<Edge*> endingAt(at.size(), nullptr);
     std::vector<Edge*> ins, outs, sorted;
     ins.reserve(8);
     outs.reserve(8);
@@ -638,7 +634,7 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
                                                          std::array<int32_t, 2>* crossing, bool* exact)
 {
     // Corners in sweep order, equal points as one.
-    Big<int32_t> flat;
+    HugeList<int32_t> flat;
     std::vector<size_t> ringStart{0};
     for (const auto& r : rings) {
         flat.insert(flat.end(), r.begin(), r.end());
@@ -655,7 +651,7 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
         int32_t id;
         uint32_t k;
     };
-    Big<Key> order(flat.size());
+    HugeList<Key> order(flat.size());
     const auto pointAt = [&](size_t i) -> const GridPoint& { return points[size_t(flat[i])]; };
     if (placeKeysFit(flat.size(), pointAt, [&](size_t i, uint64_t key) { order[i] = {key, flat[i], uint32_t(i)}; })) {
         radixSortRange(order.data(), order.size(), [](const Key& k) { return k.place; });
@@ -675,7 +671,7 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
             int32_t id;
             uint32_t k;
         };
-        Big<Wide> wide(flat.size());
+        HugeList<Wide> wide(flat.size());
         for (size_t i = 0; i < wide.size(); ++i)
             wide[i] = {pointAt(i)[0], pointAt(i)[1], flat[i], uint32_t(i)};
         parallelSortRange(wide.data(), std::ptrdiff_t(wide.size()), [](const Wide& a, const Wide& b) {
@@ -687,8 +683,8 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
             order[i] = {i == 0 ? 0 : order[i - 1].place + (same ? 0 : 1), wide[i].id, wide[i].k};
         }
     }
-    Big<GridPoint> at;
-    Big<int32_t> ids;
+    HugeList<GridPoint> at;
+    HugeList<int32_t> ids;
     at.reserve(order.size());
     ids.reserve(order.size());
     Sweep::Rings sweepRings;
@@ -709,7 +705,7 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
         sweepRings.occ[i] = int32_t(key.k);
     }
     sweepRings.occStart.push_back(int32_t(order.size()));
-    Big<Key>().swap(order);
+    HugeList<Key>().swap(order);
     if (rings.size() > 1) {
         sweepRings.ringOf.resize(flat.size());
         for (size_t r = 0; r < rings.size(); ++r)
@@ -718,7 +714,7 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
     sweepRings.ringStart = std::move(ringStart);
     // A polygon of n corners and h holes has n + 2h - 2 triangles; made in one go, the list
     // is not copied as it grows.
-    Big<Triangle> tris;
+    HugeList<Triangle> tris;
     tris.reserve(flat.size() + 2 * rings.size());
     Sweep sweep(std::move(at), std::move(ids), std::move(sweepRings), tris);
     const Fill result = sweep.run(stop, crossing);

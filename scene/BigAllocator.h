@@ -10,10 +10,17 @@
 #include <sys/mman.h>
 #endif
 
-// Allocator for the large scratch arrays of mesh loading: blocks of HugeFrom bytes and more
-// (8 MB unless given) are aligned to 2 MB and marked for huge pages, which saves most of the
-// page faults of touching them. Smaller blocks come from malloc, without the rounding up.
-template <typename T, std::size_t HugeFrom = (std::size_t(8) << 20)>
+// Blocks from this size start on a 2 MB boundary and are marked for huge pages, here and in
+// operator new (scene/HugeNew.cpp): such a block may take up to twice its size in whole huge
+// pages, but a cut or a load of a million faces makes dozens of lists of 1 to 4 MB (one entry
+// per point, per face or per section edge), and touching them page by page cost a third of a
+// closed sphere's cut.
+constexpr std::size_t HugeBlockFrom = std::size_t(1) << 20;
+
+// Allocator for large scratch arrays: blocks of HugeFrom bytes and more are aligned to 2 MB
+// and marked for huge pages, which saves most of the page faults of touching them. Smaller
+// blocks come from malloc, without the rounding up.
+template <typename T, std::size_t HugeFrom = HugeBlockFrom>
 struct BigAllocator
 {
     using value_type = T;
@@ -108,8 +115,7 @@ void assignHuge(V& list, std::size_t n, const typename V::value_type& value)
     list.assign(n, value);
 }
 
-// A list whose room of 2 MB and more is all on huge pages, from its first byte: room from
-// malloc is aligned to 4 KB only, so reserveHuge leaves up to 2 MB at each end page by page.
-// operator new does as much for blocks from 4 MB (scene/HugeNew.cpp); this covers 2 to 4 MB.
+// A list whose room of 1 MB and more is all on huge pages, from its first byte, as operator
+// new gives it (scene/HugeNew.cpp), and whose resize leaves plain records unset.
 template <typename T>
-using HugeList = std::vector<T, BigAllocator<T, (std::size_t(2) << 20)>>;
+using HugeList = std::vector<T, BigAllocator<T>>;

@@ -1,5 +1,5 @@
-// Large blocks of operator new, which every std::vector and Qt container takes its room from,
-// start on a 2 MB boundary and are marked for huge pages. A block from malloc starts on a
+// Blocks of operator new from 1 MB, which every std::vector and Qt container takes its room
+// from, start on a 2 MB boundary and are marked for huge pages. A block from malloc starts on a
 // 4 KB boundary, and a page of 4 KB touched for the first time costs about as much as filling
 // it: a cut, a load or a weld of a million faces makes lists of tens of megabytes afresh each
 // time, which then cost more to touch than to fill. Blocks of aligned_alloc go back with free,
@@ -23,12 +23,12 @@
 #if defined(__linux__) && !defined(TARNI_PLAIN_NEW)
 #include <sys/mman.h>
 
+#include "scene/BigAllocator.h"
+
 namespace {
 
 constexpr std::size_t HugePage = std::size_t(2) << 20;
-// From twice a huge page: the rounding up wastes at most a third, and only address space
-// beyond the last page touched.
-constexpr std::size_t HugeFrom = std::size_t(4) << 20;
+constexpr std::size_t HugeFrom = HugeBlockFrom;
 
 void* tryAllocate(std::size_t n) noexcept
 {

@@ -71,7 +71,7 @@ void parallelSortRange(T* base, std::ptrdiff_t n, Less less, const std::atomic<b
     runPieces(chunks, threads, cancelled, [&](std::ptrdiff_t i) { std::sort(base + bounds[size_t(i)], base + bounds[size_t(i) + 1], less); });
     if (cancelled && cancelled->load())
         return;
-    std::vector<T, BigAllocator<T, (std::size_t(2) << 20)>> scratch(static_cast<size_t>(n));
+    std::vector<T, BigAllocator<T>> scratch(static_cast<size_t>(n));
     T* src = base;
     T* dst = scratch.data();
     while (bounds.size() > 2) {
