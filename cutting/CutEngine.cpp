@@ -1840,6 +1840,11 @@ void setFanEdgesForTests(size_t edges)
     g_fanEdges = edges;
 }
 
+bool planeEdgesCancelForTests(const std::vector<std::array<int32_t, 3>>& edges)
+{
+    return planeEdgesCancel(edges);
+}
+
 bool linkRimForTests(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::vector<std::array<int64_t, 2>>& xy,
                      std::vector<std::vector<int32_t>>& loops, std::vector<std::vector<int32_t>>& chains)
 {

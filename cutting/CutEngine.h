@@ -59,6 +59,9 @@ void setSplitGrainForTests(size_t grain);
 // Points with more leaving rim edges than this link by a search in their edges sorted by
 // direction; below, by a scan. 16 unless set.
 void setFanEdgesForTests(size_t edges);
+// Whether edges in the plane, as (from, to, shell), cancel each against one the other way in
+// its shell: when they do, the lower half's rim is the upper half's turned round.
+bool planeEdgesCancelForTests(const std::vector<std::array<int32_t, 3>>& edges);
 // The linking of a half's rim on its own: directed edges between points into loops and open
 // chains, where several edges leave a point the one turning furthest left taken.
 bool linkRimForTests(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::vector<std::array<int64_t, 2>>& xy,

@@ -17,6 +17,8 @@
 #include "scene/MeshModel.h"
 
 Q_DECLARE_METATYPE(MeshData)
+using PlaneEdges = std::vector<std::array<int32_t, 3>>;
+Q_DECLARE_METATYPE(PlaneEdges)
 
 namespace {
 
@@ -873,6 +875,38 @@ private slots:
 
     // Where many rim edges leave one point, the linking searches them sorted by direction;
     // it must take the edge the scan over all of them takes, ties and straight back included.
+    // Only edges that cancel within their shell let one cap serve both halves; a shell's
+    // edge against another shell's at the same points is an open edge of each.
+    void planeEdgesCancel_data()
+    {
+        using Edges = PlaneEdges;
+        QTest::addColumn<Edges>("edges");
+        QTest::addColumn<bool>("cancel");
+        QTest::newRow("none") << Edges{} << true;
+        QTest::newRow("a pair") << Edges{{1, 2, 0}, {2, 1, 0}} << true;
+        QTest::newRow("one alone") << Edges{{1, 2, 0}} << false;
+        QTest::newRow("twice the same way") << Edges{{1, 2, 0}, {1, 2, 0}} << false;
+        QTest::newRow("a pair in two shells") << Edges{{1, 2, 0}, {2, 1, 3}} << false;
+        QTest::newRow("pairs of two shells at the same points") << Edges{{1, 2, 3}, {1, 2, 0}, {2, 1, 0}, {2, 1, 3}} << true;
+        QTest::newRow("three one way, one back") << Edges{{5, 4, 1}, {4, 5, 1}, {5, 4, 1}, {5, 4, 1}} << false;
+        QTest::newRow("a face's edges and its neighbours'") << Edges{{0, 1, 2}, {1, 2, 2}, {2, 0, 2}, {1, 0, 2}, {2, 1, 2}, {0, 2, 2}} << true;
+        Edges many;
+        for (int32_t i = 0; i < 100000; ++i)
+            many.push_back({i, i + 1, i % 7});
+        for (int32_t i = 100000; i-- > 0;)
+            many.push_back({i + 1, i, i % 7});
+        QTest::newRow("100,000 pairs") << many << true;
+        many.back()[2] = 1;
+        QTest::newRow("100,000 pairs, the last in another shell") << many << false;
+    }
+
+    void planeEdgesCancel()
+    {
+        QFETCH(PlaneEdges, edges);
+        QFETCH(bool, cancel);
+        QCOMPARE(planeEdgesCancelForTests(edges), cancel);
+    }
+
     void linkingMatchesScan_data()
     {
         QTest::addColumn<int>("places");  // grid points per side

@@ -238,6 +238,10 @@ private slots:
         if (n > 0)
             QCOMPARE(reinterpret_cast<uintptr_t>(v.data()) % (uintptr_t(2) << 20) == 0, huge);
 #endif
+        // The lists of scratch arrays take huge pages from the same size, themselves.
+        HugeList<char> list(n);
+        if (n > 0)
+            QCOMPARE(reinterpret_cast<uintptr_t>(list.data()) % (uintptr_t(2) << 20) == 0, n >= (size_t(1) << 20));
         char* a = new char[n];
         delete[] a;
         void* nothrow = ::operator new(n, std::nothrow);
