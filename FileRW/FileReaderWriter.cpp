@@ -80,7 +80,7 @@ std::vector<size_t> countsBefore(size_t n, size_t grain, Pred pred)
 // The weld's arrays of a few MB, on huge pages too: touched once each, in 4 kB pages they cost
 // a fault for every 1000 entries, and float noise makes them several times as long.
 template <typename T>
-using WeldArray = std::vector<T, BigAllocator<T, (std::size_t(2) << 20)>>;
+using WeldArray = HugeList<T>;
 
 struct LessXyz
 {

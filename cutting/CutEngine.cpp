@@ -432,7 +432,7 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
             faceTriangles(p, q, c, x, xq, axis,
                           [&](bool up, int32_t a, int32_t b, int32_t d, const Pt3& pa, const Pt3& pb, const Pt3& pd) {
                               if (!zeroArea(pa, pb, pd))
-                                  tri(up, a, b, d, shells[f], c.crossed() == 0 ? &c : nullptr);
+                                  tri(up, a, b, d, shells[f], c);
                           });
             at += size_t(c.crossed());
         });
@@ -440,7 +440,7 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
     std::vector<size_t> upFrom(parts + 1, 0), downFrom(parts + 1, 0);
     runParts(parts, [&](size_t part) {
         size_t up = 0, down = 0;
-        eachFace(part, [&](bool isUp, int32_t, int32_t, int32_t, int32_t, const FaceSplit*) { (isUp ? up : down) += 3; });
+        eachFace(part, [&](bool isUp, int32_t, int32_t, int32_t, int32_t, const FaceSplit&) { (isUp ? up : down) += 3; });
         upFrom[part + 1] = up;
         downFrom[part + 1] = down;
     });
@@ -458,16 +458,17 @@ bool splitByPlane(const std::vector<Pt3>& v, const std::vector<std::array<int32_
     runParts(parts, [&](size_t part) {
         CutVertex* up = wd.up.data() + upFrom[part];
         CutVertex* down = wd.down.data() + downFrom[part];
-        eachFace(part, [&](bool isUp, int32_t a, int32_t b, int32_t d, int32_t shell, const FaceSplit* whole) {
+        eachFace(part, [&](bool isUp, int32_t a, int32_t b, int32_t d, int32_t shell, const FaceSplit& c) {
             CutVertex*& out = isUp ? up : down;
             *out++ = {a, shell};
             *out++ = {b, shell};
             *out++ = {d, shell};
-            // A face kept whole has its corners in their own order.
-            if (whole && whole->pos + whole->neg <= 1) {
+            // Two corners or more on the plane: a face the plane does not cross, kept whole with
+            // its corners in their own order.
+            if (c.pos + c.neg <= 1) {
                 const int32_t q[3] = {a, b, d};
                 for (int k = 0; k < 3; ++k)
-                    if (whole->s[k] == 0 && whole->s[(k + 1) % 3] == 0)
+                    if (c.s[k] == 0 && c.s[(k + 1) % 3] == 0)
                         planeEdges[part].push_back({q[k], q[(k + 1) % 3], shell});
             }
         });
@@ -494,20 +495,33 @@ inline uint64_t pairKey(int32_t a, int32_t b)
     return uint64_t(uint32_t(a) ^ 0x80000000u) << 32 | (uint32_t(b) ^ 0x80000000u);
 }
 
-// Sorts (lower point, higher point, +1 or -1) edges and calls f(lower, higher, net) once for
-// each pair of points, with the sum of its edges.
+// Sorts edges (lower point, higher point, +1 or -1), or (lower, higher, shell, +1 or -1), and
+// calls f(edge, net) once for each pair of points (and shell), with the sum of its edges.
 template <typename List, typename F>
 void forEachNetEdge(List& edges, const F& f)
 {
-    radixSortRange(edges.data(), edges.size(), [](const std::array<int32_t, 3>& e) { return pairKey(e[0], e[1]); });
+    using Edge = typename List::value_type;
+    constexpr size_t Way = std::tuple_size<Edge>::value - 1;
+    if constexpr (Way == 3)
+        radixSortRange(edges.data(), edges.size(), [](const Edge& e) { return uint64_t(uint32_t(e[2])); });
+    radixSortRange(edges.data(), edges.size(), [](const Edge& e) { return pairKey(e[0], e[1]); });
     for (size_t i = 0; i < edges.size();) {
         int32_t net = 0;
         size_t j = i;
-        for (; j < edges.size() && edges[j][0] == edges[i][0] && edges[j][1] == edges[i][1]; ++j)
-            net += edges[j][2];
-        f(edges[i][0], edges[i][1], net);
+        for (; j < edges.size() && std::equal(edges[j].begin(), edges[j].begin() + Way, edges[i].begin()); ++j)
+            net += edges[j][Way];
+        f(edges[i], net);
         i = j;
     }
+}
+
+// Whether the edges, as forEachNetEdge takes them, cancel each against one the other way.
+template <typename List>
+bool netEdgesCancel(List& edges)
+{
+    bool cancel = true;
+    forEachNetEdge(edges, [&](const typename List::value_type&, int32_t net) { cancel = cancel && net == 0; });
+    return cancel;
 }
 
 // Whether the edges in the plane of faces kept whole cancel, each against one running the other
@@ -517,29 +531,12 @@ void forEachNetEdge(List& edges, const F& f)
 // are each other's turned round. On a closed mesh they always cancel.
 bool planeEdgesCancel(const std::vector<std::array<int32_t, 3>>& edges)
 {
-    struct Edge
-    {
-        int32_t low, high, shell;
-        int32_t way; // +1 from low to high, -1 back
-    };
-    std::vector<Edge> list(edges.size());
+    std::vector<std::array<int32_t, 4>> list(edges.size());
     for (size_t i = 0; i < edges.size(); ++i) {
         const auto& e = edges[i];
         list[i] = {std::min(e[0], e[1]), std::max(e[0], e[1]), e[2], e[0] < e[1] ? 1 : -1};
     }
-    // By shell, then by points: equal points and shells end up side by side.
-    radixSortRange(list.data(), list.size(), [](const Edge& e) { return uint64_t(uint32_t(e.shell)); });
-    radixSortRange(list.data(), list.size(), [](const Edge& e) { return pairKey(e.low, e.high); });
-    for (size_t i = 0; i < list.size();) {
-        int64_t net = 0;
-        size_t j = i;
-        for (; j < list.size() && list[j].low == list[i].low && list[j].high == list[i].high && list[j].shell == list[i].shell; ++j)
-            net += list[j].way;
-        if (net != 0)
-            return false;
-        i = j;
-    }
-    return true;
+    return netEdgesCancel(list);
 }
 
 bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, int64_t plane, int axis, PlaneRim& rim)
@@ -621,9 +618,9 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
     }
     reserveHuge(rim.edges, halves.size());
     // Edges used both ways cancel; what is left over is the rim.
-    forEachNetEdge(halves, [&](int32_t a, int32_t b, int32_t net) {
+    forEachNetEdge(halves, [&](const std::array<int32_t, 3>& e, int32_t net) {
         for (int32_t c = 0; c < std::abs(net); ++c)
-            rim.edges.push_back(net > 0 ? std::make_pair(a, b) : std::make_pair(b, a));
+            rim.edges.push_back(net > 0 ? std::make_pair(e[0], e[1]) : std::make_pair(e[1], e[0]));
     });
     // Deterministic order regardless of hashing.
     radixSortRange(rim.edges.data(), rim.edges.size(), [](const std::pair<int32_t, int32_t>& e) { return pairKey(e.first, e.second); });
@@ -1054,9 +1051,7 @@ bool capCloses(const std::vector<size_t>& set, const std::vector<std::vector<int
     for (size_t t = from; t < tris.size(); ++t)
         for (size_t k = 0; k < 3; ++k)
             count(tris[t][k], tris[t][(k + 1) % 3], 1);
-    bool closes = true;
-    forEachNetEdge(edges, [&](int32_t, int32_t, int32_t net) { closes = closes && net == 0; });
-    return closes;
+    return netEdgesCancel(edges);
 }
 
 // The cap of one half from its rim, into caps: it faces +axis for the lower half, -axis for the

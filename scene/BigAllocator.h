@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 #include <utility>
@@ -16,42 +17,43 @@
 // per point, per face or per section edge), and touching them page by page cost a third of a
 // closed sphere's cut.
 constexpr std::size_t HugeBlockFrom = std::size_t(1) << 20;
+constexpr std::size_t HugePageBytes = std::size_t(2) << 20;
 
-// Allocator for large scratch arrays: blocks of HugeFrom bytes and more are aligned to 2 MB
-// and marked for huge pages, which saves most of the page faults of touching them. Smaller
-// blocks come from malloc, without the rounding up.
-template <typename T, std::size_t HugeFrom = HugeBlockFrom>
+// A block of bytes for free(): from HugeBlockFrom on a 2 MB boundary, marked for huge pages,
+// which saves most of the page faults of touching it; below, from malloc, without the
+// rounding up. Null when there is no such block.
+inline void* allocateBlock(std::size_t bytes) noexcept
+{
+    if (bytes >= HugeBlockFrom) {
+        if (bytes > SIZE_MAX - HugePageBytes)
+            return nullptr;
+        const std::size_t rounded = (bytes + HugePageBytes - 1) / HugePageBytes * HugePageBytes;
+        void* p = std::aligned_alloc(HugePageBytes, rounded);
+#ifdef __linux__
+        if (p)
+            madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+        return p;
+    }
+    return std::malloc(bytes ? bytes : 1);
+}
+
+// Allocator for large scratch arrays, its blocks from allocateBlock.
+template <typename T>
 struct BigAllocator
 {
     using value_type = T;
-    template <typename U>
-    struct rebind
-    {
-        using other = BigAllocator<U, HugeFrom>;
-    };
     BigAllocator() = default;
     template <typename U>
-    BigAllocator(const BigAllocator<U, HugeFrom>&) noexcept
+    BigAllocator(const BigAllocator<U>&) noexcept
     {
     }
 
     T* allocate(std::size_t n)
     {
-        constexpr std::size_t Huge = std::size_t(2) << 20;
-        if (n > (std::size_t(-1) - Huge) / sizeof(T))
+        if (n > SIZE_MAX / sizeof(T))
             throw std::bad_alloc();
-        const std::size_t bytes = n * sizeof(T);
-        if (bytes >= HugeFrom) {
-            const std::size_t rounded = (bytes + Huge - 1) / Huge * Huge;
-            void* p = std::aligned_alloc(Huge, rounded);
-            if (!p)
-                throw std::bad_alloc();
-#ifdef __linux__
-            madvise(p, rounded, MADV_HUGEPAGE);
-#endif
-            return static_cast<T*>(p);
-        }
-        void* p = std::malloc(bytes ? bytes : 1);
+        void* p = allocateBlock(n * sizeof(T));
         if (!p)
             throw std::bad_alloc();
         return static_cast<T*>(p);
@@ -71,12 +73,12 @@ struct BigAllocator
     }
 
     template <typename U>
-    bool operator==(const BigAllocator<U, HugeFrom>&) const noexcept
+    bool operator==(const BigAllocator<U>&) const noexcept
     {
         return true;
     }
     template <typename U>
-    bool operator!=(const BigAllocator<U, HugeFrom>&) const noexcept
+    bool operator!=(const BigAllocator<U>&) const noexcept
     {
         return false;
     }
@@ -86,7 +88,7 @@ struct BigAllocator
 inline void adviseHugePages(void* p, std::size_t bytes)
 {
 #ifdef __linux__
-    constexpr std::size_t Huge = std::size_t(2) << 20;
+    constexpr std::size_t Huge = HugePageBytes;
     const std::size_t begin = (reinterpret_cast<std::size_t>(p) + Huge - 1) / Huge * Huge;
     const std::size_t end = (reinterpret_cast<std::size_t>(p) + bytes) / Huge * Huge;
     if (end > begin)

@@ -21,31 +21,14 @@
 #endif
 
 #if defined(__linux__) && !defined(TARNI_PLAIN_NEW)
-#include <sys/mman.h>
-
 #include "scene/BigAllocator.h"
 
 namespace {
 
-constexpr std::size_t HugePage = std::size_t(2) << 20;
-constexpr std::size_t HugeFrom = HugeBlockFrom;
-
-void* tryAllocate(std::size_t n) noexcept
-{
-    if (n >= HugeFrom && n <= SIZE_MAX - HugePage) {
-        const std::size_t rounded = (n + HugePage - 1) / HugePage * HugePage;
-        void* p = std::aligned_alloc(HugePage, rounded);
-        if (p)
-            madvise(p, rounded, MADV_HUGEPAGE);
-        return p;
-    }
-    return std::malloc(n ? n : 1);
-}
-
 void* allocate(std::size_t n)
 {
     for (;;) {
-        if (void* p = tryAllocate(n))
+        if (void* p = allocateBlock(n))
             return p;
         const std::new_handler handler = std::get_new_handler();
         if (!handler)
