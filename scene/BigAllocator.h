@@ -19,24 +19,19 @@
 constexpr std::size_t HugeBlockFrom = std::size_t(1) << 20;
 constexpr std::size_t HugePageBytes = std::size_t(2) << 20;
 
-// A block of bytes for free(): from HugeBlockFrom on a 2 MB boundary, marked for huge pages,
-// which saves most of the page faults of touching it; below, from malloc, without the
+// A block of bytes for releaseBlock(): from HugeBlockFrom on a 2 MB boundary, marked for huge
+// pages, which saves most of the page faults of touching it; below, from malloc, without the
 // rounding up. Null when there is no such block.
-inline void* allocateBlock(std::size_t bytes) noexcept
-{
-    if (bytes >= HugeBlockFrom) {
-        if (bytes > SIZE_MAX - HugePageBytes)
-            return nullptr;
-        const std::size_t rounded = (bytes + HugePageBytes - 1) / HugePageBytes * HugePageBytes;
-        void* p = std::aligned_alloc(HugePageBytes, rounded);
-#ifdef __linux__
-        if (p)
-            madvise(p, rounded, MADV_HUGEPAGE);
-#endif
-        return p;
-    }
-    return std::malloc(bytes ? bytes : 1);
-}
+void* allocateBlock(std::size_t bytes) noexcept;
+// Gives back a block of allocateBlock or malloc. One of HugeBlockFrom or more is kept for a
+// later block of about its size, up to a bound on all kept: on this kind of machine a page
+// given back to the system costs as much to get again as to fill, and every cut, load and weld
+// of a model makes and drops lists of megabytes.
+void releaseBlock(void* p) noexcept;
+// Bytes kept for later blocks, and the bound on them; tests set the bound (0 keeps none).
+std::size_t keptBlockBytes() noexcept;
+std::size_t keptBlockLimit() noexcept;
+void setKeptBlockLimit(std::size_t bytes) noexcept;
 
 // Allocator for large scratch arrays, its blocks from allocateBlock.
 template <typename T>
@@ -58,7 +53,7 @@ struct BigAllocator
             throw std::bad_alloc();
         return static_cast<T*>(p);
     }
-    void deallocate(T* p, std::size_t) noexcept { std::free(p); }
+    void deallocate(T* p, std::size_t) noexcept { releaseBlock(p); }
 
     // resize() leaves plain records uninitialised: the readers write every one of them.
     template <typename U>

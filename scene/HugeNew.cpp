@@ -52,4 +52,11 @@ void* operator new(std::size_t n) { return allocate(n); }
 void* operator new[](std::size_t n) { return allocate(n); }
 void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return allocateNoThrow(n); }
 void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return allocateNoThrow(n); }
+// Large blocks go back through releaseBlock, which keeps some for later blocks.
+void operator delete(void* p) noexcept { releaseBlock(p); }
+void operator delete[](void* p) noexcept { releaseBlock(p); }
+void operator delete(void* p, std::size_t n) noexcept { n < HugeBlockFrom ? std::free(p) : releaseBlock(p); }
+void operator delete[](void* p, std::size_t n) noexcept { n < HugeBlockFrom ? std::free(p) : releaseBlock(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { releaseBlock(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { releaseBlock(p); }
 #endif

@@ -1,10 +1,12 @@
 #include <QtTest>
 
+#include <atomic>
 #include <cmath>
 #include <future>
 #include <random>
 #include <thread>
 
+#include "scene/BigAllocator.h"
 #include "scene/MeshData.h"
 #include "scene/MeshList.h"
 #include "scene/Parallel.h"
@@ -265,6 +267,117 @@ private slots:
         }
         QVERIFY(thrown);
 #endif
+    }
+
+    // Large blocks given back are kept for a later block of about their size, within a bound
+    // on all kept; one kept block is never given out twice, and a block that is no fit or
+    // off a huge page's boundary goes back to malloc.
+    void keptBlocks_data()
+    {
+        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<qint64>("first");  // bytes given back
+        QTest::addColumn<qint64>("second"); // bytes then asked for
+        QTest::addColumn<bool>("same");     // the first block comes back
+        QTest::addColumn<bool>("kept");     // it was kept at all
+        QTest::newRow("the same size again") << qint64(64 << 20) << qint64(6 << 20) << qint64(6 << 20) << true << true;
+        QTest::newRow("a little smaller") << qint64(64 << 20) << qint64(16 << 20) << qint64((15 << 20) + 7) << true << true;
+        QTest::newRow("larger: no fit") << qint64(64 << 20) << qint64(6 << 20) << qint64(7 << 20) << false << true;
+        QTest::newRow("far smaller: not wasted") << qint64(64 << 20) << qint64(16 << 20) << qint64(2 << 20) << false << true;
+        QTest::newRow("just huge") << qint64(64 << 20) << qint64(1 << 20) << qint64(1 << 20) << true << true;
+        QTest::newRow("nothing kept") << qint64(0) << qint64(6 << 20) << qint64(6 << 20) << false << false;
+        QTest::newRow("beyond the bound") << qint64(4 << 20) << qint64(6 << 20) << qint64(6 << 20) << false << false;
+    }
+
+    void keptBlocks()
+    {
+        QFETCH(qint64, limit);
+        QFETCH(qint64, first);
+        QFETCH(qint64, second);
+        QFETCH(bool, same);
+        QFETCH(bool, kept);
+        const size_t before = keptBlockLimit();
+        setKeptBlockLimit(0);
+        setKeptBlockLimit(size_t(limit));
+        char* a = static_cast<char*>(allocateBlock(size_t(first)));
+        QVERIFY(a != nullptr);
+        a[0] = 'a';
+        a[first - 1] = 'z';
+        releaseBlock(a);
+        QCOMPARE(keptBlockBytes() >= size_t(first), kept);
+        QVERIFY(keptBlockBytes() <= size_t(limit));
+        char* b = static_cast<char*>(allocateBlock(size_t(second)));
+        QVERIFY(b != nullptr);
+        QCOMPARE(reinterpret_cast<uintptr_t>(b) % (uintptr_t(2) << 20), uintptr_t(0));
+        // Pointers compared only while the first block is kept: a block given back to malloc
+        // may come back from it at the same place.
+        if (kept)
+            QCOMPARE(b == a, same);
+        if (same)
+            QCOMPARE(b[0], 'a');
+        b[second - 1] = 'b';
+        releaseBlock(b);
+        setKeptBlockLimit(0);
+        QCOMPARE(keptBlockBytes(), size_t(0));
+        setKeptBlockLimit(before);
+    }
+
+    // What the bound leaves out, and blocks malloc gave, go back to malloc; several threads
+    // taking and giving back blocks at once never share one.
+    void keptBlocksShared()
+    {
+        const size_t before = keptBlockLimit();
+        setKeptBlockLimit(0);
+        setKeptBlockLimit(size_t(48) << 20);
+        // From malloc, off a huge page's boundary: never kept.
+        void* plain = std::malloc(size_t(3) << 20);
+        QVERIFY(plain != nullptr && reinterpret_cast<uintptr_t>(plain) % (uintptr_t(2) << 20) != 0);
+        releaseBlock(plain);
+        QCOMPARE(keptBlockBytes(), size_t(0));
+        // More blocks than the bound holds.
+        std::vector<void*> many;
+        for (int i = 0; i < 40; ++i)
+            many.push_back(allocateBlock(size_t(2) << 20));
+        for (void* p : many)
+            releaseBlock(p);
+        QVERIFY(keptBlockBytes() > 0 && keptBlockBytes() <= (size_t(48) << 20));
+        std::atomic<int> clashes{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 8; ++t)
+            threads.emplace_back([t, &clashes] {
+                std::mt19937 rng{uint32_t(t)};
+                for (int i = 0; i < 3000; ++i) {
+                    const size_t bytes = (size_t(1) << 20) + size_t(rng() % (2u << 20));
+                    auto* p = static_cast<uint32_t*>(allocateBlock(bytes));
+                    const uint32_t mark = uint32_t(t * 100000 + i);
+                    const size_t last = bytes / sizeof(uint32_t) - 1;
+                    p[0] = p[last] = mark;
+                    std::this_thread::yield();
+                    if (p[0] != mark || p[last] != mark)
+                        ++clashes;
+                    releaseBlock(p);
+                }
+            });
+        for (auto& th : threads)
+            th.join();
+        QCOMPARE(clashes.load(), 0);
+        QVERIFY(keptBlockBytes() <= (size_t(48) << 20));
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__) && !(defined(__has_feature) && __has_feature(address_sanitizer))
+        // A list's room given back through operator delete is kept too (not under
+        // AddressSanitizer, whose own operator delete is used).
+        setKeptBlockLimit(0);
+        setKeptBlockLimit(size_t(48) << 20);
+        uintptr_t was = 0;
+        {
+            std::vector<char> v(size_t(5) << 20, 'x');
+            was = reinterpret_cast<uintptr_t>(v.data());
+        }
+        std::vector<char> again(size_t(5) << 20, 'y');
+        QCOMPARE(reinterpret_cast<uintptr_t>(again.data()), was);
+        std::vector<char>().swap(again);
+        QVERIFY(keptBlockBytes() >= (size_t(5) << 20));
+#endif
+        setKeptBlockLimit(0);
+        setKeptBlockLimit(before);
     }
 
     // The threads of parallel steps are kept and shared: a part that runs parts of its own,
