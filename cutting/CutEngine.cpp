@@ -841,11 +841,16 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
 bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::vector<std::array<int64_t, 2>>& xy,
              std::vector<std::vector<int32_t>>& loops, std::vector<std::vector<int32_t>>& chains)
 {
-    // Edges leaving each point, in edge order: out[outStart[p] .. outStart[p + 1]). Edge and
-    // point numbers fit in 32 bits (the points are int32_t ids), which halves what is touched.
-    std::vector<uint32_t> outStart, out, fill;
+    // Edges leaving each point, in edge order, by their places outStart[p] .. outStart[p + 1]:
+    // each place holds the point its edge goes to, so a walk along a loop reads the places of
+    // the points it passes, which lie near each other, and not the edges, which lie in the
+    // order of their points' coordinates. Edge and point numbers fit in 32 bits (the points are
+    // int32_t ids), which halves what is touched.
+    std::vector<uint32_t> outStart, placeOf, fill;
+    std::vector<int32_t> to;
     assignHuge(outStart, xy.size() + 1, 0);
-    assignHuge(out, edges.size(), 0);
+    assignHuge(placeOf, edges.size(), 0);
+    assignHuge(to, edges.size(), 0);
     std::vector<int32_t> excess; // edges leaving minus edges arriving
     assignHuge(excess, xy.size(), 0);
     for (const auto& e : edges) {
@@ -857,8 +862,11 @@ bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
         outStart[p + 1] += outStart[p];
     reserveHuge(fill, xy.size());
     fill.assign(outStart.begin(), outStart.end() - 1);
-    for (size_t i = 0; i < edges.size(); ++i)
-        out[fill[size_t(edges[i].first)]++] = uint32_t(i);
+    for (size_t i = 0; i < edges.size(); ++i) {
+        const uint32_t k = fill[size_t(edges[i].first)]++;
+        placeOf[i] = k;
+        to[k] = edges[i].second;
+    }
     std::vector<uint32_t>().swap(fill);
     // Open chains are followed from where they begin, so each comes out whole.
     std::vector<uint32_t> starts;
@@ -871,7 +879,8 @@ bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
             starts.push_back(uint32_t(i));
     for (size_t i = 0; i < edges.size(); ++i)
         starts.push_back(uint32_t(i));
-    std::vector<bool> used(edges.size(), false);
+    std::vector<int32_t>().swap(excess);
+    std::vector<bool> used(edges.size(), false); // by place
     // Where more than g_fanEdges edges leave a point, they are sorted once by their direction,
     // turning clockwise; the one turning furthest left after arriving along d is the first
     // unused one clockwise from straight back, straight back itself last. Equal directions go
@@ -888,23 +897,26 @@ bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
     };
     struct Fan
     {
-        std::vector<uint32_t> order; // edges, clockwise
-        std::vector<uint32_t> next;  // per place, a later place no nearer the next unused edge
+        std::vector<uint32_t> order; // places, clockwise
+        std::vector<uint32_t> next;  // per place in order, a later one no nearer the next unused edge
         bool exact = true;
     };
     std::unordered_map<int32_t, Fan> fans;
-    auto dirOf = [&](uint32_t edge) {
-        const auto& a = xy[size_t(edges[edge].first)];
-        const auto& b = xy[size_t(edges[edge].second)];
-        return Dir{b[0] - a[0], b[1] - a[1]};
-    };
     auto furthestLeft = [&](int32_t point, const Dir& back) -> uint32_t {
+        const auto& a = xy[size_t(point)];
+        auto dirOf = [&](uint32_t place) {
+            const auto& b = xy[size_t(to[place])];
+            return Dir{b[0] - a[0], b[1] - a[1]};
+        };
         auto made = fans.try_emplace(point);
         Fan& fan = made.first->second;
         if (made.second) {
-            fan.order.assign(out.begin() + long(outStart[size_t(point)]), out.begin() + long(outStart[size_t(point) + 1]));
-            for (uint32_t edge : fan.order)
-                fan.exact = fan.exact && dirOf(edge) != Dir{0, 0};
+            // A point's places are in edge order.
+            fan.order.resize(outStart[size_t(point) + 1] - outStart[size_t(point)]);
+            for (uint32_t i = 0; i < fan.order.size(); ++i)
+                fan.order[i] = outStart[size_t(point)] + i;
+            for (uint32_t place : fan.order)
+                fan.exact = fan.exact && dirOf(place) != Dir{0, 0};
             if (fan.exact)
                 std::sort(fan.order.begin(), fan.order.end(), [&](uint32_t a, uint32_t b) {
                     const Dir da = dirOf(a), db = dirOf(b);
@@ -931,8 +943,8 @@ bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
             }
             return r;
         };
-        const uint32_t start = uint32_t(std::partition_point(fan.order.begin(), fan.order.end(), [&](uint32_t edge) {
-                                                                 return !turnsBefore(dirOf(edge), back);
+        const uint32_t start = uint32_t(std::partition_point(fan.order.begin(), fan.order.end(), [&](uint32_t place) {
+                                                                 return !turnsBefore(dirOf(place), back);
                                                              })
                                         - fan.order.begin());
         uint32_t k = firstUnused(start);
@@ -944,35 +956,33 @@ bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
     // of thousands of short loops would otherwise each grow theirs a few times.
     std::vector<int32_t> loop;
     for (size_t k = 0; k < starts.size(); ++k) {
-        const size_t s = starts[k];
         if ((k & 65535) == 0 && stopRequested())
             return false;
-        if (used[s])
+        size_t e = placeOf[starts[k]];
+        if (used[e])
             continue;
         loop.clear();
-        size_t e = s;
+        const int32_t first = edges[starts[k]].first;
+        int32_t from = first;
         bool closed = false;
         while (true) {
             used[e] = true;
-            loop.push_back(edges[e].first);
-            const int32_t from = edges[e].first, at = edges[e].second;
-            if (at == edges[s].first) {
+            loop.push_back(from);
+            const int32_t at = to[e];
+            if (at == first) {
                 closed = true;
                 break;
             }
-            size_t best = SIZE_MAX;
-            double bestAngle = -10.0;
+            const size_t begin = outStart[size_t(at)], end = outStart[size_t(at) + 1];
             // Mostly one edge leaves a point: it needs no angle.
-            if (outStart[size_t(at) + 1] - outStart[size_t(at)] == 1) {
-                const size_t only = out[outStart[size_t(at)]];
-                if (!used[only]) {
-                    e = only;
-                    continue;
-                }
+            if (end - begin == 1 && !used[begin]) {
+                from = at;
+                e = begin;
+                continue;
             }
             const int64_t dx = xy[size_t(at)][0] - xy[size_t(from)][0];
             const int64_t dy = xy[size_t(at)][1] - xy[size_t(from)][1];
-            if (outStart[size_t(at) + 1] - outStart[size_t(at)] > g_fanEdges) {
+            if (end - begin > g_fanEdges) {
                 // Many loops meet here: a search in its edges in turning order, where a scan
                 // at each arrival would cost the square of their number.
                 const uint32_t taken = furthestLeft(at, {-dx, -dy});
@@ -981,28 +991,30 @@ bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
                     break;
                 }
                 if (taken != NoEdge) {
+                    from = at;
                     e = taken;
                     continue;
                 }
             }
-            for (size_t k = outStart[size_t(at)]; k < outStart[size_t(at) + 1]; ++k) {
-                const size_t cand = out[k];
-                if (used[cand])
+            size_t best = SIZE_MAX;
+            double bestAngle = -10.0;
+            for (size_t place = begin; place < end; ++place) {
+                if (used[place])
                     continue;
-                const int32_t to = edges[cand].second;
-                const int64_t ex = xy[size_t(to)][0] - xy[size_t(at)][0];
-                const int64_t ey = xy[size_t(to)][1] - xy[size_t(at)][1];
+                const int64_t ex = xy[size_t(to[place])][0] - xy[size_t(at)][0];
+                const int64_t ey = xy[size_t(to[place])][1] - xy[size_t(at)][1];
                 const i128 cross = i128(dx) * ey - i128(dy) * ex, dot = i128(dx) * ex + i128(dy) * ey;
                 const double angle = cross == 0 && dot < 0 ? -M_PI : std::atan2(double(cross), double(dot));
                 if (angle > bestAngle) {
                     bestAngle = angle;
-                    best = cand;
+                    best = place;
                 }
             }
             if (best == SIZE_MAX) {
                 loop.push_back(at);
                 break;
             }
+            from = at;
             e = best;
         }
         (closed ? loops : chains).emplace_back(loop.begin(), loop.end());
