@@ -766,11 +766,32 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
         const uint32_t k = firstLive(uint32_t(first - starts.begin()));
         return k < q.end ? size_t(starts[k].chain) : SIZE_MAX;
     };
+    // Whether any first point lies that near to a point, looked up cell by cell.
+    auto anyNear = [&](const IntPoint& tail) {
+        const auto cell = cellOf(tail);
+        for (int64_t dx = -1; dx <= 1; ++dx)
+            for (int64_t dy = -1; dy <= 1; ++dy) {
+                const auto it = cells.find({cell.first + dx, cell.second + dy});
+                if (it == cells.end())
+                    continue;
+                for (uint32_t q = it->second.first; q < it->second.second; ++q)
+                    if (endDist2(tail, places[q].p) < 400.0)
+                        return true;
+            }
+        return false;
+    };
+    // Most chains have none near their last point: they are told on every core first. A chain
+    // only takes another where one is near, so its last point stays as it is until then.
+    std::vector<char> near(n, 0);
+    parallelRanges(n, 4096, [&](size_t b, size_t e) {
+        for (size_t c = b; c < e; ++c)
+            near[c] = count[c] > 0 && anyNear(tailAt[c]);
+    });
     for (size_t i = 0; i < n; ++i) {
         if ((i & 1023) == 0 && stopRequested())
             return false;
         size_t from = 0;
-        while (count[i] > 0) {
+        while (count[i] > 0 && near[i]) {
             const IntPoint tail = tailAt[i];
             const auto cell = cellOf(tail);
             size_t j = SIZE_MAX;
