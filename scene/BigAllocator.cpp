@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "scene/Parallel.h"
+
 #ifdef __linux__
 #include <malloc.h>
 #include <unistd.h>
@@ -165,5 +167,24 @@ void setKeptBlockLimit(std::size_t bytes) noexcept
         --k.count;
         std::free(k.blocks[k.count].p);
         k.total -= k.blocks[k.count].bytes;
+    }
+}
+
+void touchPages(void* p, std::size_t bytes) noexcept
+{
+    constexpr std::size_t Page = 4096, From = std::size_t(4) << 20;
+    if (!p || bytes < From)
+        return;
+    char* const begin = static_cast<char*>(p);
+    // The first whole page on, and a byte of each page after it.
+    const std::size_t first = (Page - reinterpret_cast<std::uintptr_t>(begin) % Page) % Page;
+    const std::size_t pages = (bytes - first + Page - 1) / Page;
+    try {
+        parallelRanges(pages, 256, [&](std::size_t b, std::size_t e) {
+            for (std::size_t i = b; i < e; ++i)
+                *static_cast<volatile char*>(begin + first + i * Page) = 0;
+        });
+    } catch (...) {
+        // Touching is only to save time: whatever is not touched here is touched when used.
     }
 }

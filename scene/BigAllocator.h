@@ -33,7 +33,12 @@ std::size_t keptBlockBytes() noexcept;
 std::size_t keptBlockLimit() noexcept;
 void setKeptBlockLimit(std::size_t bytes) noexcept;
 
-// Allocator for large scratch arrays, its blocks from allocateBlock.
+// Writes a zero to each page of the fresh room [p, p + bytes), on every core when it is
+// large: a page touched for the first time costs far more than filling it, and a list filled
+// on one thread would take each of its page faults in turn.
+void touchPages(void* p, std::size_t bytes) noexcept;
+
+// Allocator for large scratch arrays, its blocks from allocateBlock, touched by touchPages.
 template <typename T>
 struct BigAllocator
 {
@@ -51,6 +56,7 @@ struct BigAllocator
         void* p = allocateBlock(n * sizeof(T));
         if (!p)
             throw std::bad_alloc();
+        touchPages(p, n * sizeof(T));
         return static_cast<T*>(p);
     }
     void deallocate(T* p, std::size_t) noexcept { releaseBlock(p); }
@@ -99,8 +105,12 @@ inline void adviseHugePages(void* p, std::size_t bytes)
 template <typename V>
 void reserveHuge(V& list, std::size_t n)
 {
+    if (n <= list.capacity())
+        return;
     list.reserve(n);
-    adviseHugePages(list.data(), list.capacity() * sizeof(typename V::value_type));
+    using T = typename V::value_type;
+    adviseHugePages(list.data(), list.capacity() * sizeof(T));
+    touchPages(list.data() + list.size(), (list.capacity() - list.size()) * sizeof(T));
 }
 
 // A list of n copies of value, made as reserveHuge makes its room.

@@ -321,6 +321,38 @@ private slots:
         setKeptBlockLimit(before);
     }
 
+    // Room made for more keeps what a list holds, on one page or many, and a block that is
+    // touched on every core as it is made holds what is then written.
+    void roomKeepsItems_data()
+    {
+        QTest::addColumn<qint64>("held");  // items in the list first
+        QTest::addColumn<qint64>("asked"); // items reserveHuge makes room for
+        QTest::newRow("small room") << qint64(1000) << qint64(100000);
+        QTest::newRow("large room, few items") << qint64(1000) << qint64(3000000);
+        QTest::newRow("large room, many items") << qint64(2000000) << qint64(5000000);
+        QTest::newRow("room already there") << qint64(3000000) << qint64(2000000);
+    }
+
+    void roomKeepsItems()
+    {
+        QFETCH(qint64, held);
+        QFETCH(qint64, asked);
+        std::vector<uint32_t> list;
+        for (uint32_t i = 0; i < uint32_t(held); ++i)
+            list.push_back(i * 2654435761u + 0x5au);
+        reserveHuge(list, size_t(asked));
+        QVERIFY(list.capacity() >= size_t(asked));
+        QCOMPARE(list.size(), size_t(held));
+        for (uint32_t i = 0; i < uint32_t(held); ++i)
+            if (list[i] != i * 2654435761u + 0x5au)
+                QFAIL(qPrintable(QString("item %1 lost").arg(i)));
+        HugeList<uint64_t> fresh(static_cast<size_t>(asked));
+        for (size_t i = 0; i < fresh.size(); ++i)
+            fresh[i] = i;
+        QCOMPARE(fresh.back(), uint64_t(asked - 1));
+        QCOMPARE(fresh[size_t(asked / 2)], uint64_t(asked / 2));
+    }
+
     // What the bound leaves out, and blocks malloc gave, go back to malloc; several threads
     // taking and giving back blocks at once never share one.
     void keptBlocksShared()
