@@ -1407,19 +1407,41 @@ bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>
         extra.push_back(p);
     }
     auto idOf = [&](int32_t t) { return size_t(t) < rimPoints ? rim.ids[size_t(t)] : int32_t(pts.size() + (size_t(t) - rimPoints)); };
-    auto at = [&](int32_t id) -> const Pt3& { return size_t(id) < pts.size() ? pts[size_t(id)] : extra[size_t(id) - pts.size()]; };
-    reserveHuge(caps, caps.size() + 3 * tris.size());
-    for (const auto& t : tris) {
-        const int32_t a = idOf(t[0]), b = idOf(t[lower ? 1 : 2]), c = idOf(t[lower ? 2 : 1]);
-        if (zeroArea(at(a), at(b), at(c)))
-            continue;
-        // A triangle takes the shell of a corner on the rim; each has one.
-        const size_t corner = size_t(t[0]) < rimPoints ? 0 : size_t(t[1]) < rimPoints ? 1 : 2;
-        const int32_t shell = size_t(t[corner]) < rimPoints ? rim.shells[size_t(t[corner])] : 0;
-        caps.push_back({a, shell});
-        caps.push_back({b, shell});
-        caps.push_back({c, shell});
-    }
+    // Every corner lies in the plane, so a triangle without area is told by its corners in the
+    // plane's frame, which lie in the order of the fill rather than all over the points.
+    auto flat = [&](const PolygonTriangulator::Triangle& t) {
+        const auto &a = xy[size_t(t[0])], &b = xy[size_t(t[1])], &c = xy[size_t(t[2])];
+        return i128(b[0] - a[0]) * (c[1] - a[1]) == i128(b[1] - a[1]) * (c[0] - a[0]);
+    };
+    // Counted and then written per range of triangles on every core, in order.
+    const size_t parts = partCount(tris.size(), size_t(1) << 15);
+    std::vector<size_t> keptFrom(parts + 1, 0);
+    runParts(parts, [&](size_t part) {
+        size_t n = 0;
+        for (size_t i = tris.size() * part / parts; i < tris.size() * (part + 1) / parts; ++i)
+            n += !flat(tris[i]);
+        keptFrom[part + 1] = n;
+    });
+    const size_t base = caps.size();
+    for (size_t part = 0; part < parts; ++part)
+        keptFrom[part + 1] += keptFrom[part];
+    reserveHuge(caps, base + 3 * keptFrom[parts]);
+    caps.resize(base + 3 * keptFrom[parts]);
+    runParts(parts, [&](size_t part) {
+        CutVertex* to = caps.data() + base + 3 * keptFrom[part];
+        for (size_t i = tris.size() * part / parts; i < tris.size() * (part + 1) / parts; ++i) {
+            const auto& t = tris[i];
+            if (flat(t))
+                continue;
+            const int32_t a = idOf(t[0]), b = idOf(t[lower ? 1 : 2]), c = idOf(t[lower ? 2 : 1]);
+            // A triangle takes the shell of a corner on the rim; each has one.
+            const size_t corner = size_t(t[0]) < rimPoints ? 0 : size_t(t[1]) < rimPoints ? 1 : 2;
+            const int32_t shell = size_t(t[corner]) < rimPoints ? rim.shells[size_t(t[corner])] : 0;
+            *to++ = {a, shell};
+            *to++ = {b, shell};
+            *to++ = {c, shell};
+        }
+    });
     return true;
 }
 
