@@ -683,27 +683,50 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
             order[i] = {i == 0 ? 0 : order[i - 1].place + (same ? 0 : 1), wide[i].id, wide[i].k};
         }
     }
-    HugeList<GridPoint> at;
-    HugeList<int32_t> ids;
-    at.reserve(order.size());
-    ids.reserve(order.size());
+    // Places numbered on every core: counted per range, then each range written from its
+    // count on. The points are looked up in sorted order, all over the list, so most of the
+    // time goes into waiting for memory, which the cores do side by side.
+    const size_t n = order.size(), parts = partCount(n, size_t(1) << 15);
+    auto partBegin = [&](size_t part) { return n * part / parts; };
+    auto newPlace = [&](size_t i) { return i == 0 || order[i - 1].place != order[i].place; };
+    std::vector<size_t> placesBefore(parts + 1, 0);
+    runParts(parts, [&](size_t part) {
+        size_t count = 0;
+        for (size_t i = partBegin(part); i < partBegin(part + 1); ++i)
+            count += newPlace(i);
+        placesBefore[part + 1] = count;
+    });
+    for (size_t part = 0; part < parts; ++part)
+        placesBefore[part + 1] += placesBefore[part];
+    HugeList<GridPoint> at(placesBefore[parts]);
+    HugeList<int32_t> ids(placesBefore[parts]);
     Sweep::Rings sweepRings;
     sweepRings.corner.resize(flat.size());
     sweepRings.occ.resize(flat.size());
-    sweepRings.occStart.reserve(flat.size() + 1);
-    bool apart = true; // equal points only where the rings give one point
-    for (size_t i = 0; i < order.size(); ++i) {
-        const Key& key = order[i];
-        if (i == 0 || order[i - 1].place != key.place) {
-            at.push_back(points[size_t(key.id)]);
-            ids.push_back(key.id);
-            sweepRings.occStart.push_back(int32_t(i));
-        } else {
-            apart = apart && ids.back() == key.id;
+    sweepRings.occStart.reserve(placesBefore[parts] + 1);
+    sweepRings.occStart.resize(placesBefore[parts]);
+    // Equal points only where the rings give one point: entries at one place are in id order,
+    // so each has the id of the one before it.
+    std::vector<char> apartIn(parts, 1);
+    runParts(parts, [&](size_t part) {
+        int32_t place = int32_t(placesBefore[part]) - 1;
+        bool apartHere = true;
+        for (size_t i = partBegin(part); i < partBegin(part + 1); ++i) {
+            const Key& key = order[i];
+            if (newPlace(i)) {
+                ++place;
+                at[size_t(place)] = points[size_t(key.id)];
+                ids[size_t(place)] = key.id;
+                sweepRings.occStart[size_t(place)] = int32_t(i);
+            } else {
+                apartHere = apartHere && order[i - 1].id == key.id;
+            }
+            sweepRings.corner[key.k] = place;
+            sweepRings.occ[i] = int32_t(key.k);
         }
-        sweepRings.corner[key.k] = int32_t(at.size()) - 1;
-        sweepRings.occ[i] = int32_t(key.k);
-    }
+        apartIn[part] = apartHere;
+    });
+    const bool apart = std::all_of(apartIn.begin(), apartIn.end(), [](char a) { return a != 0; });
     sweepRings.occStart.push_back(int32_t(order.size()));
     HugeList<Key>().swap(order);
     if (rings.size() > 1) {

@@ -822,6 +822,55 @@ private slots:
         }
     }
 
+    // Squares of a checkerboard touch at their corners, so most places hold two corners; with
+    // more corners than one range of the fill takes, the places are numbered range by range.
+    // Corners given as one point make an exact fill, corners given twice do not, and either
+    // way the squares are filled whole.
+    void fillPlacesOnEveryCore_data()
+    {
+        QTest::addColumn<int>("side");    // squares per side of the board, black and white
+        QTest::addColumn<bool>("shared"); // touching squares give their corner as one point
+        QTest::newRow("few squares, corners shared") << 6 << true;
+        QTest::newRow("few squares, corners twice") << 6 << false;
+        QTest::newRow("many squares, corners shared") << 300 << true;
+        QTest::newRow("many squares, corners twice") << 300 << false;
+    }
+
+    void fillPlacesOnEveryCore()
+    {
+        QFETCH(int, side);
+        QFETCH(bool, shared);
+        constexpr int64_t Cell = 10;
+        std::vector<Grid> pts;
+        std::vector<int32_t> idAt(size_t((side + 1) * (side + 1)), -1);
+        auto point = [&](int i, int j) {
+            int32_t& id = idAt[size_t(j * (side + 1) + i)];
+            if (!shared || id < 0) {
+                id = int32_t(pts.size());
+                pts.push_back({i * Cell, j * Cell});
+            }
+            return id;
+        };
+        Rings rs;
+        for (int j = 0; j < side; ++j)
+            for (int i = 0; i < side; ++i)
+                if ((i + j) % 2 == 0)
+                    rs.push_back({point(i, j), point(i + 1, j), point(i + 1, j + 1), point(i, j + 1)});
+        std::vector<PolygonTriangulator::Triangle> tris;
+        bool exact = !shared;
+        QCOMPARE(PolygonTriangulator::fillRings(pts, rs, tris, {}, nullptr, &exact), PolygonTriangulator::Fill::Done);
+        QCOMPARE(exact, shared);
+        QCOMPARE(tris.size(), 2 * rs.size());
+        __int128 area = 0;
+        for (const auto& t : tris) {
+            const Grid &a = pts[size_t(t[0])], &b = pts[size_t(t[1])], &c = pts[size_t(t[2])];
+            const __int128 twice = __int128(b[0] - a[0]) * (c[1] - a[1]) - __int128(b[1] - a[1]) * (c[0] - a[0]);
+            QVERIFY(twice > 0);
+            area += twice;
+        }
+        QVERIFY(area == __int128(2) * __int128(rs.size()) * Cell * Cell);
+    }
+
     void joiningMatchesFullScan_data()
     {
         QTest::addColumn<int>("spacing"); // grid step of the chain points, um
