@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "scene/Parallel.h"
 #include "scene/ParallelSort.h"
 
 void MeshData::clear(MeshData& m)
@@ -39,48 +40,68 @@ void MeshData::transform(const MeshData& src, const double m[16], MeshData& out)
 
 bool MeshData::computeNormals(MeshData& m, const std::atomic<bool>* cancelled)
 {
-    const size_t nv = m.vertices.size();
+    const size_t nv = m.vertices.size(), nf = m.faces.size();
     std::vector<std::array<double, 3>> sums;
     assignHuge(sums, nv, std::array<double, 3>{0.0, 0.0, 0.0});
-    for (size_t i = 0; i < m.faces.size(); ++i) {
-        if ((i & 0xffff) == 0 && cancelled && cancelled->load(std::memory_order_relaxed))
-            return false;
-        const auto& f = m.faces[i];
-        if (f[0] < 0 || f[1] < 0 || f[2] < 0 || size_t(f[0]) >= nv || size_t(f[1]) >= nv || size_t(f[2]) >= nv)
-            continue;
-        const auto& a = m.vertices[size_t(f[0])];
-        const auto& b = m.vertices[size_t(f[1])];
-        const auto& c = m.vertices[size_t(f[2])];
-        const double e1x = b[0] - a[0], e1y = b[1] - a[1], e1z = b[2] - a[2];
-        const double e2x = c[0] - a[0], e2y = c[1] - a[1], e2z = c[2] - a[2];
-        double nx = e1y * e2z - e1z * e2y;
-        double ny = e1z * e2x - e1x * e2z;
-        double nz = e1x * e2y - e1y * e2x;
-        const double len = std::sqrt(nx * nx + ny * ny + nz * nz);
-        // A face of zero area has no direction; it must not poison its corners with NaN.
-        if (!(len > 0.0) || !std::isfinite(len))
-            continue;
-        nx /= len;
-        ny /= len;
-        nz /= len;
-        for (int k = 0; k < 3; ++k) {
-            auto& s = sums[size_t(f[k])];
-            s[0] += nx;
-            s[1] += ny;
-            s[2] += nz;
+    // Each core sums the faces at the vertices of its own range, reading every face in order:
+    // no two cores add to one vertex, and each vertex takes its faces in the order one pass
+    // would, so the normals come out the same to the last bit.
+    const size_t parts = nf < (size_t(1) << 16) ? 1 : partCount(nv, size_t(1) << 14);
+    std::atomic<bool> stopped{false};
+    runParts(parts, [&](size_t part) {
+        const size_t v0 = nv * part / parts, v1 = nv * (part + 1) / parts;
+        auto mine = [&](int32_t v) { return size_t(uint32_t(v)) - v0 < v1 - v0; };
+        for (size_t i = 0; i < nf; ++i) {
+            if ((i & 0xffff) == 0 && ((cancelled && cancelled->load(std::memory_order_relaxed)) || stopped.load())) {
+                stopped = true;
+                return;
+            }
+            const auto& f = m.faces[i];
+            if (!mine(f[0]) && !mine(f[1]) && !mine(f[2]))
+                continue;
+            if (f[0] < 0 || f[1] < 0 || f[2] < 0 || size_t(f[0]) >= nv || size_t(f[1]) >= nv || size_t(f[2]) >= nv)
+                continue;
+            const auto& a = m.vertices[size_t(f[0])];
+            const auto& b = m.vertices[size_t(f[1])];
+            const auto& c = m.vertices[size_t(f[2])];
+            const double e1x = b[0] - a[0], e1y = b[1] - a[1], e1z = b[2] - a[2];
+            const double e2x = c[0] - a[0], e2y = c[1] - a[1], e2z = c[2] - a[2];
+            double nx = e1y * e2z - e1z * e2y;
+            double ny = e1z * e2x - e1x * e2z;
+            double nz = e1x * e2y - e1y * e2x;
+            const double len = std::sqrt(nx * nx + ny * ny + nz * nz);
+            // A face of zero area has no direction; it must not poison its corners with NaN.
+            if (!(len > 0.0) || !std::isfinite(len))
+                continue;
+            nx /= len;
+            ny /= len;
+            nz /= len;
+            for (int k = 0; k < 3; ++k) {
+                if (!mine(f[k]))
+                    continue;
+                auto& s = sums[size_t(f[k])];
+                s[0] += nx;
+                s[1] += ny;
+                s[2] += nz;
+            }
         }
-    }
+    });
+    if (stopped.load())
+        return false;
     // Dividing by the face count first does not change the direction; the unit length is what counts.
-    for (auto& s : sums) {
-        const double len = std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]);
-        if (len > 0.0 && std::isfinite(len)) {
-            s[0] /= len;
-            s[1] /= len;
-            s[2] /= len;
-        } else {
-            s = {0.0, 0.0, 0.0};
+    parallelRanges(nv, size_t(1) << 16, [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) {
+            auto& s = sums[i];
+            const double len = std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]);
+            if (len > 0.0 && std::isfinite(len)) {
+                s[0] /= len;
+                s[1] /= len;
+                s[2] /= len;
+            } else {
+                s = {0.0, 0.0, 0.0};
+            }
         }
-    }
+    });
     m.normals.swap(sums);
     return true;
 }

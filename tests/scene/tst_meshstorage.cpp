@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <future>
@@ -492,6 +493,70 @@ private slots:
         m.normals.clear();
         QVERIFY(!MeshData::computeNormals(m, &stop));
         QVERIFY(m.normals.empty());
+    }
+
+    // Large meshes are summed on every core, each vertex by one core in face order: the same
+    // normals to the last bit as one pass, whatever order the faces come in, with faces that
+    // name a vertex that is not there left out.
+    void normalsOnEveryCore_data()
+    {
+        QTest::addColumn<int>("side");
+        QTest::addColumn<bool>("shuffled");
+        QTest::addColumn<bool>("badFace");
+        QTest::newRow("grid, faces in order") << 300 << false << false;
+        QTest::newRow("grid, faces shuffled") << 300 << true << false;
+        QTest::newRow("grid with faces naming no vertex") << 300 << true << true;
+    }
+
+    void normalsOnEveryCore()
+    {
+        QFETCH(int, side);
+        QFETCH(bool, shuffled);
+        QFETCH(bool, badFace);
+        MeshData m;
+        for (int j = 0; j <= side; ++j)
+            for (int i = 0; i <= side; ++i)
+                m.vertices.push_back({double(i), double(j), std::sin(i * 0.37) * std::cos(j * 0.23)});
+        for (int j = 0; j < side; ++j)
+            for (int i = 0; i < side; ++i) {
+                const int v = j * (side + 1) + i;
+                m.faces.push_back({v, v + 1, v + side + 2});
+                m.faces.push_back({v, v + side + 2, v + side + 1});
+            }
+        if (shuffled)
+            std::shuffle(m.faces.begin(), m.faces.end(), std::mt19937(7));
+        if (badFace) {
+            m.faces[m.faces.size() / 3] = {0, 1, int32_t(m.vertices.size())};
+            m.faces[m.faces.size() / 2] = {-1, 5, 6};
+        }
+        QVERIFY(m.faces.size() > (size_t(1) << 16));
+        // One pass over the faces, as the sum is defined.
+        std::vector<std::array<double, 3>> want(m.vertices.size(), {0.0, 0.0, 0.0});
+        for (const auto& f : m.faces) {
+            if (f[0] < 0 || f[1] < 0 || f[2] < 0 || size_t(f[0]) >= want.size() || size_t(f[1]) >= want.size()
+                || size_t(f[2]) >= want.size())
+                continue;
+            const auto &a = m.vertices[size_t(f[0])], &b = m.vertices[size_t(f[1])], &c = m.vertices[size_t(f[2])];
+            const double e1x = b[0] - a[0], e1y = b[1] - a[1], e1z = b[2] - a[2];
+            const double e2x = c[0] - a[0], e2y = c[1] - a[1], e2z = c[2] - a[2];
+            double n[3] = {e1y * e2z - e1z * e2y, e1z * e2x - e1x * e2z, e1x * e2y - e1y * e2x};
+            const double len = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+            for (double& x : n)
+                x /= len;
+            for (int k = 0; k < 3; ++k)
+                for (int d = 0; d < 3; ++d)
+                    want[size_t(f[k])][size_t(d)] += n[d];
+        }
+        for (auto& s : want) {
+            const double len = std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]);
+            for (double& x : s)
+                x = len > 0.0 ? x / len : 0.0;
+        }
+        QVERIFY(MeshData::computeNormals(m));
+        QCOMPARE(m.normals.size(), want.size());
+        for (size_t v = 0; v < want.size(); ++v)
+            if (m.normals[v] != want[v])
+                QFAIL(qPrintable(QString("vertex %1 differs").arg(v)));
     }
 
     void normalsAverageFaces()
