@@ -405,8 +405,18 @@ void NearestEnds::joined(const Join& join, size_t kept, bool keptClosable)
     ends[size_t(farEnd)].chain = int32_t(kept);
     ends[size_t(farEnd)].last = true;
     insert(farEnd);
+    // Joined at its first point, the taken chain hands on its last point, whose nearest points
+    // it searched for. The kept chain may join no end there that the taken chain could not
+    // (its own first point only when it may close), and ends have only gone since, so none
+    // lies nearer: those points are queued for it as they are, and next() searches again
+    // only if none of them still has an end it may join when they come up.
+    if (!join.toLast)
+        std::swap(best[kept], best[taken]);
     drop(taken);
     lastEnd[kept] = farEnd;
     closable[kept] = keptClosable;
-    search(int32_t(kept));
+    if (!join.toLast)
+        queueNearest(int32_t(kept));
+    else
+        search(int32_t(kept));
 }
