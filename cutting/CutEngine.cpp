@@ -1001,6 +1001,11 @@ bool linkRim(const std::vector<std::pair<int32_t, int32_t>>& edges, const std::v
                 e = begin;
                 continue;
             }
+            // An open chain's end: nothing to turn to, and no need to look up where it lies.
+            if (end == begin) {
+                loop.push_back(at);
+                break;
+            }
             const int64_t dx = xy[size_t(at)][0] - xy[size_t(from)][0];
             const int64_t dy = xy[size_t(at)][1] - xy[size_t(from)][1];
             if (end - begin > g_fanEdges) {
