@@ -766,16 +766,17 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
         const uint32_t k = firstLive(uint32_t(first - starts.begin()));
         return k < q.end ? size_t(starts[k].chain) : SIZE_MAX;
     };
-    // Whether any first point lies that near to a point, looked up cell by cell.
-    auto anyNear = [&](const IntPoint& tail) {
-        const auto cell = cellOf(tail);
+    // f(q) for each place q that near to point p, cell by cell, until f says to stop; whether
+    // it did.
+    auto eachNear = [&](const IntPoint& p, const auto& f) {
+        const auto cell = cellOf(p);
         for (int64_t dx = -1; dx <= 1; ++dx)
             for (int64_t dy = -1; dy <= 1; ++dy) {
                 const auto it = cells.find({cell.first + dx, cell.second + dy});
                 if (it == cells.end())
                     continue;
                 for (uint32_t q = it->second.first; q < it->second.second; ++q)
-                    if (endDist2(tail, places[q].p) < 400.0)
+                    if (endDist2(p, places[q].p) < 400.0 && f(q))
                         return true;
             }
         return false;
@@ -785,25 +786,18 @@ bool joinChains(std::vector<Chain>& open, std::vector<Chain>& closed, PointOf at
     std::vector<char> near(n, 0);
     parallelRanges(n, 4096, [&](size_t b, size_t e) {
         for (size_t c = b; c < e; ++c)
-            near[c] = count[c] > 0 && anyNear(tailAt[c]);
+            near[c] = count[c] > 0 && eachNear(tailAt[c], [](uint32_t) { return true; });
     });
     for (size_t i = 0; i < n; ++i) {
         if ((i & 1023) == 0 && stopRequested())
             return false;
         size_t from = 0;
         while (count[i] > 0 && near[i]) {
-            const IntPoint tail = tailAt[i];
-            const auto cell = cellOf(tail);
             size_t j = SIZE_MAX;
-            for (int64_t dx = -1; dx <= 1; ++dx)
-                for (int64_t dy = -1; dy <= 1; ++dy) {
-                    const auto it = cells.find({cell.first + dx, cell.second + dy});
-                    if (it == cells.end())
-                        continue;
-                    for (uint32_t q = it->second.first; q < it->second.second; ++q)
-                        if (endDist2(tail, places[q].p) < 400.0)
-                            j = std::min(j, startingAt(places[q], from));
-                }
+            eachNear(tailAt[i], [&](uint32_t q) {
+                j = std::min(j, startingAt(places[q], from));
+                return false;
+            });
             if (j == SIZE_MAX)
                 break;
             from = j + 1;
