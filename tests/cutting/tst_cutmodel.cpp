@@ -822,53 +822,43 @@ private slots:
         }
     }
 
-    // Squares of a checkerboard touch at their corners, so most places hold two corners; with
-    // more corners than one range of the fill takes, the places are numbered range by range.
-    // Corners given as one point make an exact fill, corners given twice do not, and either
-    // way the squares are filled whole.
+    // Squares of a checkerboard touch at their corners, so most places hold two corners, more
+    // than one range of the fill takes; corners given as one point make an exact fill, corners
+    // given twice do not, and either way the squares are filled whole.
     void fillPlacesOnEveryCore_data()
     {
-        QTest::addColumn<int>("side");    // squares per side of the board, black and white
         QTest::addColumn<bool>("shared"); // touching squares give their corner as one point
-        QTest::newRow("few squares, corners shared") << 6 << true;
-        QTest::newRow("few squares, corners twice") << 6 << false;
-        QTest::newRow("many squares, corners shared") << 300 << true;
-        QTest::newRow("many squares, corners twice") << 300 << false;
+        QTest::newRow("corners shared") << true;
+        QTest::newRow("corners twice") << false;
     }
 
     void fillPlacesOnEveryCore()
     {
-        QFETCH(int, side);
         QFETCH(bool, shared);
-        constexpr int64_t Cell = 10;
+        constexpr int Side = 300;
         std::vector<Grid> pts;
-        std::vector<int32_t> idAt(size_t((side + 1) * (side + 1)), -1);
+        std::vector<int32_t> idAt(size_t((Side + 1) * (Side + 1)), -1);
         auto point = [&](int i, int j) {
-            int32_t& id = idAt[size_t(j * (side + 1) + i)];
+            int32_t& id = idAt[size_t(j * (Side + 1) + i)];
             if (!shared || id < 0) {
                 id = int32_t(pts.size());
-                pts.push_back({i * Cell, j * Cell});
+                pts.push_back({i * 10, j * 10});
             }
             return id;
         };
         Rings rs;
-        for (int j = 0; j < side; ++j)
-            for (int i = 0; i < side; ++i)
-                if ((i + j) % 2 == 0)
-                    rs.push_back({point(i, j), point(i + 1, j), point(i + 1, j + 1), point(i, j + 1)});
+        for (int j = 0; j < Side; ++j)
+            for (int i = j % 2; i < Side; i += 2)
+                rs.push_back({point(i, j), point(i + 1, j), point(i + 1, j + 1), point(i, j + 1)});
         std::vector<PolygonTriangulator::Triangle> tris;
         bool exact = !shared;
         QCOMPARE(PolygonTriangulator::fillRings(pts, rs, tris, {}, nullptr, &exact), PolygonTriangulator::Fill::Done);
         QCOMPARE(exact, shared);
         QCOMPARE(tris.size(), 2 * rs.size());
-        __int128 area = 0;
         for (const auto& t : tris) {
             const Grid &a = pts[size_t(t[0])], &b = pts[size_t(t[1])], &c = pts[size_t(t[2])];
-            const __int128 twice = __int128(b[0] - a[0]) * (c[1] - a[1]) - __int128(b[1] - a[1]) * (c[0] - a[0]);
-            QVERIFY(twice > 0);
-            area += twice;
+            QCOMPARE((b[0] - a[0]) * (c[1] - a[1]) - (b[1] - a[1]) * (c[0] - a[0]), int64_t(100));
         }
-        QVERIFY(area == __int128(2) * __int128(rs.size()) * Cell * Cell);
     }
 
     void joiningMatchesFullScan_data()
@@ -931,20 +921,15 @@ private slots:
         using Edges = PlaneEdges;
         QTest::addColumn<Edges>("edges");
         QTest::addColumn<bool>("cancel");
-        QTest::newRow("none") << Edges{} << true;
         QTest::newRow("a pair") << Edges{{1, 2, 0}, {2, 1, 0}} << true;
-        QTest::newRow("one alone") << Edges{{1, 2, 0}} << false;
         QTest::newRow("twice the same way") << Edges{{1, 2, 0}, {1, 2, 0}} << false;
         QTest::newRow("a pair in two shells") << Edges{{1, 2, 0}, {2, 1, 3}} << false;
         QTest::newRow("pairs of two shells at the same points") << Edges{{1, 2, 3}, {1, 2, 0}, {2, 1, 0}, {2, 1, 3}} << true;
-        QTest::newRow("three one way, one back") << Edges{{5, 4, 1}, {4, 5, 1}, {5, 4, 1}, {5, 4, 1}} << false;
-        QTest::newRow("a face's edges and its neighbours'") << Edges{{0, 1, 2}, {1, 2, 2}, {2, 0, 2}, {1, 0, 2}, {2, 1, 2}, {0, 2, 2}} << true;
         Edges many;
         for (int32_t i = 0; i < 100000; ++i)
             many.push_back({i, i + 1, i % 7});
         for (int32_t i = 100000; i-- > 0;)
             many.push_back({i + 1, i, i % 7});
-        QTest::newRow("100,000 pairs") << many << true;
         many.back()[2] = 1;
         QTest::newRow("100,000 pairs, the last in another shell") << many << false;
     }
