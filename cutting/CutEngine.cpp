@@ -1752,109 +1752,105 @@ void resetCutSection()
     cutWorkData().planeEdges.clear();
 }
 
-bool triangulateCaps(CutWorkData& wd, int planeUm, int axis)
+namespace {
+
+// The caps of both halves into wd's cap lists, each half's own points for its cap into its
+// extra list, numbered on from the end of wd.points; wd.points and the halves are only read,
+// so the halves' meshes can be begun meanwhile. oneCap: the plane's edges cancel, and the
+// lower cap is the upper one turned round. False on a stop request.
+bool makeCaps(CutWorkData& wd, int planeUm, int axis, bool oneCap, std::vector<Pt3>& upExtra, std::vector<Pt3>& downExtra)
 {
-    if (stopRequested()) {
-        g_jobState = 2;
+    if (stopRequested())
         return false;
-    }
     wd.upCap.clear();
     wd.downCap.clear();
-    std::vector<Pt3> upExtra, downExtra;
     PlaneRim rims[2];
-    bool ok;
-    if (planeEdgesCancel(wd.planeEdges)) {
+    if (oneCap) {
         // One cap for both: the lower half's is the upper half's turned round, on the same points.
-        ok = planeRim(wd.up, wd.points, planeUm, axis, rims[0]) && capHalf(rims[0], wd.upCap, upExtra, wd.points, planeUm, axis, false);
-        if (ok) {
-            assignHuge(wd.downCap, wd.upCap.size(), CutVertex());
-            parallelRanges(wd.upCap.size() / 3, 1 << 16, [&](size_t begin, size_t end) {
-                for (size_t t = begin; t < end; ++t) {
-                    wd.downCap[3 * t] = wd.upCap[3 * t];
-                    wd.downCap[3 * t + 1] = wd.upCap[3 * t + 2];
-                    wd.downCap[3 * t + 2] = wd.upCap[3 * t + 1];
-                }
-            });
-        }
-    } else {
-        ok = onBothHalves([&](bool lower) {
-            return planeRim(lower ? wd.down : wd.up, wd.points, planeUm, axis, rims[lower])
-                && capHalf(rims[lower], lower ? wd.downCap : wd.upCap, lower ? downExtra : upExtra, wd.points, planeUm, axis, lower);
+        if (!planeRim(wd.up, wd.points, planeUm, axis, rims[0]) || !capHalf(rims[0], wd.upCap, upExtra, wd.points, planeUm, axis, false))
+            return false;
+        assignHuge(wd.downCap, wd.upCap.size(), CutVertex());
+        parallelRanges(wd.upCap.size() / 3, 1 << 16, [&](size_t begin, size_t end) {
+            for (size_t t = begin; t < end; ++t) {
+                wd.downCap[3 * t] = wd.upCap[3 * t];
+                wd.downCap[3 * t + 1] = wd.upCap[3 * t + 2];
+                wd.downCap[3 * t + 2] = wd.upCap[3 * t + 1];
+            }
         });
-        if (ok && !downExtra.empty()) {
-            // Each half numbered its own points on from the end of the table: the lower half's
-            // come after the upper half's.
-            const int32_t base = int32_t(wd.points.size());
-            for (CutVertex& r : wd.downCap)
-                if (r.point >= base)
-                    r.point += int32_t(upExtra.size());
-        }
+        return true;
     }
-    if (ok) {
-        wd.points.insert(wd.points.end(), upExtra.begin(), upExtra.end());
-        wd.points.insert(wd.points.end(), downExtra.begin(), downExtra.end());
-    }
-    if (!ok) {
-        if (stopRequested())
-            g_jobState = 2;
-        // A later cut must not build on a half-done cap.
-        clearWork(wd);
-    }
-    return ok;
+    return onBothHalves([&](bool lower) {
+        return planeRim(lower ? wd.down : wd.up, wd.points, planeUm, axis, rims[lower])
+            && capHalf(rims[lower], lower ? wd.downCap : wd.upCap, lower ? downExtra : upExtra, wd.points, planeUm, axis, lower);
+    });
 }
 
-bool buildHalfMesh(const std::vector<CutVertex>& records, const std::vector<CutVertex>& cap,
-                   const std::vector<std::array<int64_t, 3>>& points, MeshData& out)
+// The caps' own points put after wd.points, the upper half's first.
+void addCapPoints(CutWorkData& wd, const std::vector<Pt3>& upExtra, const std::vector<Pt3>& downExtra)
 {
-    MeshData::clear(out);
-    if (records.size() < 3)
-        return false;
-    // Numbered in three passes on every core: the points used are marked and the faces kept
-    // counted per range, the used points numbered in point order, then the faces written where
-    // their range's count puts them. A face with a point twice has no area and is left out.
-    const size_t fromRecords = records.size() / 3, triangles = fromRecords + cap.size() / 3;
-    auto pointOf = [&](size_t t, size_t k) {
-        return t < fromRecords ? records[3 * t + k].point : cap[3 * (t - fromRecords) + k].point;
-    };
-    constexpr size_t Grain = 1 << 16;
-    std::vector<int32_t> local;
-    assignHuge(local, points.size(), 0);
-    const size_t faceParts = partCount(triangles, Grain);
-    std::vector<size_t> kept(faceParts + 1, 0);
+    if (!downExtra.empty()) {
+        // Each half numbered its own points on from the end of the table: the lower half's
+        // come after the upper half's.
+        const int32_t base = int32_t(wd.points.size());
+        for (CutVertex& r : wd.downCap)
+            if (r.point >= base)
+                r.point += int32_t(upExtra.size());
+    }
+    wd.points.insert(wd.points.end(), upExtra.begin(), upExtra.end());
+    wd.points.insert(wd.points.end(), downExtra.begin(), downExtra.end());
+}
+
+constexpr size_t HalfGrain = 1 << 16;
+
+// The faces of the list kept, per range of triangles on every core: a face with a point
+// twice has no area and is left out. Counted per range into kept (one more than the ranges,
+// summed up); false on a stop.
+bool countKeptFaces(const std::vector<CutVertex>& list, std::vector<size_t>& kept)
+{
+    const size_t triangles = list.size() / 3, parts = partCount(triangles, HalfGrain);
+    kept.assign(parts + 1, 0);
     std::atomic<bool> stopped{false};
-    runParts(faceParts, [&](size_t part) {
+    runParts(parts, [&](size_t part) {
         size_t count = 0;
-        for (size_t t = triangles * part / faceParts, e = triangles * (part + 1) / faceParts; t < e; ++t) {
+        for (size_t t = triangles * part / parts, e = triangles * (part + 1) / parts; t < e; ++t) {
             if ((t & 65535) == 0 && stopRequested()) {
                 stopped = true;
                 return;
             }
-            const int32_t a = pointOf(t, 0), b = pointOf(t, 1), c = pointOf(t, 2);
-            // Several ranges mark one point: the same value, stored as an atomic.
-            for (int32_t q : {a, b, c})
-                __atomic_store_n(&local[size_t(q)], 1, __ATOMIC_RELAXED);
+            const int32_t a = list[3 * t].point, b = list[3 * t + 1].point, c = list[3 * t + 2].point;
             count += a != b && b != c && a != c;
         }
         kept[part + 1] = count;
     });
-    if (stopped.load() || stopRequested())
-        return false;
-    const size_t pointParts = partCount(points.size(), Grain);
-    std::vector<size_t> usedBefore(pointParts + 1, 0);
-    parallelParts(points.size(), Grain, [&](size_t part, size_t b, size_t e) {
-        size_t count = 0;
-        for (size_t q = b; q < e; ++q)
-            count += local[q] != 0;
-        usedBefore[part + 1] = count;
-    });
-    for (size_t part = 0; part < pointParts; ++part)
-        usedBefore[part + 1] += usedBefore[part];
-    for (size_t part = 0; part < faceParts; ++part)
+    for (size_t part = 0; part + 1 < kept.size(); ++part)
         kept[part + 1] += kept[part];
-    assignHuge(out.vertices, usedBefore.back(), {});
-    parallelParts(points.size(), Grain, [&](size_t part, size_t b, size_t e) {
-        int32_t id = int32_t(usedBefore[part]);
-        for (size_t q = b; q < e; ++q) {
+    return !stopped.load() && !stopRequested();
+}
+
+// The kept faces of the list, counted by countKeptFaces, written from face `at` of out on,
+// their points through local.
+void writeKeptFaces(const std::vector<CutVertex>& list, const std::vector<size_t>& kept, const std::vector<int32_t>& local,
+                    size_t at, MeshData& out)
+{
+    const size_t triangles = list.size() / 3, parts = kept.size() - 1;
+    runParts(parts, [&](size_t part) {
+        size_t to = at + kept[part];
+        for (size_t t = triangles * part / parts, e = triangles * (part + 1) / parts; t < e; ++t) {
+            const int32_t a = list[3 * t].point, b = list[3 * t + 1].point, c = list[3 * t + 2].point;
+            if (a != b && b != c && a != c)
+                out.faces[to++] = {local[size_t(a)], local[size_t(b)], local[size_t(c)]};
+        }
+    });
+}
+
+// Numbers the points [from, to) marked in local (non-zero) in point order, on from `first`,
+// and writes them to out's vertices; the rest become -1. The vertex list must have room.
+void numberPoints(std::vector<int32_t>& local, const std::vector<Pt3>& points, size_t from, size_t to,
+                  const std::vector<size_t>& usedBefore, int32_t first, MeshData& out)
+{
+    parallelParts(to - from, HalfGrain, [&](size_t part, size_t b, size_t e) {
+        int32_t id = first + int32_t(usedBefore[part]);
+        for (size_t q = from + b; q < from + e; ++q) {
             if (local[q] == 0) {
                 local[q] = -1;
                 continue;
@@ -1864,20 +1860,116 @@ bool buildHalfMesh(const std::vector<CutVertex>& records, const std::vector<CutV
             local[q] = id++;
         }
     });
-    assignHuge(out.faces, kept.back(), {});
-    runParts(faceParts, [&](size_t part) {
-        size_t at = kept[part];
-        for (size_t t = triangles * part / faceParts, e = triangles * (part + 1) / faceParts; t < e; ++t) {
-            const int32_t a = pointOf(t, 0), b = pointOf(t, 1), c = pointOf(t, 2);
-            if (a != b && b != c && a != c)
-                out.faces[at++] = {local[size_t(a)], local[size_t(b)], local[size_t(c)]};
-        }
+}
+
+// Marked points among [from, to) of local counted per range as numberPoints takes them.
+std::vector<size_t> countMarked(const std::vector<int32_t>& local, size_t from, size_t to)
+{
+    const size_t parts = partCount(to - from, HalfGrain);
+    std::vector<size_t> usedBefore(parts + 1, 0);
+    parallelParts(to - from, HalfGrain, [&](size_t part, size_t b, size_t e) {
+        size_t count = 0;
+        for (size_t q = from + b; q < from + e; ++q)
+            count += local[q] != 0;
+        usedBefore[part + 1] = count;
     });
+    for (size_t part = 0; part < parts; ++part)
+        usedBefore[part + 1] += usedBefore[part];
+    return usedBefore;
+}
+
+// A half's mesh in two steps: what its records make, which can be done while the caps are
+// still being made, as a cap only adds faces on the records' rim points and on points of its
+// own after all others; then the cap. Together they give what one pass over records and cap
+// would: points numbered in point order, the records' faces before the cap's, and each
+// vertex's normal summed over its faces in that order.
+struct HalfBuild
+{
+    std::vector<int32_t> local; // per point of the table: its vertex, -1 for none
+    size_t points = 0;          // the table's points before the caps' own
+};
+
+// A list of n copies of value with room for `room` more, all of it touched on every core.
+template <typename V>
+void assignWithRoom(V& list, size_t n, size_t room, const typename V::value_type& value)
+{
+    list.clear();
+    reserveHuge(list, n + room);
+    list.assign(n, value);
+}
+
+// Grows a list made by assignWithRoom, in its room while there is enough.
+template <typename V>
+void growInRoom(V& list, size_t n)
+{
+    using T = typename V::value_type;
+    if (n > list.size() && n <= list.capacity())
+        touchPages(list.data() + list.size(), (n - list.size()) * sizeof(T));
+    list.resize(n);
+}
+
+bool startHalf(const std::vector<CutVertex>& records, const std::vector<Pt3>& points, int64_t plane, int axis,
+               HalfBuild& build, MeshData& out)
+{
+    MeshData::clear(out);
+    if (records.size() < 3)
+        return false;
+    build.points = points.size();
+    // With room for the caps' own points, which are few: where loops cross.
+    assignWithRoom(build.local, points.size(), 4096 + points.size() / 64, 0);
+    std::vector<size_t> kept;
+    // Several ranges mark one point: the same value, stored as an atomic. The corners in the
+    // plane are counted: a cap has fewer triangles than that, so its faces will fit in the
+    // lists' room, and the lists need not be copied to grow.
+    std::atomic<size_t> inPlane{0};
+    parallelRanges(records.size(), HalfGrain, [&](size_t b, size_t e) {
+        size_t count = 0;
+        for (size_t i = b; i < e; ++i) {
+            __atomic_store_n(&build.local[size_t(records[i].point)], 1, __ATOMIC_RELAXED);
+            count += points[size_t(records[i].point)][size_t(axis)] == plane;
+        }
+        inPlane += count;
+    });
+    if (!countKeptFaces(records, kept))
+        return false;
+    const std::vector<size_t> usedBefore = countMarked(build.local, 0, points.size());
+    const size_t pointRoom = 4096 + inPlane / 16;
+    assignWithRoom(out.vertices, usedBefore.back(), pointRoom, {});
+    numberPoints(build.local, points, 0, points.size(), usedBefore, 0, out);
+    assignWithRoom(out.faces, kept.back(), inPlane + 4096, {});
+    writeKeptFaces(records, kept, build.local, 0, out);
     if (stopRequested())
         return false;
-    MeshData::computeNormals(out);
+    assignWithRoom(out.normals, out.vertices.size(), pointRoom, std::array<double, 3>{0.0, 0.0, 0.0});
+    return MeshData::sumFaceNormals(out, 0, out.faces.size(), out.normals);
+}
+
+bool finishHalf(const std::vector<CutVertex>& cap, const std::vector<Pt3>& points, HalfBuild& build, MeshData& out)
+{
+    // The caps' own points: those of this cap numbered after the records' points.
+    growInRoom(build.local, points.size());
+    parallelRanges(cap.size(), HalfGrain, [&](size_t b, size_t e) {
+        for (size_t i = b; i < e; ++i)
+            if (size_t(cap[i].point) >= build.points)
+                __atomic_store_n(&build.local[size_t(cap[i].point)], 1, __ATOMIC_RELAXED);
+    });
+    const std::vector<size_t> usedBefore = countMarked(build.local, build.points, points.size());
+    const size_t recordVertices = out.vertices.size(), recordFaces = out.faces.size();
+    growInRoom(out.vertices, recordVertices + usedBefore.back());
+    numberPoints(build.local, points, build.points, points.size(), usedBefore, int32_t(recordVertices), out);
+    std::vector<size_t> kept;
+    if (!countKeptFaces(cap, kept))
+        return false;
+    growInRoom(out.faces, recordFaces + kept.back());
+    writeKeptFaces(cap, kept, build.local, recordFaces, out);
+    growInRoom(out.normals, out.vertices.size());
+    if (!MeshData::sumFaceNormals(out, recordFaces, out.faces.size(), out.normals))
+        return false;
+    MeshData::unitNormals(out.normals);
     return !out.faces.empty();
 }
+
+} // namespace
 
 void setSplitGrainForTests(size_t grain)
 {
@@ -1920,14 +2012,38 @@ CutResult cutModel(const MeshModel* model, int modelIndex, int planeUm, int axis
         clearWork(wd);
         return result;
     }
-    if (!triangulateCaps(wd, planeUm, axis))
-        return result;
+    // One cap for both halves is made while the halves' meshes are begun from their records:
+    // most of its time goes into steps that run on one core. Two caps made side by side wait on
+    // memory, and are left to it.
     result.up = std::make_unique<MeshData>();
     result.down = std::make_unique<MeshData>();
-    const bool ok = onBothHalves([&](bool lower) {
-        return lower ? buildHalfMesh(wd.down, wd.downCap, wd.points, *result.down)
-                     : buildHalfMesh(wd.up, wd.upCap, wd.points, *result.up);
-    });
+    std::vector<Pt3> upExtra, downExtra;
+    HalfBuild builds[2];
+    bool done[3] = {false, false, false};
+    const bool oneCap = planeEdgesCancel(wd.planeEdges);
+    auto step = [&](size_t part) {
+        if (part == 0)
+            done[0] = makeCaps(wd, planeUm, axis, oneCap, upExtra, downExtra);
+        else if (part == 1)
+            done[1] = startHalf(wd.up, wd.points, planeUm, axis, builds[0], *result.up);
+        else
+            done[2] = startHalf(wd.down, wd.points, planeUm, axis, builds[1], *result.down);
+    };
+    if (oneCap) {
+        runParts(3, step);
+    } else {
+        step(0);
+        if (done[0])
+            runParts(2, [&](size_t part) { step(part + 1); });
+    }
+    bool ok = done[0] && done[1] && done[2];
+    if (ok) {
+        addCapPoints(wd, upExtra, downExtra);
+        ok = onBothHalves([&](bool lower) {
+            return lower ? finishHalf(wd.downCap, wd.points, builds[1], *result.down)
+                         : finishHalf(wd.upCap, wd.points, builds[0], *result.up);
+        });
+    }
     // The work lists now hold capped halves; the next preview or cut starts afresh.
     clearWork(wd);
     if (!ok || stopRequested()) {

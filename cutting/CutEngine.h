@@ -42,15 +42,6 @@ bool computeSectionOf(const MeshData& mesh, const std::array<double, 16>& matrix
 // Empties the halves so that the next cut computes its section anew.
 void resetCutSection();
 
-// Makes the caps of both halves of cutWorkData() (its cap lists). False on a stop request
-// (g_jobState set to 2).
-bool triangulateCaps(CutWorkData& wd, int planeUm, int axis);
-
-// The mesh of a half and its cap, on the points they name (whole micrometres). False for an
-// empty half or on a stop request.
-bool buildHalfMesh(const std::vector<CutVertex>& records, const std::vector<CutVertex>& cap,
-                   const std::vector<std::array<int64_t, 3>>& points, MeshData& out);
-
 // The cut job, run on a pool thread while the GUI leaves the model alone.
 CutResult cutModel(const MeshModel* model, int modelIndex, int planeUm, int axis);
 // The fewest faces per range the split runs on a core; tests lower it so that small models are

@@ -40,9 +40,19 @@ void MeshData::transform(const MeshData& src, const double m[16], MeshData& out)
 
 bool MeshData::computeNormals(MeshData& m, const std::atomic<bool>* cancelled)
 {
-    const size_t nv = m.vertices.size(), nf = m.faces.size();
     std::vector<std::array<double, 3>> sums;
-    assignHuge(sums, nv, std::array<double, 3>{0.0, 0.0, 0.0});
+    assignHuge(sums, m.vertices.size(), std::array<double, 3>{0.0, 0.0, 0.0});
+    if (!sumFaceNormals(m, 0, m.faces.size(), sums, cancelled))
+        return false;
+    unitNormals(sums);
+    m.normals.swap(sums);
+    return true;
+}
+
+bool MeshData::sumFaceNormals(const MeshData& m, size_t from, size_t to, std::vector<std::array<double, 3>>& sums,
+                              const std::atomic<bool>* cancelled)
+{
+    const size_t nv = std::min(m.vertices.size(), sums.size()), nf = to - from;
     // Each core sums the faces at the vertices of its own range, reading every face in order:
     // no two cores add to one vertex, and each vertex takes its faces in the order one pass
     // would, so the normals come out the same to the last bit.
@@ -51,8 +61,8 @@ bool MeshData::computeNormals(MeshData& m, const std::atomic<bool>* cancelled)
     runParts(parts, [&](size_t part) {
         const size_t v0 = nv * part / parts, v1 = nv * (part + 1) / parts;
         auto mine = [&](int32_t v) { return size_t(uint32_t(v)) - v0 < v1 - v0; };
-        for (size_t i = 0; i < nf; ++i) {
-            if ((i & 0xffff) == 0 && ((cancelled && cancelled->load(std::memory_order_relaxed)) || stopped.load())) {
+        for (size_t i = from; i < to; ++i) {
+            if (((i - from) & 0xffff) == 0 && ((cancelled && cancelled->load(std::memory_order_relaxed)) || stopped.load())) {
                 stopped = true;
                 return;
             }
@@ -86,10 +96,13 @@ bool MeshData::computeNormals(MeshData& m, const std::atomic<bool>* cancelled)
             }
         }
     });
-    if (stopped.load())
-        return false;
+    return !stopped.load();
+}
+
+void MeshData::unitNormals(std::vector<std::array<double, 3>>& sums)
+{
     // Dividing by the face count first does not change the direction; the unit length is what counts.
-    parallelRanges(nv, size_t(1) << 16, [&](size_t begin, size_t end) {
+    parallelRanges(sums.size(), size_t(1) << 16, [&](size_t begin, size_t end) {
         for (size_t i = begin; i < end; ++i) {
             auto& s = sums[i];
             const double len = std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]);
@@ -102,8 +115,6 @@ bool MeshData::computeNormals(MeshData& m, const std::atomic<bool>* cancelled)
             }
         }
     });
-    m.normals.swap(sums);
-    return true;
 }
 
 void MeshData::sortFaces(MeshData& m, const std::atomic<bool>* cancelled)

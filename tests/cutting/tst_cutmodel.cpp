@@ -570,6 +570,13 @@ private slots:
         } else {
             QVERIFY2(std::fabs(cu - cd) < 0.01, qPrintable(QString("caps %1 vs %2").arg(cu).arg(cd)));
         }
+        // The normals made in two steps, while the cap was still being made and after: those
+        // of the whole half, to the last bit.
+        for (const MeshData* half : {r.up.get(), r.down.get()}) {
+            MeshData again = *half;
+            QVERIFY(MeshData::computeNormals(again));
+            QVERIFY(again.normals == half->normals);
+        }
         // Every vertex on the micrometre grid.
         for (const auto& v : r.up->vertices)
             for (double c : v)

@@ -478,6 +478,14 @@ private slots:
             if (own.normals[size_t(id(v))] != m.normals[size_t(v)])
                 QFAIL(qPrintable(QString("vertex %1 differs").arg(v)));
         }
+        // Summed in two calls, as a cut half sums its records and then its cap, and the second
+        // range on one core only: the same normals to the last bit.
+        std::vector<std::array<double, 3>> sums(m.vertices.size(), std::array<double, 3>{0.0, 0.0, 0.0});
+        const size_t split = m.faces.size() - 1000;
+        QVERIFY(MeshData::sumFaceNormals(m, 0, split, sums));
+        QVERIFY(MeshData::sumFaceNormals(m, split, m.faces.size(), sums));
+        MeshData::unitNormals(sums);
+        QVERIFY(sums == m.normals);
     }
 
     void normalsAverageFaces()
