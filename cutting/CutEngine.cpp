@@ -1406,32 +1406,15 @@ bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>
         extra.push_back(p);
     }
     auto idOf = [&](int32_t t) { return size_t(t) < rimPoints ? rim.ids[size_t(t)] : int32_t(pts.size() + (size_t(t) - rimPoints)); };
-    // Every corner lies in the plane, so a triangle without area is told by its corners in the
-    // plane's frame, which lie in the order of the fill rather than all over the points.
-    auto flat = [&](const PolygonTriangulator::Triangle& t) {
-        const auto &a = xy[size_t(t[0])], &b = xy[size_t(t[1])], &c = xy[size_t(t[2])];
-        return i128(b[0] - a[0]) * (c[1] - a[1]) == i128(b[1] - a[1]) * (c[0] - a[0]);
-    };
-    // Counted and then written per range of triangles on every core, in order.
-    const size_t parts = partCount(tris.size(), size_t(1) << 15);
-    std::vector<size_t> keptFrom(parts + 1, 0);
-    runParts(parts, [&](size_t part) {
-        size_t n = 0;
-        for (size_t i = tris.size() * part / parts; i < tris.size() * (part + 1) / parts; ++i)
-            n += !flat(tris[i]);
-        keptFrom[part + 1] = n;
-    });
+    // The fill gives no triangle without area: each is written as it is, per range of
+    // triangles on every core.
     const size_t base = caps.size();
-    for (size_t part = 0; part < parts; ++part)
-        keptFrom[part + 1] += keptFrom[part];
-    reserveHuge(caps, base + 3 * keptFrom[parts]);
-    caps.resize(base + 3 * keptFrom[parts]);
-    runParts(parts, [&](size_t part) {
-        CutVertex* to = caps.data() + base + 3 * keptFrom[part];
-        for (size_t i = tris.size() * part / parts; i < tris.size() * (part + 1) / parts; ++i) {
+    reserveHuge(caps, base + 3 * tris.size());
+    caps.resize(base + 3 * tris.size());
+    parallelRanges(tris.size(), size_t(1) << 15, [&](size_t begin, size_t end) {
+        CutVertex* to = caps.data() + base + 3 * begin;
+        for (size_t i = begin; i < end; ++i) {
             const auto& t = tris[i];
-            if (flat(t))
-                continue;
             const int32_t a = idOf(t[0]), b = idOf(t[lower ? 1 : 2]), c = idOf(t[lower ? 2 : 1]);
             // A triangle takes the shell of a corner on the rim; each has one.
             const size_t corner = size_t(t[0]) < rimPoints ? 0 : size_t(t[1]) < rimPoints ? 1 : 2;
