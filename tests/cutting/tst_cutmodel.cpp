@@ -5,6 +5,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "FileRW/PolygonTriangulator.h"
 #include "cutting/CutEngine.h"
@@ -1045,6 +1046,45 @@ private slots:
         r = cutModel(model, 0, 5000, 2);
         QVERIFY(r.ok);
         QVERIFY(testmesh::closedAndClean(*r.up));
+        delete model;
+    }
+
+    void stopAtAnyStep_data()
+    {
+        QTest::addColumn<MeshData>("mesh");
+        // Closed: one cap for both halves, made while the halves are begun. Open: a cap each.
+        QTest::newRow("spring") << testmesh::spiralWall(20, 4000);
+        QTest::newRow("open sheets") << testmesh::vSheets(6000);
+    }
+    void stopAtAnyStep()
+    {
+        // A stop that lands anywhere in a cut gives both halves whole or none and a stopped
+        // job, and leaves nothing half-done for the next cut.
+        QFETCH(MeshData, mesh);
+        MeshModel* model = makeModel(mesh, "m");
+        QElapsedTimer clock;
+        clock.start();
+        const CutResult whole = cutModel(model, 0, 5000, 2);
+        const qint64 ns = std::max<qint64>(clock.nsecsElapsed(), 1000000);
+        QVERIFY(whole.ok);
+        for (int k = 0; k < 24; ++k) {
+            g_jobState = 0;
+            std::thread stopper([&] {
+                std::this_thread::sleep_for(std::chrono::nanoseconds(ns * k / 20));
+                g_jobState = 1;
+            });
+            const CutResult r = cutModel(model, 0, 5000, 2);
+            stopper.join();
+            if (r.ok) {
+                QVERIFY(r.up->faces == whole.up->faces && r.down->faces == whole.down->faces);
+            } else {
+                QVERIFY(!r.up && !r.down);
+                QCOMPARE(g_jobState.load(), 2);
+            }
+        }
+        g_jobState = 0;
+        const CutResult after = cutModel(model, 0, 5000, 2);
+        QVERIFY(after.ok && after.up->faces == whole.up->faces && after.down->faces == whole.down->faces);
         delete model;
     }
 
