@@ -1872,25 +1872,6 @@ struct HalfBuild
     size_t points = 0;          // the table's points before the caps' own
 };
 
-// A list of n copies of value with room for `room` more, all of it touched on every core.
-template <typename V>
-void assignWithRoom(V& list, size_t n, size_t room, const typename V::value_type& value)
-{
-    list.clear();
-    reserveHuge(list, n + room);
-    list.assign(n, value);
-}
-
-// Grows a list made by assignWithRoom, in its room while there is enough.
-template <typename V>
-void growInRoom(V& list, size_t n)
-{
-    using T = typename V::value_type;
-    if (n > list.size() && n <= list.capacity())
-        touchPages(list.data() + list.size(), (n - list.size()) * sizeof(T));
-    list.resize(n);
-}
-
 bool startHalf(const std::vector<CutVertex>& records, const std::vector<Pt3>& points, int64_t plane, int axis,
                HalfBuild& build, MeshData& out)
 {
@@ -1899,11 +1880,11 @@ bool startHalf(const std::vector<CutVertex>& records, const std::vector<Pt3>& po
         return false;
     build.points = points.size();
     // With room for the caps' own points, which are few: where loops cross.
-    assignWithRoom(build.local, points.size(), 4096 + points.size() / 64, 0);
+    assignHuge(build.local, points.size(), 0, 4096 + points.size() / 64);
     std::vector<size_t> kept;
     // Several ranges mark one point: the same value, stored as an atomic. The corners in the
     // plane are counted: a cap has fewer triangles than that, so its faces will fit in the
-    // lists' room, and the lists need not be copied to grow.
+    // lists' room (touched already), and the lists need not be copied to grow.
     std::atomic<size_t> inPlane{0};
     parallelRanges(records.size(), HalfGrain, [&](size_t b, size_t e) {
         size_t count = 0;
@@ -1917,20 +1898,20 @@ bool startHalf(const std::vector<CutVertex>& records, const std::vector<Pt3>& po
         return false;
     const std::vector<size_t> usedBefore = countMarked(build.local, 0, points.size());
     const size_t pointRoom = 4096 + inPlane / 16;
-    assignWithRoom(out.vertices, usedBefore.back(), pointRoom, {});
+    assignHuge(out.vertices, usedBefore.back(), {}, pointRoom);
     numberPoints(build.local, points, 0, points.size(), usedBefore, 0, out);
-    assignWithRoom(out.faces, kept.back(), inPlane + 4096, {});
+    assignHuge(out.faces, kept.back(), {}, inPlane + 4096);
     writeKeptFaces(records, kept, build.local, 0, out);
     if (stopRequested())
         return false;
-    assignWithRoom(out.normals, out.vertices.size(), pointRoom, std::array<double, 3>{0.0, 0.0, 0.0});
+    assignHuge(out.normals, out.vertices.size(), std::array<double, 3>{0.0, 0.0, 0.0}, pointRoom);
     return MeshData::sumFaceNormals(out, 0, out.faces.size(), out.normals);
 }
 
 bool finishHalf(const std::vector<CutVertex>& cap, const std::vector<Pt3>& points, HalfBuild& build, MeshData& out)
 {
     // The caps' own points: those of this cap numbered after the records' points.
-    growInRoom(build.local, points.size());
+    build.local.resize(points.size(), 0);
     parallelRanges(cap.size(), HalfGrain, [&](size_t b, size_t e) {
         for (size_t i = b; i < e; ++i)
             if (size_t(cap[i].point) >= build.points)
@@ -1938,14 +1919,14 @@ bool finishHalf(const std::vector<CutVertex>& cap, const std::vector<Pt3>& point
     });
     const std::vector<size_t> usedBefore = countMarked(build.local, build.points, points.size());
     const size_t recordVertices = out.vertices.size(), recordFaces = out.faces.size();
-    growInRoom(out.vertices, recordVertices + usedBefore.back());
+    out.vertices.resize(recordVertices + usedBefore.back());
     numberPoints(build.local, points, build.points, points.size(), usedBefore, int32_t(recordVertices), out);
     std::vector<size_t> kept;
     if (!countKeptFaces(cap, kept))
         return false;
-    growInRoom(out.faces, recordFaces + kept.back());
+    out.faces.resize(recordFaces + kept.back());
     writeKeptFaces(cap, kept, build.local, recordFaces, out);
-    growInRoom(out.normals, out.vertices.size());
+    out.normals.resize(out.vertices.size(), std::array<double, 3>{0.0, 0.0, 0.0});
     if (!MeshData::sumFaceNormals(out, recordFaces, out.faces.size(), out.normals))
         return false;
     MeshData::unitNormals(out.normals);

@@ -113,12 +113,13 @@ void reserveHuge(V& list, std::size_t n)
     touchPages(list.data() + list.size(), (list.capacity() - list.size()) * sizeof(T));
 }
 
-// A list of n copies of value, made as reserveHuge makes its room.
+// A list of n copies of value, made as reserveHuge makes its room, with room for `room` more
+// (touched too), so that it can grow that far without being copied.
 template <typename V>
-void assignHuge(V& list, std::size_t n, const typename V::value_type& value)
+void assignHuge(V& list, std::size_t n, const typename V::value_type& value, std::size_t room = 0)
 {
     list.clear();
-    reserveHuge(list, n);
+    reserveHuge(list, n + room);
     list.assign(n, value);
 }
 
