@@ -636,6 +636,11 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
     // Corners in sweep order, equal points as one.
     HugeList<int32_t> flat;
     std::vector<size_t> ringStart{0};
+    size_t total = 0;
+    for (const auto& r : rings)
+        total += r.size();
+    flat.reserve(total);
+    ringStart.reserve(rings.size() + 1);
     for (const auto& r : rings) {
         flat.insert(flat.end(), r.begin(), r.end());
         ringStart.push_back(flat.size());
@@ -1024,20 +1029,27 @@ bool splitCrossings(std::vector<GridPoint>& points, std::vector<std::vector<int3
 bool PolygonTriangulator::fillCrossing(std::vector<GridPoint>& points, const std::vector<std::vector<int32_t>>& rings,
                                        std::vector<Triangle>& out, size_t& budget, const Stop& stop, bool* exact)
 {
-    std::vector<std::vector<int32_t>> split = rings;
+    // The rings are copied only once a crossing is to be split: most sets have none.
+    std::vector<std::vector<int32_t>> split;
+    bool copied = false;
     std::array<int32_t, 2> first{-1, -1};
     // A crossing rounded to the grid may cross an edge close by: a few rounds.
     for (int round = 0; round < 3; ++round) {
+        const auto& current = copied ? split : rings;
         const size_t from = out.size();
         bool e = true;
-        const Fill f = fillRings(points, split, out, stop, round == 0 ? &first : nullptr, &e);
+        const Fill f = fillRings(points, current, out, stop, round == 0 ? &first : nullptr, &e);
         if (f == Fill::Stopped)
             return false;
         if (f == Fill::Done) {
-            PolygonTriangulator::turnLikeRings(points, split, out, from);
+            PolygonTriangulator::turnLikeRings(points, current, out, from);
             if (exact)
                 *exact = e && round == 0;
             return true;
+        }
+        if (!copied) {
+            split = rings;
+            copied = true;
         }
         bool any = false;
         if (!splitCrossings(points, split, budget, stop, any)) {
@@ -1049,9 +1061,8 @@ bool PolygonTriangulator::fillCrossing(std::vector<GridPoint>& points, const std
         if (!any)
             break; // what crosses is not two edges inside each other
     }
-    // The first fill's crossing still holds when the rings were not split.
-    const bool asGiven = split == rings;
-    return fillApart(points, rings, out, stop, exact, asGiven ? first : std::array<int32_t, 2>{-1, -1});
+    // The first fill was of the rings as given, which are filled apart: its crossing holds.
+    return fillApart(points, rings, out, stop, exact, first);
 }
 
 void PolygonTriangulator::earClip(std::vector<Triangle>& out) const

@@ -1306,10 +1306,14 @@ bool capHalf(const PlaneRim& rim, std::vector<CutVertex>& caps, std::vector<Pt3>
     // other (many sheets joined through one point) are filled as they are past that.
     size_t crossingBudget = 8 * rimPoints + 65536;
     auto fill = [&](const std::vector<size_t>& set) {
-        std::vector<std::vector<int32_t>> rings;
-        for (size_t i : set)
-            rings.push_back(loops[i]);
+        // The set's loops lent to the fill and given back: a copy of a large set costs as
+        // much as a tenth of its fill.
+        std::vector<std::vector<int32_t>> rings(set.size());
+        for (size_t k = 0; k < set.size(); ++k)
+            rings[k].swap(loops[set[k]]);
         const bool ok = PolygonTriangulator::fillCrossing(xy, rings, tris, crossingBudget, stop, &exact);
+        for (size_t k = 0; k < set.size(); ++k)
+            rings[k].swap(loops[set[k]]);
         for (size_t k = place.size(); k < xy.size(); ++k)
             place.push_back(int32_t(k));
         return ok;
