@@ -495,16 +495,13 @@ inline uint64_t pairKey(int32_t a, int32_t b)
     return uint64_t(uint32_t(a) ^ 0x80000000u) << 32 | (uint32_t(b) ^ 0x80000000u);
 }
 
-// Sorts edges (lower point, higher point, +1 or -1), or (lower, higher, shell, +1 or -1), and
-// calls f(edge, net) once for each pair of points (and shell), with the sum of its edges.
+// Calls f(edge, net) once for each run of edges alike in all but their last field, which is
+// summed into net: edges sorted as forEachNetEdge sorts them.
 template <typename List, typename F>
-void forEachNetEdge(List& edges, const F& f)
+void eachNetRun(const List& edges, const F& f)
 {
     using Edge = typename List::value_type;
     constexpr size_t Way = std::tuple_size<Edge>::value - 1;
-    if constexpr (Way == 3)
-        radixSortRange(edges.data(), edges.size(), [](const Edge& e) { return uint64_t(uint32_t(e[2])); });
-    radixSortRange(edges.data(), edges.size(), [](const Edge& e) { return pairKey(e[0], e[1]); });
     for (size_t i = 0; i < edges.size();) {
         int32_t net = 0;
         size_t j = i;
@@ -513,6 +510,18 @@ void forEachNetEdge(List& edges, const F& f)
         f(edges[i], net);
         i = j;
     }
+}
+
+// Sorts edges (lower point, higher point, +1 or -1), or (lower, higher, shell, +1 or -1), and
+// calls f(edge, net) once for each pair of points (and shell), with the sum of its edges.
+template <typename List, typename F>
+void forEachNetEdge(List& edges, const F& f)
+{
+    using Edge = typename List::value_type;
+    if constexpr (std::tuple_size<Edge>::value == 4)
+        radixSortRange(edges.data(), edges.size(), [](const Edge& e) { return uint64_t(uint32_t(e[2])); });
+    radixSortRange(edges.data(), edges.size(), [](const Edge& e) { return pairKey(e[0], e[1]); });
+    eachNetRun(edges, f);
 }
 
 // Whether the edges, as forEachNetEdge takes them, cancel each against one the other way.
@@ -617,13 +626,16 @@ bool planeRim(const std::vector<CutVertex>& recs, const std::vector<Pt3>& pts, i
         }
     }
     reserveHuge(rim.edges, halves.size());
-    // Edges used both ways cancel; what is left over is the rim.
-    forEachNetEdge(halves, [&](const std::array<int32_t, 3>& e, int32_t net) {
+    // Edges used both ways cancel (alike but for the way they run, their order does not
+    // matter); what is left over is the rim, in the order of its points.
+    const size_t ids = rim.ids.size();
+    sortByIdPair(halves, ids, [](const std::array<int32_t, 3>& e) { return e[0]; }, [](const std::array<int32_t, 3>& e) { return e[1]; });
+    eachNetRun(halves, [&](const std::array<int32_t, 3>& e, int32_t net) {
         for (int32_t c = 0; c < std::abs(net); ++c)
             rim.edges.push_back(net > 0 ? std::make_pair(e[0], e[1]) : std::make_pair(e[1], e[0]));
     });
-    // Deterministic order regardless of hashing.
-    radixSortRange(rim.edges.data(), rim.edges.size(), [](const std::pair<int32_t, int32_t>& e) { return pairKey(e.first, e.second); });
+    using Edge = std::pair<int32_t, int32_t>;
+    sortByIdPair(rim.edges, ids, [](const Edge& e) { return e.first; }, [](const Edge& e) { return e.second; });
     return true;
 }
 

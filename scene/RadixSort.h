@@ -95,6 +95,30 @@ void radixSortRange(T* base, size_t n, KeyOf key)
         std::copy(src, src + n, base);
 }
 
+// Sorts a list by first(e), then second(e), both ids in [0, ids); entries alike in both end up
+// in any order. Counted out by the first id, then each id's entries put in order by the
+// second: where the first ids run much as the list does (points numbered as their edges are
+// met), this reads and writes the list twice, in order, where radixSortRange passes over it
+// once for every digit of both.
+template <typename List, typename First, typename Second>
+void sortByIdPair(List& list, size_t ids, First first, Second second)
+{
+    using T = typename List::value_type;
+    HugeList<size_t> end(ids + 1, 0);
+    for (const T& e : list)
+        ++end[size_t(first(e)) + 1];
+    for (size_t i = 0; i < ids; ++i)
+        end[i + 1] += end[i];
+    List out(list.size());
+    for (const T& e : list)
+        out[end[size_t(first(e))]++] = e;
+    // end[i] is now where id i's run ends, and end[i - 1] where it starts.
+    for (size_t i = 0, from = 0; i < ids; from = end[i++])
+        if (end[i] - from > 1)
+            std::sort(out.data() + from, out.data() + end[i], [&](const T& a, const T& b) { return second(a) < second(b); });
+    list.swap(out);
+}
+
 // For each point at(0) .. at(n - 1), store(i, key) with a number that orders the points by x,
 // then y, equal for equal points: each coordinate less the smallest, y in the low bits. False,
 // with nothing stored, when both spans do not fit in 64 bits together; any section or face on

@@ -182,6 +182,47 @@ private slots:
                                      .arg(i).arg(items[i].key).arg(items[i].at).arg(want[i].key).arg(want[i].at)));
     }
 
+    // Pairs of ids in the order of both, as a sort by both would put them: ids met about in
+    // order, as a cut numbers the points of its rim, and one id that starts thousands of pairs,
+    // as the centre of a fan of faces lying in the plane does.
+    void sortByIdPairOrders_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("ids");
+        QTest::addColumn<int>("fan"); // pairs of id 0 among them
+        QTest::newRow("empty") << 0 << 10 << 0;
+        QTest::newRow("ids met in order") << 200000 << 100000 << 0;
+        QTest::newRow("random ids") << 50000 << 3000 << 0;
+        QTest::newRow("one id starting thousands") << 20000 << 20000 << 5000;
+    }
+
+    void sortByIdPairOrders()
+    {
+        QFETCH(int, count);
+        QFETCH(int, ids);
+        QFETCH(int, fan);
+        std::mt19937 rng{uint32_t(count + fan)};
+        std::vector<std::array<int32_t, 3>> list;
+        for (int i = 0; i < count; ++i) {
+            const bool inOrder = QByteArray(QTest::currentDataTag()).contains("order");
+            const int32_t a = i < fan ? 0 : inOrder ? int32_t(int64_t(i) * ids / count) : int32_t(rng() % uint32_t(ids));
+            list.push_back({a, int32_t(rng() % uint32_t(ids)), i});
+        }
+        std::shuffle(list.begin(), list.begin() + fan, rng);
+        std::vector<std::array<int32_t, 3>> want = list;
+        std::sort(want.begin(), want.end(), [](const auto& a, const auto& b) { return a[0] != b[0] ? a[0] < b[0] : a[1] < b[1]; });
+        sortByIdPair(list, size_t(ids), [](const auto& e) { return e[0]; }, [](const auto& e) { return e[1]; });
+        QCOMPARE(list.size(), want.size());
+        for (size_t i = 0; i < list.size(); ++i)
+            if (list[i][0] != want[i][0] || list[i][1] != want[i][1])
+                QFAIL(qPrintable(QString("place %1: %2 %3, wanted %4 %5").arg(i).arg(list[i][0]).arg(list[i][1]).arg(want[i][0]).arg(want[i][1])));
+        // Nothing lost or made twice.
+        std::vector<bool> seen(size_t(count), false);
+        for (const auto& e : list)
+            seen[size_t(e[2])] = true;
+        QVERIFY(std::all_of(seen.begin(), seen.end(), [](bool b) { return b; }));
+    }
+
     // Place keys order points by x, then y, and are equal just for equal points: on a small
     // grid either side of zero, and where the spans do not fit in one word together, which
     // takes the ranks of a comparison sort instead.
