@@ -198,13 +198,20 @@ private:
     using Status = std::pmr::set<Edge*, Less>;
 
 public:
-    // The rings' corners: corner[k] is the place in sweep order of the k-th point of the rings
-    // laid end to end, ring r being [ringStart[r], ringStart[r + 1]); the points at corner p
-    // are occ[occStart[p] .. occStart[p + 1]).
+    // The ring points at each corner, as the sweep meets them: those at corner p are
+    // leaving[occStart[p] .. occStart[p + 1]), each with the corners before and after it on its
+    // ring, looked up beforehand on every core: found as the sweep goes, they were a miss of
+    // the cache each.
+    struct Leaving
+    {
+        int32_t ring;
+        int32_t next, prev;    // corners
+        uint32_t from, before; // this point's and the one before it in the rings laid end to end
+    };
     struct Rings
     {
-        HugeList<int32_t> corner, occ, occStart, ringOf;
-        std::vector<size_t> ringStart;
+        HugeList<int32_t> occStart;
+        HugeList<Leaving> leaving;
     };
 
     Sweep(HugeList<GridPoint> at, HugeList<int32_t> ids, Rings rings, HugeList<Triangle>& out)
@@ -409,17 +416,14 @@ PolygonTriangulator::Fill Sweep::run(const PolygonTriangulator::Stop& stop, std:
         // The ring edges starting at p, in ring order: the k-th runs from the k-th point to the next.
         outs.clear();
         for (int32_t i = rings.occStart[size_t(p)]; i < rings.occStart[size_t(p) + 1]; ++i) {
-            const size_t k = size_t(rings.occ[size_t(i)]);
-            const int32_t r = rings.ringOf.empty() ? 0 : rings.ringOf[k];
-            const size_t b = rings.ringStart[size_t(r)], e = rings.ringStart[size_t(r) + 1];
-            const size_t next = k + 1 < e ? k + 1 : b, prev = k > b ? k - 1 : e - 1;
-            if (rings.corner[next] > p) {
-                outs.push_back(newEdge(p, rings.corner[next], r));
-                outs.back()->from = uint32_t(k);
+            const Leaving& l = rings.leaving[size_t(i)];
+            if (l.next > p) {
+                outs.push_back(newEdge(p, l.next, l.ring));
+                outs.back()->from = l.from;
             }
-            if (rings.corner[prev] > p) {
-                outs.push_back(newEdge(p, rings.corner[prev], r));
-                outs.back()->from = uint32_t(prev);
+            if (l.prev > p) {
+                outs.push_back(newEdge(p, l.prev, l.ring));
+                outs.back()->from = l.before;
             }
         }
         for (size_t i = 1; i < outs.size(); ++i)
@@ -706,8 +710,9 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
     HugeList<GridPoint> at(placesBefore[parts]);
     HugeList<int32_t> ids(placesBefore[parts]);
     Sweep::Rings sweepRings;
-    sweepRings.corner.resize(flat.size());
-    sweepRings.occ.resize(flat.size());
+    // corner[k]: the place in sweep order of the k-th point of the rings laid end to end;
+    // occ[i]: the point of the rings at place i of the sorted order.
+    HugeList<int32_t> corner(flat.size()), occ(flat.size());
     sweepRings.occStart.reserve(placesBefore[parts] + 1);
     sweepRings.occStart.resize(placesBefore[parts]);
     // Equal points only where the rings give one point: entries at one place are in id order,
@@ -726,20 +731,30 @@ PolygonTriangulator::Fill PolygonTriangulator::fillRings(const std::vector<GridP
             } else {
                 apartHere = apartHere && order[i - 1].id == key.id;
             }
-            sweepRings.corner[key.k] = place;
-            sweepRings.occ[i] = int32_t(key.k);
+            corner[key.k] = place;
+            occ[i] = int32_t(key.k);
         }
         apartIn[part] = apartHere;
     });
     const bool apart = std::all_of(apartIn.begin(), apartIn.end(), [](char a) { return a != 0; });
     sweepRings.occStart.push_back(int32_t(order.size()));
     HugeList<Key>().swap(order);
+    HugeList<int32_t> ringOf;
     if (rings.size() > 1) {
-        sweepRings.ringOf.resize(flat.size());
+        ringOf.resize(flat.size());
         for (size_t r = 0; r < rings.size(); ++r)
-            std::fill(sweepRings.ringOf.begin() + long(ringStart[r]), sweepRings.ringOf.begin() + long(ringStart[r + 1]), int32_t(r));
+            std::fill(ringOf.begin() + long(ringStart[r]), ringOf.begin() + long(ringStart[r + 1]), int32_t(r));
     }
-    sweepRings.ringStart = std::move(ringStart);
+    sweepRings.leaving.resize(n);
+    runParts(parts, [&](size_t part) {
+        for (size_t i = partBegin(part); i < partBegin(part + 1); ++i) {
+            const size_t k = size_t(occ[i]);
+            const int32_t r = ringOf.empty() ? 0 : ringOf[k];
+            const size_t b = ringStart[size_t(r)], e = ringStart[size_t(r) + 1];
+            const size_t next = k + 1 < e ? k + 1 : b, prev = k > b ? k - 1 : e - 1;
+            sweepRings.leaving[i] = {r, corner[next], corner[prev], uint32_t(k), uint32_t(prev)};
+        }
+    });
     // A polygon of n corners and h holes has n + 2h - 2 triangles; made in one go, the list
     // is not copied as it grows.
     HugeList<Triangle> tris;
